@@ -1,0 +1,29 @@
+#include "common/common.h"
+
+int dataIntervalMs = kDefaultDataIntervalMs;
+
+const int kDataIntervals[6] = {1000, 5000, 10000, 60000, 300000, 600000};
+
+QString intervalText(int ms)
+{
+    switch (ms) {
+    case 1000: return QStringLiteral("1 sec");
+    case 5000: return QStringLiteral("5 sec");
+    case 10000: return QStringLiteral("10 sec");
+    case 60000: return QStringLiteral("1 min");
+    case 300000: return QStringLiteral("5 min");
+    case 600000: return QStringLiteral("10 min");
+    default: return QString();
+    }
+}
+
+bool isValidDataInterval(int ms)
+{
+    return !intervalText(ms).isEmpty();
+}
+
+Q_LOGGING_CATEGORY(lcApp, "quillark.app", QtDebugMsg)
+Q_LOGGING_CATEGORY(lcProject, "quillark.project", QtDebugMsg)
+Q_LOGGING_CATEGORY(lcDevice, "quillark.device", QtDebugMsg)
+Q_LOGGING_CATEGORY(lcRecord, "quillark.record", QtDebugMsg)
+Q_LOGGING_CATEGORY(lcView, "quillark.view", QtDebugMsg)

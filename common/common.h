@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QLoggingCategory>
+#include <QString>
+
+// Names and constants shared by every part of the program.
+
+inline const QString kAppName = QStringLiteral("Quillark Lite Modbus");
+inline const QString kAppVersion = QStringLiteral("V1.03");
+inline const QString kSettingsOrganisation = QStringLiteral("QuillarkLite");
+
+// A missing reading in histories, alarm checks, chart arrays and queued rows.
+// Compared by exact equality.
+constexpr double NoValue = 1.7e308;
+
+// The data interval in milliseconds, shared by the whole process. 10000 at
+// start-up and again after a project is closed.
+extern int dataIntervalMs;
+constexpr int kDefaultDataIntervalMs = 10000;
+
+// The six allowed intervals, shortest first.
+extern const int kDataIntervals[6];
+
+// "1 sec", "5 sec", "10 sec", "1 min", "5 min", "10 min"; empty for any other value.
+QString intervalText(int ms);
+// True for one of the six allowed intervals.
+bool isValidDataInterval(int ms);
+
+// One logging category per folder; debug output is on by default and can be
+// silenced per area with QT_LOGGING_RULES, e.g. "quillark.device.debug=false".
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+Q_DECLARE_LOGGING_CATEGORY(lcProject)
+Q_DECLARE_LOGGING_CATEGORY(lcDevice)
+Q_DECLARE_LOGGING_CATEGORY(lcRecord)
+Q_DECLARE_LOGGING_CATEGORY(lcView)

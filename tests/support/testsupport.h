@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Helpers shared by the test programs.
+namespace TestSupport {
+
+// Puts QSettings and standard locations into test mode so that a test never
+// touches the user's real settings. Call before the first QSettings is made.
+void isolateSettings();
+
+// Absolute path of the source tree (for tools and data files).
+QString sourceDir();
+// Absolute path of the build tree (for built tools such as the gateway simulator).
+QString binaryDir();
+
+} // namespace TestSupport
