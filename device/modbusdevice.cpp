@@ -1,0 +1,334 @@
+#include "device/modbusdevice.h"
+
+#include "common/common.h"
+
+#include <QAbstractSocket>
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusTcpClient>
+#include <QVariant>
+
+ModbusDevice::ModbusDevice(QObject *parent)
+    : QObject(parent)
+{
+    m_connectWatchdog.setSingleShot(true);
+    m_requestWatchdog.setSingleShot(true);
+    connect(&m_connectWatchdog, &QTimer::timeout, this, &ModbusDevice::connectWatchdogExpired);
+    connect(&m_requestWatchdog, &QTimer::timeout, this, &ModbusDevice::requestWatchdogExpired);
+    createClient();
+}
+
+ModbusDevice::~ModbusDevice()
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::~ModbusDevice : [" << m_address << "]";
+    close();
+    if (m_client) {
+        QModbusTcpClient *client = m_client;
+        m_client = nullptr;
+        disconnect(client, nullptr, this, nullptr);
+        delete client;
+    }
+}
+
+void ModbusDevice::createClient()
+{
+    m_client = new QModbusTcpClient(this);
+    connect(m_client, &QModbusDevice::stateChanged, this, &ModbusDevice::modbusStateChanged);
+    connect(m_client, &QModbusDevice::errorOccurred, this, &ModbusDevice::modbusError);
+    connect(m_client, &QObject::destroyed, this, &ModbusDevice::modbusDeleted);
+    connect(m_client, &QModbusDevice::stateChanged, this, [this](QModbusDevice::State state) {
+        if (state == QModbusDevice::ConnectedState)
+            modbusConnected();
+    });
+}
+
+// Takes a client that would not return to the unconnected state out of service
+// and puts a fresh one in its place. The old one loses every link to this
+// object before it is deleted (later, never inside one of its own signals).
+void ModbusDevice::retireClient()
+{
+    QModbusTcpClient *old = m_client;
+    if (!old)
+        return;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::retireClient : [" << m_address << "] : ["
+                                << old->state() << "]";
+    m_client = nullptr;
+    disconnect(old, nullptr, this, nullptr);
+    old->setParent(nullptr);
+    old->deleteLater();
+    ++m_replacedClients;
+    createClient();
+}
+
+QModbusDevice::State ModbusDevice::clientState() const
+{
+    return m_client ? m_client->state() : QModbusDevice::UnconnectedState;
+}
+
+bool ModbusDevice::isOpen() const
+{
+    return m_opened;
+}
+
+QString ModbusDevice::address() const
+{
+    return m_address;
+}
+
+quint16 ModbusDevice::port() const
+{
+    return m_port;
+}
+
+int ModbusDevice::startAddress() const
+{
+    return m_readStart;
+}
+
+int ModbusDevice::registerCount() const
+{
+    return m_readCount;
+}
+
+void ModbusDevice::connectSignal(const char *signal, QObject *receiver, const char *method)
+{
+    QObject::connect(this, signal, receiver, method);
+}
+
+bool ModbusDevice::disconnectSignal(const char *signal, QObject *receiver, const char *method)
+{
+    return QObject::disconnect(this, signal, receiver, method);
+}
+
+void ModbusDevice::setReadRange(int start, int count)
+{
+    m_readStart = start;
+    m_readCount = count;
+}
+
+void ModbusDevice::setDeviceInfo(QString address, quint16 port)
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::setDeviceInfo : [" << address << "] : [" << port << "]";
+    m_address = address;
+    m_port = port;
+}
+
+void ModbusDevice::setWatchdogTimes(int connectMs, int requestMs)
+{
+    m_connectWatchdogMs = qMax(0, connectMs);
+    m_requestWatchdogMs = qMax(0, requestMs);
+}
+
+int ModbusDevice::connectWatchdogMs() const
+{
+    if (m_connectWatchdogMs > 0)
+        return m_connectWatchdogMs;
+    return qBound(500, dataIntervalMs - dataIntervalMs / 10, 5000);
+}
+
+int ModbusDevice::requestWatchdogMs() const
+{
+    if (m_requestWatchdogMs > 0)
+        return m_requestWatchdogMs;
+    return qMax(kTimeoutMs + 100, qMin(dataIntervalMs - dataIntervalMs / 10, 2000));
+}
+
+bool ModbusDevice::open()
+{
+    if (!m_client)
+        createClient();
+    if (m_client->state() != QModbusDevice::UnconnectedState)
+        close();
+
+    qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << m_address << "] : [" << m_port << "] ["
+                                << m_client->state() << "] : " << m_opened;
+
+    if (m_client->state() == QModbusDevice::UnconnectedState) {
+        m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter, m_address);
+        m_client->setConnectionParameter(QModbusDevice::NetworkPortParameter, m_port);
+        m_client->setTimeout(kTimeoutMs);
+        m_client->setNumberOfRetries(0);
+        m_opened = m_client->connectDevice();
+        if (clientState() == QModbusDevice::ConnectingState)
+            m_connectWatchdog.start(connectWatchdogMs());
+    }
+    return m_opened;
+}
+
+void ModbusDevice::close()
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::close : [" << m_address << "]";
+    if (m_closing)
+        return;
+    m_closing = true;
+
+    m_connectWatchdog.stop();
+    m_requestWatchdog.stop();
+    // Unlink a pending reply first; it is deleted after the socket is gone so
+    // that the client never finds a dangling request.
+    QModbusReply *pending = m_reply.data();
+    m_reply = nullptr;
+    if (pending)
+        disconnect(pending, nullptr, this, nullptr);
+
+    if (m_client && m_client->state() != QModbusDevice::UnconnectedState) {
+        m_client->disconnectDevice();
+        if (m_client) {
+            if (auto *socket = qobject_cast<QAbstractSocket *>(m_client->device())) {
+                socket->abort();
+                socket->close();
+            }
+        }
+        // A client aborted while connecting stays "connecting" or "closing"
+        // for ever; it cannot be reused.
+        if (m_client && m_client->state() != QModbusDevice::UnconnectedState)
+            retireClient();
+    }
+    if (pending)
+        pending->deleteLater();
+
+    m_opened = false;
+    m_closing = false;
+}
+
+void ModbusDevice::write()
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << m_address << "] : [" << clientState()
+                                << "] : " << m_opened;
+    if (dataIntervalMs == 1000)
+        sendReadRequest();
+    else
+        open();
+}
+
+void ModbusDevice::modbusConnected()
+{
+    qCDebug(lcDevice).noquote() << "----ModbusDevice::modbusConnected : [" << m_address << "]";
+    m_connectWatchdog.stop();
+    m_opened = true;
+    sendReadRequest();
+}
+
+void ModbusDevice::sendReadRequest()
+{
+    if (!m_client)
+        return;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address << "]  ["
+                                << m_client->state() << "]";
+
+    const QModbusDevice::State state = m_client->state();
+    if (state == QModbusDevice::UnconnectedState) {
+        open();
+        return;
+    }
+    if (state != QModbusDevice::ConnectedState)
+        return;
+    if (m_reply) {
+        // One request at a time; the request watchdog ends a stuck one.
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+                                    << "]  [request pending]";
+        return;
+    }
+    if (m_readCount <= 0 || m_readCount > kMaxReadCount) {
+        qCWarning(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+                                      << "] : invalid register count " << m_readCount;
+        return;
+    }
+
+    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, m_readStart, quint16(m_readCount));
+    QModbusReply *reply = m_client->sendReadRequest(unit, kServerAddress);
+    if (!reply)
+        return;
+
+    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+                                << "] : QModbusDataUnit::HoldingRegisters start : " << m_readStart
+                                << " , length : " << m_readCount;
+    if (!reply->isFinished()) {
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+                                    << "]  [isFinished = false]";
+        m_reply = reply;
+        connect(reply, &QModbusReply::finished, this, &ModbusDevice::readData);
+        m_requestWatchdog.start(requestWatchdogMs());
+    } else {
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+                                    << "]  [isFinished = true ]";
+        reply->deleteLater();
+    }
+}
+
+void ModbusDevice::readData()
+{
+    auto *reply = qobject_cast<QModbusReply *>(sender());
+    if (!reply)
+        return;
+    disconnect(reply, nullptr, this, nullptr);
+    reply->deleteLater();
+    if (reply != m_reply)
+        return; // left over from a request given up on
+    m_reply = nullptr;
+    m_requestWatchdog.stop();
+
+    const QModbusDevice::Error error = reply->error();
+    if (error == QModbusDevice::ReplyAbortedError)
+        return;
+
+    if (error == QModbusDevice::NoError) {
+        const QModbusDataUnit unit = reply->result();
+        const int count = int(unit.valueCount());
+        QByteArray bytes(count * 2, Qt::Uninitialized);
+        char *out = bytes.data();
+        for (int i = 0; i < count; ++i) {
+            const quint16 value = unit.value(i);
+            out[2 * i] = char(value & 0xFF);
+            out[2 * i + 1] = char(value >> 8);
+        }
+        emit readyRead(bytes);
+    } else {
+        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << m_address << "] : [" << error
+                                    << "] " << reply->errorString();
+    }
+
+    if (dataIntervalMs > 1000)
+        close();
+}
+
+void ModbusDevice::modbusError(QModbusDevice::Error error)
+{
+    if (error == QModbusDevice::NoError)
+        return;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << m_address << "] : [" << error << "]";
+    m_opened = false;
+    close();
+}
+
+void ModbusDevice::modbusStateChanged(QModbusDevice::State state)
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusStateChanged : [" << m_address << "] : [" << state
+                                << "]";
+}
+
+void ModbusDevice::modbusDeleted()
+{
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusDeleted : [" << m_address << "]";
+    // Only the client in use matters; the next open() makes a new one.
+    if (sender() == m_client)
+        m_client = nullptr;
+}
+
+void ModbusDevice::connectWatchdogExpired()
+{
+    if (clientState() != QModbusDevice::ConnectingState)
+        return;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::connectWatchdog : [" << m_address
+                                << "] : no connection after " << connectWatchdogMs() << " ms";
+    close();
+}
+
+void ModbusDevice::requestWatchdogExpired()
+{
+    if (!m_reply)
+        return;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::requestWatchdog : [" << m_address
+                                << "] : no reply after " << requestWatchdogMs() << " ms";
+    close();
+}
