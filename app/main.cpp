@@ -1,7 +1,64 @@
+#include "app/quillarkmain.h"
+#include "common/common.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QPixmap>
+#include <QSplashScreen>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace {
+
+constexpr int kSplashMs = 2500;
+
+// One lock per user, named after the program. The runtime folder is private
+// to the user; the temporary folder serves where there is none.
+QString instanceLockPath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    QDir().mkpath(dir);
+    return dir + QLatin1Char('/') + kAppName + QStringLiteral(".lock");
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+
+    // Single instance: a second start ends at once and shows nothing. The lock
+    // holds the owner's process id, so the lock of an instance that died
+    // without cleaning up is recognised as stale and taken over; a live
+    // instance's lock never goes stale with age.
+    const QString lockPath = instanceLockPath();
+    QLockFile instanceLock(lockPath);
+    instanceLock.setStaleLockTime(0);
+    if (!instanceLock.tryLock(0)) {
+        if (instanceLock.error() == QLockFile::LockFailedError) {
+            qCDebug(lcApp).noquote() << "main : another instance is running";
+            return 0;
+        }
+        // The lock could not even be written (no such folder, no permission):
+        // do not keep the user from working because of that.
+        qCDebug(lcApp).noquote() << "main : cannot create the instance lock" << lockPath;
+    }
+
+    QSplashScreen splash(QPixmap(QStringLiteral(":/img/LoadingLite.png")));
+    splash.show();
+    splash.showMessage(QStringLiteral("[") + kAppVersion + QStringLiteral("] Loading modules..."),
+                       Qt::AlignHCenter | Qt::AlignBottom, Qt::darkGray);
+
+    QuillarkMain window;
+    app.processEvents();
+
+    // The splash stays on for its full time while the event loop already runs.
+    QTimer::singleShot(kSplashMs, &window, [&window, &splash]() {
+        window.show();
+        splash.finish(&window);
+    });
+    return app.exec();
 }

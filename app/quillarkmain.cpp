@@ -1,0 +1,211 @@
+#include "quillarkmain.h"
+#include "ui_quillarkmain.h"
+
+#include "app/projectmain.h"
+#include "common/common.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QMenu>
+#include <QPixmap>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kMenuStyle = QStringLiteral("background-color: rgb(203, 203, 203);");
+constexpr int kStdTimerMs = 1000;
+
+} // namespace
+
+QuillarkMain::QuillarkMain(QWidget *parent)
+    : QWidget(parent)
+{
+    // A database identifier unique to this window, used for the connection
+    // name of the record database.
+    m_databaseId = QString::fromLatin1(QUuid::createUuid().toString().toUtf8().toBase64());
+
+    ui = new Ui::QuillarkMain;
+    ui->setupUi(this);
+    m_pageLayout = new QVBoxLayout(ui->centralFrame);
+    m_pageLayout->setContentsMargins(0, 0, 0, 0);
+    m_pageLayout->setSpacing(0);
+
+    setWindowTitle(kAppName);
+    ui->label_version->setText(kAppVersion);
+
+    connect(ui->menuFrame, &TopCustomFrame::customDoubleClick, this, &QuillarkMain::topDblClick);
+    connect(ui->command_project, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandProject);
+    connect(ui->command_record, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandRecord);
+    connect(ui->command_screen, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandScreen);
+    connect(ui->command_help, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandHelp);
+
+    ui->label_datetime->setText(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
+
+    buildMenus();
+    m_pixReady = new QPixmap(QStringLiteral(":/img/StateReady.png"));
+    m_pixRecording = new QPixmap(QStringLiteral(":/img/StateRecording.png"));
+
+    // Nothing is open yet: only Exit can be chosen.
+    projectOpen = false;
+    m_actAddDelete->setEnabled(false);
+    m_actClose->setEnabled(false);
+    m_actRefreshDevices->setEnabled(false);
+    m_actDataViewer->setEnabled(false);
+    m_reportMenu->setEnabled(false);
+    m_reportMenu->menuAction()->setEnabled(false);
+    m_actExpansionMode->setEnabled(false);
+
+    m_projectMain = new ProjectMain(m_recentList, m_recentMap);
+    m_pageLayout->addWidget(m_projectMain);
+
+    m_stdTimer = new QTimer(this);
+    m_stdTimer->start(kStdTimerMs);
+    m_deviceTimer = new QTimer(this);
+    m_dbTimer = new QTimer(this);
+
+    m_player = new QMediaPlayer(this);
+    m_player->setMedia(QUrl(QStringLiteral("qrc:///critical.mp3")));
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &QuillarkMain::slotPlayerStatusChanged);
+}
+
+QuillarkMain::~QuillarkMain()
+{
+    // Pages sit in the page layout and so die with the window as well; the
+    // start screen is deleted here first so that it goes before the form.
+    delete m_projectMain;
+    m_projectMain = nullptr;
+    delete m_reportMenu;
+    delete m_viewMenu;
+    delete m_pixReady;
+    delete m_pixRecording;
+    delete ui;
+}
+
+QMenu *QuillarkMain::makeMenu(const QString &title, const QString &objectName, QWidget *parent)
+{
+    auto *menu = new QMenu(title, parent);
+    menu->setObjectName(objectName);
+    menu->setStyleSheet(kMenuStyle);
+    QFont font = menu->font();
+    font.setWeight(QFont::Bold);
+    menu->setFont(font);
+    return menu;
+}
+
+QAction *QuillarkMain::makeAction(QMenu *menu, const QString &text, const QString &objectName)
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(objectName);
+    return action;
+}
+
+void QuillarkMain::buildMenus()
+{
+    m_projectMenu = makeMenu(QStringLiteral("Project"), QStringLiteral("menuProject"), this);
+    m_actAddDelete = makeAction(m_projectMenu, QStringLiteral("Add/Delete"), QStringLiteral("actionAddDelete"));
+    m_actClose = makeAction(m_projectMenu, QStringLiteral("Close"), QStringLiteral("actionClose"));
+    m_projectMenu->addSeparator();
+    m_actRefreshDevices = makeAction(m_projectMenu, QStringLiteral("Refresh Devices"),
+                                     QStringLiteral("actionRefreshDevices"));
+    m_projectMenu->addSeparator();
+    m_actExit = makeAction(m_projectMenu, QStringLiteral("Exit"), QStringLiteral("actionExit"));
+    connect(m_actExit, &QAction::triggered, this, &QWidget::close);
+
+    m_recordMenu = makeMenu(QStringLiteral("Record"), QStringLiteral("menuRecord"), this);
+    m_actDataViewer = makeAction(m_recordMenu, QStringLiteral("Data Viewer"), QStringLiteral("actionDataViewer"));
+    m_recordMenu->addSeparator();
+    m_reportMenu = makeMenu(QStringLiteral("Report"), QStringLiteral("menuReport"), nullptr);
+    m_recordMenu->addMenu(m_reportMenu);
+    m_actDailyReport = makeAction(m_reportMenu, QStringLiteral("Daily Report"), QStringLiteral("actionDailyReport"));
+    m_actWeeklyReport = makeAction(m_reportMenu, QStringLiteral("Weekly Report"), QStringLiteral("actionWeeklyReport"));
+    m_actMonthlyReport = makeAction(m_reportMenu, QStringLiteral("Monthly Report"), QStringLiteral("actionMonthlyReport"));
+    m_actHaccpReport = makeAction(m_reportMenu, QStringLiteral("HACCP Report"), QStringLiteral("actionHaccpReport"));
+    // Reports other than the daily one are not available in this edition.
+    m_actWeeklyReport->setEnabled(false);
+    m_actMonthlyReport->setEnabled(false);
+    m_actHaccpReport->setEnabled(false);
+
+    m_viewMenu = makeMenu(QStringLiteral("View"), QStringLiteral("menuView"), nullptr);
+    m_actFullScreen = makeAction(m_viewMenu, QStringLiteral("FullScreen"), QStringLiteral("actionFullScreen"));
+    m_actFullScreen->setCheckable(true);
+    connect(m_actFullScreen, &QAction::triggered, this, &QuillarkMain::slotViewFull);
+    m_viewMenu->addSeparator();
+    m_actExpansionMode = makeAction(m_viewMenu, QStringLiteral("Expansion Mode"),
+                                    QStringLiteral("actionExpansionMode"));
+    m_actExpansionMode->setCheckable(true);
+}
+
+QAction *QuillarkMain::menuAction(const QString &objectName) const
+{
+    for (QMenu *menu : {m_projectMenu, m_recordMenu, m_reportMenu, m_viewMenu}) {
+        const QList<QAction *> actions = menu->actions();
+        for (QAction *action : actions) {
+            if (action->objectName() == objectName)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+void QuillarkMain::popupMenu(QMenu *menu, QWidget *button)
+{
+    // Just below the button; geometry() of a top-level window is its client
+    // area on screen, and the button's geometry is relative to the title bar,
+    // which sits at the top of the window.
+    const QRect buttonRect = button->geometry();
+    const QPoint at(geometry().left() + buttonRect.left() + 5, geometry().top() + buttonRect.bottom() + 1);
+    menu->move(at);
+    menu->show();
+}
+
+void QuillarkMain::slotCommandProject()
+{
+    popupMenu(m_projectMenu, ui->command_project);
+}
+
+void QuillarkMain::slotCommandRecord()
+{
+    popupMenu(m_recordMenu, ui->command_record);
+}
+
+void QuillarkMain::slotCommandScreen()
+{
+    popupMenu(m_viewMenu, ui->command_screen);
+}
+
+void QuillarkMain::topDblClick()
+{
+    if (!isFullScreen()) {
+        showFullScreen();
+        m_actFullScreen->setChecked(true);
+    } else {
+        showNormal();
+        m_actFullScreen->setChecked(false);
+    }
+}
+
+void QuillarkMain::slotViewFull(bool checked)
+{
+    if (checked)
+        showFullScreen();
+    else
+        showNormal();
+}
+
+void QuillarkMain::closeEvent(QCloseEvent *event)
+{
+    if (m_bIsRecordStart) {
+        qCDebug(lcApp).noquote() << "QuillarkMain::closeEvent : refused while recording";
+        event->ignore();
+        return;
+    }
+    for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer}) {
+        if (timer->isActive())
+            timer->stop();
+    }
+    event->accept();
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMediaPlayer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QCloseEvent;
+class QMenu;
+class QPixmap;
+class QTimer;
+class QVBoxLayout;
+
+class ConfiguredDevice;
+class InsertSerialData;
+class ProjectCenter;
+class ProjectMain;
+class ProjectManager;
+
+namespace Ui {
+class QuillarkMain;
+}
+
+// The one main window: title bar with its four menu buttons, a central area
+// showing one page at a time (start screen, project editor or project
+// centre) and a status strip. It owns the open project's pollers, its record
+// database, the three timers that drive acquisition and recording, and the
+// alarm player.
+//
+// The work is spread over several files: quillarkmain.cpp (frame, menus,
+// full screen, closing), quillarkmain_lifecycle.cpp (pages and projects),
+// quillarkmain_recording.cpp (timers and recording), quillarkmain_tools.cpp
+// (alarm sound, about box, side tools).
+class QuillarkMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit QuillarkMain(QWidget *parent = nullptr);
+    ~QuillarkMain() override;
+
+    // The pop-up menus of the title bar (for tests and for the other files of
+    // this class). Each action carries an object name such as "actionClose".
+    QMenu *projectMenu() const { return m_projectMenu; }
+    QMenu *recordMenu() const { return m_recordMenu; }
+    QMenu *reportMenu() const { return m_reportMenu; }
+    QMenu *viewMenu() const { return m_viewMenu; }
+    // Finds a menu action by object name in any of the menus; null if none.
+    QAction *menuAction(const QString &objectName) const;
+
+    // Shows the about box; QMessageBox::about by default, replaced in tests.
+    using AboutBoxHook = std::function<void(QWidget *, const QString &, const QString &)>;
+    static AboutBoxHook aboutBox;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void topDblClick();
+    void slotCommandProject();
+    void slotCommandRecord();
+    void slotCommandScreen();
+    void slotCommandHelp();
+    void slotViewFull(bool checked);
+    void slotAlarmAudioPlay();
+    void slotAlarmAudioStop();
+    void slotPlayerStatusChanged(QMediaPlayer::MediaStatus status);
+
+private:
+    friend class tst_QuillarkMain;
+
+    void buildMenus();
+    QMenu *makeMenu(const QString &title, const QString &objectName, QWidget *parent);
+    QAction *makeAction(QMenu *menu, const QString &text, const QString &objectName);
+    void popupMenu(QMenu *menu, QWidget *button);
+
+    // Title bar menus and their entries.
+    QMenu *m_projectMenu = nullptr;
+    QAction *m_actAddDelete = nullptr;
+    QAction *m_actClose = nullptr;
+    QAction *m_actRefreshDevices = nullptr;
+    QAction *m_actExit = nullptr;
+    QMenu *m_recordMenu = nullptr;
+    QAction *m_actDataViewer = nullptr;
+    QMenu *m_reportMenu = nullptr; // no parent: deleted by the destructor
+    QAction *m_actDailyReport = nullptr;
+    QAction *m_actWeeklyReport = nullptr;
+    QAction *m_actMonthlyReport = nullptr;
+    QAction *m_actHaccpReport = nullptr;
+    QMenu *m_viewMenu = nullptr; // no parent: deleted by the destructor
+    QAction *m_actFullScreen = nullptr;
+    QAction *m_actExpansionMode = nullptr;
+
+    // Record state symbols of the status strip.
+    QPixmap *m_pixReady = nullptr;
+    QPixmap *m_pixRecording = nullptr;
+
+    Ui::QuillarkMain *ui = nullptr;
+    // Sits on centralFrame and holds exactly one page at a time.
+    QVBoxLayout *m_pageLayout = nullptr;
+    ProjectMain *m_projectMain = nullptr;
+    ProjectManager *m_projectManager = nullptr;
+    ProjectCenter *m_projectCenter = nullptr;
+
+    QTimer *m_stdTimer = nullptr;    // 1000 ms, always running
+    QTimer *m_deviceTimer = nullptr; // at the data interval while a project is open
+    QTimer *m_dbTimer = nullptr;     // 1500 ms while recording
+
+    bool projectOpen = false;
+    QString m_projectName;
+    QString m_projectFilePath;
+    QList<ConfiguredDevice *> m_deviceList;
+    bool m_bIsRecordStart = false;
+
+    // Recent projects: name -> project file path, and names most recent first.
+    QHash<QString, QVariant> m_recentMap;
+    QStringList m_recentList;
+
+    InsertSerialData *m_insertSerialData = nullptr;
+    QString m_databaseId;
+
+    QMediaPlayer *m_player = nullptr;
+    bool alarmPlaying = false;
+};

@@ -1,0 +1,2 @@
+# The test starts the real program.
+add_dependencies(${QK_TEST} quillark-lite-modbus)
