@@ -84,7 +84,9 @@ InsertSerialData::~InsertSerialData()
     releaseStatements();
     const QString name = connectionName();
     m_db = QSqlDatabase();
-    const bool lastUser = !m_isOpened || --g_connectionUsers[name] <= 0;
+    // Only an object that opened the connection (or joined it) closes it,
+    // and only the last of them.
+    const bool lastUser = m_isOpened && --g_connectionUsers[name] <= 0;
     if (lastUser && QSqlDatabase::contains(name)) {
         g_connectionUsers.remove(name);
         {
@@ -95,8 +97,8 @@ InsertSerialData::~InsertSerialData()
             }
         }
         QSqlDatabase::removeDatabase(name);
-        qCDebug(lcRecord).noquote() << "InsertSerialData::~InsertSerialData : QSqlDatabase::removeDatabase("
-                                    << m_databaseIdentifier + QStringLiteral("filedb\")");
+        qCDebug(lcRecord).noquote() << QStringLiteral("InsertSerialData::~InsertSerialData : QSqlDatabase::removeDatabase(")
+                + m_databaseIdentifier + QStringLiteral("filedb\")");
     }
     qCDebug(lcRecord).noquote() << "InsertSerialData::~InsertSerialData()";
 }
@@ -280,9 +282,9 @@ bool InsertSerialData::insertNow()
             query->bindValue(index++, qint64(row.pointDate));
         }
         const bool ok = execStatement(*query, "insert query :");
+        qCDebug(lcRecord).noquote() << "lastError :" << query->lastError().text();
         if (!ok) {
             error = query->lastError().text();
-            qCDebug(lcRecord).noquote() << "lastError :" << error;
             break;
         }
         done += rows;

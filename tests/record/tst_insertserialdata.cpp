@@ -14,6 +14,11 @@
 
 namespace {
 
+// The killed writer: rounds of start, write, kill; every fourth batch large,
+// so that a kill often lands inside a long write.
+constexpr int kKillRounds = 24;
+constexpr int kLargeBatch = 20000;
+
 // Reads the file through a connection of its own, as another program would.
 QVector<QVariantList> readRows(const QString &path, const QString &sql)
 {
@@ -66,7 +71,7 @@ int recordChild(const QString &path, int firstBatch)
     if (!db.createConnection())
         return 2;
     for (int batch = firstBatch;; ++batch) {
-        const int size = batch % 4 == 3 ? 4000 : 16;
+        const int size = batch % 4 == 3 ? kLargeBatch : 16;
         const QString serial = QStringLiteral("kill-%1").arg(batch);
         for (int i = 0; i < size; ++i)
             InsertSerialData::appendRecord(row(serial, i * 0.5, -i, quint32(batch)));
@@ -273,6 +278,11 @@ private slots:
             QVERIFY(third.createConnection());
         }
         QVERIFY(QSqlDatabase::contains(db.connectionName()));
+        {
+            // An object that never opened leaves the others' connection alone.
+            InsertSerialData unopened(m_path, QStringLiteral("twice"));
+        }
+        QVERIFY(QSqlDatabase::contains(db.connectionName()));
 
         // Reopening a file that already has rows keeps them.
         InsertSerialData::appendRecord(row("1", 1, 1, 1));
@@ -334,7 +344,7 @@ private slots:
     {
         QMap<int, int> committed; // batch -> rows
         int nextBatch = 0;
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < kKillRounds; ++round) {
             QProcess child;
             child.setProcessChannelMode(QProcess::SeparateChannels);
             child.start(QCoreApplication::applicationFilePath(),
@@ -342,7 +352,7 @@ private slots:
             QVERIFY(child.waitForStarted());
             // Let it write a while (a different number of batches each
             // round), then kill it without warning.
-            const int want = 15 + 11 * round;
+            const int want = 2 + (round * 7) % 9;
             int seen = 0;
             while (seen < want) {
                 if (!child.canReadLine()) {
@@ -354,6 +364,8 @@ private slots:
                 committed.insert(parts[1].toInt(), parts[2].toInt());
                 ++seen;
             }
+            // Land the kill at varying points of the write cycle.
+            QThread::usleep(unsigned(QRandomGenerator::global()->bounded(20000)));
             child.kill();
             QVERIFY(child.waitForFinished(30000));
             QCOMPARE(child.exitStatus(), QProcess::CrashExit);
@@ -374,7 +386,7 @@ private slots:
             QCOMPARE(stored.value(it.key()), it.value());
         // No batch is ever half there.
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            QCOMPARE(it.value(), it.key() % 4 == 3 ? 4000 : 16);
+            QCOMPARE(it.value(), it.key() % 4 == 3 ? kLargeBatch : 16);
     }
 };
 

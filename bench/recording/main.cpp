@@ -1,0 +1,227 @@
+// Recording throughput: batches of 16 rows written by InsertSerialData::insertNow()
+// against the same rows written by a prepared single-row insert through
+// SQLite's C API, one transaction per batch, both on files in /tmp with the
+// same settings. Prints rows per second of each and their ratio.
+//
+//   bench_recording [batches] [runs] [--log] [--only-ours|--only-ceiling]
+#include "record/insertserialdata.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kBatch = 16;
+
+std::vector<SerialRecord> makeRows(int batches)
+{
+    std::vector<SerialRecord> rows;
+    rows.reserve(size_t(batches) * kBatch);
+    const quint32 start = 1700000000;
+    for (int b = 0; b < batches; ++b) {
+        for (int d = 0; d < kBatch; ++d) {
+            SerialRecord r;
+            r.serialNo = QStringLiteral("QA100-%1").arg(d + 1, 12, 10, QLatin1Char('0'));
+            // Readings as the devices deliver them: float32 widened to double.
+            r.channel1 = double(float(20.0 + (b % 500) * 0.01 + d * 0.1));
+            r.channel2 = (b + d) % 97 == 0 ? NoValue : double(float(45.0 + (b % 300) * 0.03));
+            r.pointDate = start + quint32(b);
+            rows.push_back(r);
+        }
+    }
+    return rows;
+}
+
+// Both writers take the same rows block by block; the blocks alternate
+// between them so that both see the same machine load.
+class OursWriter
+{
+public:
+    explicit OursWriter(const QString &path) : m_db(path, QStringLiteral("bench")) { m_ok = m_db.createConnection(); }
+    bool ok() const { return m_ok; }
+    bool write(const SerialRecord *rows, size_t count)
+    {
+        for (size_t i = 0; m_ok && i < count; i += kBatch) {
+            for (int j = 0; j < kBatch; ++j)
+                InsertSerialData::appendRecord(rows[i + size_t(j)]);
+            m_ok = m_db.insertNow();
+        }
+        return m_ok;
+    }
+
+private:
+    InsertSerialData m_db;
+    bool m_ok = false;
+};
+
+class CApiWriter
+{
+public:
+    explicit CApiWriter(const QString &path)
+    {
+        if (sqlite3_open(path.toUtf8().constData(), &m_db) != SQLITE_OK)
+            return;
+        const char *setup[] = {
+            "PRAGMA page_size = 4096", "PRAGMA cache_size = 65536", "PRAGMA journal_mode = WAL",
+            "PRAGMA synchronous = NORMAL",
+            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
+            "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)",
+        };
+        for (const char *sql : setup) {
+            if (!exec(sql))
+                return;
+        }
+        m_ok = sqlite3_prepare_v2(m_db,
+                                  "insert into fennolink (serialno, channel1, channel2, pointDate) "
+                                  "values (?, ?, ?, ?)",
+                                  -1, &m_insert, nullptr) == SQLITE_OK
+            && sqlite3_prepare_v2(m_db, "BEGIN IMMEDIATE", -1, &m_begin, nullptr) == SQLITE_OK
+            && sqlite3_prepare_v2(m_db, "COMMIT", -1, &m_commit, nullptr) == SQLITE_OK;
+    }
+    ~CApiWriter()
+    {
+        sqlite3_finalize(m_insert);
+        sqlite3_finalize(m_begin);
+        sqlite3_finalize(m_commit);
+        sqlite3_close(m_db);
+    }
+    bool ok() const { return m_ok; }
+    // serials: the device numbers as UTF-8, made once, as a plain C program would hold them.
+    bool write(const SerialRecord *rows, const QByteArray *serials, size_t count)
+    {
+        for (size_t i = 0; m_ok && i < count; i += kBatch) {
+            m_ok = step(m_begin);
+            for (int j = 0; m_ok && j < kBatch; ++j) {
+                const SerialRecord &r = rows[i + size_t(j)];
+                const QByteArray &serial = serials[i + size_t(j)];
+                sqlite3_bind_text(m_insert, 1, serial.constData(), serial.size(), SQLITE_STATIC);
+                if (r.channel1 == NoValue)
+                    sqlite3_bind_null(m_insert, 2);
+                else
+                    sqlite3_bind_double(m_insert, 2, r.channel1);
+                if (r.channel2 == NoValue)
+                    sqlite3_bind_null(m_insert, 3);
+                else
+                    sqlite3_bind_double(m_insert, 3, r.channel2);
+                sqlite3_bind_int64(m_insert, 4, r.pointDate);
+                m_ok = step(m_insert);
+            }
+            m_ok = m_ok && step(m_commit);
+        }
+        return m_ok;
+    }
+
+private:
+    static bool step(sqlite3_stmt *statement)
+    {
+        const bool done = sqlite3_step(statement) == SQLITE_DONE;
+        sqlite3_reset(statement);
+        return done;
+    }
+    bool exec(const char *sql)
+    {
+        char *error = nullptr;
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            std::fprintf(stderr, "%s: %s\n", sql, error ? error : "?");
+            sqlite3_free(error);
+            return false;
+        }
+        return true;
+    }
+
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_insert = nullptr, *m_begin = nullptr, *m_commit = nullptr;
+    bool m_ok = false;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const bool log = args.removeAll(QStringLiteral("--log")) > 0;
+    // For profiling one side alone.
+    const bool onlyOurs = args.removeAll(QStringLiteral("--only-ours")) > 0;
+    const bool onlyCeiling = args.removeAll(QStringLiteral("--only-ceiling")) > 0;
+    const int batches = args.value(0, QStringLiteral("20000")).toInt();
+    const int runs = args.value(1, QStringLiteral("5")).toInt();
+    if (!log)
+        QLoggingCategory::setFilterRules(QStringLiteral("quillark.record.debug=false"));
+
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qk-bench-recording-XXXXXX"));
+    const std::vector<SerialRecord> rows = makeRows(batches);
+    std::vector<QByteArray> serials;
+    for (const SerialRecord &r : rows)
+        serials.push_back(r.serialNo.toUtf8());
+
+    constexpr size_t kBlock = 256 * kBatch;
+    std::vector<double> ours, ceiling;
+    for (int run = 0; run < runs; ++run) {
+        OursWriter a(dir.filePath(QStringLiteral("ours%1.dat").arg(run)));
+        CApiWriter b(dir.filePath(QStringLiteral("capi%1.dat").arg(run)));
+        if (!a.ok() || !b.ok()) {
+            std::fprintf(stderr, "cannot open the databases\n");
+            return 1;
+        }
+        qint64 nsOurs = 0, nsCeiling = 0;
+        QElapsedTimer timer;
+        for (size_t i = 0; i < rows.size(); i += kBlock) {
+            const size_t n = std::min(kBlock, rows.size() - i);
+            const bool oursFirst = (i / kBlock) % 2 == 0;
+            for (int k = 0; k < 2; ++k) {
+                timer.start();
+                if ((k == 0) == oursFirst) {
+                    if (!onlyCeiling && !a.write(&rows[i], n))
+                        return 1;
+                    nsOurs += timer.nsecsElapsed();
+                } else {
+                    if (!onlyOurs && !b.write(&rows[i], &serials[i], n))
+                        return 1;
+                    nsCeiling += timer.nsecsElapsed();
+                }
+            }
+        }
+        ours.push_back(double(rows.size()) / (double(nsOurs) / 1e9));
+        ceiling.push_back(double(rows.size()) / (double(nsCeiling) / 1e9));
+        std::printf("run %d: insertNow %.0f rows/s, C API %.0f rows/s, ratio %.2f\n", run + 1, ours.back(),
+                    ceiling.back(), ours.back() / ceiling.back());
+    }
+    const double a = median(ours), b = median(ceiling);
+    std::printf("batches of %d, %d batches, median of %d runs, debug log %s\n", kBatch, batches, runs,
+                log ? "on" : "off");
+    std::printf("insertNow: %.0f rows/s\nC API prepared insert: %.0f rows/s\nratio: %.2f\n", a, b,
+                b > 0 ? a / b : 0.0);
+
+    // A full queue (a day of rows at the fastest rate) written at once, as
+    // after a long time without an open database: one insertNow() call.
+    {
+        const std::vector<SerialRecord> day = makeRows(int(InsertSerialData::kDefaultQueueLimit / kBatch));
+        InsertSerialData db(dir.filePath(QStringLiteral("backlog.dat")), QStringLiteral("backlog"));
+        if (!db.createConnection())
+            return 1;
+        for (const SerialRecord &r : day)
+            InsertSerialData::appendRecord(r);
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = db.insertNow();
+        std::printf("full queue of %zu rows in one insertNow(): %s in %.2f s\n", day.size(), ok ? "written" : "FAILED",
+                    double(timer.nsecsElapsed()) / 1e9);
+    }
+    return a > 0 && b > 0 ? 0 : 1;
+}
