@@ -55,8 +55,7 @@ QuillarkMain::QuillarkMain(QWidget *parent)
     m_actClose->setEnabled(false);
     m_actRefreshDevices->setEnabled(false);
     m_actDataViewer->setEnabled(false);
-    m_reportMenu->setEnabled(false);
-    m_reportMenu->menuAction()->setEnabled(false);
+    m_reportMenu->setEnabled(false); // its entry in the Record menu follows
     m_actExpansionMode->setEnabled(false);
 
     m_projectMain = new ProjectMain(m_recentList, m_recentMap);
