@@ -149,34 +149,38 @@ bool InsertSerialData::createConnection()
 
 bool InsertSerialData::applyPragmas()
 {
-    // The write-ahead log keeps the file intact when the program dies in the
-    // middle of a write; synchronous=NORMAL keeps commits cheap with it.
-    // page_size must come before the switch to WAL to take effect on a new file.
-    static const char *const pragmas[] = {
-        "PRAGMA page_size = 4096",
-        "PRAGMA cache_size = 65536",
-        "PRAGMA journal_mode = WAL",
-        "PRAGMA synchronous = NORMAL",
-    };
     QSqlQuery query(m_db);
-    for (const char *pragma : pragmas) {
-        const QString text = QString::fromLatin1(pragma);
-        if (!query.exec(text)) {
-            qCWarning(lcRecord).noquote() << text + QStringLiteral(" : query error") << query.lastError().text();
-            return false;
-        }
-        if (text.contains(QLatin1String("journal_mode"))) {
-            // SQLite answers with the mode in force; anything else than WAL
-            // (e.g. a read-only file system) is a failure.
-            const QString mode = query.next() ? query.value(0).toString() : QString();
-            if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-                qCWarning(lcRecord).noquote() << text + QStringLiteral(" : query error : mode ") + mode;
-                return false;
-            }
-        }
+    auto run = [&query](const QString &text, QString *answer) {
+        const bool ok = query.exec(text);
+        if (!ok)
+            qCDebug(lcRecord).noquote() << text + QStringLiteral(" : query error") << query.lastError().text();
+        else if (answer)
+            *answer = query.next() ? query.value(0).toString().toLower() : QString();
         query.finish();
-    }
-    return true;
+        return ok;
+    };
+
+    // page_size must come before the switch to WAL to take effect on a new file.
+    if (!run(QStringLiteral("PRAGMA page_size = 4096"), nullptr)
+        || !run(QStringLiteral("PRAGMA cache_size = 65536"), nullptr))
+        return false;
+
+    // The write-ahead log keeps the file intact when the program dies in the
+    // middle of a write, and synchronous=NORMAL keeps commits cheap with it.
+    QString mode;
+    if (run(QStringLiteral("PRAGMA journal_mode = WAL"), &mode) && mode == QLatin1String("wal"))
+        return run(QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
+
+    // The switch needs the file to itself (another program may be reading an
+    // older file that has no log yet) and a file system that supports it.
+    // A rollback journal is just as safe, only slower; the next opening
+    // tries the log again.
+    qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : write-ahead log not available (journal mode"
+                                  << mode + QStringLiteral("), using a rollback journal");
+    if (run(QStringLiteral("PRAGMA journal_mode = DELETE"), &mode) && mode == QLatin1String("delete"))
+        return run(QStringLiteral("PRAGMA synchronous = FULL"), nullptr);
+    qCWarning(lcRecord).noquote() << "PRAGMA journal_mode : query error : mode" << mode;
+    return false;
 }
 
 bool InsertSerialData::createTable()

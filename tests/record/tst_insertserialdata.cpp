@@ -292,6 +292,46 @@ private slots:
         QCOMPARE(again.endDateTime(), 1);
     }
 
+    void olderFileInUseByReader()
+    {
+        // A file written without a log, which another program is reading
+        // just when recording opens it: the log cannot be switched on now.
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+            old.setDatabaseName(m_path);
+            QVERIFY(old.open());
+            QSqlQuery q(old);
+            QVERIFY(q.exec("PRAGMA journal_mode = DELETE"));
+            QVERIFY(q.exec("create table fennolink (id integer primary key autoincrement, serialno varchar(18) "
+                           "not null, channel1 float, channel2 float, pointDate integer not null)"));
+            QVERIFY(q.exec("insert into fennolink (serialno, channel1, channel2, pointDate) values ('a', 1, 2, 5)"));
+            QVERIFY(q.exec("BEGIN"));
+            QVERIFY(q.exec("select * from fennolink"));
+            QVERIFY(q.next()); // holds a read lock until the end of the transaction
+
+            InsertSerialData db(m_path, QStringLiteral("older"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write-ahead log not available"));
+            QVERIFY(db.createConnection());
+            InsertSerialData::appendRecord(row("b", 3, 4, 6));
+            // The reader still holds the file: the write waits for the next try.
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
+            QVERIFY(!db.insertNow());
+            QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
+            q.finish();
+            QVERIFY(q.exec("COMMIT"));
+            QVERIFY(db.insertNow());
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("old"));
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink").toInt(), 2);
+        QCOMPARE(readValue(m_path, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
+
+        // Opened again with nobody else in it, the file gets its log.
+        InsertSerialData again(m_path, QStringLiteral("older2"));
+        QVERIFY(again.createConnection());
+        QCOMPARE(readValue(m_path, "PRAGMA journal_mode").toString(), QStringLiteral("wal"));
+        QCOMPARE(again.endDateTime(), 6);
+    }
+
     void unopenableFile()
     {
         const QString bad = m_dir.filePath(QStringLiteral("missing/folder/x.dat"));
