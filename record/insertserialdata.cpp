@@ -280,7 +280,9 @@ bool InsertSerialData::insertNow()
         int index = 0;
         for (int i = 0; i < rows; ++i) {
             const SerialRecord &row = queue[size_t(done + i)];
-            query->bindValue(index++, row.serialNo);
+            // serialno is "not null": a row without a device number must
+            // not hold back every row queued after it.
+            query->bindValue(index++, row.serialNo.isNull() ? QString(QLatin1String("")) : row.serialNo);
             query->bindValue(index++, channelValue(row.channel1));
             query->bindValue(index++, channelValue(row.channel2));
             query->bindValue(index++, qint64(row.pointDate));

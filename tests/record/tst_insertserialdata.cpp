@@ -236,6 +236,44 @@ private slots:
             QCOMPARE(rows[i][0].toString(), QString::number(i));
     }
 
+    void failureInLaterStatementKeepsWholeBatch()
+    {
+        InsertSerialData db(m_path, QStringLiteral("midway"));
+        QVERIFY(db.createConnection());
+        // Make the third statement of the batch fail.
+        const int count = 3 * InsertSerialData::kRowsPerStatement;
+        const quint32 bad = quint32(2 * InsertSerialData::kRowsPerStatement + 5);
+        QVERIFY(readRows(m_path, QStringLiteral("create trigger refuse before insert on fennolink when new.pointDate = %1 "
+                                                "begin select raise(abort, 'refused'); end")
+                                     .arg(bad))
+                    .isEmpty());
+        for (int i = 0; i < count; ++i)
+            InsertSerialData::appendRecord(row(QStringLiteral("n"), i, i, quint32(i)));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept.*refused"));
+        QVERIFY(!db.insertNow());
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(count));
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink").toInt(), 0);
+
+        readRows(m_path, "drop trigger refuse");
+        QVERIFY(db.insertNow());
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink where pointDate = id - 1").toInt(), count);
+    }
+
+    void rowWithoutDeviceNumber()
+    {
+        InsertSerialData db(m_path, QStringLiteral("nonumber"));
+        QVERIFY(db.createConnection());
+        InsertSerialData::appendRecord(SerialRecord());
+        InsertSerialData::appendRecord(row("after", 1, 1, 2));
+        QVERIFY(db.insertNow());
+        const auto rows = readRows(m_path, "select serialno, channel1, pointDate from fennolink order by id");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0][0].toString(), QString());
+        QVERIFY(!rows[0][0].isNull());
+        QVERIFY(rows[0][1].isNull());
+        QCOMPARE(rows[1][0].toString(), QStringLiteral("after"));
+    }
+
     void notOpenedKeepsRows()
     {
         InsertSerialData db(m_path, QStringLiteral("closed"));
