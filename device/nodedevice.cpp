@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "device/configureddevice.h"
+#include "record/insertserialdata.h"
 #include "view/charttime.h"
 
 #include <algorithm>
@@ -238,7 +239,10 @@ void NodeDevice::showSample()
 // Queues one database row. A NoValue channel becomes NULL in the database.
 void NodeDevice::queueRecord(double ch1, double ch2, qint64 unixSeconds)
 {
-    Q_UNUSED(ch1)
-    Q_UNUSED(ch2)
-    Q_UNUSED(unixSeconds)
+    SerialRecord row;
+    row.serialNo = m_deviceNumber;
+    row.channel1 = ch1;
+    row.channel2 = ch2;
+    row.pointDate = quint32(unixSeconds);
+    InsertSerialData::appendRecord(row);
 }
