@@ -310,7 +310,7 @@ void ProjectManager::slotProjectAddConnection()
     m_model->setData(m_model->index(row, AddressColumn), QString::fromLatin1(kDefaultAddress));
     m_model->setData(m_model->index(row, ModelColumn), QString::fromLatin1(kDefaultModel));
     ui->treeView->selectionModel()->setCurrentIndex(m_model->index(row, AddressColumn),
-                                                    QItemSelectionModel::ClearAndSelect);
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     updateActions();
 }
 

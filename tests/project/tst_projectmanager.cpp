@@ -1,5 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QComboBox>
+#include <QFrame>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -54,6 +56,7 @@ private slots:
     void loadDeviceList_fillsTree();
     void loadDeviceList_capsAtSixteenDevices();
     void interval_menuAndLock();
+    void screenshot();
 
 private:
     QTreeView *view() const { return m_editor->findChild<QTreeView *>("treeView"); }
@@ -66,7 +69,7 @@ private:
     }
     void select(const QModelIndex &index)
     {
-        view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     void addConnection() { QTest::mouseClick(button("pushButton_add_top"), Qt::LeftButton); }
     void addDevices(int connection, int count)
@@ -578,6 +581,37 @@ void tst_ProjectManager::interval_menuAndLock()
         QVERIFY(!action->isChecked());
     QCOMPARE(other.findChild<QLabel *>("label_interval")->text(), QString());
     dataIntervalMs = kDefaultDataIntervalMs;
+}
+
+// Two connections, five devices, the second device selected: the picture is
+// saved when QK_SCREENSHOT_DIR names a folder.
+void tst_ProjectManager::screenshot()
+{
+    addConnection();
+    addConnection();
+    QVERIFY(m_model->setData(conn(1), QStringLiteral("10.0.0.5:1502")));
+    QVERIFY(m_model->setData(conn(1, 1), QStringLiteral("QB200")));
+    addDevices(0, 3);
+    addDevices(1, 2);
+    QVERIFY(m_model->setData(dev(0, 1, 4), QStringLiteral("Freezer 2")));
+    select(dev(0, 1, 0));
+    // Shown as in the main window: on its dark central frame.
+    QFrame frame;
+    frame.setObjectName(QStringLiteral("centralFrame"));
+    frame.setStyleSheet(QStringLiteral("QFrame#centralFrame { background-color: qlineargradient(spread:pad, "
+        "x1:0, y1:0, x2:0, y2:1, stop:0 rgba(49, 49, 49, 255), stop:1 rgba(73, 73, 73, 255)); }"));
+    auto *layout = new QVBoxLayout(&frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_editor);
+    frame.resize(1000, 420);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const QPixmap picture = frame.grab();
+    m_editor->setParent(nullptr);
+    QVERIFY(!picture.isNull());
+    const QString dir = qEnvironmentVariable("QK_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        QVERIFY(picture.save(dir + QStringLiteral("/projectmanager.png")));
 }
 
 QTEST_MAIN(tst_ProjectManager)
