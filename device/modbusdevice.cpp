@@ -239,6 +239,9 @@ void ModbusDevice::sendReadRequest()
     QModbusReply *reply = m_client->sendReadRequest(unit, kServerAddress);
     if (!reply)
         return;
+    // The socket would send the request on its next event-loop pass; send it now.
+    if (auto *socket = qobject_cast<QAbstractSocket *>(m_client->device()))
+        socket->flush();
 
     qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
                                 << "] : QModbusDataUnit::HoldingRegisters start : " << m_readStart

@@ -5,9 +5,15 @@
 #include "testsupport.h"
 
 #include <QModbusReply>
+#include <QTcpSocket>
 #include <QModbusTcpClient>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The Modbus client against real servers on 127.0.0.1: the in-process gateway
 // simulator and the Debian pymodbus server.
@@ -222,6 +228,52 @@ private slots:
         }
         QVERIFY(spy.count() >= 3);
         QVERIFY(m_sim->acceptedConnections() >= 2);
+    }
+
+    // A gateway whose connection never comes up: a loopback listener with a
+    // full accept queue drops further SYNs, so the connect hangs. The connect
+    // watchdog gives up, the stuck client is replaced, and the next writes try
+    // again without piling up.
+    void connectNeverCompletes()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&addr), len), 0);
+        QCOMPARE(::listen(fd, 0), 0);
+        QCOMPARE(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+        const quint16 port = ntohs(addr.sin_port);
+        // Fill the accept queue.
+        std::vector<std::unique_ptr<QTcpSocket>> fillers;
+        for (int i = 0; i < 3; ++i) {
+            fillers.emplace_back(new QTcpSocket);
+            fillers.back()->connectToHost(QHostAddress::LocalHost, port);
+            fillers.back()->waitForConnected(300);
+        }
+
+        ModbusDevice device;
+        device.setWatchdogTimes(300, 300);
+        device.setDeviceInfo(QStringLiteral("127.0.0.1"), port);
+        device.setReadRange(0, 8);
+        QSignalSpy spy(&device, SIGNAL(readyRead(QByteArray)));
+        device.write();
+        QTest::qWait(100);
+        if (stateOf(device) != QModbusDevice::ConnectingState) {
+            ::close(fd);
+            QSKIP("this kernel completes connections beyond the accept queue");
+        }
+        QTRY_VERIFY(device.replacedClients() >= 1 || stateOf(device) == QModbusDevice::UnconnectedState);
+        QTRY_COMPARE(stateOf(device), QModbusDevice::UnconnectedState);
+        QVERIFY(!device.isOpen());
+        for (int i = 0; i < 3; ++i) {
+            device.write();
+            QTRY_COMPARE(stateOf(device), QModbusDevice::UnconnectedState);
+        }
+        QCOMPARE(spy.count(), 0);
+        ::close(fd);
     }
 
     // close() leaves the client unconnected when it returns, also while a
