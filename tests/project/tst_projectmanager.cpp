@@ -1,6 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QFrame>
+#include <QGroupBox>
 #include <QVBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -10,6 +11,7 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include "app/messagedialog.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
@@ -56,6 +58,7 @@ private slots:
     void loadDeviceList_fillsTree();
     void loadDeviceList_capsAtSixteenDevices();
     void interval_menuAndLock();
+    void messages_reachTheUser();
     void screenshot();
 
 private:
@@ -581,6 +584,21 @@ void tst_ProjectManager::interval_menuAndLock()
         QVERIFY(!action->isChecked());
     QCOMPARE(other.findChild<QLabel *>("label_interval")->text(), QString());
     dataIntervalMs = kDefaultDataIntervalMs;
+}
+
+void tst_ProjectManager::messages_reachTheUser()
+{
+    // Without the test seam a message is the program's own non-blocking dialog.
+    const ProjectManager::MessageHook saved = ProjectManager::messageHook;
+    ProjectManager::messageHook = nullptr;
+    addConnection();
+    QVERIFY(m_model->setData(conn(0), QStringLiteral("10.0.0.5")));
+    ProjectManager::messageHook = saved;
+    const auto dialogs = m_editor->findChildren<MessageDialog *>();
+    QCOMPARE(dialogs.size(), 1);
+    QVERIFY(dialogs.at(0)->isVisible());
+    QCOMPARE(dialogs.at(0)->findChild<QGroupBox *>("groupBox_message")->title(), QStringLiteral("ERROR"));
+    QCOMPARE(conn(0).data().toString(), kDefaultAddress);
 }
 
 // Two connections, five devices, the second device selected: the picture is
