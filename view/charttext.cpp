@@ -1,0 +1,260 @@
+#include "view/charttext.h"
+
+#include "view/chartcolor.h"
+#include "view/drawarea.h"
+
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QPainter>
+#include <QStaticText>
+
+#include <cmath>
+
+namespace {
+
+struct Style {
+    QString fontFile;
+    double size = 8;
+    QColor color;
+    QColor background;
+};
+
+struct Scope {
+    bool block = false;
+    Style style;
+};
+
+QColor parseHexColor(const QString &hex)
+{
+    bool ok = false;
+    const uint v = hex.trimmed().toUInt(&ok, 16);
+    if (!ok)
+        return QColor();
+    return ChartColor::toQColor(hex.trimmed().size() > 6 ? int(v) : int(v & 0xFFFFFF));
+}
+
+// Layout of short texts is the costly part of drawing a chart; the same
+// labels come back chart after chart, so their layouts are kept.
+struct StaticTextCache {
+    QHash<QString, QStaticText> texts;
+};
+
+QString fontKey(const QFont &font)
+{
+    return font.family() + QLatin1Char('/') + QString::number(font.pixelSize()) + QLatin1Char('/')
+        + QString::number(font.weight());
+}
+
+constexpr int kMaxCachedTexts = 512;
+
+} // namespace
+
+QFont ChartText::chartFont(const QString &fontFile, double size)
+{
+    static QHash<QString, QFont> fonts;
+    const QString key = fontFile + QLatin1Char('@') + QString::number(size);
+    auto it = fonts.constFind(key);
+    if (it != fonts.constEnd())
+        return *it;
+    const QString name = fontFile.toLower();
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(name.contains(QLatin1String("bd")) || name.contains(QLatin1String("bold")));
+    font.setItalic(name.contains(QLatin1String("i.ttf")) && !name.startsWith(QLatin1String("ari")));
+    font.setPixelSize(qMax(1, int(std::lround(size * 96.0 / 72.0))));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    // Where no Arial-like font is installed, DejaVu Sans stands in; its
+    // condensed face is close to Arial's widths, so chart texts keep the room
+    // they were laid out for.
+    if (QFontInfo(font).family().startsWith(QLatin1String("DejaVu Sans")))
+        font.setStretch(QFont::SemiCondensed);
+    fonts.insert(key, font);
+    return font;
+}
+
+QPoint ChartText::alignedTopLeft(int x, int y, int w, int h, int alignment)
+{
+    if (alignment < 1 || alignment > 9)
+        alignment = 7;
+    const int col = (alignment - 1) % 3; // 0 left, 1 centre, 2 right
+    const int row = (alignment - 1) / 3; // 0 bottom, 1 middle, 2 top
+    const int left = col == 0 ? x : col == 1 ? x - w / 2 : x - w;
+    const int top = row == 2 ? y : row == 1 ? y - h / 2 : y - h;
+    return QPoint(left, top);
+}
+
+static QStaticText &cachedText(const QString &text, const QFont &font)
+{
+    static StaticTextCache cache;
+    const QString key = fontKey(font) + QLatin1Char('|') + text;
+    auto it = cache.texts.find(key);
+    if (it != cache.texts.end())
+        return *it;
+    if (cache.texts.size() >= kMaxCachedTexts)
+        cache.texts.clear();
+    QStaticText st(text);
+    st.setTextFormat(Qt::PlainText);
+    st.setPerformanceHint(QStaticText::AggressiveCaching);
+    st.prepare(QTransform(), font);
+    return *cache.texts.insert(key, st);
+}
+
+void ChartText::drawPlain(QPainter &painter, qreal x, qreal y, const QString &text, const QFont &font,
+                          const QColor &color)
+{
+    if (text.isEmpty())
+        return;
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawStaticText(QPointF(x, y), cachedText(text, font));
+}
+
+QSizeF ChartText::plainSize(const QString &text, const QFont &font)
+{
+    const QFontMetricsF fm(font);
+    return QSizeF(fm.horizontalAdvance(text), fm.height());
+}
+
+ChartText::ChartText(const QString &markup, const QString &fontFile, double size, DrawArea *target)
+    : m_target(target)
+{
+    QVector<Scope> scopes;
+    Scope root;
+    root.style.fontFile = fontFile;
+    root.style.size = size;
+    scopes.append(root);
+
+    auto addRun = [this, &scopes](const QString &text, bool icon, const QColor &iconColor) {
+        if (text.isEmpty() && !icon)
+            return;
+        const Style &s = scopes.last().style;
+        Run run;
+        run.text = text;
+        run.font = chartFont(s.fontFile, s.size);
+        run.color = icon ? iconColor : s.color;
+        run.background = s.background;
+        run.icon = icon;
+        const QFontMetricsF fm(run.font);
+        run.ascent = fm.ascent();
+        run.height = fm.height();
+        run.width = icon ? std::round(fm.height() * 1.2) : fm.horizontalAdvance(text);
+        m_runs.append(run);
+    };
+
+    int pos = 0;
+    const int n = markup.size();
+    while (pos < n) {
+        const int open = markup.indexOf(QLatin1String("<*"), pos);
+        const int close = open < 0 ? -1 : markup.indexOf(QLatin1String("*>"), open + 2);
+        if (open < 0 || close < 0) {
+            addRun(markup.mid(pos), false, QColor());
+            break;
+        }
+        addRun(markup.mid(pos, open - pos), false, QColor());
+        pos = close + 2;
+
+        const QString tag = markup.mid(open + 2, close - open - 2).trimmed();
+        const QString lower = tag.toLower();
+        if (lower == QLatin1String("block")) {
+            Scope s = scopes.last();
+            s.block = true;
+            scopes.append(s);
+        } else if (lower == QLatin1String("/")) {
+            if (scopes.size() > 1)
+                scopes.removeLast();
+        } else if (lower == QLatin1String("/font")) {
+            if (scopes.size() > 1 && !scopes.last().block)
+                scopes.removeLast();
+        } else if (lower == QLatin1String("font")) {
+            while (scopes.size() > 1 && !scopes.last().block)
+                scopes.removeLast();
+        } else if (lower.startsWith(QLatin1String("font")) || lower.startsWith(QLatin1String("icon"))) {
+            const bool icon = lower.startsWith(QLatin1String("icon"));
+            Style style = scopes.last().style;
+            QColor iconColor;
+            const QStringList parts = tag.split(QLatin1Char(','));
+            for (const QString &part : parts) {
+                const int eq = part.indexOf(QLatin1Char('='));
+                const QString key = (eq < 0 ? part : part.left(eq)).trimmed().toLower();
+                const QString value = eq < 0 ? QString() : part.mid(eq + 1).trimmed();
+                if (key == QLatin1String("font") && !value.isEmpty())
+                    style.fontFile = value;
+                else if (key == QLatin1String("size") && value.toDouble() > 0)
+                    style.size = value.toDouble();
+                else if (key == QLatin1String("color"))
+                    (icon ? iconColor : style.color) = parseHexColor(value);
+                else if (key == QLatin1String("bgcolor"))
+                    style.background = parseHexColor(value);
+            }
+            if (icon) {
+                addRun(QString(), true, iconColor);
+            } else {
+                Scope s;
+                s.style = style;
+                scopes.append(s);
+            }
+        }
+        // Unknown tags are dropped.
+    }
+
+    qreal x = 0;
+    qreal ascent = 0;
+    qreal descent = 0;
+    for (Run &run : m_runs) {
+        run.x = x;
+        x += run.width;
+        ascent = qMax(ascent, run.ascent);
+        descent = qMax(descent, run.height - run.ascent);
+    }
+    if (m_runs.isEmpty()) {
+        const QFontMetricsF fm(chartFont(fontFile, size));
+        ascent = fm.ascent();
+        descent = fm.height() - fm.ascent();
+    }
+    m_ascent = ascent;
+    m_width = int(std::ceil(x));
+    m_height = int(std::ceil(ascent + descent));
+}
+
+QString ChartText::plainText() const
+{
+    QString text;
+    for (const Run &run : m_runs)
+        text += run.text;
+    return text;
+}
+
+void ChartText::draw(int x, int y, int color, int alignment) const
+{
+    if (!m_target)
+        return;
+    QPainter painter;
+    if (!m_target->beginPaint(painter))
+        return;
+    paint(painter, x, y, color, alignment);
+}
+
+void ChartText::paint(QPainter &painter, int x, int y, int color, int alignment) const
+{
+    const QPoint tl = alignedTopLeft(x, y, m_width, m_height, alignment);
+    const QColor base = ChartColor::toQColor(color);
+    const qreal baseline = tl.y() + m_ascent;
+    for (const Run &run : m_runs) {
+        const QRectF box(tl.x() + run.x, tl.y(), run.width, m_height);
+        if (run.background.isValid() && run.background.alpha() > 0)
+            painter.fillRect(box, run.background);
+        if (run.icon) {
+            const QColor c = run.color.isValid() ? run.color : base;
+            const qreal mid = tl.y() + m_height / 2.0;
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(QPen(c, 3, Qt::SolidLine, Qt::FlatCap));
+            painter.drawLine(QPointF(box.left() + 2, mid), QPointF(box.right() - 2, mid));
+            painter.restore();
+            continue;
+        }
+        drawPlain(painter, box.left(), baseline - run.ascent, run.text, run.font,
+                  run.color.isValid() ? run.color : base);
+    }
+}

@@ -1,0 +1,128 @@
+#include "view/drawarea.h"
+
+#include "view/chartcolor.h"
+
+#include <QPainter>
+
+DrawArea::DrawArea(int width, int height)
+    : m_base(qMax(1, width), qMax(1, height), QImage::Format_ARGB32_Premultiplied)
+{
+    m_base.fill(Qt::transparent);
+    m_image = m_base;
+}
+
+void DrawArea::setBaseImage(const QImage &image)
+{
+    m_base = image;
+    m_image = image;
+    m_dynamic = false;
+}
+
+void DrawArea::initDynamicLayer()
+{
+    m_image = m_base; // shared until the first stroke copies it
+    m_dynamic = true;
+}
+
+void DrawArea::removeDynamicLayer()
+{
+    m_image = m_base;
+    m_dynamic = false;
+}
+
+bool DrawArea::beginPaint(QPainter &painter)
+{
+    if (!painter.begin(&m_image))
+        return false;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    return true;
+}
+
+int DrawArea::dashLineColor(int color, int pattern)
+{
+    m_dashes.append(qMakePair(color, pattern));
+    return ChartColor::kDashTag | (m_dashes.size() - 1);
+}
+
+QPen DrawArea::penFor(int color, qreal width) const
+{
+    if (!ChartColor::isDash(color))
+        return QPen(ChartColor::toQColor(color), width, Qt::SolidLine, Qt::FlatCap);
+    const int index = color & 0xFFFF;
+    if (index >= m_dashes.size())
+        return QPen(Qt::NoPen);
+    const auto &dash = m_dashes.at(index);
+    QPen pen(ChartColor::toQColor(dash.first), width, Qt::CustomDashLine, Qt::FlatCap);
+    QVector<qreal> lengths;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const int len = (unsigned(dash.second) >> shift) & 0xFF;
+        if (len > 0 || !lengths.isEmpty())
+            lengths.append(qMax(1, len) / width);
+    }
+    if (lengths.size() % 2)
+        lengths.append(lengths.last());
+    if (lengths.size() < 2)
+        return QPen(ChartColor::toQColor(dash.first), width, Qt::SolidLine, Qt::FlatCap);
+    pen.setDashPattern(lengths);
+    return pen;
+}
+
+void DrawArea::vline(int y1, int y2, int x, int color)
+{
+    QPainter p;
+    if (!beginPaint(p))
+        return;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(penFor(color));
+    p.drawLine(x, qMin(y1, y2), x, qMax(y1, y2));
+}
+
+void DrawArea::hline(int x1, int x2, int y, int color)
+{
+    QPainter p;
+    if (!beginPaint(p))
+        return;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(penFor(color));
+    p.drawLine(qMin(x1, x2), y, qMax(x1, x2), y);
+}
+
+void DrawArea::line(double x1, double y1, double x2, double y2, int color, int width)
+{
+    QPainter p;
+    if (!beginPaint(p))
+        return;
+    p.setPen(penFor(color, width));
+    p.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+}
+
+void DrawArea::circle(int cx, int cy, int rx, int ry, int edgeColor, int fillColor)
+{
+    QPainter p;
+    if (!beginPaint(p))
+        return;
+    p.setPen(ChartColor::isTransparent(edgeColor) ? QPen(Qt::NoPen) : penFor(edgeColor));
+    p.setBrush(ChartColor::toQColor(fillColor));
+    p.drawEllipse(QPointF(cx + 0.5, cy + 0.5), rx, ry);
+}
+
+void DrawArea::rect(int x1, int y1, int x2, int y2, int edgeColor, int fillColor)
+{
+    QPainter p;
+    if (!beginPaint(p))
+        return;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QRect r = QRect(QPoint(x1, y1), QPoint(x2, y2)).normalized();
+    p.fillRect(r, ChartColor::toQColor(fillColor));
+    if (!ChartColor::isTransparent(edgeColor)) {
+        p.setPen(penFor(edgeColor));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+}
+
+ChartText DrawArea::text(const QString &markup, const QString &fontFile, double size)
+{
+    return ChartText(markup, fontFile, size, this);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "view/charttext.h"
+
+#include <QImage>
+#include <QVector>
+
+class QPainter;
+class QPen;
+
+// The picture of a chart: the finished chart plus an optional dynamic layer
+// drawn over it (track cursors and the like) that can be redrawn without
+// building the chart again.
+class DrawArea
+{
+public:
+    DrawArea(int width, int height);
+
+    int getWidth() const { return m_image.width(); }
+    int getHeight() const { return m_image.height(); }
+
+    // Starts a fresh dynamic layer: the picture goes back to the finished
+    // chart and later drawing goes over it.
+    void initDynamicLayer();
+    void removeDynamicLayer();
+    bool hasDynamicLayer() const { return m_dynamic; }
+
+    // A colour code for dashed lines: pattern bytes from the highest give
+    // alternately the lengths in pixels of dashes and gaps (0x0505: 5 on,
+    // 5 off; 0x0101: every other pixel).
+    int dashLineColor(int color, int pattern = 0x0505);
+
+    void vline(int y1, int y2, int x, int color);
+    void hline(int x1, int x2, int y, int color);
+    void line(double x1, double y1, double x2, double y2, int color, int width = 1);
+    void circle(int cx, int cy, int rx, int ry, int edgeColor, int fillColor);
+    void rect(int x1, int y1, int x2, int y2, int edgeColor, int fillColor);
+    ChartText text(const QString &markup, const QString &fontFile, double size);
+
+    // What is shown: the finished chart with the dynamic layer, if any.
+    const QImage &image() const { return m_image; }
+
+    // Used by the chart while it draws itself: the picture drawn so far
+    // becomes the finished chart.
+    void setBaseImage(const QImage &image);
+    bool beginPaint(QPainter &painter);
+    QPen penFor(int color, qreal width = 1) const;
+
+private:
+    QImage m_base;
+    QImage m_image;
+    QVector<QPair<int, int>> m_dashes; // colour, pattern
+    bool m_dynamic = false;
+};

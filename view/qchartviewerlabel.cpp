@@ -1,0 +1,11 @@
+#include "view/qchartviewerlabel.h"
+
+QChartViewerLabel::QChartViewerLabel(QWidget *parent)
+    : QLabel(parent)
+{
+}
+
+void QChartViewerLabel::resizeEvent(QResizeEvent *)
+{
+    emit refreshChart();
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "view/chartaxis.h"
+#include "view/chartcolor.h"
+#include "view/plotarea.h"
+#include "view/viewportmanager.h"
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class DrawArea;
+class LineLayer;
+
+// An XY chart: background, one plot area with grid, an x and a y axis, line
+// layers, and a picture with an optional dynamic layer on top.
+//
+// Build it (plot area, axes, layers), then ask it questions or draw on its
+// dynamic layer: the first coordinate query lays the chart out, the first
+// picture renders it; changes made after that are not seen. Objects the chart
+// hands out (axes, layers, data sets, plot area, draw area) die with it.
+class XYChart
+{
+public:
+    XYChart(int width, int height, int bgColor = 0xFFFFFF, int edgeColor = ChartColor::Transparent,
+            int raisedEffect = 0);
+    ~XYChart();
+    XYChart(const XYChart &) = delete;
+    XYChart &operator=(const XYChart &) = delete;
+
+    int getWidth() const { return m_width; }
+    int getHeight() const { return m_height; }
+
+    // A colour code for a linear gradient from (x1, y1) in c1 to (x2, y2) in c2.
+    int linearGradientColor(int x1, int y1, int x2, int y2, int c1, int c2, bool periodic = false);
+
+    PlotArea *setPlotArea(int x, int y, int width, int height, int bgColor = ChartColor::Transparent,
+                          int altBgColor = -1, int edgeColor = -1, int hGridColor = 0xC0C0C0,
+                          int vGridColor = ChartColor::Transparent);
+    PlotArea *getPlotArea() { return &m_plotArea; }
+    // Layers are clipped to the plot area grown by the margin.
+    void setClipping(int margin = 0);
+
+    ChartAxis *xAxis() { return &m_xAxis; }
+    ChartAxis *yAxis() { return &m_yAxis; }
+
+    LineLayer *addLineLayer(int dataCombineMethod = 0, int depth = 0);
+    int getLayerCount() const { return int(m_layers.size()); }
+    LineLayer *getLayerByZ(int z) const;
+
+    // "{value|2.}" and the like; dates with "{value|hh:nn:ss}".
+    QString formatValue(double value, const QString &format) const;
+
+    // Coordinate queries (they lay the chart out).
+    // The x data value nearest to a pixel x; the x value at that pixel when
+    // there are no data.
+    double getNearestXValue(double xCoor);
+    int getXCoor(double value);
+    // Pixel y of a value on the given y axis (the chart's y axis by default).
+    int getYCoor(double value, const ChartAxis *yAxis = nullptr);
+
+    // Renders the chart once; the draw area then holds the picture.
+    DrawArea *makeChart();
+    // A fresh dynamic layer over the finished chart.
+    DrawArea *initDynamicLayer();
+    void removeDynamicLayer();
+    // The picture with the dynamic layer.
+    QImage makeImage();
+    ChartMetrics getChartMetrics();
+    // A counted reference to the picture that outlives the chart.
+    std::shared_ptr<DrawArea> drawAreaRef();
+
+    void layout();
+
+private:
+    void render();
+    QImage background() const;
+    void drawAxes(QPainter &painter);
+    struct Gradient {
+        int x1, y1, x2, y2, c1, c2;
+        bool periodic;
+    };
+    QBrush brushFor(int code) const;
+
+    int m_width;
+    int m_height;
+    int m_bgColor;
+    int m_edgeColor;
+    PlotArea m_plotArea;
+    int m_clipMargin = -1;
+    ChartAxis m_xAxis;
+    ChartAxis m_yAxis;
+    std::vector<std::unique_ptr<LineLayer>> m_layers;
+    std::vector<Gradient> m_gradients;
+    std::shared_ptr<DrawArea> m_drawArea;
+    bool m_laidOut = false;
+    bool m_rendered = false;
+};
