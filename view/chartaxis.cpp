@@ -7,17 +7,7 @@
 
 #include <cmath>
 
-#if __has_include("view/charttime.h")
 #include "view/charttime.h"
-#else
-// Until the shared date helpers are in the tree: chart date values are Unix seconds.
-static QDateTime chartTimeToDateTime(double chartTime)
-{
-    if (!std::isfinite(chartTime) || std::fabs(chartTime) > 1e13)
-        return QDateTime();
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(chartTime * 1000.0)));
-}
-#endif
 
 namespace {
 
