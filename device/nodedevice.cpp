@@ -4,6 +4,9 @@
 #include "device/configureddevice.h"
 #include "record/insertserialdata.h"
 #include "view/charttime.h"
+#include "view/chartview.h"
+#include "view/dashboarddeviceitem.h"
+#include "view/projectlist.h"
 
 #include <algorithm>
 #include <cstring>
@@ -220,18 +223,43 @@ void NodeDevice::clearTiles()
 // chart view and both tiles (each only when linked).
 void NodeDevice::showConnected()
 {
+    if (m_projectList)
+        m_projectList->setConnected(m_deviceNumber);
+    if (m_chartView)
+        m_chartView->setConnected(m_deviceNumber);
+    if (m_ch1Tile)
+        m_ch1Tile->setConnected(m_deviceNumber);
+    if (m_ch2Tile)
+        m_ch2Tile->setConnected(m_deviceNumber);
 }
 
 // The connection was lost: setDisconnected(deviceNumber) on the device list,
 // the chart view and both tiles (each only when linked).
 void NodeDevice::showDisconnected()
 {
+    if (m_projectList)
+        m_projectList->setDisconnected(m_deviceNumber);
+    if (m_chartView)
+        m_chartView->setDisconnected(m_deviceNumber);
+    if (m_ch1Tile)
+        m_ch1Tile->setDisconnected(m_deviceNumber);
+    if (m_ch2Tile)
+        m_ch2Tile->setDisconnected(m_deviceNumber);
 }
 
 // A new sample: the chart view gets the history and the value texts (and, for
 // the "QA100" model, the radio status); the tiles get their channel's text.
 void NodeDevice::showSample()
 {
+    if (m_chartView) {
+        m_chartView->setDeviceData(m_timeHistory, m_ch1History, m_ch2History, m_ch1Text, m_ch2Text);
+        if (m_connection && m_connection->model() == QLatin1String("QA100"))
+            m_chartView->setRadioStatus(m_lqiText, m_batteryText);
+    }
+    if (m_ch1Tile)
+        m_ch1Tile->setValue(m_ch1Text);
+    if (m_ch2Tile)
+        m_ch2Tile->setValue(m_ch2Text);
 }
 
 // ---- recording ------------------------------------------------------------

@@ -4,11 +4,17 @@
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "view/labelelider.h"
+#include "view/chartdataset.h"
+#include "view/drawarea.h"
+#include "view/linelayer.h"
+#include "view/plotarea.h"
 #include "view/qchartviewer.h"
+#include "view/xychart.h"
 
 #include "ui_chartview.h"
 
 #include <algorithm>
+#include <cmath>
 
 const QString ChartView::kStyleGrey = QStringLiteral(
     "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
@@ -39,6 +45,9 @@ ChartView::ChartView(QWidget *parent)
         policy.setHorizontalPolicy(QSizePolicy::Ignored);
         label->setSizePolicy(policy);
     }
+    // Room for the usual radio and battery numbers ("-105", "100").
+    ui->label_lqi->setMinimumWidth(40);
+    ui->label_batt->setMinimumWidth(40);
 
     ui->frame_lqibatt->hide();
 
@@ -220,10 +229,10 @@ void ChartView::setValueStyle(QWidget *frame, const QString &style)
 
 void ChartView::setConnectionState(bool connected)
 {
-    const QPixmap &image = connected ? m_connectingImage : m_disconnectedImage;
-    if (ui->label_device_status->pixmap() == nullptr
-        || ui->label_device_status->pixmap()->cacheKey() != image.cacheKey())
-        ui->label_device_status->setPixmap(image);
+    if (connected != m_connectedLook) {
+        m_connectedLook = connected;
+        ui->label_device_status->setPixmap(connected ? m_connectingImage : m_disconnectedImage);
+    }
     if (connected) {
         setValueStyle(ui->frame_ch1_value, kStyleNormal);
         setValueStyle(ui->frame_ch2_value, kStyleNormal);
@@ -247,9 +256,17 @@ void ChartView::setChannel2Alarm(bool alarm)
     setValueStyle(ui->frame_ch2_value, alarm ? kStyleAlarm : kStyleNormal);
 }
 
+// Header labels take the width of their text, up to a limit, so that an ID or
+// a name of usual length is shown whole and a long one is elided.
+static void fitHeaderLabel(QLabel *label, const QString &text)
+{
+    LabelElider::setText(label, text);
+    label->setMinimumWidth(std::min(label->fontMetrics().horizontalAdvance(text) + 8, 300));
+}
+
 void ChartView::setDeviceTexts(const QString &deviceName, const QString &ch1Name, const QString &ch2Name)
 {
-    LabelElider::setText(ui->label_device, deviceName);
+    fitHeaderLabel(ui->label_device, deviceName);
     LabelElider::setText(ui->label_ch1_device, deviceName);
     LabelElider::setText(ui->label_ch2_device, deviceName);
     LabelElider::setText(ui->label_ch1_desc, ch1Name);
@@ -258,7 +275,7 @@ void ChartView::setDeviceTexts(const QString &deviceName, const QString &ch1Name
 
 void ChartView::setDeviceId(const QString &deviceNumber)
 {
-    LabelElider::setText(ui->label_serialnumber, QStringLiteral("ID : ") + deviceNumber);
+    fitHeaderLabel(ui->label_serialnumber, QStringLiteral("ID : ") + deviceNumber);
     ui->label_device_type->setPixmap(m_networkImage);
 }
 
@@ -322,7 +339,7 @@ void ChartView::drawChart2()
 
 void ChartView::onMouseMovePlotArea(QMouseEvent *)
 {
-    auto *chart = static_cast<XYChart *>(viewer1->chart());
+    XYChart *chart = viewer1->chart();
     if (!chart)
         return;
     drawTrackCursor(chart, viewer1->plotAreaMouseX());
@@ -331,9 +348,122 @@ void ChartView::onMouseMovePlotArea(QMouseEvent *)
 
 void ChartView::onMouseMovePlotArea2(QMouseEvent *)
 {
-    auto *chart = static_cast<XYChart *>(viewer2->chart());
+    XYChart *chart = viewer2->chart();
     if (!chart)
         return;
     drawTrackCursor(chart, viewer2->plotAreaMouseX());
     viewer2->refreshDisplay();
+}
+
+// One channel chart: 240 data intervals ending at the newest sample, on a dark
+// gradient, with the track cursor at the mouse or at the newest sample.
+void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name)
+{
+    ++m_chartBuilds;
+    // A label not laid out yet (or squeezed) still gets a chart with a plot area.
+    const int width = std::max(label->width() - 10, 60);
+    const int height = std::max(label->height(), 60);
+    auto *chart = new XYChart(width, height, 0x595959, ChartColor::Transparent, 0);
+
+    const int background = chart->linearGradientColor(0, 25, 0, chart->getHeight() - 15, 0x595959, 0x303030, false);
+    chart->setPlotArea(45, 25, width - 50, height - 55, background, -1, ChartColor::Transparent, 0x80303030,
+                       0x80303030);
+    chart->setClipping(0);
+
+    chart->xAxis()->setTickDensity(75, 15);
+    chart->xAxis()->setWidth(2);
+    chart->yAxis()->setWidth(2);
+    chart->xAxis()->setColors(0x80C0C0C0, 0x80F4F4F4, -1, -1);
+    chart->yAxis()->setColors(0x80C0C0C0, 0x80F4F4F4, -1, -1);
+
+    const double newest = times[kSamples - 1];
+    if (newest != NoValue) {
+        const double span = std::floor(double(dataIntervalMs) * kSamples / 1000.0);
+        chart->xAxis()->setDateScale(newest - span, newest, 0, 0);
+        chart->xAxis()->setLabelFormat(QStringLiteral("{value|hh:nn:ss}"));
+        LineLayer *layer = chart->addLineLayer(0, 0);
+        layer->setXData(times, kSamples);
+        layer->addDataSet(values, kSamples, color, name);
+    }
+
+    const int mouseX = viewer->isMouseOnPlotArea() ? viewer->plotAreaMouseX()
+                                                   : chart->getPlotArea()->getRightX();
+    drawTrackCursor(chart, mouseX);
+
+    delete viewer->chart();
+    viewer->setChart(chart);
+}
+
+// The cursor layer: a dashed vertical line at the data point nearest the mouse,
+// its time under the plot area, a dot and a value label per data set, and a
+// header line with the legend, the date and the view length.
+void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
+{
+    DrawArea *d = chart->initDynamicLayer();
+    PlotArea *plotArea = chart->getPlotArea();
+    const double xValue = chart->getNearestXValue(mouseX);
+    const int xCoor = chart->getXCoor(xValue);
+    const int top = plotArea->getTopY();
+    const int bottom = plotArea->getBottomY();
+    const int left = plotArea->getLeftX();
+    const int right = plotArea->getRightX();
+
+    d->vline(top, bottom, xCoor, d->dashLineColor(0x80F4F4F4, 0x0101));
+
+    const QString timeLabel = QStringLiteral("<*font,bgColor=373737,color=e6e6e6*> ")
+        + chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("hh:nn:ss")) + QStringLiteral(" <*/font*>");
+    ChartText timeText = d->text(timeLabel, QStringLiteral("arialbd.ttf"), 8);
+    const int timeWidth = timeText.getWidth();
+    timeText.draw(std::max(0, std::min(xCoor - timeWidth / 2, chart->getWidth() - timeWidth)), bottom + 6, 0xFFFFFF,
+                  7);
+
+    QStringList legendEntries;
+    for (int i = 0; i < chart->getLayerCount(); ++i) {
+        LineLayer *layer = chart->getLayerByZ(i);
+        const int xIndex = layer->getXIndexOf(xValue, 0);
+        for (int j = 0; j < layer->getDataSetCount(); ++j) {
+            ChartDataSet *dataSet = layer->getDataSetByZ(j);
+            const QString dataName = dataSet->getDataName();
+            const int dataColor = dataSet->getDataColor();
+            if (dataName.isEmpty() || dataColor == ChartColor::Transparent)
+                continue;
+            const double value = dataSet->getValue(xIndex);
+            const QString valueText =
+                value == NoValue ? QStringLiteral("N/A") : chart->formatValue(value, QStringLiteral("{value|2.}"));
+            const QString colorHex = QStringLiteral("%1").arg(dataColor & 0xFFFFFF, 6, 16, QLatin1Char('0'));
+            legendEntries << QStringLiteral("<*block*>") + dataSet->getLegendIcon() + QLatin1Char(' ') + dataName
+                    + QStringLiteral(": <*font,bgColor=") + colorHex + QStringLiteral("*> ") + valueText
+                    + QStringLiteral(" <*font*><*/*>");
+
+            if (value == NoValue)
+                continue;
+            const int y = chart->getYCoor(dataSet->getPosition(xIndex), dataSet->getUseYAxis());
+            if (y >= top && y <= bottom) {
+                d->circle(xCoor, y, 4, 4, dataColor, dataColor);
+                ChartText label = d->text(QStringLiteral("<*font,bgColor=") + colorHex + QStringLiteral("*> ")
+                                              + valueText + QStringLiteral(" <*font*>"),
+                                          QStringLiteral("arialbd.ttf"), 8);
+                if (xCoor <= (left + right) / 2)
+                    label.draw(xCoor + 5, y, 0xFFFFFF, 4);
+                else
+                    label.draw(xCoor - 5, y, 0xFFFFFF, 6);
+            }
+        }
+    }
+
+    QString legend = QStringLiteral("<*block*>");
+    for (int i = legendEntries.size() - 1; i >= 0; --i)
+        legend += legendEntries.at(i);
+    legend += QStringLiteral("<*/*>");
+    d->text(legend, QStringLiteral("arialbd.ttf"), 8).draw(left + 5, top - 3, 0xFFFFFF, 1);
+
+    const QString date = QStringLiteral("<*block*><*font=arialbd.ttf*>[ ")
+        + chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("yyyy-mm-dd hh:nn:ss"))
+        + QStringLiteral(" ]<*/*><*/*>");
+    d->text(date, QStringLiteral("arialbd.ttf"), 8).draw(left + 100, top - 3, 0xFFFFFF, 1);
+
+    const QString info = QStringLiteral("<*block*><*block*><*font=arial.ttf*>View Length : ")
+        + QString::number(kSamples) + QStringLiteral(" samples<*/*><*block*><*font=arial.ttf*>   Interval : ")
+        + intervalText(dataIntervalMs) + QStringLiteral(" <*/*><*/*>");
+    d->text(info, QStringLiteral("arial.ttf"), 8).draw(right - 240, top - 3, 0xFFFFFF, 1);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
@@ -8,7 +9,6 @@
 class NodeDevice;
 class QChartViewer;
 class QLabel;
-class QMouseEvent;
 class XYChart;
 
 namespace Ui {
@@ -95,4 +95,6 @@ private:
     double values1[kSamples];
     double values2[kSamples];
     int m_chartBuilds = 0;
+    // Whether the header shows the connecting image (avoids re-setting it per sample).
+    bool m_connectedLook = false;
 };

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QSizePolicy>
+#include <QVariant>
 
 namespace {
 const char *const kFullTextProperty = "qkFullText";
