@@ -4,6 +4,8 @@
 #include "view/dashboarddeviceitem.h"
 #include "view/labelelider.h"
 
+#include "gatewaysimulator.h"
+
 #include <QFrame>
 #include <QGridLayout>
 #include <QSignalSpy>
@@ -37,6 +39,7 @@ private slots:
     void longNamesAreElided();
     void refreshAllRereadsNames();
     void destroyingTilesUnlinksNode();
+    void simulatorMovesTileGreyTealCrimson();
 };
 
 void TstDashBoard::placement_data()
@@ -392,6 +395,64 @@ void TstDashBoard::destroyingTilesUnlinksNode()
     QVERIFY(!project.nodes().first()->ch1Tile());
     QVERIFY(!project.nodes().first()->ch2Tile());
     feed(project.nodes().first(), QStringLiteral("1.00"), QStringLiteral("2.00"));
+}
+
+// End to end: a real Modbus gateway on loopback feeds a node whose tile goes
+// grey -> teal -> crimson as the value leaves its alarm range, and grey again
+// when the gateway falls silent.
+void TstDashBoard::simulatorMovesTileGreyTealCrimson()
+{
+    GatewaySimulator::Options options;
+    options.port = 0;
+    options.updateMs = 0;
+    options.devices = 2;
+    GatewaySimulator sim(options);
+    QVERIFY(sim.start());
+    sim.setDeviceValues(0, 21.5f, 48.0f, -58, 96);
+    sim.setDeviceValues(1, 5.0f, 6.0f, -70, 80);
+
+    Project project;
+    ConfiguredDevice *device = project.addConnection(QStringLiteral("127.0.0.1"), 2, true, QStringLiteral("Dev"),
+                                                     sim.serverPort());
+    NodeDevice *node = device->nodeList().first();
+    node->setUnits(1, 3);
+    node->setAlarmRange(10.0f, 30.0f, 0.0f, 0.0f);
+    DashBoard board;
+    board.setDeviceList(project.devices);
+    board.show();
+    DashBoardDeviceItem *ch1 = board.tiles().at(0);
+    DashBoardDeviceItem *ch2 = board.tiles().at(1);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+
+    device->poll();
+    QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("21.50"));
+    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(label(ch1, "label_unit")->text(), QString::fromUtf8("\xC2\xB0" "C"));
+    QCOMPARE(label(ch2, "label_number")->text(), QStringLiteral("48.00"));
+    QCOMPARE(label(ch2, "label_unit")->text(), QStringLiteral("%RH"));
+    QCOMPARE(label(board.tiles().at(2), "label_number")->text(), QStringLiteral("5.00"));
+
+    sim.setDeviceValues(0, 30.5f, 48.0f, -58, 96);
+    device->poll();
+    QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("30.50"));
+    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleAlarm);
+    QCOMPARE(valueFrame(ch2)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QVERIFY(node->alarm1());
+
+    sim.setDeviceValues(0, 29.0f, 48.0f, -58, 96);
+    device->poll();
+    QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("29.00"));
+    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+
+    // A silent gateway: after the missed-poll limit the tiles grey out.
+    sim.setSilent(true);
+    for (int i = 0; i <= ConfiguredDevice::missedPollLimit() && device->isConnected(); ++i)
+        device->poll();
+    QVERIFY(!device->isConnected());
+    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QVERIFY(label(ch1, "label_number")->text().isEmpty());
+    device->close();
+    project.unlinkViews();
 }
 
 QTEST_MAIN(TstDashBoard)
