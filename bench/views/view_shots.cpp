@@ -1,6 +1,8 @@
 // Renders the project centre with 16 devices (one in alarm) and the chart
 // view with a full 240-sample history and the track cursor under the mouse to
-// PNG files, for looking at the views without a running gateway.
+// PNG files. The older part of the history is made up; the newest samples
+// come from the gateway simulator, run in-process on loopback and polled like
+// the program does. Run it under Xvfb to see the real window system at work.
 //
 //   view_shots <output folder>
 
@@ -12,6 +14,8 @@
 #include "view/projectcenter.h"
 #include "view/qchartviewer.h"
 
+#include "gatewaysimulator.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -21,6 +25,7 @@
 #include <QtMath>
 #include <QTest>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -31,11 +36,26 @@ int main(int argc, char **argv)
     QDir().mkpath(out);
     dataIntervalMs = 1000;
 
+    // Two gateways with eight devices each.
+    GatewaySimulator::Options options;
+    options.port = 0;
+    options.devices = 8;
+    options.updateMs = 0;
+    std::unique_ptr<GatewaySimulator> sims[2];
+    for (auto &sim : sims) {
+        sim = std::make_unique<GatewaySimulator>(options);
+        QString error;
+        if (!sim->start(&error)) {
+            std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+
     std::vector<std::unique_ptr<ConfiguredDevice>> owned;
     QList<ConfiguredDevice *> devices;
     for (int c = 0; c < 2; ++c) {
         auto device = std::make_unique<ConfiguredDevice>();
-        device->setDeviceInfo(QStringLiteral("127.0.0.%1").arg(c + 1), 1502);
+        device->setDeviceInfo(QStringLiteral("127.0.0.1"), sims[c]->serverPort());
         for (int i = 0; i < 8; ++i) {
             const int n = c * 8 + i + 1;
             auto *node = new NodeDevice(QStringLiteral("QL2600-%1").arg(n, 11, 10, QLatin1Char('0')), device.get());
@@ -76,7 +96,8 @@ int main(int argc, char **argv)
     const QDateTime now = QDateTime::currentDateTime();
     for (ConfiguredDevice *device : devices)
         device->deviceConnected();
-    for (int s = 239; s >= 0; --s) {
+    constexpr int kLive = 12;
+    for (int s = 239; s >= kLive; --s) {
         int k = 0;
         for (ConfiguredDevice *device : devices) {
             for (NodeDevice *node : device->nodeList()) {
@@ -85,7 +106,7 @@ int main(int argc, char **argv)
                 if (k == 4)
                     t = 31.5 + qSin(phase); // in alarm
                 QString ch2 = QString::number(45 + 8 * qCos(phase / 2), 'f', 2);
-                if (k == 9)
+                if (k == 8)
                     ch2 = QString::number(1000.0 + 400 * qCos(phase / 3), 'f', 2);
                 if (k == 12 && s > 200)
                     ch2.clear(); // a few missing values at the start of the history
@@ -94,6 +115,23 @@ int main(int argc, char **argv)
                 ++k;
             }
         }
+    }
+    // The newest samples: the simulator's values, one poll per second as at
+    // a 1 s interval; device 5 is pushed above its range.
+    for (int poll = 0; poll < kLive; ++poll) {
+        for (int d = 0; d < 16; ++d) {
+            const double phase = (240 - kLive + poll) / 20.0 + d;
+            float ch1 = float(22 + 3 * qSin(phase) + d * 0.1);
+            if (d == 4)
+                ch1 = float(31.5 + qSin(phase));
+            float ch2 = float(45 + 8 * qCos(phase / 2));
+            if (d == 8)
+                ch2 = float(1000.0 + 400 * qCos(phase / 3));
+            sims[d / 8]->setDeviceValues(d % 8, ch1, ch2, -60 - d, 97);
+        }
+        for (ConfiguredDevice *device : devices)
+            device->poll();
+        QTest::qWait(1000);
     }
     QTest::qWait(100);
     frame.grab().save(out + QStringLiteral("/dashboard.png"));
@@ -107,11 +145,13 @@ int main(int argc, char **argv)
     QTest::qWait(100);
     frame.grab().save(out + QStringLiteral("/chartview.png"));
 
-    for (auto &device : owned)
+    for (auto &device : owned) {
+        device->close();
         for (NodeDevice *node : device->nodeList()) {
             node->clearChartView();
             node->clearTiles();
             node->clearProjectList();
         }
+    }
     return 0;
 }

@@ -69,6 +69,7 @@ private slots:
     void badValuesKeepLayout();
     void popupSignals();
     void destroyingViewUnlinksNode();
+    void nodeWithoutConnection();
 };
 
 void TstChartView::unboundViewShowsEmptyCharts()
@@ -377,6 +378,25 @@ void TstChartView::destroyingViewUnlinksNode()
     }
     QCOMPARE(node->chartView(), nullptr);
     feed(node, QStringLiteral("1.00"), QStringLiteral("2.00"));
+}
+
+// A node that belongs to no connection still shows, greyed and without strip.
+void TstChartView::nodeWithoutConnection()
+{
+    NodeDevice node(QStringLiteral("LONE-1"));
+    ChartView view;
+    view.show();
+    view.setDevice(&node);
+    node.setChartView(&view);
+    QCOMPARE(view.boundNode(), &node);
+    QVERIFY(LabelElider::fullText(label(view, "label_device")).isEmpty());
+    QVERIFY(!child<QFrame>(&view, "frame_lqibatt")->isVisible());
+    feed(&node, QStringLiteral("3.00"), QStringLiteral("4.00"));
+    QCOMPARE(label(view, "label_ch1_number")->text(), QStringLiteral("3.00"));
+    QVERIFY(label(view, "label_lqi")->text().isEmpty());
+    node.deviceDisconnected();
+    QCOMPARE(frameStyle(view, "frame_ch1_value"), ChartView::kStyleGrey);
+    node.clearChartView();
 }
 
 QTEST_MAIN(TstChartView)
