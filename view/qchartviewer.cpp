@@ -388,6 +388,7 @@ void QChartViewer::wheelEvent(QWheelEvent *event)
     static const QMetaMethod signal = QMetaMethod::fromSignal(&QChartViewer::mouseWheel);
     if (isSignalConnected(signal)) {
         flushPendingMouseMove();
+        event->accept(); // a listener that does not want it may ignore it again
         emit mouseWheel(event);
     } else {
         event->ignore();

@@ -51,7 +51,7 @@ XYChart *buildChart(int labelWidth, int labelHeight, const QVector<double> &time
     return c;
 }
 
-void drawTrackCursor(XYChart *c, int mouseX, int intervalMs)
+QString drawTrackCursor(XYChart *c, int mouseX, int intervalMs)
 {
     DrawArea *d = c->initDynamicLayer();
     PlotArea *pa = c->getPlotArea();
@@ -112,6 +112,7 @@ void drawTrackCursor(XYChart *c, int mouseX, int intervalMs)
                 + intervalText(intervalMs) + QStringLiteral(" <*/*><*/*>"),
             QStringLiteral("arial.ttf"), 8)
         .draw(pa->getRightX() - 240, pa->getTopY() - 3, 0xFFFFFF, 1);
+    return legendText;
 }
 
 } // namespace ChartFixture

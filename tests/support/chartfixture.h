@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QVector>
 
 class XYChart;
@@ -18,6 +19,7 @@ QVector<double> sineValues(double base, double amplitude);
 
 XYChart *buildChart(int labelWidth, int labelHeight, const QVector<double> &times, const QVector<double> &values,
                     int color, const char *name, int intervalMs);
-void drawTrackCursor(XYChart *chart, int mouseX, int intervalMs);
+// Returns the legend text it drew (with markup).
+QString drawTrackCursor(XYChart *chart, int mouseX, int intervalMs);
 
 } // namespace ChartFixture
