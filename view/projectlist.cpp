@@ -5,6 +5,7 @@
 
 #include "ui_projectlist.h"
 
+#include <QFontMetrics>
 #include <QListWidgetItem>
 
 namespace {
@@ -19,6 +20,7 @@ ProjectList::ProjectList(const QString &projectName, QWidget *parent)
     , m_disconnectedIcon(QStringLiteral(":/img/DeviceDisconnectedSymbol.png"))
 {
     ui->setupUi(this);
+    m_projectName = projectName;
     ui->button_project->setText(projectName);
     ui->button_project->setToolTip(QStringLiteral("show Dashboard"));
     // A long project name must not widen the column.
@@ -31,6 +33,22 @@ ProjectList::ProjectList(const QString &projectName, QWidget *parent)
     connect(ui->button_project, &QAbstractButton::clicked, this, &ProjectList::slotPushDashboard);
     connect(ui->list_project, &QListWidget::itemClicked, this,
             QOverload<QListWidgetItem *>::of(&ProjectList::deviceClicked));
+}
+
+void ProjectList::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    elideProjectName();
+}
+
+// The button shows as much of the project's name as fits beside its icon.
+void ProjectList::elideProjectName()
+{
+    QAbstractButton *button = ui->button_project;
+    const int room = button->width() - button->iconSize().width() - 32;
+    const QString shown = QFontMetrics(button->font()).elidedText(m_projectName, Qt::ElideRight, qMax(room, 16));
+    if (button->text() != shown)
+        button->setText(shown);
 }
 
 ProjectList::~ProjectList()

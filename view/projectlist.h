@@ -34,6 +34,9 @@ public:
     // whether it shows the connecting icon.
     QListWidgetItem *itemOf(NodeDevice *node) const { return m_items.value(node, nullptr); }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 signals:
     void dashboardClicked();
     void deviceClicked(NodeDevice *node);
@@ -45,8 +48,10 @@ public slots:
 private:
     void setEntryState(const QString &deviceNumber, bool connected);
     static QString entryText(const NodeDevice *node);
+    void elideProjectName();
 
     Ui::ProjectList *ui;
+    QString m_projectName;
     QHash<NodeDevice *, QListWidgetItem *> m_items;
     // The same nodes in list order, for the first-match rule of connection events.
     QList<QPointer<NodeDevice>> m_order;

@@ -191,6 +191,13 @@ void TstProjectList::longNamesDoNotWidenTheColumn()
     QVERIFY2(view.minimumSizeHint().width() < 200, qPrintable(QString::number(view.minimumSizeHint().width())));
     QCOMPARE(list(view)->textElideMode(), Qt::ElideRight);
     QCOMPARE(list(view)->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    view.resize(187, 404);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QString shown = child<QCommandLinkButton>(&view, "button_project")->text();
+    QVERIFY(shown.length() < longName.length());
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QCOMPARE(child<QCommandLinkButton>(&view, "button_project")->height(), 41);
     project.unlinkViews();
 }
 
