@@ -2,7 +2,7 @@
 // simulator (its own process); prints this process's resident memory every
 // ten seconds, then the figure after the first minute and at the end.
 //
-//   bench_polling_memory [--duration SECONDS] [--nodes N] [--drop-every N]
+//   bench_polling_memory [--duration SECONDS] [--nodes N] [--drop-every N] [--report-ms MS]
 
 #include "common/common.h"
 #include "device/configureddevice.h"
@@ -60,6 +60,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     qint64 rssMinute = 0;
+    qint64 heapMinute = 0;
     qint64 polls = 0;
     qint64 connectedSamples = 0;
     QTimer deviceTimer;
@@ -76,18 +77,24 @@ int main(int argc, char *argv[])
     QObject::connect(&report, &QTimer::timeout, [&] {
         const qint64 seconds = clock.elapsed() / 1000;
         const qint64 rss = residentKiB();
-        if (seconds >= 60 && rssMinute == 0)
+        const qint64 heap = heapInUseKiB();
+        if (seconds >= 60 && rssMinute == 0) {
             rssMinute = rss;
-        std::printf("t=%4llds rss=%lld KiB polls=%lld connected=%lld\n", (long long)seconds, (long long)rss,
-                    (long long)polls, (long long)connectedSamples);
+            heapMinute = heap;
+        }
+        std::printf("t=%4llds rss=%lld KiB heap=%lld KiB polls=%lld connected=%lld\n", (long long)seconds,
+                    (long long)rss, (long long)heap, (long long)polls, (long long)connectedSamples);
         std::fflush(stdout);
         if (seconds >= duration) {
-            std::printf("8 pollers x %d nodes, %d s: RSS after 1 min %lld KiB, at end %lld KiB (%+lld KiB)\n",
-                        nodes, duration, (long long)rssMinute, (long long)rss, (long long)(rss - rssMinute));
+            std::printf("8 pollers x %d nodes, %d s: RSS after 1 min %lld KiB, at end %lld KiB (%+lld KiB); "
+                        "heap in use after 1 min %lld KiB, at end %lld KiB (%+lld KiB)\n",
+                        nodes, duration, (long long)rssMinute, (long long)rss, (long long)(rss - rssMinute),
+                        (long long)heapMinute, (long long)heap, (long long)(heap - heapMinute));
             QCoreApplication::exit(0);
         }
     });
-    report.start(10000);
+    const int reportMs = qBound(1000, option("--report-ms", 10000), 60000);
+    report.start(reportMs);
     const int rc = QCoreApplication::exec();
     for (auto &poller : pollers)
         poller->close();

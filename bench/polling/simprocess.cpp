@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <malloc.h>
+
 SimProcess::~SimProcess()
 {
     stop();
@@ -43,4 +45,10 @@ qint64 residentKiB()
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return 0;
+}
+
+qint64 heapInUseKiB()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64((info.uordblks + info.hblkhd) / 1024);
 }

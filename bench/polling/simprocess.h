@@ -19,3 +19,5 @@ private:
 
 // Resident memory of this process in KiB (VmRSS), 0 when unknown.
 qint64 residentKiB();
+// Heap bytes in use by malloc, in KiB.
+qint64 heapInUseKiB();
