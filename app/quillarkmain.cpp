@@ -3,6 +3,10 @@
 
 #include "app/projectmain.h"
 #include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
+#include "project/projectmanager.h"
+#include "view/projectcenter.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -58,25 +62,41 @@ QuillarkMain::QuillarkMain(QWidget *parent)
     m_reportMenu->setEnabled(false); // its entry in the Record menu follows
     m_actExpansionMode->setEnabled(false);
 
-    m_projectMain = new ProjectMain(m_recentList, m_recentMap);
-    m_pageLayout->addWidget(m_projectMain);
+    loadRecentProjects();
+    pruneRecentProjects();
+    showStartScreen();
 
     m_stdTimer = new QTimer(this);
+    connect(m_stdTimer, &QTimer::timeout, this, &QuillarkMain::slotStdTimer);
     m_stdTimer->start(kStdTimerMs);
     m_deviceTimer = new QTimer(this);
+    connect(m_deviceTimer, &QTimer::timeout, this, &QuillarkMain::writeDevice);
     m_dbTimer = new QTimer(this);
+    connect(m_dbTimer, &QTimer::timeout, this, &QuillarkMain::writeDb);
 
     m_player = new QMediaPlayer(this);
     m_player->setMedia(QUrl(QStringLiteral("qrc:///critical.mp3")));
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &QuillarkMain::slotPlayerStatusChanged);
+    m_alarmRestartTimer = new QTimer(this);
+    m_alarmRestartTimer->setSingleShot(true);
+    connect(m_alarmRestartTimer, &QTimer::timeout, this, &QuillarkMain::restartAlarmSound);
 }
 
 QuillarkMain::~QuillarkMain()
 {
-    // Pages sit in the page layout and so die with the window as well; the
-    // start screen is deleted here first so that it goes before the form.
+    // Pages sit in the page layout and so die with the window as well; they
+    // are deleted here first so that they go before the form. The nodes'
+    // links to the views go first, then the views, then the pollers.
+    detachNodeViews();
     delete m_projectMain;
     m_projectMain = nullptr;
+    delete m_projectManager;
+    m_projectManager = nullptr;
+    delete m_projectCenter;
+    m_projectCenter = nullptr;
+    deleteInsertSerialData();
+    qDeleteAll(m_deviceList);
+    m_deviceList.clear();
     delete m_reportMenu;
     delete m_viewMenu;
     delete m_pixReady;
@@ -112,14 +132,19 @@ void QuillarkMain::buildMenus()
                                      QStringLiteral("actionRefreshDevices"));
     m_projectMenu->addSeparator();
     m_actExit = makeAction(m_projectMenu, QStringLiteral("Exit"), QStringLiteral("actionExit"));
+    connect(m_actAddDelete, &QAction::triggered, this, &QuillarkMain::slotAddDeviceProject);
+    connect(m_actClose, &QAction::triggered, this, &QuillarkMain::slotCloseProject);
+    connect(m_actRefreshDevices, &QAction::triggered, this, &QuillarkMain::slotRefreshDevice);
     connect(m_actExit, &QAction::triggered, this, &QWidget::close);
 
     m_recordMenu = makeMenu(QStringLiteral("Record"), QStringLiteral("menuRecord"), this);
     m_actDataViewer = makeAction(m_recordMenu, QStringLiteral("Data Viewer"), QStringLiteral("actionDataViewer"));
+    connect(m_actDataViewer, &QAction::triggered, this, &QuillarkMain::slotRideZodazoRecord);
     m_recordMenu->addSeparator();
     m_reportMenu = makeMenu(QStringLiteral("Report"), QStringLiteral("menuReport"), nullptr);
     m_recordMenu->addMenu(m_reportMenu);
     m_actDailyReport = makeAction(m_reportMenu, QStringLiteral("Daily Report"), QStringLiteral("actionDailyReport"));
+    connect(m_actDailyReport, &QAction::triggered, this, &QuillarkMain::slotReportDaily);
     m_actWeeklyReport = makeAction(m_reportMenu, QStringLiteral("Weekly Report"), QStringLiteral("actionWeeklyReport"));
     m_actMonthlyReport = makeAction(m_reportMenu, QStringLiteral("Monthly Report"), QStringLiteral("actionMonthlyReport"));
     m_actHaccpReport = makeAction(m_reportMenu, QStringLiteral("HACCP Report"), QStringLiteral("actionHaccpReport"));
@@ -136,6 +161,7 @@ void QuillarkMain::buildMenus()
     m_actExpansionMode = makeAction(m_viewMenu, QStringLiteral("Expansion Mode"),
                                     QStringLiteral("actionExpansionMode"));
     m_actExpansionMode->setCheckable(true);
+    connect(m_actExpansionMode, &QAction::triggered, this, &QuillarkMain::slotShowHideItem);
 }
 
 QAction *QuillarkMain::menuAction(const QString &objectName) const
@@ -202,6 +228,7 @@ void QuillarkMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    clearProjectState();
     for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer}) {
         if (timer->isActive())
             timer->stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMediaPlayer>
@@ -58,6 +59,27 @@ public:
     using AboutBoxHook = std::function<void(QWidget *, const QString &, const QString &)>;
     static AboutBoxHook aboutBox;
 
+    // The blocking box shown when the record database cannot be opened
+    // (title, text); QMessageBox::critical by default, replaced in tests.
+    using CriticalBoxHook = std::function<void(const QString &, const QString &)>;
+    static CriticalBoxHook criticalBox;
+    // Ends the event loop with the given code after that box;
+    // QCoreApplication::exit by default, replaced in tests.
+    using ExitHook = std::function<void(int)>;
+    static ExitHook exitProgram;
+    // Starts a side tool detached (program, arguments); true when it started.
+    // QProcess::startDetached by default, replaced in tests.
+    using StartDetachedHook = std::function<bool(const QString &, const QStringList &)>;
+    static StartDetachedHook startDetached;
+
+    // Settings store of the recent projects.
+    static const QString kRecentGroup;
+    // The database size at which recording stops (3.9 GiB).
+    static constexpr double kDatabaseSizeLimit = 3.9 * 1024 * 1024 * 1024;
+    // The alarm sound is restarted at most this often, whatever the audio
+    // back end reports.
+    static constexpr int kAlarmRestartMinMs = 500;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -68,17 +90,64 @@ private slots:
     void slotCommandScreen();
     void slotCommandHelp();
     void slotViewFull(bool checked);
+    void slotShowHideItem(bool checked);
+    void slotCloseProject();
+    void slotAddDeviceProject();
+    void slotRefreshDevice();
+    void slotRideZodazoRecord();
+    void slotReportDaily();
+    void slotUpdateProjectFile();
+    void slotToggleRecord();
+    void slotStartRecord();
+    void slotStopRecord();
+    void projectCreated(QString path);
+    void projectLoaded(QString path);
+    void projectListConfirm(QList<ConfiguredDevice *> list);
+    void slotStdTimer();
+    void writeDevice();
+    void writeDb();
     void slotAlarmAudioPlay();
     void slotAlarmAudioStop();
     void slotPlayerStatusChanged(QMediaPlayer::MediaStatus status);
+    void slotDatabaseWriteFailed(const QString &error);
+    void slotDatabaseWriteRecovered();
 
 private:
     friend class tst_QuillarkMain;
+    friend class tst_QuillarkMainFlow;
+    friend class tst_QuillarkMainParts;
+    friend class SoakBench;
 
     void buildMenus();
     QMenu *makeMenu(const QString &title, const QString &objectName, QWidget *parent);
     QAction *makeAction(QMenu *menu, const QString &text, const QString &objectName);
     void popupMenu(QMenu *menu, QWidget *button);
+
+    // Project lifecycle (quillarkmain_lifecycle.cpp).
+    void showStartScreen();
+    void removeStartScreen();
+    void removeProjectManager();
+    void removeProjectCenter();
+    void setProjectEntriesEnabled(bool enabled);
+    void showProjectPath();
+    void clearProjectState();
+    void detachNodeViews();
+    void openProjectCenter();
+    bool createInsertSerialData(const QString &databasePath);
+    void deleteInsertSerialData();
+    QString databasePath() const;
+    void loadRecentProjects();
+    void saveRecentProjects();
+    void pruneRecentProjects();
+    void addRecentProject();
+
+    // Recording (quillarkmain_recording.cpp).
+    void toggleRecordState(bool on);
+    void writeRecordTime(const QString &key, const QString &value);
+
+    // Side tools and alarm sound (quillarkmain_tools.cpp).
+    void startSideTool(const QString &program);
+    void restartAlarmSound();
 
     // Title bar menus and their entries.
     QMenu *m_projectMenu = nullptr;
@@ -127,4 +196,12 @@ private:
 
     QMediaPlayer *m_player = nullptr;
     bool alarmPlaying = false;
+    // Pacing of the alarm loop: when the last restart was too recent, the
+    // next one waits on this single-shot timer.
+    QTimer *m_alarmRestartTimer = nullptr;
+    QElapsedTimer m_alarmRestartClock;
+    int m_alarmRestarts = 0;
+
+    // A failed batch write is reported once until writing works again.
+    bool m_dbWarningShown = false;
 };

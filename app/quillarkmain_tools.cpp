@@ -1,12 +1,24 @@
 // Alarm sound, about box and side tools of the main window.
 #include "quillarkmain.h"
 
+#include "app/messagedialog.h"
 #include "common/common.h"
+#include "device/nodedevice.h"
+#include "view/projectcenter.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+#include <QTimer>
 
 QuillarkMain::AboutBoxHook QuillarkMain::aboutBox =
     [](QWidget *parent, const QString &title, const QString &text) { QMessageBox::about(parent, title, text); };
+
+QuillarkMain::StartDetachedHook QuillarkMain::startDetached = [](const QString &program,
+                                                                 const QStringList &arguments) {
+    return QProcess::startDetached(program, arguments);
+};
 
 void QuillarkMain::slotCommandHelp()
 {
@@ -25,6 +37,42 @@ void QuillarkMain::slotCommandHelp()
     aboutBox(this, title, text);
 }
 
+void QuillarkMain::slotRideZodazoRecord()
+{
+    startSideTool(QStringLiteral("RideZodazo"));
+}
+
+void QuillarkMain::slotReportDaily()
+{
+    startSideTool(QStringLiteral("DavavoZurer"));
+}
+
+void QuillarkMain::startSideTool(const QString &program)
+{
+    if (m_projectFilePath.isEmpty())
+        return;
+    if (!QFileInfo::exists(databasePath())) {
+        showMessage(this, QStringLiteral("WARNING"), QStringLiteral("There is no data file."));
+        return;
+    }
+    if (m_projectCenter) {
+        // A running recording's period reaches the tool through the project file.
+        writeRecordTime(QStringLiteral("record_stop_time"), m_projectCenter->recordEndTime());
+    }
+
+    // The tool takes the project path in single quotes. It is handed over
+    // as one argument so that a path with spaces arrives whole.
+    const QString path = QFileInfo(m_projectFilePath).absoluteFilePath();
+    const QString argument = QLatin1Char('\'') + path + QLatin1Char('\'');
+    const QString command = program + QLatin1Char(' ') + argument;
+    qCDebug(lcApp).noquote() << "cmd : " + command;
+    if (!startDetached(program, {argument})) {
+        qCDebug(lcApp).noquote() << "startDetached : " + command + " failed!";
+        showMessage(this, QStringLiteral("ERROR"),
+                    QStringLiteral("Please check the %1 execution file.").arg(program));
+    }
+}
+
 void QuillarkMain::slotAlarmAudioPlay()
 {
     if (alarmPlaying)
@@ -36,14 +84,32 @@ void QuillarkMain::slotAlarmAudioPlay()
 void QuillarkMain::slotAlarmAudioStop()
 {
     alarmPlaying = false;
+    m_alarmRestartTimer->stop();
     m_player->stop();
 }
 
 void QuillarkMain::slotPlayerStatusChanged(QMediaPlayer::MediaStatus status)
 {
-    // Loop the alarm sound until something stops it.
-    if (status == QMediaPlayer::EndOfMedia) {
-        m_player->stop();
-        m_player->play();
-    }
+    // Loop the alarm sound until something stops it. An audio back end that
+    // ends the media at once (no sound device) must not make this spin, so
+    // restarts are at least kAlarmRestartMinMs apart.
+    if (status != QMediaPlayer::EndOfMedia || !alarmPlaying)
+        return;
+    if (m_alarmRestartTimer->isActive())
+        return;
+    const qint64 since = m_alarmRestartClock.isValid() ? m_alarmRestartClock.elapsed() : kAlarmRestartMinMs;
+    if (since >= kAlarmRestartMinMs)
+        restartAlarmSound();
+    else
+        m_alarmRestartTimer->start(int(kAlarmRestartMinMs - since));
+}
+
+void QuillarkMain::restartAlarmSound()
+{
+    if (!alarmPlaying)
+        return;
+    m_alarmRestartClock.start();
+    ++m_alarmRestarts;
+    m_player->stop();
+    m_player->play();
 }

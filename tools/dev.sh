@@ -44,11 +44,21 @@ case "$cmd" in
   run)
     install_packages
     build
+    # Two simulated gateways, 8 devices each: the demo project (examples/demo.qlk)
+    # reads 127.0.0.1:1502 and 127.0.0.1:1503.
     sim_port="${QK_SIM_PORT:-1502}"
-    "$build/tools/gateway_sim/quillark-gateway-sim" --port "$sim_port" --devices 16 &
+    "$build/tools/gateway_sim/quillark-gateway-sim" --port "$sim_port" --devices 8 &
     sim_pid=$!
-    trap 'kill $sim_pid 2>/dev/null || true' EXIT
-    echo "Gateway simulator on 127.0.0.1:$sim_port. Open examples/demo.qlk with \"Open Project\"."
+    "$build/tools/gateway_sim/quillark-gateway-sim" --port "$((sim_port + 1))" --devices 8 &
+    sim2_pid=$!
+    trap 'kill $sim_pid $sim2_pid 2>/dev/null || true' EXIT
+    # The program writes the recording period into the project and its
+    # database beside it, so the demo runs from a copy in the build folder.
+    mkdir -p "$build/demo"
+    [ -f "$build/demo/demo.qlk" ] || cp "$here/examples/demo.qlk" "$build/demo/demo.qlk"
+    echo "Gateway simulators on 127.0.0.1:$sim_port and 127.0.0.1:$((sim_port + 1))."
+    echo "Choose \"Open Project\" and open $build/demo/demo.qlk (a copy of examples/demo.qlk):"
+    echo "16 devices with live values every second; \"Cold room 2\" has a narrow range and alarms now and then."
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
       xvfb-run -a -s "-screen 0 1280x800x24" "$build/quillark-lite-modbus"
     else

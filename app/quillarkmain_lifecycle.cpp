@@ -1,0 +1,413 @@
+// Pages, the life of an open project and the recent projects of the main window.
+#include "quillarkmain.h"
+#include "ui_quillarkmain.h"
+
+#include "app/messagedialog.h"
+#include "app/projectfile.h"
+#include "app/projectmain.h"
+#include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
+#include "project/projectmanager.h"
+#include "record/insertserialdata.h"
+#include "view/projectcenter.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+
+const QString QuillarkMain::kRecentGroup = QStringLiteral("RecentProjects");
+
+QuillarkMain::CriticalBoxHook QuillarkMain::criticalBox = [](const QString &title, const QString &text) {
+    QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
+};
+
+QuillarkMain::ExitHook QuillarkMain::exitProgram = [](int code) { QCoreApplication::exit(code); };
+
+namespace {
+
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+constexpr int kMaxDirectoryShown = 40;
+
+QString recordTimeText(qint64 seconds)
+{
+    if (seconds == 0)
+        return QString();
+    return QDateTime::fromSecsSinceEpoch(seconds).toString(kTimeFormat);
+}
+
+} // namespace
+
+// ---- pages -----------------------------------------------------------------
+
+void QuillarkMain::showStartScreen()
+{
+    delete m_projectMain;
+    m_projectMain = new ProjectMain(m_recentList, m_recentMap);
+    connect(m_projectMain, &ProjectMain::projectCreated, this, &QuillarkMain::projectCreated);
+    connect(m_projectMain, &ProjectMain::projectLoaded, this, &QuillarkMain::projectLoaded);
+    m_pageLayout->addWidget(m_projectMain);
+    m_projectMain->show();
+}
+
+void QuillarkMain::removeStartScreen()
+{
+    if (!m_projectMain)
+        return;
+    m_pageLayout->removeWidget(m_projectMain);
+    m_projectMain->close();
+    // The start screen may be the sender of the signal being handled.
+    m_projectMain->deleteLater();
+    m_projectMain->setParent(nullptr);
+    m_projectMain = nullptr;
+}
+
+void QuillarkMain::removeProjectManager()
+{
+    if (!m_projectManager)
+        return;
+    m_pageLayout->removeWidget(m_projectManager);
+    m_projectManager->close();
+    // The editor may be the sender of the signal being handled.
+    m_projectManager->setParent(nullptr);
+    m_projectManager->deleteLater();
+    m_projectManager = nullptr;
+}
+
+void QuillarkMain::removeProjectCenter()
+{
+    if (!m_projectCenter)
+        return;
+    m_pageLayout->removeWidget(m_projectCenter);
+    m_projectCenter->close();
+    delete m_projectCenter;
+    m_projectCenter = nullptr;
+}
+
+void QuillarkMain::setProjectEntriesEnabled(bool enabled)
+{
+    m_actAddDelete->setEnabled(enabled);
+    m_actClose->setEnabled(enabled);
+    m_actRefreshDevices->setEnabled(enabled);
+    m_actDataViewer->setEnabled(enabled);
+    m_reportMenu->setEnabled(enabled);
+    m_actExpansionMode->setEnabled(enabled);
+}
+
+void QuillarkMain::showProjectPath()
+{
+    QString dir = QFileInfo(m_projectFilePath).absolutePath();
+    if (dir.size() > kMaxDirectoryShown)
+        dir = dir.left(kMaxDirectoryShown) + QStringLiteral("...");
+    ui->label_projectname->setText(dir + QLatin1Char('/') + m_projectName + QStringLiteral(".qlk"));
+}
+
+void QuillarkMain::slotShowHideItem(bool checked)
+{
+    if (m_projectCenter)
+        m_projectCenter->setEmptyCellsVisible(!checked);
+}
+
+// ---- project transitions ---------------------------------------------------
+
+void QuillarkMain::projectCreated(QString path)
+{
+    deleteInsertSerialData();
+    removeStartScreen();
+
+    m_projectFilePath = path;
+    m_projectName = QFileInfo(path).completeBaseName();
+    showProjectPath();
+    ProjectFile::create(path, m_projectName, dataIntervalMs);
+
+    delete m_projectManager;
+    m_projectManager = new ProjectManager;
+    connect(m_projectManager, &ProjectManager::projectListConfirm, this, &QuillarkMain::projectListConfirm);
+    m_pageLayout->addWidget(m_projectManager);
+    m_projectManager->show();
+
+    projectOpen = false;
+    setProjectEntriesEnabled(false);
+    m_actClose->setEnabled(true);
+}
+
+void QuillarkMain::projectLoaded(QString path)
+{
+    QList<ConfiguredDevice *> devices;
+    QString error;
+    if (!ProjectFile::read(path, &devices, &error)) {
+        showMessage(this, QStringLiteral("ERROR"), error);
+        return;
+    }
+    m_deviceList = devices;
+
+    deleteInsertSerialData();
+    removeStartScreen();
+
+    m_projectFilePath = path;
+    m_projectName = QFileInfo(path).completeBaseName();
+    addRecentProject();
+
+    m_projectName = ProjectFile::projectName(path);
+    const int interval = ProjectFile::dataInterval(path);
+    if (isValidDataInterval(interval)) {
+        dataIntervalMs = interval;
+    } else {
+        // A missing or unknown interval would run the device timer at 0 ms
+        // or at a value the editor cannot show.
+        qCDebug(lcApp).noquote() << "QuillarkMain::projectLoaded : DataInterval" << interval
+                                 << "is not allowed, using" << kDefaultDataIntervalMs;
+        dataIntervalMs = kDefaultDataIntervalMs;
+    }
+
+    showProjectPath();
+    ui->label_interval->setText(QStringLiteral("Interval : ") + intervalText(dataIntervalMs));
+
+    projectOpen = true;
+    setProjectEntriesEnabled(true);
+    openProjectCenter();
+}
+
+void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
+{
+    if (list != m_deviceList) {
+        // The editor built the list anew; the pollers it replaces go.
+        for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+            if (device && !list.contains(device)) {
+                device->close();
+                delete device;
+            }
+        }
+        m_deviceList = list;
+    }
+    removeProjectManager();
+
+    slotUpdateProjectFile();
+    ProjectFile::writeDataInterval(m_projectFilePath, dataIntervalMs);
+    ui->label_interval->setText(QStringLiteral("Interval : ") + intervalText(dataIntervalMs));
+    addRecentProject();
+
+    projectOpen = true;
+    setProjectEntriesEnabled(true);
+    openProjectCenter();
+}
+
+void QuillarkMain::slotUpdateProjectFile()
+{
+    if (!ProjectFile::write(m_deviceList, m_projectFilePath))
+        qCDebug(lcApp).noquote() << "QuillarkMain::slotUpdateProjectFile : cannot write" << m_projectFilePath;
+}
+
+QString QuillarkMain::databasePath() const
+{
+    return QFileInfo(m_projectFilePath).absolutePath() + QLatin1Char('/')
+           + ProjectFile::databaseName(m_projectFilePath);
+}
+
+void QuillarkMain::openProjectCenter()
+{
+    removeProjectCenter();
+    m_projectCenter = new ProjectCenter(m_projectFilePath);
+    connect(m_projectCenter, &ProjectCenter::clickRecord, this, &QuillarkMain::slotToggleRecord);
+    connect(m_projectCenter, &ProjectCenter::updateProjectFile, this, &QuillarkMain::slotUpdateProjectFile);
+
+    if (!createInsertSerialData(databasePath())) {
+        // The program is ending; nothing may use the missing database.
+        delete m_projectCenter;
+        m_projectCenter = nullptr;
+        return;
+    }
+
+    m_projectCenter->setRecordTimes(recordTimeText(m_insertSerialData->startDateTime()),
+                                    recordTimeText(m_insertSerialData->endDateTime()));
+    m_projectCenter->setDeviceList(m_deviceList);
+    m_pageLayout->addWidget(m_projectCenter);
+    m_projectCenter->show();
+
+    writeDevice();
+    if (projectOpen)
+        m_deviceTimer->start(dataIntervalMs);
+}
+
+bool QuillarkMain::createInsertSerialData(const QString &path)
+{
+    m_insertSerialData = new InsertSerialData(path, m_databaseId, this);
+    if (m_insertSerialData->createConnection()) {
+        qCDebug(lcApp).noquote() << "QuillarkMain::createInsertSerialData : " + path;
+        m_dbWarningShown = false;
+        connect(m_insertSerialData, &InsertSerialData::writeFailed, this,
+                &QuillarkMain::slotDatabaseWriteFailed);
+        connect(m_insertSerialData, &InsertSerialData::writeRecovered, this,
+                &QuillarkMain::slotDatabaseWriteRecovered);
+        return true;
+    }
+    delete m_insertSerialData;
+    m_insertSerialData = nullptr;
+    criticalBox(QStringLiteral("ERROR"), QStringLiteral("Create database error!\nExit program."));
+    close();
+    exitProgram(0);
+    return false;
+}
+
+void QuillarkMain::deleteInsertSerialData()
+{
+    if (!m_insertSerialData)
+        return;
+    qCDebug(lcApp).noquote() << "QuillarkMain::deleteInsertSerialData()";
+    delete m_insertSerialData;
+    m_insertSerialData = nullptr;
+}
+
+void QuillarkMain::clearProjectState()
+{
+    alarmPlaying = false;
+    m_alarmRestartTimer->stop();
+    m_player->stop();
+
+    // Stop a running recording first: it writes its last rows and turns the
+    // project entries back on, which the lines below undo.
+    if (m_bIsRecordStart)
+        slotStopRecord();
+
+    projectOpen = false;
+    setProjectEntriesEnabled(false);
+    ui->label_projectname->clear();
+    ui->label_interval->clear();
+
+    if (m_deviceTimer->isActive())
+        m_deviceTimer->stop();
+    deleteInsertSerialData();
+    detachNodeViews();
+
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (!device)
+            continue;
+        device->close();
+        delete device;
+    }
+    m_deviceList.clear();
+    dataIntervalMs = kDefaultDataIntervalMs;
+}
+
+void QuillarkMain::detachNodeViews()
+{
+    alarmPlaying = false;
+    if (m_alarmRestartTimer)
+        m_alarmRestartTimer->stop();
+    if (m_player)
+        m_player->stop();
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (!device)
+            continue;
+        const QList<NodeDevice *> nodes = device->nodeList();
+        for (NodeDevice *node : nodes) {
+            node->clearProjectList();
+            node->clearChartView();
+            node->clearTiles();
+        }
+    }
+}
+
+void QuillarkMain::slotCloseProject()
+{
+    clearProjectState();
+    removeProjectCenter();
+    removeProjectManager();
+    m_actExpansionMode->setChecked(false);
+    showStartScreen();
+}
+
+void QuillarkMain::slotAddDeviceProject()
+{
+    if (m_bIsRecordStart)
+        return;
+    detachNodeViews();
+    if (m_deviceTimer->isActive())
+        m_deviceTimer->stop();
+    deleteInsertSerialData();
+
+    projectOpen = false;
+    setProjectEntriesEnabled(false);
+    m_actClose->setEnabled(true);
+
+    removeProjectCenter();
+    m_actExpansionMode->setChecked(false);
+
+    delete m_projectManager;
+    m_projectManager = new ProjectManager;
+    m_projectManager->setIntervalDisabled(true);
+    connect(m_projectManager, &ProjectManager::projectListConfirm, this, &QuillarkMain::projectListConfirm);
+    m_projectManager->loadDeviceList(m_deviceList);
+    m_pageLayout->addWidget(m_projectManager);
+    m_projectManager->show();
+
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (device)
+            device->close();
+    }
+}
+
+void QuillarkMain::slotRefreshDevice()
+{
+    if (!projectOpen)
+        return;
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (device)
+            device->refresh();
+    }
+}
+
+// ---- recent projects -------------------------------------------------------
+
+namespace {
+
+QSettings *recentSettings()
+{
+    auto *settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation, kAppName);
+    settings->beginGroup(QuillarkMain::kRecentGroup);
+    return settings;
+}
+
+} // namespace
+
+void QuillarkMain::loadRecentProjects()
+{
+    QScopedPointer<QSettings> settings(recentSettings());
+    m_recentList = settings->value(QStringLiteral("list")).toStringList();
+    m_recentMap = settings->value(QStringLiteral("projects")).toHash();
+}
+
+void QuillarkMain::saveRecentProjects()
+{
+    QScopedPointer<QSettings> settings(recentSettings());
+    settings->setValue(QStringLiteral("list"), m_recentList);
+    settings->setValue(QStringLiteral("projects"), m_recentMap);
+}
+
+void QuillarkMain::pruneRecentProjects()
+{
+    const QStringList names = m_recentMap.keys();
+    for (const QString &name : names) {
+        if (!QFileInfo(m_recentMap.value(name).toString()).isFile()) {
+            m_recentMap.remove(name);
+            m_recentList.removeOne(name);
+        }
+    }
+}
+
+void QuillarkMain::addRecentProject()
+{
+    if (m_recentMap.contains(m_projectName) || m_recentList.contains(m_projectName))
+        return;
+    m_recentMap.insert(m_projectName, QFileInfo(m_projectFilePath).absoluteFilePath());
+    m_recentList.prepend(m_projectName);
+    pruneRecentProjects();
+    saveRecentProjects();
+}

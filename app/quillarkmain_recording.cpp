@@ -1,0 +1,173 @@
+// The timers that drive acquisition and recording, and the record switch.
+#include "quillarkmain.h"
+#include "ui_quillarkmain.h"
+
+#include "app/messagedialog.h"
+#include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
+#include "record/insertserialdata.h"
+#include "view/projectcenter.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLabel>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+
+constexpr int kDbTimerMs = 1500;
+// Rows waiting before a batch is written: fewer with a single connection.
+constexpr int kBatchRowsSingle = 8;
+constexpr int kBatchRows = 16;
+
+} // namespace
+
+void QuillarkMain::slotStdTimer()
+{
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    ui->label_datetime->setText(now);
+
+    if (!m_projectCenter)
+        return;
+
+    if (!m_projectCenter->recordStartTime().isEmpty() && !m_projectCenter->recordEndTime().isEmpty()) {
+        const QFileInfo database(databasePath());
+        if (database.exists()) {
+            const qint64 size = database.size();
+            m_projectCenter->setDatabaseSize(size);
+            if (double(size) >= kDatabaseSizeLimit && m_bIsRecordStart) {
+                qCDebug(lcApp).noquote() << "QuillarkMain::slotStdTimer : database size limit reached :" << size;
+                slotStopRecord();
+            }
+        }
+    }
+
+    if (m_bIsRecordStart)
+        m_projectCenter->setRecordEndTime(now);
+
+    // Alarm scan: the sound plays while any channel of any node is in alarm.
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (!device)
+            continue;
+        const QList<NodeDevice *> nodes = device->nodeList();
+        for (NodeDevice *node : nodes) {
+            if (node->alarm1() || node->alarm2()) {
+                slotAlarmAudioPlay();
+                return;
+            }
+        }
+    }
+    slotAlarmAudioStop();
+}
+
+void QuillarkMain::writeDevice()
+{
+    if (!projectOpen)
+        return;
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (device)
+            device->poll();
+    }
+}
+
+void QuillarkMain::writeDb()
+{
+    if (!m_insertSerialData || !m_insertSerialData->isOpened())
+        return;
+    const int threshold = m_deviceList.size() < 2 ? kBatchRowsSingle : kBatchRows;
+    if (InsertSerialData::pendingCount() >= threshold)
+        m_insertSerialData->insertNow();
+}
+
+void QuillarkMain::slotToggleRecord()
+{
+    if (m_bIsRecordStart)
+        slotStopRecord();
+    else
+        slotStartRecord();
+}
+
+void QuillarkMain::writeRecordTime(const QString &key, const QString &value)
+{
+    QSettings project(m_projectFilePath, QSettings::IniFormat);
+    project.setValue(key, value);
+}
+
+void QuillarkMain::slotStartRecord()
+{
+    qCDebug(lcApp).noquote() << "QuillarkMain::slotStartRecord";
+    toggleRecordState(true);
+
+    if (m_dbTimer->isActive())
+        m_dbTimer->stop();
+    if (m_insertSerialData && m_insertSerialData->isOpened())
+        m_dbTimer->start(kDbTimerMs);
+
+    ui->label_record_state->setPixmap(*m_pixRecording);
+
+    if (m_projectCenter) {
+        m_projectCenter->setRecordState(true);
+        writeRecordTime(QStringLiteral("record_start_time"), m_projectCenter->recordStartTime());
+    }
+}
+
+void QuillarkMain::slotStopRecord()
+{
+    qCDebug(lcApp).noquote() << "QuillarkMain::slotStopRecord";
+    toggleRecordState(false);
+
+    if (m_insertSerialData && m_insertSerialData->isOpened()) {
+        if (m_dbTimer->isActive())
+            m_dbTimer->stop();
+        m_insertSerialData->insertNow();
+    }
+
+    ui->label_record_state->setPixmap(*m_pixReady);
+
+    if (m_projectCenter) {
+        m_projectCenter->setRecordState(false);
+        writeRecordTime(QStringLiteral("record_stop_time"), m_projectCenter->recordEndTime());
+    }
+}
+
+void QuillarkMain::toggleRecordState(bool on)
+{
+    m_bIsRecordStart = on;
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (!device)
+            continue;
+        const QList<NodeDevice *> nodes = device->nodeList();
+        for (NodeDevice *node : nodes) {
+            // The row without values marks the end of the recording one
+            // interval after the last request.
+            if (!on)
+                node->insertNoValue();
+            node->setRecord(on);
+        }
+    }
+    qCDebug(lcApp).noquote() << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
+
+    m_actExit->setEnabled(!on);
+    m_actAddDelete->setEnabled(!on);
+    m_actClose->setEnabled(!on);
+}
+
+void QuillarkMain::slotDatabaseWriteFailed(const QString &error)
+{
+    qCDebug(lcApp).noquote() << "QuillarkMain::slotDatabaseWriteFailed : " << error;
+    if (m_dbWarningShown)
+        return;
+    m_dbWarningShown = true;
+    showMessage(this, QStringLiteral("WARNING"),
+                QStringLiteral("Recorded data cannot be written to the database file.\n"
+                               "The data is kept and writing is retried."));
+}
+
+void QuillarkMain::slotDatabaseWriteRecovered()
+{
+    qCDebug(lcApp).noquote() << "QuillarkMain::slotDatabaseWriteRecovered";
+    m_dbWarningShown = false;
+}

@@ -1,0 +1,227 @@
+// Soak run of the main window with 8 simulated gateways (separate processes,
+// 2 devices each) at a 1-second interval, recording on and the chart view of
+// one device open.
+//
+//   bench_soak [--minutes N | --seconds N] [--log]
+//
+// Prints the CPU share of one core used by this process (after start-up),
+// the resident memory at minute 1 and at the end, and the rows written
+// against the rows expected from the replies received while recording.
+#include "app/projectfile.h"
+#include "app/projectmain.h"
+#include "app/quillarkmain.h"
+#include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/modbusdevice.h"
+#include "device/nodedevice.h"
+#include "view/projectcenter.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kGateways = 8;
+constexpr int kDevicesPerGateway = 2;
+
+double cpuSeconds()
+{
+    QFile f(QStringLiteral("/proc/self/stat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = f.readAll();
+    // Fields after the command name in parentheses; utime and stime are 14 and 15.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double ticks = sysconf(_SC_CLK_TCK);
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+}
+
+long rssKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+quint16 freePort()
+{
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
+}
+
+} // namespace
+
+// Friend of the main window: reaches its pollers and record switch.
+class SoakBench
+{
+public:
+    static QList<ConfiguredDevice *> devices(QuillarkMain &w) { return w.m_deviceList; }
+    static ProjectMain *startScreen(QuillarkMain &w) { return w.m_projectMain; }
+    static ProjectCenter *center(QuillarkMain &w) { return w.m_projectCenter; }
+    static bool recording(QuillarkMain &w) { return w.m_bIsRecordStart; }
+};
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+
+    int seconds = 600;
+    bool log = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--minutes") && i + 1 < args.size())
+            seconds = args[++i].toInt() * 60;
+        else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size())
+            seconds = args[++i].toInt();
+        else if (args[i] == QLatin1String("--log"))
+            log = true;
+    }
+    if (!log)
+        QLoggingCategory::setFilterRules(QStringLiteral("quillark.*.debug=false"));
+    QTextStream out(stdout);
+
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+
+    // The gateways, each its own process on loopback.
+    std::vector<std::unique_ptr<QProcess>> gateways;
+    QVector<ProjectFile::Connection> connections;
+    for (int g = 0; g < kGateways; ++g) {
+        const quint16 port = freePort();
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QStringLiteral(QK_GATEWAY_SIM),
+                       {QStringLiteral("--port"), QString::number(port), QStringLiteral("--devices"),
+                        QString::number(kDevicesPerGateway)});
+        if (!process->waitForStarted(5000) || !process->waitForReadyRead(5000)) {
+            out << "cannot start the gateway simulator\n";
+            return 1;
+        }
+        gateways.push_back(std::move(process));
+        ProjectFile::Connection c;
+        c.ipAddress = QStringLiteral("127.0.0.1");
+        c.port = port;
+        c.model = QStringLiteral("QA100");
+        for (int d = 0; d < kDevicesPerGateway; ++d) {
+            ProjectFile::Node n;
+            n.startAddress = d * 8;
+            n.deviceNumber = QStringLiteral("SOAK%1").arg(g * kDevicesPerGateway + d, 14, 10, QLatin1Char('0'));
+            n.deviceName = QStringLiteral("Soak %1").arg(g * kDevicesPerGateway + d + 1);
+            n.ch1Name = QStringLiteral("Temperature");
+            n.ch2Name = QStringLiteral("Humidity");
+            n.ch1Unit = 1;
+            n.ch2Unit = 3;
+            n.ch1Min = 0;
+            n.ch1Max = 50;
+            n.ch2Min = 0;
+            n.ch2Max = 100;
+            c.nodes << n;
+        }
+        connections << c;
+    }
+    const QString project = dir.filePath(QStringLiteral("soak.qlk"));
+    ProjectFile::create(project, QStringLiteral("soak"), 1000);
+    {
+        QList<ConfiguredDevice *> built = ProjectFile::build(connections);
+        ProjectFile::write(built, project);
+        qDeleteAll(built);
+    }
+
+    QuillarkMain w;
+    w.show();
+    emit SoakBench::startScreen(w)->projectLoaded(project);
+    ProjectCenter *center = SoakBench::center(w);
+    if (!center) {
+        out << "project did not open\n";
+        return 1;
+    }
+    const QList<ConfiguredDevice *> devices = SoakBench::devices(w);
+    center->slotDeviceClicked(devices.first()->nodeList().first());
+
+    // Replies received while recording: each carries one row per device.
+    qint64 expectedRows = 0;
+    for (ConfiguredDevice *device : devices) {
+        auto *modbus = dynamic_cast<ModbusDevice *>(device->device());
+        QObject::connect(modbus, &ModbusDevice::readyRead, &app, [&w, &expectedRows, device] {
+            if (SoakBench::recording(w))
+                expectedRows += device->nodeList().size();
+        });
+    }
+
+    long rssMinute1 = 0;
+    double cpuStart = 0;
+    QElapsedTimer wall;
+    QTimer::singleShot(3000, &app, [&] {
+        // Start-up is over: connections are up. Record from here.
+        center->findChild<QToolButton *>(QStringLiteral("btn_record"))->click();
+        cpuStart = cpuSeconds();
+        wall.start();
+        out << "recording for " << seconds << " s" << Qt::endl;
+    });
+    QTimer::singleShot(3000 + 60000, &app, [&] { rssMinute1 = rssKiB(); });
+    QTimer::singleShot(3000 + seconds * 1000, &app, [&] {
+        center->findChild<QToolButton *>(QStringLiteral("btn_record"))->click();
+        app.quit();
+    });
+    app.exec();
+
+    const double cpu = cpuSeconds() - cpuStart;
+    const double elapsed = wall.elapsed() / 1000.0;
+    const long rssEnd = rssKiB();
+    const QString database = dir.filePath(QStringLiteral("soak.dat"));
+    w.close();
+
+    qint64 rows = 0, gapRows = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("soak"));
+        db.setDatabaseName(database);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("select count(*), sum(channel1 is null and channel2 is null) from fennolink"));
+            if (q.next()) {
+                rows = q.value(0).toLongLong();
+                gapRows = q.value(1).toLongLong();
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("soak"));
+    for (auto &p : gateways) {
+        p->terminate();
+        p->waitForFinished(3000);
+    }
+
+    out << "devices: " << kGateways * kDevicesPerGateway << " on " << kGateways << " gateways, interval 1 s"
+        << (log ? ", debug log on" : ", debug log off") << "\n";
+    out << "recorded: " << QString::number(elapsed, 'f', 1) << " s\n";
+    out << "cpu: " << QString::number(cpu, 'f', 2) << " s = " << QString::number(100.0 * cpu / elapsed, 'f', 2)
+        << " % of one core\n";
+    out << "rss at minute 1: " << (rssMinute1 ? QString::number(rssMinute1) + " KiB" : QStringLiteral("n/a"))
+        << ", at the end: " << rssEnd << " KiB\n";
+    out << "rows written: " << rows << " (" << gapRows << " gap rows), expected: " << expectedRows << " + "
+        << devices.size() * kDevicesPerGateway << " gap rows\n";
+    return 0;
+}

@@ -1,0 +1,2 @@
+# Runs the built program under Xvfb.
+add_dependencies(${QK_TEST} quillark-lite-modbus)
