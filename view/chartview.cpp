@@ -394,6 +394,15 @@ void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *va
     viewer->setChart(chart);
 }
 
+// "View Length : 240 samples   Interval : 1 sec" above the plot area's right end.
+void ChartView::drawViewInfo(DrawArea *d, int plotRight, int plotTop)
+{
+    const QString info = QStringLiteral("<*block*><*block*><*font=arial.ttf*>View Length : ")
+        + QString::number(kSamples) + QStringLiteral(" samples<*/*><*block*><*font=arial.ttf*>   Interval : ")
+        + intervalText(dataIntervalMs) + QStringLiteral(" <*/*><*/*>");
+    d->text(info, QStringLiteral("arial.ttf"), 8).draw(plotRight - 240, plotTop - 3, 0xFFFFFF, 1);
+}
+
 // The cursor layer: a dashed vertical line at the data point nearest the mouse,
 // its time under the plot area, a dot and a value label per data set, and a
 // header line with the legend, the date and the view length.
@@ -407,6 +416,13 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
     const int bottom = plotArea->getBottomY();
     const int left = plotArea->getLeftX();
     const int right = plotArea->getRightX();
+
+    // An empty chart has no time to point at: a cursor line, an empty time
+    // box and an empty date would only look broken. It keeps its info line.
+    if (chart->getLayerCount() == 0) {
+        drawViewInfo(d, right, top);
+        return;
+    }
 
     d->vline(top, bottom, xCoor, d->dashLineColor(0x80F4F4F4, 0x0101));
 
@@ -462,8 +478,5 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
         + QStringLiteral(" ]<*/*><*/*>");
     d->text(date, QStringLiteral("arialbd.ttf"), 8).draw(left + 100, top - 3, 0xFFFFFF, 1);
 
-    const QString info = QStringLiteral("<*block*><*block*><*font=arial.ttf*>View Length : ")
-        + QString::number(kSamples) + QStringLiteral(" samples<*/*><*block*><*font=arial.ttf*>   Interval : ")
-        + intervalText(dataIntervalMs) + QStringLiteral(" <*/*><*/*>");
-    d->text(info, QStringLiteral("arial.ttf"), 8).draw(right - 240, top - 3, 0xFFFFFF, 1);
+    drawViewInfo(d, right, top);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+class DrawArea;
 class NodeDevice;
 class QChartViewer;
 class QLabel;
@@ -77,6 +78,7 @@ private:
     void setValueStyle(QWidget *frame, const QString &style);
     void buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name);
     void drawTrackCursor(XYChart *chart, int mouseX);
+    void drawViewInfo(DrawArea *drawArea, int plotRight, int plotTop);
     static QString unitText(int unit, const QString &customUnit);
 
     Ui::ChartView *ui;

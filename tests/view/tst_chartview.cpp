@@ -23,6 +23,23 @@ class TstChartView : public QObject
 private:
     static QLabel *label(ChartView &view, const char *name) { return child<QLabel>(&view, name); }
     static QString frameStyle(ChartView &view, const char *name) { return child<QFrame>(&view, name)->styleSheet(); }
+    // Light pixels (the dashed cursor line, labels) inside the plot area,
+    // away from its edges, per column.
+    static QVector<int> lightColumns(XYChart *chart)
+    {
+        const QImage image = chart->makeImage();
+        PlotArea *area = chart->getPlotArea();
+        QVector<int> columns;
+        for (int x = area->getLeftX() + 3; x <= area->getRightX(); ++x) {
+            for (int y = area->getTopY() + 30; y <= area->getBottomY() - 3; ++y) {
+                if (qRed(image.pixel(x, y)) > 0x90) {
+                    columns << x;
+                    break;
+                }
+            }
+        }
+        return columns;
+    }
     // Lets the chart widgets' hold time pass so that every redraw request is served.
     static void settle() { QTest::qWait(60); }
 
@@ -84,8 +101,11 @@ void TstChartView::unboundViewShowsEmptyCharts()
         QVERIFY(chart);
         QVERIFY(!chart->xAxis()->isDateScale());
         QCOMPARE(chart->getLayerCount(), 0);
-        // Moving over the empty chart draws nothing that needs data.
+        // No cursor line over an empty chart, at rest or under the mouse.
+        QVERIFY(lightColumns(chart).isEmpty());
         QTest::mouseMove(viewer, QPoint(200, 60));
+        QTest::qWait(20);
+        QVERIFY(lightColumns(viewer->chart()).isEmpty());
     }
     QCOMPARE(view.timeData()[239], NoValue);
     QVERIFY(!child<QFrame>(&view, "frame_lqibatt")->isVisible());
@@ -191,6 +211,10 @@ void TstChartView::cursorRestsOnNewestSample()
     LineLayer *layer = chart->getLayerByZ(0);
     QCOMPARE(layer->getDataSetByZ(0)->getValue(layer->getXIndexOf(atEdge)), 19.0);
     QCOMPARE(layer->getDataSetByZ(0)->getDataName(), QStringLiteral("CH1"));
+    // The cursor line stands at the newest sample, the right edge.
+    const QVector<int> light = lightColumns(chart);
+    QVERIFY(!light.isEmpty());
+    QVERIFY(light.last() >= chart->getPlotArea()->getRightX() - 40);
     QCOMPARE(s.view.chartViewer2()->chart()->getLayerByZ(0)->getDataSetByZ(0)->getDataName(), QStringLiteral("CH2"));
     // Moving the mouse redraws only the cursor layer, never the chart.
     const int builds = s.view.chartBuildCount();
