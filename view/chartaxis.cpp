@@ -59,6 +59,41 @@ QString toQtDateFormat(const QString &format)
     return out;
 }
 
+// Date value minus Unix seconds (fixed for the process).
+double epochShift()
+{
+    static const double shift = [] {
+        const double probe = 1.0e9;
+        const QDateTime dt = chartTimeToDateTime(probe);
+        return dt.isValid() ? probe - dt.toMSecsSinceEpoch() / 1000.0 : 0.0;
+    }();
+    return shift;
+}
+
+// The local offset from UTC at a date value. Asking the C library for local
+// time reads the time-zone file each time, so offsets are kept per quarter
+// hour (offsets change on quarter-hour boundaries at the finest).
+bool localOffset(double value, int &offset)
+{
+    static QHash<qint64, int> offsets;
+    if (!std::isfinite(value) || std::fabs(value) > 1e13)
+        return false;
+    const qint64 bucket = qint64(std::floor(value / 900.0));
+    auto it = offsets.constFind(bucket);
+    if (it != offsets.constEnd()) {
+        offset = *it;
+        return true;
+    }
+    const QDateTime dt = chartTimeToDateTime(bucket * 900.0);
+    if (!dt.isValid())
+        return false;
+    if (offsets.size() > 4096)
+        offsets.clear();
+    offset = dt.offsetFromUtc();
+    offsets.insert(bucket, offset);
+    return true;
+}
+
 QString formatNumber(double value, const QString &spec)
 {
     int i = 0;
@@ -88,18 +123,45 @@ bool looksLikeDateFormat(const QString &spec)
     return !spec.isEmpty() && !spec.at(0).isDigit();
 }
 
-QString formatOne(double value, const QString &spec, bool asDate)
+// wallShift, when given, turns a date value into local wall-clock seconds
+// since the epoch; formatting then needs no time-zone lookup.
+QString formatOne(double value, const QString &spec, bool asDate, const double *wallShift)
 {
     if (spec.isEmpty()) {
         if (asDate)
-            return formatOne(value, QStringLiteral("yyyy-mm-dd hh:nn:ss"), true);
+            return formatOne(value, QStringLiteral("yyyy-mm-dd hh:nn:ss"), true, wallShift);
         return QString::number(value, 'g', 10);
     }
     if (looksLikeDateFormat(spec)) {
+        if (wallShift && std::isfinite(value)) {
+            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(qint64(std::llround((value + *wallShift) * 1000.0)), Qt::UTC);
+            return wall.toString(toQtDateFormat(spec));
+        }
         const QDateTime dt = chartTimeToDateTime(value);
         return dt.isValid() ? dt.toString(toQtDateFormat(spec)) : QString();
     }
     return formatNumber(value, spec);
+}
+
+QString formatWith(double value, const QString &format, bool asDate, const double *wallShift)
+{
+    if (!format.contains(QLatin1Char('{')))
+        return formatOne(value, format, asDate, wallShift);
+    QString out;
+    int pos = 0;
+    while (pos < format.size()) {
+        const int open = format.indexOf(QLatin1String("{value"), pos);
+        const int close = open < 0 ? -1 : format.indexOf(QLatin1Char('}'), open);
+        if (open < 0 || close < 0) {
+            out += format.mid(pos);
+            break;
+        }
+        out += format.mid(pos, open - pos);
+        const QString inner = format.mid(open + 6, close - open - 6);
+        out += formatOne(value, inner.startsWith(QLatin1Char('|')) ? inner.mid(1) : QString(), asDate, wallShift);
+        pos = close + 1;
+    }
+    return out;
 }
 
 } // namespace
@@ -165,23 +227,12 @@ void ChartAxis::setLabelFormat(const QString &format)
 
 QString ChartAxis::formatValue(double value, const QString &format, bool asDate)
 {
-    if (!format.contains(QLatin1Char('{')))
-        return formatOne(value, format, asDate);
-    QString out;
-    int pos = 0;
-    while (pos < format.size()) {
-        const int open = format.indexOf(QLatin1String("{value"), pos);
-        const int close = open < 0 ? -1 : format.indexOf(QLatin1Char('}'), open);
-        if (open < 0 || close < 0) {
-            out += format.mid(pos);
-            break;
-        }
-        out += format.mid(pos, open - pos);
-        const QString inner = format.mid(open + 6, close - open - 6);
-        out += formatOne(value, inner.startsWith(QLatin1Char('|')) ? inner.mid(1) : QString(), asDate);
-        pos = close + 1;
-    }
-    return out;
+    return formatWith(value, format, asDate, nullptr);
+}
+
+const double *ChartAxis::wallShiftFor(double value) const
+{
+    return m_wallShiftValid && value >= m_min && value <= m_max ? &m_wallShift : nullptr;
 }
 
 QString ChartAxis::getFormattedLabel(double value, const QString &format) const
@@ -190,16 +241,16 @@ QString ChartAxis::getFormattedLabel(double value, const QString &format) const
         return QString();
     if (format.isEmpty())
         return tickLabel(value);
-    return formatValue(value, format, m_dateScale);
+    return formatWith(value, format, m_dateScale, wallShiftFor(value));
 }
 
 QString ChartAxis::tickLabel(double value) const
 {
     if (!m_labelFormat.isEmpty())
-        return formatValue(value, m_labelFormat, m_dateScale);
+        return formatWith(value, m_labelFormat, m_dateScale, wallShiftFor(value));
     if (m_dateScale) {
         const char *fmt = m_majorStep < 60 ? "hh:nn:ss" : m_majorStep < 86400 ? "hh:nn" : "mmm dd";
-        return formatOne(value, QLatin1String(fmt), true);
+        return formatOne(value, QLatin1String(fmt), true, wallShiftFor(value));
     }
     int decimals = 0;
     if (m_majorStep > 0 && m_majorStep < 1)
@@ -225,6 +276,7 @@ void ChartAxis::layout(double pixelAtMin, double pixelAtMax, bool hasData, doubl
     m_pixelAtMax = pixelAtMax;
     m_major.clear();
     m_minor.clear();
+    m_wallShiftValid = false;
     const double length = std::fabs(pixelAtMax - pixelAtMin);
     if (m_fixedScale) {
         m_hasScale = true;
@@ -333,8 +385,14 @@ void ChartAxis::chooseDateTicks(double pixelLength)
         }
     }
     // Ticks sit on round local times: shift into wall-clock seconds, round, shift back.
-    const QDateTime first = chartTimeToDateTime(m_min);
-    const double shift = first.isValid() ? first.offsetFromUtc() - (m_min - first.toMSecsSinceEpoch() / 1000.0) : 0.0;
+    int offsetFirst = 0;
+    int offsetLast = 0;
+    const bool valid = localOffset(m_min, offsetFirst) && localOffset(m_max, offsetLast);
+    const double shift = valid ? offsetFirst - epochShift() : 0.0;
+    // One offset from UTC over the whole axis (no daylight-saving change
+    // inside): labels are formatted from wall-clock seconds directly.
+    m_wallShift = shift;
+    m_wallShiftValid = valid && offsetFirst == offsetLast;
     auto fill = [&](double step, QVector<double> &out) {
         const double eps = step * 1e-7;
         for (double wall = std::ceil((m_min + shift) / step - 1e-9) * step; wall - shift <= m_max + eps && out.size() < 2000;

@@ -58,6 +58,7 @@ public:
 
 private:
     void chooseDateTicks(double pixelLength);
+    const double *wallShiftFor(double value) const;
     void chooseLinearTicks(double pixelLength, bool extend);
 
     Orientation m_orientation;
@@ -80,6 +81,8 @@ private:
     double m_minorStep = 0;
     double m_pixelAtMin = 0;
     double m_pixelAtMax = 1;
+    double m_wallShift = 0;
+    bool m_wallShiftValid = false;
     QVector<double> m_major;
     QVector<double> m_minor;
 };

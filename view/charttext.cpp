@@ -7,7 +7,7 @@
 #include <QFontMetricsF>
 #include <QHash>
 #include <QPainter>
-#include <QStaticText>
+#include <QSet>
 
 #include <cmath>
 
@@ -33,12 +33,6 @@ QColor parseHexColor(const QString &hex)
         return QColor();
     return ChartColor::toQColor(hex.trimmed().size() > 6 ? int(v) : int(v & 0xFFFFFF));
 }
-
-// Layout of short texts is the costly part of drawing a chart; the same
-// labels come back chart after chart, so their layouts are kept.
-struct StaticTextCache {
-    QHash<QString, QStaticText> texts;
-};
 
 QString fontKey(const QFont &font)
 {
@@ -84,36 +78,82 @@ QPoint ChartText::alignedTopLeft(int x, int y, int w, int h, int alignment)
     return QPoint(left, top);
 }
 
-static QStaticText &cachedText(const QString &text, const QFont &font)
+// A short text in one font and colour, rendered once into a small image with
+// alpha; drawing it again is a blit. Chart after chart shows the same axis
+// labels, and the track cursor redraws the same texts on every mouse move, so
+// this removes most of the glyph work.
+// A short text in one font and colour, rendered once into a small image with
+// alpha; drawing it again is a blit. Chart after chart shows the same axis
+// labels, and the track cursor redraws the same texts on every mouse move, so
+// this removes most of the glyph work. A text is kept from its second use on:
+// many texts (the newest time, the newest value) are drawn once per sample.
+static const QImage *cachedTextImage(const QString &text, const QFont &font, const QColor &color)
 {
-    static StaticTextCache cache;
-    const QString key = fontKey(font) + QLatin1Char('|') + text;
-    auto it = cache.texts.find(key);
-    if (it != cache.texts.end())
-        return *it;
-    if (cache.texts.size() >= kMaxCachedTexts)
-        cache.texts.clear();
-    QStaticText st(text);
-    st.setTextFormat(Qt::PlainText);
-    st.setPerformanceHint(QStaticText::AggressiveCaching);
-    st.prepare(QTransform(), font);
-    return *cache.texts.insert(key, st);
+    static QHash<QString, QImage> cache;
+    static QSet<QString> seen;
+    const QString key = fontKey(font) + QLatin1Char('|') + QString::number(color.rgba(), 16) + QLatin1Char('|') + text;
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd())
+        return &*it;
+    if (!seen.contains(key)) {
+        if (seen.size() >= kMaxCachedTexts)
+            seen.clear();
+        seen.insert(key);
+        return nullptr;
+    }
+    if (cache.size() >= kMaxCachedTexts)
+        cache.clear();
+    const QFontMetricsF fm(font);
+    const QSize size(qMax(1, int(std::ceil(fm.horizontalAdvance(text))) + 2), qMax(1, int(std::ceil(fm.height())) + 1));
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(QPointF(0, fm.ascent()), text);
+    p.end();
+    return &*cache.insert(key, image);
 }
 
 void ChartText::drawPlain(QPainter &painter, qreal x, qreal y, const QString &text, const QFont &font,
                           const QColor &color)
 {
-    if (text.isEmpty())
+    if (text.isEmpty() || color.alpha() == 0)
         return;
+    const QPoint topLeft(int(std::lround(x)), int(std::lround(y)));
+    if (const QImage *image = cachedTextImage(text, font, color)) {
+        painter.drawImage(topLeft, *image);
+        return;
+    }
     painter.setFont(font);
     painter.setPen(color);
-    painter.drawStaticText(QPointF(x, y), cachedText(text, font));
+    painter.drawText(QPointF(topLeft.x(), topLeft.y() + fontAscent(font)), text);
 }
 
+// Measuring shapes the text, which costs about as much as drawing it; the
+// same texts are measured again and again.
 QSizeF ChartText::plainSize(const QString &text, const QFont &font)
 {
+    static QHash<QString, QSizeF> sizes;
+    const QString key = fontKey(font) + QLatin1Char('|') + text;
+    auto it = sizes.constFind(key);
+    if (it != sizes.constEnd())
+        return *it;
+    if (sizes.size() >= kMaxCachedTexts)
+        sizes.clear();
     const QFontMetricsF fm(font);
-    return QSizeF(fm.horizontalAdvance(text), fm.height());
+    return *sizes.insert(key, QSizeF(text.isEmpty() ? 0.0 : fm.horizontalAdvance(text), fm.height()));
+}
+
+qreal ChartText::fontAscent(const QFont &font)
+{
+    static QHash<QString, qreal> ascents;
+    const QString key = fontKey(font);
+    auto it = ascents.constFind(key);
+    if (it != ascents.constEnd())
+        return *it;
+    return *ascents.insert(key, QFontMetricsF(font).ascent());
 }
 
 ChartText::ChartText(const QString &markup, const QString &fontFile, double size, DrawArea *target)
@@ -135,10 +175,10 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
         run.color = icon ? iconColor : s.color;
         run.background = s.background;
         run.icon = icon;
-        const QFontMetricsF fm(run.font);
-        run.ascent = fm.ascent();
-        run.height = fm.height();
-        run.width = icon ? std::round(fm.height() * 1.2) : fm.horizontalAdvance(text);
+        const QSizeF size = plainSize(text, run.font);
+        run.ascent = fontAscent(run.font);
+        run.height = size.height();
+        run.width = icon ? std::round(size.height() * 1.2) : size.width();
         m_runs.append(run);
     };
 
@@ -208,9 +248,9 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
         descent = qMax(descent, run.height - run.ascent);
     }
     if (m_runs.isEmpty()) {
-        const QFontMetricsF fm(chartFont(fontFile, size));
-        ascent = fm.ascent();
-        descent = fm.height() - fm.ascent();
+        const QFont font = chartFont(fontFile, size);
+        ascent = fontAscent(font);
+        descent = plainSize(QString(), font).height() - ascent;
     }
     m_ascent = ascent;
     m_width = int(std::ceil(x));
@@ -229,10 +269,8 @@ void ChartText::draw(int x, int y, int color, int alignment) const
 {
     if (!m_target)
         return;
-    QPainter painter;
-    if (!m_target->beginPaint(painter))
-        return;
-    paint(painter, x, y, color, alignment);
+    if (QPainter *painter = m_target->painter())
+        paint(*painter, x, y, color, alignment);
 }
 
 void ChartText::paint(QPainter &painter, int x, int y, int color, int alignment) const
@@ -247,11 +285,10 @@ void ChartText::paint(QPainter &painter, int x, int y, int color, int alignment)
         if (run.icon) {
             const QColor c = run.color.isValid() ? run.color : base;
             const qreal mid = tl.y() + m_height / 2.0;
-            painter.save();
-            painter.setRenderHint(QPainter::Antialiasing, true);
+            const QPen old = painter.pen();
             painter.setPen(QPen(c, 3, Qt::SolidLine, Qt::FlatCap));
             painter.drawLine(QPointF(box.left() + 2, mid), QPointF(box.right() - 2, mid));
-            painter.restore();
+            painter.setPen(old);
             continue;
         }
         drawPlain(painter, box.left(), baseline - run.ascent, run.text, run.font,

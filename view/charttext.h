@@ -44,6 +44,7 @@ public:
     static void drawPlain(QPainter &painter, qreal x, qreal y, const QString &text, const QFont &font,
                           const QColor &color);
     static QSizeF plainSize(const QString &text, const QFont &font);
+    static qreal fontAscent(const QFont &font);
 
 private:
     struct Run {

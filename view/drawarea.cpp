@@ -11,8 +11,44 @@ DrawArea::DrawArea(int width, int height)
     m_image = m_base;
 }
 
+DrawArea::~DrawArea()
+{
+    endPaint();
+}
+
+void DrawArea::endPaint() const
+{
+    if (m_painter) {
+        m_painter->end();
+        m_painter.reset();
+    }
+}
+
+const QImage &DrawArea::image() const
+{
+    endPaint();
+    return m_image;
+}
+
+QPainter *DrawArea::painter()
+{
+    if (!m_painter) {
+        m_painter = std::make_unique<QPainter>();
+        if (!m_painter->begin(&m_image)) {
+            m_painter.reset();
+            return nullptr;
+        }
+        m_painter->setRenderHint(QPainter::TextAntialiasing, true);
+    }
+    m_painter->setRenderHint(QPainter::Antialiasing, true);
+    m_painter->setPen(Qt::NoPen);
+    m_painter->setBrush(Qt::NoBrush);
+    return m_painter.get();
+}
+
 void DrawArea::setBaseImage(const QImage &image)
 {
+    endPaint();
     m_base = image;
     m_image = image;
     m_dynamic = false;
@@ -20,23 +56,16 @@ void DrawArea::setBaseImage(const QImage &image)
 
 void DrawArea::initDynamicLayer()
 {
+    endPaint();
     m_image = m_base; // shared until the first stroke copies it
     m_dynamic = true;
 }
 
 void DrawArea::removeDynamicLayer()
 {
+    endPaint();
     m_image = m_base;
     m_dynamic = false;
-}
-
-bool DrawArea::beginPaint(QPainter &painter)
-{
-    if (!painter.begin(&m_image))
-        return false;
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
-    return true;
 }
 
 int DrawArea::dashLineColor(int color, int pattern)
@@ -70,55 +99,55 @@ QPen DrawArea::penFor(int color, qreal width) const
 
 void DrawArea::vline(int y1, int y2, int x, int color)
 {
-    QPainter p;
-    if (!beginPaint(p))
+    QPainter *p = painter();
+    if (!p)
         return;
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(penFor(color));
-    p.drawLine(x, qMin(y1, y2), x, qMax(y1, y2));
+    p->setRenderHint(QPainter::Antialiasing, false);
+    p->setPen(penFor(color));
+    p->drawLine(x, qMin(y1, y2), x, qMax(y1, y2));
 }
 
 void DrawArea::hline(int x1, int x2, int y, int color)
 {
-    QPainter p;
-    if (!beginPaint(p))
+    QPainter *p = painter();
+    if (!p)
         return;
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(penFor(color));
-    p.drawLine(qMin(x1, x2), y, qMax(x1, x2), y);
+    p->setRenderHint(QPainter::Antialiasing, false);
+    p->setPen(penFor(color));
+    p->drawLine(qMin(x1, x2), y, qMax(x1, x2), y);
 }
 
 void DrawArea::line(double x1, double y1, double x2, double y2, int color, int width)
 {
-    QPainter p;
-    if (!beginPaint(p))
+    QPainter *p = painter();
+    if (!p)
         return;
-    p.setPen(penFor(color, width));
-    p.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+    p->setPen(penFor(color, width));
+    p->drawLine(QPointF(x1, y1), QPointF(x2, y2));
 }
 
 void DrawArea::circle(int cx, int cy, int rx, int ry, int edgeColor, int fillColor)
 {
-    QPainter p;
-    if (!beginPaint(p))
+    QPainter *p = painter();
+    if (!p)
         return;
-    p.setPen(ChartColor::isTransparent(edgeColor) ? QPen(Qt::NoPen) : penFor(edgeColor));
-    p.setBrush(ChartColor::toQColor(fillColor));
-    p.drawEllipse(QPointF(cx + 0.5, cy + 0.5), rx, ry);
+    p->setPen(ChartColor::isTransparent(edgeColor) ? QPen(Qt::NoPen) : penFor(edgeColor));
+    p->setBrush(ChartColor::toQColor(fillColor));
+    p->drawEllipse(QPointF(cx + 0.5, cy + 0.5), rx, ry);
 }
 
 void DrawArea::rect(int x1, int y1, int x2, int y2, int edgeColor, int fillColor)
 {
-    QPainter p;
-    if (!beginPaint(p))
+    QPainter *p = painter();
+    if (!p)
         return;
-    p.setRenderHint(QPainter::Antialiasing, false);
+    p->setRenderHint(QPainter::Antialiasing, false);
     const QRect r = QRect(QPoint(x1, y1), QPoint(x2, y2)).normalized();
-    p.fillRect(r, ChartColor::toQColor(fillColor));
+    p->fillRect(r, ChartColor::toQColor(fillColor));
     if (!ChartColor::isTransparent(edgeColor)) {
-        p.setPen(penFor(edgeColor));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(r.adjusted(0, 0, -1, -1));
+        p->setPen(penFor(edgeColor));
+        p->setBrush(Qt::NoBrush);
+        p->drawRect(r.adjusted(0, 0, -1, -1));
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QVector>
 
+#include <memory>
+
 class QPainter;
 class QPen;
 
@@ -38,17 +40,24 @@ public:
     ChartText text(const QString &markup, const QString &fontFile, double size);
 
     // What is shown: the finished chart with the dynamic layer, if any.
-    const QImage &image() const { return m_image; }
+    const QImage &image() const;
 
     // Used by the chart while it draws itself: the picture drawn so far
     // becomes the finished chart.
     void setBaseImage(const QImage &image);
-    bool beginPaint(QPainter &painter);
+    // One painter serves all drawing until the picture is asked for.
+    QPainter *painter();
     QPen penFor(int color, qreal width = 1) const;
+    ~DrawArea();
+    DrawArea(const DrawArea &) = delete;
+    DrawArea &operator=(const DrawArea &) = delete;
 
 private:
+    void endPaint() const;
+
     QImage m_base;
-    QImage m_image;
+    mutable QImage m_image;
+    mutable std::unique_ptr<QPainter> m_painter;
     QVector<QPair<int, int>> m_dashes; // colour, pattern
     bool m_dynamic = false;
 };

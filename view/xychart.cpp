@@ -180,7 +180,10 @@ QImage XYChart::background() const
     if (it != cache.constEnd())
         return *it;
 
-    QImage image(m_width, m_height, QImage::Format_ARGB32_Premultiplied);
+    // An opaque chart needs no alpha channel, which makes the hand-over to a
+    // pixmap a plain copy.
+    const bool opaque = !ChartColor::isGradient(m_bgColor) && ChartColor::toQColor(m_bgColor).alpha() == 255;
+    QImage image(m_width, m_height, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.fillRect(image.rect(), brushFor(m_bgColor));

@@ -153,8 +153,7 @@ private slots:
 
         viewer.requestViewPortUpdate(true, true);
         QCOMPARE(keyInside, keyBefore); // nothing painted inside the slot
-        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                 m_chart->makeImage());
+        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage(), m_chart->makeImage());
         QCOMPARE(viewer.size(), QSize(400, 200));
         QCOMPARE(viewer.getPlotAreaLeft(), 45);
         QCOMPARE(viewer.getPlotAreaWidth(), 350);
@@ -170,7 +169,7 @@ private slots:
         const QImage expected = other->makeImage().copy();
         connect(&viewer, &QChartViewer::viewPortChanged, [&] { other.reset(); });
         viewer.requestViewPortUpdate(true, true);
-        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage(),
                  expected);
         viewer.setChart(nullptr);
         QVERIFY(viewer.pixmap(Qt::ReturnByValue).isNull());
@@ -342,11 +341,11 @@ private slots:
         const QImage plain = m_chart->makeImage().copy();
         ChartFixture::drawTrackCursor(m_chart.get(), 200, 10000);
         viewer.refreshDisplay();
-        QVERIFY(viewer.pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) != plain);
+        QVERIFY(viewer.pixmap(Qt::ReturnByValue).toImage() != plain);
         viewer.setDynamicLayerRemoval(QStringLiteral("MouseLeaveChart"));
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(&viewer, &leave);
-        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), plain);
+        QCOMPARE(viewer.pixmap(Qt::ReturnByValue).toImage(), plain);
     }
 
     void cursorsAre32By32WithCentredHotSpot()
