@@ -148,7 +148,9 @@ bool ModbusDevice::open()
         m_client->setConnectionParameter(QModbusDevice::NetworkPortParameter, m_port);
         m_client->setTimeout(kTimeoutMs);
         m_client->setNumberOfRetries(0);
-        m_opened = m_client->connectDevice();
+        const bool started = m_client->connectDevice();
+        // An error reported from inside connectDevice() has closed us already.
+        m_opened = started && clientState() != QModbusDevice::UnconnectedState;
         if (clientState() == QModbusDevice::ConnectingState)
             m_connectWatchdog.start(connectWatchdogMs());
     }
