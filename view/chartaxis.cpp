@@ -252,10 +252,30 @@ QString ChartAxis::tickLabel(double value) const
         const char *fmt = m_majorStep < 60 ? "hh:nn:ss" : m_majorStep < 86400 ? "hh:nn" : "mmm dd";
         return formatOne(value, QLatin1String(fmt), true, wallShiftFor(value));
     }
+    // Large numbers get a unit suffix so that they fit beside the axis.
+    const double magnitude = qMax(std::fabs(m_min), std::fabs(m_max));
+    if (magnitude >= 1e15)
+        return QString::number(value, 'g', 3);
+    double scale = 1;
+    QString suffix;
+    if (magnitude >= 1e5) {
+        const struct {
+            double scale;
+            const char *suffix;
+        } units[] = {{1e12, "T"}, {1e9, "G"}, {1e6, "M"}, {1e3, "k"}};
+        for (const auto &u : units) {
+            if (magnitude >= u.scale * 10) {
+                scale = u.scale;
+                suffix = QLatin1String(u.suffix);
+                break;
+            }
+        }
+    }
+    const double step = m_majorStep / scale;
     int decimals = 0;
-    if (m_majorStep > 0 && m_majorStep < 1)
-        decimals = qBound(0, int(std::ceil(-std::log10(m_majorStep) - 1e-9)), 10);
-    return formatNumber(value, QString::number(decimals) + QLatin1Char('.'));
+    if (step > 0 && step < 1)
+        decimals = qBound(0, int(std::ceil(-std::log10(step) - 1e-9)), 10);
+    return formatNumber(value / scale, QString::number(decimals) + QLatin1Char('.')) + suffix;
 }
 
 double ChartAxis::toPixel(double value) const

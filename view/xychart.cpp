@@ -159,23 +159,25 @@ QBrush XYChart::brushFor(int code) const
 QImage XYChart::background() const
 {
     static QHash<QString, QImage> cache;
-    QString key = QStringLiteral("%1x%2 %3 %4 %5,%6,%7,%8 %9")
-                      .arg(m_width)
-                      .arg(m_height)
-                      .arg(m_bgColor)
-                      .arg(m_edgeColor)
-                      .arg(m_plotArea.getLeftX())
-                      .arg(m_plotArea.getTopY())
-                      .arg(m_plotArea.getWidth())
-                      .arg(m_plotArea.getHeight())
-                      .arg(m_plotArea.bgColor());
-    if (ChartColor::isGradient(m_plotArea.bgColor())) {
-        const size_t index = size_t(m_plotArea.bgColor() & 0xFFFF);
-        if (index < m_gradients.size()) {
-            const Gradient &g = m_gradients[index];
-            key += QStringLiteral(" g%1,%2,%3,%4,%5,%6,%7").arg(g.x1).arg(g.y1).arg(g.x2).arg(g.y2).arg(g.c1).arg(g.c2).arg(g.periodic);
-        }
-    }
+    auto describe = [this](int code) {
+        if (!ChartColor::isGradient(code))
+            return QString::number(code, 16);
+        const size_t index = size_t(code & 0xFFFF);
+        if (index >= m_gradients.size())
+            return QStringLiteral("none");
+        const Gradient &g = m_gradients[index];
+        return QStringLiteral("g%1,%2,%3,%4,%5,%6,%7").arg(g.x1).arg(g.y1).arg(g.x2).arg(g.y2).arg(g.c1).arg(g.c2).arg(g.periodic);
+    };
+    const QString key = QStringLiteral("%1x%2 %3 %4 %5,%6,%7,%8 %9")
+                            .arg(m_width)
+                            .arg(m_height)
+                            .arg(describe(m_bgColor))
+                            .arg(m_edgeColor)
+                            .arg(m_plotArea.getLeftX())
+                            .arg(m_plotArea.getTopY())
+                            .arg(m_plotArea.getWidth())
+                            .arg(m_plotArea.getHeight())
+                            .arg(describe(m_plotArea.bgColor()));
     auto it = cache.constFind(key);
     if (it != cache.constEnd())
         return *it;

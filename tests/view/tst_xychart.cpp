@@ -178,6 +178,24 @@ private slots:
         QVERIFY(c->yAxis()->maxValue() >= 1 - 1e-9);
     }
 
+    void largeNumbersGetShortAxisLabels()
+    {
+        const auto t = ChartFixture::times(kEnd, kInterval);
+        std::unique_ptr<XYChart> c(ChartFixture::buildChart(810, 200, t, ChartFixture::sineValues(1e6, 1e5), 0xFF0000,
+                                                           "CH1", kInterval));
+        c->layout();
+        const QVector<double> ticks = c->yAxis()->majorTicks();
+        QVERIFY(!ticks.isEmpty());
+        for (double v : ticks) {
+            const QString label = c->yAxis()->tickLabel(v);
+            QVERIFY2(label.endsWith(QLatin1Char('k')) && label.size() <= 6, qPrintable(label));
+        }
+        std::unique_ptr<XYChart> small(ChartFixture::buildChart(810, 200, t, ChartFixture::sineValues(0.5, 0.02),
+                                                               0xFF0000, "CH1", kInterval));
+        small->layout();
+        QCOMPARE(small->yAxis()->tickLabel(small->yAxis()->majorTicks().first()).size(), 4); // "0.48"
+    }
+
     void formats_data()
     {
         QTest::addColumn<double>("value");
