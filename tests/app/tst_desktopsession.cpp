@@ -29,6 +29,8 @@ private:
     void click(int x, int y);
     void screenshot(const QString &name);
     bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+    int visibleWindows(qint64 pid);
+    void openMenuAndChoose(qint64 pid, int x, int y);
 
     QTemporaryDir m_dir;
     QProcess m_xvfb;
@@ -71,6 +73,25 @@ bool tst_DesktopSession::waitFor(const std::function<bool()> &condition, int tim
     return condition();
 }
 
+int tst_DesktopSession::visibleWindows(qint64 pid)
+{
+    return run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
+        .split('\n', Qt::SkipEmptyParts)
+        .size();
+}
+
+// Opens the title bar's "Project" menu and picks the entry at (x, y).
+void tst_DesktopSession::openMenuAndChoose(qint64 pid, int x, int y)
+{
+    const int before = visibleWindows(pid);
+    click(263, 18);
+    QVERIFY(waitFor([&] { return visibleWindows(pid) > before; }, 5000));
+    QTest::qWait(300);
+    screenshot(QStringLiteral("menu-%1").arg(y));
+    click(x, y);
+    QVERIFY(waitFor([&] { return visibleWindows(pid) == before; }, 5000));
+}
+
 void tst_DesktopSession::initTestCase()
 {
     for (const char *tool : {"Xvfb", "xdotool", "import"}) {
@@ -95,7 +116,11 @@ void tst_DesktopSession::initTestCase()
     m_env.insert("QT_QPA_PLATFORM", "xcb");
     m_env.insert("HOME", m_dir.filePath("home"));
     m_env.insert("XDG_CONFIG_HOME", m_dir.filePath("home/.config"));
-    m_env.remove("XDG_RUNTIME_DIR");
+    // A private runtime folder: the single-instance lock of other running
+    // copies of the program must not stop this one.
+    QVERIFY(QDir().mkpath(m_dir.filePath("runtime")));
+    QFile::setPermissions(m_dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_env.insert("XDG_RUNTIME_DIR", m_dir.filePath("runtime"));
     QVERIFY(QDir().mkpath(m_dir.filePath("home/.config")));
 }
 
@@ -159,7 +184,10 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // "Open Project", type the path into the file dialog.
     click(306, 180);
-    QTest::qWait(1500);
+    QVERIFY(waitFor([&] {
+        return !run("xdotool", {"search", "--onlyvisible", "--name", "^Open Project$"}).trimmed().isEmpty();
+    }, 10000));
+    QTest::qWait(500);
     screenshot("2-dialog");
     run("xdotool", {"type", "--delay", "20", project});
     run("xdotool", {"key", "Return"});
@@ -169,31 +197,33 @@ void tst_DesktopSession::openRecordStopCloseExit()
     screenshot("3-open");
 
     // Record for a few seconds, then stop.
+    auto projectValue = [&](const char *key) { return QSettings(project, QSettings::IniFormat).value(key).toString(); };
     click(68, 572);
+    QVERIFY(waitFor([&] { return !projectValue("record_start_time").isEmpty(); }, 10000));
     QTest::qWait(4000);
     screenshot("4-recording");
     click(68, 572);
-    QTest::qWait(1000);
+    QVERIFY(waitFor([&] { return !projectValue("record_stop_time").isEmpty(); }, 10000));
+    QTest::qWait(500);
     screenshot("5-stopped");
 
     // Project > Close, then Project > Exit.
-    click(263, 18);
+    openMenuAndChoose(app.processId(), 262, 77);
+    if (QTest::currentTestFailed())
+        return;
     QTest::qWait(800);
-    screenshot("6-menu");
-    click(262, 77);
-    QTest::qWait(1000);
-    screenshot("7-closed");
+    screenshot("6-closed");
+    const int before = visibleWindows(app.processId());
     click(263, 18);
-    QTest::qWait(800);
+    QVERIFY(waitFor([&] { return visibleWindows(app.processId()) > before; }, 5000));
+    QTest::qWait(300);
     click(256, 131);
     QVERIFY(waitFor([&] { return app.state() == QProcess::NotRunning; }, 10000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);
 
     // What the session left behind.
-    QSettings settings(project, QSettings::IniFormat);
-    QVERIFY(!settings.value("record_start_time").toString().isEmpty());
-    QVERIFY(!settings.value("record_stop_time").toString().isEmpty());
+    QVERIFY(projectValue("record_start_time") <= projectValue("record_stop_time"));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "desktop");
         db.setDatabaseName(database);

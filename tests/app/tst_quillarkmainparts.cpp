@@ -45,6 +45,10 @@ private slots:
     void recentProjectsPrunedAtStart();
     void stdTimerWithoutProject();
     void demoProject();
+    void recordingStopsAtSizeLimit_data();
+    void recordingStopsAtSizeLimit();
+    void projectFolderCutInStatusStrip_data();
+    void projectFolderCutInStatusStrip();
 
 private:
     QString loadProject(QuillarkMain &w, const QString &name, int connections, int interval = 1000);
@@ -431,6 +435,79 @@ void tst_QuillarkMainParts::demoProject()
     QCOMPARE(names.size(), 16);
     QCOMPARE(numbers.size(), 16);
     QCOMPARE(narrow, 1);
+}
+
+void tst_QuillarkMainParts::recordingStopsAtSizeLimit_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("stops");
+    // 3.9 GiB is 4187593113.6 bytes.
+    QTest::newRow("below") << Q_INT64_C(4187593113) << false;
+    QTest::newRow("at") << Q_INT64_C(4187593114) << true;
+}
+
+void tst_QuillarkMainParts::recordingStopsAtSizeLimit()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, stops);
+
+    QuillarkMain w;
+    const QString path = loadProject(w, QStringLiteral("huge"), 1);
+    QVERIFY(w.m_projectCenter);
+    w.slotStartRecord();
+    w.slotStdTimer(); // fills the end time
+    QVERIFY(w.m_bIsRecordStart);
+
+    // A sparse file of the given size stands in for a full database.
+    const QString db = w.m_insertSerialData->databasePath();
+    w.deleteInsertSerialData();
+    {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(size));
+    }
+    w.slotStdTimer();
+    QCOMPARE(!w.m_bIsRecordStart, stops);
+    QCOMPARE(w.menuAction("actionClose")->isEnabled(), stops);
+    if (stops)
+        QVERIFY(!QSettings(path, QSettings::IniFormat).value("record_stop_time").toString().isEmpty());
+    w.slotStopRecord();
+    w.menuAction("actionClose")->trigger();
+    QFile::remove(db);
+}
+
+void tst_QuillarkMainParts::projectFolderCutInStatusStrip_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("40 characters") << 40;
+    QTest::newRow("41 characters") << 41;
+    QTest::newRow("60 characters") << 60;
+}
+
+void tst_QuillarkMainParts::projectFolderCutInStatusStrip()
+{
+    QFETCH(int, length);
+
+    // A folder whose absolute path has exactly `length` characters.
+    const QString base = m_dir.filePath(QStringLiteral("d"));
+    QVERIFY(base.size() < length - 1);
+    const QString folder = base + QString(length - base.size(), QLatin1Char('x'));
+    QCOMPARE(folder.size(), length);
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/strip.qlk");
+    TestSupport::FixtureConnection c;
+    c.port = m_deadPort;
+    c.nodes = TestSupport::fixtureNodes(1, QStringLiteral("QS00000000000000"));
+    QVERIFY(TestSupport::writeProject(path, 1000, {c}));
+
+    QuillarkMain w;
+    emit w.m_projectMain->projectLoaded(path);
+    const QString shown = w.findChild<QLabel *>("label_projectname")->text();
+    if (length <= 40)
+        QCOMPARE(shown, folder + QStringLiteral("/strip.qlk"));
+    else
+        QCOMPARE(shown, folder.left(40) + QStringLiteral(".../strip.qlk"));
+    w.menuAction("actionClose")->trigger();
 }
 
 QTEST_MAIN(tst_QuillarkMainParts)
