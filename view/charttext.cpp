@@ -178,7 +178,7 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
         const QSizeF size = plainSize(text, run.font);
         run.ascent = fontAscent(run.font);
         run.height = size.height();
-        run.width = icon ? std::round(size.height() * 1.2) : size.width();
+        run.width = icon ? std::round(size.height() * 0.7) : size.width();
         m_runs.append(run);
     };
 
@@ -287,7 +287,7 @@ void ChartText::paint(QPainter &painter, int x, int y, int color, int alignment)
             const qreal mid = tl.y() + m_height / 2.0;
             const QPen old = painter.pen();
             painter.setPen(QPen(c, 3, Qt::SolidLine, Qt::FlatCap));
-            painter.drawLine(QPointF(box.left() + 2, mid), QPointF(box.right() - 2, mid));
+            painter.drawLine(QPointF(box.left() + 1, mid), QPointF(box.right() - 1, mid));
             painter.setPen(old);
             continue;
         }

@@ -279,6 +279,31 @@ private slots:
         QCOMPARE(viewer.getViewPortHeight(), 1.0);
     }
 
+    void zoomOutModeAndViewPortLimits()
+    {
+        QChartViewer viewer;
+        viewer.setChart(m_chart.get());
+        viewer.setMouseMode(QChartViewer::MouseUsageZoomOut);
+        viewer.setZoomAxes(2);
+        sendMove(&viewer, QPoint(200, 100));
+        QCOMPARE(viewer.cursor().shape(), Qt::BitmapCursor); // the no-zoom cursor: nothing to zoom out
+        QVERIFY(!viewer.canZoomOut(2));
+        viewer.setViewPort(0.25, 0.25, 0.5, 0.5);
+        QVERIFY(viewer.canZoomOut(2));
+        sendButton(&viewer, QEvent::MouseButtonPress, QPoint(45 + 175, 25 + 72));
+        sendButton(&viewer, QEvent::MouseButtonRelease, QPoint(45 + 175, 25 + 72));
+        QCOMPARE(viewer.getViewPortWidth(), 1.0);
+        QCOMPARE(viewer.getViewPortHeight(), 1.0);
+        QCOMPARE(viewer.getViewPortLeft(), 0.0);
+
+        // Nonsense view ports are put back into the full range.
+        viewer.setViewPort(-3, 2, 0, qQNaN());
+        QVERIFY(viewer.getViewPortLeft() >= 0 && viewer.getViewPortLeft() + viewer.getViewPortWidth() <= 1);
+        QVERIFY(viewer.getViewPortWidth() > 0);
+        QCOMPARE(viewer.getViewPortHeight(), 1.0);
+        QCOMPARE(viewer.getViewPortTop(), 0.0);
+    }
+
     void dragScrollsTheViewPort()
     {
         QChartViewer viewer;
