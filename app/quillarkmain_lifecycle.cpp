@@ -207,8 +207,18 @@ void QuillarkMain::slotUpdateProjectFile()
 
 QString QuillarkMain::databasePath() const
 {
-    return QFileInfo(m_projectFilePath).absolutePath() + QLatin1Char('/')
-           + ProjectFile::databaseName(m_projectFilePath);
+    // The database lies beside the project file. A name with folders in it
+    // ("../x.dat") would place it anywhere, and an empty one names the folder
+    // itself: only the file name counts, and a missing one is made from the
+    // project file's name.
+    const QFileInfo project(m_projectFilePath);
+    const QString stored = ProjectFile::databaseName(m_projectFilePath);
+    QString name = QFileInfo(stored).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = project.completeBaseName() + QStringLiteral(".dat");
+    if (name != stored)
+        qCDebug(lcApp).noquote() << "QuillarkMain::databasePath : databaseName" << stored << "read as" << name;
+    return project.absolutePath() + QLatin1Char('/') + name;
 }
 
 void QuillarkMain::openProjectCenter()

@@ -12,9 +12,11 @@
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
 #include "testsupport.h"
+#include "view/dashboard.h"
 #include "view/projectcenter.h"
 
 #include <QAction>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -49,6 +51,9 @@ private slots:
     void recordingStopsAtSizeLimit();
     void projectFolderCutInStatusStrip_data();
     void projectFolderCutInStatusStrip();
+    void databaseStaysBesideProject_data();
+    void expansionModeHidesEmptyCells();
+    void databaseStaysBesideProject();
 
 private:
     QString loadProject(QuillarkMain &w, const QString &name, int connections, int interval = 1000);
@@ -508,6 +513,77 @@ void tst_QuillarkMainParts::projectFolderCutInStatusStrip()
     else
         QCOMPARE(shown, folder.left(40) + QStringLiteral(".../strip.qlk"));
     w.menuAction("actionClose")->trigger();
+}
+
+void tst_QuillarkMainParts::databaseStaysBesideProject_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QString>("used");
+    QTest::newRow("plain") << QVariant("beside.dat") << "beside.dat";
+    QTest::newRow("parent folder") << QVariant("../escape.dat") << "escape.dat";
+    QTest::newRow("absolute") << QVariant("/tmp/elsewhere/abs.dat") << "abs.dat";
+    QTest::newRow("missing") << QVariant() << "place.dat";
+    QTest::newRow("empty") << QVariant("") << "place.dat";
+    QTest::newRow("dot dot") << QVariant("..") << "place.dat";
+}
+
+void tst_QuillarkMainParts::databaseStaysBesideProject()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QString, used);
+
+    QTemporaryDir outer;
+    QVERIFY(QDir(outer.path()).mkpath("inner"));
+    const QString path = outer.filePath("inner/place.qlk");
+    TestSupport::FixtureConnection c;
+    c.port = m_deadPort;
+    c.nodes = TestSupport::fixtureNodes(1, QStringLiteral("QN00000000000000"));
+    QVERIFY(TestSupport::writeProject(path, 1000, {c}));
+    {
+        QSettings s(path, QSettings::IniFormat);
+        if (stored.isValid())
+            s.setValue("databaseName", stored);
+        else
+            s.remove("databaseName");
+    }
+    QuillarkMain::criticalBox = [](const QString &, const QString &) { QFAIL("database refused"); };
+    QuillarkMain w;
+    emit w.m_projectMain->projectLoaded(path);
+    QVERIFY(w.m_insertSerialData);
+    QCOMPARE(w.m_insertSerialData->databasePath(), outer.filePath("inner/" + used));
+    QVERIFY(QFileInfo::exists(outer.filePath("inner/" + used)));
+    QVERIFY(!QFileInfo::exists(outer.filePath("escape.dat")));
+    w.menuAction("actionClose")->trigger();
+}
+
+void tst_QuillarkMainParts::expansionModeHidesEmptyCells()
+{
+    QuillarkMain w;
+    w.show();
+    loadProject(w, QStringLiteral("expand"), 1);
+    QVERIFY(w.m_projectCenter);
+    auto *grid = w.m_projectCenter->dashBoard()->findChild<QGridLayout *>("gridLayout_2");
+    QVERIFY(grid);
+    auto hiddenCells = [&] {
+        int hidden = 0;
+        for (int i = 0; i < grid->count(); ++i) {
+            if (grid->itemAt(i)->widget() && grid->itemAt(i)->widget()->isHidden())
+                ++hidden;
+        }
+        return hidden;
+    };
+    QCOMPARE(hiddenCells(), 0);
+    QAction *expansion = w.menuAction("actionExpansionMode");
+    expansion->trigger();
+    QVERIFY(expansion->isChecked());
+    QCOMPARE(hiddenCells(), grid->count() - 2); // one device: two tiles stay
+    expansion->trigger();
+    QCOMPARE(hiddenCells(), 0);
+
+    expansion->trigger();
+    w.menuAction("actionClose")->trigger();
+    QVERIFY(!expansion->isChecked());
+    QVERIFY(!expansion->isEnabled());
 }
 
 QTEST_MAIN(tst_QuillarkMainParts)
