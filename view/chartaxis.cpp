@@ -94,14 +94,14 @@ bool localOffset(double value, int &offset)
     return true;
 }
 
-QString formatNumber(double value, const QString &spec)
+QString formatNumber(double value, const QString &pattern)
 {
     int i = 0;
-    while (i < spec.size() && spec.at(i).isDigit())
+    while (i < pattern.size() && pattern.at(i).isDigit())
         ++i;
-    const int decimals = qBound(0, spec.left(i).toInt(), 15);
-    const QChar point = i < spec.size() ? spec.at(i) : QLatin1Char('.');
-    const QChar thousands = i + 1 < spec.size() ? spec.at(i + 1) : QChar();
+    const int decimals = qBound(0, pattern.left(i).toInt(), 15);
+    const QChar point = i < pattern.size() ? pattern.at(i) : QLatin1Char('.');
+    const QChar thousands = i + 1 < pattern.size() ? pattern.at(i + 1) : QChar();
     QString text = QString::number(value, 'f', decimals);
     if (text == QLatin1String("-0") || (text.startsWith(QLatin1String("-0.")) && text.count(QLatin1Char('0')) == text.size() - 2))
         text.remove(0, 1);
@@ -118,29 +118,29 @@ QString formatNumber(double value, const QString &spec)
     return text;
 }
 
-bool looksLikeDateFormat(const QString &spec)
+bool looksLikeDateFormat(const QString &pattern)
 {
-    return !spec.isEmpty() && !spec.at(0).isDigit();
+    return !pattern.isEmpty() && !pattern.at(0).isDigit();
 }
 
 // wallShift, when given, turns a date value into local wall-clock seconds
 // since the epoch; formatting then needs no time-zone lookup.
-QString formatOne(double value, const QString &spec, bool asDate, const double *wallShift)
+QString formatOne(double value, const QString &pattern, bool asDate, const double *wallShift)
 {
-    if (spec.isEmpty()) {
+    if (pattern.isEmpty()) {
         if (asDate)
             return formatOne(value, QStringLiteral("yyyy-mm-dd hh:nn:ss"), true, wallShift);
         return QString::number(value, 'g', 10);
     }
-    if (looksLikeDateFormat(spec)) {
+    if (looksLikeDateFormat(pattern)) {
         if (wallShift && std::isfinite(value)) {
             const QDateTime wall = QDateTime::fromMSecsSinceEpoch(qint64(std::llround((value + *wallShift) * 1000.0)), Qt::UTC);
-            return wall.toString(toQtDateFormat(spec));
+            return wall.toString(toQtDateFormat(pattern));
         }
         const QDateTime dt = chartTimeToDateTime(value);
-        return dt.isValid() ? dt.toString(toQtDateFormat(spec)) : QString();
+        return dt.isValid() ? dt.toString(toQtDateFormat(pattern)) : QString();
     }
-    return formatNumber(value, spec);
+    return formatNumber(value, pattern);
 }
 
 QString formatWith(double value, const QString &format, bool asDate, const double *wallShift)

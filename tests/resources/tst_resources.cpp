@@ -12,14 +12,14 @@
 
 namespace {
 
-struct ImageSpec {
+struct ImageEntry {
     const char *path;
     QSize exact;   // required size, or invalid when free
     QSize maximum; // largest size that fits its place, or invalid when free
 };
 
 // Every image the program loads, with the size its widget asks for.
-const ImageSpec kImages[] = {
+const ImageEntry kImages[] = {
     // about box product picture
     { ":/img/quillark_lite_Modbus.png", QSize(720, 326), QSize() },
     // splash screen
@@ -74,8 +74,8 @@ void tst_Resources::images_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QSize>("exact");
     QTest::addColumn<QSize>("maximum");
-    for (const ImageSpec &spec : kImages)
-        QTest::newRow(spec.path) << QString::fromLatin1(spec.path) << spec.exact << spec.maximum;
+    for (const ImageEntry &entry : kImages)
+        QTest::newRow(entry.path) << QString::fromLatin1(entry.path) << entry.exact << entry.maximum;
 }
 
 void tst_Resources::images()
@@ -112,8 +112,8 @@ void tst_Resources::images()
 void tst_Resources::noUnusedImages()
 {
     QSet<QString> known;
-    for (const ImageSpec &spec : kImages)
-        known.insert(QString::fromLatin1(spec.path));
+    for (const ImageEntry &entry : kImages)
+        known.insert(QString::fromLatin1(entry.path));
 
     QSet<QString> found;
     QDirIterator it(QStringLiteral(":/img"), QDirIterator::Subdirectories);
