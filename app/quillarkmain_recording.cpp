@@ -36,7 +36,10 @@ void QuillarkMain::slotStdTimer()
     if (!m_projectCenter->recordStartTime().isEmpty() && !m_projectCenter->recordEndTime().isEmpty()) {
         const QFileInfo database(databasePath());
         if (database.exists()) {
-            const qint64 size = database.size();
+            // The write-ahead log holds the newest rows until they are
+            // checkpointed into the file, so it counts towards the size.
+            const QFileInfo log(database.filePath() + QStringLiteral("-wal"));
+            const qint64 size = database.size() + (log.exists() ? log.size() : 0);
             m_projectCenter->setDatabaseSize(size);
             if (double(size) >= kDatabaseSizeLimit && m_bIsRecordStart) {
                 qCDebug(lcApp).noquote() << "QuillarkMain::slotStdTimer : database size limit reached :" << size;
