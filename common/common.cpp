@@ -22,6 +22,17 @@ bool isValidDataInterval(int ms)
     return !intervalText(ms).isEmpty();
 }
 
+QString unitDisplayText(int unitCode, const QString &customUnit)
+{
+    switch (unitCode) {
+    case 1: return QString(QChar(0x00B0)) + QLatin1Char('C');
+    case 2: return QString(QChar(0x00B0)) + QLatin1Char('F');
+    case 3: return QStringLiteral("%RH");
+    case 4: return customUnit;
+    default: return QString();
+    }
+}
+
 Q_LOGGING_CATEGORY(lcApp, "quillark.app", QtDebugMsg)
 Q_LOGGING_CATEGORY(lcProject, "quillark.project", QtDebugMsg)
 Q_LOGGING_CATEGORY(lcDevice, "quillark.device", QtDebugMsg)

@@ -26,6 +26,10 @@ QString intervalText(int ms);
 // True for one of the six allowed intervals.
 bool isValidDataInterval(int ms);
 
+// Text shown for a channel's unit code: 1 degrees Celsius, 2 degrees Fahrenheit,
+// 3 "%RH", 4 the user's own unit text; any other code shows nothing.
+QString unitDisplayText(int unitCode, const QString &customUnit);
+
 // One logging category per folder; debug output is on by default and can be
 // silenced per area with QT_LOGGING_RULES, e.g. "quillark.device.debug=false".
 Q_DECLARE_LOGGING_CATEGORY(lcApp)

@@ -9,22 +9,13 @@
 #include "view/linelayer.h"
 #include "view/plotarea.h"
 #include "view/qchartviewer.h"
+#include "view/valuestyle.h"
 #include "view/xychart.h"
 
 #include "ui_chartview.h"
 
 #include <algorithm>
 #include <cmath>
-
-const QString ChartView::kStyleGrey = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(80, 80, 80, 255), stop:1 rgba(125, 125, 125, 255));");
-const QString ChartView::kStyleNormal = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(24, 68, 76, 255), stop:1 rgba(43, 132, 130, 255));");
-const QString ChartView::kStyleAlarm = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(145, 27, 66, 255), stop:1 rgba(181, 69, 96, 255));");
 
 ChartView::ChartView(QWidget *parent)
     : QWidget(parent)
@@ -160,7 +151,7 @@ void ChartView::refreshDeviceInfo()
         setChannel1Alarm(node->alarm1());
     } else {
         ui->label_ch1_unit->clear();
-        setValueStyle(ui->frame_ch1_value, kStyleGrey);
+        setValueStyle(ui->frame_ch1_value, ValueStyle::kGrey);
     }
     if (!ui->label_ch2_number->text().isEmpty()) {
         ui->label_ch2_unit->setText(channel2UnitText());
@@ -168,7 +159,7 @@ void ChartView::refreshDeviceInfo()
         setChannel2Alarm(node->alarm2());
     } else {
         ui->label_ch2_unit->clear();
-        setValueStyle(ui->frame_ch2_value, kStyleGrey);
+        setValueStyle(ui->frame_ch2_value, ValueStyle::kGrey);
     }
 }
 
@@ -234,11 +225,11 @@ void ChartView::setConnectionState(bool connected)
         ui->label_device_status->setPixmap(connected ? m_connectingImage : m_disconnectedImage);
     }
     if (connected) {
-        setValueStyle(ui->frame_ch1_value, kStyleNormal);
-        setValueStyle(ui->frame_ch2_value, kStyleNormal);
+        setValueStyle(ui->frame_ch1_value, ValueStyle::kNormal);
+        setValueStyle(ui->frame_ch2_value, ValueStyle::kNormal);
     } else {
-        setValueStyle(ui->frame_ch1_value, kStyleGrey);
-        setValueStyle(ui->frame_ch2_value, kStyleGrey);
+        setValueStyle(ui->frame_ch1_value, ValueStyle::kGrey);
+        setValueStyle(ui->frame_ch2_value, ValueStyle::kGrey);
         ui->label_ch1_number->clear();
         ui->label_ch2_number->clear();
         ui->label_ch1_unit->clear();
@@ -248,12 +239,12 @@ void ChartView::setConnectionState(bool connected)
 
 void ChartView::setChannel1Alarm(bool alarm)
 {
-    setValueStyle(ui->frame_ch1_value, alarm ? kStyleAlarm : kStyleNormal);
+    setValueStyle(ui->frame_ch1_value, alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
 }
 
 void ChartView::setChannel2Alarm(bool alarm)
 {
-    setValueStyle(ui->frame_ch2_value, alarm ? kStyleAlarm : kStyleNormal);
+    setValueStyle(ui->frame_ch2_value, alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
 }
 
 // Header labels take the width of their text, up to a limit, so that an ID or
@@ -279,30 +270,14 @@ void ChartView::setDeviceId(const QString &deviceNumber)
     ui->label_device_type->setPixmap(m_networkImage);
 }
 
-QString ChartView::unitText(int unit, const QString &customUnit)
-{
-    switch (unit) {
-    case 1:
-        return QString(QChar(0x00B0)) + QLatin1Char('C');
-    case 2:
-        return QString(QChar(0x00B0)) + QLatin1Char('F');
-    case 3:
-        return QStringLiteral("%RH");
-    case 4:
-        return customUnit;
-    default:
-        return QString();
-    }
-}
-
 QString ChartView::channel1UnitText() const
 {
-    return unitText(unit1, customUnit1);
+    return unitDisplayText(unit1, customUnit1);
 }
 
 QString ChartView::channel2UnitText() const
 {
-    return unitText(unit2, customUnit2);
+    return unitDisplayText(unit2, customUnit2);
 }
 
 void ChartView::updateChart()

@@ -25,9 +25,6 @@ class ChartView : public QWidget
 
 public:
     static constexpr int kSamples = 240;
-    static const QString kStyleGrey;
-    static const QString kStyleNormal;
-    static const QString kStyleAlarm;
 
     explicit ChartView(QWidget *parent = nullptr);
     ~ChartView() override;
@@ -79,7 +76,6 @@ private:
     void buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name);
     void drawTrackCursor(XYChart *chart, int mouseX);
     void drawViewInfo(DrawArea *drawArea, int plotRight, int plotTop);
-    static QString unitText(int unit, const QString &customUnit);
 
     Ui::ChartView *ui;
     QPixmap m_connectingImage;

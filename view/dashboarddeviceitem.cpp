@@ -1,22 +1,14 @@
 #include "view/dashboarddeviceitem.h"
 
+#include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "view/labelelider.h"
+#include "view/valuestyle.h"
 
 #include "ui_dashboarddeviceitem.h"
 
 #include <QMouseEvent>
-
-const QString DashBoardDeviceItem::kStyleGrey = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(80, 80, 80, 255), stop:1 rgba(125, 125, 125, 255));");
-const QString DashBoardDeviceItem::kStyleNormal = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(24, 68, 76, 255), stop:1 rgba(43, 132, 130, 255));");
-const QString DashBoardDeviceItem::kStyleAlarm = QStringLiteral(
-    "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "
-    "stop:0 rgba(145, 27, 66, 255), stop:1 rgba(181, 69, 96, 255));");
 
 DashBoardDeviceItem::DashBoardDeviceItem(NodeDevice *node, bool isChannel1, QWidget *parent)
     : QWidget(parent)
@@ -43,7 +35,7 @@ DashBoardDeviceItem::DashBoardDeviceItem(NodeDevice *node, bool isChannel1, QWid
     ui->label_number->setText(QStringLiteral("1"));
     ui->label_number->fitFont();
     ui->label_number->clear();
-    ui->label_unit->setText(unitText(m_unit));
+    ui->label_unit->setText(unitDisplayText(m_unit, m_customUnit));
     ui->label_unit->fitFont();
     ui->label_unit->clear();
 }
@@ -95,7 +87,7 @@ void DashBoardDeviceItem::setValue(const QString &text)
     ui->label_number->setText(text);
     if (text.length() != oldLength)
         ui->label_number->fitFont();
-    const QString unit = unitText(m_unit);
+    const QString unit = unitDisplayText(m_unit, m_customUnit);
     if (ui->label_unit->text() != unit)
         ui->label_unit->setText(unit);
     setAlarm(channelAlarm());
@@ -105,14 +97,14 @@ void DashBoardDeviceItem::setConnected(const QString &deviceNumber)
 {
     if (!m_node || deviceNumber != m_node->deviceNumber())
         return;
-    setValueStyle(kStyleNormal);
+    setValueStyle(ValueStyle::kNormal);
 }
 
 void DashBoardDeviceItem::setDisconnected(const QString &deviceNumber)
 {
     if (!m_node || deviceNumber != m_node->deviceNumber())
         return;
-    setValueStyle(kStyleGrey);
+    setValueStyle(ValueStyle::kGrey);
     ui->label_number->clear();
     ui->label_unit->clear();
 }
@@ -124,34 +116,18 @@ void DashBoardDeviceItem::refresh()
     applyNames();
     readUnit();
     if (!ui->label_number->text().isEmpty()) {
-        ui->label_unit->setText(unitText(m_unit));
+        ui->label_unit->setText(unitDisplayText(m_unit, m_customUnit));
         ui->label_unit->fitFont();
         setAlarm(channelAlarm());
     } else {
         ui->label_unit->clear();
-        setValueStyle(kStyleGrey);
+        setValueStyle(ValueStyle::kGrey);
     }
 }
 
 void DashBoardDeviceItem::setAlarm(bool alarm)
 {
-    setValueStyle(alarm ? kStyleAlarm : kStyleNormal);
-}
-
-QString DashBoardDeviceItem::unitText(int unitCode) const
-{
-    switch (unitCode) {
-    case 1:
-        return QString(QChar(0x00B0)) + QLatin1Char('C');
-    case 2:
-        return QString(QChar(0x00B0)) + QLatin1Char('F');
-    case 3:
-        return QStringLiteral("%RH");
-    case 4:
-        return m_customUnit;
-    default:
-        return QString();
-    }
+    setValueStyle(alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
 }
 
 void DashBoardDeviceItem::mousePressEvent(QMouseEvent *event)

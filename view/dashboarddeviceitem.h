@@ -21,17 +21,11 @@ public:
     DashBoardDeviceItem(NodeDevice *node, bool isChannel1, QWidget *parent = nullptr);
     ~DashBoardDeviceItem() override;
 
-    // The three looks of the value area, as whole style sheets.
-    static const QString kStyleGrey;
-    static const QString kStyleNormal;
-    static const QString kStyleAlarm;
-
     void setValue(const QString &text);
     void setConnected(const QString &deviceNumber);
     void setDisconnected(const QString &deviceNumber);
     void refresh();
     void setAlarm(bool alarm);
-    QString unitText(int unitCode) const;
 
     NodeDevice *node() const { return m_node.data(); }
     bool isChannel1() const { return m_isChannel1; }

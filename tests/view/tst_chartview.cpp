@@ -1,6 +1,9 @@
 #include "viewfixture.h"
 
 #include "common/common.h"
+#include "view/valuestyle.h"
+
+#include "common/common.h"
 #include "view/chartview.h"
 #include "view/labelelider.h"
 #include "view/chartdataset.h"
@@ -109,7 +112,7 @@ void TstChartView::unboundViewShowsEmptyCharts()
     }
     QCOMPARE(view.timeData()[239], NoValue);
     QVERIFY(!child<QFrame>(&view, "frame_lqibatt")->isVisible());
-    QCOMPARE(frameStyle(view, "frame_ch1_value"), ChartView::kStyleGrey);
+    QCOMPARE(frameStyle(view, "frame_ch1_value"), ValueStyle::kGrey);
     // Calls that need a bound node do nothing.
     const double times[240] = {};
     view.setDeviceData(times, times, times, QStringLiteral("1.00"), QStringLiteral("2.00"));
@@ -231,19 +234,19 @@ void TstChartView::disconnectGreysAndNextSampleRecolours()
     s.node->setUnits(1, 3);
     s.node->setAlarmRange(0, 30, 0, 0);
     s.bind();
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleGrey);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kGrey);
     s.device->deviceConnected();
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleNormal);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kNormal);
     feed(s.node, QStringLiteral("31.00"), QStringLiteral("45.00"));
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleAlarm);
-    QCOMPARE(frameStyle(s.view, "frame_ch2_value"), ChartView::kStyleNormal);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kAlarm);
+    QCOMPARE(frameStyle(s.view, "frame_ch2_value"), ValueStyle::kNormal);
     QCOMPARE(label(s.view, "label_ch1_number")->text(), QStringLiteral("31.00"));
     QCOMPARE(label(s.view, "label_ch1_unit")->text(), QString::fromUtf8("\xC2\xB0" "C"));
     QCOMPARE(label(s.view, "label_ch2_unit")->text(), QStringLiteral("%RH"));
 
     s.device->deviceDisconnected();
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleGrey);
-    QCOMPARE(frameStyle(s.view, "frame_ch2_value"), ChartView::kStyleGrey);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kGrey);
+    QCOMPARE(frameStyle(s.view, "frame_ch2_value"), ValueStyle::kGrey);
     for (const char *name : {"label_ch1_number", "label_ch2_number", "label_ch1_unit", "label_ch2_unit"})
         QVERIFY2(label(s.view, name)->text().isEmpty(), name);
     // The history stays.
@@ -251,7 +254,7 @@ void TstChartView::disconnectGreysAndNextSampleRecolours()
 
     s.device->deviceConnected();
     feed(s.node, QStringLiteral("29.00"), QStringLiteral("45.00"));
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleNormal);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kNormal);
     QCOMPARE(label(s.view, "label_ch1_number")->text(), QStringLiteral("29.00"));
 }
 
@@ -263,7 +266,7 @@ void TstChartView::otherDeviceEventsIgnored()
     feed(s.node, QStringLiteral("5.00"), QStringLiteral("6.00"));
     s.view.setDisconnected(s.node->deviceNumber().toUpper() + QStringLiteral("x"));
     QCOMPARE(label(s.view, "label_ch1_number")->text(), QStringLiteral("5.00"));
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleNormal);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kNormal);
 }
 
 void TstChartView::numberRefitsOnlyOnLengthChange()
@@ -296,7 +299,7 @@ void TstChartView::unitTexts()
     QCOMPARE(s.view.channel1UnitText(), QString::fromUtf8("\xC2\xB0" "F"));
     // No value shown: no unit and the grey look.
     QVERIFY(label(s.view, "label_ch1_unit")->text().isEmpty());
-    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ChartView::kStyleGrey);
+    QCOMPARE(frameStyle(s.view, "frame_ch1_value"), ValueStyle::kGrey);
 }
 
 void TstChartView::clearViewUnbinds()
@@ -419,7 +422,7 @@ void TstChartView::nodeWithoutConnection()
     QCOMPARE(label(view, "label_ch1_number")->text(), QStringLiteral("3.00"));
     QVERIFY(label(view, "label_lqi")->text().isEmpty());
     node.deviceDisconnected();
-    QCOMPARE(frameStyle(view, "frame_ch1_value"), ChartView::kStyleGrey);
+    QCOMPARE(frameStyle(view, "frame_ch1_value"), ValueStyle::kGrey);
     node.clearChartView();
 }
 

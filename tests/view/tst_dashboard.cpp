@@ -1,5 +1,8 @@
 #include "viewfixture.h"
 
+#include "common/common.h"
+#include "view/valuestyle.h"
+
 #include "view/dashboard.h"
 #include "view/dashboarddeviceitem.h"
 #include "view/labelelider.h"
@@ -150,7 +153,7 @@ void TstDashBoard::unitTexts()
     node->setCustomUnits(custom, QString());
     DashBoard board;
     board.setDeviceList(project.devices);
-    QCOMPARE(board.tiles().at(0)->unitText(code), expected);
+    QCOMPARE(unitDisplayText(code, custom), expected);
     node->deviceConnected();
     feed(node, QStringLiteral("21.50"), QStringLiteral("40.00"));
     QCOMPARE(label(board.tiles().at(0), "label_number")->text(), QStringLiteral("21.50"));
@@ -170,34 +173,34 @@ void TstDashBoard::disconnectGreysAndNextValueRecolours()
     board.setDeviceList(project.devices);
     DashBoardDeviceItem *ch1 = board.tiles().at(0);
     DashBoardDeviceItem *ch2 = board.tiles().at(1);
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kGrey);
 
     device->deviceConnected();
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kNormal);
     feed(node, QStringLiteral("35.00"), QStringLiteral("50.00"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleAlarm);
-    QCOMPARE(valueFrame(ch2)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kAlarm);
+    QCOMPARE(valueFrame(ch2)->styleSheet(), ValueStyle::kNormal);
 
     device->deviceDisconnected();
     for (DashBoardDeviceItem *tile : {ch1, ch2}) {
-        QCOMPARE(valueFrame(tile)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+        QCOMPARE(valueFrame(tile)->styleSheet(), ValueStyle::kGrey);
         QVERIFY(label(tile, "label_number")->text().isEmpty());
         QVERIFY(label(tile, "label_unit")->text().isEmpty());
     }
 
     // Another device's events leave the tile alone.
     ch1->setConnected(QStringLiteral("someone-else"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kGrey);
 
     device->deviceConnected();
     feed(node, QStringLiteral("20.00"), QStringLiteral("50.00"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kNormal);
     QCOMPARE(label(ch1, "label_unit")->text(), QString::fromUtf8("\xC2\xB0" "C"));
     feed(node, QStringLiteral("9.99"), QStringLiteral("50.00"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleAlarm);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kAlarm);
     // A refresh keeps the alarm look while a value is shown ...
     board.refreshAll();
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleAlarm);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kAlarm);
     project.unlinkViews();
 }
 
@@ -327,7 +330,7 @@ void TstDashBoard::badValuesKeepLayout()
         QVERIFY2(size > 0.0 && size < 400.0, qPrintable(QString::number(size)));
         // "nan" and texts that are not numbers never raise an alarm.
         if (value.isEmpty() || value == QLatin1String("abc") || value == QLatin1String("nan"))
-            QCOMPARE(valueFrame(board.tiles().at(i))->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+            QCOMPARE(valueFrame(board.tiles().at(i))->styleSheet(), ValueStyle::kNormal);
     }
     project.unlinkViews();
 }
@@ -369,7 +372,7 @@ void TstDashBoard::refreshAllRereadsNames()
     // Without a value, a refresh leaves the tile grey and without unit.
     node->setUnits(3, 3);
     board.refreshAll();
-    QCOMPARE(valueFrame(board.tiles().at(0))->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QCOMPARE(valueFrame(board.tiles().at(0))->styleSheet(), ValueStyle::kGrey);
     QVERIFY(label(board.tiles().at(0), "label_unit")->text().isEmpty());
     device->deviceConnected();
     feed(node, QStringLiteral("55.00"), QStringLiteral("56.00"));
@@ -422,11 +425,11 @@ void TstDashBoard::simulatorMovesTileGreyTealCrimson()
     board.show();
     DashBoardDeviceItem *ch1 = board.tiles().at(0);
     DashBoardDeviceItem *ch2 = board.tiles().at(1);
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kGrey);
 
     device->poll();
     QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("21.50"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kNormal);
     QCOMPARE(label(ch1, "label_unit")->text(), QString::fromUtf8("\xC2\xB0" "C"));
     QCOMPARE(label(ch2, "label_number")->text(), QStringLiteral("48.00"));
     QCOMPARE(label(ch2, "label_unit")->text(), QStringLiteral("%RH"));
@@ -435,21 +438,21 @@ void TstDashBoard::simulatorMovesTileGreyTealCrimson()
     sim.setDeviceValues(0, 30.5f, 48.0f, -58, 96);
     device->poll();
     QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("30.50"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleAlarm);
-    QCOMPARE(valueFrame(ch2)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kAlarm);
+    QCOMPARE(valueFrame(ch2)->styleSheet(), ValueStyle::kNormal);
     QVERIFY(node->alarm1());
 
     sim.setDeviceValues(0, 29.0f, 48.0f, -58, 96);
     device->poll();
     QTRY_COMPARE(label(ch1, "label_number")->text(), QStringLiteral("29.00"));
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleNormal);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kNormal);
 
     // A silent gateway: after the missed-poll limit the tiles grey out.
     sim.setSilent(true);
     for (int i = 0; i <= ConfiguredDevice::missedPollLimit() && device->isConnected(); ++i)
         device->poll();
     QVERIFY(!device->isConnected());
-    QCOMPARE(valueFrame(ch1)->styleSheet(), DashBoardDeviceItem::kStyleGrey);
+    QCOMPARE(valueFrame(ch1)->styleSheet(), ValueStyle::kGrey);
     QVERIFY(label(ch1, "label_number")->text().isEmpty());
     device->close();
     project.unlinkViews();

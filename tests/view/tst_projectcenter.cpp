@@ -1,6 +1,9 @@
 #include "viewfixture.h"
 
 #include "common/common.h"
+#include "view/valuestyle.h"
+
+#include "common/common.h"
 #include "device/networksettingdialog.h"
 #include "device/sensingoptiondialog.h"
 #include "view/chartview.h"
@@ -256,7 +259,7 @@ void TstProjectCenter::sensingConfirmUpdatesViews()
     // Back on the dashboard the tiles show the new name and the alarm.
     open.center.slotDashboardClicked();
     QCOMPARE(child<QFrame>(open.center.dashBoard()->tiles().at(0), "frame_value")->styleSheet(),
-             DashBoardDeviceItem::kStyleAlarm);
+             ValueStyle::kAlarm);
 }
 
 void TstProjectCenter::emptyProjectWorks()
