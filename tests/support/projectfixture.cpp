@@ -6,55 +6,41 @@
 
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 
 namespace TestSupport {
 
-bool writeProject(const QString &path, int dataIntervalMs, const QVector<FixtureConnection> &connections)
+bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports, int nodes,
+                  float ch1Min, float ch1Max)
 {
     QVector<ProjectFile::Connection> entries;
-    for (const FixtureConnection &c : connections) {
+    for (int c = 0; c < ports.size(); ++c) {
         ProjectFile::Connection entry;
-        entry.ipAddress = c.ip;
-        entry.port = c.port;
+        entry.ipAddress = QStringLiteral("127.0.0.1");
+        entry.port = ports[c];
         entry.model = QStringLiteral("QA100");
-        for (const FixtureNode &n : c.nodes) {
+        for (int n = 0; n < nodes; ++n) {
             ProjectFile::Node node;
-            node.startAddress = n.startAddress;
-            node.deviceNumber = n.deviceNumber;
-            node.deviceName = n.deviceName.isEmpty() ? n.deviceNumber : n.deviceName;
+            node.startAddress = n * 8;
+            node.deviceNumber = QStringLiteral("QK%1%2").arg(c, 2, 10, QLatin1Char('0')).arg(n, 14, 10, QLatin1Char('0'));
+            node.deviceName = QStringLiteral("Device %1").arg(c * nodes + n + 1);
             node.ch1Name = QStringLiteral("Temperature");
             node.ch2Name = QStringLiteral("Humidity");
-            node.ch1Unit = n.ch1Unit;
-            node.ch2Unit = n.ch2Unit;
-            node.ch1Min = n.ch1Min;
-            node.ch1Max = n.ch1Max;
-            node.ch2Min = n.ch2Min;
-            node.ch2Max = n.ch2Max;
+            node.ch1Unit = 1;
+            node.ch2Unit = 3;
+            node.ch1Min = ch1Min;
+            node.ch1Max = ch1Max;
+            node.ch2Min = -100;
+            node.ch2Max = 100;
             entry.nodes << node;
         }
         entries << entry;
     }
-    const QString name = QFileInfo(path).completeBaseName();
-    if (!ProjectFile::create(path, name, dataIntervalMs))
+    if (!ProjectFile::create(path, QFileInfo(path).completeBaseName(), dataIntervalMs))
         return false;
     QList<ConfiguredDevice *> devices = ProjectFile::build(entries);
     const bool ok = ProjectFile::write(devices, path);
     qDeleteAll(devices);
     return ok;
-}
-
-QVector<FixtureNode> fixtureNodes(int count, const QString &prefix)
-{
-    QVector<FixtureNode> nodes;
-    for (int i = 0; i < count; ++i) {
-        FixtureNode n;
-        n.startAddress = i * 8;
-        n.deviceNumber = prefix + QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
-        n.deviceName = QStringLiteral("Device %1").arg(i + 1);
-        nodes << n;
-    }
-    return nodes;
 }
 
 void isolateSettingsIn(const QString &dir)
