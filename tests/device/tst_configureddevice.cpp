@@ -61,11 +61,6 @@ class tst_ConfiguredDevice : public QObject
     }
 
 private slots:
-    void init()
-    {
-        dataIntervalMs = 10000;
-        InsertSerialData::clearQueue();
-    }
     void cleanup()
     {
         dataIntervalMs = kDefaultDataIntervalMs;
@@ -79,7 +74,6 @@ private slots:
         QTest::addColumn<QList<int>>("starts");
         QTest::addColumn<int>("count");
         QTest::newRow("contiguous") << QList<int>{0, 8, 16} << 24;
-        QTest::newRow("unsorted") << QList<int>{8, 0} << 16;
         QTest::newRow("gap 0 50 58") << QList<int>{0, 50, 58} << 66;
         QTest::newRow("highest start") << QList<int>{106} << 114;
     }

@@ -42,11 +42,7 @@ class tst_ModbusDevice : public QObject
     }
 
 private slots:
-    void init()
-    {
-        dataIntervalMs = 10000;
-        startSimulator();
-    }
+    void init() { startSimulator(); }
     void cleanup()
     {
         m_sim.reset();

@@ -104,7 +104,6 @@ private slots:
     }
     void init()
     {
-        dataIntervalMs = kDefaultDataIntervalMs;
         m_messages.clear();
         m_questions = 0;
         m_answer = QMessageBox::Yes;
@@ -193,7 +192,7 @@ private slots:
     // The cell editors as a user meets them: the model combo commits and
     // closes at once (a model picked in a device row is emptied), the start
     // address spin box takes typed text as an integer within 0..106, the ID
-    // is a read-only label, other cells edit as text. IDs are cut to 18
+    // is a read-only label. IDs are cut to 18
     // characters, blank ones filled with "0", and never confirmed empty.
     void cellEditors()
     {
@@ -223,12 +222,6 @@ private slots:
         QTest::keyClick(idLabel, Qt::Key_Return);
         QCoreApplication::processEvents();
         QCOMPARE(dev(0, 0, 3).data().toString(), number);
-        QLineEdit *name = openEditor<QLineEdit>(dev(0, 0, 4));
-        name->selectAll();
-        QTest::keyClicks(name, "Boiler room");
-        QTest::keyClick(name, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        QCOMPARE(dev(0, 0, 4).data().toString(), QStringLiteral("Boiler room"));
 
         const QModelIndex id = dev(0, 0, 3);
         QVERIFY(m_model->setData(id, QStringLiteral("ABCDEFGHIJKLMNOPQRST")));
@@ -275,7 +268,6 @@ private slots:
         select(dev(1, 5, 0));
         click(button("pushButton_del"));
         select(conn(1));
-        QCOMPARE(button("pushButton_add_child")->text(), QStringLiteral("ADD Device"));
         QVERIFY(button("pushButton_add_child")->isEnabled());
     }
 
