@@ -1,9 +1,6 @@
 #include "viewfixture.h"
 
 #include "common/common.h"
-#include "view/valuestyle.h"
-
-#include "common/common.h"
 #include "device/networksettingdialog.h"
 #include "device/sensingoptiondialog.h"
 #include "view/chartview.h"
@@ -11,270 +8,210 @@
 #include "view/dashboarddeviceitem.h"
 #include "view/projectcenter.h"
 #include "view/projectlist.h"
+#include "view/valuestyle.h"
 
+#include <QAbstractItemModelTester>
 #include <QCommandLinkButton>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
+#include <QPointer>
 #include <QSignalSpy>
-#include <QToolButton>
 #include <QtTest>
 
 using namespace ViewFixture;
+
+namespace {
+
+struct Open
+{
+    Project project;
+    ProjectCenter center{QStringLiteral("/tmp/projects/Cold Store.qlk")};
+
+    explicit Open(int devices = 3)
+    {
+        project.addConnection(QStringLiteral("127.0.0.1"), devices, true, 5020);
+        center.setDeviceList(project.devices);
+        center.resize(1010, 464);
+        center.show();
+    }
+    ~Open() { project.unlinkViews(); }
+    NodeDevice *node(int i) const { return project.nodes().at(i); }
+    DashBoardDeviceItem *tile(int i) const { return center.dashBoard()->tiles().at(i); }
+    void click(QWidget *parent, const char *name) { QTest::mouseClick(child<QWidget>(parent, name), Qt::LeftButton); }
+};
+
+} // namespace
 
 class TstProjectCenter : public QObject
 {
     Q_OBJECT
 
-private:
-    static QLabel *label(ProjectCenter &center, const char *name) { return child<QLabel>(&center, name); }
+private slots:
+    void databaseSize_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("red");
+        QTest::newRow("5 MB") << qint64(5242880) << "Database 5.00MB" << false;
+        QTest::newRow("below 3 GiB") << qint64(3221225471) << "Database 3072.00MB" << false;
+        QTest::newRow("3 GiB") << qint64(3221225472) << "Database 3072.00MB" << true;
+    }
+    void databaseSize()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QFETCH(bool, red);
+        Open open(1);
+        open.center.setDatabaseSize(bytes);
+        QCOMPARE(label(&open.center, "label_record_bytes")->text(), text);
+        QCOMPARE(label(&open.center, "label_record_bytes")->styleSheet(),
+                 red ? ProjectCenter::kStyleSizeLimit : ProjectCenter::kStyleIdle);
+    }
 
-    struct Open
+    void recordBar()
+    {
+        Open open(1);
+        open.center.setRecordState(true);
+        QCOMPARE(label(&open.center, "label_to")->text(), QStringLiteral("~"));
+        QCOMPARE(label(&open.center, "label_record_endtime")->styleSheet(), ProjectCenter::kStyleRecording);
+        open.center.setRecordState(false);
+        QVERIFY(label(&open.center, "label_to")->text().isEmpty());
+        QCOMPARE(label(&open.center, "label_record_endtime")->styleSheet(), ProjectCenter::kStyleIdle);
+        // Starting again keeps the first start time.
+        open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"), QStringLiteral("2020-05-05 11:00:00"));
+        open.center.setRecordState(true);
+        QCOMPARE(open.center.recordStartTime(), QStringLiteral("2020-05-05 10:00:00"));
+    }
+
+    // The list shows the nodes in project order, by name or else number, with
+    // the icons their pollers' connection events give; long names are elided.
+    void listEntriesIconsAndLongNames()
     {
         Project project;
-        ProjectCenter center{QStringLiteral("/tmp/projects/Cold Store.qlk")};
+        ConfiguredDevice *first = project.addConnection(QStringLiteral("127.0.0.1"), 2, false);
+        ConfiguredDevice *second = project.addConnection(QStringLiteral("127.0.0.2"), 1);
+        const QString longName(500, QLatin1Char('M'));
+        project.nodes().at(2)->setNames(longName, QStringLiteral("a"), QStringLiteral("b"));
+        ProjectCenter center(QStringLiteral("/tmp/%1.qlk").arg(longName));
+        auto *list = child<QListWidget>(&center, "list_project");
+        QAbstractItemModelTester tester(list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        center.setDeviceList(project.devices);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->item(0)->text(), project.nodes().at(0)->deviceNumber());
+        QCOMPARE(list->item(2)->text(), longName);
+        auto shownConnected = [&](int row) { return list->item(row)->data(Qt::UserRole + 1).toBool(); };
+        const qint64 disconnectedKey = list->item(0)->icon().cacheKey();
+        first->deviceConnected();
+        QVERIFY(shownConnected(0) && shownConnected(1) && !shownConnected(2));
+        QVERIFY(list->item(0)->icon().cacheKey() != disconnectedKey);
+        second->deviceConnected();
+        first->deviceDisconnected();
+        QVERIFY(!shownConnected(0) && shownConnected(2));
+        QCOMPARE(list->item(0)->icon().cacheKey(), disconnectedKey);
 
-        explicit Open(int devices = 3)
-        {
-            project.addConnection(QStringLiteral("127.0.0.1"), devices);
-            center.setDeviceList(project.devices);
-            center.resize(1010, 464);
-            center.show();
-        }
-        ~Open() { project.unlinkViews(); }
-    };
+        QVERIFY(center.projectList()->minimumSizeHint().width() < 200);
+        center.resize(1010, 464);
+        center.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&center));
+        QVERIFY(child<QCommandLinkButton>(&center, "button_project")->text().endsWith(QChar(0x2026)));
+        project.unlinkViews();
+    }
 
-private slots:
-    void initTestCase() { qRegisterMetaType<NodeDevice *>(); }
-    void buildsViews();
-    void databaseSize_data();
-    void databaseSize();
-    void recordBar();
-    void recordButton();
-    void tileDashboardTileReopensChart();
-    void secondClickKeepsChart();
-    void listClickSwitchesAndSelects();
-    void nullClickIgnored();
-    void dialogsOnlyForShownDevice();
-    void sensingConfirmUpdatesViews();
-    void emptyProjectWorks();
+    void tileDashboardTileReopensChart()
+    {
+        Open open;
+        QTest::mouseClick(open.tile(2), Qt::LeftButton);
+        QVERIFY(open.center.chartView()->isVisible() && !open.center.dashBoard()->isVisible());
+        QCOMPARE(open.node(1)->chartView(), open.center.chartView());
+        auto *list = child<QListWidget>(&open.center, "list_project");
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem *>{list->item(1)});
+
+        open.click(&open.center, "button_project");
+        QVERIFY(open.center.dashBoard()->isVisible() && !open.center.chartView()->isVisible());
+        QCOMPARE(open.node(1)->chartView(), nullptr);
+        QVERIFY(list->selectedItems().isEmpty());
+
+        QTest::mouseClick(open.tile(2), Qt::LeftButton);
+        QVERIFY(open.center.chartView()->isVisible());
+        QCOMPARE(open.center.chartView()->boundNode(), open.node(1));
+        QCOMPARE(open.node(1)->chartView(), open.center.chartView());
+
+        // The list switches too.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(0)).center());
+        QCOMPARE(open.center.chartView()->boundNode(), open.node(0));
+    }
+
+    void secondClickKeepsChart()
+    {
+        Open open;
+        open.project.devices.first()->deviceConnected();
+        feed(open.node(0), QStringLiteral("1.00"), QStringLiteral("2.00"));
+        open.center.slotDeviceClicked(open.node(0));
+        // Mark the view's data; clearing and binding again would overwrite it.
+        double times[240], ch1[240], ch2[240];
+        open.node(0)->history(times, ch1, ch2);
+        ch1[239] = 123.0;
+        open.center.chartView()->setDeviceData(times, ch1, ch2, QStringLiteral("123.00"), QStringLiteral("2.00"));
+        open.center.slotDeviceClicked(open.node(0));
+        QCOMPARE(open.center.chartView()->values1Data()[239], 123.0);
+
+        open.center.slotDeviceClicked(open.node(2));
+        QCOMPARE(open.node(0)->chartView(), nullptr);
+        QCOMPARE(open.center.chartView()->values1Data()[239], NoValue);
+        feed(open.node(0), QStringLiteral("7.00"), QStringLiteral("2.00"));
+        QCOMPARE(open.center.chartView()->values1Data()[239], NoValue); // not on show
+        open.center.slotDeviceClicked(open.node(0)); // binding shows the whole history
+        QCOMPARE(open.center.chartView()->values1Data()[239], 7.0);
+        QCOMPARE(open.center.chartView()->values1Data()[238], 1.0);
+    }
+
+    // The two dialogs open for the device on show only; confirming the sensing
+    // options updates the list and the tiles and asks for the project file.
+    void dialogsForTheShownDevice()
+    {
+        Open open;
+        open.center.slotPopupSensingOption(); // nothing on show yet
+        open.center.slotNetworkSetting();
+        QVERIFY(open.center.findChildren<QDialog *>().isEmpty());
+
+        open.project.devices.first()->deviceConnected();
+        feed(open.node(1), QStringLiteral("50.00"), QStringLiteral("2.00"));
+        open.center.slotDeviceClicked(open.node(1));
+        open.click(open.center.chartView(), "btn_network");
+        QPointer<NetworkSettingDialog> network = open.center.findChild<NetworkSettingDialog *>();
+        QVERIFY(network && network->isVisible());
+        QCOMPARE(label(network, "label_ipaddr")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(label(network, "label_port")->text(), QStringLiteral("5020"));
+        open.click(network, "pushButton_close");
+        QTRY_VERIFY(network.isNull());
+
+        QVERIFY(!open.node(1)->alarm1());
+        QSignalSpy update(&open.center, &ProjectCenter::updateProjectFile);
+        open.click(open.center.chartView(), "btn_setting");
+        auto *dialog = open.center.findChild<SensingOptionDialog *>();
+        QVERIFY(dialog);
+        QCOMPARE(label(dialog, "label_serialnumber")->text(), open.node(1)->deviceNumber());
+        child<QLineEdit>(dialog, "lineEdit_devicename")->setText(QStringLiteral("Renamed"));
+        child<QDoubleSpinBox>(dialog, "doubleSpinBox_max_ch1")->setValue(40);
+        open.click(dialog, "pushButton_confirm");
+        QCOMPARE(update.count(), 1);
+        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(), QStringLiteral("Renamed"));
+        open.center.slotDashboardClicked();
+        QCOMPARE(child<QFrame>(open.tile(2), "frame_value")->styleSheet(), ValueStyle::kAlarm);
+    }
+
+    void emptyProjectWorks()
+    {
+        ProjectCenter center(QStringLiteral("empty.qlk"));
+        center.setDeviceList({});
+        center.show();
+        center.setEmptyCellsVisible(false);
+        center.slotPopupSensingOption();
+        center.slotDeviceClicked(nullptr);
+        QVERIFY(center.isDashboardShown());
+    }
 };
-
-void TstProjectCenter::buildsViews()
-{
-    Open open;
-    QCOMPARE(open.center.projectName(), QStringLiteral("Cold Store"));
-    QCOMPARE(child<QCommandLinkButton>(&open.center, "button_project")->text(), QStringLiteral("Cold Store"));
-    QVERIFY(open.center.isDashboardShown());
-    QVERIFY(open.center.dashBoard()->isVisible());
-    QVERIFY(!open.center.chartView()->isVisible());
-    QCOMPARE(open.center.dashBoard()->tiles().size(), 6);
-    QCOMPARE(child<QListWidget>(&open.center, "list_project")->count(), 3);
-    for (const char *name : {"label_record_starttime", "label_to", "label_record_endtime", "label_record_bytes"})
-        QVERIFY(label(open.center, name)->text().isEmpty());
-    // Handing over the same list again adds nothing.
-    open.center.setDeviceList(open.project.devices);
-    QCOMPARE(open.center.dashBoard()->tiles().size(), 6);
-}
-
-void TstProjectCenter::databaseSize_data()
-{
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("red");
-    QTest::newRow("empty") << qint64(0) << "Database 0.00MB" << false;
-    QTest::newRow("5 MB") << qint64(5242880) << "Database 5.00MB" << false;
-    QTest::newRow("rounding") << qint64(1572863) << "Database 1.50MB" << false;
-    QTest::newRow("below 3 GiB") << qint64(3221225471) << "Database 3072.00MB" << false;
-    QTest::newRow("3 GiB") << qint64(3221225472) << "Database 3072.00MB" << true;
-    QTest::newRow("4 GiB") << qint64(4294967296) << "Database 4096.00MB" << true;
-}
-
-void TstProjectCenter::databaseSize()
-{
-    QFETCH(qint64, bytes);
-    QFETCH(QString, text);
-    QFETCH(bool, red);
-    Open open(1);
-    open.center.setDatabaseSize(bytes);
-    QCOMPARE(label(open.center, "label_record_bytes")->text(), text);
-    QCOMPARE(label(open.center, "label_record_bytes")->styleSheet(),
-             red ? ProjectCenter::kStyleSizeLimit : ProjectCenter::kStyleIdle);
-    QCOMPARE(ProjectCenter::kStyleSizeLimit, QStringLiteral("color:rgb(230,80,80);background-color:transparent;"));
-    QCOMPARE(ProjectCenter::kStyleIdle, QStringLiteral("color:rgb(192,192,192);background-color:transparent;"));
-}
-
-void TstProjectCenter::recordBar()
-{
-    Open open(1);
-    open.center.setRecordState(true);
-    const QString start = open.center.recordStartTime();
-    QVERIFY(QDateTime::fromString(start, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid());
-    QCOMPARE(label(open.center, "label_to")->text(), QStringLiteral("~"));
-    for (const char *name : {"label_record_starttime", "label_to", "label_record_endtime"})
-        QCOMPARE(label(open.center, name)->styleSheet(), ProjectCenter::kStyleRecording);
-    open.center.setRecordEndTime(QStringLiteral("2030-01-01 00:00:01"));
-    QCOMPARE(open.center.recordEndTime(), QStringLiteral("2030-01-01 00:00:01"));
-
-    open.center.setRecordState(false);
-    QVERIFY(label(open.center, "label_to")->text().isEmpty());
-    QVERIFY(QDateTime::fromString(open.center.recordEndTime(), QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid());
-    QVERIFY(open.center.recordEndTime() != QStringLiteral("2030-01-01 00:00:01"));
-    for (const char *name : {"label_record_starttime", "label_to", "label_record_endtime"})
-        QCOMPARE(label(open.center, name)->styleSheet(), ProjectCenter::kStyleIdle);
-
-    // Starting again keeps the first start time.
-    open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"), QStringLiteral("2020-05-05 11:00:00"));
-    open.center.setRecordState(true);
-    QCOMPARE(open.center.recordStartTime(), QStringLiteral("2020-05-05 10:00:00"));
-    open.center.setRecordState(false);
-    open.center.setRecordState(true);
-    QCOMPARE(open.center.recordStartTime(), QStringLiteral("2020-05-05 10:00:00"));
-}
-
-void TstProjectCenter::recordButton()
-{
-    Open open(1);
-    QSignalSpy spy(&open.center, &ProjectCenter::clickRecord);
-    QTest::mouseClick(child<QToolButton>(&open.center, "btn_record"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(child<QToolButton>(&open.center, "btn_record")->toolTip(), QStringLiteral("Record current data"));
-}
-
-void TstProjectCenter::tileDashboardTileReopensChart()
-{
-    Open open;
-    NodeDevice *second = open.project.nodes().at(1);
-    DashBoardDeviceItem *tile = open.center.dashBoard()->tiles().at(2);
-    QTest::mouseClick(tile, Qt::LeftButton);
-    QVERIFY(!open.center.isDashboardShown());
-    QVERIFY(open.center.chartView()->isVisible());
-    QVERIFY(!open.center.dashBoard()->isVisible());
-    QCOMPARE(open.center.currentNode(), second);
-    QCOMPARE(open.center.chartView()->boundNode(), second);
-    QCOMPARE(second->chartView(), open.center.chartView());
-
-    QTest::mouseClick(child<QCommandLinkButton>(&open.center, "button_project"), Qt::LeftButton);
-    QVERIFY(open.center.isDashboardShown());
-    QVERIFY(open.center.dashBoard()->isVisible());
-    QVERIFY(!open.center.chartView()->isVisible());
-    QCOMPARE(second->chartView(), nullptr);
-    QCOMPARE(open.center.chartView()->boundNode(), nullptr);
-    QCOMPARE(open.center.currentNode(), second);
-
-    QTest::mouseClick(open.center.dashBoard()->tiles().at(2), Qt::LeftButton);
-    QVERIFY(open.center.chartView()->isVisible());
-    QCOMPARE(open.center.chartView()->boundNode(), second);
-    QCOMPARE(second->chartView(), open.center.chartView());
-}
-
-void TstProjectCenter::secondClickKeepsChart()
-{
-    Open open;
-    NodeDevice *node = open.project.nodes().first();
-    open.project.devices.first()->deviceConnected();
-    feed(node, QStringLiteral("1.00"), QStringLiteral("2.00"));
-    open.center.slotDeviceClicked(node);
-    // Mark the view's data; clearing and binding again would overwrite it.
-    double times[240], ch1[240], ch2[240];
-    node->history(times, ch1, ch2);
-    ch1[239] = 123.0;
-    open.center.chartView()->setDeviceData(times, ch1, ch2, QStringLiteral("123.00"), QStringLiteral("2.00"));
-    open.center.slotDeviceClicked(node);
-    QCOMPARE(open.center.chartView()->values1Data()[239], 123.0);
-    QTest::mouseClick(open.center.dashBoard()->tiles().at(1), Qt::LeftButton); // hidden: no effect
-    QCOMPARE(open.center.chartView()->values1Data()[239], 123.0);
-
-    // Another device switches the link over.
-    NodeDevice *other = open.project.nodes().at(2);
-    open.center.slotDeviceClicked(other);
-    QCOMPARE(node->chartView(), nullptr);
-    QCOMPARE(other->chartView(), open.center.chartView());
-    QCOMPARE(open.center.chartView()->values1Data()[239], NoValue);
-}
-
-void TstProjectCenter::listClickSwitchesAndSelects()
-{
-    Open open;
-    auto *list = child<QListWidget>(&open.center, "list_project");
-    QTest::mouseClick(open.center.dashBoard()->tiles().at(5), Qt::LeftButton);
-    QCOMPARE(list->selectedItems(), QList<QListWidgetItem *>{list->item(2)});
-    const QRect rect = list->visualItemRect(list->item(0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
-    QCOMPARE(open.center.currentNode(), open.project.nodes().first());
-    QCOMPARE(list->selectedItems(), QList<QListWidgetItem *>{list->item(0)});
-    QTest::mouseClick(child<QCommandLinkButton>(&open.center, "button_project"), Qt::LeftButton);
-    QVERIFY(list->selectedItems().isEmpty());
-    QVERIFY(open.center.isDashboardShown());
-}
-
-void TstProjectCenter::nullClickIgnored()
-{
-    Open open;
-    open.center.slotDeviceClicked(nullptr);
-    QVERIFY(open.center.isDashboardShown());
-    QCOMPARE(open.center.currentNode(), nullptr);
-}
-
-void TstProjectCenter::dialogsOnlyForShownDevice()
-{
-    Open open;
-    open.center.slotPopupSensingOption();
-    open.center.slotNetworkSetting();
-    QVERIFY(open.center.findChildren<QDialog *>().isEmpty());
-
-    open.center.slotDeviceClicked(open.project.nodes().at(1));
-    QTest::mouseClick(child<QPushButton>(open.center.chartView(), "btn_network"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(open.center.chartView(), "btn_setting"), Qt::LeftButton);
-    auto *network = open.center.findChild<NetworkSettingDialog *>();
-    auto *sensing = open.center.findChild<SensingOptionDialog *>();
-    QVERIFY(network);
-    QVERIFY(sensing);
-    QVERIFY(network->isVisible());
-    QCOMPARE(child<QLabel>(sensing, "label_serialnumber")->text(), open.project.nodes().at(1)->deviceNumber());
-    delete network;
-    delete sensing;
-}
-
-void TstProjectCenter::sensingConfirmUpdatesViews()
-{
-    Open open;
-    NodeDevice *node = open.project.nodes().first();
-    open.project.devices.first()->deviceConnected();
-    feed(node, QStringLiteral("50.00"), QStringLiteral("2.00"));
-    QVERIFY(!node->alarm1());
-    open.center.slotDeviceClicked(node);
-    QSignalSpy update(&open.center, &ProjectCenter::updateProjectFile);
-    open.center.slotPopupSensingOption();
-    auto *dialog = open.center.findChild<SensingOptionDialog *>();
-    QVERIFY(dialog);
-    child<QLineEdit>(dialog, "lineEdit_devicename")->setText(QStringLiteral("Renamed"));
-    child<QDoubleSpinBox>(dialog, "doubleSpinBox_min_ch1")->setValue(0);
-    child<QDoubleSpinBox>(dialog, "doubleSpinBox_max_ch1")->setValue(40);
-    QTest::mouseClick(child<QPushButton>(dialog, "pushButton_confirm"), Qt::LeftButton);
-    QCOMPARE(update.count(), 1);
-    QVERIFY(node->alarm1());
-    QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(0)->text(), QStringLiteral("Renamed"));
-    // Back on the dashboard the tiles show the new name and the alarm.
-    open.center.slotDashboardClicked();
-    QCOMPARE(child<QFrame>(open.center.dashBoard()->tiles().at(0), "frame_value")->styleSheet(),
-             ValueStyle::kAlarm);
-}
-
-void TstProjectCenter::emptyProjectWorks()
-{
-    ProjectCenter center(QStringLiteral("empty.qlk"));
-    center.setDeviceList({});
-    center.show();
-    center.setEmptyCellsVisible(false);
-    center.setEmptyCellsVisible(true);
-    center.slotDashboardClicked();
-    center.slotPopupSensingOption();
-    center.setDatabaseSize(0);
-    QVERIFY(center.isDashboardShown());
-    QCOMPARE(center.projectName(), QStringLiteral("empty"));
-}
 
 QTEST_MAIN(TstProjectCenter)
 #include "tst_projectcenter.moc"
