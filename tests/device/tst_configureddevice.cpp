@@ -67,30 +67,9 @@ private slots:
         InsertSerialData::clearQueue();
     }
 
-    // The read starts at register 0 and reaches the end of the highest block;
-    // contiguous layouts read exactly 8 registers per node.
-    void readRange_data()
-    {
-        QTest::addColumn<QList<int>>("starts");
-        QTest::addColumn<int>("count");
-        QTest::newRow("contiguous") << QList<int>{0, 8, 16} << 24;
-        QTest::newRow("gap 0 50 58") << QList<int>{0, 50, 58} << 66;
-        QTest::newRow("highest start") << QList<int>{106} << 114;
-    }
-    void readRange()
-    {
-        QFETCH(QList<int>, starts);
-        QFETCH(int, count);
-        ConfiguredDevice connection;
-        for (int s : starts)
-            addNode(connection, s);
-        QCOMPARE(connection.readStart(), 0);
-        QCOMPARE(connection.readCount(), count);
-        QCOMPARE(dynamic_cast<ModbusDevice *>(connection.device())->registerCount(), count);
-    }
-
-    // Two nodes at 0 and 8 split the reply; a node whose block lies beyond a
-    // short reply gets no value (and is never read outside the data).
+    // Two nodes at 0 and 8 split the reply (contiguous blocks are read exactly);
+    // a node whose block lies beyond a short reply gets no value (and is never
+    // read outside the data).
     void decoding_data()
     {
         QTest::addColumn<QByteArray>("reply");
@@ -112,6 +91,7 @@ private slots:
         ConfiguredDevice connection;
         addNode(connection, 0);
         addNode(connection, 8);
+        QCOMPARE(connection.readCount(), 16);
         for (NodeDevice *node : connection.nodeList())
             node->setData("9.00", "9.00", "9", "9", QDateTime::currentDateTime(), false);
         connection.readData(reply);
@@ -187,8 +167,8 @@ private slots:
     }
 
     // Reads on the wire, in both connection modes, against our simulator and a
-    // server we did not write, with the gap layout: every node gets its own
-    // block. At 1000 ms the connection stays open (the first poll only opens
+    // server we did not write, with the gap layout: the read starts at 0 and
+    // reaches the end of the highest block, so every node gets its own block. At 1000 ms the connection stays open (the first poll only opens
     // it); otherwise each read has its own. Handled replies are deleted.
     void wireRead_data()
     {
@@ -224,6 +204,7 @@ private slots:
         for (int start : {0, 50, 58})
             addNode(connection, start);
         auto *client = dynamic_cast<ModbusDevice *>(connection.device());
+        QCOMPARE(client->startAddress() + client->registerCount(), 66);
         for (int round = 1; round <= 3; ++round) {
             for (NodeDevice *node : connection.nodeList())
                 node->deviceDisconnected();
@@ -252,6 +233,8 @@ private slots:
         QPointer<NodeDevice> a = addNode(*connection, 0);
         delete addNode(*connection, 8);
         QCOMPARE(connection->nodeList().size(), 1);
+        addNode(*connection, 106);
+        QCOMPARE(connection->readCount(), 114); // the highest start still fits one Modbus read
         connection->readData(bytesOf(block(1, 2, 3, 4) + block(1, 2, 3, 4)));
         delete connection;
         QVERIFY(a.isNull());

@@ -1,7 +1,6 @@
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
-#include "gatewaysimulator.h"
 #include "testsupport.h"
 
 #include <QProcess>

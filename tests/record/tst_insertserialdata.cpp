@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <limits>
+#include <cmath>
 
 namespace {
 
