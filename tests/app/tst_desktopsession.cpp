@@ -3,14 +3,13 @@
 // exit. The demo's two gateways run in this process on loopback. Every step
 // leaves a screenshot in <build>/test-screens/desktop.
 #include "gatewaysimulator.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -174,17 +173,11 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // What the session left behind, read from this process.
     QVERIFY(projectValue("record_start_time") <= projectValue("record_stop_time"));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "desktop");
-        db.setDatabaseName(database);
-        QSqlQuery q(db);
-        QVERIFY(db.open() && q.exec("select count(*), sum(channel1 is null and channel2 is null), "
-                                    "count(distinct serialno) from fennolink") && q.next());
-        QVERIFY2(q.value(0).toInt() >= 16 * 3, qPrintable(q.value(0).toString()));
-        QCOMPARE(q.value(1).toInt(), 16); // one gap row per device
-        QCOMPARE(q.value(2).toInt(), 16);
-    }
-    QSqlDatabase::removeDatabase("desktop");
+    const QVariantList counts = TestSupport::sqlRows(database, "select count(*), sum(channel1 is null and "
+        "channel2 is null), count(distinct serialno) from fennolink").value(0);
+    QVERIFY2(counts.value(0).toInt() >= 16 * 3, qPrintable(counts.value(0).toString()));
+    QCOMPARE(counts.value(1).toInt(), 16); // one gap row per device
+    QCOMPARE(counts.value(2).toInt(), 16);
     QSettings recent(dir.filePath("home/.config/QuillarkLite/Quillark Lite Modbus.conf"), QSettings::IniFormat);
     QCOMPARE(recent.value("RecentProjects/list").toStringList(), QStringList{"demo"});
 }

@@ -28,8 +28,7 @@ void tst_QuillarkMain::enabledStatesAfterConstruction()
                              "actionExpansionMode", "actionWeeklyReport", "actionMonthlyReport", "actionHaccpReport"})
         QVERIFY2(w.menuAction(name) && !w.menuAction(name)->isEnabled(), name);
     QVERIFY(!w.reportMenu()->menuAction()->isEnabled());
-    QVERIFY(w.menuAction("actionExit")->isEnabled());
-    QVERIFY(w.menuAction("actionFullScreen")->isEnabled());
+    QVERIFY(w.menuAction("actionExit")->isEnabled() && w.menuAction("actionFullScreen")->isEnabled());
     // Opening the report submenu makes only the daily report available.
     w.reportMenu()->setEnabled(true);
     QVERIFY(w.menuAction("actionDailyReport")->isEnabled());
@@ -67,12 +66,10 @@ void tst_QuillarkMain::closeRefusedWhileRecording()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.m_bIsRecordStart = true;
     QVERIFY(!w.close());
-    QVERIFY(w.isVisible());
-    QVERIFY(w.m_stdTimer->isActive());
+    QVERIFY(w.isVisible() && w.m_stdTimer->isActive());
     w.m_bIsRecordStart = false;
     w.menuAction("actionExit")->trigger();
-    QVERIFY(!w.isVisible());
-    QVERIFY(!w.m_stdTimer->isActive());
+    QVERIFY(!w.isVisible() && !w.m_stdTimer->isActive());
 }
 
 // Tests have no sound device: the flag and the player's state are what count.
@@ -87,22 +84,22 @@ void tst_QuillarkMain::alarmStartStopAndPacedLoop()
 
     // An audio stack that ends the media at once: a burst of end-of-media
     // reports restarts the sound at most once, the next restart waits its turn.
-    for (int i = 0; i < 200; ++i)
-        w.slotPlayerStatusChanged(QMediaPlayer::EndOfMedia);
-    QVERIFY(w.m_alarmRestarts <= 1);
+    auto burst = [&] {
+        for (int i = 0; i < 200; ++i)
+            w.slotPlayerStatusChanged(QMediaPlayer::EndOfMedia);
+    };
+    burst();
     const int afterBurst = w.m_alarmRestarts;
-    QVERIFY(w.m_alarmRestartTimer->isActive() || afterBurst == 1);
+    QVERIFY(afterBurst == 1 || (afterBurst == 0 && w.m_alarmRestartTimer->isActive()));
     QTest::qWait(QuillarkMain::kAlarmRestartMinMs + 200);
-    for (int i = 0; i < 200; ++i)
-        w.slotPlayerStatusChanged(QMediaPlayer::EndOfMedia);
+    burst();
     QVERIFY(w.m_alarmRestarts >= 1 && w.m_alarmRestarts <= afterBurst + 2);
 
     // Once stopped, nothing restarts the sound.
     const int before = w.m_alarmRestarts;
     w.slotAlarmAudioStop();
-    QVERIFY(!w.alarmPlaying);
-    QVERIFY(!w.m_alarmRestartTimer->isActive());
-    w.slotPlayerStatusChanged(QMediaPlayer::EndOfMedia);
+    QVERIFY(!w.alarmPlaying && !w.m_alarmRestartTimer->isActive());
+    burst();
     QTest::qWait(QuillarkMain::kAlarmRestartMinMs + 100);
     QCOMPARE(w.m_alarmRestarts, before);
     QCOMPARE(w.m_player->state(), QMediaPlayer::StoppedState);

@@ -1,7 +1,6 @@
 // Pieces of the main window that need no live gateway (nobody listens on the
 // projects' port): what is read from a project file, batched writes and their
 // failures, the side tools and the database size limit.
-#include "app/messagedialog.h"
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
 #include "common/common.h"
@@ -13,14 +12,12 @@
 #include "view/projectcenter.h"
 
 #include <QAction>
-#include <QGroupBox>
 #include <QLabel>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QTextBrowser>
 #include <QtTest>
+
+using TestSupport::shownMessages;
+using TestSupport::sqlRows;
 
 class tst_QuillarkMainParts : public QObject
 {
@@ -39,8 +36,6 @@ private slots:
 
 private:
     QString loadProject(QuillarkMain &w, const QString &name, int connections = 1);
-    static void sql(const QString &database, const QString &statement, int *count = nullptr);
-    static QStringList messages(QWidget *w);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -73,30 +68,6 @@ QString tst_QuillarkMainParts::loadProject(QuillarkMain &w, const QString &name,
     return path;
 }
 
-// Runs one statement on the database from a connection of its own.
-void tst_QuillarkMainParts::sql(const QString &database, const QString &statement, int *count)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-        db.setDatabaseName(database);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY2(q.exec(statement), qPrintable(q.lastError().text()));
-        if (count)
-            *count = q.next() ? q.value(0).toInt() : -1;
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
-}
-
-// The messages shown, as "title|text".
-QStringList tst_QuillarkMainParts::messages(QWidget *w)
-{
-    QStringList out;
-    for (MessageDialog *d : w->findChildren<MessageDialog *>())
-        out << d->findChild<QGroupBox *>()->title() + '|' + d->findChild<QTextBrowser *>()->toPlainText();
-    return out;
-}
-
 void tst_QuillarkMainParts::projectFileValues_data()
 {
     QTest::addColumn<QVariant>("interval");     // "DataInterval" stored; invalid: none
@@ -107,6 +78,8 @@ void tst_QuillarkMainParts::projectFileValues_data()
     QTest::addColumn<QString>("database");      // beside the project; empty: cannot be opened
 
     QTest::newRow("1 sec") << QVariant(1000) << QVariant("a.dat") << 40 << 1000 << "1 sec" << "a.dat";
+    QTest::newRow("5 sec") << QVariant(5000) << QVariant("a.dat") << 40 << 5000 << "5 sec" << "a.dat";
+    QTest::newRow("1 min") << QVariant(60000) << QVariant("a.dat") << 40 << 60000 << "1 min" << "a.dat";
     QTest::newRow("5 min") << QVariant(300000) << QVariant("a.dat") << 41 << 300000 << "5 min" << "a.dat";
     QTest::newRow("10 min") << QVariant(600000) << QVariant("a.dat") << 60 << 600000 << "10 min" << "a.dat";
     // A missing or unknown interval would poll as fast as the loop turns: the default is used.
@@ -196,28 +169,25 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     append(1);
     w.writeDb();
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
-    int count = 0;
-    sql(db, QStringLiteral("select count(*) from fennolink where channel2 is null"), &count);
-    QCOMPARE(count, batch);
+    QCOMPARE(sqlRows(db, "select count(*) from fennolink where channel2 is null").value(0).value(0).toInt(), batch);
 
     // Another program takes the table away: the rows are kept, the user is told once.
-    sql(db, QStringLiteral("drop table fennolink"));
+    sqlRows(db, "drop table fennolink");
     for (int round = 0; round < 4; ++round) {
         append(batch);
         w.writeDb();
     }
     QVERIFY(w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(int(InsertSerialData::pendingCount()), 4 * batch);
-    QCOMPARE(messages(&w).filter(QStringLiteral("WARNING|")).size(), 1);
+    QCOMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|")).size(), 1);
 
     // Once writing works again, everything kept is written.
-    sql(db, QStringLiteral("create table fennolink (id integer primary key autoincrement, serialno varchar(18) "
-                           "not null, channel1 double, channel2 double, pointDate integer)"));
+    sqlRows(db, "create table fennolink (id integer primary key autoincrement, serialno varchar(18) not null, "
+                "channel1 double, channel2 double, pointDate integer)");
     w.writeDb();
     QVERIFY(!w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(InsertSerialData::pendingCount(), 0);
-    sql(db, QStringLiteral("select count(*) from fennolink"), &count);
-    QCOMPARE(count, 4 * batch);
+    QCOMPARE(sqlRows(db, "select count(*) from fennolink").value(0).value(0).toInt(), 4 * batch);
     w.slotStopRecord();
     w.menuAction("actionClose")->trigger();
 }
@@ -225,21 +195,17 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
 void tst_QuillarkMainParts::sideTools_data()
 {
     QTest::addColumn<QString>("entry");
-    QTest::addColumn<bool>("starts");
-    QTest::addColumn<bool>("dataFile");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("viewer") << "actionDataViewer" << true << true << "";
-    QTest::newRow("report") << "actionDailyReport" << true << true << "";
-    QTest::newRow("viewer fails") << "actionDataViewer" << false << true << "ERROR|Please check the RideZodazo execution file.";
-    QTest::newRow("report fails") << "actionDailyReport" << false << true << "ERROR|Please check the DavavoZurer execution file.";
-    QTest::newRow("no data file") << "actionDataViewer" << true << false << "WARNING|There is no data file.";
+    QTest::addColumn<bool>("starts");   // the program could be started
+    QTest::addColumn<QString>("message"); // "title|text"; "-": the data file is gone
+    QTest::newRow("viewer") << "actionDataViewer" << true << "";
+    QTest::newRow("report fails") << "actionDailyReport" << false << "ERROR|Please check the DavavoZurer execution file.";
+    QTest::newRow("no data file") << "actionDataViewer" << true << "-";
 }
 
 void tst_QuillarkMainParts::sideTools()
 {
     QFETCH(QString, entry);
     QFETCH(bool, starts);
-    QFETCH(bool, dataFile);
     QFETCH(QString, message);
     QStringList started;
     QuillarkMain::startDetached = [&](const QString &program, const QStringList &arguments) {
@@ -247,26 +213,23 @@ void tst_QuillarkMainParts::sideTools()
         return starts;
     };
     QuillarkMain w;
-    // A folder with a space: the path must still arrive as one argument.
-    const QString path = loadProject(w, QStringLiteral("my tools"));
-    QVERIFY(w.m_projectCenter);
+    const QString path = loadProject(w, QStringLiteral("my tools")); // one argument despite the space
     w.m_projectCenter->setRecordTimes("2026-01-02 03:04:05", "2026-01-02 04:05:06");
-    if (!dataFile) {
+    if (message == "-") {
         const QString db = w.m_insertSerialData->databasePath();
         w.deleteInsertSerialData();
         QVERIFY(QFile::remove(db));
     }
     w.menuAction(entry)->trigger();
     QuillarkMain::startDetached = [](const QString &p, const QStringList &a) { return QProcess::startDetached(p, a); };
-
-    QCOMPARE(messages(&w), message.isEmpty() ? QStringList() : QStringList{message});
-    if (!dataFile) {
+    if (message == "-") {
         QVERIFY(started.isEmpty());
+        QCOMPARE(shownMessages(&w), QStringList{"WARNING|There is no data file."});
         return;
     }
+    QCOMPARE(shownMessages(&w), message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(started, (QStringList{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer", "'" + path + "'"}));
-    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
-             QStringLiteral("2026-01-02 04:05:06"));
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(), "2026-01-02 04:05:06");
 }
 
 void tst_QuillarkMainParts::recordingStopsAtSizeLimit()

@@ -1,11 +1,18 @@
 #include "projectfixture.h"
 
+#include "app/messagedialog.h"
 #include "app/projectfile.h"
 #include "device/configureddevice.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTextBrowser>
 
 namespace TestSupport {
 
@@ -41,6 +48,34 @@ bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16
     const bool ok = ProjectFile::write(devices, path);
     qDeleteAll(devices);
     return ok;
+}
+
+QStringList shownMessages(const QWidget *parent)
+{
+    QStringList out;
+    for (MessageDialog *d : parent->findChildren<MessageDialog *>())
+        out << d->findChild<QGroupBox *>()->title() + '|' + d->findChild<QTextBrowser *>()->toPlainText();
+    return out;
+}
+
+QList<QVariantList> sqlRows(const QString &databasePath, const QString &statement)
+{
+    QList<QVariantList> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("testsupport"));
+        db.setDatabaseName(databasePath);
+        QSqlQuery q(db);
+        if (!db.open() || !q.exec(statement))
+            qWarning("sqlRows: %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+        while (q.isSelect() && q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            rows << row;
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("testsupport"));
+    return rows;
 }
 
 void isolateSettingsIn(const QString &dir)

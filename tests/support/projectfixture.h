@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 #include <QVector>
+
+class QWidget;
 
 // Temporary projects and settings for the tests that drive the main window.
 namespace TestSupport {
@@ -12,6 +16,13 @@ namespace TestSupport {
 // alarms outside [ch1Min, ch1Max].
 bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports, int nodes = 1,
                   float ch1Min = -100, float ch1Max = 100);
+
+// The messages (MessageDialog) shown under `parent`, oldest first, as "title|text".
+QStringList shownMessages(const QWidget *parent);
+
+// Runs one statement on an SQLite file through a connection of its own and
+// returns the rows it gives (none, with a warning, on error).
+QList<QVariantList> sqlRows(const QString &databasePath, const QString &statement);
 
 // Sends the per-user settings (QSettings native format, user scope) into
 // `dir`. Call before the first QSettings object is made.
