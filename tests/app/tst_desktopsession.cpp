@@ -20,32 +20,10 @@ class tst_DesktopSession : public QObject
 
 private slots:
     void openRecordStopCloseExit();
-
-private:
-    QString run(const QString &program, const QStringList &arguments);
-    QStringList xdotool(const QStringList &arguments) { return run("xdotool", arguments).split('\n', Qt::SkipEmptyParts); }
-    void click(int x, int y);
-    void screenshot(const QString &name) { run("import", {"-window", "root", m_screens + "/" + name + ".png"}); }
-    // Waits while the event loop runs, so that the in-process gateways answer.
-    static bool waitFor(const std::function<bool()> &condition, int timeoutMs);
-    // Opens the title bar's "Project" menu and clicks the entry at (x, y).
-    void chooseFromProjectMenu(qint64 pid, int x, int y);
-
-    QString m_screens;
-    QPoint m_origin;
-    QProcessEnvironment m_env;
 };
 
-QString tst_DesktopSession::run(const QString &program, const QStringList &arguments)
-{
-    QProcess p;
-    p.setProcessEnvironment(m_env);
-    p.start(program, arguments);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
-}
-
-bool tst_DesktopSession::waitFor(const std::function<bool()> &condition, int timeoutMs)
+// Waits while the event loop runs, so that the in-process gateways answer.
+static bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer t;
     t.start();
@@ -57,45 +35,54 @@ bool tst_DesktopSession::waitFor(const std::function<bool()> &condition, int tim
     return true;
 }
 
-void tst_DesktopSession::click(int x, int y)
-{
-    xdotool({"mousemove", QString::number(m_origin.x() + x), QString::number(m_origin.y() + y), "click", "1"});
-}
-
-void tst_DesktopSession::chooseFromProjectMenu(qint64 pid, int x, int y)
-{
-    auto windows = [&] { return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}).size(); };
-    const int before = windows();
-    click(263, 18);
-    QVERIFY(waitFor([&] { return windows() > before; }, 5000));
-    QTest::qWait(300);
-    screenshot(QStringLiteral("menu-%1").arg(y));
-    click(x, y);
-}
-
 void tst_DesktopSession::openRecordStopCloseExit()
 {
     for (const char *tool : {"Xvfb", "xdotool", "import"}) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
     }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString screens = TestSupport::binaryDir() + "/test-screens/desktop";
+    QPoint origin;
+    auto run = [&](const QString &program, const QStringList &arguments) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, arguments);
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    };
+    auto xdotool = [&](const QStringList &arguments) { return run("xdotool", arguments).split('\n', Qt::SkipEmptyParts); };
+    auto click = [&](int x, int y) {
+        xdotool({"mousemove", QString::number(origin.x() + x), QString::number(origin.y() + y), "click", "1"});
+    };
+    auto screenshot = [&](const QString &name) { run("import", {"-window", "root", screens + "/" + name + ".png"}); };
+    // Opens the title bar's "Project" menu and clicks the entry at (x, y).
+    auto chooseFromProjectMenu = [&](qint64 pid, int x, int y) {
+        auto windows = [&] { return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}).size(); };
+        const int before = windows();
+        click(263, 18);
+        const bool opened = waitFor([&] { return windows() > before; }, 5000);
+        QTest::qWait(300);
+        screenshot(QStringLiteral("menu-%1").arg(y));
+        click(x, y);
+        return opened;
+    };
+
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QProcess xvfb;
     xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
     QVERIFY(waitFor([&] { return xvfb.canReadLine(); }, 10000));
-    m_screens = TestSupport::binaryDir() + "/test-screens/desktop";
-    QDir(m_screens).removeRecursively();
-    QVERIFY(QDir().mkpath(m_screens) && QDir().mkpath(dir.filePath("home/.config")));
+    QDir(screens).removeRecursively();
+    QVERIFY(QDir().mkpath(screens) && QDir().mkpath(dir.filePath("home/.config")));
     // A private runtime folder: the single-instance lock of other copies must not stop this one.
     QVERIFY(QDir().mkpath(dir.filePath("runtime")));
     QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    m_env = QProcessEnvironment::systemEnvironment();
-    m_env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine()).trimmed());
-    m_env.insert("QT_QPA_PLATFORM", "xcb");
-    m_env.insert("HOME", dir.filePath("home"));
-    m_env.insert("XDG_CONFIG_HOME", dir.filePath("home/.config"));
-    m_env.insert("XDG_RUNTIME_DIR", dir.filePath("runtime"));
+    env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine()).trimmed());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("HOME", dir.filePath("home"));
+    env.insert("XDG_CONFIG_HOME", dir.filePath("home/.config"));
+    env.insert("XDG_RUNTIME_DIR", dir.filePath("runtime"));
 
     // The demo project, pointed at two gateways on free loopback ports.
     GatewaySimulator::Options options;
@@ -115,9 +102,9 @@ void tst_DesktopSession::openRecordStopCloseExit()
     out.close();
 
     QProcess app;
-    app.setProcessEnvironment(m_env);
+    app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.setStandardOutputFile(m_screens + "/program.log");
+    app.setStandardOutputFile(screens + "/program.log");
     app.start(TestSupport::binaryDir() + "/quillark-lite-modbus", QStringList());
     QVERIFY(app.waitForStarted(5000));
 
@@ -133,7 +120,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
     const QRegularExpressionMatch at =
         QRegularExpression("Position: (\\d+),(\\d+)").match(run("xdotool", {"getwindowgeometry", window}));
     QVERIFY(at.hasMatch());
-    m_origin = QPoint(at.captured(1).toInt(), at.captured(2).toInt());
+    origin = QPoint(at.captured(1).toInt(), at.captured(2).toInt());
     QTest::qWait(500);
     screenshot("1-start");
 
@@ -161,10 +148,10 @@ void tst_DesktopSession::openRecordStopCloseExit()
     screenshot("5-stopped");
 
     // Project > Close, then Project > Exit.
-    chooseFromProjectMenu(app.processId(), 262, 77);
+    QVERIFY(chooseFromProjectMenu(app.processId(), 262, 77));
     QTest::qWait(800);
     screenshot("6-closed");
-    chooseFromProjectMenu(app.processId(), 256, 131);
+    QVERIFY(chooseFromProjectMenu(app.processId(), 256, 131));
     QVERIFY(waitFor([&] { return app.state() == QProcess::NotRunning; }, 10000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);

@@ -39,25 +39,18 @@ void tst_ProjectFile::init()
     QVERIFY(m_dir->isValid());
 }
 
+// Two connections, the first with two nodes, one limit with three decimals.
+const QByteArray kSample = R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","DeviceModel":"QB200",
+    "nodes":[{"StartAddress":"0","DeviceName":"Freezer","DeviceNumber":"ABCDEFGHIJKLMNOPQR","Ch1Name":"Air",
+              "Ch2Name":"Door","ch1_unit":"1","ch1_min":"-25.5","ch1_max":"12.345","ch1_custom":"","ch2_unit":"4",
+              "ch2_min":"0","ch2_max":"100","ch2_custom":"kPa"},
+             {"StartAddress":"16","DeviceName":"Room \"2\" / é","DeviceNumber":"000000000000000001"}]},
+    {"DeviceInterface":"10.0.0.5","DevicePort":"502","DeviceModel":"QA100","nodes":[]}]})";
+
 QList<ConfiguredDevice *> tst_ProjectFile::sampleDevices()
 {
-    auto *first = new ConfiguredDevice;
-    first->setDeviceInfo(QStringLiteral("127.0.0.1"), 1502);
-    first->setModel(QStringLiteral("QB200"));
-    auto *a = new NodeDevice(QStringLiteral("ABCDEFGHIJKLMNOPQR"), first);
-    a->setNames(QStringLiteral("Freezer"), QStringLiteral("Air"), QStringLiteral("Door"));
-    a->setUnits(1, 4);
-    a->setCustomUnits(QString(), QStringLiteral("kPa"));
-    a->setAlarmRange(-25.5f, 12.345f, 0.f, 100.f);
-    first->addNode(a);
-    auto *b = new NodeDevice(QStringLiteral("000000000000000001"), first);
-    b->startAddress = 16;
-    b->setNames(QStringLiteral("Room \"2\" / é"), QStringLiteral("CH1"), QStringLiteral("CH2"));
-    first->addNode(b);
-    auto *second = new ConfiguredDevice;
-    second->setDeviceInfo(QStringLiteral("10.0.0.5"), 502);
-    second->setModel(QStringLiteral("QA100"));
-    return {first, second};
+    QVector<ProjectFile::Connection> connections;
+    return ProjectFile::parse(kSample, &connections) ? ProjectFile::build(connections) : QList<ConfiguredDevice *>();
 }
 
 QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &devices, int *nodes)
@@ -98,7 +91,8 @@ void tst_ProjectFile::roundTripAndBackup()
     QVERIFY(stored(file, "Backup").isEmpty());
     // Every value is stored as a string; limits with two decimals.
     for (const char *part : {R"("DevicePort": "1502")", R"("StartAddress": "16")", R"("ch1_unit": "1")",
-                             R"("ch1_min": "-25.50")", R"("ch1_max": "12.35")", R"("ch2_custom": "kPa")"})
+                             R"("ch1_min": "-25.50")", R"("ch1_max": "12.35")", R"("ch2_custom": "kPa")",
+                             R"("Ch2Name": "Door")", "\"DeviceName\": \"Room \\\"2\\\" / é\""})
         QVERIFY2(json.contains(part), part);
 
     // Read back; writing what was read gives the same document byte for byte,

@@ -188,6 +188,11 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     QVERIFY(!w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(InsertSerialData::pendingCount(), 0);
     QCOMPARE(sqlRows(db, "select count(*) from fennolink").value(0).value(0).toInt(), 4 * batch);
+    // ...and a later failure is told again.
+    sqlRows(db, "drop table fennolink");
+    append(batch);
+    w.writeDb();
+    QCOMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|")).size(), 2);
     w.slotStopRecord();
     w.menuAction("actionClose")->trigger();
 }
