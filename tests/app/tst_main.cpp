@@ -11,42 +11,32 @@ class tst_Main : public QObject
 
 private slots:
     void secondStartEndsAtOnceAndKilledInstanceDoesNotBlock();
-
-private:
-    void start(QProcess &process);
-    // Process id written in the instance lock; 0 while there is none.
-    qint64 lockOwner() const;
-
-    QTemporaryDir m_runtimeDir; // keeps the lock apart from a program the user runs
 };
-
-void tst_Main::start(QProcess &process)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir.path());
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"), QStringList());
-    QVERIFY(process.waitForStarted(10000));
-}
-
-qint64 tst_Main::lockOwner() const
-{
-    QFile lock(m_runtimeDir.filePath(QStringLiteral("Quillark Lite Modbus.lock")));
-    return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
-}
 
 void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
 {
     TestSupport::isolateSettings();
-    QVERIFY(m_runtimeDir.isValid());
-    QProcess first, second, next, third;
-    start(first);
-    QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == first.processId(); }, 20000));
+    QTemporaryDir runtimeDir; // keeps the lock apart from a program the user runs
+    QVERIFY(runtimeDir.isValid());
+    auto start = [&](QProcess &process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"), QStringList());
+        return process.waitForStarted(10000);
+    };
+    // Process id written in the instance lock; 0 while there is none.
+    auto lockOwner = [&] {
+        QFile lock(runtimeDir.filePath(QStringLiteral("Quillark Lite Modbus.lock")));
+        return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+    };
 
-    start(second);
-    QVERIFY(second.waitForFinished(20000));
+    QProcess first, second, next, third;
+    QVERIFY(start(first));
+    QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == first.processId(); }, 20000));
+    QVERIFY(start(second) && second.waitForFinished(20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     QVERIFY2(second.readAll().contains("another instance is running"), "ended for another reason");
@@ -57,14 +47,13 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     first.kill();
     QVERIFY(first.waitForFinished(10000));
     QCOMPARE(lockOwner(), deadPid);
-    start(next);
+    QVERIFY(start(next));
     QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == next.processId(); }, 20000));
     QTest::qWait(500);
     QCOMPARE(next.state(), QProcess::Running);
 
     // ...and it in turn keeps a further start out.
-    start(third);
-    QVERIFY(third.waitForFinished(20000));
+    QVERIFY(start(third) && third.waitForFinished(20000));
     QCOMPARE(third.exitCode(), 0);
     QCOMPARE(next.state(), QProcess::Running);
     next.kill();
