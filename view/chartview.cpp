@@ -446,12 +446,16 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
     for (int i = legendEntries.size() - 1; i >= 0; --i)
         legend += legendEntries.at(i);
     legend += QStringLiteral("<*/*>");
-    d->text(legend, QStringLiteral("arialbd.ttf"), 8).draw(left + 5, top - 3, 0xFFFFFF, 1);
+    ChartText legendText = d->text(legend, QStringLiteral("arialbd.ttf"), 8);
+    legendText.draw(left + 5, top - 3, 0xFFFFFF, 1);
+    // The date normally starts 100 px in; a long value pushes it to the right
+    // instead of letting the two overlap.
+    const int dateX = std::max(left + 100, left + 5 + legendText.getWidth() + 8);
 
     const QString date = QStringLiteral("<*block*><*font=arialbd.ttf*>[ ")
         + chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("yyyy-mm-dd hh:nn:ss"))
         + QStringLiteral(" ]<*/*><*/*>");
-    d->text(date, QStringLiteral("arialbd.ttf"), 8).draw(left + 100, top - 3, 0xFFFFFF, 1);
+    d->text(date, QStringLiteral("arialbd.ttf"), 8).draw(dateX, top - 3, 0xFFFFFF, 1);
 
     drawViewInfo(d, right, top);
 }

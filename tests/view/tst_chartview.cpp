@@ -170,6 +170,7 @@ private slots:
         QTest::newRow("1e30") << QStringLiteral("1e30");
         QTest::newRow("negative zero") << QStringLiteral("-0.00");
         QTest::newRow("nan") << QStringLiteral("nan");
+        QTest::newRow("four digits") << QStringLiteral("9980.02");
         QTest::newRow("very long") << QString(300, QLatin1Char('8'));
     }
     void badValuesKeepLayout()
