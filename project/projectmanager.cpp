@@ -31,10 +31,11 @@ QString startAddressTooHigh()
         + QString::number(ProjectManager::kMaxStartAddress) + QStringLiteral(".");
 }
 
-// An ID as the editor keeps it: blank becomes eighteen "0", longer ones are cut.
+// An ID as the editor keeps it: an empty one becomes eighteen "0", longer ones
+// are cut; any other text, blanks included, is kept as typed.
 QString normalisedId(const QString &id)
 {
-    if (id.trimmed().isEmpty())
+    if (id.isEmpty())
         return QString(ProjectManager::kIdLength, QLatin1Char('0'));
     return id.left(ProjectManager::kIdLength);
 }
