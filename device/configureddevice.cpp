@@ -115,6 +115,10 @@ void ConfiguredDevice::countMissedPoll()
 
 void ConfiguredDevice::poll()
 {
+    // A refresh still unanswered by now never will be (the client has one
+    // read in flight at a time, and a new connection drops the old read), so
+    // the next reply is this poll's sample and is recorded like any other.
+    m_refreshPending = false;
     m_device->write();
     m_lastPollTime = QDateTime::currentDateTime();
     countMissedPoll();

@@ -100,7 +100,7 @@ private slots:
     }
 
     // Samples of a refresh carry the last poll's time and are not recorded;
-    // the next reply's samples are.
+    // the next reply's samples are, also when the refresh got no answer.
     void refresh()
     {
         ConfiguredDevice connection;
@@ -117,6 +117,12 @@ private slots:
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
         connection.readData(bytesOf(block(21.0f, 41.0f, 1, 2)));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
+        // A refresh left unanswered does not keep the next poll's sample out.
+        connection.refresh();
+        connection.poll();
+        QVERIFY(!connection.isRefreshPending());
+        connection.readData(bytesOf(block(22.0f, 42.0f, 1, 2)));
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
         connection.close();
     }
 
