@@ -81,6 +81,17 @@ InsertSerialData::InsertSerialData(const QString &databasePath, const QString &d
 
 InsertSerialData::~InsertSerialData()
 {
+    // The queue is shared by every project opened in this process: rows this
+    // file could not take get one last try here and are then discarded, so
+    // that they never land in the file of the next project opened.
+    if (m_isOpened && !rowQueue().empty() && !insertNow()) {
+        const qsizetype lost = qsizetype(rowQueue().size());
+        rowQueue().clear();
+        g_droppedRows += lost;
+        g_dropping = false;
+        qCCritical(lcRecord).noquote() << "InsertSerialData::~InsertSerialData :" << lost
+                                       << "rows could not be written to" << m_databasePath << "and are lost";
+    }
     releaseStatements();
     const QString name = connectionName();
     m_db = QSqlDatabase();

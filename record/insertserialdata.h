@@ -24,7 +24,9 @@ struct SerialRecord
 // Writing is all-or-nothing per call of insertNow(): every waiting row goes
 // into the file inside one transaction, or none does and the rows stay at the
 // head of the queue for the next call. The queue is bounded; when it is full
-// the oldest rows are dropped (and logged).
+// the oldest rows are dropped (and logged). Rows still waiting when an opened
+// object is destroyed get one last try and are then discarded (and logged),
+// so that they never reach the file of another project.
 class InsertSerialData : public QObject
 {
     Q_OBJECT

@@ -226,6 +226,22 @@ private slots:
         QVERIFY(!bad.createConnection());
         QVERIFY(!QSqlDatabase::contains(bad.connectionName()));
         QVERIFY(!bad.createConnection());
+
+        // Rows an object's file will not take are gone with it, never left
+        // for the file of the next project.
+        const qint64 droppedBefore = InsertSerialData::droppedCount();
+        {
+            InsertSerialData closing(m_path, QStringLiteral("closing"));
+            QVERIFY(closing.createConnection());
+            readRows(m_path, "drop table fennolink");
+            InsertSerialData::appendRecord(row("2", 2, 2, 2));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
+            QVERIFY(!closing.insertNow());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("1 rows could not be written"));
+        }
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
+        QCOMPARE(InsertSerialData::droppedCount() - droppedBefore, 1);
     }
 
     // A program killed (SIGKILL) mid-recording leaves a file that passes the
