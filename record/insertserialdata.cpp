@@ -83,7 +83,9 @@ InsertSerialData::~InsertSerialData()
 {
     // The queue is shared by every project opened in this process: rows this
     // file could not take get one last try here and are then discarded, so
-    // that they never land in the file of the next project opened.
+    // that they never land in the file of the next project opened. Nobody
+    // hears of this try: whoever listens may be going away too.
+    const QSignalBlocker quiet(this);
     if (m_isOpened && !rowQueue().empty() && !insertNow()) {
         const qsizetype lost = qsizetype(rowQueue().size());
         rowQueue().clear();

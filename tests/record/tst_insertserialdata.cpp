@@ -227,19 +227,21 @@ private slots:
         QVERIFY(!QSqlDatabase::contains(bad.connectionName()));
         QVERIFY(!bad.createConnection());
 
-        // Rows an object's file will not take are gone with it, never left
-        // for the file of the next project.
+        // Rows an object's file will not take are gone with it (quietly: its
+        // listeners may be going away too), never left for the next project.
         const qint64 droppedBefore = InsertSerialData::droppedCount();
+        QObject listener;
+        bool told = false;
         {
             InsertSerialData closing(m_path, QStringLiteral("closing"));
             QVERIFY(closing.createConnection());
+            connect(&closing, &InsertSerialData::writeFailed, &listener, [&told] { told = true; });
             readRows(m_path, "drop table fennolink");
             InsertSerialData::appendRecord(row("2", 2, 2, 2));
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
-            QVERIFY(!closing.insertNow());
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("1 rows could not be written"));
         }
+        QVERIFY(!told);
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
         QCOMPARE(InsertSerialData::droppedCount() - droppedBefore, 1);
     }
