@@ -174,8 +174,9 @@ private slots:
 
     // Reads on the wire, in both connection modes, against our simulator and a
     // server we did not write, with the gap layout: the read starts at 0 and
-    // reaches the end of the highest block, so every node gets its own block. At 1000 ms the connection stays open (the first poll only opens
-    // it); otherwise each read has its own. Handled replies are deleted.
+    // reaches the end of the highest block, so every node gets its own block.
+    // At 1000 ms the connection stays open (the first poll only opens it);
+    // otherwise each read has its own. Handled replies are deleted.
     void wireRead_data()
     {
         QTest::addColumn<bool>("pymodbus");
