@@ -131,6 +131,9 @@ private:
     void setProjectEntriesEnabled(bool enabled);
     void showProjectPath();
     void clearProjectState();
+    // Copies units and alarm limits from the nodes of `from` to the nodes of
+    // `to` with the same device number.
+    static void keepNodeSettings(const QList<ConfiguredDevice *> &from, const QList<ConfiguredDevice *> &to);
     void detachNodeViews();
     void openProjectCenter();
     bool createInsertSerialData(const QString &databasePath);

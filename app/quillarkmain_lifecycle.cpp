@@ -178,7 +178,10 @@ void QuillarkMain::projectLoaded(QString path)
 void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
 {
     if (list != m_deviceList) {
-        // The editor built the list anew; the pollers it replaces go.
+        // The editor built the list anew from names and addresses only; a
+        // device kept in the list keeps its units and alarm limits.
+        keepNodeSettings(m_deviceList, list);
+        // The pollers it replaces go.
         for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
             if (device && !list.contains(device)) {
                 device->close();
@@ -197,6 +200,35 @@ void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
     projectOpen = true;
     setProjectEntriesEnabled(true);
     openProjectCenter();
+}
+
+void QuillarkMain::keepNodeSettings(const QList<ConfiguredDevice *> &from, const QList<ConfiguredDevice *> &to)
+{
+    QHash<QString, const NodeDevice *> previous;
+    for (const ConfiguredDevice *device : from) {
+        if (!device)
+            continue;
+        const QList<NodeDevice *> nodes = device->nodeList();
+        for (const NodeDevice *node : nodes) {
+            if (node && !previous.contains(node->deviceNumber()))
+                previous.insert(node->deviceNumber(), node);
+        }
+    }
+    if (previous.isEmpty())
+        return;
+    for (ConfiguredDevice *device : to) {
+        if (!device)
+            continue;
+        const QList<NodeDevice *> nodes = device->nodeList();
+        for (NodeDevice *node : nodes) {
+            const NodeDevice *old = node ? previous.value(node->deviceNumber()) : nullptr;
+            if (!old || old == node)
+                continue;
+            node->setUnits(old->ch1Unit(), old->ch2Unit());
+            node->setCustomUnits(old->ch1CustomUnit(), old->ch2CustomUnit());
+            node->setAlarmRange(old->ch1Min(), old->ch1Max(), old->ch2Min(), old->ch2Max());
+        }
+    }
 }
 
 void QuillarkMain::slotUpdateProjectFile()

@@ -151,7 +151,7 @@ void QuillarkMain::toggleRecordState(bool on)
             node->setRecord(on);
         }
     }
-    qCDebug(lcApp).noquote() << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
+    qCDebug(lcApp).noquote().nospace() << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
 
     m_actExit->setEnabled(!on);
     m_actAddDelete->setEnabled(!on);

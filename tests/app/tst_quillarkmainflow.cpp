@@ -180,6 +180,16 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
     QTRY_VERIFY(!w.m_projectManager);
     QVERIFY(w.m_projectCenter && w.projectOpen && w.m_deviceTimer->isActive());
     QTRY_COMPARE(w.m_deviceList.first()->nodeList().first()->ch1Text(), QString::number(ch[0], 'f', 2));
+    // The re-made devices keep their units and alarm limits, in memory and in the file.
+    QList<ConfiguredDevice *> saved;
+    QVERIFY(ProjectFile::read(path, &saved));
+    for (const QList<ConfiguredDevice *> &list : {w.m_deviceList, saved}) {
+        const NodeDevice *kept = list.first()->nodeList().last();
+        QCOMPARE(kept->ch1Unit(), 1);
+        QCOMPARE(kept->ch2Unit(), 3);
+        QCOMPARE(kept->alarmRange(), (QVector<float>{-100.f, 100.f, -100.f, 100.f}));
+    }
+    qDeleteAll(saved);
 
     // Close: the start screen is back, nothing of the project is left, the interval is reset.
     w.menuAction("actionClose")->trigger();
