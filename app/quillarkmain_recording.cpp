@@ -22,6 +22,11 @@ constexpr int kDbTimerMs = 1500;
 // Rows waiting before a batch is written: fewer with a single connection.
 constexpr int kBatchRowsSingle = 8;
 constexpr int kBatchRows = 16;
+// Upper bound of one periodic write: normally a batch is 8 to 32 rows, but
+// after a long write failure the queue can hold a day of samples. Written in
+// slices of this size, the backlog drains at several thousand rows a second
+// while each tick stays short.
+constexpr qsizetype kMaxRowsPerWrite = 10000;
 
 } // namespace
 
@@ -82,7 +87,7 @@ void QuillarkMain::writeDb()
         return;
     const int threshold = m_deviceList.size() < 2 ? kBatchRowsSingle : kBatchRows;
     if (InsertSerialData::pendingCount() >= threshold)
-        m_insertSerialData->insertNow();
+        m_insertSerialData->insertNow(kMaxRowsPerWrite);
 }
 
 void QuillarkMain::slotToggleRecord()

@@ -249,7 +249,7 @@ bool InsertSerialData::execStatement(QSqlQuery &query, const char *what)
     return ok;
 }
 
-bool InsertSerialData::insertNow()
+bool InsertSerialData::insertNow(qsizetype maxRows)
 {
     auto &queue = rowQueue();
     if (queue.empty())
@@ -274,7 +274,9 @@ bool InsertSerialData::insertNow()
 
     // The rows stay in the queue until the commit succeeded, so a failed
     // batch is kept, in order, at the head of the queue.
-    const qsizetype total = qsizetype(queue.size());
+    qsizetype total = qsizetype(queue.size());
+    if (maxRows > 0)
+        total = qMin(total, maxRows);
     if (!execStatement(*m_begin, "begin transaction :")) {
         failWrite(m_begin->lastError().text());
         return false;

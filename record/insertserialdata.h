@@ -42,10 +42,13 @@ public:
     // the connection is open returns true at once.
     bool createConnection();
 
-    // Writes every queued row. Returns true when the queue was written (or
-    // there was nothing to write), false when the write failed or the
-    // database is not open; failed rows stay queued.
-    bool insertNow();
+    // Writes the queued rows, oldest first: all of them, or at most maxRows
+    // when maxRows is positive (the periodic writer caps each call so that a
+    // backlog left by a long failure never blocks the window for seconds).
+    // Returns true when those rows were written (or there was nothing to
+    // write), false when the write failed or the database is not open;
+    // failed rows stay queued.
+    bool insertNow(qsizetype maxRows = -1);
 
     // Smallest / largest pointDate in the table; 0 on an empty table or error.
     qint64 startDateTime();
