@@ -35,7 +35,7 @@ DashBoardDeviceItem::DashBoardDeviceItem(NodeDevice *node, bool isChannel1, QWid
     ui->label_number->setText(QStringLiteral("1"));
     ui->label_number->fitFont();
     ui->label_number->clear();
-    ui->label_unit->setText(unitDisplayText(m_unit, m_customUnit));
+    ui->label_unit->setText(unitText(m_unit));
     ui->label_unit->fitFont();
     ui->label_unit->clear();
 }
@@ -87,7 +87,7 @@ void DashBoardDeviceItem::setValue(const QString &text)
     ui->label_number->setText(text);
     if (text.length() != oldLength)
         ui->label_number->fitFont();
-    const QString unit = unitDisplayText(m_unit, m_customUnit);
+    const QString unit = unitText(m_unit);
     if (ui->label_unit->text() != unit)
         ui->label_unit->setText(unit);
     setAlarm(channelAlarm());
@@ -116,13 +116,18 @@ void DashBoardDeviceItem::refresh()
     applyNames();
     readUnit();
     if (!ui->label_number->text().isEmpty()) {
-        ui->label_unit->setText(unitDisplayText(m_unit, m_customUnit));
+        ui->label_unit->setText(unitText(m_unit));
         ui->label_unit->fitFont();
         setAlarm(channelAlarm());
     } else {
         ui->label_unit->clear();
         setValueStyle(ValueStyle::kGrey);
     }
+}
+
+QString DashBoardDeviceItem::unitText(int unitCode) const
+{
+    return unitDisplayText(unitCode, m_customUnit);
 }
 
 void DashBoardDeviceItem::setAlarm(bool alarm)

@@ -26,6 +26,8 @@ public:
     void setDisconnected(const QString &deviceNumber);
     void refresh();
     void setAlarm(bool alarm);
+    // The unit shown for `unitCode`; code 4 gives this tile's custom unit text.
+    QString unitText(int unitCode) const;
 
     NodeDevice *node() const { return m_node.data(); }
     bool isChannel1() const { return m_isChannel1; }
