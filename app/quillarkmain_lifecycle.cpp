@@ -205,29 +205,19 @@ void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
 void QuillarkMain::keepNodeSettings(const QList<ConfiguredDevice *> &from, const QList<ConfiguredDevice *> &to)
 {
     QHash<QString, const NodeDevice *> previous;
-    for (const ConfiguredDevice *device : from) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (const NodeDevice *node : nodes) {
-            if (node && !previous.contains(node->deviceNumber()))
-                previous.insert(node->deviceNumber(), node);
-        }
+    for (const NodeDevice *node : ConfiguredDevice::allNodes(from)) {
+        if (!previous.contains(node->deviceNumber()))
+            previous.insert(node->deviceNumber(), node);
     }
     if (previous.isEmpty())
         return;
-    for (ConfiguredDevice *device : to) {
-        if (!device)
+    for (NodeDevice *node : ConfiguredDevice::allNodes(to)) {
+        const NodeDevice *old = previous.value(node->deviceNumber());
+        if (!old || old == node)
             continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            const NodeDevice *old = node ? previous.value(node->deviceNumber()) : nullptr;
-            if (!old || old == node)
-                continue;
-            node->setUnits(old->ch1Unit(), old->ch2Unit());
-            node->setCustomUnits(old->ch1CustomUnit(), old->ch2CustomUnit());
-            node->setAlarmRange(old->ch1Min(), old->ch1Max(), old->ch2Min(), old->ch2Max());
-        }
+        node->setUnits(old->ch1Unit(), old->ch2Unit());
+        node->setCustomUnits(old->ch1CustomUnit(), old->ch2CustomUnit());
+        node->setAlarmRange(old->ch1Min(), old->ch1Max(), old->ch2Min(), old->ch2Max());
     }
 }
 
@@ -345,15 +335,10 @@ void QuillarkMain::detachNodeViews()
         m_alarmRestartTimer->stop();
     if (m_player)
         m_player->stop();
-    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            node->clearProjectList();
-            node->clearChartView();
-            node->clearTiles();
-        }
+    for (NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList)) {
+        node->clearProjectList();
+        node->clearChartView();
+        node->clearTiles();
     }
 }
 

@@ -57,15 +57,10 @@ void QuillarkMain::slotStdTimer()
         m_projectCenter->setRecordEndTime(now);
 
     // Alarm scan: the sound plays while any channel of any node is in alarm.
-    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            if (node->alarm1() || node->alarm2()) {
-                slotAlarmAudioPlay();
-                return;
-            }
+    for (const NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList)) {
+        if (node->alarm1() || node->alarm2()) {
+            slotAlarmAudioPlay();
+            return;
         }
     }
     slotAlarmAudioStop();
@@ -144,17 +139,12 @@ void QuillarkMain::slotStopRecord()
 void QuillarkMain::toggleRecordState(bool on)
 {
     m_bIsRecordStart = on;
-    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            // The row without values marks the end of the recording one
-            // interval after the last request.
-            if (!on)
-                node->insertNoValue();
-            node->setRecord(on);
-        }
+    for (NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList)) {
+        // The row without values marks the end of the recording one interval
+        // after the last request.
+        if (!on)
+            node->insertNoValue();
+        node->setRecord(on);
     }
     qCDebug(lcApp).noquote().nospace() << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
 

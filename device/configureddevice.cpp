@@ -52,6 +52,20 @@ void ConfiguredDevice::setDeviceInfo(QString ip, quint16 port)
     m_device->setDeviceInfo(ip, port);
 }
 
+QList<NodeDevice *> ConfiguredDevice::allNodes(const QList<ConfiguredDevice *> &devices)
+{
+    QList<NodeDevice *> nodes;
+    for (const ConfiguredDevice *device : devices) {
+        if (!device)
+            continue;
+        for (NodeDevice *node : device->m_nodes) {
+            if (node)
+                nodes.append(node);
+        }
+    }
+    return nodes;
+}
+
 void ConfiguredDevice::addNode(NodeDevice *node)
 {
     m_nodes.append(node);

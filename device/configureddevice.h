@@ -35,6 +35,8 @@ public:
     QString model() const { return m_model; }
     void setModel(const QString &model) { m_model = model; }
     QList<NodeDevice *> nodeList() const { return m_nodes; }
+    // Every node of every poller in project order, null entries skipped.
+    static QList<NodeDevice *> allNodes(const QList<ConfiguredDevice *> &devices);
     QDateTime lastPollTime() const { return m_lastPollTime; }
     bool isConnected() const { return m_connected; }
     bool isRefreshPending() const { return m_refreshPending; }

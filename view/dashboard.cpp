@@ -31,30 +31,23 @@ void DashBoard::setDeviceList(const QList<ConfiguredDevice *> &devices)
 {
     int row = 0;
     int column = 0;
-    for (ConfiguredDevice *device : devices) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            if (!node)
-                continue;
-            if (row > 3) {
-                row = 0;
-                column += 2;
-                if (column > 7)
-                    column = 0;
-            }
-            auto *ch1Tile = new DashBoardDeviceItem(node, true);
-            auto *ch2Tile = new DashBoardDeviceItem(node, false);
-            connect(ch1Tile, &DashBoardDeviceItem::clicked, this, &DashBoard::slotClicked);
-            connect(ch2Tile, &DashBoardDeviceItem::clicked, this, &DashBoard::slotClicked);
-            node->setTiles(ch1Tile, ch2Tile);
-            m_tiles.append(ch1Tile);
-            m_tiles.append(ch2Tile);
-            cell(row, column)->layout()->addWidget(ch1Tile);
-            cell(row, column + 1)->layout()->addWidget(ch2Tile);
-            ++row;
+    for (NodeDevice *node : ConfiguredDevice::allNodes(devices)) {
+        if (row > 3) {
+            row = 0;
+            column += 2;
+            if (column > 7)
+                column = 0;
         }
+        auto *ch1Tile = new DashBoardDeviceItem(node, true);
+        auto *ch2Tile = new DashBoardDeviceItem(node, false);
+        connect(ch1Tile, &DashBoardDeviceItem::clicked, this, &DashBoard::slotClicked);
+        connect(ch2Tile, &DashBoardDeviceItem::clicked, this, &DashBoard::slotClicked);
+        node->setTiles(ch1Tile, ch2Tile);
+        m_tiles.append(ch1Tile);
+        m_tiles.append(ch2Tile);
+        cell(row, column)->layout()->addWidget(ch1Tile);
+        cell(row, column + 1)->layout()->addWidget(ch2Tile);
+        ++row;
     }
 }
 

@@ -67,20 +67,13 @@ QString ProjectList::entryText(const NodeDevice *node)
 
 void ProjectList::setDeviceList(const QList<ConfiguredDevice *> &devices)
 {
-    for (ConfiguredDevice *device : devices) {
-        if (!device)
-            continue;
-        const QList<NodeDevice *> nodes = device->nodeList();
-        for (NodeDevice *node : nodes) {
-            if (!node)
-                continue;
-            node->setProjectList(this);
-            auto *item = new QListWidgetItem(m_disconnectedIcon, entryText(node), ui->list_project);
-            item->setData(Qt::ToolTipRole, node->deviceNumber());
-            item->setData(kConnectedRole, false);
-            m_items.insert(node, item);
-            m_order.append(node);
-        }
+    for (NodeDevice *node : ConfiguredDevice::allNodes(devices)) {
+        node->setProjectList(this);
+        auto *item = new QListWidgetItem(m_disconnectedIcon, entryText(node), ui->list_project);
+        item->setData(Qt::ToolTipRole, node->deviceNumber());
+        item->setData(kConnectedRole, false);
+        m_items.insert(node, item);
+        m_order.append(node);
     }
 }
 
