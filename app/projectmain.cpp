@@ -29,6 +29,18 @@ QString documentsDir()
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
+// Makes sure the project file can be opened as asked (created when writing);
+// tells the user when it cannot.
+bool canOpen(QWidget *parent, const QString &path, QIODevice::OpenMode mode, const char *where)
+{
+    QFile file(path);
+    if (file.open(mode))
+        return true;
+    qCDebug(lcApp).noquote() << where << ": cannot open" << path << file.errorString();
+    showMessage(parent, QStringLiteral("ERROR"), QStringLiteral("Unable to open the project file."));
+    return false;
+}
+
 } // namespace
 
 ProjectMain::ProjectMain(const QStringList &recentList, const QHash<QString, QVariant> &recentMap,
@@ -98,14 +110,8 @@ void ProjectMain::slotCreateProject()
     if (!checkFileNameLength(path))
         return;
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCDebug(lcApp).noquote() << "ProjectMain::slotCreateProject : cannot open" << path
-                                 << file.errorString();
-        showMessage(this, QStringLiteral("ERROR"), QStringLiteral("Unable to open the project file."));
+    if (!canOpen(this, path, QIODevice::WriteOnly, "ProjectMain::slotCreateProject"))
         return;
-    }
-    file.close();
     qCDebug(lcApp).noquote() << "ProjectMain::slotCreateProject :" << path;
     emit projectCreated(path);
 }
@@ -118,14 +124,8 @@ void ProjectMain::slotOpenProject()
     if (!checkFileNameLength(path))
         return;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCDebug(lcApp).noquote() << "ProjectMain::slotOpenProject : cannot open" << path
-                                 << file.errorString();
-        showMessage(this, QStringLiteral("ERROR"), QStringLiteral("Unable to open the project file."));
+    if (!canOpen(this, path, QIODevice::ReadOnly, "ProjectMain::slotOpenProject"))
         return;
-    }
-    file.close();
     qCDebug(lcApp).noquote() << "ProjectMain::slotOpenProject :" << path;
     emit projectLoaded(path);
 }
