@@ -5,9 +5,12 @@
 #include <QString>
 #include <QVector>
 
+#include "common/projectdocument.h"
+
 class ConfiguredDevice;
 
-// Reader and writer of a project file: an INI file (read and written only
+// Reader and writer of a project file for the recorder (the plain reading
+// shared with the other programs is ProjectDocument): an INI file (read and written only
 // through QSettings) holding the project name, the data interval, the name of
 // the record database and, under "DeviceList", a JSON document listing the
 // connections and their devices. Every rewrite of "DeviceList" first copies
@@ -15,40 +18,14 @@ class ConfiguredDevice;
 class ProjectFile
 {
 public:
-    // Shown under the title "ERROR" when a project cannot be loaded.
-    static const QString kNoDeviceInformation;
-
-    // What the reader keeps at most; the editor never makes more.
-    static constexpr int kMaxConnections = 8;
-    static constexpr int kMaxDevices = 16;
-    static constexpr int kMaxStartAddress = 106;
-    static constexpr int kRegisterCount = 8;
-    // A project file is a few kilobytes; anything far larger is refused unread.
-    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-
-    // One node entry as stored in the file.
-    struct Node {
-        int startAddress = 0;
-        QString deviceName;
-        QString deviceNumber;
-        QString ch1Name;
-        QString ch2Name;
-        int ch1Unit = 0;
-        float ch1Min = 0;
-        float ch1Max = 0;
-        QString ch1Custom;
-        int ch2Unit = 0;
-        float ch2Min = 0;
-        float ch2Max = 0;
-        QString ch2Custom;
-    };
-    // One connection entry with its nodes, in file order.
-    struct Connection {
-        QString ipAddress;
-        quint16 port = 0;
-        QString model;
-        QVector<Node> nodes;
-    };
+    using Node = ProjectDocument::Node;
+    using Connection = ProjectDocument::Connection;
+    static inline const QString &kNoDeviceInformation = ProjectDocument::kNoDeviceInformation;
+    static constexpr int kMaxConnections = ProjectDocument::kMaxConnections;
+    static constexpr int kMaxDevices = ProjectDocument::kMaxDevices;
+    static constexpr int kMaxStartAddress = ProjectDocument::kMaxStartAddress;
+    static constexpr int kRegisterCount = ProjectDocument::kRegisterCount;
+    static constexpr qint64 kMaxFileSize = ProjectDocument::kMaxFileSize;
 
     // Writes the three keys of a new project: "projectName", "DataInterval"
     // and "databaseName" (projectName + ".dat"). No device list yet.
@@ -74,7 +51,10 @@ public:
     // The JSON document of "DeviceList" for `devices` (indented form).
     static QByteArray toJson(const QList<ConfiguredDevice *> &devices);
     // Parses a "DeviceList" document; false when it is no JSON object.
-    static bool parse(const QByteArray &json, QVector<Connection> *connections);
+    static bool parse(const QByteArray &json, QVector<Connection> *connections)
+    {
+        return ProjectDocument::parse(json, connections);
+    }
     // Makes pollers and nodes from parsed entries.
     static QList<ConfiguredDevice *> build(const QVector<Connection> &connections);
 };

@@ -1,7 +1,7 @@
 #include "projectmain.h"
 #include "ui_projectmain.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "common/common.h"
 
 #include <QDir>

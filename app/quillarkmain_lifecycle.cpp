@@ -2,7 +2,7 @@
 #include "quillarkmain.h"
 #include "ui_quillarkmain.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "app/projectfile.h"
 #include "app/projectmain.h"
 #include "common/common.h"
@@ -229,18 +229,12 @@ void QuillarkMain::slotUpdateProjectFile()
 
 QString QuillarkMain::databasePath() const
 {
-    // The database lies beside the project file. A name with folders in it
-    // ("../x.dat") would place it anywhere, and an empty one names the folder
-    // itself: only the file name counts, and a missing one is made from the
-    // project file's name.
-    const QFileInfo project(m_projectFilePath);
     const QString stored = ProjectFile::databaseName(m_projectFilePath);
-    QString name = QFileInfo(stored).fileName();
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        name = project.completeBaseName() + QStringLiteral(".dat");
-    if (name != stored)
-        qCDebug(lcApp).noquote() << "QuillarkMain::databasePath : databaseName" << stored << "read as" << name;
-    return project.absolutePath() + QLatin1Char('/') + name;
+    const QString path = ProjectDocument::databasePathFor(m_projectFilePath, stored);
+    if (QFileInfo(path).fileName() != stored)
+        qCDebug(lcApp).noquote() << "QuillarkMain::databasePath : databaseName" << stored << "read as"
+                                 << QFileInfo(path).fileName();
+    return path;
 }
 
 void QuillarkMain::openProjectCenter()

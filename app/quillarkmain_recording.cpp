@@ -2,7 +2,7 @@
 #include "quillarkmain.h"
 #include "ui_quillarkmain.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"

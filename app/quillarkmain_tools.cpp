@@ -1,7 +1,7 @@
 // Alarm sound, about box and side tools of the main window.
 #include "quillarkmain.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "common/common.h"
 #include "device/nodedevice.h"
 #include "view/projectcenter.h"

@@ -33,8 +33,13 @@ QString unitDisplayText(int unitCode, const QString &customUnit)
     }
 }
 
-Q_LOGGING_CATEGORY(lcApp, "quillark.app", QtDebugMsg)
-Q_LOGGING_CATEGORY(lcProject, "quillark.project", QtDebugMsg)
-Q_LOGGING_CATEGORY(lcDevice, "quillark.device", QtDebugMsg)
-Q_LOGGING_CATEGORY(lcRecord, "quillark.record", QtDebugMsg)
-Q_LOGGING_CATEGORY(lcView, "quillark.view", QtDebugMsg)
+Q_LOGGING_CATEGORY(lcApp, "quillark.app", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcProject, "quillark.project", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDevice, "quillark.device", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcRecord, "quillark.record", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcView, "quillark.view", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcCommon, "quillark.common", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcChart, "quillark.chart", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcViewer, "quillark.viewer", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcReport, "quillark.report", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcForward, "quillark.forward", QtWarningMsg)

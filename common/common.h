@@ -30,10 +30,16 @@ bool isValidDataInterval(int ms);
 // 3 "%RH", 4 the user's own unit text; any other code shows nothing.
 QString unitDisplayText(int unitCode, const QString &customUnit);
 
-// One logging category per folder; debug output is on by default and can be
-// silenced per area with QT_LOGGING_RULES, e.g. "quillark.device.debug=false".
+// One logging category per folder. Only warnings and above are shown by
+// default (the program runs for weeks); the step-by-step debug lines of an
+// area are turned on with QT_LOGGING_RULES, e.g. "quillark.device.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 Q_DECLARE_LOGGING_CATEGORY(lcProject)
 Q_DECLARE_LOGGING_CATEGORY(lcDevice)
 Q_DECLARE_LOGGING_CATEGORY(lcRecord)
 Q_DECLARE_LOGGING_CATEGORY(lcView)
+Q_DECLARE_LOGGING_CATEGORY(lcCommon)
+Q_DECLARE_LOGGING_CATEGORY(lcChart)
+Q_DECLARE_LOGGING_CATEGORY(lcViewer)
+Q_DECLARE_LOGGING_CATEGORY(lcReport)
+Q_DECLARE_LOGGING_CATEGORY(lcForward)

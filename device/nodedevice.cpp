@@ -3,7 +3,7 @@
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "record/insertserialdata.h"
-#include "view/charttime.h"
+#include "chart/charttime.h"
 #include "view/chartview.h"
 #include "view/dashboarddeviceitem.h"
 #include "view/projectlist.h"

@@ -1,6 +1,6 @@
 #include "device/sensingoptiondialog.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QUuid>
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"

@@ -9,8 +9,8 @@
 // of the same size with antialiasing.
 #include "chartfixture.h"
 #include "common/common.h"
-#include "view/drawarea.h"
-#include "view/xychart.h"
+#include "chart/drawarea.h"
+#include "chart/xychart.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -12,7 +12,7 @@
 #include "view/chartview.h"
 #include "view/dashboard.h"
 #include "view/projectcenter.h"
-#include "view/qchartviewer.h"
+#include "chart/qchartviewer.h"
 
 #include "gatewaysimulator.h"
 

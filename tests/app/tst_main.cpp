@@ -22,6 +22,8 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
+        // The reason is a debug line, off by default.
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillark.app.debug=true"));
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"), QStringList());

@@ -3,7 +3,7 @@
 #include "device/nodedevice.h"
 #include "record/insertserialdata.h"
 #include "testsupport.h"
-#include "view/charttime.h"
+#include "chart/charttime.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

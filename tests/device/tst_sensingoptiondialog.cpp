@@ -1,6 +1,6 @@
 #include "../view/viewfixture.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "device/sensingoptiondialog.h"
 
 #include <QComboBox>

@@ -10,7 +10,7 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"

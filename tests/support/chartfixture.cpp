@@ -1,10 +1,10 @@
 #include "chartfixture.h"
 
 #include "common/common.h"
-#include "view/chartdataset.h"
-#include "view/drawarea.h"
-#include "view/linelayer.h"
-#include "view/xychart.h"
+#include "chart/chartdataset.h"
+#include "chart/drawarea.h"
+#include "chart/linelayer.h"
+#include "chart/xychart.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #include "projectfixture.h"
 
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "app/projectfile.h"
 #include "device/configureddevice.h"
 #include "testsupport.h"

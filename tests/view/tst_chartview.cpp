@@ -3,9 +3,9 @@
 #include "common/common.h"
 #include "view/chartview.h"
 #include "view/labelelider.h"
-#include "view/qchartviewer.h"
+#include "chart/qchartviewer.h"
 #include "view/valuestyle.h"
-#include "view/xychart.h"
+#include "chart/xychart.h"
 
 #include <QFrame>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "view/charttime.h"
+#include "chart/charttime.h"
 
 #include <cmath>
 

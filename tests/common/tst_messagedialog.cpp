@@ -1,4 +1,4 @@
-#include "app/messagedialog.h"
+#include "common/messagedialog.h"
 #include "testsupport.h"
 
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "view/qchartviewerlabel.h"
+#include "chart/qchartviewerlabel.h"
 
 QChartViewerLabel::QChartViewerLabel(QWidget *parent)
     : QLabel(parent)

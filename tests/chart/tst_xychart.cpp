@@ -1,7 +1,7 @@
 #include "chartfixture.h"
 #include "common/common.h"
-#include "view/charttext.h"
-#include "view/xychart.h"
+#include "chart/charttext.h"
+#include "chart/xychart.h"
 
 #include <QDateTime>
 #include <QtTest>

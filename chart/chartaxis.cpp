@@ -1,4 +1,4 @@
-#include "view/chartaxis.h"
+#include "chart/chartaxis.h"
 
 #include "common/common.h"
 
@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "view/charttime.h"
+#include "chart/charttime.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "view/viewportmanager.h"
+#include "chart/viewportmanager.h"
 
 #include <QtGlobal>
 

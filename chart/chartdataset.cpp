@@ -1,4 +1,4 @@
-#include "view/chartdataset.h"
+#include "chart/chartdataset.h"
 
 #include "common/common.h"
 

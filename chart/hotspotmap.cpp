@@ -1,4 +1,4 @@
-#include "view/hotspotmap.h"
+#include "chart/hotspotmap.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "view/viewportmanager.h"
+#include "chart/viewportmanager.h"
 
 #include <QColor>
 #include <QLabel>

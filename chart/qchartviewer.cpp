@@ -1,9 +1,9 @@
-#include "view/qchartviewer.h"
+#include "chart/qchartviewer.h"
 
-#include "view/chartcursors.h"
-#include "view/drawarea.h"
-#include "view/hotspotmap.h"
-#include "view/xychart.h"
+#include "chart/chartcursors.h"
+#include "chart/drawarea.h"
+#include "chart/hotspotmap.h"
+#include "chart/xychart.h"
 
 #include <QElapsedTimer>
 #include <QMetaMethod>

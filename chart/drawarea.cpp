@@ -1,6 +1,6 @@
-#include "view/drawarea.h"
+#include "chart/drawarea.h"
 
-#include "view/chartcolor.h"
+#include "chart/chartcolor.h"
 
 #include <QPainter>
 

@@ -1,10 +1,10 @@
-#include "view/xychart.h"
+#include "chart/xychart.h"
 
 #include "common/common.h"
-#include "view/chartdataset.h"
-#include "view/charttext.h"
-#include "view/drawarea.h"
-#include "view/linelayer.h"
+#include "chart/chartdataset.h"
+#include "chart/charttext.h"
+#include "chart/drawarea.h"
+#include "chart/linelayer.h"
 
 #include <QHash>
 #include <QLinearGradient>

@@ -1,7 +1,7 @@
-#include "view/charttext.h"
+#include "chart/charttext.h"
 
-#include "view/chartcolor.h"
-#include "view/drawarea.h"
+#include "chart/chartcolor.h"
+#include "chart/drawarea.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>

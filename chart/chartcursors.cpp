@@ -1,4 +1,4 @@
-#include "view/chartcursors.h"
+#include "chart/chartcursors.h"
 
 #include <QBitmap>
 #include <QPainter>

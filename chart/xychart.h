@@ -1,9 +1,9 @@
 #pragma once
 
-#include "view/chartaxis.h"
-#include "view/chartcolor.h"
-#include "view/plotarea.h"
-#include "view/viewportmanager.h"
+#include "chart/chartaxis.h"
+#include "chart/chartcolor.h"
+#include "chart/plotarea.h"
+#include "chart/viewportmanager.h"
 
 #include <QImage>
 #include <QString>

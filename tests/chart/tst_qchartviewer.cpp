@@ -1,6 +1,6 @@
 #include "chartfixture.h"
-#include "view/qchartviewer.h"
-#include "view/xychart.h"
+#include "chart/qchartviewer.h"
+#include "chart/xychart.h"
 
 #include <QMouseEvent>
 #include <QtTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "view/charttext.h"
+#include "chart/charttext.h"
 
 #include <QImage>
 #include <QVector>

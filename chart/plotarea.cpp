@@ -1,4 +1,4 @@
-#include "view/plotarea.h"
+#include "chart/plotarea.h"
 
 #include <QtGlobal>
 

@@ -1,9 +1,9 @@
-#include "view/linelayer.h"
+#include "chart/linelayer.h"
 
 #include "common/common.h"
-#include "view/chartaxis.h"
-#include "view/chartcolor.h"
-#include "view/chartdataset.h"
+#include "chart/chartaxis.h"
+#include "chart/chartcolor.h"
+#include "chart/chartdataset.h"
 
 #include <QPainter>
 #include <QPainterPath>

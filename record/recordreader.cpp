@@ -1,0 +1,372 @@
+#include "record/recordreader.h"
+
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <limits>
+
+#include "common/common.h"
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 1000;
+
+// A statement that finalises itself.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
+            m_statement = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    sqlite3_stmt *get() const { return m_statement; }
+    explicit operator bool() const { return m_statement != nullptr; }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+} // namespace
+
+RecordReader::~RecordReader()
+{
+    close();
+}
+
+bool RecordReader::fail(int code, const QString &what)
+{
+    const int primary = code & 0xff;
+    switch (primary) {
+    case SQLITE_NOTADB:
+        m_status = Status::NotRecordFile;
+        m_errorText = QStringLiteral("%1 is not a record database.").arg(m_path);
+        break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        m_status = Status::Locked;
+        m_errorText = QStringLiteral("%1 is locked by another program.").arg(m_path);
+        break;
+    case SQLITE_CORRUPT:
+        m_status = Status::Damaged;
+        m_errorText = QStringLiteral("%1 is damaged.").arg(m_path);
+        break;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        m_status = Status::Error;
+        m_errorText = QStringLiteral("%1 cannot be opened for reading.").arg(m_path);
+        break;
+    default:
+        m_status = Status::Error;
+        m_errorText = QStringLiteral("%1: %2").arg(m_path, what);
+        break;
+    }
+    qCWarning(lcRecord).noquote() << "RecordReader :" << m_errorText << "(" << what << ")";
+    return false;
+}
+
+bool RecordReader::open(const QString &path)
+{
+    close();
+    m_path = path;
+    m_status = Status::Ok;
+    m_errorText.clear();
+    m_timeOrdered = -1;
+
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        m_status = Status::NoFile;
+        m_errorText = QStringLiteral("There is no record database %1.").arg(path);
+        return false;
+    }
+    if (!info.isFile()) {
+        m_status = Status::NotRecordFile;
+        m_errorText = QStringLiteral("%1 is not a record database.").arg(path);
+        return false;
+    }
+
+    const QByteArray name = QFile::encodeName(path);
+    int rc = sqlite3_open_v2(name.constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString what = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return fail(rc, what);
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // A reader needs only a small page cache: it streams through the file.
+    sqlite3_exec(m_db, "PRAGMA cache_size = -8192; PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+
+    Statement check(m_db, "select count(*) from sqlite_master where type = 'table' and name = 'fennolink'");
+    rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(m_db);
+    if (rc != SQLITE_ROW) {
+        const QString what = QString::fromUtf8(sqlite3_errmsg(m_db));
+        close();
+        return fail(rc, what);
+    }
+    if (sqlite3_column_int(check.get(), 0) == 0) {
+        close();
+        m_status = Status::NotRecordFile;
+        m_errorText = QStringLiteral("%1 holds no recording (no table \"fennolink\").").arg(path);
+        return false;
+    }
+    return true;
+}
+
+void RecordReader::close()
+{
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+qint64 RecordReader::singleValue(const char *sql, qint64 bind, bool hasBind, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    if (!m_db)
+        return 0;
+    Statement statement(m_db, sql);
+    if (!statement) {
+        fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+        return 0;
+    }
+    if (hasBind)
+        sqlite3_bind_int64(statement.get(), 1, bind);
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW) {
+        if (ok)
+            *ok = sqlite3_column_type(statement.get(), 0) != SQLITE_NULL;
+        return sqlite3_column_int64(statement.get(), 0);
+    }
+    if (rc != SQLITE_DONE)
+        fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+    return 0;
+}
+
+qint64 RecordReader::minId()
+{
+    return singleValue("select min(id) from fennolink");
+}
+
+qint64 RecordReader::maxId()
+{
+    return singleValue("select max(id) from fennolink");
+}
+
+qint64 RecordReader::countIds(qint64 firstId, qint64 lastId)
+{
+    if (!m_db || lastId < firstId)
+        return 0;
+    Statement statement(m_db, "select count(*) from fennolink where id between ?1 and ?2");
+    if (!statement)
+        return 0;
+    sqlite3_bind_int64(statement.get(), 1, firstId);
+    sqlite3_bind_int64(statement.get(), 2, lastId);
+    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : 0;
+}
+
+bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
+{
+    Statement statement(m_db, "select id, pointDate from fennolink where id >= ?1 order by id limit 1");
+    if (!statement)
+        return false;
+    sqlite3_bind_int64(statement.get(), 1, id);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        return false;
+    *rowId = sqlite3_column_int64(statement.get(), 0);
+    *time = sqlite3_column_int64(statement.get(), 1);
+    return true;
+}
+
+bool RecordReader::timeOrdered()
+{
+    if (m_timeOrdered >= 0 || !m_db)
+        return m_timeOrdered == 1;
+    Statement statement(m_db, "select pointDate from fennolink order by id");
+    if (!statement)
+        return false;
+    qint64 previous = std::numeric_limits<qint64>::min();
+    bool ordered = true;
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        const qint64 time = sqlite3_column_int64(statement.get(), 0);
+        if (time < previous) {
+            ordered = false;
+            break;
+        }
+        previous = time;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+        return false;
+    }
+    m_timeOrdered = ordered ? 1 : 0;
+    return ordered;
+}
+
+void RecordReader::setTimeOrdered(bool ordered)
+{
+    m_timeOrdered = ordered ? 1 : 0;
+}
+
+bool RecordReader::timeBounds(qint64 *first, qint64 *last)
+{
+    if (!m_db)
+        return false;
+    bool ok = false;
+    if (timeOrdered()) {
+        const qint64 low = singleValue("select pointDate from fennolink order by id limit 1", 0, false, &ok);
+        if (!ok)
+            return false;
+        const qint64 high = singleValue("select pointDate from fennolink order by id desc limit 1", 0, false, &ok);
+        if (!ok)
+            return false;
+        *first = low;
+        *last = high;
+        return true;
+    }
+    const qint64 low = singleValue("select min(pointDate) from fennolink", 0, false, &ok);
+    if (!ok)
+        return false;
+    const qint64 high = singleValue("select max(pointDate) from fennolink", 0, false, &ok);
+    if (!ok)
+        return false;
+    *first = low;
+    *last = high;
+    return true;
+}
+
+bool RecordReader::idRangeForTime(qint64 from, qint64 to, qint64 *firstId, qint64 *lastId)
+{
+    if (!m_db || to < from)
+        return false;
+    const qint64 low = minId();
+    const qint64 high = maxId();
+    if (high < low || (low == 0 && high == 0))
+        return false;
+
+    // Smallest id whose row (or the next row after it) has pointDate >= t.
+    auto lowerBound = [&](qint64 t, bool strictlyAfter) {
+        qint64 lo = low;
+        qint64 hi = high + 1;
+        while (lo < hi) {
+            const qint64 mid = lo + (hi - lo) / 2;
+            qint64 rowId = 0;
+            qint64 time = 0;
+            if (!timeAtOrAfter(mid, &rowId, &time) || (strictlyAfter ? time > t : time >= t))
+                hi = mid;
+            else
+                lo = rowId + 1;
+        }
+        return lo;
+    };
+    const qint64 begin = lowerBound(from, false);
+    const qint64 end = lowerBound(to, true); // first id past the range
+    if (begin >= end)
+        return false;
+    qint64 rowId = 0;
+    qint64 time = 0;
+    if (!timeAtOrAfter(begin, &rowId, &time) || rowId >= end)
+        return false;
+    *firstId = rowId;
+    bool ok = false;
+    *lastId = singleValue("select max(id) from fennolink where id < ?1", end, true, &ok);
+    return ok && *lastId >= *firstId;
+}
+
+bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
+                        const std::function<bool(const RecordRow &)> &visit, qint64 *visited)
+{
+    QVector<QByteArray> wanted;
+    wanted.reserve(serials.size());
+    for (const QString &serial : serials)
+        wanted.append(serial.toUtf8());
+
+    RecordRow row;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
+        const int serialLength = sqlite3_column_bytes(statement, 1);
+        if (!wanted.isEmpty()) {
+            bool match = false;
+            for (const QByteArray &w : wanted) {
+                if (w.size() == serialLength && memcmp(w.constData(), serial, size_t(serialLength)) == 0) {
+                    match = true;
+                    break;
+                }
+            }
+            if (!match)
+                continue;
+        }
+        row.id = sqlite3_column_int64(statement, 0);
+        if (row.serialNo.size() != serialLength
+            || memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0)
+            row.serialNo = QByteArray(serial, serialLength);
+        row.channel1 = sqlite3_column_type(statement, 2) == SQLITE_NULL ? NoValue
+                                                                         : sqlite3_column_double(statement, 2);
+        row.channel2 = sqlite3_column_type(statement, 3) == SQLITE_NULL ? NoValue
+                                                                         : sqlite3_column_double(statement, 3);
+        row.pointDate = sqlite3_column_int64(statement, 4);
+        if (visited)
+            ++*visited;
+        if (!visit(row))
+            return false;
+    }
+    if (rc != SQLITE_DONE)
+        return fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+    return true;
+}
+
+bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &serials,
+                                    const std::function<bool(const RecordRow &)> &visit)
+{
+    if (!m_db)
+        return false;
+    if (timeOrdered()) {
+        qint64 first = 0;
+        qint64 last = 0;
+        if (!idRangeForTime(from, to, &first, &last))
+            return m_status == Status::Ok;
+        Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                                  "where id between ?1 and ?2 order by id");
+        if (!statement)
+            return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+        sqlite3_bind_int64(statement.get(), 1, first);
+        sqlite3_bind_int64(statement.get(), 2, last);
+        return scan(statement.get(), serials, visit, nullptr);
+    }
+    Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                              "where pointDate between ?1 and ?2 order by id");
+    if (!statement)
+        return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    sqlite3_bind_int64(statement.get(), 1, from);
+    sqlite3_bind_int64(statement.get(), 2, to);
+    return scan(statement.get(), serials, visit, nullptr);
+}
+
+qint64 RecordReader::forEachRowAfterId(qint64 afterId, qint64 limit,
+                                       const std::function<bool(const RecordRow &)> &visit)
+{
+    if (!m_db)
+        return -1;
+    Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                              "where id > ?1 order by id limit ?2");
+    if (!statement) {
+        fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+        return -1;
+    }
+    sqlite3_bind_int64(statement.get(), 1, afterId);
+    sqlite3_bind_int64(statement.get(), 2, limit > 0 ? limit : -1);
+    qint64 visited = 0;
+    if (!scan(statement.get(), {}, visit, &visited) && m_status != Status::Ok)
+        return -1;
+    return visited;
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One row of the table "fennolink" as read back. A NULL channel reads as
+// NoValue; a row whose two channels are NULL marks a gap (written at Stop
+// and when a connection is lost).
+struct RecordRow
+{
+    qint64 id = 0;
+    QByteArray serialNo;
+    double channel1 = 0;
+    double channel2 = 0;
+    qint64 pointDate = 0; // seconds since 1970-01-01 00:00 UTC
+};
+
+// Reads a record database without ever writing it: the one reader shared by
+// the data viewer, the daily report and the forwarder.
+//
+// The file is opened read-only through SQLite's C interface, so it may be
+// read while the recorder writes into it (write-ahead log readers never block
+// the writer, and the reader sees each committed transaction whole).
+//
+// Rows are written in time order, so a time range is found by a binary search
+// over `id` (a few B-tree lookups, whatever the size of the file). Where the
+// clock went back (rows whose pointDate is smaller than an earlier row's),
+// that search may miss rows; timeOrdered() tells, and the range functions
+// then fall back to a scan of the whole table.
+class RecordReader
+{
+public:
+    enum class Status {
+        Ok,
+        NoFile,        // nothing at the path
+        NotRecordFile, // a SQLite file without the table "fennolink", or no SQLite file at all
+        Locked,        // another program holds the file exclusively
+        Damaged,       // the file is corrupt
+        Error,         // anything else (see errorText())
+    };
+
+    RecordReader() = default;
+    ~RecordReader();
+    RecordReader(const RecordReader &) = delete;
+    RecordReader &operator=(const RecordReader &) = delete;
+
+    // Opens `path` read-only; false with status() and errorText() set on failure.
+    bool open(const QString &path);
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+    Status status() const { return m_status; }
+    // A short sentence for the user, in English.
+    QString errorText() const { return m_errorText; }
+    QString path() const { return m_path; }
+
+    // Smallest and largest id; 0 on an empty table.
+    qint64 minId();
+    qint64 maxId();
+
+    // First and last pointDate of the recording (the first and last row by
+    // id when the rows are in time order, else min/max). False on an empty
+    // table or an error.
+    bool timeBounds(qint64 *first, qint64 *last);
+
+    // Whether pointDate never decreases with id. Found once by a scan of the
+    // whole table on the first call, then kept; setTimeOrdered() lets a caller
+    // that already knows (a cache of its own) skip the scan.
+    bool timeOrdered();
+    void setTimeOrdered(bool ordered);
+
+    // The ids [*firstId, *lastId] of the rows with from <= pointDate <= to,
+    // found by binary search over id. False when no row lies in the range.
+    // Only exact when the rows are in time order.
+    bool idRangeForTime(qint64 from, qint64 to, qint64 *firstId, qint64 *lastId);
+
+    // Calls `visit` for every row with from <= pointDate <= to, oldest first
+    // (in id order), restricted to `serials` unless it is empty. Returns false
+    // on an error (errorText()) or when `visit` returned false (cancelled).
+    // Uses idRangeForTime() when the rows are in time order, a full scan
+    // otherwise.
+    bool forEachRowInTime(qint64 from, qint64 to, const QStringList &serials,
+                          const std::function<bool(const RecordRow &)> &visit);
+
+    // Calls `visit` for up to `limit` rows (all when limit <= 0) with
+    // id > afterId, in id order. Returns the number of rows visited, or -1 on
+    // an error.
+    qint64 forEachRowAfterId(qint64 afterId, qint64 limit,
+                             const std::function<bool(const RecordRow &)> &visit);
+
+    // Number of rows with id in [firstId, lastId].
+    qint64 countIds(qint64 firstId, qint64 lastId);
+
+    // The open connection, for readers that need a query of their own.
+    sqlite3 *handle() const { return m_db; }
+
+private:
+    bool fail(int code, const QString &what);
+    qint64 singleValue(const char *sql, qint64 bind = 0, bool hasBind = false, bool *ok = nullptr);
+    // pointDate of the first row with id >= `id`; false past the end.
+    bool timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time);
+    bool scan(sqlite3_stmt *statement, const QStringList &serials,
+              const std::function<bool(const RecordRow &)> &visit, qint64 *visited);
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    Status m_status = Status::Ok;
+    QString m_errorText;
+    int m_timeOrdered = -1; // -1 unknown, 0 no, 1 yes
+};
