@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -78,6 +79,7 @@ bool RecordReader::open(const QString &path)
     m_status = Status::Ok;
     m_errorText.clear();
     m_timeOrdered = -1;
+    m_order = TimeOrderState();
 
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -188,33 +190,54 @@ bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
 
 bool RecordReader::timeOrdered()
 {
-    if (m_timeOrdered >= 0 || !m_db)
+    if (m_timeOrdered >= 0)
         return m_timeOrdered == 1;
-    Statement statement(m_db, "select pointDate from fennolink order by id");
-    if (!statement)
+    if (!m_db || m_order.broken)
         return false;
-    qint64 previous = std::numeric_limits<qint64>::min();
-    bool ordered = true;
+    // Only the rows after the last check are read: a growing file costs
+    // what it grew by.
+    Statement statement(m_db, "select id, pointDate from fennolink where id > ?1 order by id");
+    if (!statement) {
+        fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+        return false;
+    }
+    sqlite3_bind_int64(statement.get(), 1, m_order.checkedId);
+    qint64 previous = m_order.checkedId > 0 ? m_order.lastTime : std::numeric_limits<qint64>::min();
+    qint64 previousId = m_order.checkedId;
     int rc;
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        const qint64 time = sqlite3_column_int64(statement.get(), 0);
+        const qint64 id = sqlite3_column_int64(statement.get(), 0);
+        const qint64 time = sqlite3_column_int64(statement.get(), 1);
         if (time < previous) {
-            ordered = false;
-            break;
+            m_order.broken = true;
+            m_order.orderedUpTo = previousId;
+            m_order.checkedId = id;
+            m_order.lastTime = time;
+            qCDebug(lcRecord) << "RecordReader::timeOrdered : time goes back at id" << id;
+            return false;
         }
         previous = time;
+        previousId = id;
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    if (rc != SQLITE_DONE) {
         fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
         return false;
     }
-    m_timeOrdered = ordered ? 1 : 0;
-    return ordered;
+    m_order.checkedId = previousId;
+    m_order.orderedUpTo = previousId;
+    m_order.lastTime = previous;
+    return true;
 }
 
 void RecordReader::setTimeOrdered(bool ordered)
 {
     m_timeOrdered = ordered ? 1 : 0;
+}
+
+void RecordReader::resumeTimeOrder(const TimeOrderState &state)
+{
+    m_timeOrdered = -1;
+    m_order = state;
 }
 
 bool RecordReader::timeBounds(qint64 *first, qint64 *last)
@@ -246,10 +269,16 @@ bool RecordReader::timeBounds(qint64 *first, qint64 *last)
 
 bool RecordReader::idRangeForTime(qint64 from, qint64 to, qint64 *firstId, qint64 *lastId)
 {
+    return idRangeForTimeUpTo(from, to, std::numeric_limits<qint64>::max(), firstId, lastId);
+}
+
+bool RecordReader::idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId, qint64 *firstId,
+                                      qint64 *lastId)
+{
     if (!m_db || to < from)
         return false;
     const qint64 low = minId();
-    const qint64 high = maxId();
+    const qint64 high = std::min(maxId(), maxSearchId);
     if (high < low || (low == 0 && high == 0))
         return false;
 
@@ -261,7 +290,8 @@ bool RecordReader::idRangeForTime(qint64 from, qint64 to, qint64 *firstId, qint6
             const qint64 mid = lo + (hi - lo) / 2;
             qint64 rowId = 0;
             qint64 time = 0;
-            if (!timeAtOrAfter(mid, &rowId, &time) || (strictlyAfter ? time > t : time >= t))
+            if (!timeAtOrAfter(mid, &rowId, &time) || rowId > high
+                || (strictlyAfter ? time > t : time >= t))
                 hi = mid;
             else
                 lo = rowId + 1;
@@ -278,7 +308,7 @@ bool RecordReader::idRangeForTime(qint64 from, qint64 to, qint64 *firstId, qint6
         return false;
     *firstId = rowId;
     bool ok = false;
-    *lastId = singleValue("select max(id) from fennolink where id < ?1", end, true, &ok);
+    *lastId = singleValue("select max(id) from fennolink where id < ?1", std::min(end, high + 1), true, &ok);
     return ok && *lastId >= *firstId;
 }
 
@@ -343,12 +373,34 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
         sqlite3_bind_int64(statement.get(), 2, last);
         return scan(statement.get(), serials, visit, nullptr);
     }
+    if (m_timeOrdered < 0 && !m_order.broken)
+        return false; // the order check itself failed (errorText())
+    // The clock went back after orderedUpTo: the rows before the step are
+    // searched, the ones after it are scanned.
+    const qint64 prefixEnd = m_timeOrdered == 0 ? 0 : m_order.orderedUpTo;
+    if (prefixEnd > 0) {
+        qint64 first = 0;
+        qint64 last = 0;
+        if (idRangeForTimeUpTo(from, to, prefixEnd, &first, &last)) {
+            Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                                      "where id between ?1 and ?2 order by id");
+            if (!statement)
+                return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+            sqlite3_bind_int64(statement.get(), 1, first);
+            sqlite3_bind_int64(statement.get(), 2, last);
+            if (!scan(statement.get(), serials, visit, nullptr))
+                return false;
+        } else if (m_status != Status::Ok) {
+            return false;
+        }
+    }
     Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                              "where pointDate between ?1 and ?2 order by id");
+                              "where id > ?3 and pointDate between ?1 and ?2 order by id");
     if (!statement)
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
     sqlite3_bind_int64(statement.get(), 1, from);
     sqlite3_bind_int64(statement.get(), 2, to);
+    sqlite3_bind_int64(statement.get(), 3, prefixEnd);
     return scan(statement.get(), serials, visit, nullptr);
 }
 

@@ -69,11 +69,23 @@ public:
     // table or an error.
     bool timeBounds(qint64 *first, qint64 *last);
 
-    // Whether pointDate never decreases with id. Found once by a scan of the
-    // whole table on the first call, then kept; setTimeOrdered() lets a caller
-    // that already knows (a cache of its own) skip the scan.
+    // Whether pointDate never decreases with id. The first call scans the
+    // whole table; later calls only check the rows added since (the file may
+    // grow while it is read). setTimeOrdered() lets a caller that already
+    // knows skip the checks; resumeTimeOrder() lets a caller that kept
+    // timeOrderState() (a cache of its own) start where the last check ended.
     bool timeOrdered();
     void setTimeOrdered(bool ordered);
+
+    // How far the time order has been checked.
+    struct TimeOrderState {
+        qint64 checkedId = 0;   // rows with id <= checkedId were checked
+        qint64 lastTime = 0;    // pointDate of the row at checkedId (when checkedId > 0)
+        qint64 orderedUpTo = 0; // rows with id <= orderedUpTo are in time order
+        bool broken = false;    // a row after orderedUpTo went back in time
+    };
+    TimeOrderState timeOrderState() const { return m_order; }
+    void resumeTimeOrder(const TimeOrderState &state);
 
     // The ids [*firstId, *lastId] of the rows with from <= pointDate <= to,
     // found by binary search over id. False when no row lies in the range.
@@ -83,8 +95,9 @@ public:
     // Calls `visit` for every row with from <= pointDate <= to, oldest first
     // (in id order), restricted to `serials` unless it is empty. Returns false
     // on an error (errorText()) or when `visit` returned false (cancelled).
-    // Uses idRangeForTime() when the rows are in time order, a full scan
-    // otherwise.
+    // Uses idRangeForTime() when the rows are in time order; where the clock
+    // went back, a search over the ordered rows before the step and a scan of
+    // the rows after it.
     bool forEachRowInTime(qint64 from, qint64 to, const QStringList &serials,
                           const std::function<bool(const RecordRow &)> &visit);
 
@@ -93,6 +106,10 @@ public:
     // an error.
     qint64 forEachRowAfterId(qint64 afterId, qint64 limit,
                              const std::function<bool(const RecordRow &)> &visit);
+
+    // Like idRangeForTime(), searching only the rows with id <= maxSearchId.
+    bool idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId, qint64 *firstId,
+                            qint64 *lastId);
 
     // Number of rows with id in [firstId, lastId].
     qint64 countIds(qint64 firstId, qint64 lastId);
@@ -112,5 +129,6 @@ private:
     QString m_path;
     Status m_status = Status::Ok;
     QString m_errorText;
-    int m_timeOrdered = -1; // -1 unknown, 0 no, 1 yes
+    int m_timeOrdered = -1; // -1 checked from m_order, 0 no, 1 yes (set by the caller)
+    TimeOrderState m_order;
 };

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QTextStream;
+
+// The command line of the viewer. With --csv it exports without a window:
+//
+//   RideZodazo --csv out.csv [--from "YYYY-MM-DD hh:mm:ss"] [--to "..."]
+//              [--device NUMBER ...] project.qlk
+//
+// and exits 0 when the file was written, else with one of the codes below
+// and a one-line reason on stderr.
+class BatchExport
+{
+public:
+    enum ExitCode {
+        Ok = 0,
+        UsageError = 1,    // unknown option, bad date, missing project argument
+        ProjectError = 2,  // project file unreadable, unknown device
+        DatabaseError = 3, // no database, not a record database, locked, damaged
+        WriteError = 4,    // output cannot be written (folder, full disk)
+    };
+
+    // What the command line asks for.
+    struct Options {
+        bool help = false;
+        bool batch = false; // --csv given
+        QString csvPath;
+        QString projectPath; // without the single quotes the recorder adds
+        QString from;
+        QString to;
+        QStringList devices;
+        QString error; // set when the line cannot be understood
+    };
+
+    static Options parse(const QStringList &arguments);
+    static QString helpText();
+    // Runs the export; messages go to `err`.
+    static int run(const Options &options, QTextStream &err);
+
+    // "yyyy-MM-dd hh:mm:ss" in local time to Unix seconds; false when invalid.
+    static bool parseLocalTime(const QString &text, qint64 *seconds);
+    // The recorder hands the path over in single quotes.
+    static QString unquotePath(const QString &path);
+};

@@ -1,0 +1,279 @@
+#include "viewer/csvexporter.h"
+
+#include "common/common.h"
+#include "record/recordreader.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+constexpr int kBufferBytes = 1 << 20;
+
+void appendNumber(QByteArray &out, double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, int(result.ptr - text));
+}
+
+void appendInteger(QByteArray &out, qint64 value)
+{
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, int(result.ptr - text));
+}
+
+// "2026-01-01T01:00:00+01:00": local time with its offset from UTC.
+QByteArray isoLocal(qint64 seconds)
+{
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+}
+
+} // namespace
+
+CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from, qint64 to,
+                         const QString &path)
+    : m_reader(reader), m_series(series), m_from(from), m_to(to), m_path(path)
+{
+    for (int i = 0; i < series.size(); ++i) {
+        const QByteArray serial = series.at(i).deviceNumber.toUtf8();
+        int d = 0;
+        while (d < m_devices.size() && m_devices.at(d).serial != serial)
+            ++d;
+        if (d == m_devices.size())
+            m_devices.append(Device{serial, -1, -1});
+        (series.at(i).channel == 1 ? m_devices[d].column1 : m_devices[d].column2) = i;
+    }
+    m_values.resize(series.size());
+    m_hasValue.resize(series.size());
+    m_seenDevice.fill(-1, m_devices.size());
+}
+
+CsvExporter::~CsvExporter()
+{
+    sqlite3_finalize(m_statement);
+    if (m_file && m_state == State::Running)
+        m_file->cancelWriting();
+}
+
+QByteArray CsvExporter::quoteField(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') || bytes.contains('\r')) {
+        bytes.replace("\"", "\"\"");
+        return '"' + bytes + '"';
+    }
+    return bytes;
+}
+
+QByteArray CsvExporter::headerLine() const
+{
+    QByteArray line = "Local time,Unix time";
+    for (const SeriesInfo &info : m_series)
+        line += ',' + quoteField(info.labelWithUnit());
+    return line;
+}
+
+bool CsvExporter::fail(const QString &text)
+{
+    m_errorText = text;
+    m_state = State::Failed;
+    qCWarning(lcViewer).noquote() << "CsvExporter :" << text;
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset();
+    return false;
+}
+
+bool CsvExporter::start()
+{
+    m_state = State::Running;
+    const QFileInfo target(m_path);
+    if (target.isDir())
+        return fail(QStringLiteral("%1 is a folder.").arg(m_path));
+    if (!target.absoluteDir().exists())
+        return fail(QStringLiteral("The folder %1 does not exist.").arg(target.absolutePath()));
+    m_file = std::make_unique<QSaveFile>(m_path);
+    if (!m_file->open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("Cannot write into the folder %1 (%2).")
+                        .arg(target.absolutePath(), m_file->errorString()));
+
+    if (!m_reader->isOpen())
+        return fail(QStringLiteral("The record database is not open."));
+    // The whole recording needs no search (nor the time-order check).
+    const bool everything = m_from <= kUnboundedFrom && m_to >= kUnboundedTo;
+    if (!everything && m_reader->timeOrdered()) {
+        if (!m_reader->idRangeForTime(m_from, m_to, &m_firstId, &m_lastId)) {
+            if (m_reader->status() != RecordReader::Status::Ok)
+                return fail(m_reader->errorText());
+            m_firstId = 1;
+            m_lastId = 0; // nothing in the range: a file with its header only
+        }
+    } else {
+        if (m_reader->status() != RecordReader::Status::Ok)
+            return fail(m_reader->errorText());
+        m_firstId = m_reader->minId();
+        m_lastId = m_reader->maxId();
+    }
+    m_nextId = m_firstId;
+    if (sqlite3_prepare_v2(m_reader->handle(),
+                           "select serialno, channel1, channel2, pointDate from fennolink "
+                           "where id between ?1 and ?2 and pointDate between ?3 and ?4 order by id",
+                           -1, &m_statement, nullptr)
+        != SQLITE_OK)
+        return fail(QString::fromUtf8(sqlite3_errmsg(m_reader->handle())));
+    m_buffer.reserve(kBufferBytes + 4096);
+    m_buffer = headerLine() + "\r\n";
+    return true;
+}
+
+double CsvExporter::progress() const
+{
+    if (m_lastId < m_firstId)
+        return 1;
+    return double(m_nextId - m_firstId) / double(m_lastId - m_firstId + 1);
+}
+
+bool CsvExporter::flushBuffer()
+{
+    if (m_buffer.isEmpty())
+        return true;
+    const qint64 written = m_file->write(m_buffer);
+    if (written != m_buffer.size())
+        return fail(QStringLiteral("Writing %1 failed (%2); nothing was kept.")
+                        .arg(m_path, m_file->errorString()));
+    m_buffer.clear();
+    return true;
+}
+
+void CsvExporter::writeLine()
+{
+    m_buffer += isoLocal(m_lineTime);
+    m_buffer += ',';
+    appendInteger(m_buffer, m_lineTime);
+    for (int i = 0; i < m_values.size(); ++i) {
+        m_buffer += ',';
+        if (m_hasValue.at(i)) {
+            appendNumber(m_buffer, m_values.at(i));
+            m_hasValue[i] = false;
+        }
+    }
+    m_buffer += "\r\n";
+    ++m_lines;
+    m_lineOpen = false;
+}
+
+CsvExporter::State CsvExporter::step(qint64 maxRows)
+{
+    if (m_state != State::Running)
+        return m_state;
+    if (m_nextId > m_lastId) {
+        finish();
+        return m_state;
+    }
+    const qint64 sliceEnd = std::min(m_lastId, m_nextId + std::max<qint64>(1, maxRows) - 1);
+    sqlite3_reset(m_statement);
+    sqlite3_bind_int64(m_statement, 1, m_nextId);
+    sqlite3_bind_int64(m_statement, 2, sliceEnd);
+    sqlite3_bind_int64(m_statement, 3, m_from);
+    sqlite3_bind_int64(m_statement, 4, m_to);
+    int rc;
+    while ((rc = sqlite3_step(m_statement)) == SQLITE_ROW) {
+        ++m_rowsRead;
+        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, 0));
+        const int length = sqlite3_column_bytes(m_statement, 0);
+        int d = -1;
+        const int n = m_devices.size();
+        for (int k = 0; k < n; ++k) {
+            const int i = (m_hint + k) % n;
+            const QByteArray &s = m_devices.at(i).serial;
+            if (s.size() == length && std::memcmp(s.constData(), serial, size_t(length)) == 0) {
+                d = i;
+                m_hint = (i + 1) % n;
+                break;
+            }
+        }
+        if (d < 0)
+            continue;
+        const qint64 time = sqlite3_column_int64(m_statement, 3);
+        // A new time, or a device already on this line (the clock went
+        // back), starts a new line.
+        if (m_lineOpen && (time != m_lineTime || m_seenDevice.at(d) == m_lines))
+            writeLine();
+        if (!m_lineOpen) {
+            m_lineOpen = true;
+            m_lineTime = time;
+        }
+        m_seenDevice[d] = m_lines;
+        const Device &device = m_devices.at(d);
+        if (device.column1 >= 0 && sqlite3_column_type(m_statement, 1) != SQLITE_NULL) {
+            m_values[device.column1] = sqlite3_column_double(m_statement, 1);
+            m_hasValue[device.column1] = true;
+        }
+        if (device.column2 >= 0 && sqlite3_column_type(m_statement, 2) != SQLITE_NULL) {
+            m_values[device.column2] = sqlite3_column_double(m_statement, 2);
+            m_hasValue[device.column2] = true;
+        }
+        if (m_buffer.size() >= kBufferBytes && !flushBuffer())
+            return m_state;
+    }
+    if (rc != SQLITE_DONE) {
+        fail(QStringLiteral("Reading %1 failed: %2")
+                 .arg(m_reader->path(), QString::fromUtf8(sqlite3_errmsg(m_reader->handle()))));
+        return m_state;
+    }
+    m_nextId = sliceEnd + 1;
+    if (m_nextId > m_lastId)
+        finish();
+    return m_state;
+}
+
+void CsvExporter::finish()
+{
+    if (m_lineOpen)
+        writeLine();
+    if (!flushBuffer())
+        return;
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
+    if (!m_file->commit()) {
+        m_errorText = QStringLiteral("Writing %1 failed (%2); nothing was kept.").arg(m_path, m_file->errorString());
+        m_state = State::Failed;
+        qCWarning(lcViewer).noquote() << "CsvExporter :" << m_errorText;
+        m_file.reset();
+        return;
+    }
+    m_file.reset();
+    m_state = State::Done;
+}
+
+bool CsvExporter::run()
+{
+    if (m_state == State::Running && !m_file && !start())
+        return false;
+    while (step(1000000) == State::Running) {
+    }
+    return m_state == State::Done;
+}
+
+void CsvExporter::cancel()
+{
+    if (m_state != State::Running)
+        return;
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset();
+    m_state = State::Cancelled;
+}

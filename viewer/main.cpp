@@ -1,0 +1,51 @@
+// RideZodazo: the data viewer of Quillark Lite Modbus.
+#include "common/common.h"
+#include "viewer/batchexport.h"
+#include "viewer/viewerwindow.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    // A full disk (or a file size limit) must end in a clean error, not a kill.
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const BatchExport::Options options = BatchExport::parse(arguments);
+    QTextStream err(stderr);
+    if (options.help) {
+        QTextStream out(stdout);
+        out << BatchExport::helpText();
+        return 0;
+    }
+    if (options.batch || !options.error.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setOrganizationName(kSettingsOrganisation);
+        QCoreApplication::setApplicationName(QStringLiteral("RideZodazo"));
+        return BatchExport::run(options, err);
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(kSettingsOrganisation);
+    QCoreApplication::setApplicationName(QStringLiteral("RideZodazo"));
+    ViewerWindow window;
+    window.resize(1280, 800);
+    window.show();
+    QString project = options.projectPath;
+    if (project.isEmpty())
+        project = QFileDialog::getOpenFileName(&window, QStringLiteral("Open a project"), QString(),
+                                               QStringLiteral("Quillark projects (*.qlk)"));
+    if (project.isEmpty())
+        return 0;
+    window.openProject(project);
+    return app.exec();
+}

@@ -1,0 +1,332 @@
+#include "viewer/summarycache.h"
+
+#include "common/common.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr quint32 kMagic = 0x514b5355; // "QKSU"
+constexpr qint32 kVersion = 1;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+void addToBucket(SummaryCache::Bucket &bucket, int offset, double value)
+{
+    const float v = float(value);
+    if (bucket.count == 0) {
+        bucket.min = bucket.max = v;
+        bucket.minAt = bucket.maxAt = bucket.first = bucket.last = quint16(offset);
+        bucket.sum = value;
+        bucket.count = 1;
+        return;
+    }
+    if (v < bucket.min) {
+        bucket.min = v;
+        bucket.minAt = quint16(offset);
+    }
+    if (v > bucket.max) {
+        bucket.max = v;
+        bucket.maxAt = quint16(offset);
+    }
+    bucket.first = std::min<quint16>(bucket.first, quint16(offset));
+    bucket.last = std::max<quint16>(bucket.last, quint16(offset));
+    bucket.sum += value;
+    ++bucket.count;
+}
+
+} // namespace
+
+SummaryCache::SummaryCache(const QString &databasePath)
+    : m_databasePath(QFileInfo(databasePath).absoluteFilePath()),
+      m_cacheFile(cacheFileFor(databasePath))
+{
+}
+
+SummaryCache::~SummaryCache() = default;
+
+QString SummaryCache::cacheFileFor(const QString &databasePath)
+{
+    const QString absolute = QFileInfo(databasePath).absoluteFilePath();
+    const QByteArray key = QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return folder + QStringLiteral("/summary-") + QString::fromLatin1(key.left(20)) + QStringLiteral(".qks");
+}
+
+void SummaryCache::clear()
+{
+    m_series.clear();
+    m_hint = 0;
+    m_lastId = 0;
+    m_lastTime = 0;
+    m_lastSerial.clear();
+    m_rows = 0;
+    m_order = RecordReader::TimeOrderState();
+}
+
+int SummaryCache::seriesIndex(const char *serial, int length, int channel)
+{
+    // Rows come device after device: the one after the last is the best guess.
+    const int n = int(m_series.size());
+    for (int k = 0; k < n; ++k) {
+        const int i = (m_hint + k) % n;
+        const Series &s = *m_series[size_t(i)];
+        if (s.channel == channel && s.serial.size() == length
+            && std::memcmp(s.serial.constData(), serial, size_t(length)) == 0) {
+            m_hint = i + 1;
+            return i;
+        }
+    }
+    auto series = std::make_unique<Series>();
+    series->serial = QByteArray(serial, length);
+    series->channel = channel;
+    m_series.push_back(std::move(series));
+    m_hint = 0;
+    return n;
+}
+
+void SummaryCache::addValue(Series &series, qint64 time, double value, bool isNull)
+{
+    const qint64 day = floorDiv(time, 86400);
+    DayBlock *block = series.cachedBlock;
+    if (!block || series.cachedDay != day) {
+        auto &slot = series.days[day];
+        if (!slot)
+            slot = std::make_unique<DayBlock>();
+        block = slot.get();
+        series.cachedBlock = block;
+        series.cachedDay = day;
+    }
+    const int second = int(time - day * 86400);
+    Bucket &minute = block->minutes[second / 60];
+    Bucket &hour = block->hours[second / 3600];
+    if (isNull) {
+        minute.flags |= kHasGap;
+        hour.flags |= kHasGap;
+        return;
+    }
+    addToBucket(minute, second % 60, value);
+    addToBucket(hour, second % 3600, value);
+}
+
+qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
+{
+    sqlite3 *db = reader.handle();
+    if (!db)
+        return -1;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "select id, serialno, channel1, channel2, pointDate from fennolink "
+                           "where id > ?1 order by id limit ?2",
+                           -1, &statement, nullptr)
+        != SQLITE_OK) {
+        qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
+        return -1;
+    }
+    sqlite3_bind_int64(statement, 1, m_lastId);
+    sqlite3_bind_int64(statement, 2, maxRows > 0 ? maxRows : -1);
+    qint64 added = 0;
+    qint64 previous = m_lastId > 0 ? m_lastTime : std::numeric_limits<qint64>::min();
+    qint64 previousId = m_lastId;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const qint64 id = sqlite3_column_int64(statement, 0);
+        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
+        const int length = sqlite3_column_bytes(statement, 1);
+        const qint64 time = sqlite3_column_int64(statement, 4);
+        for (int channel = 1; channel <= 2; ++channel) {
+            const int column = channel + 1;
+            const bool isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
+            Series &series = *m_series[size_t(seriesIndex(serial, length, channel))];
+            addValue(series, time, isNull ? 0 : sqlite3_column_double(statement, column), isNull);
+        }
+        if (!m_order.broken) {
+            if (time < previous) {
+                m_order.broken = true;
+                m_order.orderedUpTo = previousId;
+            } else {
+                m_order.orderedUpTo = id;
+            }
+        }
+        previous = time;
+        previousId = id;
+        ++added;
+        m_lastId = id;
+        m_lastTime = time;
+        if (sqlite3_column_type(statement, 1) != SQLITE_NULL)
+            m_lastSerial = QByteArray(serial, length);
+    }
+    if (rc != SQLITE_DONE) {
+        qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
+        sqlite3_finalize(statement);
+        return -1;
+    }
+    sqlite3_finalize(statement);
+    m_order.checkedId = m_lastId;
+    m_order.lastTime = m_lastTime;
+    m_rows += added;
+    qCDebug(lcViewer) << "SummaryCache::update : rows" << added << "up to id" << m_lastId;
+    return added;
+}
+
+const SummaryCache::Series *SummaryCache::findSeries(const QString &serial, int channel) const
+{
+    const QByteArray key = serial.toUtf8();
+    for (const auto &s : m_series) {
+        if (s->channel == channel && s->serial == key)
+            return s.get();
+    }
+    return nullptr;
+}
+
+void SummaryCache::forEachBucket(const QString &serial, int channel, Level level, qint64 from, qint64 to,
+                                 const std::function<void(qint64, const Bucket &)> &visit) const
+{
+    const Series *series = findSeries(serial, channel);
+    if (!series || to < from)
+        return;
+    const qint64 firstDay = floorDiv(from, 86400);
+    const qint64 lastDay = floorDiv(to, 86400);
+    const int size = int(level);
+    for (auto it = series->days.lower_bound(firstDay); it != series->days.end() && it->first <= lastDay; ++it) {
+        const qint64 dayStart = it->first * 86400;
+        const Bucket *buckets = level == Minute ? it->second->minutes : it->second->hours;
+        const int count = level == Minute ? 1440 : 24;
+        int begin = 0;
+        if (dayStart < from)
+            begin = int(std::min<qint64>(count, (from - dayStart + size - 1) / size));
+        for (int i = begin; i < count; ++i) {
+            const qint64 start = dayStart + qint64(i) * size;
+            if (start > to)
+                break;
+            const Bucket &bucket = buckets[i];
+            if (bucket.count > 0 || bucket.flags)
+                visit(start, bucket);
+        }
+    }
+}
+
+qint64 SummaryCache::memoryBytes() const
+{
+    qint64 bytes = 0;
+    for (const auto &s : m_series)
+        bytes += qint64(s->days.size()) * qint64(sizeof(DayBlock) + 48);
+    return bytes;
+}
+
+bool SummaryCache::save() const
+{
+    QDir().mkpath(QFileInfo(m_cacheFile).absolutePath());
+    QSaveFile file(m_cacheFile);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcViewer) << "SummaryCache::save :" << m_cacheFile << file.errorString();
+        return false;
+    }
+    QDataStream out(&file);
+    out << kMagic << kVersion << qint32(sizeof(DayBlock)) << m_databasePath << m_lastId << m_lastTime
+        << m_lastSerial << m_rows << m_order.checkedId << m_order.lastTime << m_order.orderedUpTo
+        << m_order.broken << qint32(m_series.size());
+    for (const auto &s : m_series) {
+        out << s->serial << qint32(s->channel) << qint32(s->days.size());
+        for (const auto &day : s->days) {
+            out << day.first;
+            out.writeRawData(reinterpret_cast<const char *>(day.second.get()), int(sizeof(DayBlock)));
+        }
+    }
+    if (out.status() != QDataStream::Ok || !file.commit()) {
+        qCWarning(lcViewer) << "SummaryCache::save :" << m_cacheFile << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool SummaryCache::load(RecordReader &reader)
+{
+    clear();
+    QFile file(m_cacheFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QDataStream in(&file);
+    quint32 magic = 0;
+    qint32 version = 0;
+    qint32 blockSize = 0;
+    QString path;
+    in >> magic >> version >> blockSize >> path;
+    if (magic != kMagic || version != kVersion || blockSize != qint32(sizeof(DayBlock))
+        || path != m_databasePath)
+        return false;
+    qint32 seriesCount = 0;
+    in >> m_lastId >> m_lastTime >> m_lastSerial >> m_rows >> m_order.checkedId >> m_order.lastTime
+        >> m_order.orderedUpTo >> m_order.broken >> seriesCount;
+    if (in.status() != QDataStream::Ok || seriesCount < 0 || seriesCount > 4096) {
+        clear();
+        return false;
+    }
+    for (qint32 i = 0; i < seriesCount; ++i) {
+        auto series = std::make_unique<Series>();
+        qint32 channel = 0;
+        qint32 days = 0;
+        in >> series->serial >> channel >> days;
+        if (in.status() != QDataStream::Ok || days < 0
+            || qint64(days) * qint64(sizeof(DayBlock)) > file.size()) {
+            clear();
+            return false;
+        }
+        series->channel = channel;
+        for (qint32 d = 0; d < days; ++d) {
+            qint64 day = 0;
+            in >> day;
+            auto block = std::make_unique<DayBlock>();
+            if (in.readRawData(reinterpret_cast<char *>(block.get()), int(sizeof(DayBlock)))
+                != int(sizeof(DayBlock))) {
+                clear();
+                return false;
+            }
+            series->days[day] = std::move(block);
+        }
+        m_series.push_back(std::move(series));
+    }
+    if (in.status() != QDataStream::Ok) {
+        clear();
+        return false;
+    }
+
+    // The database must still hold the last row the summary saw, unchanged;
+    // a file recorded anew at the same path gets a fresh summary.
+    bool fits = m_lastId == 0;
+    if (m_lastId > 0 && reader.handle()) {
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(reader.handle(), "select serialno, pointDate from fennolink where id = ?1", -1,
+                               &statement, nullptr)
+            == SQLITE_OK) {
+            sqlite3_bind_int64(statement, 1, m_lastId);
+            if (sqlite3_step(statement) == SQLITE_ROW) {
+                const QByteArray serial(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                                        sqlite3_column_bytes(statement, 0));
+                fits = serial == m_lastSerial && sqlite3_column_int64(statement, 1) == m_lastTime;
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    if (!fits) {
+        qCDebug(lcViewer) << "SummaryCache::load : cache does not fit" << m_databasePath;
+        clear();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,512 @@
+// The data viewer's window: opening a project, ranges, history, summary,
+// Follow and exports. The chart itself is drawn in viewerwindow_chart.cpp.
+#include "viewer/viewerwindow.h"
+#include "ui_viewerwindow.h"
+
+#include "common/common.h"
+#include "common/messagedialog.h"
+#include "record/recordreader.h"
+#include "viewer/batchexport.h"
+#include "viewer/csvexporter.h"
+#include "viewer/summarycache.h"
+#include "chart/xychart.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QSaveFile>
+#include <QTreeWidgetItem>
+
+namespace {
+
+constexpr qint64 kSummarySliceRows = 1000000;
+constexpr qint64 kExportSliceRows = 200000;
+constexpr int kFollowMs = 2000;
+constexpr qint64 kMinSpanSeconds = 60;
+
+} // namespace
+
+ViewerWindow::SavePathHook ViewerWindow::askSavePath = [](QWidget *parent, const QString &caption,
+                                                         const QString &suggested, const QString &filter) {
+    return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+};
+
+ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::ViewerWindow)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("RideZodazo"));
+    ui->splitter_main->setStretchFactor(1, 1);
+    ui->splitter_main->setSizes({260, 1000});
+    ui->splitter_right->setStretchFactor(0, 1);
+    ui->splitter_right->setSizes({560, 180});
+    ui->progress_work->setVisible(false);
+    ui->btn_cancel->setVisible(false);
+    ui->combo_preset->addItems({tr("Last hour"), tr("Last 24 hours"), tr("Last 7 days"),
+                                tr("Recording period"), tr("Everything")});
+    ui->combo_preset->setCurrentIndex(Everything);
+    setupStatsTable();
+
+    QChartViewer *viewer = ui->chart_viewer;
+    viewer->setMouseMode(QChartViewer::MouseUsageScroll);
+    viewer->setScrollAxes(0);
+    viewer->setZoomAxes(0);
+    viewer->setSelectionFrameColor(QColor(0, 200, 200));
+    viewer->setMouseTracking(true);
+    viewer->installEventFilter(this);
+    updateModeButtons();
+
+    connect(viewer, &QChartViewer::viewPortChanged, this, &ViewerWindow::drawChart);
+    connect(viewer, &QChartViewer::mouseMovePlotArea, this,
+            [this](QMouseEvent *) { drawCursor(ui->chart_viewer->plotAreaMouseX()); });
+    connect(viewer, &QChartViewer::mouseWheel, this, &ViewerWindow::onWheel);
+    connect(ui->btn_back, &QPushButton::clicked, this, [this] { goBack(); });
+    connect(ui->btn_pan, &QPushButton::clicked, this, [this] {
+        ui->chart_viewer->setMouseMode(QChartViewer::MouseUsageScroll);
+        updateModeButtons();
+    });
+    connect(ui->btn_zoom, &QPushButton::clicked, this, [this] {
+        ui->chart_viewer->setMouseMode(QChartViewer::MouseUsageZoomIn);
+        updateModeButtons();
+    });
+    connect(ui->check_follow, &QCheckBox::toggled, this, &ViewerWindow::setFollow);
+    connect(ui->btn_export_csv, &QPushButton::clicked, this, &ViewerWindow::exportCsv);
+    connect(ui->btn_export_png, &QPushButton::clicked, this, &ViewerWindow::exportPng);
+    connect(ui->btn_cancel, &QPushButton::clicked, this, &ViewerWindow::cancelWork);
+    connect(ui->combo_preset, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { applyPreset(Preset(index)); });
+    connect(ui->btn_apply, &QPushButton::clicked, this, [this] {
+        const qint64 from = ui->edit_from->dateTime().toSecsSinceEpoch();
+        const qint64 to = ui->edit_to->dateTime().toSecsSinceEpoch();
+        if (to <= from) {
+            showMessage(this, QStringLiteral("WARNING"), tr("The end of the range must lie after its start."));
+            return;
+        }
+        pushHistory();
+        showRange(from, to);
+    });
+    connect(ui->tree_series, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *, int) {
+        m_visibleFrom = m_visibleTo = 0; // reload
+        ui->chart_viewer->requestViewPortUpdate(true, false);
+    });
+
+    m_summaryTimer.setInterval(0);
+    connect(&m_summaryTimer, &QTimer::timeout, this, &ViewerWindow::summaryStep);
+    m_exportTimer.setInterval(0);
+    connect(&m_exportTimer, &QTimer::timeout, this, &ViewerWindow::exportStep);
+    m_followTimer.setInterval(kFollowMs);
+    connect(&m_followTimer, &QTimer::timeout, this, &ViewerWindow::followTick);
+}
+
+ViewerWindow::~ViewerWindow()
+{
+    m_summaryTimer.stop();
+    if (m_exporter)
+        m_exporter->cancel();
+    ui->chart_viewer->setChart(nullptr);
+    delete ui;
+}
+
+bool ViewerWindow::openProject(const QString &path)
+{
+    const QString projectPath = BatchExport::unquotePath(path);
+    ProjectDocument project;
+    QString error;
+    if (!project.load(projectPath, &error)) {
+        showMessage(this, QStringLiteral("ERROR"),
+                    tr("%1 cannot be read as a project file: %2").arg(projectPath, error));
+        return false;
+    }
+    auto reader = std::make_unique<RecordReader>();
+    if (!reader->open(project.databasePath())) {
+        showMessage(this, QStringLiteral("ERROR"), reader->errorText());
+        return false;
+    }
+    m_summaryTimer.stop();
+    m_project = project;
+    m_reader = std::move(reader);
+    m_catalog.load(m_project);
+    m_intervalSeconds = m_project.dataInterval >= 1000 ? m_project.dataInterval / 1000 : 10;
+    ui->label_project->setText(m_project.projectName + QStringLiteral("  ·  ") + intervalText(m_project.dataInterval));
+    setWindowTitle(QStringLiteral("RideZodazo - ") + m_project.projectName);
+    setupSeriesTree();
+    m_history.clear();
+    m_loaded = true;
+    refreshBounds();
+    startSummary();
+    applyPreset(Preset(ui->combo_preset->currentIndex()));
+    return true;
+}
+
+void ViewerWindow::refreshBounds()
+{
+    qint64 first = 0;
+    qint64 last = 0;
+    if (m_reader && m_reader->timeBounds(&first, &last)) {
+        m_dataFrom = first;
+        m_dataTo = last;
+    } else if (m_dataFrom == 0 && m_dataTo == 0) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        m_dataFrom = now - 3600;
+        m_dataTo = now;
+    }
+    m_fullFrom = std::min(m_fullFrom == 0 ? m_dataFrom : m_fullFrom, m_dataFrom);
+    m_fullTo = std::max(m_fullTo, m_dataTo);
+    if (m_fullTo - m_fullFrom < kMinSpanSeconds)
+        m_fullTo = m_fullFrom + kMinSpanSeconds;
+}
+
+void ViewerWindow::setupSeriesTree()
+{
+    QTreeWidget *tree = ui->tree_series;
+    const QSignalBlocker blocker(tree);
+    tree->clear();
+    QTreeWidgetItem *device = nullptr;
+    for (int i = 0; i < m_catalog.size(); ++i) {
+        const SeriesInfo &info = m_catalog.at(i);
+        if (!device || device->data(0, Qt::UserRole).toString() != info.deviceNumber) {
+            device = new QTreeWidgetItem(tree, {info.deviceName.isEmpty() ? info.deviceNumber : info.deviceName});
+            device->setData(0, Qt::UserRole, info.deviceNumber);
+            device->setToolTip(0, info.deviceNumber);
+            device->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
+            device->setExpanded(true);
+        }
+        const QString text = (info.channelName.isEmpty() ? QStringLiteral("CH%1").arg(info.channel) : info.channelName)
+                             + (info.unit.isEmpty() ? QString() : QStringLiteral(" (") + info.unit + QLatin1Char(')'));
+        auto *item = new QTreeWidgetItem(device, {text});
+        item->setData(0, Qt::UserRole, i);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        // The first device is shown at the start.
+        item->setCheckState(0, m_catalog.at(i).deviceNumber == m_catalog.at(0).deviceNumber ? Qt::Checked
+                                                                                          : Qt::Unchecked);
+    }
+}
+
+QVector<SeriesInfo> ViewerWindow::shownSeries() const
+{
+    QVector<SeriesInfo> shown;
+    QTreeWidget *tree = ui->tree_series;
+    for (int d = 0; d < tree->topLevelItemCount(); ++d) {
+        QTreeWidgetItem *device = tree->topLevelItem(d);
+        for (int c = 0; c < device->childCount(); ++c) {
+            if (device->child(c)->checkState(0) == Qt::Checked)
+                shown.append(m_catalog.at(device->child(c)->data(0, Qt::UserRole).toInt()));
+        }
+    }
+    return shown;
+}
+
+void ViewerWindow::setSeriesShown(int catalogIndex, bool shown)
+{
+    QTreeWidget *tree = ui->tree_series;
+    for (int d = 0; d < tree->topLevelItemCount(); ++d) {
+        QTreeWidgetItem *device = tree->topLevelItem(d);
+        for (int c = 0; c < device->childCount(); ++c) {
+            if (device->child(c)->data(0, Qt::UserRole).toInt() == catalogIndex)
+                device->child(c)->setCheckState(0, shown ? Qt::Checked : Qt::Unchecked);
+        }
+    }
+}
+
+void ViewerWindow::setViewPortFor(qint64 from, qint64 to)
+{
+    // The full range grows to hold any range asked for.
+    m_fullFrom = std::min(m_fullFrom, from);
+    m_fullTo = std::max(m_fullTo, to);
+    const double span = double(m_fullTo - m_fullFrom);
+    QChartViewer *viewer = ui->chart_viewer;
+    viewer->setZoomInLimit(std::min(1.0, double(kMinSpanSeconds) / span), 1);
+    viewer->setViewPort(double(from - m_fullFrom) / span, 0, double(to - from) / span, 1);
+}
+
+void ViewerWindow::showRange(qint64 from, qint64 to)
+{
+    if (!m_loaded)
+        return;
+    if (to - from < kMinSpanSeconds)
+        to = from + kMinSpanSeconds;
+    setViewPortFor(from, to);
+    m_visibleFrom = m_visibleTo = 0;
+    redrawNow();
+}
+
+void ViewerWindow::applyPreset(Preset preset)
+{
+    if (!m_loaded)
+        return;
+    const QSignalBlocker blocker(ui->combo_preset);
+    ui->combo_preset->setCurrentIndex(preset);
+    qint64 from = m_dataFrom;
+    qint64 to = m_dataTo;
+    switch (preset) {
+    case LastHour: from = to - 3600; break;
+    case Last24Hours: from = to - 86400; break;
+    case Last7Days: from = to - 7 * 86400; break;
+    case RecordingPeriod: {
+        qint64 start = 0;
+        qint64 stop = 0;
+        const bool hasStart = BatchExport::parseLocalTime(m_project.recordStartTime, &start);
+        const bool hasStop = BatchExport::parseLocalTime(m_project.recordStopTime, &stop);
+        if (!hasStart) {
+            showMessage(this, QStringLiteral("INFORMATION"),
+                        tr("The project file names no recording period; everything is shown."));
+            break;
+        }
+        from = start;
+        to = hasStop && stop > start ? stop : m_dataTo;
+        break;
+    }
+    case Everything: break;
+    }
+    if (m_visibleTo > m_visibleFrom)
+        pushHistory();
+    showRange(from, to);
+}
+
+void ViewerWindow::pushHistory()
+{
+    if (m_visibleTo <= m_visibleFrom)
+        return;
+    const QPair<qint64, qint64> range(m_visibleFrom, m_visibleTo);
+    if (m_history.isEmpty() || m_history.constLast() != range)
+        m_history.append(range);
+    if (m_history.size() > 100)
+        m_history.removeFirst();
+    ui->btn_back->setEnabled(true);
+}
+
+bool ViewerWindow::goBack()
+{
+    if (m_history.isEmpty())
+        return false;
+    const QPair<qint64, qint64> range = m_history.takeLast();
+    ui->btn_back->setEnabled(!m_history.isEmpty());
+    showRange(range.first, range.second);
+    return true;
+}
+
+bool ViewerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A drag or a drawn rectangle changes the range once: Back returns to
+    // where the mouse was pressed.
+    if (watched == ui->chart_viewer) {
+        if (event->type() == QEvent::MouseButtonPress)
+            m_pressRange = qMakePair(m_visibleFrom, m_visibleTo);
+        else if (event->type() == QEvent::MouseButtonRelease && m_pressRange.second > m_pressRange.first) {
+            const QPair<qint64, qint64> before = m_pressRange;
+            QTimer::singleShot(0, this, [this, before] {
+                if (before != qMakePair(m_visibleFrom, m_visibleTo)
+                    && (m_history.isEmpty() || m_history.constLast() != before)) {
+                    m_history.append(before);
+                    ui->btn_back->setEnabled(true);
+                }
+            });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ViewerWindow::onWheel(QWheelEvent *event)
+{
+    QChartViewer *viewer = ui->chart_viewer;
+    const QPoint position = event->position().toPoint();
+    if (!viewer->inPlotArea(position.x(), position.y()))
+        return;
+    const double factor = event->angleDelta().y() > 0 ? 1.25 : 0.8;
+    pushHistory();
+    if (viewer->zoomAt(0, position.x(), position.y(), factor))
+        viewer->requestViewPortUpdate(true, false);
+    event->accept();
+}
+
+void ViewerWindow::updateModeButtons()
+{
+    const int mode = ui->chart_viewer->mouseMode();
+    ui->btn_pan->setChecked(mode == QChartViewer::MouseUsageScroll);
+    ui->btn_zoom->setChecked(mode == QChartViewer::MouseUsageZoomIn);
+}
+
+void ViewerWindow::updateRangeEdits()
+{
+    ui->edit_from->setDateTime(QDateTime::fromSecsSinceEpoch(m_visibleFrom));
+    ui->edit_to->setDateTime(QDateTime::fromSecsSinceEpoch(m_visibleTo));
+}
+
+void ViewerWindow::startSummary()
+{
+    m_summary = std::make_unique<SummaryCache>(m_reader->path());
+    m_summaryReady = false;
+    if (m_summary->load(*m_reader)) {
+        m_reader->resumeTimeOrder(m_summary->timeOrder());
+        m_summary->update(*m_reader, 0); // the rows recorded since, usually few
+        m_reader->resumeTimeOrder(m_summary->timeOrder());
+        m_summaryReady = true;
+        m_summary->save();
+        return;
+    }
+    // Until the summary has read every row, the rows are taken to be in time
+    // order; the check comes with the summary.
+    m_reader->setTimeOrdered(true);
+    showWork(tr("Building the summary of the recording..."));
+    m_summaryTimer.start();
+}
+
+void ViewerWindow::summaryStep()
+{
+    const qint64 added = m_summary->update(*m_reader, kSummarySliceRows);
+    if (added < 0) {
+        m_summaryTimer.stop();
+        m_summary->clear();
+        endWork(tr("The summary could not be built: %1").arg(m_reader->errorText()));
+        return;
+    }
+    const qint64 maxId = std::max<qint64>(1, m_reader->maxId());
+    ui->progress_work->setValue(int(1000.0 * double(m_summary->lastId()) / double(maxId)));
+    if (added < kSummarySliceRows) {
+        m_summaryTimer.stop();
+        m_reader->resumeTimeOrder(m_summary->timeOrder());
+        m_summaryReady = true;
+        m_summary->save();
+        endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
+        m_visibleFrom = m_visibleTo = 0;
+        redrawNow();
+        emit summaryBuilt();
+    }
+}
+
+void ViewerWindow::setFollow(bool follow)
+{
+    m_follow = follow;
+    if (ui->check_follow->isChecked() != follow)
+        ui->check_follow->setChecked(follow);
+    if (follow) {
+        m_followTimer.start();
+        followTick();
+    } else {
+        m_followTimer.stop();
+    }
+}
+
+void ViewerWindow::followTick()
+{
+    if (!m_loaded)
+        return;
+    if (m_summaryReady) {
+        m_summary->update(*m_reader, 0);
+        m_reader->resumeTimeOrder(m_summary->timeOrder());
+    }
+    const qint64 oldEnd = m_dataTo;
+    refreshBounds();
+    if (!m_follow)
+        return;
+    const qint64 span = std::max<qint64>(m_visibleTo - m_visibleFrom, kMinSpanSeconds);
+    if (m_dataTo != oldEnd || m_visibleTo < m_dataTo)
+        showRange(m_dataTo - span, m_dataTo);
+}
+
+void ViewerWindow::showWork(const QString &text)
+{
+    ui->label_status->setText(text);
+    ui->progress_work->setValue(0);
+    ui->progress_work->setVisible(true);
+    ui->btn_cancel->setVisible(m_exporter != nullptr);
+}
+
+void ViewerWindow::endWork(const QString &text)
+{
+    ui->label_status->setText(text);
+    ui->progress_work->setVisible(m_summaryTimer.isActive() || m_exporter);
+    ui->btn_cancel->setVisible(m_exporter != nullptr);
+}
+
+void ViewerWindow::exportCsv()
+{
+    if (!m_loaded || m_exporter)
+        return;
+    const QVector<SeriesInfo> series = shownSeries();
+    if (series.isEmpty()) {
+        showMessage(this, QStringLiteral("WARNING"), tr("Choose at least one channel to export."));
+        return;
+    }
+    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') + m_project.projectName
+                              + QStringLiteral(".csv");
+    const QString path = askSavePath(this, tr("Export CSV"), suggested, tr("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_reader->path()).absoluteFilePath()) {
+        showMessage(this, QStringLiteral("ERROR"), tr("The CSV file would replace the record database."));
+        return;
+    }
+    m_exporter = std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo, path);
+    if (!m_exporter->start()) {
+        showMessage(this, QStringLiteral("ERROR"), m_exporter->errorText());
+        m_exporter.reset();
+        emit exportFinished(false);
+        return;
+    }
+    showWork(tr("Exporting to %1...").arg(QFileInfo(path).fileName()));
+    m_exportTimer.start();
+}
+
+void ViewerWindow::exportStep()
+{
+    if (!m_exporter)
+        return;
+    const CsvExporter::State state = m_exporter->step(kExportSliceRows);
+    ui->progress_work->setValue(int(1000 * m_exporter->progress()));
+    if (state == CsvExporter::State::Running)
+        return;
+    m_exportTimer.stop();
+    const bool ok = state == CsvExporter::State::Done;
+    const QString text = ok ? tr("Exported %1 lines.").arg(m_exporter->linesWritten()) : m_exporter->errorText();
+    m_exporter.reset();
+    endWork(ok ? text : QString());
+    if (!ok)
+        showMessage(this, QStringLiteral("ERROR"), text);
+    emit exportFinished(ok);
+}
+
+void ViewerWindow::cancelWork()
+{
+    if (!m_exporter)
+        return;
+    m_exportTimer.stop();
+    m_exporter->cancel();
+    m_exporter.reset();
+    endWork(tr("Export cancelled; no file was written."));
+    emit exportFinished(false);
+}
+
+void ViewerWindow::exportPng()
+{
+    if (!m_loaded)
+        return;
+    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') + m_project.projectName
+                              + QStringLiteral(".png");
+    const QString path = askSavePath(this, tr("Export PNG"), suggested, tr("PNG images (*.png)"));
+    if (path.isEmpty())
+        return;
+    const QImage image = chartImage();
+    QSaveFile file(path);
+    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        showMessage(this, QStringLiteral("ERROR"), tr("The picture could not be written to %1.").arg(path));
+        return;
+    }
+    ui->label_status->setText(tr("Picture written to %1.").arg(QFileInfo(path).fileName()));
+}
+
+void ViewerWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_loaded)
+        ui->chart_viewer->requestViewPortUpdate(true, false);
+}
+
+void ViewerWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_exporter)
+        cancelWork();
+    m_summaryTimer.stop();
+    QWidget::closeEvent(event);
+}

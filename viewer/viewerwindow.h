@@ -1,0 +1,130 @@
+#pragma once
+
+#include "common/projectdocument.h"
+#include "viewer/rangeloader.h"
+#include "viewer/seriescatalog.h"
+
+#include <QPair>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class ViewerWindow;
+}
+
+class CsvExporter;
+class RecordReader;
+class SummaryCache;
+class XYChart;
+
+// The data viewer's window: the channels of a project's recording on one
+// time chart with presets, pickers, zoom, pan, back, a track cursor, alarm
+// limit lines, per-series statistics of the range on show, Follow, and
+// export to CSV and PNG.
+//
+// The chart's full range is the recording (grown to any range asked for);
+// the range on show is the chart's view port within it.
+class ViewerWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    // Asks for a file name to save to (empty: cancelled). Tests answer it.
+    using SavePathHook = std::function<QString(QWidget *, const QString &caption, const QString &suggested,
+                                               const QString &filter)>;
+    static SavePathHook askSavePath;
+
+    enum Preset { LastHour, Last24Hours, Last7Days, RecordingPeriod, Everything };
+
+    explicit ViewerWindow(QWidget *parent = nullptr);
+    ~ViewerWindow() override;
+
+    // Opens a project and its recording; false (with a message shown) when
+    // either cannot be read.
+    bool openProject(const QString &path);
+
+    // The series on show, in catalog order.
+    QVector<SeriesInfo> shownSeries() const;
+    void setSeriesShown(int catalogIndex, bool shown);
+    // The range on show, Unix seconds.
+    qint64 visibleFrom() const { return m_visibleFrom; }
+    qint64 visibleTo() const { return m_visibleTo; }
+    void showRange(qint64 from, qint64 to);
+    void applyPreset(Preset preset);
+    bool goBack();
+    const QVector<SeriesView> &seriesViews() const { return m_views; }
+    // The cursor text for a time (what the cursor line shows).
+    QString cursorText(qint64 time) const;
+    bool summaryReady() const { return m_summaryReady; }
+    bool exportRunning() const { return m_exporter != nullptr; }
+    // Redraws now (the viewer's own redraws are merged and come later).
+    void redrawNow();
+    // The chart picture on show.
+    QImage chartImage() const;
+
+public slots:
+    void exportCsv();
+    void exportPng();
+    void cancelWork();
+    void setFollow(bool follow);
+
+signals:
+    void exportFinished(bool ok);
+    void summaryBuilt();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setupSeriesTree();
+    void setupStatsTable();
+    void refreshBounds();
+    void setViewPortFor(qint64 from, qint64 to);
+    void pushHistory();
+    void loadRange();
+    void drawChart();
+    void drawCursor(int mouseX);
+    void fillStatistics();
+    void startSummary();
+    void summaryStep();
+    void exportStep();
+    void followTick();
+    void showWork(const QString &text);
+    void endWork(const QString &text);
+    void updateRangeEdits();
+    void updateModeButtons();
+    void onWheel(QWheelEvent *event);
+
+    Ui::ViewerWindow *ui;
+    ProjectDocument m_project;
+    SeriesCatalog m_catalog;
+    std::unique_ptr<RecordReader> m_reader;
+    std::unique_ptr<SummaryCache> m_summary;
+    bool m_summaryReady = false;
+    int m_intervalSeconds = 10;
+
+    qint64 m_dataFrom = 0; // first and last time in the database
+    qint64 m_dataTo = 0;
+    qint64 m_fullFrom = 0; // the chart's full range
+    qint64 m_fullTo = 0;
+    qint64 m_visibleFrom = 0;
+    qint64 m_visibleTo = 0;
+    QVector<QPair<qint64, qint64>> m_history;
+    QPair<qint64, qint64> m_pressRange;
+
+    QVector<SeriesInfo> m_shown;
+    QVector<SeriesView> m_views;
+    QVector<int> m_colors;
+    bool m_loaded = false;
+
+    QTimer m_summaryTimer;
+    QTimer m_exportTimer;
+    QTimer m_followTimer;
+    std::unique_ptr<CsvExporter> m_exporter;
+    bool m_follow = false;
+};

@@ -1,0 +1,247 @@
+// The data viewer's chart: loading the range on show, drawing it with its
+// limit lines, the track cursor and the statistics table.
+#include "viewer/viewerwindow.h"
+#include "ui_viewerwindow.h"
+
+#include "chart/charttime.h"
+#include "chart/drawarea.h"
+#include "chart/linelayer.h"
+#include "chart/xychart.h"
+#include "common/common.h"
+#include "common/messagedialog.h"
+#include "record/recordreader.h"
+#include "viewer/summarycache.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHeaderView>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const int kPalette[] = {0x00D0D0, 0xFF6060, 0xF0C040, 0x70E070, 0xC080FF, 0xFF9040, 0x60A0FF, 0xE060C0,
+                        0xA0E0E0, 0xFFB0B0, 0xD0D070, 0x40B080, 0x9090FF, 0xE0A070, 0xB0B0B0, 0xFF70A0};
+
+QString timeText(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+QString durationText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg((seconds % 3600) / 60);
+}
+
+QString valueText(double value, const QString &unit)
+{
+    const QString number = QString::number(value, 'g', 6);
+    return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
+}
+
+} // namespace
+
+void ViewerWindow::setupStatsTable()
+{
+    QTableWidget *table = ui->table_stats;
+    table->setColumnCount(8);
+    table->setHorizontalHeaderLabels({tr("Series"), tr("Minimum"), tr("at"), tr("Maximum"), tr("at"), tr("Mean"),
+                                      tr("Samples"), tr("Outside limits")});
+    table->verticalHeader()->setVisible(false);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+}
+
+void ViewerWindow::loadRange()
+{
+    QElapsedTimer clock;
+    clock.start();
+    m_shown = shownSeries();
+    RangeLoader loader(m_reader.get(), m_summaryReady ? m_summary.get() : nullptr, m_intervalSeconds);
+    loader.setDeferWideRanges(!m_summaryReady);
+    const int columns = std::max(50, ui->chart_viewer->width() - 80);
+    if (!loader.load(m_visibleFrom, m_visibleTo, columns, m_shown, &m_views)) {
+        ui->label_status->setText(tr("Reading failed: %1").arg(loader.errorText()));
+        showMessage(this, QStringLiteral("ERROR"), loader.errorText());
+        m_views.clear();
+    } else if (loader.deferred()) {
+        ui->label_status->setText(tr("Building the summary of the recording: this range follows when it is ready."));
+    } else if (!m_summaryTimer.isActive() && !m_exporter) {
+        ui->label_status->setText(tr("%1 to %2  ·  %3 ms%4")
+                                      .arg(timeText(m_visibleFrom), timeText(m_visibleTo))
+                                      .arg(clock.elapsed())
+                                      .arg(loader.usedSummary() ? tr("  ·  from the summary") : QString()));
+    }
+    m_colors.clear();
+    for (const SeriesInfo &info : qAsConst(m_shown)) {
+        const int index = m_catalog.indexOf(info.deviceNumber, info.channel);
+        m_colors.append(kPalette[std::max(0, index) % 16]);
+    }
+    fillStatistics();
+}
+
+void ViewerWindow::redrawNow()
+{
+    drawChart();
+}
+
+void ViewerWindow::drawChart()
+{
+    if (!m_loaded)
+        return;
+    QChartViewer *viewer = ui->chart_viewer;
+    viewer->validateViewPort();
+    const double span = double(m_fullTo - m_fullFrom);
+    const qint64 from = m_fullFrom + qint64(std::llround(viewer->getViewPortLeft() * span));
+    const qint64 to = from + std::max<qint64>(1, qint64(std::llround(viewer->getViewPortWidth() * span)));
+    if (from != m_visibleFrom || to != m_visibleTo || m_views.size() != shownSeries().size()) {
+        m_visibleFrom = from;
+        m_visibleTo = to;
+        loadRange();
+        updateRangeEdits();
+    }
+
+    const int width = std::max(200, viewer->width());
+    const int height = std::max(150, viewer->height());
+    auto *chart = new XYChart(width, height, 0x303030, ChartColor::Transparent, 0);
+    const int plotBackground = chart->linearGradientColor(0, 10, 0, height - 30, 0x3c3c3c, 0x202020, false);
+    chart->setPlotArea(60, 12, width - 80, height - 42, plotBackground, -1, ChartColor::Transparent, 0x60707070,
+                       0x60707070);
+    chart->setClipping(0);
+    for (ChartAxis *axis : {chart->xAxis(), chart->yAxis()}) {
+        axis->setColors(0x80C0C0C0, 0x20F4F4F4, -1, -1);
+        axis->setWidth(1);
+    }
+    chart->xAxis()->setTickDensity(90, 18);
+    chart->yAxis()->setTickDensity(30);
+    chart->xAxis()->setDateScale(double(m_visibleFrom), double(m_visibleTo));
+    const qint64 visibleSpan = m_visibleTo - m_visibleFrom;
+    chart->xAxis()->setLabelFormat(visibleSpan <= 1800 ? QStringLiteral("{value|hh:nn:ss}")
+                                   : visibleSpan <= 2 * 86400 ? QStringLiteral("{value|hh:nn}")
+                                                              : QStringLiteral("{value|mm-dd hh:nn}"));
+
+    // The value axis spans the data on show; limit lines outside it are clipped.
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    for (const SeriesView &view : qAsConst(m_views)) {
+        for (double y : view.y) {
+            if (y == NoValue)
+                continue;
+            low = any ? std::min(low, y) : y;
+            high = any ? std::max(high, y) : y;
+            any = true;
+        }
+    }
+    if (!any) {
+        low = 0;
+        high = 1;
+    }
+    const double pad = high > low ? (high - low) * 0.06 : std::max(1.0, std::abs(high) * 0.05);
+    chart->yAxis()->setLinearScale(low - pad, high + pad);
+
+    for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
+        const SeriesView &view = m_views.at(i);
+        if (view.x.isEmpty())
+            continue;
+        LineLayer *layer = chart->addLineLayer();
+        layer->setXData(view.x);
+        layer->addDataSet(view.y, m_colors.value(i, 0x00D0D0), m_shown.at(i).labelWithUnit());
+        layer->setLineWidth(1);
+        const SeriesInfo &info = m_shown.at(i);
+        if (info.hasLimits) {
+            static const QVector<double> dummy;
+            const QVector<double> xs = {double(m_visibleFrom), double(m_visibleTo)};
+            for (double limit : {info.low, info.high}) {
+                LineLayer *limitLayer = chart->addLineLayer();
+                limitLayer->setXData(xs);
+                limitLayer->addDataSet(QVector<double>{limit, limit}, 0x60FF4040 | (m_colors.value(i) & 0),
+                                       tr("limit"));
+            }
+        }
+    }
+    chart->makeChart();
+    delete viewer->chart();
+    viewer->setChart(chart);
+    if (viewer->isMouseOnPlotArea())
+        drawCursor(viewer->plotAreaMouseX());
+}
+
+QString ViewerWindow::cursorText(qint64 time) const
+{
+    QStringList parts{timeText(time)};
+    for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
+        const SeriesView &view = m_views.at(i);
+        const double spacing = std::max(double(m_visibleTo - m_visibleFrom) / 500.0, 2.5 * m_intervalSeconds);
+        const auto it = std::lower_bound(view.x.begin(), view.x.end(), double(time));
+        double best = NoValue;
+        double bestDistance = spacing;
+        for (auto candidate : {it, it == view.x.begin() ? it : it - 1}) {
+            if (candidate == view.x.end())
+                continue;
+            const int index = int(candidate - view.x.begin());
+            const double distance = std::abs(*candidate - double(time));
+            if (view.y.at(index) != NoValue && distance <= bestDistance) {
+                best = view.y.at(index);
+                bestDistance = distance;
+            }
+        }
+        parts << m_shown.at(i).label() + QStringLiteral(": ")
+                     + (best == NoValue ? QStringLiteral("no value") : valueText(best, m_shown.at(i).unit));
+    }
+    return parts.join(QStringLiteral("   |   "));
+}
+
+void ViewerWindow::drawCursor(int mouseX)
+{
+    XYChart *chart = ui->chart_viewer->chart();
+    if (!chart)
+        return;
+    PlotArea *plotArea = chart->getPlotArea();
+    const int x = std::clamp(mouseX, plotArea->getLeftX(), plotArea->getRightX());
+    const qint64 time = qint64(std::llround(chart->xAxis()->fromPixel(x)));
+    DrawArea *d = chart->initDynamicLayer();
+    d->vline(plotArea->getTopY(), plotArea->getBottomY(), x, d->dashLineColor(0x40F4F4F4, 0x0202));
+    ui->label_cursor->setText(cursorText(time));
+    ui->chart_viewer->refreshDisplay();
+}
+
+void ViewerWindow::fillStatistics()
+{
+    QTableWidget *table = ui->table_stats;
+    table->setRowCount(m_views.size());
+    for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
+        const SeriesStatistics &s = m_views.at(i).stats;
+        const SeriesInfo &info = m_shown.at(i);
+        const bool has = s.samples() > 0;
+        QString outside = QStringLiteral("-");
+        if (s.hasLimits() && has)
+            outside = (s.outsideExact() ? QString() : QStringLiteral(">= ")) + durationText(s.outsideSeconds());
+        const QStringList cells = {info.labelWithUnit(),
+                                   has ? valueText(s.minimum(), info.unit) : QStringLiteral("-"),
+                                   has ? timeText(s.minimumTime()) : QString(),
+                                   has ? valueText(s.maximum(), info.unit) : QStringLiteral("-"),
+                                   has ? timeText(s.maximumTime()) : QString(),
+                                   has ? valueText(s.mean(), info.unit) : QStringLiteral("-"),
+                                   QString::number(s.samples()),
+                                   outside};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto *item = new QTableWidgetItem(cells.at(c));
+            if (c == 0)
+                item->setForeground(QColor(ChartColor::toQColor(m_colors.value(i))));
+            table->setItem(i, c, item);
+        }
+    }
+}
+
+QImage ViewerWindow::chartImage() const
+{
+    XYChart *chart = ui->chart_viewer->chart();
+    return chart ? chart->makeImage() : QImage();
+}
