@@ -6,6 +6,7 @@
 #include "device/nodedevice.h"
 #include "view/projectcenter.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -66,7 +67,11 @@ void QuillarkMain::startSideTool(const QString &program)
     const QString argument = QLatin1Char('\'') + path + QLatin1Char('\'');
     const QString command = program + QLatin1Char(' ') + argument;
     qCDebug(lcApp).noquote() << "cmd : " + command;
-    if (!startDetached(program, {argument})) {
+    // The tools are installed beside this program; elsewhere PATH decides.
+    const QString besideUs = QCoreApplication::applicationDirPath() + QLatin1Char('/') + program;
+    const QFileInfo beside(besideUs);
+    const QString executable = beside.isFile() && beside.isExecutable() ? besideUs : program;
+    if (!startDetached(executable, {argument})) {
         qCDebug(lcApp).noquote() << "startDetached : " + command + " failed!";
         showMessage(this, QStringLiteral("ERROR"),
                     QStringLiteral("Please check the %1 execution file.").arg(program));
