@@ -1,0 +1,157 @@
+#pragma once
+
+// Helpers shared by the installation and packaging tests: running the tools
+// (cmake, cpack, validators) and starting an installed recorder.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QtTest>
+
+namespace InstallCheck {
+
+struct Result {
+    bool finished = false;
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QString describe(const QString &what) const
+    {
+        return QStringLiteral("%1: %2 (exit %3)\n%4%5")
+            .arg(what, finished ? QStringLiteral("finished") : QStringLiteral("did not finish"))
+            .arg(exitCode)
+            .arg(out, err);
+    }
+    bool ok() const { return finished && exitCode == 0; }
+};
+
+inline Result run(const QString &program, const QStringList &arguments,
+                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                  int timeoutMs = 60000)
+{
+    Result result;
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000)) {
+        result.err = program + QStringLiteral(" did not start: ") + process.errorString();
+        return result;
+    }
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+// The files every installation holds, relative to the prefix. A non-empty
+// source is the file in the source tree the installed one must equal
+// (after decompression when gzipped).
+struct ExpectedFile {
+    QString path;
+    QString source;
+    bool executable = false;
+    bool gzipped = false;
+};
+
+inline QList<ExpectedFile> expectedFiles(bool withViewer, bool withReport)
+{
+    const QString doc = QStringLiteral("share/doc/quillark-lite-modbus/");
+    QList<ExpectedFile> files;
+    QStringList programs{QStringLiteral("quillark-lite-modbus"), QStringLiteral("quillark-gateway-sim")};
+    QStringList ids{QStringLiteral("org.quillark.LiteModbus")};
+    if (withViewer) {
+        programs << QStringLiteral("RideZodazo");
+        ids << QStringLiteral("org.quillark.RideZodazo");
+    }
+    if (withReport) {
+        programs << QStringLiteral("DavavoZurer");
+        ids << QStringLiteral("org.quillark.DavavoZurer");
+    }
+    for (const QString &program : programs) {
+        files.append({QStringLiteral("bin/") + program, QString(), true, false});
+        files.append({QStringLiteral("share/man/man1/%1.1.gz").arg(program),
+                      QStringLiteral("packaging/man/%1.1").arg(program), false, true});
+    }
+    for (const QString &id : ids) {
+        files.append({QStringLiteral("share/applications/%1.desktop").arg(id),
+                      QStringLiteral("packaging/%1.desktop").arg(id), false, false});
+        files.append({QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id),
+                      QStringLiteral("packaging/icons/%1.svg").arg(id), false, false});
+    }
+    files.append({QStringLiteral("share/icons/hicolor/scalable/mimetypes/application-x-quillark-project.svg"),
+                  QStringLiteral("packaging/icons/application-x-quillark-project.svg"), false, false});
+    files.append({QStringLiteral("share/mime/packages/quillark-lite-modbus.xml"),
+                  QStringLiteral("packaging/quillark-project.xml"), false, false});
+    files.append({QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"),
+                  QStringLiteral("packaging/org.quillark.LiteModbus.metainfo.xml"), false, false});
+    files.append({doc + QStringLiteral("README.md"), QStringLiteral("README.md"), false, false});
+    files.append({doc + QStringLiteral("examples/demo.qlk"), QStringLiteral("examples/demo.qlk"), false, false});
+    files.append({doc + QStringLiteral("copyright"), QStringLiteral("packaging/copyright"), false, false});
+    files.append({doc + QStringLiteral("changelog.gz"), QStringLiteral("packaging/changelog"), false, true});
+    return files;
+}
+
+// Starts an installed recorder offscreen with a home, configuration and
+// runtime folder of its own under scratch, and checks that it gets as far as
+// taking its instance lock and is still running once the splash is over.
+// Returns what went wrong, or an empty text.
+inline QString recorderRunProblem(const QString &binary, const QString &scratch)
+{
+    const QString home = scratch + QStringLiteral("/home");
+    const QString runtime = scratch + QStringLiteral("/runtime");
+    QDir().mkpath(home);
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("TMPDIR"), scratch);
+    // Nothing of the build tree may help the installed program along.
+    env.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    env.remove(QStringLiteral("QT_PLUGIN_PATH"));
+
+    QProcess recorder;
+    recorder.setProcessEnvironment(env);
+    recorder.setWorkingDirectory(scratch);
+    recorder.setProcessChannelMode(QProcess::MergedChannels);
+    recorder.start(binary, QStringList());
+    if (!recorder.waitForStarted(10000))
+        return QStringLiteral("does not start: ") + recorder.errorString();
+
+    QFile lock(runtime + QStringLiteral("/Quillark Lite Modbus.lock"));
+    auto lockOwner = [&lock]() {
+        if (!lock.open(QIODevice::ReadOnly))
+            return qint64(0);
+        const qint64 pid = lock.readLine().trimmed().toLongLong();
+        lock.close();
+        return pid;
+    };
+    QString problem;
+    if (!QTest::qWaitFor([&]() { return lockOwner() == recorder.processId(); }, 30000)) {
+        problem = QStringLiteral("never took its instance lock");
+    } else {
+        // Past the 2.5 s splash the main window is up; the program must still run.
+        QTest::qWait(3500);
+        if (recorder.state() != QProcess::Running)
+            problem = QStringLiteral("ended with exit code %1").arg(recorder.exitCode());
+    }
+    recorder.kill();
+    recorder.waitForFinished(10000);
+    const QString output = QString::fromLocal8Bit(recorder.readAll());
+    return problem.isEmpty() ? problem : problem + QStringLiteral("\n") + output;
+}
+
+} // namespace InstallCheck
