@@ -1,0 +1,170 @@
+#pragma once
+
+// A recording with known values for the daily report tests: a real project
+// file and a real record database, written the way the recorder writes them.
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTimeZone>
+#include <QVector>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ReportFixture
+{
+
+constexpr int kInterval = 10; // seconds
+inline const QByteArray kFridge = "QKTEST000000000001";
+inline const QByteArray kFreezer = "QKTEST000000000002";
+
+inline QTimeZone berlin()
+{
+    return QTimeZone("Europe/Berlin");
+}
+
+inline qint64 at(const QDate &day, int h, int m, int s = 0)
+{
+    return QDateTime(day, QTime(h, m, s), berlin()).toSecsSinceEpoch();
+}
+
+struct Row {
+    QByteArray serial;
+    double ch1; // NAN: no reading (NULL)
+    double ch2;
+    qint64 time;
+};
+
+// The fridge (channel 1 limits 2..8, channel 2 alarm off) at 10 s on
+// 2026-03-10 (Berlin, 24 h):
+//   9.0 from 23:50 the day before until 00:04:50, 9.5 at 00:01:40 (outside
+//   from the day before until 00:05:00, worst 9.5)
+//   no rows 10:00:00..10:09:50 (gap 09:59:50 to 10:10:00)
+//   a NULL row at 12:00:00, then nothing until 12:30:00 (gap 11:59:50 to 12:30:00)
+//   1.0 from 15:00:00 to 15:00:50, 0.4 at 15:00:30 (outside 15:00:00 to 15:01:00)
+//   8.5 from 23:58:00 until 00:09:50 the next day (outside into the next day)
+//   5.0 at all other times; channel 2 50.0 with 95.0 at 13:00:00.
+// Then whole days at 4.0 / 50.0 on 2026-03-29 (23 h) and 2026-10-25 (25 h).
+// The freezer records nothing on those days; one foreign row at 08:00.
+inline QVector<Row> rows()
+{
+    QVector<Row> result;
+    const QDate day(2026, 3, 10);
+    const qint64 start = at(day, 0, 0);
+    for (qint64 t = start - 600; t < start + 86400 + 600; t += kInterval) {
+        const qint64 s = t - start; // seconds since midnight
+        if (s >= 36000 && s < 36600)
+            continue;
+        if (s == 43200) {
+            result.append({kFridge, NAN, NAN, t});
+            continue;
+        }
+        if (s > 43200 && s < 45000)
+            continue;
+        double ch1 = 5.0;
+        if (s < 300)
+            ch1 = s == 100 ? 9.5 : 9.0;
+        else if (s >= 54000 && s < 54060)
+            ch1 = s == 54030 ? 0.4 : 1.0;
+        else if (s >= 86280)
+            ch1 = 8.5;
+        result.append({kFridge, ch1, s == 46800 ? 95.0 : 50.0, t});
+        if (s == 28800)
+            result.append({"SOMEONE-ELSE", 1.0, 1.0, t});
+    }
+    for (const QDate &whole : {QDate(2026, 3, 29), QDate(2026, 10, 25)}) {
+        const qint64 from = QDateTime(whole, QTime(0, 0), berlin()).toSecsSinceEpoch();
+        const qint64 to = QDateTime(whole.addDays(1), QTime(0, 0), berlin()).toSecsSinceEpoch();
+        for (qint64 t = from; t < to; t += kInterval)
+            result.append({kFridge, 4.0, 50.0, t});
+    }
+    return result;
+}
+
+// Writes `rows` into a new record database with the recorder's table.
+inline bool writeDatabase(const QString &path, const QVector<Row> &rows)
+{
+    QFile::remove(path);
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
+        return false;
+    bool ok =
+        sqlite3_exec(
+            db,
+            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
+            "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer not "
+            "null\t\t)",
+            nullptr, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt *insert = nullptr;
+    ok = ok && sqlite3_prepare_v2(db,
+                                  "insert into fennolink (serialno, channel1, channel2, pointDate) "
+                                  "values (?1, ?2, ?3, ?4)",
+                                  -1, &insert, nullptr) == SQLITE_OK;
+    for (const Row &row : rows) {
+        if (!ok)
+            break;
+        sqlite3_bind_text(insert, 1, row.serial.constData(), row.serial.size(), SQLITE_TRANSIENT);
+        std::isnan(row.ch1) ? sqlite3_bind_null(insert, 2)
+                            : sqlite3_bind_double(insert, 2, row.ch1);
+        std::isnan(row.ch2) ? sqlite3_bind_null(insert, 3)
+                            : sqlite3_bind_double(insert, 3, row.ch2);
+        sqlite3_bind_int64(insert, 4, row.time);
+        ok = sqlite3_step(insert) == SQLITE_DONE;
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    ok = ok && sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+inline QJsonObject node(const QString &name, const QByteArray &serial, const QString &low1,
+                        const QString &high1, const QString &low2, const QString &high2)
+{
+    return QJsonObject{
+        {"StartAddress", "0"},      {"DeviceName", name},    {"DeviceNumber", QString(serial)},
+        {"Ch1Name", "Temperature"}, {"Ch2Name", "Humidity"}, {"ch1_unit", "1"},
+        {"ch1_min", low1},          {"ch1_max", high1},      {"ch1_custom", ""},
+        {"ch2_unit", "3"},          {"ch2_min", low2},       {"ch2_max", high2},
+        {"ch2_custom", ""}};
+}
+
+// A project file as the recorder writes it, naming the two devices above.
+inline void writeProject(const QString &path, const QString &databaseName,
+                         const QString &fridgeName = "Fridge",
+                         const QString &stopTime = "2026-03-10 18:00:00")
+{
+    QFile::remove(path);
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue("projectName", QFileInfo(path).completeBaseName());
+    settings.setValue("DataInterval", kInterval * 1000);
+    settings.setValue("databaseName", databaseName);
+    settings.setValue("record_start_time", "2026-03-01 08:00:00");
+    settings.setValue("record_stop_time", stopTime);
+    const QJsonArray nodes{node(fridgeName, kFridge, "2.00", "8.00", "0.00", "0.00"),
+                           node("Freezer", kFreezer, "-25.00", "-15.00", "0.00", "0.00")};
+    const QJsonObject connection{{"DeviceInterface", "127.0.0.1"},
+                                 {"DevicePort", "1502"},
+                                 {"DeviceModel", "QA100"},
+                                 {"nodes", nodes}};
+    settings.setValue("DeviceList",
+                      QJsonDocument(QJsonObject{{"devices", QJsonArray{connection}}}).toJson());
+    settings.sync();
+}
+
+// Project and database in `dir`; returns the project path.
+inline QString writeRecording(const QString &dir, const QString &name = "coldstore")
+{
+    writeProject(dir + "/" + name + ".qlk", name + ".dat");
+    writeDatabase(dir + "/" + name + ".dat", rows());
+    return dir + "/" + name + ".qlk";
+}
+
+} // namespace ReportFixture
