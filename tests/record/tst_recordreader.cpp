@@ -1,0 +1,225 @@
+#include "record/recordreader.h"
+#include "testsupport.h"
+#include "../viewer/viewerfixture.h"
+
+#include "common/common.h"
+
+#include <QtTest>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+using namespace ViewerFixture;
+
+class tst_RecordReader : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Ids of the rows with from <= pointDate <= to, found the slow way.
+    static QVector<qint64> bruteIds(const QString &path, qint64 from, qint64 to)
+    {
+        QVector<qint64> ids;
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt *s = nullptr;
+        sqlite3_prepare_v2(db, "select id from fennolink where pointDate between ?1 and ?2 order by id", -1, &s,
+                           nullptr);
+        sqlite3_bind_int64(s, 1, from);
+        sqlite3_bind_int64(s, 2, to);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            ids.append(sqlite3_column_int64(s, 0));
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        return ids;
+    }
+    static QVector<qint64> readerIds(RecordReader &reader, qint64 from, qint64 to, const QStringList &serials = {})
+    {
+        QVector<qint64> ids;
+        const bool ok = reader.forEachRowInTime(from, to, serials, [&](const RecordRow &row) {
+            ids.append(row.id);
+            return true;
+        });
+        if (!ok)
+            ids.append(-1);
+        return ids;
+    }
+    QTemporaryDir m_dir;
+    QString m_path;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("clock.dat"));
+        // 100 polls of two devices every 10 s, one NULL row, then the clock
+        // steps back by 490 s and 20 more polls follow.
+        QVector<Row> rows = polls({"A", "B"}, 1000, 100, 10, [](int d, int c, qint64 t) {
+            return t == 1500 && d == 0 ? kNull : double(d * 100 + c * 10) + double(t - 1000) / 10;
+        });
+        QVERIFY(appendRows(m_path, rows));
+    }
+
+    void errorsHaveAStatus_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status");
+        QTest::newRow("missing") << "missing" << int(RecordReader::Status::NoFile);
+        QTest::newRow("folder") << "folder" << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("text file") << "text" << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("other database") << "other" << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("damaged") << "damaged" << int(RecordReader::Status::Damaged);
+        QTest::newRow("locked") << "locked" << int(RecordReader::Status::Locked);
+    }
+    void errorsHaveAStatus()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        QString path = dir.filePath(kind + QStringLiteral(".dat"));
+        sqlite3 *holder = nullptr;
+        if (kind == QLatin1String("folder")) {
+            QDir().mkpath(path);
+        } else if (kind == QLatin1String("text")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(8192, 'x'));
+        } else if (kind == QLatin1String("other")) {
+            sqlite3 *db = nullptr;
+            sqlite3_open(QFile::encodeName(path).constData(), &db);
+            sqlite3_exec(db, "create table other (x integer)", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        } else if (kind == QLatin1String("damaged")) {
+            QVector<Row> rows = polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
+            QVERIFY(appendRows(path, rows));
+            sqlite3 *db = nullptr; // back to a rollback journal so that the file stands alone
+            sqlite3_open(QFile::encodeName(path).constData(), &db);
+            sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(100); // the schema page, past the header
+            f.write(QByteArray(3900, '\x5a'));
+        } else if (kind == QLatin1String("locked")) {
+            QVector<Row> rows = polls({"A"}, 0, 10, 1, [](int, int, qint64 t) { return double(t); });
+            QVERIFY(appendRows(path, rows));
+            sqlite3_open(QFile::encodeName(path).constData(), &holder);
+            sqlite3_exec(holder, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+            sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE", nullptr, nullptr, nullptr);
+            QCOMPARE(sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        RecordReader reader;
+        const bool opened = reader.open(path);
+        if (holder) {
+            sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
+            sqlite3_close(holder);
+        }
+        QVERIFY(!opened);
+        QCOMPARE(int(reader.status()), status);
+        QVERIFY(!reader.errorText().isEmpty());
+        QVERIFY(!reader.isOpen());
+    }
+
+    // Rows in time order are found by id; where the clock stepped back the
+    // reader still finds every row of a range, checking only new rows.
+    void clockStepBack_data()
+    {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("to");
+        QTest::newRow("all") << qint64(0) << qint64(5000);
+        QTest::newRow("across the step") << qint64(1400) << qint64(1600);
+        QTest::newRow("one second") << qint64(1500) << qint64(1500);
+        QTest::newRow("before everything") << qint64(0) << qint64(999);
+        QTest::newRow("after everything") << qint64(1995) << qint64(3000);
+        QTest::newRow("end of the repeat") << qint64(1690) << qint64(1700);
+        QTest::newRow("between polls") << qint64(1001) << qint64(1009);
+    }
+    void clockStepBack()
+    {
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("step.dat"));
+        QVERIFY(QFile::copy(m_path, path));
+
+        RecordReader reader;
+        QVERIFY(reader.open(path));
+        QVERIFY(reader.timeOrdered());
+        QCOMPARE(readerIds(reader, from, to), bruteIds(path, from, to));
+        qint64 first = 0;
+        qint64 last = 0;
+        QVERIFY(reader.timeBounds(&first, &last));
+        QCOMPARE(first, qint64(1000));
+        QCOMPARE(last, qint64(1990));
+
+        // The recording goes on after the clock went back, while the reader is open.
+        QVERIFY(appendRows(path, polls({"A", "B"}, 1500, 20, 10, [](int d, int c, qint64 t) {
+                                return double(d * 1000 + c) + double(t);
+                            })));
+        QVERIFY(!reader.timeOrdered());
+        const RecordReader::TimeOrderState state = reader.timeOrderState();
+        QVERIFY(state.broken);
+        QCOMPARE(state.orderedUpTo, qint64(200));
+        QCOMPARE(readerIds(reader, from, to), bruteIds(path, from, to));
+        QVERIFY(reader.timeBounds(&first, &last));
+        QCOMPARE(first, qint64(1000));
+        QCOMPARE(last, qint64(1990));
+
+        // A reader that resumes from a kept state finds the same rows.
+        RecordReader resumed;
+        QVERIFY(resumed.open(path));
+        resumed.resumeTimeOrder(state);
+        QVERIFY(!resumed.timeOrdered());
+        // Device B is written second in every poll: its rows have even ids.
+        QVector<qint64> expected = bruteIds(path, from, to);
+        expected.erase(std::remove_if(expected.begin(), expected.end(), [](qint64 id) { return id % 2 != 0; }),
+                       expected.end());
+        QCOMPARE(readerIds(resumed, from, to, {"B"}), expected);
+    }
+
+    void resumedCheckSeesOnlyNewRows()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("grow.dat"));
+        QVERIFY(QFile::copy(m_path, path));
+        RecordReader first;
+        QVERIFY(first.open(path));
+        QVERIFY(first.timeOrdered());
+        RecordReader::TimeOrderState state = first.timeOrderState();
+        QCOMPARE(state.checkedId, qint64(200));
+        QCOMPARE(state.lastTime, qint64(1990));
+
+        // A kept state that claims order is believed for the rows it covers
+        // and only later rows are read: a row going back after it is seen.
+        QVERIFY(appendRows(path, {{"A", 1, 2, 1995}, {"B", 1, 2, 1980}}));
+        RecordReader second;
+        QVERIFY(second.open(path));
+        second.resumeTimeOrder(state);
+        QVERIFY(!second.timeOrdered());
+        QCOMPARE(second.timeOrderState().orderedUpTo, qint64(201));
+    }
+
+    void rowsCarryValuesAndNulls()
+    {
+        RecordReader reader;
+        QVERIFY(reader.open(m_path));
+        QVector<RecordRow> rows;
+        QVERIFY(reader.forEachRowInTime(1490, 1500, {QStringLiteral("A")}, [&](const RecordRow &row) {
+            rows.append(row);
+            return true;
+        }));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).serialNo, QByteArray("A"));
+        QCOMPARE(rows.at(0).channel1, 10 + 49.0);
+        QCOMPARE(rows.at(0).channel2, 20 + 49.0);
+        QCOMPARE(rows.at(1).channel1, NoValue);
+        QCOMPARE(rows.at(1).pointDate, qint64(1500));
+        // A visitor that says stop ends the walk.
+        int seen = 0;
+        QVERIFY(!reader.forEachRowInTime(0, 5000, {}, [&](const RecordRow &) { return ++seen < 3; }));
+        QCOMPARE(seen, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RecordReader)
+#include "tst_recordreader.moc"
