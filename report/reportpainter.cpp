@@ -253,12 +253,12 @@ private:
     void summary()
     {
         const QVector<Column> columns = {
-            {QStringLiteral("Device"), 270},   {QStringLiteral("Channel"), 220},
+            {QStringLiteral("Device"), 270},   {QStringLiteral("Channel"), 200},
             {QStringLiteral("Minimum"), 195},  {QStringLiteral("Maximum"), 195},
-            {QStringLiteral("Mean"), 120},     {QStringLiteral("Samples"), 200},
-            {QStringLiteral("Complete"), 110}, {QStringLiteral("Gaps"), 70},
-            {QStringLiteral("Limits"), 170},   {QStringLiteral("Exc."), 75},
-            {QStringLiteral("Outside"), 175}};
+            {QStringLiteral("Mean"), 120},     {QStringLiteral("Samples"), 195},
+            {QStringLiteral("Complete"), 135}, {QStringLiteral("Gaps"), 75},
+            {QStringLiteral("Limits"), 160},   {QStringLiteral("Exc."), 75},
+            {QStringLiteral("Outside"), 180}};
         text(QStringLiteral("Summary"), 36, true);
         const int rowHeight = 2 * lineHeight(22);
         const auto header = [&]() {
