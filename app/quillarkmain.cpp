@@ -4,13 +4,16 @@
 #include "app/projectmain.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
+#include "device/linknoticeboard.h"
 #include "device/nodedevice.h"
 #include "project/projectmanager.h"
 #include "view/projectcenter.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QLabel>
 #include <QMenu>
 #include <QPixmap>
 #include <QTimer>
@@ -70,7 +73,16 @@ QuillarkMain::QuillarkMain(QWidget *parent)
     connect(m_stdTimer, &QTimer::timeout, this, &QuillarkMain::slotStdTimer);
     m_stdTimer->start(kStdTimerMs);
     m_deviceTimer = new QTimer(this);
+    // Polls land one interval apart, not wherever a coarse timer lets them.
+    m_deviceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_deviceTimer, &QTimer::timeout, this, &QuillarkMain::writeDevice);
+    m_linkNotices = new LinkNoticeBoard(this);
+    auto *linkLabel = new QLabel(ui->statusFrame);
+    linkLabel->setObjectName(QStringLiteral("label_link_notice"));
+    linkLabel->setFont(ui->label_projectname->font());
+    m_linkNotices->attachLabel(linkLabel);
+    if (auto *strip = qobject_cast<QBoxLayout *>(ui->statusFrame->layout()))
+        strip->insertWidget(strip->indexOf(ui->label_projectname) + 1, linkLabel, 1);
     m_dbTimer = new QTimer(this);
     connect(m_dbTimer, &QTimer::timeout, this, &QuillarkMain::writeDb);
 

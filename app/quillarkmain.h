@@ -20,6 +20,7 @@ class QVBoxLayout;
 
 class ConfiguredDevice;
 class InsertSerialData;
+class LinkNoticeBoard;
 class ProjectCenter;
 class ProjectMain;
 class ProjectManager;
@@ -183,6 +184,8 @@ private:
     QTimer *m_stdTimer = nullptr;    // 1000 ms, always running
     QTimer *m_deviceTimer = nullptr; // at the data interval while a project is open
     QTimer *m_dbTimer = nullptr;     // 1500 ms while recording
+    // Gateway lost/back lines of the open project, shown in the status strip.
+    LinkNoticeBoard *m_linkNotices = nullptr;
 
     bool projectOpen = false;
     QString m_projectName;

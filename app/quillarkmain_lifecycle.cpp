@@ -7,6 +7,7 @@
 #include "app/projectmain.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
+#include "device/linknoticeboard.h"
 #include "device/nodedevice.h"
 #include "project/projectmanager.h"
 #include "record/insertserialdata.h"
@@ -257,6 +258,11 @@ void QuillarkMain::openProjectCenter()
     m_pageLayout->addWidget(m_projectCenter);
     m_projectCenter->show();
 
+    for (ConfiguredDevice *device : qAsConst(m_deviceList)) {
+        if (device)
+            connect(device, &ConfiguredDevice::linkNotice, m_linkNotices, &LinkNoticeBoard::post,
+                    Qt::UniqueConnection);
+    }
     writeDevice();
     if (projectOpen)
         m_deviceTimer->start(dataIntervalMs);
@@ -309,6 +315,7 @@ void QuillarkMain::clearProjectState()
 
     if (m_deviceTimer->isActive())
         m_deviceTimer->stop();
+    m_linkNotices->clear();
     deleteInsertSerialData();
     detachNodeViews();
 

@@ -23,6 +23,11 @@ public:
     virtual bool disconnectSignal(const char *signal, QObject *receiver, const char *method) = 0;
     virtual void setReadRange(int start, int count) = 0;
     virtual void setDeviceInfo(QString address, quint16 port) = 0;
+
+    // True while a request is under way (connecting or waiting for its
+    // reply); a write() meanwhile sends nothing, so that at most one request
+    // is in flight and every reply answers the request that asked for it.
+    virtual bool isBusy() const { return false; }
 };
 
 #define AbstractDevice_iid "com.quillark.AbstractDevice"

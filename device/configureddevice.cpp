@@ -6,6 +6,8 @@
 
 #include <QtEndian>
 
+#include <cmath>
+
 #include <cstring>
 
 namespace {
@@ -32,6 +34,7 @@ ConfiguredDevice::ConfiguredDevice(QObject *parent)
     , m_device(new ModbusDevice(this))
 {
     m_device->connectSignal(SIGNAL(readyRead(QByteArray)), this, SLOT(readData(QByteArray)));
+    m_device->connectSignal(SIGNAL(readFailed(bool, QString)), this, SLOT(readFailed(bool, QString)));
 }
 
 ConfiguredDevice::~ConfiguredDevice()
@@ -123,40 +126,165 @@ void ConfiguredDevice::countMissedPoll()
     const int limit = missedPollLimit();
     if (m_missedPolls > limit) {
         m_missedPolls = limit;
-        deviceDisconnected();
+        declareLost();
     }
+}
+
+QString ConfiguredDevice::gateway() const
+{
+    return m_ipAddress + QLatin1Char(':') + QString::number(m_port);
+}
+
+QString ConfiguredDevice::durationText(qint64 seconds)
+{
+    seconds = qMax<qint64>(0, seconds);
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
+}
+
+// The poll's time on the interval's schedule (see the class comment).
+QDateTime ConfiguredDevice::schedulePoll()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 slack = qMin(dataIntervalMs / 4, 500);
+    qint64 time = now;
+    if (m_scheduleMs > 0) {
+        const qint64 due = m_scheduleMs + dataIntervalMs;
+        if (qAbs(now - due) <= slack)
+            time = due;
+    }
+    m_scheduleMs = time;
+    return QDateTime::fromMSecsSinceEpoch(time);
+}
+
+void ConfiguredDevice::startRequest(RequestKind kind, const QDateTime &time)
+{
+    m_requestKind = kind;
+    m_requestTime = time;
+    ++m_health.pollsSent;
+    m_requestClock.start();
+    m_device->write();
 }
 
 void ConfiguredDevice::poll()
 {
-    // A refresh still unanswered by now never will be (the client has one
-    // read in flight at a time, and a new connection drops the old read), so
-    // the next reply is this poll's sample and is recorded like any other.
-    m_refreshPending = false;
-    m_device->write();
-    m_lastPollTime = QDateTime::currentDateTime();
+    m_lastPollTime = schedulePoll();
+    if (!m_gapStart.isValid())
+        m_gapStart = m_lastPollTime;
+    if (!m_device->isBusy()) {
+        startRequest(PollRequest, m_lastPollTime);
+    } else if (m_requestKind == RefreshRequest) {
+        // The refresh's answer is the freshest this poll can get: it is
+        // recorded as this poll's sample.
+        m_requestKind = PollRequest;
+        m_requestTime = m_lastPollTime;
+    } else {
+        // An earlier poll's read is still under way; its answer keeps that
+        // poll's time and this poll goes without.
+        qCDebug(lcDevice).noquote() << "ConfiguredDevice::poll : [" << gateway() << "] : read still under way";
+    }
     countMissedPoll();
 }
 
 void ConfiguredDevice::refresh()
 {
-    m_refreshPending = true;
-    m_device->write();
+    if (m_device->isBusy()) {
+        // The answer under way brings fresh values; a second read would
+        // only push it out.
+        qCDebug(lcDevice).noquote() << "ConfiguredDevice::refresh : [" << gateway() << "] : read under way";
+        return;
+    }
+    startRequest(RefreshRequest, m_lastPollTime);
     countMissedPoll();
+}
+
+void ConfiguredDevice::readFailed(bool timedOut, QString text)
+{
+    m_requestKind = NoRequest;
+    if (timedOut)
+        ++m_health.timeouts;
+    else
+        ++m_health.errors;
+    m_health.lastError = text;
+    m_health.lastErrorMs = QDateTime::currentMSecsSinceEpoch();
+}
+
+// A channel value as the nodes take it: two decimals; empty when the gateway
+// sent no number (NaN, infinity), which the nodes show as "no data".
+QString ConfiguredDevice::valueText(const char *block)
+{
+    const float value = floatAt(block);
+    if (!std::isfinite(value)) {
+        ++m_health.noDataValues;
+        return QString();
+    }
+    return QString::number(value, 'f', 2);
+}
+
+void ConfiguredDevice::declareLost()
+{
+    if (m_health.state != LinkHealth::Lost) {
+        const bool wasUp = m_health.state == LinkHealth::Up;
+        const QDateTime now = QDateTime::currentDateTime();
+        m_lostAtMs = now.toMSecsSinceEpoch();
+        m_health.state = LinkHealth::Lost;
+        m_health.stateSinceMs = m_lostAtMs;
+        const QString line = gateway() + QStringLiteral(" lost at ") + now.toString(QStringLiteral("HH:mm:ss"));
+        qCWarning(lcDevice).noquote() << "ConfiguredDevice :" << line << "(" << m_missedPolls
+                                      << "polls without an answer; last error:"
+                                      << (m_health.lastError.isEmpty() ? QStringLiteral("none") : m_health.lastError)
+                                      << ")";
+        if (wasUp) {
+            // The gap begins at the first poll that got no answer: no
+            // sample carries that time, and none can come for it any more.
+            const QDateTime gap = m_gapStart.isValid() ? m_gapStart : m_lastPollTime;
+            for (NodeDevice *node : qAsConst(m_nodes)) {
+                if (node)
+                    node->markGap(gap);
+            }
+        }
+        emit linkNotice(gateway(), true, line);
+    }
+    deviceDisconnected();
 }
 
 void ConfiguredDevice::readData(QByteArray data)
 {
+    const bool refresh = m_requestKind == RefreshRequest;
+    const QDateTime time = m_requestKind == NoRequest ? m_lastPollTime : m_requestTime;
+    m_requestKind = NoRequest;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    ++m_health.answers;
+    m_health.lastAnswerMs = nowMs;
+    if (m_requestClock.isValid())
+        m_health.addRoundTrip(m_requestClock.nsecsElapsed() / 1000);
+    if (m_health.state != LinkHealth::Up) {
+        const bool wasLost = m_health.state == LinkHealth::Lost;
+        m_health.state = LinkHealth::Up;
+        m_health.stateSinceMs = nowMs;
+        if (wasLost) {
+            const QString line = gateway() + QStringLiteral(" back at ")
+                                 + QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("HH:mm:ss"))
+                                 + QStringLiteral(", ") + durationText((nowMs - m_lostAtMs + 500) / 1000);
+            qCWarning(lcDevice).noquote() << "ConfiguredDevice :" << line;
+            emit linkNotice(gateway(), false, line);
+        }
+    }
+    m_gapStart = QDateTime();
+
     deviceConnected();
     m_missedPolls = 0;
 
     if (lcDevice().isDebugEnabled()) {
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << m_ipAddress
+        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << gateway()
                                     << "] - data length : " << data.size();
         QByteArray hex = data.toHex(' ').toUpper();
         if (!hex.isEmpty())
             hex.append(' ');
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << m_ipAddress << "] : "
+        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << gateway() << "] : "
                                     << QString::fromLatin1(hex);
     }
 
@@ -168,15 +296,16 @@ void ConfiguredDevice::readData(QByteArray data)
         if (offset < 0 || offset + kBlockBytes > data.size()) {
             // The node's block is not in this reply: no value, never a read
             // past the end of the data.
-            node->setData(QString(), QString(), QString(), QString(), m_lastPollTime, m_refreshPending);
+            m_health.noDataValues += 2;
+            node->setData(QString(), QString(), QString(), QString(), time, refresh);
             continue;
         }
         const char *block = bytes + offset;
-        node->setData(QString::number(floatAt(block), 'f', 2), QString::number(floatAt(block + 4), 'f', 2),
-                      QString::number(int32At(block + 8)), QString::number(int32At(block + 12)),
-                      m_lastPollTime, m_refreshPending);
+        const QString ch1 = valueText(block);
+        const QString ch2 = valueText(block + 4);
+        node->setData(ch1, ch2, QString::number(int32At(block + 8)), QString::number(int32At(block + 12)), time,
+                      refresh);
     }
-    m_refreshPending = false;
 }
 
 void ConfiguredDevice::deviceConnected()
@@ -191,7 +320,7 @@ void ConfiguredDevice::deviceConnected()
 void ConfiguredDevice::deviceDisconnected()
 {
     m_connected = false;
-    qCDebug(lcDevice).noquote() << "- ConfiguredDevice::deviceDisconnected() : " << m_ipAddress;
+    qCDebug(lcDevice).noquote() << "- ConfiguredDevice::deviceDisconnected() : " << gateway();
     for (NodeDevice *node : qAsConst(m_nodes)) {
         if (node)
             node->deviceDisconnected();

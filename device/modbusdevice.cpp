@@ -119,6 +119,13 @@ void ModbusDevice::setWatchdogTimes(int connectMs, int requestMs)
     m_requestWatchdogMs = qMax(0, requestMs);
 }
 
+int ModbusDevice::requestTimeoutMs()
+{
+    if (dataIntervalMs <= 1000)
+        return kTimeoutMs;
+    return qBound(kTimeoutMs, dataIntervalMs / 3, kMaxTimeoutMs);
+}
+
 int ModbusDevice::connectWatchdogMs() const
 {
     if (m_connectWatchdogMs > 0)
@@ -130,7 +137,10 @@ int ModbusDevice::requestWatchdogMs() const
 {
     if (m_requestWatchdogMs > 0)
         return m_requestWatchdogMs;
-    return qMax(kTimeoutMs + 100, qMin(dataIntervalMs - dataIntervalMs / 10, 2000));
+    // Past the client's own time-out, and still inside one interval.
+    if (dataIntervalMs <= 1000)
+        return kTimeoutMs + 100;
+    return qMin(requestTimeoutMs() + 500, dataIntervalMs - dataIntervalMs / 10);
 }
 
 bool ModbusDevice::open()
@@ -138,7 +148,7 @@ bool ModbusDevice::open()
     if (!m_client)
         createClient();
     if (m_client->state() != QModbusDevice::UnconnectedState)
-        close();
+        closeConnection();
 
     qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << m_address << "] : [" << m_port << "] ["
                                 << m_client->state() << "] : " << m_opened;
@@ -146,7 +156,7 @@ bool ModbusDevice::open()
     if (m_client->state() == QModbusDevice::UnconnectedState) {
         m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter, m_address);
         m_client->setConnectionParameter(QModbusDevice::NetworkPortParameter, m_port);
-        m_client->setTimeout(kTimeoutMs);
+        m_client->setTimeout(requestTimeoutMs());
         m_client->setNumberOfRetries(0);
         const bool started = m_client->connectDevice();
         // An error reported from inside connectDevice() has closed us already.
@@ -157,7 +167,41 @@ bool ModbusDevice::open()
     return m_opened;
 }
 
+bool ModbusDevice::isBusy() const
+{
+    return m_reply || clientState() == QModbusDevice::ConnectingState;
+}
+
+// Closing from outside ends a request silently: nobody waits for it any more.
 void ModbusDevice::close()
+{
+    m_requestActive = false;
+    closeConnection();
+}
+
+void ModbusDevice::finishRequest()
+{
+    m_requestActive = false;
+}
+
+void ModbusDevice::failRequest(bool timedOut, const QString &text)
+{
+    if (!m_requestActive)
+        return;
+    m_requestActive = false;
+    qCDebug(lcDevice).noquote() << "ModbusDevice : [" << m_address + QLatin1Char(':') + QString::number(m_port)
+                                << "] : " << (timedOut ? "timeout : " : "error : ") << text;
+    emit readFailed(timedOut, text);
+}
+
+QString ModbusDevice::clientError() const
+{
+    if (m_client && !m_client->errorString().isEmpty())
+        return m_client->errorString();
+    return QStringLiteral("request not sent");
+}
+
+void ModbusDevice::closeConnection()
 {
     qCDebug(lcDevice).noquote() << "ModbusDevice::close : [" << m_address << "]";
     if (m_closing)
@@ -197,10 +241,19 @@ void ModbusDevice::write()
 {
     qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << m_address << "] : [" << clientState()
                                 << "] : " << m_opened;
+    if (isBusy()) {
+        // One request at a time: the one under way answers this write too.
+        qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << m_address << "] : busy";
+        return;
+    }
+    m_requestActive = true;
     if (dataIntervalMs == 1000)
         sendReadRequest();
     else
         open();
+    // Neither connecting nor waiting for a reply: the request never left.
+    if (m_requestActive && !isBusy())
+        failRequest(false, clientError());
 }
 
 void ModbusDevice::modbusConnected()
@@ -208,13 +261,16 @@ void ModbusDevice::modbusConnected()
     qCDebug(lcDevice).noquote() << "----ModbusDevice::modbusConnected : [" << m_address << "]";
     m_connectWatchdog.stop();
     m_opened = true;
+    m_requestActive = true;
     sendReadRequest();
 }
 
 void ModbusDevice::sendReadRequest()
 {
-    if (!m_client)
+    if (!m_client) {
+        failRequest(false, QStringLiteral("no Modbus client"));
         return;
+    }
     qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address << "]  ["
                                 << m_client->state() << "]";
 
@@ -223,8 +279,12 @@ void ModbusDevice::sendReadRequest()
         open();
         return;
     }
-    if (state != QModbusDevice::ConnectedState)
+    if (state == QModbusDevice::ConnectingState)
+        return; // modbusConnected() sends it
+    if (state != QModbusDevice::ConnectedState) {
+        failRequest(false, QStringLiteral("connection closing"));
         return;
+    }
     if (m_reply) {
         // One request at a time; the request watchdog ends a stuck one.
         qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
@@ -234,13 +294,16 @@ void ModbusDevice::sendReadRequest()
     if (m_readCount <= 0 || m_readCount > kMaxReadCount) {
         qCWarning(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
                                       << "] : invalid register count " << m_readCount;
+        failRequest(false, QStringLiteral("invalid register count %1").arg(m_readCount));
         return;
     }
 
     const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, m_readStart, quint16(m_readCount));
     QModbusReply *reply = m_client->sendReadRequest(unit, kServerAddress);
-    if (!reply)
+    if (!reply) {
+        failRequest(false, clientError());
         return;
+    }
     // The socket would send the request on its next event-loop pass; send it now.
     if (auto *socket = qobject_cast<QAbstractSocket *>(m_client->device()))
         socket->flush();
@@ -257,6 +320,8 @@ void ModbusDevice::sendReadRequest()
     } else {
         qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
                                     << "]  [isFinished = true ]";
+        failRequest(false, reply->errorString().isEmpty() ? QStringLiteral("request refused")
+                                                          : reply->errorString());
         reply->deleteLater();
     }
 }
@@ -274,12 +339,26 @@ void ModbusDevice::readData()
     m_requestWatchdog.stop();
 
     const QModbusDevice::Error error = reply->error();
-    if (error == QModbusDevice::ReplyAbortedError)
+    if (error == QModbusDevice::ReplyAbortedError) {
+        failRequest(false, reply->errorString());
         return;
+    }
 
-    if (error == QModbusDevice::NoError) {
+    const int functionCode = int(reply->rawResult().functionCode());
+    if (error != QModbusDevice::NoError) {
+        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << m_address << "] : [" << error
+                                    << "] " << reply->errorString();
+        failRequest(error == QModbusDevice::TimeoutError, reply->errorString());
+    } else if (functionCode != QModbusPdu::ReadHoldingRegisters) {
+        // Qt decodes any read answer it knows (input registers, coils...);
+        // an answer to another question is not our registers.
+        failRequest(false, QStringLiteral("wrong function code 0x%1 in the reply")
+                               .arg(functionCode, 2, 16, QLatin1Char('0')));
+    } else {
         const QModbusDataUnit unit = reply->result();
-        const int count = int(unit.valueCount());
+        // More registers than asked for: only the ones asked for count. Fewer
+        // are passed on; the nodes beyond the end get no value.
+        const int count = qMin(int(unit.valueCount()), m_readCount);
         QByteArray bytes(count * 2, Qt::Uninitialized);
         char *out = bytes.data();
         for (int i = 0; i < count; ++i) {
@@ -287,14 +366,12 @@ void ModbusDevice::readData()
             out[2 * i] = char(value & 0xFF);
             out[2 * i + 1] = char(value >> 8);
         }
+        finishRequest();
         emit readyRead(bytes);
-    } else {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << m_address << "] : [" << error
-                                    << "] " << reply->errorString();
     }
 
     if (dataIntervalMs > 1000)
-        close();
+        closeConnection();
 }
 
 void ModbusDevice::modbusError(QModbusDevice::Error error)
@@ -303,7 +380,8 @@ void ModbusDevice::modbusError(QModbusDevice::Error error)
         return;
     qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << m_address << "] : [" << error << "]";
     m_opened = false;
-    close();
+    failRequest(error == QModbusDevice::TimeoutError, clientError());
+    closeConnection();
 }
 
 void ModbusDevice::modbusStateChanged(QModbusDevice::State state)
@@ -326,7 +404,8 @@ void ModbusDevice::connectWatchdogExpired()
         return;
     qCDebug(lcDevice).noquote() << "ModbusDevice::connectWatchdog : [" << m_address
                                 << "] : no connection after " << connectWatchdogMs() << " ms";
-    close();
+    failRequest(true, QStringLiteral("no connection within %1 ms").arg(connectWatchdogMs()));
+    closeConnection();
 }
 
 void ModbusDevice::requestWatchdogExpired()
@@ -335,5 +414,6 @@ void ModbusDevice::requestWatchdogExpired()
         return;
     qCDebug(lcDevice).noquote() << "ModbusDevice::requestWatchdog : [" << m_address
                                 << "] : no reply after " << requestWatchdogMs() << " ms";
-    close();
+    failRequest(true, QStringLiteral("no reply within %1 ms").arg(requestWatchdogMs()));
+    closeConnection();
 }

@@ -19,6 +19,12 @@ class QModbusTcpClient;
 // write() sends a read on it; at any other interval every write() opens a fresh
 // connection, which is closed again once the reply has been handled.
 //
+// One request is in flight at a time: a write() while connecting or while a
+// reply is awaited sends nothing. Every request that was started ends in
+// exactly one of readyRead(bytes) or readFailed(timedOut, text), so that the
+// poller can keep its link counters; a reply whose function code is not the
+// one asked for is refused (readFailed), never taken as data.
+//
 // QModbusTcpClient has no connect timeout and a request whose resend fails can
 // stay unfinished for ever, so two watchdogs of our own guard the connection
 // attempt and the pending request. A client that cannot be brought back to the
@@ -30,7 +36,11 @@ class ModbusDevice : public QObject, public AbstractDevice
 
 public:
     static constexpr int kServerAddress = 1;
+    // Time allowed for an answer at the 1 s interval. Longer intervals allow
+    // a slower gateway up to a third of the interval, at most kMaxTimeoutMs.
     static constexpr int kTimeoutMs = 800;
+    static constexpr int kMaxTimeoutMs = 3000;
+    static int requestTimeoutMs();
     // Modbus allows at most 125 holding registers in one read.
     static constexpr int kMaxReadCount = 125;
 
@@ -46,6 +56,7 @@ public:
     bool disconnectSignal(const char *signal, QObject *receiver, const char *method) override;
     void setReadRange(int start, int count) override;
     void setDeviceInfo(QString address, quint16 port) override;
+    bool isBusy() const override;
 
     virtual quint16 port() const;
     virtual int startAddress() const;
@@ -67,6 +78,9 @@ public:
 
 signals:
     void readyRead(QByteArray data);
+    // A started request ended without data: timedOut for a connection or an
+    // answer that did not come in time, otherwise an error; text says which.
+    void readFailed(bool timedOut, QString text);
 
 public slots:
     void readData();
@@ -76,6 +90,10 @@ public slots:
     void modbusError(QModbusDevice::Error error);
 
 private:
+    void closeConnection();
+    void finishRequest();
+    void failRequest(bool timedOut, const QString &text);
+    QString clientError() const;
     void createClient();
     void retireClient();
     void dropPendingReply();
@@ -97,4 +115,6 @@ private:
     int m_requestWatchdogMs = 0;
     int m_replacedClients = 0;
     bool m_closing = false;
+    // A request was started and has not ended yet.
+    bool m_requestActive = false;
 };

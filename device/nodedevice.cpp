@@ -9,6 +9,7 @@
 #include "view/projectlist.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 NodeDevice::NodeDevice(QString deviceNumber, QObject *parent)
@@ -47,6 +48,12 @@ double NodeDevice::textValue(const QString &text)
     return ok ? value : NoValue;
 }
 
+bool NodeDevice::isNoData(const QString &text)
+{
+    const double value = textValue(text);
+    return value == NoValue || !std::isfinite(value);
+}
+
 void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QString batteryText,
                          QDateTime time, bool refresh)
 {
@@ -60,9 +67,15 @@ void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QStr
 
     const double value1 = textValue(m_ch1Text);
     const double value2 = textValue(m_ch2Text);
-    const qint64 msecs = time.toMSecsSinceEpoch();
-    const qint64 seconds = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
-    const double t = chartTime2(seconds) + time.time().msec() / 1000.0;
+    qint64 seconds = 0;
+    const double t = chartTimeOf(time, &seconds);
+    m_hasSample = true;
+    const bool noData1 = value1 == NoValue || !std::isfinite(value1);
+    const bool noData2 = value2 == NoValue || !std::isfinite(value2);
+    if (noData1 != m_ch1NoData)
+        noteNoData(1, noData1, &m_ch1NoData);
+    if (noData2 != m_ch2NoData)
+        noteNoData(2, noData2, &m_ch2NoData);
 
     setCheckAlarmSet1(value1);
     setCheckAlarmSet2(value2);
@@ -84,6 +97,49 @@ void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QStr
         queueRecord(value1, value2, seconds);
 }
 
+double NodeDevice::chartTimeOf(const QDateTime &time, qint64 *unixSeconds)
+{
+    const qint64 msecs = time.toMSecsSinceEpoch();
+    const qint64 seconds = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    *unixSeconds = seconds;
+    return chartTime2(seconds) + time.time().msec() / 1000.0;
+}
+
+// Logged once when a channel starts coming without a value and once when
+// values are back, not at every sample.
+void NodeDevice::noteNoData(int channel, bool noData, bool *state)
+{
+    *state = noData;
+    const QString gateway = m_connection ? m_connection->gateway() : QString();
+    if (noData)
+        qCWarning(lcDevice).noquote() << "NodeDevice : [" << gateway << "]" << m_deviceNumber << "channel"
+                                      << channel << ": no data (empty or not a number)";
+    else
+        qCWarning(lcDevice).noquote() << "NodeDevice : [" << gateway << "]" << m_deviceNumber << "channel"
+                                      << channel << ": values again";
+}
+
+void NodeDevice::markGap(const QDateTime &time)
+{
+    qint64 seconds = 0;
+    const double t = chartTimeOf(time, &seconds);
+    constexpr int newest = kHistorySize - 1;
+    // Only ever after the newest sample, so the history stays in time order.
+    if (m_timeHistory[newest] == NoValue || t > m_timeHistory[newest]) {
+        constexpr size_t moved = sizeof(double) * newest;
+        std::memmove(m_timeHistory, m_timeHistory + 1, moved);
+        std::memmove(m_ch1History, m_ch1History + 1, moved);
+        std::memmove(m_ch2History, m_ch2History + 1, moved);
+        m_timeHistory[newest] = t;
+        m_ch1History[newest] = NoValue;
+        m_ch2History[newest] = NoValue;
+        if (m_chartView)
+            m_chartView->setDeviceData(m_timeHistory, m_ch1History, m_ch2History, QString(), QString());
+    }
+    if (m_record)
+        queueRecord(NoValue, NoValue, seconds);
+}
+
 void NodeDevice::deviceConnected()
 {
     showConnected();
@@ -93,6 +149,7 @@ void NodeDevice::deviceDisconnected()
 {
     qCDebug(lcDevice).noquote() << "- NodeDevice::deviceDisconnected() : " << m_deviceNumber;
     showDisconnected();
+    m_hasSample = false;
     m_ch1Text = QStringLiteral("");
     m_ch2Text = QStringLiteral("");
     checkAlarms();

@@ -43,6 +43,13 @@ public:
                  bool refresh);
     void deviceConnected();
     void deviceDisconnected();
+    // The connection was lost: a no-value sample at `time` in the history
+    // (shown as a gap by the chart) and, while recording, a NULL/NULL row.
+    void markGap(const QDateTime &time);
+    // The channel's latest sample came without a value (empty, or not a
+    // number) while connected: shown as "no data".
+    bool ch1NoData() const { return m_hasSample && m_ch1NoData; }
+    bool ch2NoData() const { return m_hasSample && m_ch2NoData; }
 
     // Called by the main window.
     void setRecord(bool record);
@@ -101,16 +108,23 @@ public:
 
     // A value text as a number: NoValue for an empty text (or one that is not a number).
     static double textValue(const QString &text);
+    // The text holds no usable number: empty, not a number, NaN or infinite.
+    static bool isNoData(const QString &text);
 
 private:
     void queueRecord(double ch1, double ch2, qint64 unixSeconds);
     void showConnected();
     void showDisconnected();
     void showSample();
+    void noteNoData(int channel, bool noData, bool *state);
+    static double chartTimeOf(const QDateTime &time, qint64 *unixSeconds);
 
     bool m_record = false;
     bool m_alarm1 = false;
     bool m_alarm2 = false;
+    bool m_hasSample = false; // a sample came since the last disconnection
+    bool m_ch1NoData = false;
+    bool m_ch2NoData = false;
     QString m_deviceNumber;
     QString m_deviceName;
     QString m_ch1Name;

@@ -103,12 +103,12 @@ void ChartView::setDevice(NodeDevice *newNode)
     node = newNode;
     setConnectionState(node->connection() && node->connection()->isConnected());
 
-    if (!node->ch1Text().isEmpty()) {
-        ui->label_ch1_number->setText(node->ch1Text());
+    if (!node->ch1Text().isEmpty() || node->ch1NoData()) {
+        ui->label_ch1_number->setText(node->ch1NoData() ? ValueStyle::kNoDataText : node->ch1Text());
         ui->label_ch1_number->fitFont();
     }
-    if (!node->ch2Text().isEmpty()) {
-        ui->label_ch2_number->setText(node->ch2Text());
+    if (!node->ch2Text().isEmpty() || node->ch2NoData()) {
+        ui->label_ch2_number->setText(node->ch2NoData() ? ValueStyle::kNoDataText : node->ch2Text());
         ui->label_ch2_number->fitFont();
     }
     ui->label_lqi->setText(node->lqiText());
@@ -146,21 +146,45 @@ void ChartView::refreshDeviceInfo()
     customUnit2 = node->ch2CustomUnit();
 
     if (!ui->label_ch1_number->text().isEmpty()) {
-        ui->label_ch1_unit->setText(channel1UnitText());
+        showChannelState(ui->label_ch1_unit, ui->frame_ch1_value, channel1UnitText(), node->ch1NoData(),
+                         node->alarm1());
         ui->label_ch1_unit->fitFont();
-        setChannel1Alarm(node->alarm1());
     } else {
         ui->label_ch1_unit->clear();
         setValueStyle(ui->frame_ch1_value, ValueStyle::kGrey);
     }
     if (!ui->label_ch2_number->text().isEmpty()) {
-        ui->label_ch2_unit->setText(channel2UnitText());
+        showChannelState(ui->label_ch2_unit, ui->frame_ch2_value, channel2UnitText(), node->ch2NoData(),
+                         node->alarm2());
         ui->label_ch2_unit->fitFont();
-        setChannel2Alarm(node->alarm2());
     } else {
         ui->label_ch2_unit->clear();
         setValueStyle(ui->frame_ch2_value, ValueStyle::kGrey);
     }
+}
+
+// A new value text for one channel's panel: the value with its unit, teal or
+// crimson by the alarm; "no data" without unit in its own look when the text
+// holds no number. The label refits its font only when the length changes.
+void ChartView::showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame, const QString &text,
+                                 const QString &unitText, bool alarm)
+{
+    const bool noData = NodeDevice::isNoData(text);
+    const QString shown = noData ? ValueStyle::kNoDataText : text;
+    const int oldLength = number->text().length();
+    number->setText(shown);
+    if (shown.length() != oldLength)
+        number->fitFont();
+    showChannelState(unit, frame, unitText, noData, alarm);
+}
+
+void ChartView::showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText, bool noData,
+                                 bool alarm)
+{
+    const QString unitShown = noData ? QString() : unitText;
+    if (unit->text() != unitShown)
+        unit->setText(unitShown);
+    setValueStyle(frame, noData ? ValueStyle::kNoData : alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
 }
 
 void ChartView::setDeviceData(const double *newTimes, const double *ch1, const double *ch2,
@@ -174,23 +198,10 @@ void ChartView::setDeviceData(const double *newTimes, const double *ch1, const d
     viewer1->requestViewPortUpdate(true, true);
     viewer2->requestViewPortUpdate(true, true);
 
-    const int oldLength1 = ui->label_ch1_number->text().length();
-    ui->label_ch1_number->setText(ch1Text);
-    if (ch1Text.length() != oldLength1)
-        ui->label_ch1_number->fitFont();
-    const QString unitText1 = channel1UnitText();
-    if (ui->label_ch1_unit->text() != unitText1)
-        ui->label_ch1_unit->setText(unitText1);
-    setChannel1Alarm(node->alarm1());
-
-    const int oldLength2 = ui->label_ch2_number->text().length();
-    ui->label_ch2_number->setText(ch2Text);
-    if (ch2Text.length() != oldLength2)
-        ui->label_ch2_number->fitFont();
-    const QString unitText2 = channel2UnitText();
-    if (ui->label_ch2_unit->text() != unitText2)
-        ui->label_ch2_unit->setText(unitText2);
-    setChannel2Alarm(node->alarm2());
+    showChannelValue(ui->label_ch1_number, ui->label_ch1_unit, ui->frame_ch1_value, ch1Text, channel1UnitText(),
+                     node->alarm1());
+    showChannelValue(ui->label_ch2_number, ui->label_ch2_unit, ui->frame_ch2_value, ch2Text, channel2UnitText(),
+                     node->alarm2());
 }
 
 void ChartView::setRadioStatus(const QString &lqiText, const QString &batteryText)
@@ -225,8 +236,12 @@ void ChartView::setConnectionState(bool connected)
         ui->label_device_status->setPixmap(connected ? m_connectingImage : m_disconnectedImage);
     }
     if (connected) {
-        setValueStyle(ui->frame_ch1_value, ValueStyle::kNormal);
-        setValueStyle(ui->frame_ch2_value, ValueStyle::kNormal);
+        // Coming back from grey; a panel that shows a value keeps its look
+        // until the next value decides it (this runs before every sample).
+        for (QWidget *frame : {ui->frame_ch1_value, ui->frame_ch2_value}) {
+            if (frame->styleSheet() == ValueStyle::kGrey)
+                setValueStyle(frame, ValueStyle::kNormal);
+        }
     } else {
         setValueStyle(ui->frame_ch1_value, ValueStyle::kGrey);
         setValueStyle(ui->frame_ch2_value, ValueStyle::kGrey);

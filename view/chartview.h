@@ -9,6 +9,8 @@
 class DrawArea;
 class NodeDevice;
 class QChartViewer;
+class ResizeLabel;
+class ResizeLabelUnit;
 class QLabel;
 class XYChart;
 
@@ -73,6 +75,9 @@ private:
     void setDeviceTexts(const QString &deviceName, const QString &ch1Name, const QString &ch2Name);
     void setDeviceId(const QString &deviceNumber);
     void setValueStyle(QWidget *frame, const QString &style);
+    void showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame, const QString &text,
+                          const QString &unitText, bool alarm);
+    void showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText, bool noData, bool alarm);
     void buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name);
     void drawTrackCursor(XYChart *chart, int mouseX);
     void drawViewInfo(DrawArea *drawArea, int plotRight, int plotTop);

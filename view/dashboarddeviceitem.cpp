@@ -72,6 +72,11 @@ bool DashBoardDeviceItem::channelAlarm() const
     return m_isChannel1 ? m_node->alarm1() : m_node->alarm2();
 }
 
+bool DashBoardDeviceItem::channelNoData() const
+{
+    return m_isChannel1 ? m_node->ch1NoData() : m_node->ch2NoData();
+}
+
 void DashBoardDeviceItem::setValueStyle(const QString &style)
 {
     // Re-polishing a style sheet is not free; skip it when nothing changes.
@@ -83,21 +88,31 @@ void DashBoardDeviceItem::setValue(const QString &text)
 {
     if (!m_node)
         return;
+    // A text without a number (the sensor sent none) reads "no data" in a
+    // look of its own, without unit; it is never shown as a value in range.
+    const bool noData = NodeDevice::isNoData(text);
+    const QString shown = noData ? ValueStyle::kNoDataText : text;
     const int oldLength = ui->label_number->text().length();
-    ui->label_number->setText(text);
-    if (text.length() != oldLength)
+    ui->label_number->setText(shown);
+    if (shown.length() != oldLength)
         ui->label_number->fitFont();
-    const QString unit = unitText(m_unit);
+    const QString unit = noData ? QString() : unitText(m_unit);
     if (ui->label_unit->text() != unit)
         ui->label_unit->setText(unit);
-    setAlarm(channelAlarm());
+    if (noData)
+        setValueStyle(ValueStyle::kNoData);
+    else
+        setAlarm(channelAlarm());
 }
 
 void DashBoardDeviceItem::setConnected(const QString &deviceNumber)
 {
     if (!m_node || deviceNumber != m_node->deviceNumber())
         return;
-    setValueStyle(ValueStyle::kNormal);
+    // Coming back from grey; a tile that shows a value keeps its look until
+    // the next value decides it (this runs before every sample).
+    if (ui->frame_value->styleSheet() == ValueStyle::kGrey)
+        setValueStyle(ValueStyle::kNormal);
 }
 
 void DashBoardDeviceItem::setDisconnected(const QString &deviceNumber)
@@ -115,7 +130,10 @@ void DashBoardDeviceItem::refresh()
         return;
     applyNames();
     readUnit();
-    if (!ui->label_number->text().isEmpty()) {
+    if (!ui->label_number->text().isEmpty() && channelNoData()) {
+        ui->label_unit->clear();
+        setValueStyle(ValueStyle::kNoData);
+    } else if (!ui->label_number->text().isEmpty()) {
         ui->label_unit->setText(unitText(m_unit));
         ui->label_unit->fitFont();
         setAlarm(channelAlarm());

@@ -42,6 +42,7 @@ private:
     void applyNames();
     void readUnit();
     bool channelAlarm() const;
+    bool channelNoData() const;
     void setValueStyle(const QString &style);
 
     Ui::DashBoardDeviceItem *ui;

@@ -164,19 +164,24 @@ private slots:
 
     void badValuesKeepLayout_data()
     {
+        // A text without a number reads "no data" in its own look, never as a
+        // value in range; the unit goes with the number.
         QTest::addColumn<QString>("value");
-        QTest::addColumn<bool>("alarm");
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("not a number") << QStringLiteral("abc") << false;
-        QTest::newRow("nan") << QStringLiteral("nan") << false;
-        QTest::newRow("1e30") << QStringLiteral("1e30") << true;
-        QTest::newRow("negative zero") << QStringLiteral("-0.00") << true;
-        QTest::newRow("beyond float") << QString(400, QLatin1Char('9')) << false; // not a number
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("look");
+        const QString noData = ValueStyle::kNoDataText;
+        QTest::newRow("empty") << QString() << noData << ValueStyle::kNoData;
+        QTest::newRow("not a number") << QStringLiteral("abc") << noData << ValueStyle::kNoData;
+        QTest::newRow("nan") << QStringLiteral("nan") << noData << ValueStyle::kNoData;
+        QTest::newRow("1e30") << QStringLiteral("1e30") << QStringLiteral("1e30") << ValueStyle::kAlarm;
+        QTest::newRow("negative zero") << QStringLiteral("-0.00") << QStringLiteral("-0.00") << ValueStyle::kAlarm;
+        QTest::newRow("beyond float") << QString(400, QLatin1Char('9')) << noData << ValueStyle::kNoData;
     }
     void badValuesKeepLayout()
     {
         QFETCH(QString, value);
-        QFETCH(bool, alarm);
+        QFETCH(QString, shown);
+        QFETCH(QString, look);
         Board b(16);
         b.node(0)->setAlarmRange(10, 30, 10, 30);
         QVERIFY(QTest::qWaitForWindowExposed(&b.board));
@@ -190,10 +195,12 @@ private slots:
         QCOMPARE(b.board.minimumSizeHint(), minimum);
         QCOMPARE(b.tile(0)->geometry(), geometry);
         for (int i = 0; i < 2; ++i) {
-            QCOMPARE(text(b.tile(i), "label_number"), value);
+            QCOMPARE(text(b.tile(i), "label_number"), shown);
+            if (look == ValueStyle::kNoData)
+                QVERIFY(text(b.tile(i), "label_unit").isEmpty());
             const qreal size = label(b.tile(i), "label_number")->font().pointSizeF();
             QVERIFY2(size > 0.0 && size < 400.0, qPrintable(QString::number(size)));
-            QCOMPARE(style(b.tile(i)), alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
+            QCOMPARE(style(b.tile(i)), look);
         }
     }
 
