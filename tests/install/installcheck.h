@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <functional>
+
 namespace InstallCheck {
 
 struct Result {
@@ -99,11 +101,10 @@ inline QList<ExpectedFile> expectedFiles(bool withViewer, bool withReport)
     return files;
 }
 
-// Starts an installed recorder offscreen with a home, configuration and
-// runtime folder of its own under scratch, and checks that it gets as far as
-// taking its instance lock and is still running once the splash is over.
-// Returns what went wrong, or an empty text.
-inline QString recorderRunProblem(const QString &binary, const QString &scratch)
+// Environment of an installed program run by a test: offscreen, with a
+// home, configuration and runtime folder of its own under scratch, UTC, and
+// nothing of the build tree to help it along.
+inline QProcessEnvironment isolatedEnvironment(const QString &scratch)
 {
     const QString home = scratch + QStringLiteral("/home");
     const QString runtime = scratch + QStringLiteral("/runtime");
@@ -119,39 +120,50 @@ inline QString recorderRunProblem(const QString &binary, const QString &scratch)
     env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("TMPDIR"), scratch);
-    // Nothing of the build tree may help the installed program along.
+    env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     env.remove(QStringLiteral("LD_LIBRARY_PATH"));
     env.remove(QStringLiteral("QT_PLUGIN_PATH"));
+    return env;
+}
 
-    QProcess recorder;
-    recorder.setProcessEnvironment(env);
-    recorder.setWorkingDirectory(scratch);
-    recorder.setProcessChannelMode(QProcess::MergedChannels);
-    recorder.start(binary, QStringList());
-    if (!recorder.waitForStarted(10000))
-        return QStringLiteral("does not start: ") + recorder.errorString();
+// Starts an installed window program and checks that it is still running
+// after settleMs, or, for the recorder (ready given), once ready() holds and
+// settleMs more have passed. Returns what went wrong, or an empty text.
+inline QString runProblem(const QString &binary, const QStringList &arguments, const QString &scratch,
+                          int settleMs, const std::function<bool(qint64 pid)> &ready = {})
+{
+    QProcess program;
+    program.setProcessEnvironment(isolatedEnvironment(scratch));
+    program.setWorkingDirectory(scratch);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(binary, arguments);
+    if (!program.waitForStarted(10000))
+        return QStringLiteral("does not start: ") + program.errorString();
 
-    QFile lock(runtime + QStringLiteral("/Quillark Lite Modbus.lock"));
-    auto lockOwner = [&lock]() {
-        if (!lock.open(QIODevice::ReadOnly))
-            return qint64(0);
-        const qint64 pid = lock.readLine().trimmed().toLongLong();
-        lock.close();
-        return pid;
-    };
     QString problem;
-    if (!QTest::qWaitFor([&]() { return lockOwner() == recorder.processId(); }, 30000)) {
-        problem = QStringLiteral("never took its instance lock");
-    } else {
-        // Past the 2.5 s splash the main window is up; the program must still run.
-        QTest::qWait(3500);
-        if (recorder.state() != QProcess::Running)
-            problem = QStringLiteral("ended with exit code %1").arg(recorder.exitCode());
+    if (ready && !QTest::qWaitFor([&]() { return ready(program.processId()); }, 30000))
+        problem = QStringLiteral("never got ready");
+    if (problem.isEmpty()) {
+        QTest::qWait(settleMs);
+        if (program.state() != QProcess::Running)
+            problem = QStringLiteral("ended with exit code %1").arg(program.exitCode());
     }
-    recorder.kill();
-    recorder.waitForFinished(10000);
-    const QString output = QString::fromLocal8Bit(recorder.readAll());
+    program.kill();
+    program.waitForFinished(10000);
+    const QString output = QString::fromLocal8Bit(program.readAll());
     return problem.isEmpty() ? problem : problem + QStringLiteral("\n") + output;
+}
+
+// The installed recorder gets as far as taking its instance lock and is
+// still running once the 2.5 s splash is over and its main window is up.
+inline QString recorderRunProblem(const QString &binary, const QString &scratch)
+{
+    const QString lockPath = scratch + QStringLiteral("/runtime/Quillark Lite Modbus.lock");
+    auto lockedBy = [lockPath](qint64 pid) {
+        QFile lock(lockPath);
+        return lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == pid;
+    };
+    return runProblem(binary, QStringList(), scratch, 3500, lockedBy);
 }
 
 } // namespace InstallCheck

@@ -3,6 +3,8 @@
 
 #include <QDirIterator>
 #include <QMimeDatabase>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -25,13 +27,20 @@ private slots:
     void appstreamMetadata();
     void projectFilesOpenInTheViewer();
     void recorderStartsFromThePrefix();
+    void siblingsWorkFromThePrefix_data();
+    void siblingsWorkFromThePrefix();
+    void siblingWindowsStartAsTheRecorderStartsThem_data();
+    void siblingWindowsStartAsTheRecorderStartsThem();
 
 private:
+    QString recordedProject();
+
     QString installed(const QString &relative) const { return m_prefix + QLatin1Char('/') + relative; }
     static QByteArray gunzip(const QString &path);
 
     QTemporaryDir m_destDir;
     QString m_prefix;
+    QTemporaryDir m_projectDir;
 };
 
 QByteArray tst_Install::gunzip(const QString &path)
@@ -265,6 +274,105 @@ void tst_Install::recorderStartsFromThePrefix()
     QVERIFY(scratch.isValid());
     const QString problem =
         InstallCheck::recorderRunProblem(installed(QStringLiteral("bin/quillark-lite-modbus")), scratch.path());
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+// A copy of the installed demo project with 10 minutes of one device
+// recorded at 1 s from 2026-01-01 12:00:00 UTC: channel 1 steps 20.0, 20.5
+// ... 23.5 and again (mean 21.75), channel 2 stays 50.
+QString tst_Install::recordedProject()
+{
+    const QString project = m_projectDir.filePath(QStringLiteral("demo.qlk"));
+    if (QFileInfo::exists(project))
+        return project;
+    if (!QFile::copy(installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")), project))
+        return QString();
+    bool written = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("recorded"));
+        db.setDatabaseName(m_projectDir.filePath(QStringLiteral("demo.dat")));
+        if (db.open()) {
+            QSqlQuery query(db);
+            written = query.exec(QStringLiteral("CREATE TABLE fennolink (id integer primary key autoincrement, "
+                                                "serialno varchar(18), channel1 float, channel2 float, "
+                                                "pointDate integer)"))
+                      && query.exec(QStringLiteral(
+                          "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 599) "
+                          "INSERT INTO fennolink (serialno, channel1, channel2, pointDate) "
+                          "SELECT 'e2E3ZDlhYjEzLTQ3Yz', 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i FROM n"));
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("recorded"));
+    return written ? project : QString();
+}
+
+void tst_Install::siblingsWorkFromThePrefix_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("expected");
+    if (QK_HAS_VIEWER)
+        QTest::newRow("viewer CSV export")
+            << "RideZodazo" << QStringList{"--csv"} << "recording.csv"
+            << QStringList{"2026-01-01T12:00:00Z,1767268800,20,50,", "2026-01-01T12:09:59Z,1767269399,23.5,50,"};
+    if (QK_HAS_REPORT) {
+        QTest::newRow("report PDF") << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--pdf"}
+                                    << "day.pdf" << QStringList{"%PDF-"};
+        QTest::newRow("report CSV")
+            << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--csv"} << "day.csv"
+            << QStringList{"Cold room 1,e2E3ZDlhYjEzLTQ3Yz,Temperature,°C,20.00,2026-01-01 12:00:00,23.50,",
+                           ",21.75,600,86400,"};
+    }
+}
+
+void tst_Install::siblingsWorkFromThePrefix()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(QStringList, expected);
+
+    const QString project = recordedProject();
+    QVERIFY(!project.isEmpty());
+    const QString outputPath = m_projectDir.filePath(output);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const InstallCheck::Result batch =
+        InstallCheck::run(installed(QStringLiteral("bin/") + program), options << outputPath << project,
+                          InstallCheck::isolatedEnvironment(scratch.path()));
+    QVERIFY2(batch.ok(), qPrintable(batch.describe(program)));
+    QFile file(outputPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromUtf8(file.readAll());
+    for (const QString &text : expected)
+        QVERIFY2(content.contains(text), qPrintable(text));
+}
+
+void tst_Install::siblingWindowsStartAsTheRecorderStartsThem_data()
+{
+    QTest::addColumn<QString>("program");
+    if (QK_HAS_VIEWER)
+        QTest::newRow("viewer") << "RideZodazo";
+    if (QK_HAS_REPORT)
+        QTest::newRow("report") << "DavavoZurer";
+}
+
+void tst_Install::siblingWindowsStartAsTheRecorderStartsThem()
+{
+    // The recorder finds them beside itself and hands over the project path
+    // in single quotes, as one argument.
+    QFETCH(QString, program);
+    const QString recorderDir = QFileInfo(installed(QStringLiteral("bin/quillark-lite-modbus"))).path();
+    QVERIFY(QFileInfo(recorderDir + QLatin1Char('/') + program).isExecutable());
+    const QString project = recordedProject();
+    QVERIFY(!project.isEmpty());
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString problem = InstallCheck::runProblem(recorderDir + QLatin1Char('/') + program,
+                                                     {QLatin1Char('\'') + project + QLatin1Char('\'')},
+                                                     scratch.path(), 3000);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
