@@ -1,0 +1,164 @@
+#include "viewer/summarycache.h"
+
+#include "common/common.h"
+#include "record/recordreader.h"
+#include "testsupport.h"
+#include "viewerfixture.h"
+
+#include <QStandardPaths>
+#include <QtTest>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+using namespace ViewerFixture;
+
+namespace {
+
+const QStringList kSerials = {"S1", "S2", "S3"};
+
+double value(int device, int channel, qint64 t)
+{
+    if (device == 1 && t % 977 == 0)
+        return kNull;
+    return std::sin(double(t) / 300.0 + device) * 10 + channel * 20 + (t % 613 == 0 ? 80 : 0);
+}
+
+QString describe(const SummaryCache &cache, SummaryCache::Level level)
+{
+    QString text;
+    for (const QString &serial : kSerials) {
+        for (int channel = 1; channel <= 2; ++channel) {
+            cache.forEachBucket(serial, channel, level, 0, 10000000, [&](qint64 start, const SummaryCache::Bucket &b) {
+                text += QStringLiteral("%1/%2@%3 %4 %5 %6 %7 %8 %9 %10 %11 %12\n")
+                            .arg(serial)
+                            .arg(channel)
+                            .arg(start)
+                            .arg(double(b.min))
+                            .arg(double(b.max))
+                            .arg(b.sum, 0, 'g', 17)
+                            .arg(b.count)
+                            .arg(b.first)
+                            .arg(b.last)
+                            .arg(b.minAt)
+                            .arg(b.maxAt)
+                            .arg(b.flags);
+            });
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+class tst_SummaryCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        TestSupport::isolateSettings();
+    }
+
+    // Built in slices while the file grows (with a clock step back), the
+    // summary equals one built at once from the finished file, and both
+    // equal the figures recomputed from the rows.
+    void incrementalEqualsFullBuild()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("grow.dat"));
+        QVERIFY(appendRows(path, polls(kSerials, 100000, 4000, 1, value)));
+
+        RecordReader reader;
+        QVERIFY(reader.open(path));
+        SummaryCache incremental(path);
+        QCOMPARE(incremental.update(reader, 7777), qint64(7777));
+        QVERIFY(incremental.update(reader, 0) > 0);
+        QVERIFY(appendRows(path, polls(kSerials, 104000, 3000, 1, value)));
+        QVERIFY(appendRows(path, polls(kSerials, 103500, 200, 1, value))); // the clock went back
+        while (incremental.update(reader, 5000) > 0) {
+        }
+        QVERIFY(incremental.timeOrder().broken);
+        QCOMPARE(incremental.timeOrder().orderedUpTo, qint64(7000 * 3));
+
+        SummaryCache full(path);
+        QCOMPARE(full.update(reader, 0), qint64(7200 * 3));
+        QCOMPARE(describe(incremental, SummaryCache::Minute), describe(full, SummaryCache::Minute));
+        QCOMPARE(describe(incremental, SummaryCache::Hour), describe(full, SummaryCache::Hour));
+
+        // One minute and one hour checked against the rows themselves.
+        for (auto level : {SummaryCache::Minute, SummaryCache::Hour}) {
+            const qint64 start = level == SummaryCache::Minute ? 103500 / 60 * 60 : 100800;
+            double lo = 1e9, hi = -1e9, sum = 0;
+            quint32 count = 0;
+            bool gap = false;
+            reader.forEachRowInTime(start, start + int(level) - 1, {"S2"}, [&](const RecordRow &row) {
+                if (row.channel1 == NoValue) {
+                    gap = true;
+                    return true;
+                }
+                lo = std::min(lo, row.channel1);
+                hi = std::max(hi, row.channel1);
+                sum += row.channel1;
+                ++count;
+                return true;
+            });
+            bool found = false;
+            full.forEachBucket("S2", 1, level, start, start, [&](qint64 s, const SummaryCache::Bucket &b) {
+                found = s == start;
+                QCOMPARE(b.count, count);
+                QCOMPARE(b.min, float(lo));
+                QCOMPARE(b.max, float(hi));
+                QVERIFY(std::abs(b.sum - sum) < 1e-6);
+                QCOMPARE(bool(b.flags & SummaryCache::kHasGap), gap);
+            });
+            QVERIFY(found);
+        }
+    }
+
+    // The cache file comes back whole; one that no longer fits the database
+    // (recorded anew at the same path) or is damaged is not used.
+    void cacheFileRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cache.dat"));
+        QVERIFY(appendRows(path, polls(kSerials, 200000, 1800, 1, value)));
+        RecordReader reader;
+        QVERIFY(reader.open(path));
+        SummaryCache built(path);
+        QVERIFY(built.update(reader, 0) > 0);
+        QVERIFY(built.save());
+        QVERIFY(QFileInfo::exists(built.cacheFilePath()));
+        QVERIFY(built.cacheFilePath().startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
+
+        SummaryCache loaded(path);
+        QVERIFY(loaded.load(reader));
+        QCOMPARE(loaded.lastId(), built.lastId());
+        QCOMPARE(describe(loaded, SummaryCache::Minute), describe(built, SummaryCache::Minute));
+        // New rows after loading are added from the last id on.
+        QVERIFY(appendRows(path, polls(kSerials, 201800, 60, 1, value)));
+        QCOMPARE(loaded.update(reader, 0), qint64(180));
+
+        // Recorded anew: the last row the cache saw is gone or different.
+        reader.close();
+        QVERIFY(QFile::remove(path));
+        QVERIFY(appendRows(path, polls(kSerials, 500000, 10, 1, value)));
+        QVERIFY(reader.open(path));
+        SummaryCache stale(path);
+        QVERIFY(!stale.load(reader));
+        QCOMPARE(stale.lastId(), qint64(0));
+
+        // A damaged cache file is ignored.
+        QFile file(built.cacheFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100, '\x01'));
+        file.close();
+        SummaryCache damaged(path);
+        QVERIFY(!damaged.load(reader));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SummaryCache)
+#include "tst_summarycache.moc"
