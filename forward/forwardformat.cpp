@@ -1,0 +1,239 @@
+#include "forward/forwardformat.h"
+
+#include "common/common.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+const QByteArray ForwardFormat::kMeasurement = QByteArrayLiteral("quillark");
+
+namespace {
+bool hasValue(double v)
+{
+    return v != NoValue && std::isfinite(v);
+}
+
+QString plainText(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+QByteArray escaped(const QString &text, const char *special)
+{
+    const QByteArray utf8 = plainText(text).toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size() + 4);
+    for (char c : utf8) {
+        if (c == '\\' || std::strchr(special, c))
+            out += '\\';
+        out += c;
+    }
+    // A trailing backslash would escape the separator after it.
+    if (out.endsWith('\\') && !out.endsWith("\\\\"))
+        out += '\\';
+    return out;
+}
+} // namespace
+
+ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix)
+    : m_projectName(project.projectName)
+{
+    QByteArray prefix = plainText(mqttPrefix).toUtf8();
+    while (prefix.endsWith('/'))
+        prefix.chop(1);
+    if (!prefix.isEmpty())
+        prefix += '/';
+    m_topicBase = prefix + topicLevel(m_projectName) + '/';
+
+    for (const ProjectDocument::Connection &connection : project.connections) {
+        const QString gateway = connection.ipAddress + QLatin1Char(':') + QString::number(connection.port);
+        for (const ProjectDocument::Node &node : connection.nodes) {
+            const QByteArray key = node.deviceNumber.toUtf8();
+            if (!m_devices.contains(key))
+                m_devices.insert(key, makeDevice(node.deviceNumber, &node, gateway));
+        }
+    }
+}
+
+ForwardFormat::Device ForwardFormat::makeDevice(const QString &serial, const ProjectDocument::Node *node,
+                                                const QString &gateway) const
+{
+    Device d;
+    d.influxHead = kMeasurement;
+    auto tag = [&](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            d.influxHead += ',' + QByteArray(key) + '=' + escapeKey(value);
+    };
+    // Tags in key order, as the server sorts them anyway.
+    tag("device", serial);
+    tag("gateway", gateway);
+    tag("name", node ? node->deviceName : QString());
+    tag("project", m_projectName);
+    d.influxHead += ' ';
+
+    QString name1 = node ? node->ch1Name.trimmed() : QString();
+    QString name2 = node ? node->ch2Name.trimmed() : QString();
+    // "time" cannot be a field key, and two channels need two keys.
+    if (name1.isEmpty() || name1 == QLatin1String("time"))
+        name1 = QStringLiteral("channel1");
+    if (name2.isEmpty() || name2 == QLatin1String("time") || name2 == name1)
+        name2 = QStringLiteral("channel2");
+    if (name1 == name2)
+        name1 = QStringLiteral("channel1");
+    d.field1 = escapeKey(name1) + '=';
+    d.field2 = escapeKey(name2) + '=';
+
+    d.topic = m_topicBase + topicLevel(serial);
+    d.jsonHead = "{\"device\":" + jsonString(serial) + ",\"name\":"
+        + jsonString(node ? node->deviceName : QString()) + ',';
+    auto channel = [](const QString &name, const QString &unit) {
+        return "{\"name\":" + jsonString(name) + ",\"unit\":" + jsonString(unit) + ",\"value\":";
+    };
+    d.jsonCh1 = channel(node ? node->ch1Name : QString(),
+                        node ? unitDisplayText(node->ch1Unit, node->ch1Custom) : QString());
+    d.jsonCh2 = channel(node ? node->ch2Name : QString(),
+                        node ? unitDisplayText(node->ch2Unit, node->ch2Custom) : QString());
+    return d;
+}
+
+ForwardFormat::Device &ForwardFormat::device(const QByteArray &serialNo)
+{
+    auto it = m_devices.find(serialNo);
+    if (it == m_devices.end()) {
+        // A device no longer in the project: forwarded with its number only.
+        it = m_devices.insert(serialNo, makeDevice(QString::fromUtf8(serialNo), nullptr, QString()));
+    }
+    return it.value();
+}
+
+bool ForwardFormat::appendInfluxLine(QByteArray &out, const RecordRow &row)
+{
+    const bool has1 = hasValue(row.channel1);
+    const bool has2 = hasValue(row.channel2);
+    if (!has1 && !has2)
+        return false;
+    const Device &d = device(row.serialNo);
+    out += d.influxHead;
+    if (has1) {
+        out += d.field1;
+        appendNumber(out, row.channel1);
+    }
+    if (has2) {
+        if (has1)
+            out += ',';
+        out += d.field2;
+        appendNumber(out, row.channel2);
+    }
+    out += ' ';
+    out += QByteArray::number(row.pointDate);
+    out += '\n';
+    return true;
+}
+
+QByteArray ForwardFormat::topic(const QByteArray &serialNo)
+{
+    return device(serialNo).topic;
+}
+
+QByteArray ForwardFormat::liveTopic(const QByteArray &serialNo)
+{
+    return device(serialNo).topic + "/live";
+}
+
+QByteArray ForwardFormat::payload(const RecordRow &row)
+{
+    const Device &d = device(row.serialNo);
+    QByteArray out;
+    out.reserve(d.jsonHead.size() + d.jsonCh1.size() + d.jsonCh2.size() + 80);
+    out += d.jsonHead;
+    out += "\"time\":";
+    out += QByteArray::number(row.pointDate);
+    out += ",\"iso\":\"";
+    appendIsoTime(out, row.pointDate);
+    out += "\",\"channels\":[";
+    out += d.jsonCh1;
+    if (hasValue(row.channel1))
+        appendNumber(out, row.channel1);
+    else
+        out += "null";
+    out += "},";
+    out += d.jsonCh2;
+    if (hasValue(row.channel2))
+        appendNumber(out, row.channel2);
+    else
+        out += "null";
+    out += "}]}";
+    return out;
+}
+
+QByteArray ForwardFormat::escapeMeasurement(const QString &text)
+{
+    return escaped(text, ", ");
+}
+
+QByteArray ForwardFormat::escapeKey(const QString &text)
+{
+    return escaped(text, ",= ");
+}
+
+QByteArray ForwardFormat::topicLevel(const QString &text)
+{
+    QByteArray out = plainText(text).toUtf8();
+    for (char &c : out) {
+        if (c == '/' || c == '+' || c == '#')
+            c = '_';
+    }
+    return out.isEmpty() ? QByteArrayLiteral("_") : out;
+}
+
+QByteArray ForwardFormat::jsonString(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size() + 2);
+    out += '"';
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+void ForwardFormat::appendNumber(QByteArray &out, double value)
+{
+    out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+void ForwardFormat::appendIsoTime(QByteArray &out, qint64 unixSeconds)
+{
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    out.append(buf, n);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "common/projectdocument.h"
+#include "record/recordreader.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+// Turns recorded rows into what the targets store: InfluxDB line protocol and
+// MQTT topics with JSON payloads. Everything that depends only on the device
+// (names, tags, topic, the fixed part of the JSON) is built once per device,
+// so that the per-row work is a few appends.
+//
+// InfluxDB: measurement "quillark"; tags project, device (the device number),
+// name (the device name) and gateway (ip:port); one float field per channel,
+// named after the channel ("channel1"/"channel2" when a name is empty or both
+// names are the same); time = pointDate in seconds. A channel without a
+// reading has no field; a row without any reading (a gap mark) has no line.
+//
+// MQTT: topic <prefix>/<project>/<device number> for recorded rows and
+// .../live for the latest live value; payload
+//   {"device":"..","name":"..","time":1600000000,"iso":"2020-09-13T12:26:40Z",
+//    "channels":[{"name":"..","unit":"..","value":21.5},{...}]}
+// with "value":null for a missing reading.
+class ForwardFormat
+{
+public:
+    static const QByteArray kMeasurement;
+
+    ForwardFormat() = default;
+    ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix);
+
+    QString projectName() const { return m_projectName; }
+
+    // Appends one line (with its '\n') for `row`; false when the row has no
+    // value to write.
+    bool appendInfluxLine(QByteArray &out, const RecordRow &row);
+
+    QByteArray topic(const QByteArray &serialNo);
+    QByteArray liveTopic(const QByteArray &serialNo);
+    QByteArray payload(const RecordRow &row);
+
+    // Escaping of the line protocol.
+    static QByteArray escapeMeasurement(const QString &text);
+    static QByteArray escapeKey(const QString &text); // tag keys, tag values, field keys
+    // One level of an MQTT topic: '/', '+', '#' and control characters become '_'.
+    static QByteArray topicLevel(const QString &text);
+    // A JSON string literal with its quotes.
+    static QByteArray jsonString(const QString &text);
+    // A value in the shortest form that reads back as the same double.
+    static void appendNumber(QByteArray &out, double value);
+    // "yyyy-MM-ddThh:mm:ssZ".
+    static void appendIsoTime(QByteArray &out, qint64 unixSeconds);
+
+private:
+    struct Device
+    {
+        QByteArray influxHead; // measurement and tags, then a space
+        QByteArray field1;     // "key="
+        QByteArray field2;
+        QByteArray topic;
+        QByteArray jsonHead;   // {"device":..,"name":..,
+        QByteArray jsonCh1;    // {"name":..,"unit":..,"value":
+        QByteArray jsonCh2;
+    };
+    Device &device(const QByteArray &serialNo);
+    Device makeDevice(const QString &serial, const ProjectDocument::Node *node, const QString &gateway) const;
+
+    QString m_projectName;
+    QByteArray m_topicBase; // <prefix>/<project>/
+    QHash<QByteArray, Device> m_devices;
+};

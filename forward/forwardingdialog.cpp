@@ -1,0 +1,161 @@
+#include "forward/forwardingdialog.h"
+
+#include "common/common.h"
+#include "common/messagedialog.h"
+#include "forward/forwarder.h"
+#include "ui_forwardingdialog.h"
+
+#include <QFile>
+
+ForwardingDialog::ForwardingDialog(Forwarder *forwarder, QWidget *parent)
+    : QDialog(parent), ui(new Ui::ForwardingDialog), m_forwarder(forwarder)
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFieldSettings(ForwardSettings::load(m_forwarder->projectPath()));
+    connect(ui->btn_save, &QPushButton::clicked, this, &ForwardingDialog::save);
+    connect(ui->btn_test, &QPushButton::clicked, this, &ForwardingDialog::testConnection);
+    connect(ui->btn_close, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_forwarder, &Forwarder::stateChanged, this, &ForwardingDialog::showState);
+    connect(m_forwarder, &Forwarder::testFinished, this, &ForwardingDialog::showTestResult);
+    showState(Forwarder::Influx, m_forwarder->state(Forwarder::Influx));
+    showState(Forwarder::Mqtt, m_forwarder->state(Forwarder::Mqtt));
+    updateSecretNote();
+}
+
+ForwardingDialog::~ForwardingDialog()
+{
+    delete ui;
+}
+
+ForwardSettings ForwardingDialog::fieldSettings() const
+{
+    ForwardSettings s;
+    s.influxUrl = ui->lineEdit_influx_url->text().trimmed();
+    s.influxDatabase = ui->lineEdit_influx_database->text().trimmed();
+    s.influxUser = ui->lineEdit_influx_user->text();
+    s.influxPassword = ui->lineEdit_influx_password->text();
+    s.influxOrg = ui->lineEdit_influx_org->text().trimmed();
+    s.influxBucket = ui->lineEdit_influx_bucket->text().trimmed();
+    s.influxToken = ui->lineEdit_influx_token->text();
+    s.mqttHost = ui->lineEdit_mqtt_host->text().trimmed();
+    s.mqttPort = ui->spinBox_mqtt_port->value();
+    s.mqttUser = ui->lineEdit_mqtt_user->text();
+    s.mqttPassword = ui->lineEdit_mqtt_password->text();
+    s.mqttPrefix = ui->lineEdit_mqtt_prefix->text().trimmed();
+    s.mqttCaFile = ui->lineEdit_mqtt_cafile->text().trimmed();
+    return s;
+}
+
+void ForwardingDialog::setFieldSettings(const ForwardSettings &s)
+{
+    ui->lineEdit_influx_url->setText(s.influxUrl);
+    ui->lineEdit_influx_database->setText(s.influxDatabase);
+    ui->lineEdit_influx_user->setText(s.influxUser);
+    ui->lineEdit_influx_password->setText(s.influxPassword);
+    ui->lineEdit_influx_org->setText(s.influxOrg);
+    ui->lineEdit_influx_bucket->setText(s.influxBucket);
+    ui->lineEdit_influx_token->setText(s.influxToken);
+    ui->lineEdit_mqtt_host->setText(s.mqttHost);
+    ui->spinBox_mqtt_port->setValue(s.mqttPort);
+    ui->lineEdit_mqtt_user->setText(s.mqttUser);
+    ui->lineEdit_mqtt_password->setText(s.mqttPassword);
+    ui->lineEdit_mqtt_prefix->setText(s.mqttPrefix);
+    ui->lineEdit_mqtt_cafile->setText(s.mqttCaFile);
+}
+
+QString ForwardingDialog::stateText(const ForwardState &state)
+{
+    if (!state.enabled)
+        return QStringLiteral("Off.");
+    QStringList parts;
+    parts << (state.connected ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
+    parts << QStringLiteral("backlog %1 rows").arg(state.backlog);
+    parts << (state.lastSuccess.isValid()
+                  ? QStringLiteral("last success %1")
+                        .arg(state.lastSuccess.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                  : QStringLiteral("no success yet"));
+    QString text = parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    if (!state.lastError.isEmpty())
+        text += QStringLiteral("\nLast error: ") + state.lastError;
+    return text;
+}
+
+void ForwardingDialog::showState(int target, const ForwardState &state)
+{
+    QLabel *label = target == Forwarder::Influx ? ui->label_influx_state : ui->label_mqtt_state;
+    label->setText(stateText(state));
+    label->setStyleSheet(state.lastError.isEmpty() ? QString() : QStringLiteral("color: rgb(200, 30, 30);"));
+}
+
+void ForwardingDialog::updateSecretNote()
+{
+    const ForwardSettings stored = ForwardSettings::load(m_forwarder->projectPath());
+    if (!stored.holdsSecret()) {
+        ui->label_secret_note->setText(
+            QStringLiteral("Passwords and tokens are stored in the project file, which is then made "
+                           "readable by its owner only."));
+        return;
+    }
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
+        | QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther;
+    const bool privateFile = (QFile(m_forwarder->projectPath()).permissions() & others) == 0;
+    ui->label_secret_note->setText(
+        privateFile ? QStringLiteral("The project file holds a password or token; it is readable by its owner "
+                                     "only (mode 600).")
+                    : QStringLiteral("The project file holds a password or token but could not be made "
+                                     "private: other users may read it."));
+}
+
+bool ForwardingDialog::save()
+{
+    const ForwardSettings settings = fieldSettings();
+    const QStringList problems = settings.influxProblems() + settings.mqttProblems();
+    if (!problems.isEmpty()) {
+        showMessage(this, QStringLiteral("WARNING"), problems.join(QLatin1Char('\n')));
+        return false;
+    }
+    QString error;
+    if (!settings.save(m_forwarder->projectPath(), &error)) {
+        showMessage(this, QStringLiteral("ERROR"), error);
+        return false;
+    }
+    m_forwarder->reload();
+    updateSecretNote();
+    return true;
+}
+
+void ForwardingDialog::testConnection()
+{
+    const ForwardSettings settings = fieldSettings();
+    m_testText[0].clear();
+    m_testText[1].clear();
+    if (!settings.influxEnabled() && !settings.mqttEnabled()) {
+        ui->label_test_result->setText(QStringLiteral("Both targets are off: give an InfluxDB address or an MQTT host."));
+        return;
+    }
+    ui->label_test_result->setText(QStringLiteral("Testing..."));
+    ui->btn_test->setEnabled(false);
+    if (settings.influxEnabled())
+        m_forwarder->testConnection(Forwarder::Influx, settings);
+    else
+        m_testText[Forwarder::Influx] = QStringLiteral("InfluxDB: off.");
+    if (settings.mqttEnabled())
+        m_forwarder->testConnection(Forwarder::Mqtt, settings);
+    else
+        m_testText[Forwarder::Mqtt] = QStringLiteral("MQTT: off.");
+}
+
+void ForwardingDialog::showTestResult(int target, bool ok, const QString &text)
+{
+    m_testText[target] = (target == Forwarder::Influx ? QStringLiteral("InfluxDB: ") : QStringLiteral("MQTT: "))
+        + (ok ? QString() : QStringLiteral("FAILED - ")) + text;
+    QStringList lines;
+    for (const QString &line : m_testText) {
+        if (!line.isEmpty())
+            lines << line;
+    }
+    ui->label_test_result->setText(lines.join(QLatin1Char('\n')));
+    if (!m_testText[0].isEmpty() && !m_testText[1].isEmpty())
+        ui->btn_test->setEnabled(true);
+}

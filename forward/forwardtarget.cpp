@@ -1,0 +1,154 @@
+#include "forward/forwardtarget.h"
+
+#include "common/common.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> g_firstRetryMs{1000};
+std::atomic<int> g_maxRetryMs{60000};
+// State updates while rows flow are sent at most this often.
+constexpr int kStateIntervalMs = 250;
+} // namespace
+
+ForwardTarget::ForwardTarget(const QString &name, const ProjectDocument &project,
+                             const ForwardSettings &settings, const QString &identity, QObject *parent)
+    : QObject(parent),
+      m_name(name),
+      m_projectPath(project.path),
+      m_databasePath(project.databasePath()),
+      m_settings(settings),
+      m_format(project, settings.mqttPrefix),
+      m_position(project.path, name, identity)
+{
+    qRegisterMetaType<ForwardState>();
+    m_state.enabled = true;
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, [this] { pump(); });
+}
+
+ForwardTarget::~ForwardTarget() = default;
+
+void ForwardTarget::setRetryDelays(int firstMs, int maxMs)
+{
+    g_firstRetryMs = qMax(1, firstMs);
+    g_maxRetryMs = qMax(g_firstRetryMs.load(), maxMs);
+}
+
+int ForwardTarget::firstRetryMs()
+{
+    return g_firstRetryMs;
+}
+
+int ForwardTarget::maxRetryMs()
+{
+    return g_maxRetryMs;
+}
+
+void ForwardTarget::wake()
+{
+    if (m_failures == 0 && m_timer->isActive())
+        schedule(0);
+}
+
+bool ForwardTarget::ensureReader()
+{
+    if (m_reader.isOpen())
+        return true;
+    if (!QFileInfo::exists(m_databasePath)) {
+        // Nothing recorded yet: not an error.
+        m_state.lastError.clear();
+        return false;
+    }
+    if (!m_reader.open(m_databasePath)) {
+        const QString error = QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText());
+        if (m_state.lastError != error)
+            qCWarning(lcForward).noquote() << "ForwardTarget::ensureReader :" << m_name << error;
+        m_state.lastError = error;
+        publishState();
+        return false;
+    }
+    return true;
+}
+
+void ForwardTarget::refreshBacklog()
+{
+    const qint64 newest = m_reader.maxId();
+    if (newest < m_lastId) {
+        qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": the record database holds ids up to"
+                                       << newest << "but" << m_lastId
+                                       << "were forwarded; it was replaced, forwarding it from its first row";
+        m_lastId = 0;
+        m_savedId = -1;
+        savePosition();
+    }
+    m_state.backlog = qMax<qint64>(0, newest - m_lastId);
+    m_state.lastId = m_lastId;
+}
+
+void ForwardTarget::delivered(qint64 lastId, qint64 rows, bool save)
+{
+    m_lastId = lastId;
+    m_state.forwarded += rows;
+    m_state.lastId = lastId;
+    m_state.lastSuccess = QDateTime::currentDateTimeUtc();
+    m_state.backlog = qMax<qint64>(0, m_state.backlog - rows);
+    if (!m_state.lastError.isEmpty())
+        qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": delivering again";
+    m_state.lastError.clear();
+    m_failures = 0;
+    if (save)
+        savePosition();
+    publishState(false);
+}
+
+void ForwardTarget::savePosition()
+{
+    if (m_savedId == m_lastId)
+        return;
+    if (m_position.save(m_lastId)) {
+        m_savedId = m_lastId;
+    } else {
+        const QString error = QStringLiteral("The forwarding position cannot be written to %1.")
+                                  .arg(m_position.filePath());
+        m_state.lastError = error;
+    }
+}
+
+void ForwardTarget::failed(const QString &error, bool connected)
+{
+    if (error != m_state.lastError)
+        qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ":" << error;
+    m_state.lastError = error;
+    m_state.connected = connected;
+    const int shift = qMin(m_failures, 16);
+    const qint64 delay = qMin<qint64>(qint64(firstRetryMs()) << shift, maxRetryMs());
+    ++m_failures;
+    publishState();
+    schedule(int(delay));
+}
+
+void ForwardTarget::setConnected(bool connected)
+{
+    if (m_state.connected == connected)
+        return;
+    m_state.connected = connected;
+    publishState();
+}
+
+void ForwardTarget::schedule(int ms)
+{
+    m_timer->start(ms);
+}
+
+void ForwardTarget::publishState(bool force)
+{
+    if (!force && m_stateClock.isValid() && m_stateClock.elapsed() < kStateIntervalMs)
+        return;
+    m_stateClock.restart();
+    emit stateChanged(m_state);
+}

@@ -1,0 +1,217 @@
+#include "forward/influxtarget.h"
+
+#include "common/common.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> g_timeoutMs{InfluxTarget::kDefaultTimeoutMs};
+constexpr int kMaxErrorText = 200;
+} // namespace
+
+InfluxTarget::InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly,
+                           QObject *parent)
+    : ForwardTarget(QStringLiteral("influx"), project, settings, settings.influxIdentity(), parent),
+      m_testOnly(testOnly),
+      m_url(writeUrl(settings))
+{
+    if (settings.influxV2())
+        m_authorization = "Token " + settings.influxToken.toUtf8();
+    else if (!settings.influxUser.isEmpty())
+        m_authorization =
+            "Basic " + (settings.influxUser + QLatin1Char(':') + settings.influxPassword).toUtf8().toBase64();
+}
+
+InfluxTarget::~InfluxTarget()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+    }
+}
+
+void InfluxTarget::setTimeoutMs(int ms)
+{
+    g_timeoutMs = qMax(1, ms);
+}
+
+QUrl InfluxTarget::writeUrl(const ForwardSettings &settings)
+{
+    QUrl url(settings.influxUrl.trimmed());
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    QUrlQuery query;
+    if (settings.influxV2()) {
+        path += QStringLiteral("/api/v2/write");
+        query.addQueryItem(QStringLiteral("org"), settings.influxOrg.trimmed());
+        query.addQueryItem(QStringLiteral("bucket"), settings.influxBucket.trimmed());
+    } else {
+        path += QStringLiteral("/write");
+        query.addQueryItem(QStringLiteral("db"), settings.influxDatabase.trimmed());
+    }
+    query.addQueryItem(QStringLiteral("precision"), QStringLiteral("s"));
+    url.setPath(path);
+    url.setQuery(query);
+    return url;
+}
+
+QString InfluxTarget::describeFailure(const ForwardSettings &settings, int networkError, int httpStatus,
+                                      const QByteArray &body, const QString &networkText)
+{
+    const QString where = settings.influxUrl.trimmed();
+    if (httpStatus == 0) {
+        switch (networkError) {
+        case QNetworkReply::ConnectionRefusedError:
+            return QStringLiteral("InfluxDB at %1 refused the connection (is it running?).").arg(where);
+        case QNetworkReply::HostNotFoundError:
+            return QStringLiteral("The InfluxDB host of %1 was not found.").arg(where);
+        case QNetworkReply::OperationCanceledError:
+        case QNetworkReply::TimeoutError:
+            return QStringLiteral("InfluxDB at %1 did not answer within %2 s.").arg(where).arg(g_timeoutMs / 1000.0);
+        case QNetworkReply::SslHandshakeFailedError:
+            return QStringLiteral("The TLS connection to InfluxDB at %1 failed: %2").arg(where, networkText);
+        default:
+            return QStringLiteral("InfluxDB at %1 cannot be reached: %2").arg(where, networkText);
+        }
+    }
+    // 1.x answers {"error":".."}, 2.x {"code":"..","message":".."}.
+    const QJsonObject answer = QJsonDocument::fromJson(body).object();
+    QString detail = answer.value(QStringLiteral("error")).toString();
+    if (detail.isEmpty())
+        detail = answer.value(QStringLiteral("message")).toString();
+    if (detail.isEmpty())
+        detail = QString::fromUtf8(body.left(kMaxErrorText)).trimmed();
+    detail = detail.left(kMaxErrorText);
+    if (httpStatus == 401 || httpStatus == 403) {
+        return settings.influxV2() ? QStringLiteral("InfluxDB refused the token.")
+                                   : QStringLiteral("InfluxDB refused the user name or password.");
+    }
+    if (httpStatus == 404) {
+        if (settings.influxV2())
+            return QStringLiteral("InfluxDB has no organisation \"%1\" with a bucket \"%2\" (%3).")
+                .arg(settings.influxOrg, settings.influxBucket, detail);
+        if (detail.contains(QLatin1String("database not found")))
+            return QStringLiteral("InfluxDB has no database \"%1\".").arg(settings.influxDatabase);
+        return QStringLiteral("InfluxDB at %1 has no write API (HTTP 404). Is this the right address?")
+            .arg(where);
+    }
+    return QStringLiteral("InfluxDB answered HTTP %1: %2").arg(httpStatus).arg(detail);
+}
+
+void InfluxTarget::start()
+{
+    m_network = new QNetworkAccessManager(this);
+    if (m_testOnly) {
+        m_reply = post(QByteArray());
+        return;
+    }
+    m_lastId = m_position.load();
+    m_savedId = m_lastId;
+    qCDebug(lcForward).noquote() << "InfluxTarget::start : from id" << m_lastId << "to" << m_url.toString();
+    schedule(0);
+}
+
+QNetworkReply *InfluxTarget::post(const QByteArray &body)
+{
+    QNetworkRequest request(m_url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain; charset=utf-8"));
+    if (!m_authorization.isEmpty())
+        request.setRawHeader(QByteArrayLiteral("Authorization"), m_authorization);
+    request.setTransferTimeout(g_timeoutMs);
+    QNetworkReply *reply = m_network->post(request, body);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
+    return reply;
+}
+
+bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
+{
+    batch->body.clear();
+    batch->body.reserve(m_batchRows * 160);
+    batch->rows = 0;
+    batch->lastId = afterId;
+    batch->ready = false;
+    const qint64 visited = m_reader.forEachRowAfterId(afterId, m_batchRows, [&](const RecordRow &row) {
+        m_format.appendInfluxLine(batch->body, row);
+        batch->lastId = row.id;
+        ++batch->rows;
+        return true;
+    });
+    if (visited < 0) {
+        failed(QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText()),
+               m_state.connected);
+        m_reader.close();
+        return false;
+    }
+    batch->ready = true;
+    return true;
+}
+
+void InfluxTarget::pump()
+{
+    if (m_reply || m_testOnly)
+        return;
+    if (!ensureReader()) {
+        schedule(m_failures ? maxRetryMs() : kIdlePollMs);
+        return;
+    }
+    for (;;) {
+        if (!m_next.ready || m_next.rows == 0) {
+            refreshBacklog();
+            if (!buildBatch(m_lastId, &m_next))
+                return;
+        }
+        if (m_next.rows == 0) {
+            publishState();
+            schedule(kIdlePollMs);
+            return;
+        }
+        m_sending = m_next;
+        m_next = Batch();
+        if (!m_sending.body.isEmpty())
+            break;
+        // Only gap marks: nothing to send, the position still moves on.
+        delivered(m_sending.lastId, m_sending.rows);
+    }
+    m_reply = post(m_sending.body);
+    // Read the next batch while this one is on the way.
+    buildBatch(m_sending.lastId, &m_next);
+}
+
+void InfluxTarget::finished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (reply != m_reply)
+        return;
+    m_reply = nullptr;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    if (m_testOnly) {
+        const QString text = ok ? QStringLiteral("InfluxDB at %1 accepts writes.").arg(m_settings.influxUrl.trimmed())
+                                : describeFailure(m_settings, reply->error(), status, body, reply->errorString());
+        emit testFinished(ok, text);
+        return;
+    }
+    if (ok) {
+        m_state.connected = true;
+        delivered(m_sending.lastId, m_sending.rows);
+        m_sending = Batch();
+        if (m_batchRows < kBatchRows)
+            m_batchRows = qMin(kBatchRows, m_batchRows * 2);
+        pump();
+        return;
+    }
+    m_next = Batch();
+    if (status == 413 && m_batchRows > 100)
+        m_batchRows /= 2;
+    failed(describeFailure(m_settings, reply->error(), status, body, reply->errorString()), status != 0);
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "forward/forwardtarget.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Writes recorded rows to InfluxDB over HTTP in line protocol: the 1.x API
+// (/write?db=..&precision=s, user and password as basic authentication) or the
+// 2.x API (/api/v2/write?org=..&bucket=..&precision=s, "Authorization: Token").
+// Rows go in batches of kBatchRows lines; while one batch is on the way the
+// next is read and formatted, so the server is never left waiting on us.
+// A resent point (same series and time) overwrites itself in InfluxDB, so
+// at-least-once delivery stores every sample once.
+class InfluxTarget : public ForwardTarget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kBatchRows = 5000;
+    static constexpr int kDefaultTimeoutMs = 30000;
+
+    // testOnly: start() sends one empty write (which checks address,
+    // credentials and database without storing anything), emits
+    // testFinished() and does nothing more.
+    InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly = false,
+                 QObject *parent = nullptr);
+    ~InfluxTarget() override;
+
+    // A request without any answer for this long counts as failed.
+    static void setTimeoutMs(int ms);
+
+    // The write address for these settings (without credentials).
+    static QUrl writeUrl(const ForwardSettings &settings);
+
+    // The user's sentence for a failed write; `body` is the server's answer.
+    static QString describeFailure(const ForwardSettings &settings, int networkError, int httpStatus,
+                                   const QByteArray &body, const QString &networkText);
+
+public slots:
+    void start() override;
+
+protected:
+    void pump() override;
+
+private:
+    struct Batch
+    {
+        QByteArray body;
+        qint64 lastId = 0;
+        qint64 rows = 0; // recorded rows covered, gap marks included
+        bool ready = false;
+    };
+    bool buildBatch(qint64 afterId, Batch *batch);
+    QNetworkReply *post(const QByteArray &body);
+    void finished(QNetworkReply *reply);
+
+    bool m_testOnly = false;
+    QNetworkAccessManager *m_network = nullptr;
+    QNetworkReply *m_reply = nullptr;
+    QByteArray m_authorization;
+    QUrl m_url;
+    int m_batchRows = kBatchRows;
+    Batch m_sending;
+    Batch m_next;
+};

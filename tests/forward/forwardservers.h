@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class InsertSerialData;
+
+// Real servers and a real record database for the forwarding tests. Every
+// server listens on 127.0.0.1 on a free port, keeps its files in a temporary
+// folder and is stopped when its object goes.
+namespace ForwardTest {
+
+// A project file with `devices` devices (serials QK00000...) in a temporary
+// folder, and a writer that appends rows to its record database through the
+// recorder's own database writer. Row n (from 1) of the whole recording holds
+// channel1 = n / 4.0 and channel2 = -n, so a reader can tell every row apart.
+class RecordedProject
+{
+public:
+    explicit RecordedProject(int devices = 4);
+    ~RecordedProject();
+
+    bool isValid() const { return m_valid; }
+    QString path() const { return m_path; }
+    QString databasePath() const;
+    QString folder() const { return m_dir.path(); }
+    QStringList serials() const { return m_serials; }
+
+    // Appends `samples` samples of every device, written in one go; true
+    // when the database took them.
+    bool record(int samples);
+    // Appends one gap row (no values) per device.
+    bool recordGap();
+    qint64 rowCount() const { return m_rows; }
+    static double channel1(qint64 n) { return n / 4.0; }
+    static double channel2(qint64 n) { return -double(n); }
+    static constexpr qint64 kStartTime = 1767225600; // 2026-01-01 00:00 UTC
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    QStringList m_serials;
+    std::unique_ptr<InsertSerialData> m_db;
+    qint64 m_rows = 0;
+    qint64 m_time = kStartTime;
+    bool m_valid = false;
+};
+
+// influxd (the Debian 1.x server).
+class InfluxServer
+{
+public:
+    ~InfluxServer();
+    // Empty when it runs; otherwise why not.
+    QString start(bool auth = false);
+    void stop();
+    QString restart();
+    quint16 port() const { return m_httpPort; }
+    QString url() const;
+    // Runs one InfluxQL statement through the HTTP API (as admin when auth is on).
+    QJsonObject query(const QString &statement, const QString &database = QString());
+    // The values of the first series of a query, row by row.
+    QList<QJsonArray> values(const QString &statement, const QString &database);
+    static constexpr const char *kAdmin = "admin";
+    static constexpr const char *kAdminPassword = "s3cret-admin";
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_httpPort = 0;
+    quint16 m_rpcPort = 0;
+    bool m_auth = false;
+};
+
+// mosquitto, optionally with a password file and always with persistence, so
+// that a subscriber's session survives a restart of the broker.
+class MosquittoBroker
+{
+public:
+    ~MosquittoBroker();
+    QString start(const QString &user = QString(), const QString &password = QString());
+    void stop();
+    QString restart();
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    bool m_passwords = false;
+};
+
+// mosquitto_sub with a persistent session at QoS 1, printing "topic payload".
+class Subscriber
+{
+public:
+    ~Subscriber();
+    bool start(quint16 port, const QString &topic, const QStringList &extra = QStringList());
+    void stop();
+    // Publishes to `probeTopic` until the subscription shows it; the probe
+    // lines are then forgotten.
+    bool waitReady(quint16 port, const QString &probeTopic);
+    // Lines received so far (each "topic payload").
+    QStringList lines();
+
+private:
+    QProcess m_process;
+    QByteArray m_buffer;
+    QStringList m_lines;
+};
+
+// A small HTTP server on 127.0.0.1 standing in for the InfluxDB 2.x API:
+// it keeps every request and answers each with the status given (or never).
+class FakeHttpServer : public QObject
+{
+public:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target; // path and query
+        QHash<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+    };
+    bool start();
+    quint16 port() const;
+    QString url() const;
+    // Status of the next answers; 0 means never answer.
+    void setStatus(int status, const QByteArray &body = QByteArray()) { m_status = status; m_body = body; }
+    QList<Request> requests() const { return m_requests; }
+    // Lines of all answered (2xx) request bodies.
+    QList<QByteArray> acceptedLines() const { return m_accepted; }
+
+private:
+    void serve(QTcpSocket *socket);
+    QTcpServer *m_server = nullptr;
+    int m_status = 204;
+    QByteArray m_body;
+    QList<Request> m_requests;
+    QList<QByteArray> m_accepted;
+};
+
+} // namespace ForwardTest
