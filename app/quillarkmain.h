@@ -73,6 +73,17 @@ public:
     using StartDetachedHook = std::function<bool(const QString &, const QStringList &)>;
     static StartDetachedHook startDetached;
 
+    // Rows that cannot be written when a project closes: the user chooses.
+    enum class UnwrittenRowsChoice { Retry, SaveToFile, Discard };
+    // Asks what to do with them (parent, text); a three-button box by
+    // default, replaced in tests.
+    using UnwrittenRowsHook = std::function<UnwrittenRowsChoice(QWidget *, const QString &)>;
+    static UnwrittenRowsHook unwrittenRowsQuestion;
+    // Asks for the file to save them to (parent, suggested path); empty
+    // when cancelled. A save-file dialog by default, replaced in tests.
+    using SaveFileHook = std::function<QString(QWidget *, const QString &)>;
+    static SaveFileHook unwrittenRowsFile;
+
     // Settings store of the recent projects.
     static const QString kRecentGroup;
     // The database size at which recording stops (3.9 GiB).
@@ -112,11 +123,14 @@ private slots:
     void slotPlayerStatusChanged(QMediaPlayer::MediaStatus status);
     void slotDatabaseWriteFailed(const QString &error);
     void slotDatabaseWriteRecovered();
+    void slotDatabaseRecreated(const QString &reason);
+    void slotRecordTimesChecked(qint64 first, qint64 last);
 
 private:
     friend class tst_QuillarkMain;
     friend class tst_QuillarkMainFlow;
     friend class tst_QuillarkMainParts;
+    friend class tst_RecordingCycle;
     friend class SoakBench;
 
     void buildMenus();
@@ -148,6 +162,11 @@ private:
     // Recording (quillarkmain_recording.cpp).
     void toggleRecordState(bool on);
     void writeRecordTime(const QString &key, const QString &value);
+    void checkDatabaseSize();
+    void tellDroppedRows();
+    // Before the record database goes: rows it could not write are kept
+    // until the user says what to do with them.
+    void resolveUnwrittenRows();
 
     // Side tools and alarm sound (quillarkmain_tools.cpp).
     void startSideTool(const QString &program);
@@ -210,4 +229,8 @@ private:
 
     // A failed batch write is reported once until writing works again.
     bool m_dbWarningShown = false;
+    // Rows dropped from the full queue that the user has been told of.
+    qint64 m_droppedTold = 0;
+    // Recording was stopped at the database size limit.
+    bool m_sizeLimitReached = false;
 };

@@ -254,6 +254,8 @@ void QuillarkMain::openProjectCenter()
 
     m_projectCenter->setRecordTimes(recordTimeText(m_insertSerialData->startDateTime()),
                                     recordTimeText(m_insertSerialData->endDateTime()));
+    // Where the clock went back the period is wider; found off this thread.
+    m_insertSerialData->checkTimeBounds();
     m_projectCenter->setDeviceList(m_deviceList);
     m_pageLayout->addWidget(m_projectCenter);
     m_projectCenter->show();
@@ -274,10 +276,15 @@ bool QuillarkMain::createInsertSerialData(const QString &path)
     if (m_insertSerialData->createConnection()) {
         qCDebug(lcApp).noquote() << "QuillarkMain::createInsertSerialData : " + path;
         m_dbWarningShown = false;
+        m_droppedTold = InsertSerialData::droppedCount();
         connect(m_insertSerialData, &InsertSerialData::writeFailed, this,
                 &QuillarkMain::slotDatabaseWriteFailed);
         connect(m_insertSerialData, &InsertSerialData::writeRecovered, this,
                 &QuillarkMain::slotDatabaseWriteRecovered);
+        connect(m_insertSerialData, &InsertSerialData::databaseRecreated, this,
+                &QuillarkMain::slotDatabaseRecreated);
+        connect(m_insertSerialData, &InsertSerialData::timeBoundsChecked, this,
+                &QuillarkMain::slotRecordTimesChecked);
         return true;
     }
     delete m_insertSerialData;
@@ -293,6 +300,7 @@ void QuillarkMain::deleteInsertSerialData()
     if (!m_insertSerialData)
         return;
     qCDebug(lcApp).noquote() << "QuillarkMain::deleteInsertSerialData()";
+    resolveUnwrittenRows();
     delete m_insertSerialData;
     m_insertSerialData = nullptr;
 }

@@ -27,6 +27,9 @@ constexpr int kBatchRows = 16;
 // slices of this size, the backlog drains at several thousand rows a second
 // while each tick stays short.
 constexpr qsizetype kMaxRowsPerWrite = 10000;
+// Rows never wait much longer than this, whatever their number: a slow
+// interval fills a batch only after minutes, and a crash would lose them.
+constexpr qint64 kMaxWaitMs = 4000;
 
 } // namespace
 
@@ -38,20 +41,11 @@ void QuillarkMain::slotStdTimer()
     if (!m_projectCenter)
         return;
 
-    if (!m_projectCenter->recordStartTime().isEmpty() && !m_projectCenter->recordEndTime().isEmpty()) {
-        const QFileInfo database(databasePath());
-        if (database.exists()) {
-            // The write-ahead log holds the newest rows until they are
-            // checkpointed into the file, so it counts towards the size.
-            const QFileInfo log(database.filePath() + QStringLiteral("-wal"));
-            const qint64 size = database.size() + (log.exists() ? log.size() : 0);
-            m_projectCenter->setDatabaseSize(size);
-            if (double(size) >= kDatabaseSizeLimit && m_bIsRecordStart) {
-                qCDebug(lcApp).noquote() << "QuillarkMain::slotStdTimer : database size limit reached :" << size;
-                slotStopRecord();
-            }
-        }
-    }
+    if (!m_projectCenter->recordStartTime().isEmpty() && !m_projectCenter->recordEndTime().isEmpty())
+        checkDatabaseSize();
+    if (m_insertSerialData && (m_bIsRecordStart || InsertSerialData::pendingCount() > 0))
+        m_insertSerialData->checkFile();
+    tellDroppedRows();
 
     if (m_bIsRecordStart)
         m_projectCenter->setRecordEndTime(now);
@@ -80,9 +74,19 @@ void QuillarkMain::writeDb()
 {
     if (!m_insertSerialData || !m_insertSerialData->isOpened())
         return;
+    const qsizetype waiting = InsertSerialData::pendingCount();
+    if (waiting == 0) {
+        // After Stop the timer runs until the last row is written.
+        if (!m_bIsRecordStart)
+            m_dbTimer->stop();
+        return;
+    }
+    // One batch with the writer at a time; its outcome comes back by itself.
+    if (m_insertSerialData->isWriting())
+        return;
     const int threshold = m_deviceList.size() < 2 ? kBatchRowsSingle : kBatchRows;
-    if (InsertSerialData::pendingCount() >= threshold)
-        m_insertSerialData->insertNow(kMaxRowsPerWrite);
+    if (waiting >= threshold || !m_bIsRecordStart || InsertSerialData::oldestPendingAgeMs() >= kMaxWaitMs)
+        m_insertSerialData->writeQueued(kMaxRowsPerWrite);
 }
 
 void QuillarkMain::slotToggleRecord()
@@ -122,10 +126,13 @@ void QuillarkMain::slotStopRecord()
     qCDebug(lcApp).noquote() << "QuillarkMain::slotStopRecord";
     toggleRecordState(false);
 
+    // The waiting rows (each node's no-value row among them) go at once,
+    // and a backlog left by a write failure in capped slices over the next
+    // ticks, never in one long write.
     if (m_insertSerialData && m_insertSerialData->isOpened()) {
-        if (m_dbTimer->isActive())
-            m_dbTimer->stop();
-        m_insertSerialData->insertNow();
+        if (!m_dbTimer->isActive())
+            m_dbTimer->start(kDbTimerMs);
+        m_insertSerialData->writeQueued(kMaxRowsPerWrite);
     }
 
     ui->label_record_state->setPixmap(*m_pixReady);

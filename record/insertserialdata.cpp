@@ -1,22 +1,21 @@
 #include "record/insertserialdata.h"
 
-#include <QDateTime>
-#include <QSqlError>
-#include <QTime>
-#include <QVariant>
+#include "record/recordwriter.h"
 
-#include <charconv>
-#include <cmath>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QMetaObject>
+#include <QTime>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
 #include <deque>
+#include <mutex>
 
 namespace {
-
-const QString kCreateTable = QStringLiteral(
-    "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
-    "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)");
-
-const QString kInsertHead =
-    QStringLiteral("insert into fennolink (serialno, channel1, channel2, pointDate) values ");
 
 // The process-wide row queue, oldest row first. GUI thread only.
 std::deque<SerialRecord> &rowQueue()
@@ -27,10 +26,20 @@ std::deque<SerialRecord> &rowQueue()
 
 qsizetype g_queueLimit = InsertSerialData::kDefaultQueueLimit;
 qint64 g_droppedRows = 0;
-// Objects using each connection name; the last one closes it.
-QHash<QString, int> g_connectionUsers;
+// Rows of the batch with a writer (they still count as waiting).
+qsizetype g_inFlightRows = 0;
 // Set while rows are being dropped; cleared once the queue has been written.
 bool g_dropping = false;
+// When the oldest waiting row was queued (ms on g_clock); -1 when none waits.
+qint64 g_oldestSince = -1;
+
+QElapsedTimer &waitClock()
+{
+    static QElapsedTimer timer;
+    if (!timer.isValid())
+        timer.start();
+    return timer;
+}
 
 void dropOldest(qsizetype count)
 {
@@ -45,30 +54,77 @@ void dropOldest(qsizetype count)
     // every further ten thousand rows.
     if (!g_dropping || before / 10000 != g_droppedRows / 10000) {
         g_dropping = true;
-        qCCritical(lcRecord).noquote()
-            << "InsertSerialData::appendRecord : row queue full (" << g_queueLimit
-            << " rows), oldest rows dropped; dropped so far:" << g_droppedRows;
+        qCWarning(lcRecord).noquote() << "InsertSerialData::appendRecord : row queue full (" << g_queueLimit
+                                      << " rows), oldest rows dropped; dropped so far:" << g_droppedRows;
     }
 }
 
-// The value as stored: rounded to six significant digits, the same number
-// as the text "%.6g" would give. NoValue and NaN become NULL.
-QVariant channelValue(double value)
+qsizetype rowsToWrite(qsizetype maxRows)
 {
-    if (value == NoValue || std::isnan(value))
-        return QVariant(QVariant::Double);
-    if (!std::isfinite(value))
-        return value;
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
-    double rounded = value;
-    std::from_chars(text, written.ptr, rounded);
-    return rounded;
+    const qsizetype waiting = qsizetype(rowQueue().size());
+    return maxRows > 0 ? qMin(waiting, maxRows) : waiting;
 }
 
 QString timeText()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+// What the scans for times out of order found so far, per file, so that a
+// project opened again (or after Add/Delete) scans only the rows added since.
+struct BoundsScan
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 lastId = 0;
+    qint64 first = 0;
+    qint64 last = 0;
+};
+std::mutex g_scanMutex;
+QHash<QString, BoundsScan> g_scans;
+
+bool fileIdentity(const QByteArray &path, quint64 *device, quint64 *inode)
+{
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+    *inode = quint64(info.st_ino);
+    return true;
+}
+
+sqlite3 *openReadOnly(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 200);
+    return db;
+}
+
+// One integer (or 0 for NULL) from a statement with up to two bound ids.
+bool singleValue(sqlite3 *db, const char *sql, qint64 *value, qint64 bind1 = -1, qint64 bind2 = -1,
+                 qint64 *second = nullptr)
+{
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        return false;
+    if (bind1 >= 0)
+        sqlite3_bind_int64(statement, 1, bind1);
+    if (bind2 >= 0)
+        sqlite3_bind_int64(statement, 2, bind2);
+    const int rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW) {
+        *value = sqlite3_column_int64(statement, 0);
+        if (second)
+            *second = sqlite3_column_int64(statement, 1);
+    } else {
+        *value = 0;
+    }
+    sqlite3_finalize(statement);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
 } // namespace
@@ -81,295 +137,175 @@ InsertSerialData::InsertSerialData(const QString &databasePath, const QString &d
 
 InsertSerialData::~InsertSerialData()
 {
+    stopBoundsCheck();
     // The queue is shared by every project opened in this process: rows this
-    // file could not take get one last try here and are then discarded, so
+    // file could not take get one last try here and are then dropped, so
     // that they never land in the file of the next project opened. Nobody
     // hears of this try: whoever listens may be going away too.
     const QSignalBlocker quiet(this);
-    if (m_isOpened && !rowQueue().empty() && !insertNow()) {
-        const qsizetype lost = qsizetype(rowQueue().size());
-        rowQueue().clear();
-        g_droppedRows += lost;
-        g_dropping = false;
-        qCCritical(lcRecord).noquote() << "InsertSerialData::~InsertSerialData :" << lost
-                                       << "rows could not be written to" << m_databasePath << "and are lost";
-    }
-    releaseStatements();
-    const QString name = connectionName();
-    m_db = QSqlDatabase();
-    // Only an object that opened the connection (or joined it) closes it,
-    // and only the last of them.
-    const bool lastUser = m_isOpened && --g_connectionUsers[name] <= 0;
-    if (lastUser && QSqlDatabase::contains(name)) {
-        g_connectionUsers.remove(name);
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            if (db.isOpen()) {
-                db.commit();
-                db.close();
-            }
+    if (m_isOpened) {
+        finishWrites();
+        if (!rowQueue().empty() && !insertNow()) {
+            const qsizetype lost = qsizetype(rowQueue().size());
+            rowQueue().clear();
+            g_oldestSince = -1;
+            g_droppedRows += lost;
+            g_dropping = false;
+            qCWarning(lcRecord).noquote() << "InsertSerialData::~InsertSerialData :" << lost
+                                          << "rows could not be written to" << m_databasePath << "and are dropped";
         }
-        QSqlDatabase::removeDatabase(name);
-        qCDebug(lcRecord).noquote() << QStringLiteral("InsertSerialData::~InsertSerialData : QSqlDatabase::removeDatabase(")
-                + m_databaseIdentifier + QStringLiteral("filedb\")");
     }
+    m_writer.reset();
     qCDebug(lcRecord).noquote() << "InsertSerialData::~InsertSerialData()";
 }
 
 bool InsertSerialData::createConnection()
 {
-    const QString name = connectionName();
-    if (QSqlDatabase::contains(name)) {
-        QSqlDatabase existing = QSqlDatabase::database(name, false);
-        if (existing.isOpen()) {
-            if (!m_isOpened) {
-                m_db = existing;
-                m_isOpened = true;
-                ++g_connectionUsers[name];
-            }
-            return true;
-        }
-        // A connection left behind by a failed attempt: start afresh.
-        existing = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-    }
-
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    m_db.setDatabaseName(m_databasePath);
-    // Wait only briefly for another program holding the file: this runs on
-    // the GUI thread, and a busy write is retried at the next batch anyway.
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
-    bool ok = m_db.open();
-    if (!ok)
-        qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : open :" << m_db.lastError().text();
-    if (ok)
-        ok = applyPragmas();
-    if (ok)
-        ok = createTable();
-
-    if (!ok) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createConnection : fail";
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-        return false;
-    }
-    qCDebug(lcRecord).noquote() << "InsertSerialData::createConnection : success";
-    m_isOpened = true;
-    g_connectionUsers[name] = 1;
-    return true;
-}
-
-bool InsertSerialData::applyPragmas()
-{
-    QSqlQuery query(m_db);
-    auto run = [&query](const QString &text, QString *answer) {
-        const bool ok = query.exec(text);
-        if (!ok)
-            qCDebug(lcRecord).noquote() << text + QStringLiteral(" : query error") << query.lastError().text();
-        else if (answer)
-            *answer = query.next() ? query.value(0).toString().toLower() : QString();
-        query.finish();
-        return ok;
-    };
-
-    // page_size must come before the switch to WAL to take effect on a new file.
-    if (!run(QStringLiteral("PRAGMA page_size = 4096"), nullptr)
-        || !run(QStringLiteral("PRAGMA cache_size = 65536"), nullptr))
-        return false;
-
-    // The write-ahead log keeps the file intact when the program dies in the
-    // middle of a write, and synchronous=NORMAL keeps commits cheap with it.
-    QString mode;
-    if (run(QStringLiteral("PRAGMA journal_mode = WAL"), &mode) && mode == QLatin1String("wal"))
-        return run(QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
-
-    // The switch needs the file to itself (another program may be reading an
-    // older file that has no log yet) and a file system that supports it.
-    // A rollback journal is just as safe, only slower; the next opening
-    // tries the log again.
-    qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : write-ahead log not available (journal mode"
-                                  << mode + QStringLiteral("), using a rollback journal");
-    if (run(QStringLiteral("PRAGMA journal_mode = DELETE"), &mode) && mode == QLatin1String("delete"))
-        return run(QStringLiteral("PRAGMA synchronous = FULL"), nullptr);
-    qCWarning(lcRecord).noquote() << "PRAGMA journal_mode : query error : mode" << mode;
-    return false;
-}
-
-bool InsertSerialData::createTable()
-{
-    QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("select name from sqlite_master where type='table' and name='fennolink';"))) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : select table : query error";
-        return false;
-    }
-    if (query.next()) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : table exist";
+    if (m_isOpened)
         return true;
-    }
-    query.finish();
-    if (!query.exec(kCreateTable)) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : create table : query error"
-                                    << query.lastError().text();
+    auto writer = std::make_unique<RecordWriter>(m_databasePath);
+    QString error;
+    if (!writer->open(&error)) {
+        qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : fail :" << m_databasePath << ":"
+                                      << error;
         return false;
     }
-    qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : create table";
+    // The writer's thread tells this object through the event loop.
+    writer->setNotify([this] { QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection); });
+    m_writer = std::move(writer);
+    m_isOpened = true;
+    qCDebug(lcRecord).noquote() << "InsertSerialData::createConnection : success";
     return true;
 }
 
-QSqlQuery *InsertSerialData::insertStatement(int rows)
+void InsertSerialData::submit(qsizetype count)
 {
-    if (QSqlQuery *query = m_insertStatements.value(rows))
-        return query;
-    if (m_insertStatements.size() >= 8) {
-        // Keep the usual batch sizes; odd ones come and go.
-        qDeleteAll(m_insertStatements);
-        m_insertStatements.clear();
-    }
-    QString text = kInsertHead;
-    text.reserve(text.size() + rows * 16);
-    for (int i = 0; i < rows; ++i)
-        text += i == 0 ? QLatin1String("(?, ?, ?, ?)") : QLatin1String(", (?, ?, ?, ?)");
-    text += QLatin1Char(';');
-    auto *query = new QSqlQuery(m_db);
-    query->setForwardOnly(true);
-    if (!query->prepare(text)) {
-        qCWarning(lcRecord).noquote() << "InsertSerialData::insertNow : prepare :" << query->lastError().text();
-        delete query;
-        return nullptr;
-    }
-    m_insertStatements.insert(rows, query);
-    return query;
+    auto &queue = rowQueue();
+    auto batch = std::make_shared<RecordBatch>();
+    batch->rows.reserve(size_t(count));
+    std::move(queue.begin(), queue.begin() + count, std::back_inserter(batch->rows));
+    queue.erase(queue.begin(), queue.begin() + count);
+    g_inFlightRows = count;
+    m_inFlight = batch;
+    qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":" << count
+                                << "rows";
+    m_writer->submit(batch);
 }
 
-bool InsertSerialData::execStatement(QSqlQuery &query, const char *what)
+bool InsertSerialData::writeQueued(qsizetype maxRows)
 {
-    const bool ok = query.exec();
-    qCDebug(lcRecord).noquote() << what << ok;
-    return ok;
+    if (!m_isOpened)
+        return false;
+    if (m_inFlight)
+        return true;
+    if (rowQueue().empty())
+        return true;
+    submit(rowsToWrite(maxRows));
+    return true;
+}
+
+void InsertSerialData::finishWrites()
+{
+    if (!m_inFlight)
+        return;
+    m_writer->wait(m_inFlight);
+    collect();
 }
 
 bool InsertSerialData::insertNow(qsizetype maxRows)
 {
-    auto &queue = rowQueue();
-    if (queue.empty())
-        return true;
     if (!m_isOpened)
-        return false;
+        return rowQueue().empty() && !m_inFlight;
+    finishWrites();
+    if (rowQueue().empty())
+        return true;
+    submit(rowsToWrite(maxRows));
+    std::shared_ptr<RecordBatch> batch = m_inFlight;
+    finishWrites();
+    return batch->ok;
+}
 
-    qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText();
-
-    if (!m_begin) {
-        m_begin = new QSqlQuery(m_db);
-        m_commit = new QSqlQuery(m_db);
-        m_rollback = new QSqlQuery(m_db);
-        if (!m_begin->prepare(QStringLiteral("BEGIN IMMEDIATE")) || !m_commit->prepare(QStringLiteral("COMMIT"))
-            || !m_rollback->prepare(QStringLiteral("ROLLBACK"))) {
-            const QString error = m_begin->lastError().text() + m_commit->lastError().text();
-            releaseStatements();
-            failWrite(error);
-            return false;
-        }
-    }
-
-    // The rows stay in the queue until the commit succeeded, so a failed
-    // batch is kept, in order, at the head of the queue.
-    qsizetype total = qsizetype(queue.size());
-    if (maxRows > 0)
-        total = qMin(total, maxRows);
-    if (!execStatement(*m_begin, "begin transaction :")) {
-        failWrite(m_begin->lastError().text());
-        return false;
-    }
-
-    QString error;
-    qsizetype done = 0;
-    while (done < total) {
-        const int rows = int(qMin<qsizetype>(kRowsPerStatement, total - done));
-        QSqlQuery *query = insertStatement(rows);
-        if (!query) {
-            error = QStringLiteral("cannot prepare insert statement");
-            break;
-        }
-        qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : query :" << query->lastQuery();
-        int index = 0;
-        for (int i = 0; i < rows; ++i) {
-            const SerialRecord &row = queue[size_t(done + i)];
-            // serialno is "not null": a row without a device number must
-            // not hold back every row queued after it.
-            query->bindValue(index++, row.serialNo.isNull() ? QString(QLatin1String("")) : row.serialNo);
-            query->bindValue(index++, channelValue(row.channel1));
-            query->bindValue(index++, channelValue(row.channel2));
-            query->bindValue(index++, qint64(row.pointDate));
-        }
-        const bool ok = execStatement(*query, "insert query :");
-        qCDebug(lcRecord).noquote() << "lastError :" << query->lastError().text();
-        if (!ok) {
-            error = query->lastError().text();
-            break;
-        }
-        done += rows;
-    }
-
-    if (error.isEmpty() && execStatement(*m_commit, "commit transaction :")) {
-        queue.erase(queue.begin(), queue.begin() + total);
+void InsertSerialData::collect()
+{
+    if (!m_inFlight || !m_inFlight->done.load())
+        return;
+    const std::shared_ptr<RecordBatch> batch = std::move(m_inFlight);
+    m_inFlight.reset();
+    g_inFlightRows = 0;
+    auto &queue = rowQueue();
+    if (batch->ok) {
         g_dropping = false;
+        if (queue.empty())
+            g_oldestSince = -1;
+        qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : endtime :" << timeText();
+    } else {
+        // Back to the head of the queue, in order, for the next try.
+        queue.insert(queue.begin(), std::make_move_iterator(batch->rows.begin()),
+                     std::make_move_iterator(batch->rows.end()));
+    }
+    if (!batch->recreated.isEmpty()) {
+        // Times scanned belong to the file that is gone.
+        {
+            std::lock_guard<std::mutex> lock(g_scanMutex);
+            g_scans.remove(m_databasePath);
+        }
+        emit databaseRecreated(batch->recreated);
+    }
+    if (batch->ok) {
         if (m_lastWriteFailed) {
             m_lastWriteFailed = false;
             m_lastWriteError.clear();
             qCInfo(lcRecord).noquote() << "InsertSerialData::insertNow : writing works again";
             emit writeRecovered();
         }
-        qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : endtime :" << timeText();
-        return true;
+        return;
     }
-
-    if (error.isEmpty())
-        error = m_commit->lastError().text();
-    execStatement(*m_rollback, "rollback transaction :");
-    // A statement that failed may be left in a state best not reused.
-    releaseStatements();
-    failWrite(error);
-    qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : endtime :" << timeText();
-    return false;
-}
-
-void InsertSerialData::failWrite(const QString &error)
-{
     qCWarning(lcRecord).noquote() << "InsertSerialData::insertNow : write failed, rows kept for the next try ("
-                                  << pendingCount() << "waiting):" << error;
-    m_lastWriteError = error;
+                                  << pendingCount() << "waiting):" << batch->error;
+    m_lastWriteError = batch->error;
     if (!m_lastWriteFailed) {
         m_lastWriteFailed = true;
-        emit writeFailed(error);
+        emit writeFailed(batch->error);
     }
 }
 
-void InsertSerialData::releaseStatements()
+void InsertSerialData::checkFile()
 {
-    qDeleteAll(m_insertStatements);
-    m_insertStatements.clear();
-    delete m_begin;
-    delete m_commit;
-    delete m_rollback;
-    m_begin = m_commit = m_rollback = nullptr;
+    if (!m_isOpened || m_inFlight || m_writer->fileIsCurrent())
+        return;
+    // The writer looks again before it writes, and starts the new file.
+    submit(0);
 }
+
+// ---- time bounds -----------------------------------------------------------
 
 qint64 InsertSerialData::boundaryTime(bool latest)
 {
     const char *name = latest ? "InsertSerialData::endDateTime :" : "InsertSerialData::startDateTime :";
-    if (!m_db.isValid())
-        return 0;
-    QSqlQuery query(m_db);
-    const QString text = latest ? QStringLiteral("select max(pointDate) from fennolink;")
-                                : QStringLiteral("select min(pointDate) from fennolink;");
-    if (!query.exec(text)) {
+    sqlite3 *db = openReadOnly(m_databasePath);
+    if (!db) {
         qCDebug(lcRecord).noquote() << name << "query error";
         return 0;
     }
-    if (!query.next())
+    qint64 value = 0;
+    const bool ok = singleValue(db,
+                                latest ? "select pointDate from fennolink order by id desc limit 1"
+                                       : "select pointDate from fennolink order by id limit 1",
+                                &value);
+    sqlite3_close_v2(db);
+    if (!ok) {
+        qCDebug(lcRecord).noquote() << name << "query error";
         return 0;
-    const qint64 value = qint64(query.value(0).toUInt());
+    }
+    // Times found by an earlier scan of this file (the clock went back).
+    quint64 device = 0, inode = 0;
+    if (value != 0 && fileIdentity(QFile::encodeName(m_databasePath), &device, &inode)) {
+        std::lock_guard<std::mutex> lock(g_scanMutex);
+        const auto it = g_scans.constFind(m_databasePath);
+        if (it != g_scans.constEnd() && it->device == device && it->inode == inode && it->lastId > 0)
+            value = latest ? qMax(value, it->last) : qMin(value, it->first);
+    }
+    (latest ? m_shownLast : m_shownFirst) = value;
     qCDebug(lcRecord).noquote() << name
                                 << QDateTime::fromSecsSinceEpoch(value).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     return value;
@@ -385,17 +321,101 @@ qint64 InsertSerialData::endDateTime()
     return boundaryTime(true);
 }
 
+void InsertSerialData::checkTimeBounds()
+{
+    stopBoundsCheck();
+    m_cancelBounds = false;
+    const QString path = m_databasePath;
+    m_boundsThread = std::thread([this, path] {
+        sqlite3 *db = openReadOnly(path);
+        if (!db)
+            return;
+        // Interrupted when this object goes.
+        sqlite3_progress_handler(
+            db, 100000, [](void *cancel) { return int(static_cast<std::atomic<bool> *>(cancel)->load()); },
+            &m_cancelBounds);
+        quint64 device = 0, inode = 0;
+        BoundsScan scan;
+        bool ok = fileIdentity(QFile::encodeName(path), &device, &inode);
+        if (ok) {
+            std::lock_guard<std::mutex> lock(g_scanMutex);
+            const auto it = g_scans.constFind(path);
+            if (it != g_scans.constEnd() && it->device == device && it->inode == inode)
+                scan = *it;
+        }
+        qint64 maxId = 0;
+        ok = ok && singleValue(db, "select max(id) from fennolink", &maxId);
+        qint64 low = 0, high = 0;
+        if (ok && maxId > scan.lastId)
+            ok = singleValue(db, "select min(pointDate), max(pointDate) from fennolink where id > ?1 and id <= ?2",
+                             &low, scan.lastId, maxId, &high);
+        sqlite3_close_v2(db);
+        if (!ok || maxId <= scan.lastId)
+            return;
+        scan.first = scan.lastId > 0 ? qMin(scan.first, low) : low;
+        scan.last = scan.lastId > 0 ? qMax(scan.last, high) : high;
+        scan.lastId = maxId;
+        scan.device = device;
+        scan.inode = inode;
+        {
+            std::lock_guard<std::mutex> lock(g_scanMutex);
+            g_scans.insert(path, scan);
+        }
+        QMetaObject::invokeMethod(this, "boundsChecked", Qt::QueuedConnection);
+    });
+}
+
+void InsertSerialData::boundsChecked()
+{
+    BoundsScan scan;
+    {
+        std::lock_guard<std::mutex> lock(g_scanMutex);
+        scan = g_scans.value(m_databasePath);
+    }
+    if (scan.lastId == 0 || m_shownFirst == 0)
+        return;
+    const qint64 first = qMin(scan.first, m_shownFirst);
+    const qint64 last = qMax(scan.last, m_shownLast);
+    if (first == m_shownFirst && last == m_shownLast)
+        return;
+    qCDebug(lcRecord).noquote() << "InsertSerialData::checkTimeBounds : clock went back; first" << first << "last"
+                                << last;
+    m_shownFirst = first;
+    m_shownLast = last;
+    emit timeBoundsChecked(first, last);
+}
+
+void InsertSerialData::stopBoundsCheck()
+{
+    if (!m_boundsThread.joinable())
+        return;
+    m_cancelBounds = true;
+    m_boundsThread.join();
+}
+
+// ---- the queue -------------------------------------------------------------
+
 void InsertSerialData::appendRecord(const SerialRecord &record)
 {
     auto &queue = rowQueue();
-    if (qsizetype(queue.size()) >= g_queueLimit)
-        dropOldest(qsizetype(queue.size()) - g_queueLimit + 1);
+    const qsizetype waiting = qsizetype(queue.size()) + g_inFlightRows;
+    if (waiting >= g_queueLimit)
+        dropOldest(waiting - g_queueLimit + 1);
+    if (waiting == 0)
+        g_oldestSince = waitClock().elapsed();
     queue.push_back(record);
 }
 
 qsizetype InsertSerialData::pendingCount()
 {
-    return qsizetype(rowQueue().size());
+    return qsizetype(rowQueue().size()) + g_inFlightRows;
+}
+
+qint64 InsertSerialData::oldestPendingAgeMs()
+{
+    if (pendingCount() == 0 || g_oldestSince < 0)
+        return -1;
+    return waitClock().elapsed() - g_oldestSince;
 }
 
 qint64 InsertSerialData::droppedCount()
@@ -411,12 +431,40 @@ qsizetype InsertSerialData::queueLimit()
 void InsertSerialData::setQueueLimit(qsizetype limit)
 {
     g_queueLimit = qMax<qsizetype>(1, limit);
-    auto &queue = rowQueue();
-    if (qsizetype(queue.size()) > g_queueLimit)
-        dropOldest(qsizetype(queue.size()) - g_queueLimit);
+    const qsizetype waiting = pendingCount();
+    if (waiting > g_queueLimit)
+        dropOldest(waiting - g_queueLimit);
 }
 
 void InsertSerialData::clearQueue()
 {
     rowQueue().clear();
+    if (g_inFlightRows == 0)
+        g_oldestSince = -1;
+    g_dropping = false;
+}
+
+bool InsertSerialData::saveQueueTo(const QString &path, QString *error)
+{
+    if (g_inFlightRows != 0) {
+        *error = QStringLiteral("rows are being written");
+        return false;
+    }
+    auto &queue = rowQueue();
+    if (queue.empty())
+        return true;
+    RecordWriter writer(path);
+    if (!writer.open(error))
+        return false;
+    auto batch = std::make_shared<RecordBatch>();
+    batch->rows.assign(queue.begin(), queue.end());
+    writer.submit(batch);
+    writer.wait(batch);
+    if (!batch->ok) {
+        *error = batch->error;
+        return false;
+    }
+    qCInfo(lcRecord).noquote() << "InsertSerialData::saveQueueTo :" << queue.size() << "rows saved to" << path;
+    clearQueue();
+    return true;
 }

@@ -2,14 +2,19 @@
 
 #include "common/common.h"
 
-#include <QHash>
 #include <QObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class RecordWriter;
+struct RecordBatch;
+
 // One recorded sample of one node: a row of the table "fennolink".
-// A channel equal to NoValue (or NaN) is stored as NULL.
+// A channel equal to NoValue (or NaN) is stored as NULL; any other value is
+// stored exactly (a float32 reading widened to double reads back unchanged).
 struct SerialRecord
 {
     QString serialNo;
@@ -18,90 +23,131 @@ struct SerialRecord
     quint32 pointDate = 0; // seconds since 1970-01-01 00:00 UTC
 };
 
-// The project's record database: opens and tunes the SQLite file, makes sure
-// the table exists and writes the rows gathered in the process-wide queue.
+// The project's record database, as the window sees it: the process-wide
+// row queue, and the file the rows go into.
 //
-// Writing is all-or-nothing per call of insertNow(): every waiting row goes
-// into the file inside one transaction, or none does and the rows stay at the
-// head of the queue for the next call. The queue is bounded; when it is full
-// the oldest rows are dropped (and logged). Rows still waiting when an opened
-// object is destroyed get one last try and are then discarded (and logged),
-// so that they never reach the file of another project.
+// The rows are written by a thread of the database's own (RecordWriter), so
+// that a slow, locked or full disk never holds up a poll or the window. One
+// batch is with the writer at a time; its rows count as waiting until the
+// write is committed. A batch that fails goes back, in order, to the head of
+// the queue and is retried by the next write. The queue is bounded; when it
+// is full the oldest rows are dropped and counted (droppedCount()), so that
+// the window can tell the user.
+//
+// Everything here is called on the GUI thread; the outcome of a batch comes
+// back to it through the event loop (or at once, for insertNow()).
 class InsertSerialData : public QObject
 {
     Q_OBJECT
 public:
     // About one day of rows at the fastest rate: 16 nodes, one sample a second.
     static constexpr qsizetype kDefaultQueueLimit = 16 * 86400;
+    // Rows per insert statement (four bound values per row, within the 999
+    // variables every SQLite build accepts).
+    static constexpr int kRowsPerStatement = 999 / 4;
 
     InsertSerialData(const QString &databasePath, const QString &databaseIdentifier,
                      QObject *parent = nullptr);
+    // Waits for the batch with the writer, gives waiting rows one last
+    // quiet try and drops what its file would not take (logged), so that no
+    // row of this file ever lands in the file of the next project. Callers
+    // that must not lose rows ask the user first (pendingCount()).
     ~InsertSerialData() override;
 
-    // Opens and prepares the database; true on success. Calling it again once
-    // the connection is open returns true at once.
+    // Opens and prepares the database and starts its writer thread; true on
+    // success. Calling it again once open returns true at once.
     bool createConnection();
 
-    // Writes the queued rows, oldest first: all of them, or at most maxRows
-    // when maxRows is positive (the periodic writer caps each call so that a
-    // backlog left by a long failure never blocks the window for seconds).
-    // Returns true when those rows were written (or there was nothing to
-    // write), false when the write failed or the database is not open;
-    // failed rows stay queued.
+    // Hands the oldest waiting rows (at most maxRows when positive) to the
+    // writer thread and returns at once. Does nothing while a batch is
+    // already with the writer. False when the database is not open.
+    bool writeQueued(qsizetype maxRows = -1);
+    // Writes the oldest waiting rows (all, or at most maxRows) and waits for
+    // the outcome: true when they were written (or nothing waited), false
+    // when the write failed or the database is not open; failed rows stay
+    // queued. For closing and for tools; the window writes with writeQueued().
     bool insertNow(qsizetype maxRows = -1);
+    // Waits for the batch with the writer, if any, and takes its outcome.
+    void finishWrites();
+    // True while a batch is with the writer thread.
+    bool isWriting() const { return bool(m_inFlight); }
 
-    // Smallest / largest pointDate in the table; 0 on an empty table or error.
+    // First / last sample time of the file, read from the first and last row
+    // by id (rows are stored in time order), so opening a project reads a
+    // handful of rows whatever the size of the file; 0 on an empty table or
+    // an error. Where the clock went back, checkTimeBounds() finds the
+    // smallest and largest time off this thread.
     qint64 startDateTime();
     qint64 endDateTime();
+    // Scans the rows not scanned before (in this process) for times before
+    // the first or after the last row, in a thread of its own; emits
+    // timeBoundsChecked() when the smallest or largest time differs from
+    // what startDateTime() / endDateTime() gave.
+    void checkTimeBounds();
+
+    // Looks whether the file at the database path is still the one written
+    // to; when it was deleted or replaced, the writer starts a new file at
+    // the path (databaseRecreated() tells). Cheap: one stat() call.
+    void checkFile();
 
     bool isOpened() const { return m_isOpened; }
     QString databasePath() const { return m_databasePath; }
     QString databaseIdentifier() const { return m_databaseIdentifier; }
-    QString connectionName() const { return m_databaseIdentifier + QStringLiteral("filedb"); }
 
     // True while the last write failed (cleared by the next successful one).
     bool lastWriteFailed() const { return m_lastWriteFailed; }
     QString lastWriteError() const { return m_lastWriteError; }
 
-    // The process-wide row queue.
+    // The process-wide row queue. pendingCount() includes the rows of the
+    // batch with the writer.
     static void appendRecord(const SerialRecord &record);
     static qsizetype pendingCount();
+    // How long the oldest waiting row has waited, in ms; -1 when none waits.
+    static qint64 oldestPendingAgeMs();
     // Rows dropped because the queue was full, since the program started.
     static qint64 droppedCount();
     static qsizetype queueLimit();
     static void setQueueLimit(qsizetype limit);
-    // Empties the queue (used when no recording may ever be written).
+    // Empties the queue (the user chose to discard the rows, or tests).
     static void clearQueue();
-
-    // Rows per insert statement: four bound values per row, kept within the
-    // 999 variables every SQLite build accepts.
-    static constexpr int kRowsPerStatement = 999 / 4;
+    // Writes every waiting row into the record database at `path` (created
+    // when missing, the same table, readable by every reader) and empties
+    // the queue; false with *error set when that fails (the rows stay).
+    // Only while no batch is with a writer.
+    static bool saveQueueTo(const QString &path, QString *error);
 
 signals:
     // Emitted when a write fails after the previous one succeeded; the rows
-    // are kept and retried at the next insertNow().
+    // are kept and retried at the next write.
     void writeFailed(const QString &error);
     // Emitted when a write succeeds after failed ones.
     void writeRecovered();
+    // The file at the database path was deleted or replaced; a new file was
+    // started there and recording goes on into it.
+    void databaseRecreated(const QString &reason);
+    // The smallest and largest time of the file, where they differ from the
+    // first and last row's.
+    void timeBoundsChecked(qint64 first, qint64 last);
 
 private:
-    bool applyPragmas();
-    bool createTable();
+    Q_INVOKABLE void collect();
+    Q_INVOKABLE void boundsChecked();
+    // Hands the `count` oldest waiting rows to the writer (none: a look at the file only).
+    void submit(qsizetype count);
     qint64 boundaryTime(bool latest);
-    QSqlQuery *insertStatement(int rows);
-    bool execStatement(QSqlQuery &query, const char *what);
-    void failWrite(const QString &error);
-    void releaseStatements();
+    void stopBoundsCheck();
 
     QString m_databasePath;
     QString m_databaseIdentifier;
     bool m_isOpened = false;
     bool m_lastWriteFailed = false;
     QString m_lastWriteError;
-    QSqlDatabase m_db;
-    // Prepared statements, kept between batches (one per batch size).
-    QHash<int, QSqlQuery *> m_insertStatements;
-    QSqlQuery *m_begin = nullptr;
-    QSqlQuery *m_commit = nullptr;
-    QSqlQuery *m_rollback = nullptr;
+    std::unique_ptr<RecordWriter> m_writer;
+    std::shared_ptr<RecordBatch> m_inFlight;
+
+    // The scan for times out of order.
+    std::thread m_boundsThread;
+    std::atomic<bool> m_cancelBounds{false};
+    qint64 m_shownFirst = 0;
+    qint64 m_shownLast = 0;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <csignal>
@@ -28,6 +29,10 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (options.batch || !options.error.isEmpty()) {
+        // A script reads one line of reason on stderr; the log stays quiet
+        // unless asked for with QT_LOGGING_RULES.
+        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+            QLoggingCategory::setFilterRules(QStringLiteral("*.warning=false"));
         QCoreApplication app(argc, argv);
         QCoreApplication::setOrganizationName(kSettingsOrganisation);
         QCoreApplication::setApplicationName(QStringLiteral("RideZodazo"));

@@ -55,6 +55,10 @@ void tst_QuillarkMainParts::init()
     InsertSerialData::clearQueue();
     QuillarkMain::criticalBox = nullptr;
     QuillarkMain::exitProgram = nullptr;
+    // Rows a test leaves unwritten are dropped at Close without a question.
+    QuillarkMain::unwrittenRowsQuestion = [](QWidget *, const QString &) {
+        return QuillarkMain::UnwrittenRowsChoice::Discard;
+    };
 }
 
 QString tst_QuillarkMainParts::loadProject(QuillarkMain &w, const QString &name, int connections)
@@ -165,9 +169,11 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     };
     append(batch - 1);
     w.writeDb();
+    w.m_insertSerialData->finishWrites();
     QCOMPARE(int(InsertSerialData::pendingCount()), batch - 1);
     append(1);
     w.writeDb();
+    w.m_insertSerialData->finishWrites();
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
     QCOMPARE(sqlRows(db, "select count(*) from fennolink where channel2 is null").value(0).value(0).toInt(), batch);
 
@@ -176,6 +182,7 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     for (int round = 0; round < 4; ++round) {
         append(batch);
         w.writeDb();
+        w.m_insertSerialData->finishWrites();
     }
     QVERIFY(w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(int(InsertSerialData::pendingCount()), 4 * batch);
@@ -185,6 +192,7 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     sqlRows(db, "create table fennolink (id integer primary key autoincrement, serialno varchar(18) not null, "
                 "channel1 double, channel2 double, pointDate integer)");
     w.writeDb();
+    w.m_insertSerialData->finishWrites();
     QVERIFY(!w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(InsertSerialData::pendingCount(), 0);
     QCOMPARE(sqlRows(db, "select count(*) from fennolink").value(0).value(0).toInt(), 4 * batch);
@@ -192,6 +200,7 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     sqlRows(db, "drop table fennolink");
     append(batch);
     w.writeDb();
+    w.m_insertSerialData->finishWrites();
     QCOMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|")).size(), 2);
     w.slotStopRecord();
     w.menuAction("actionClose")->trigger();

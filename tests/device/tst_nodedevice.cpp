@@ -2,6 +2,7 @@
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "record/insertserialdata.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 #include "chart/charttime.h"
 
@@ -121,15 +122,13 @@ private slots:
         InsertSerialData db(dir.filePath(QStringLiteral("node.dat")), QStringLiteral("tstnode"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
-        QSqlQuery query(QSqlDatabase::database(db.connectionName()));
-        QVERIFY(query.exec(QStringLiteral("select serialno, channel1, channel2, pointDate from fennolink order by id")));
         QStringList rows;
-        while (query.next())
-            rows << QStringList{query.value(0).toString(), query.value(1).isNull() ? "NULL" : query.value(1).toString(),
-                                query.value(2).isNull() ? "NULL" : query.value(2).toString(),
-                                query.value(3).toString()}
+        for (const QVariantList &r : TestSupport::sqlRows(db.databasePath(), QStringLiteral(
+                 "select serialno, channel1, channel2, pointDate from fennolink order by id")))
+            rows << QStringList{r.value(0).toString(), r.value(1).isNull() ? "NULL" : r.value(1).toString(),
+                                r.value(2).isNull() ? "NULL" : r.value(2).toString(), r.value(3).toString()}
                         .join(QLatin1Char(' '));
-        QCOMPARE(rows, (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234570 41.25 1600000120",
+        QCOMPARE(rows, (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234567.89 41.25 1600000120",
                                     "QL'001 NULL NULL " + end}));
     }
 };

@@ -1,4 +1,5 @@
 #include "record/insertserialdata.h"
+#include "record/recordreader.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -7,6 +8,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <cmath>
@@ -93,10 +96,11 @@ private slots:
         InsertSerialData::setQueueLimit(InsertSerialData::kDefaultQueueLimit);
     }
 
-    // The table other programs read, in a file with a write-ahead log. Every
-    // queued row is stored as queued: bound values (quotes stay text),
-    // identical rows all kept, channels rounded to 6 significant digits,
-    // NoValue and NaN as NULL, times beyond 31 bits.
+    // The table other programs read, in a file with a write-ahead log and
+    // pages of 4096 bytes. Every queued row is stored as queued: bound values
+    // (quotes stay text), identical rows all kept, NoValue and NaN as NULL,
+    // times beyond 31 bits, and each reading exactly as the gateway sent it:
+    // the float32 value reads back unchanged, with no rounding to 6 digits.
     void storedRows()
     {
         InsertSerialData db(m_path, QStringLiteral("rows"));
@@ -107,25 +111,43 @@ private slots:
                                 "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer "
                                 "not null\t\t)"));
         QCOMPARE(readValue(m_path, "PRAGMA journal_mode"), QStringLiteral("wal"));
+        QCOMPARE(readValue(m_path, "PRAGMA page_size"), QStringLiteral("4096"));
 
         const QString evil = QStringLiteral("10'01\"'); drop table fennolink; --");
-        InsertSerialData::appendRecord(row(evil, 1234567.89, NoValue, 100));
-        InsertSerialData::appendRecord(row("O'Brien", double(21.53f), std::nan(""), 101));
+        const float readings[] = {12345.67f, 1234567.0f, 21.53f, -0.000123456789f, 3.4028235e38f, 1e-45f};
+        for (int i = 0; i < 6; ++i)
+            InsertSerialData::appendRecord(row(QStringLiteral("f%1").arg(i), double(readings[i]), NoValue, 10 + i));
+        InsertSerialData::appendRecord(row(evil, 1, NoValue, 100));
+        InsertSerialData::appendRecord(row("O'Brien", std::nan(""), 2, 101));
         for (int i = 0; i < 3; ++i)
             InsertSerialData::appendRecord(row("same", -1, 45.25, 102));
-        InsertSerialData::appendRecord(row(QString(), -0.000123456789, 30, 4000000000u));
+        InsertSerialData::appendRecord(row(QString(), 0, 30, 4000000000u));
         QVERIFY(db.insertNow());
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        QCOMPARE(readRows(m_path, "select serialno, channel1, channel2, pointDate from fennolink order by id"),
-                 (QStringList{evil + " 1234570 NULL 100", "O'Brien 21.53 NULL 101", "same -1 45.25 102",
-                              "same -1 45.25 102", "same -1 45.25 102", " -0.000123457 30 4000000000"}));
-        QCOMPARE(db.startDateTime(), 100);
+
+        RecordReader reader;
+        QVERIFY(reader.open(m_path));
+        QVector<RecordRow> rows;
+        QCOMPARE(reader.forEachRowAfterId(0, 0, [&rows](const RecordRow &r) { rows << r; return true; }), 12);
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(rows[i].channel1, double(readings[i])); // exact, not merely close
+            QCOMPARE(float(rows[i].channel1), readings[i]);
+            QCOMPARE(rows[i].channel2, NoValue);
+        }
+        QCOMPARE(rows[6].serialNo, evil.toUtf8());
+        QCOMPARE(rows[7].channel1, NoValue);
+        QCOMPARE(readRows(m_path, "select serialno, channel1, channel2, pointDate from fennolink where id > 8"),
+                 (QStringList{"same -1 45.25 102", "same -1 45.25 102", "same -1 45.25 102", " 0 30 4000000000"}));
+        QCOMPARE(db.startDateTime(), 10);
         QCOMPARE(db.endDateTime(), 4000000000LL);
     }
 
     // Rows queued while nothing is open wait for the database; an empty table
-    // has no times.
-    void timesAndClosedDatabase()
+    // has no times. Opening reads the first and last row by id, not the whole
+    // table: where the clock went back the first row is not the earliest, and
+    // the earliest and latest times come a little later from a scan off the
+    // window's thread (then only of rows added since, for the same file).
+    void recordTimes()
     {
         InsertSerialData db(m_path, QStringLiteral("times"));
         InsertSerialData::appendRecord(row("1", 1, 1, 1700000050));
@@ -136,14 +158,35 @@ private slots:
         QCOMPARE(db.endDateTime(), 0);
         InsertSerialData::appendRecord(row("2", NoValue, NoValue, 1700000000));
         QVERIFY(db.insertNow());
-        QCOMPARE(db.startDateTime(), 1700000000);
-        QCOMPARE(db.endDateTime(), 1700000050);
+        QCOMPARE(db.startDateTime(), 1700000050);
+        QCOMPARE(db.endDateTime(), 1700000000);
+
+        for (int i = 0; i < 20000; ++i)
+            InsertSerialData::appendRecord(row("3", i, i, quint32(1700000100 + i)));
+        InsertSerialData::appendRecord(row("4", 0, 0, 1800000000));
+        InsertSerialData::appendRecord(row("4", 0, 0, 1700001000));
+        QVERIFY(db.insertNow());
+        QSignalSpy checked(&db, &InsertSerialData::timeBoundsChecked);
+        QCOMPARE(db.startDateTime(), 1700000050);
+        QCOMPARE(db.endDateTime(), 1700001000);
+        db.checkTimeBounds();
+        QTRY_COMPARE(checked.count(), 1);
+        QCOMPARE(checked.at(0).at(0).toLongLong(), 1700000000);
+        QCOMPARE(checked.at(0).at(1).toLongLong(), 1800000000);
+
+        // Opened again: what the scan found is known at once.
+        InsertSerialData again(m_path, QStringLiteral("again"));
+        QVERIFY(again.createConnection());
+        QCOMPARE(again.startDateTime(), 1700000000);
+        QCOMPARE(again.endDateTime(), 1800000000);
     }
 
     // A batch above the variable limit of any SQLite build (999 in old builds,
     // 32766 in new ones; 4 a row) that fails (another program holds the write
     // lock, or its third statement is refused) leaves nothing in the file,
-    // stays queued, is reported once and is written whole, in order, next time.
+    // stays queued, is reported once and is written whole, in order, next
+    // time. The caller is never held up: the write waits for the lock in the
+    // writer's thread while the caller goes on.
     void failedBatchKeptAndRetried_data()
     {
         QTest::addColumn<bool>("locked");
@@ -159,26 +202,36 @@ private slots:
         QSignalSpy recovered(&db, &InsertSerialData::writeRecovered);
         const int count = 20000;
         {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-            other.setDatabaseName(m_path);
-            QVERIFY(other.open());
-            QSqlQuery q(other);
-            QVERIFY(locked ? q.exec("BEGIN IMMEDIATE")
-                           : q.exec(QStringLiteral("create trigger refuse before insert on fennolink when "
-                                                   "new.pointDate = %1 begin select raise(abort, 'refused'); end")
-                                        .arg(2 * InsertSerialData::kRowsPerStatement + 5)));
+            sqlite3 *other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(m_path).constData(), &other), SQLITE_OK);
+            const QByteArray hold = locked ? QByteArray("BEGIN IMMEDIATE")
+                                           : QByteArray("create trigger refuse before insert on fennolink when "
+                                                        "new.pointDate = ")
+                    + QByteArray::number(2 * InsertSerialData::kRowsPerStatement + 5)
+                    + " begin select raise(abort, 'refused'); end";
+            QCOMPARE(sqlite3_exec(other, hold.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
             for (int round = 1; round <= 2; ++round) {
                 for (int i = round == 1 ? 0 : count; i < count + (round == 1 ? 0 : 5); ++i)
                     InsertSerialData::appendRecord(row(QString::number(i), i, i, quint32(i)));
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
-                QVERIFY(!db.insertNow());
+                if (locked) {
+                    // Handed over; the writer waits for the lock meanwhile.
+                    QVERIFY(db.writeQueued());
+                    QVERIFY(db.isWriting());
+                    QVERIFY(db.writeQueued()); // one batch at a time
+                    QCOMPARE(InsertSerialData::pendingCount(), qsizetype(round == 1 ? count : count + 5));
+                    QTRY_VERIFY(!db.isWriting());
+                } else {
+                    QVERIFY(!db.insertNow());
+                }
                 QCOMPARE(InsertSerialData::pendingCount(), qsizetype(round == 1 ? count : count + 5));
                 QVERIFY(db.lastWriteFailed());
                 QCOMPARE(failed.count(), 1); // said once
             }
-            QVERIFY(q.exec(locked ? "ROLLBACK" : "drop trigger refuse"));
+            QCOMPARE(sqlite3_exec(other, locked ? "ROLLBACK" : "drop trigger refuse", nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+            sqlite3_close(other);
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
         // The backlog drains in capped slices, oldest first.
         QVERIFY(db.insertNow(7000));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(count + 5 - 7000));
@@ -190,11 +243,13 @@ private slots:
                  QString::number(count + 5));
     }
 
+    // A full queue drops its oldest rows and counts them (for the window to
+    // tell); rows kept for the writer count as waiting.
     void boundedQueueDropsOldest()
     {
         InsertSerialData::setQueueLimit(10);
         const qint64 droppedBefore = InsertSerialData::droppedCount();
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("row queue full"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("row queue full"));
         for (int i = 0; i < 15; ++i)
             InsertSerialData::appendRecord(row(QString::number(i), i, i, quint32(i)));
         QCOMPARE(InsertSerialData::droppedCount() - droppedBefore, 5);
@@ -205,48 +260,123 @@ private slots:
                  QStringList{"5 14 10"});
     }
 
-    // A second createConnection() on an open object, and other objects on the
-    // same connection name: the connection lives until its last user is gone,
-    // and reopening a file keeps its rows. An unopenable path leaves nothing open.
-    void secondConnection()
+    // The database file deleted, moved away or replaced by another file while
+    // rows go in: noticed at the next look (or write), told once, and the
+    // rows from then on go into a new file at the path; a file put in its
+    // place is moved aside, never written into.
+    void fileDeletedOrReplaced_data()
     {
-        InsertSerialData db(m_path, QStringLiteral("twice"));
-        QVERIFY(db.createConnection());
-        QVERIFY(db.createConnection());
+        QTest::addColumn<QString>("how");
+        QTest::newRow("deleted") << "deleted";
+        QTest::newRow("moved away") << "moved";
+        QTest::newRow("replaced") << "replaced";
+    }
+    void fileDeletedOrReplaced()
+    {
+        QFETCH(QString, how);
+        const QString other = m_dir.filePath(QStringLiteral("other%1.dat").arg(m_fileNumber));
+        const QString moved = m_path + QStringLiteral(".moved");
         {
-            InsertSerialData other(m_path, QStringLiteral("twice"));
-            QVERIFY(other.createConnection());
-            InsertSerialData unopened(m_path, QStringLiteral("twice"));
+            InsertSerialData stranger(other, QStringLiteral("stranger"));
+            QVERIFY(stranger.createConnection());
+            InsertSerialData::appendRecord(row("stranger", 1, 1, 1));
+            QVERIFY(stranger.insertNow());
         }
-        QVERIFY(QSqlDatabase::contains(db.connectionName()));
-        InsertSerialData::appendRecord(row("1", 1, 1, 1));
+        InsertSerialData db(m_path, QStringLiteral("replaced"));
+        QVERIFY(db.createConnection());
+        QSignalSpy recreated(&db, &InsertSerialData::databaseRecreated);
+        InsertSerialData::appendRecord(row("old", 1, 1, 1));
         QVERIFY(db.insertNow());
-        InsertSerialData again(m_path, QStringLiteral("again"));
-        QVERIFY(again.createConnection());
-        QCOMPARE(again.endDateTime(), 1);
+        db.checkFile();
+        QVERIFY(!db.isWriting()); // nothing to do while the file is in place
 
-        InsertSerialData bad(m_dir.filePath(QStringLiteral("missing/folder/x.dat")), QStringLiteral("bad"));
-        QVERIFY(!bad.createConnection());
-        QVERIFY(!QSqlDatabase::contains(bad.connectionName()));
-        QVERIFY(!bad.createConnection());
-
-        // Rows an object's file will not take are gone with it (quietly: its
-        // listeners may be going away too), never left for the next project.
-        const qint64 droppedBefore = InsertSerialData::droppedCount();
-        QObject listener;
-        bool told = false;
-        {
-            InsertSerialData closing(m_path, QStringLiteral("closing"));
-            QVERIFY(closing.createConnection());
-            connect(&closing, &InsertSerialData::writeFailed, &listener, [&told] { told = true; });
-            readRows(m_path, "drop table fennolink");
-            InsertSerialData::appendRecord(row("2", 2, 2, 2));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("write failed, rows kept"));
-            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("1 rows could not be written"));
+        if (how == "deleted")
+            QVERIFY(QFile::remove(m_path));
+        else if (how == "moved")
+            QVERIFY(QFile::rename(m_path, moved));
+        else
+            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("recording goes on into a new file"));
+        if (how == "deleted") {
+            db.checkFile();
+            QTRY_COMPARE(recreated.count(), 1);
         }
-        QVERIFY(!told);
+        for (int i = 0; i < 5; ++i)
+            InsertSerialData::appendRecord(row("new", i, i, quint32(10 + i)));
+        QVERIFY(db.insertNow());
+        QCOMPARE(recreated.count(), 1);
+        QVERIFY(!recreated.at(0).at(0).toString().isEmpty());
+        QVERIFY(QFile::exists(m_path));
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'new'"), QStringLiteral("5"));
+        // A row the old file held only in its log (the file went before the
+        // next checkpoint) is written into the new file again.
+        const int oldInNew = readValue(m_path, "select count(*) from fennolink where serialno = 'old'").toInt();
+        QVERIFY(oldInNew <= 1);
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'stranger'"), QStringLiteral("0"));
+        if (how == "moved")
+            QCOMPARE(readRows(moved, "select serialno from fennolink").size() + oldInNew, 1);
+        if (how == "replaced") {
+            const QStringList aside = QDir(m_dir.path()).entryList({QFileInfo(m_path).fileName() + ".replaced-*"});
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(readRows(m_dir.filePath(aside.at(0)), "select serialno from fennolink"),
+                     QStringList{"stranger"});
+            QVERIFY(recreated.at(0).at(0).toString().contains(aside.at(0)));
+        }
+    }
+
+    // Rows the project's file will not take can be saved into another file
+    // of the same table, which the shared reader opens like any record file.
+    void savedToAnotherFile()
+    {
+        for (int i = 0; i < 300; ++i)
+            InsertSerialData::appendRecord(row("s", double(float(i * 0.1)), i % 3 ? NoValue : 1, quint32(100 + i)));
+        QString error;
+        QVERIFY(!InsertSerialData::saveQueueTo(m_dir.filePath(QStringLiteral("no/such/folder.dat")), &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(300));
+        const QString saved = m_dir.filePath(QStringLiteral("saved%1.dat").arg(m_fileNumber));
+        QVERIFY2(InsertSerialData::saveQueueTo(saved, &error), qPrintable(error));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        QCOMPARE(InsertSerialData::droppedCount() - droppedBefore, 1);
+        RecordReader reader;
+        QVERIFY(reader.open(saved));
+        qint64 first = 0, last = 0;
+        QVERIFY(reader.timeBounds(&first, &last));
+        QCOMPARE(first, 100);
+        QCOMPARE(last, 399);
+        int seen = 0;
+        QVERIFY(reader.forEachRowInTime(0, 1000, {}, [&seen](const RecordRow &r) {
+            return r.channel1 == double(float(seen++ * 0.1));
+        }));
+        QCOMPARE(seen, 300);
+    }
+
+    // Shortly after a write the database file alone (without its log) holds
+    // every row: a copy of it taken then misses nothing.
+    void copyOfFileAloneHoldsRows()
+    {
+        InsertSerialData db(m_path, QStringLiteral("copy"));
+        QVERIFY(db.createConnection());
+        for (int batch = 0; batch < 50; ++batch) {
+            for (int i = 0; i < 16; ++i)
+                InsertSerialData::appendRecord(row("c", i, i, quint32(batch)));
+            QVERIFY(db.insertNow());
+        }
+        const QString copy = m_path + QStringLiteral(".copy");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile::remove(copy);
+                if (!QFile::copy(m_path, copy))
+                    return false;
+                sqlite3 *db = nullptr;
+                sqlite3_stmt *count = nullptr;
+                const bool all = sqlite3_open(QFile::encodeName(copy).constData(), &db) == SQLITE_OK
+                    && sqlite3_prepare_v2(db, "select count(*) from fennolink", -1, &count, nullptr) == SQLITE_OK
+                    && sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 800;
+                sqlite3_finalize(count);
+                sqlite3_close(db);
+                return all;
+            }(),
+            10000);
     }
 
     // A program killed (SIGKILL) mid-recording leaves a file that passes the

@@ -105,13 +105,35 @@ struct Device {
     QString ch2Custom;
 };
 
+inline Device device(const QString &serial, const QString &name)
+{
+    Device d;
+    d.serial = serial;
+    d.name = name;
+    return d;
+}
+
 // A project file as the recorder writes it, its database named after it.
 inline bool writeProject(const QString &path, const QVector<Device> &devices, int intervalMs,
                          const QString &recordStart = QString(), const QString &recordStop = QString())
 {
+    // Eight devices per gateway, as the editor places them.
+    QJsonArray connections;
     QJsonArray nodes;
     int address = 0;
+    auto closeConnection = [&] {
+        QJsonObject connection;
+        connection[QStringLiteral("DeviceInterface")] = QStringLiteral("127.0.0.1");
+        connection[QStringLiteral("DevicePort")] = QString::number(502 + connections.size());
+        connection[QStringLiteral("DeviceModel")] = QStringLiteral("QA100");
+        connection[QStringLiteral("nodes")] = nodes;
+        connections.append(connection);
+        nodes = QJsonArray();
+        address = 0;
+    };
     for (const Device &d : devices) {
+        if (nodes.size() == 8)
+            closeConnection();
         QJsonObject node;
         node[QStringLiteral("StartAddress")] = QString::number(address);
         address += 8;
@@ -129,13 +151,9 @@ inline bool writeProject(const QString &path, const QVector<Device> &devices, in
         node[QStringLiteral("ch2_custom")] = d.ch2Custom;
         nodes.append(node);
     }
-    QJsonObject connection;
-    connection[QStringLiteral("DeviceInterface")] = QStringLiteral("127.0.0.1");
-    connection[QStringLiteral("DevicePort")] = QStringLiteral("502");
-    connection[QStringLiteral("DeviceModel")] = QStringLiteral("QA100");
-    connection[QStringLiteral("nodes")] = nodes;
+    closeConnection();
     QJsonObject root;
-    root[QStringLiteral("devices")] = QJsonArray{connection};
+    root[QStringLiteral("devices")] = connections;
 
     QSettings settings(path, QSettings::IniFormat);
     const QString name = QFileInfo(path).completeBaseName();

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+struct SerialRecord;
+
+// One batch of rows on its way into the file, with the outcome of its write.
+// The writer thread fills the outcome and then sets `done`; until then only
+// the writer touches the batch.
+struct RecordBatch
+{
+    std::vector<SerialRecord> rows;
+    bool ok = false;
+    QString error;
+    // The file at the path was gone or was another file: a new file was
+    // started there before these rows were written (reason in the text).
+    QString recreated;
+    std::atomic<bool> done{false};
+};
+
+// Writes batches of rows into one record database from a thread of its own,
+// so that a slow, locked or full disk never holds up the caller. The
+// connection goes through SQLite's C interface: write-ahead log, page size
+// 4096, a page cache of a few MiB (a recorder only appends), and a passive
+// checkpoint about a second after the last write, so that the database file
+// alone holds every row older than a few seconds.
+//
+// Before and after each batch the writer checks that the file at the path is
+// still the one it opened. When it was deleted or replaced, the writer closes
+// the old file, starts a new one at the path and writes the batch there.
+class RecordWriter
+{
+public:
+    // Pages of 4096 bytes kept in the page cache (4 MiB).
+    static constexpr int kCachePages = 1024;
+    // A write waits this long for a lock held by another program, then fails
+    // and is retried by the caller later.
+    static constexpr int kBusyTimeoutMs = 1000;
+    // Delay between the last write and the passive checkpoint.
+    static constexpr int kCheckpointDelayMs = 1000;
+    // Rows kept for a new file at most (the oldest go first).
+    static constexpr size_t kKeptRowsLimit = 200000;
+    // Rows per insert statement: four bound values per row, kept within the
+    // 999 variables every SQLite build accepts.
+    static constexpr int kRowsPerStatement = 999 / 4;
+
+    using Notify = std::function<void()>;
+
+    explicit RecordWriter(const QString &path);
+    ~RecordWriter();
+    RecordWriter(const RecordWriter &) = delete;
+    RecordWriter &operator=(const RecordWriter &) = delete;
+
+    // Opens (creates) and prepares the file on the calling thread and starts
+    // the writer thread; false with *error set when the file cannot be used.
+    bool open(QString *error);
+    bool isOpen() const { return m_thread.joinable(); }
+    QString path() const { return m_path; }
+
+    // Called on the writer thread after each batch is done.
+    void setNotify(Notify notify) { m_notify = std::move(notify); }
+
+    // Hands a batch to the writer thread and returns at once.
+    void submit(const std::shared_ptr<RecordBatch> &batch);
+    // Blocks the caller until the batch is done.
+    void wait(const std::shared_ptr<RecordBatch> &batch);
+
+    // Whether the file at the path is still the one being written to.
+    bool fileIsCurrent() const;
+
+    // Creates the table "fennolink" in `db` when it is missing.
+    static bool ensureTable(sqlite3 *db, QString *error);
+
+private:
+    bool openFile(QString *error);
+    void closeFile();
+    void run();
+    void write(RecordBatch &batch);
+    // Starts a new file when the one at the path went; false when no file
+    // can be written to.
+    bool switchFileIfGone(RecordBatch &batch);
+    bool insertRows(const std::vector<SerialRecord> &rows, QString *error);
+    void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
+    sqlite3_stmt *insertStatement(int rows);
+    bool exec(const char *sql, QString *error);
+    void checkpoint();
+    void rememberIdentity();
+
+    QString m_path;
+    QByteArray m_pathUtf8;
+    sqlite3 *m_db = nullptr;
+    std::vector<std::pair<int, sqlite3_stmt *>> m_statements;
+    bool m_wal = false;
+    // Rows committed since the last complete checkpoint: they live only in
+    // the log, which goes with the file when the file is deleted or moved
+    // away; a new file gets them again. Writer thread only.
+    std::vector<SerialRecord> m_sinceCheckpoint;
+    // Rows still to be written into a new file before any other.
+    std::vector<SerialRecord> m_carry;
+    // Device and inode of the file opened, for fileIsCurrent().
+    std::atomic<quint64> m_device{0};
+    std::atomic<quint64> m_inode{0};
+
+    Notify m_notify;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;      // new work or stop
+    std::condition_variable m_finished;  // a batch is done
+    std::deque<std::shared_ptr<RecordBatch>> m_jobs;
+    bool m_stop = false;
+};

@@ -1,0 +1,2 @@
+target_link_libraries(${QK_TEST} PRIVATE quillark_viewer SQLite::SQLite3)
+add_dependencies(${QK_TEST} RideZodazo)

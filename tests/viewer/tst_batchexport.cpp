@@ -1,0 +1,162 @@
+#include "viewer/batchexport.h"
+
+#include "testsupport.h"
+#include "viewerfixture.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <QTemporaryDir>
+
+using namespace ViewerFixture;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QString err;
+    QString out;
+};
+
+Result runViewer(const QStringList &arguments, const QString &shellPrefix = QString())
+{
+    const QString program = TestSupport::binaryDir() + QStringLiteral("/RideZodazo");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    if (shellPrefix.isEmpty()) {
+        process.start(program, arguments);
+    } else {
+        QStringList quoted;
+        for (const QString &a : arguments)
+            quoted << QLatin1Char('\'') + a + QLatin1Char('\'');
+        process.start(QStringLiteral("/bin/sh"),
+                      {QStringLiteral("-c"), shellPrefix + QStringLiteral("; exec '") + program
+                                                 + QStringLiteral("' ") + quoted.join(QLatin1Char(' '))});
+    }
+    Result result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return result;
+}
+
+} // namespace
+
+class tst_BatchExport : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_project;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFileInfo::exists(TestSupport::binaryDir() + QStringLiteral("/RideZodazo")));
+        m_project = m_dir.filePath(QStringLiteral("plant.qlk"));
+        QVector<Device> devices;
+        QStringList serials;
+        for (int d = 0; d < 16; ++d) {
+            devices.append(device(QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0')),
+                                  QStringLiteral("Room %1").arg(d + 1)));
+            serials << devices.last().serial;
+        }
+        QVERIFY(writeProject(m_project, devices, 1000));
+        // 2026-01-01 00:00 UTC, one poll a second for 5000 s.
+        QVERIFY(appendRows(databaseOf(m_project), polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
+                               return double(d * 10 + c) + double(t % 100) / 4;
+                           })));
+    }
+
+    void exitCodes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown option") << QStringList{"--csv", "@OUT@", "--bogus", "@PROJECT@"} << 1 << "--bogus";
+        QTest::newRow("bad from") << QStringList{"--csv", "@OUT@", "--from", "yesterday", "@PROJECT@"} << 1 << "--from";
+        QTest::newRow("to before from") << QStringList{"--csv", "@OUT@", "--from", "2026-01-02 00:00:00", "--to",
+                                                       "2026-01-01 00:00:00", "@PROJECT@"}
+                                        << 1 << "before";
+        QTest::newRow("no project") << QStringList{"--csv", "@OUT@"} << 1 << "project";
+        QTest::newRow("missing project") << QStringList{"--csv", "@OUT@", "@DIR@/none.qlk"} << 2 << "none.qlk";
+        QTest::newRow("unknown device") << QStringList{"--csv", "@OUT@", "--device", "NOPE", "@PROJECT@"} << 2 << "NOPE";
+        QTest::newRow("no database") << QStringList{"--csv", "@OUT@", "@DIR@/nodb.qlk"} << 3 << "nodb.dat";
+        QTest::newRow("other database") << QStringList{"--csv", "@OUT@", "@DIR@/other.qlk"} << 3 << "fennolink";
+        QTest::newRow("folder missing") << QStringList{"--csv", "@DIR@/no/x.csv", "@PROJECT@"} << 4 << "no";
+    }
+    void exitCodes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        const QVector<Device> one = {device(QStringLiteral("X1"), QStringLiteral("X"))};
+        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), one, 1000));
+        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), one, 1000));
+        {
+            QFile other(m_dir.filePath(QStringLiteral("other.dat")));
+            sqlite3 *db = nullptr;
+            sqlite3_open(QFile::encodeName(other.fileName()).constData(), &db);
+            sqlite3_exec(db, "create table if not exists notes (x)", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        const QString out = m_dir.filePath(QStringLiteral("fail.csv"));
+        for (QString &a : arguments)
+            a.replace(QStringLiteral("@OUT@"), out).replace(QStringLiteral("@PROJECT@"), m_project)
+                .replace(QStringLiteral("@DIR@"), m_dir.path());
+        const Result result = runViewer(arguments);
+        QCOMPARE(result.code, code);
+        QCOMPARE(result.err.count(QLatin1Char('\n')), 1); // one line
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QVERIFY(!QFileInfo::exists(out));
+    }
+
+    void helpListsTheOptions()
+    {
+        const Result result = runViewer({QStringLiteral("--help")});
+        QCOMPARE(result.code, 0);
+        for (const char *option : {"--csv", "--from", "--to", "--device", "--help"})
+            QVERIFY2(result.out.contains(QLatin1String(option)), option);
+    }
+
+    // A bounded export of two devices, the project path in the recorder's quotes.
+    void writesTheRangeAsked()
+    {
+        const QString out = m_dir.filePath(QStringLiteral("two.csv"));
+        const QDateTime from = QDateTime::fromSecsSinceEpoch(1767225600 + 100);
+        const QDateTime to = QDateTime::fromSecsSinceEpoch(1767225600 + 199);
+        const Result result = runViewer({"--csv", out, "--from", from.toString("yyyy-MM-dd hh:mm:ss"), "--to",
+                                         to.toString("yyyy-MM-dd hh:mm:ss"), "--device", "QKDEV0000000000003",
+                                         "--device", "QKDEV0000000000000", "'" + m_project + "'"});
+        QCOMPARE(result.code, 0);
+        QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + 100 + 1); // header, 100 seconds, nothing after the last CRLF
+        QCOMPARE(lines.at(0), QByteArray("Local time,Unix time,Room 1 / Temperature (\xc2\xb0""C),Room 1 / Humidity (%RH),"
+                                         "Room 4 / Temperature (\xc2\xb0""C),Room 4 / Humidity (%RH)\r"));
+        QVERIFY(lines.at(1).contains(",1767225700,1,2,31,32\r"));
+    }
+
+    // The disk fills during the export: an error, and no file left.
+    void fullDiskLeavesNothing()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("full.csv"));
+        const Result result = runViewer({"--csv", out, m_project}, QStringLiteral("ulimit -f 64"));
+        QCOMPARE(result.code, int(BatchExport::WriteError));
+        QVERIFY2(result.err.contains(QStringLiteral("nothing was kept")), qPrintable(result.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_BatchExport)
+#include "tst_batchexport.moc"
