@@ -13,7 +13,8 @@
 
 #include <functional>
 
-namespace InstallCheck {
+namespace InstallCheck
+{
 
 struct Result {
     bool finished = false;
@@ -67,7 +68,8 @@ inline QList<ExpectedFile> expectedFiles(bool withViewer, bool withReport)
 {
     const QString doc = QStringLiteral("share/doc/quillark-lite-modbus/");
     QList<ExpectedFile> files;
-    QStringList programs{QStringLiteral("quillark-lite-modbus"), QStringLiteral("quillark-gateway-sim")};
+    QStringList programs{QStringLiteral("quillark-lite-modbus"),
+                         QStringLiteral("quillark-gateway-sim")};
     QStringList ids{QStringLiteral("org.quillark.LiteModbus")};
     if (withViewer) {
         programs << QStringLiteral("RideZodazo");
@@ -88,16 +90,21 @@ inline QList<ExpectedFile> expectedFiles(bool withViewer, bool withReport)
         files.append({QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id),
                       QStringLiteral("packaging/icons/%1.svg").arg(id), false, false});
     }
-    files.append({QStringLiteral("share/icons/hicolor/scalable/mimetypes/application-x-quillark-project.svg"),
-                  QStringLiteral("packaging/icons/application-x-quillark-project.svg"), false, false});
+    files.append({QStringLiteral(
+                      "share/icons/hicolor/scalable/mimetypes/application-x-quillark-project.svg"),
+                  QStringLiteral("packaging/icons/application-x-quillark-project.svg"), false,
+                  false});
     files.append({QStringLiteral("share/mime/packages/quillark-lite-modbus.xml"),
                   QStringLiteral("packaging/quillark-project.xml"), false, false});
     files.append({QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"),
                   QStringLiteral("packaging/org.quillark.LiteModbus.metainfo.xml"), false, false});
     files.append({doc + QStringLiteral("README.md"), QStringLiteral("README.md"), false, false});
-    files.append({doc + QStringLiteral("examples/demo.qlk"), QStringLiteral("examples/demo.qlk"), false, false});
-    files.append({doc + QStringLiteral("copyright"), QStringLiteral("packaging/copyright"), false, false});
-    files.append({doc + QStringLiteral("changelog.gz"), QStringLiteral("packaging/changelog"), false, true});
+    files.append({doc + QStringLiteral("examples/demo.qlk"), QStringLiteral("examples/demo.qlk"),
+                  false, false});
+    files.append(
+        {doc + QStringLiteral("copyright"), QStringLiteral("packaging/copyright"), false, false});
+    files.append(
+        {doc + QStringLiteral("changelog.gz"), QStringLiteral("packaging/changelog"), false, true});
     return files;
 }
 
@@ -110,7 +117,8 @@ inline QProcessEnvironment isolatedEnvironment(const QString &scratch)
     const QString runtime = scratch + QStringLiteral("/runtime");
     QDir().mkpath(home);
     QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -129,8 +137,9 @@ inline QProcessEnvironment isolatedEnvironment(const QString &scratch)
 // Starts an installed window program and checks that it is still running
 // after settleMs, or, for the recorder (ready given), once ready() holds and
 // settleMs more have passed. Returns what went wrong, or an empty text.
-inline QString runProblem(const QString &binary, const QStringList &arguments, const QString &scratch,
-                          int settleMs, const std::function<bool(qint64 pid)> &ready = {})
+inline QString runProblem(const QString &binary, const QStringList &arguments,
+                          const QString &scratch, int settleMs,
+                          const std::function<bool(qint64 pid)> &ready = {})
 {
     QProcess program;
     program.setProcessEnvironment(isolatedEnvironment(scratch));

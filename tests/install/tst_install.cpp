@@ -29,13 +29,17 @@ private slots:
     void recorderStartsFromThePrefix();
     void siblingsWorkFromThePrefix_data();
     void siblingsWorkFromThePrefix();
-    void siblingWindowsStartAsTheRecorderStartsThem_data();
-    void siblingWindowsStartAsTheRecorderStartsThem();
+    void siblingWindowsStartOnAProject_data();
+    void siblingWindowsStartOnAProject();
+    void iconsAreTheGeneratorsOutput();
 
 private:
     QString recordedProject();
 
-    QString installed(const QString &relative) const { return m_prefix + QLatin1Char('/') + relative; }
+    QString installed(const QString &relative) const
+    {
+        return m_prefix + QLatin1Char('/') + relative;
+    }
     static QByteArray gunzip(const QString &path);
 
     QTemporaryDir m_destDir;
@@ -72,8 +76,10 @@ void tst_Install::layout_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("executable");
     QTest::addColumn<bool>("gzipped");
-    for (const InstallCheck::ExpectedFile &file : InstallCheck::expectedFiles(QK_HAS_VIEWER, QK_HAS_REPORT))
-        QTest::newRow(qPrintable(file.path)) << file.path << file.source << file.executable << file.gzipped;
+    for (const InstallCheck::ExpectedFile &file :
+         InstallCheck::expectedFiles(QK_HAS_VIEWER, QK_HAS_REPORT))
+        QTest::newRow(qPrintable(file.path))
+            << file.path << file.source << file.executable << file.gzipped;
 }
 
 void tst_Install::layout()
@@ -108,15 +114,16 @@ void tst_Install::onlyProgramsAndData()
     // Users get programs and data: no static libraries, headers, test
     // programs or CMake files, and only ELF executables in bin/.
     QStringList files;
-    QDirIterator it(m_destDir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(m_destDir.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         files << QDir(m_prefix).relativeFilePath(it.next());
     QVERIFY(!files.isEmpty());
     for (const QString &file : qAsConst(files)) {
         QVERIFY2(file.startsWith(QLatin1String("bin/")) || file.startsWith(QLatin1String("share/")),
                  qPrintable(file));
-        QVERIFY2(!file.contains(QLatin1String("tst_")) && !file.endsWith(QLatin1String(".a"))
-                     && !file.endsWith(QLatin1String(".h")) && !file.endsWith(QLatin1String(".cmake")),
+        QVERIFY2(!file.contains(QLatin1String("tst_")) && !file.endsWith(QLatin1String(".a")) &&
+                     !file.endsWith(QLatin1String(".h")) && !file.endsWith(QLatin1String(".cmake")),
                  qPrintable(file));
         if (file.startsWith(QLatin1String("bin/"))) {
             QFile program(installed(file));
@@ -134,13 +141,17 @@ void tst_Install::programsNeedNothingFromTheBuildTree()
     QVERIFY(programs.contains(QStringLiteral("quillark-lite-modbus")));
     for (const QString &program : programs) {
         const QString path = installed(QStringLiteral("bin/") + program);
-        const InstallCheck::Result dynamic = InstallCheck::run(QStringLiteral("readelf"), {QStringLiteral("-d"), path});
+        const InstallCheck::Result dynamic =
+            InstallCheck::run(QStringLiteral("readelf"), {QStringLiteral("-d"), path});
         QVERIFY2(dynamic.ok(), qPrintable(dynamic.describe(program)));
-        QVERIFY2(!dynamic.out.contains(QLatin1String("RPATH")) && !dynamic.out.contains(QLatin1String("RUNPATH")),
-                 qPrintable(program + QStringLiteral(" carries a library search path:\n") + dynamic.out));
+        QVERIFY2(!dynamic.out.contains(QLatin1String("RPATH")) &&
+                     !dynamic.out.contains(QLatin1String("RUNPATH")),
+                 qPrintable(program + QStringLiteral(" carries a library search path:\n") +
+                            dynamic.out));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("LD_LIBRARY_PATH"));
-        const InstallCheck::Result libraries = InstallCheck::run(QStringLiteral("ldd"), {path}, env);
+        const InstallCheck::Result libraries =
+            InstallCheck::run(QStringLiteral("ldd"), {path}, env);
         QVERIFY2(libraries.ok() && !libraries.out.contains(QLatin1String("not found")),
                  qPrintable(libraries.describe(program)));
     }
@@ -168,7 +179,8 @@ void tst_Install::desktopEntries()
     QFETCH(bool, opensProjects);
 
     const QString path = installed(QStringLiteral("share/applications/%1.desktop").arg(id));
-    const InstallCheck::Result validate = InstallCheck::run(QStringLiteral("desktop-file-validate"), {path});
+    const InstallCheck::Result validate =
+        InstallCheck::run(QStringLiteral("desktop-file-validate"), {path});
     QVERIFY2(validate.ok() && validate.out.trimmed().isEmpty() && validate.err.trimmed().isEmpty(),
              qPrintable(validate.describe(QStringLiteral("desktop-file-validate"))));
 
@@ -185,7 +197,8 @@ void tst_Install::desktopEntries()
     }
 
     // The menu starts the installed program by name (bin/ is on PATH).
-    const QStringList exec = entry.value(QStringLiteral("Exec")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList exec =
+        entry.value(QStringLiteral("Exec")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QVERIFY(!exec.isEmpty());
     QCOMPARE(exec.first(), program);
     QVERIFY(QFileInfo(installed(QStringLiteral("bin/") + program)).isExecutable());
@@ -203,7 +216,8 @@ void tst_Install::desktopEntries()
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
 
     // Only the viewer takes project files, and it is handed the file.
-    const QStringList types = entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QStringList types =
+        entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     QCOMPARE(types.contains(QStringLiteral("application/x-quillark-project")), opensProjects);
     if (opensProjects)
         QVERIFY(exec.contains(QStringLiteral("%f")) || exec.contains(QStringLiteral("%F")));
@@ -211,9 +225,11 @@ void tst_Install::desktopEntries()
 
 void tst_Install::appstreamMetadata()
 {
-    const QString path = installed(QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"));
+    const QString path =
+        installed(QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"));
     const InstallCheck::Result validate =
-        InstallCheck::run(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+        InstallCheck::run(QStringLiteral("appstreamcli"),
+                          {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
     QVERIFY2(validate.ok(), qPrintable(validate.describe(QStringLiteral("appstreamcli validate"))));
 
     // The component names the installed desktop entry and programs.
@@ -237,8 +253,8 @@ void tst_Install::appstreamMetadata()
     QVERIFY(QFileInfo::exists(installed(QStringLiteral("share/applications/") + launchable)));
     QVERIFY(binaries.contains(QStringLiteral("quillark-lite-modbus")));
     for (const QString &binary : qAsConst(binaries)) {
-        if ((binary == QLatin1String("RideZodazo") && !QK_HAS_VIEWER)
-            || (binary == QLatin1String("DavavoZurer") && !QK_HAS_REPORT))
+        if ((binary == QLatin1String("RideZodazo") && !QK_HAS_VIEWER) ||
+            (binary == QLatin1String("DavavoZurer") && !QK_HAS_REPORT))
             continue;
         QVERIFY2(QFileInfo::exists(installed(QStringLiteral("bin/") + binary)), qPrintable(binary));
     }
@@ -248,23 +264,24 @@ void tst_Install::projectFilesOpenInTheViewer()
 {
     // Build the MIME cache of the prefix as the package's trigger does, and
     // let Qt's own MIME database (the desktop's rules) recognise a project.
-    const InstallCheck::Result update =
-        InstallCheck::run(QStringLiteral("update-mime-database"), {installed(QStringLiteral("share/mime"))});
+    const InstallCheck::Result update = InstallCheck::run(
+        QStringLiteral("update-mime-database"), {installed(QStringLiteral("share/mime"))});
     QVERIFY2(update.ok(), qPrintable(update.describe(QStringLiteral("update-mime-database"))));
     QTemporaryDir dataHome;
     QVERIFY(dataHome.isValid());
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
-    qputenv("XDG_DATA_DIRS", (installed(QStringLiteral("share")) + QStringLiteral(":/usr/share")).toLocal8Bit());
+    qputenv("XDG_DATA_DIRS",
+            (installed(QStringLiteral("share")) + QStringLiteral(":/usr/share")).toLocal8Bit());
 
     const QMimeType type = QMimeDatabase().mimeTypeForFile(
         installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")));
     QCOMPARE(type.name(), QStringLiteral("application/x-quillark-project"));
     QVERIFY(type.inherits(QStringLiteral("text/plain")));
     QCOMPARE(type.comment(), QStringLiteral("Quillark project"));
-    QVERIFY(QFileInfo::exists(installed(QStringLiteral("share/icons/hicolor/scalable/mimetypes/%1.svg")
-                                            .arg(type.iconName()))));
-    const QMimeType upper = QMimeDatabase().mimeTypeForFile(QStringLiteral("/nowhere/COLD ROOM.QLK"),
-                                                            QMimeDatabase::MatchExtension);
+    QVERIFY(QFileInfo::exists(installed(
+        QStringLiteral("share/icons/hicolor/scalable/mimetypes/%1.svg").arg(type.iconName()))));
+    const QMimeType upper = QMimeDatabase().mimeTypeForFile(
+        QStringLiteral("/nowhere/COLD ROOM.QLK"), QMimeDatabase::MatchExtension);
     QCOMPARE(upper.name(), type.name());
 }
 
@@ -272,8 +289,8 @@ void tst_Install::recorderStartsFromThePrefix()
 {
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    const QString problem =
-        InstallCheck::recorderRunProblem(installed(QStringLiteral("bin/quillark-lite-modbus")), scratch.path());
+    const QString problem = InstallCheck::recorderRunProblem(
+        installed(QStringLiteral("bin/quillark-lite-modbus")), scratch.path());
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
@@ -285,21 +302,26 @@ QString tst_Install::recordedProject()
     const QString project = m_projectDir.filePath(QStringLiteral("demo.qlk"));
     if (QFileInfo::exists(project))
         return project;
-    if (!QFile::copy(installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")), project))
+    if (!QFile::copy(installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")),
+                     project))
         return QString();
     bool written = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("recorded"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("recorded"));
         db.setDatabaseName(m_projectDir.filePath(QStringLiteral("demo.dat")));
         if (db.open()) {
             QSqlQuery query(db);
-            written = query.exec(QStringLiteral("CREATE TABLE fennolink (id integer primary key autoincrement, "
-                                                "serialno varchar(18), channel1 float, channel2 float, "
-                                                "pointDate integer)"))
-                      && query.exec(QStringLiteral(
-                          "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 599) "
-                          "INSERT INTO fennolink (serialno, channel1, channel2, pointDate) "
-                          "SELECT 'e2E3ZDlhYjEzLTQ3Yz', 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i FROM n"));
+            written =
+                query.exec(
+                    QStringLiteral("CREATE TABLE fennolink (id integer primary key autoincrement, "
+                                   "serialno varchar(18), channel1 float, channel2 float, "
+                                   "pointDate integer)")) &&
+                query.exec(QStringLiteral(
+                    "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 599) "
+                    "INSERT INTO fennolink (serialno, channel1, channel2, pointDate) "
+                    "SELECT 'e2E3ZDlhYjEzLTQ3Yz', 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i FROM "
+                    "n"));
             db.close();
         }
     }
@@ -316,14 +338,16 @@ void tst_Install::siblingsWorkFromThePrefix_data()
     if (QK_HAS_VIEWER)
         QTest::newRow("viewer CSV export")
             << "RideZodazo" << QStringList{"--csv"} << "recording.csv"
-            << QStringList{"2026-01-01T12:00:00Z,1767268800,20,50,", "2026-01-01T12:09:59Z,1767269399,23.5,50,"};
+            << QStringList{"2026-01-01T12:00:00Z,1767268800,20,50,",
+                           "2026-01-01T12:09:59Z,1767269399,23.5,50,"};
     if (QK_HAS_REPORT) {
         QTest::newRow("report PDF") << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--pdf"}
                                     << "day.pdf" << QStringList{"%PDF-"};
         QTest::newRow("report CSV")
             << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--csv"} << "day.csv"
-            << QStringList{"Cold room 1,e2E3ZDlhYjEzLTQ3Yz,Temperature,°C,20.00,2026-01-01 12:00:00,23.50,",
-                           ",21.75,600,86400,"};
+            << QStringList{
+                   "Cold room 1,e2E3ZDlhYjEzLTQ3Yz,Temperature,°C,20.00,2026-01-01 12:00:00,23.50,",
+                   ",21.75,600,86400,"};
     }
 }
 
@@ -339,9 +363,9 @@ void tst_Install::siblingsWorkFromThePrefix()
     const QString outputPath = m_projectDir.filePath(output);
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    const InstallCheck::Result batch =
-        InstallCheck::run(installed(QStringLiteral("bin/") + program), options << outputPath << project,
-                          InstallCheck::isolatedEnvironment(scratch.path()));
+    const InstallCheck::Result batch = InstallCheck::run(
+        installed(QStringLiteral("bin/") + program), options << outputPath << project,
+        InstallCheck::isolatedEnvironment(scratch.path()));
     QVERIFY2(batch.ok(), qPrintable(batch.describe(program)));
     QFile file(outputPath);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -350,30 +374,45 @@ void tst_Install::siblingsWorkFromThePrefix()
         QVERIFY2(content.contains(text), qPrintable(text));
 }
 
-void tst_Install::siblingWindowsStartAsTheRecorderStartsThem_data()
-{
-    QTest::addColumn<QString>("program");
-    if (QK_HAS_VIEWER)
-        QTest::newRow("viewer") << "RideZodazo";
-    if (QK_HAS_REPORT)
-        QTest::newRow("report") << "DavavoZurer";
-}
-
-void tst_Install::siblingWindowsStartAsTheRecorderStartsThem()
+void tst_Install::siblingWindowsStartOnAProject_data()
 {
     // The recorder finds them beside itself and hands over the project path
-    // in single quotes, as one argument.
+    // in single quotes, as one argument; the file manager hands the viewer
+    // the plain path.
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("quoted");
+    if (QK_HAS_VIEWER) {
+        QTest::newRow("viewer from the recorder") << "RideZodazo" << true;
+        QTest::newRow("viewer from the file manager") << "RideZodazo" << false;
+    }
+    if (QK_HAS_REPORT)
+        QTest::newRow("report from the recorder") << "DavavoZurer" << true;
+}
+
+void tst_Install::siblingWindowsStartOnAProject()
+{
     QFETCH(QString, program);
-    const QString recorderDir = QFileInfo(installed(QStringLiteral("bin/quillark-lite-modbus"))).path();
+    QFETCH(bool, quoted);
+    const QString recorderDir =
+        QFileInfo(installed(QStringLiteral("bin/quillark-lite-modbus"))).path();
     QVERIFY(QFileInfo(recorderDir + QLatin1Char('/') + program).isExecutable());
     const QString project = recordedProject();
     QVERIFY(!project.isEmpty());
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
+    const QString argument = quoted ? QLatin1Char('\'') + project + QLatin1Char('\'') : project;
     const QString problem = InstallCheck::runProblem(recorderDir + QLatin1Char('/') + program,
-                                                     {QLatin1Char('\'') + project + QLatin1Char('\'')},
-                                                     scratch.path(), 3000);
+                                                     {argument}, scratch.path(), 3000);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void tst_Install::iconsAreTheGeneratorsOutput()
+{
+    const InstallCheck::Result check =
+        InstallCheck::run(QStringLiteral("bash"),
+                          {TestSupport::sourceDir() + QStringLiteral("/packaging/make_icons.sh"),
+                           QStringLiteral("--check")});
+    QVERIFY2(check.ok(), qPrintable(check.describe(QStringLiteral("make_icons.sh --check"))));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)

@@ -28,19 +28,23 @@ void tst_Package::initTestCase()
     QVERIFY(m_workDir.isValid());
     const InstallCheck::Result cpack = InstallCheck::run(
         QStringLiteral(QK_CPACK_COMMAND),
-        {QStringLiteral("--config"), TestSupport::binaryDir() + QStringLiteral("/CPackConfig.cmake"),
-         QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), m_workDir.path()},
+        {QStringLiteral("--config"),
+         TestSupport::binaryDir() + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-G"),
+         QStringLiteral("DEB"), QStringLiteral("-B"), m_workDir.path()},
         QProcessEnvironment::systemEnvironment(), 120000);
     QVERIFY2(cpack.ok(), qPrintable(cpack.describe(QStringLiteral("cpack"))));
-    const QStringList debs = QDir(m_workDir.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    const QStringList debs =
+        QDir(m_workDir.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
     m_deb = m_workDir.filePath(debs.first());
-    QVERIFY2(debs.first().startsWith(QLatin1String("quillark-lite-modbus_")), qPrintable(debs.first()));
+    QVERIFY2(debs.first().startsWith(QLatin1String("quillark-lite-modbus_")),
+             qPrintable(debs.first()));
 }
 
 void tst_Package::contents()
 {
-    const InstallCheck::Result list = InstallCheck::run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb});
+    const InstallCheck::Result list =
+        InstallCheck::run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb});
     QVERIFY2(list.ok(), qPrintable(list.describe(QStringLiteral("dpkg-deb -c"))));
 
     // "-rwxr-xr-x root/root  123 2026-12-06 12:00 ./usr/bin/quillark-lite-modbus"
@@ -49,23 +53,27 @@ void tst_Package::contents()
         const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QVERIFY2(fields.size() >= 6, qPrintable(line));
         const QString path = fields.at(5);
-        QVERIFY2(path == QLatin1String("./") || path.startsWith(QLatin1String("./usr/")), qPrintable(line));
+        QVERIFY2(path == QLatin1String("./") || path.startsWith(QLatin1String("./usr/")),
+                 qPrintable(line));
         QVERIFY2(fields.at(1) == QLatin1String("root/root"), qPrintable(line));
         modes.insert(path, fields.at(0));
     }
-    for (const InstallCheck::ExpectedFile &file : InstallCheck::expectedFiles(QK_HAS_VIEWER, QK_HAS_REPORT)) {
+    for (const InstallCheck::ExpectedFile &file :
+         InstallCheck::expectedFiles(QK_HAS_VIEWER, QK_HAS_REPORT)) {
         const QString path = QStringLiteral("./usr/") + file.path;
         QVERIFY2(modes.contains(path), qPrintable(path + QStringLiteral(" is not in the package")));
-        QCOMPARE(modes.value(path), file.executable ? QStringLiteral("-rwxr-xr-x") : QStringLiteral("-rw-r--r--"));
+        QCOMPARE(modes.value(path),
+                 file.executable ? QStringLiteral("-rwxr-xr-x") : QStringLiteral("-rw-r--r--"));
     }
 }
 
 void tst_Package::control()
 {
     const InstallCheck::Result fields = InstallCheck::run(
-        QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Package"), QStringLiteral("Version"),
-                                     QStringLiteral("Section"), QStringLiteral("Maintainer"),
-                                     QStringLiteral("Depends"), QStringLiteral("Description")});
+        QStringLiteral("dpkg-deb"),
+        {QStringLiteral("-f"), m_deb, QStringLiteral("Package"), QStringLiteral("Version"),
+         QStringLiteral("Section"), QStringLiteral("Maintainer"), QStringLiteral("Depends"),
+         QStringLiteral("Description")});
     QVERIFY2(fields.ok(), qPrintable(fields.describe(QStringLiteral("dpkg-deb -f"))));
     QHash<QString, QString> control;
     QString last;
@@ -73,7 +81,8 @@ void tst_Package::control()
         if (line.startsWith(QLatin1Char(' ')))
             control[last] += QLatin1Char('\n') + line;
         else
-            control.insert(last = line.section(QStringLiteral(": "), 0, 0), line.section(QStringLiteral(": "), 1));
+            control.insert(last = line.section(QStringLiteral(": "), 0, 0),
+                           line.section(QStringLiteral(": "), 1));
     }
     QCOMPARE(control.value(QStringLiteral("Package")), QStringLiteral("quillark-lite-modbus"));
     QCOMPARE(control.value(QStringLiteral("Version")), QStringLiteral("1.03"));
@@ -83,7 +92,8 @@ void tst_Package::control()
              "no long description");
 
     // Worked out from the binaries by dpkg-shlibdeps, not written by hand.
-    const QStringList depends = control.value(QStringLiteral("Depends")).split(QStringLiteral(", "));
+    const QStringList depends =
+        control.value(QStringLiteral("Depends")).split(QStringLiteral(", "));
     auto needs = [&depends](const QString &package) {
         return std::any_of(depends.begin(), depends.end(), [&package](const QString &dependency) {
             return dependency == package || dependency.startsWith(package + QLatin1Char(' '));
@@ -92,14 +102,15 @@ void tst_Package::control()
     for (const char *package : {"libc6", "libqt5core5a", "libqt5widgets5", "libqt5serialbus5",
                                 "libqt5multimedia5", "libqt5network5", "libsqlite3-0"})
         QVERIFY2(needs(QLatin1String(package)),
-                 qPrintable(QStringLiteral("%1 missing in: ").arg(QLatin1String(package))
-                            + control.value(QStringLiteral("Depends"))));
+                 qPrintable(QStringLiteral("%1 missing in: ").arg(QLatin1String(package)) +
+                            control.value(QStringLiteral("Depends"))));
 }
 
 void tst_Package::lintianFindsNoError()
 {
     const InstallCheck::Result lintian = InstallCheck::run(
-        QStringLiteral("lintian"), {QStringLiteral("--no-cfg"), QStringLiteral("--fail-on"), QStringLiteral("error"), m_deb},
+        QStringLiteral("lintian"),
+        {QStringLiteral("--no-cfg"), QStringLiteral("--fail-on"), QStringLiteral("error"), m_deb},
         QProcessEnvironment::systemEnvironment(), 150000);
     QVERIFY2(lintian.finished, qPrintable(lintian.describe(QStringLiteral("lintian"))));
     const QStringList lines = lintian.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -120,7 +131,8 @@ void tst_Package::unpackedRecorderStarts()
         InstallCheck::run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, root});
     QVERIFY2(extract.ok(), qPrintable(extract.describe(QStringLiteral("dpkg-deb -x"))));
     const QString recorder = root + QStringLiteral("/usr/bin/quillark-lite-modbus");
-    const InstallCheck::Result file = InstallCheck::run(QStringLiteral("file"), {QStringLiteral("-b"), recorder});
+    const InstallCheck::Result file =
+        InstallCheck::run(QStringLiteral("file"), {QStringLiteral("-b"), recorder});
     QVERIFY2(file.out.contains(QLatin1String(", stripped")), qPrintable(file.out));
 
     const QString scratch = m_workDir.filePath(QStringLiteral("scratch"));
