@@ -96,7 +96,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     m_exportTimer.setInterval(0);
     connect(&m_exportTimer, &QTimer::timeout, this, &ViewerWindow::exportStep);
     m_followTimer.setInterval(kFollowMs);
-    connect(&m_followTimer, &QTimer::timeout, this, &ViewerWindow::followTick);
+    connect(&m_followTimer, &QTimer::timeout, this, &ViewerWindow::refreshFromDatabase);
 }
 
 ViewerWindow::~ViewerWindow()
@@ -382,13 +382,13 @@ void ViewerWindow::setFollow(bool follow)
         ui->check_follow->setChecked(follow);
     if (follow) {
         m_followTimer.start();
-        followTick();
+        refreshFromDatabase();
     } else {
         m_followTimer.stop();
     }
 }
 
-void ViewerWindow::followTick()
+void ViewerWindow::refreshFromDatabase()
 {
     if (!m_loaded)
         return;

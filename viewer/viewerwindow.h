@@ -70,6 +70,9 @@ public slots:
     void exportPng();
     void cancelWork();
     void setFollow(bool follow);
+    // Reads what was recorded since (bounds, summary) and, with Follow on,
+    // moves the range to the newest data. Called every two seconds.
+    void refreshFromDatabase();
 
 signals:
     void exportFinished(bool ok);
@@ -93,7 +96,6 @@ private:
     void startSummary();
     void summaryStep();
     void exportStep();
-    void followTick();
     void showWork(const QString &text);
     void endWork(const QString &text);
     void updateRangeEdits();
