@@ -146,18 +146,19 @@ QString ConfiguredDevice::durationText(qint64 seconds)
 }
 
 // The poll's time on the interval's schedule (see the class comment).
+qint64 ConfiguredDevice::scheduledPollMs(qint64 previousMs, qint64 nowMs, int intervalMs)
+{
+    if (previousMs <= 0)
+        return nowMs;
+    const qint64 due = previousMs + intervalMs;
+    const qint64 slack = qMin(intervalMs / 4, 500);
+    return qAbs(nowMs - due) <= slack ? due : nowMs;
+}
+
 QDateTime ConfiguredDevice::schedulePoll()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 slack = qMin(dataIntervalMs / 4, 500);
-    qint64 time = now;
-    if (m_scheduleMs > 0) {
-        const qint64 due = m_scheduleMs + dataIntervalMs;
-        if (qAbs(now - due) <= slack)
-            time = due;
-    }
-    m_scheduleMs = time;
-    return QDateTime::fromMSecsSinceEpoch(time);
+    m_scheduleMs = scheduledPollMs(m_scheduleMs, QDateTime::currentMSecsSinceEpoch(), dataIntervalMs);
+    return QDateTime::fromMSecsSinceEpoch(m_scheduleMs);
 }
 
 void ConfiguredDevice::startRequest(RequestKind kind, const QDateTime &time)

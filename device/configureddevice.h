@@ -67,6 +67,10 @@ public:
     // "ip:port", the gateway's name in log lines and notices.
     QString gateway() const;
     const LinkHealth &health() const { return m_health; }
+    // The time a poll at nowMs is stamped with when the previous one was
+    // stamped previousMs (0: none): one interval later while the timer keeps
+    // time (within a quarter interval, at most 500 ms), else nowMs.
+    static qint64 scheduledPollMs(qint64 previousMs, qint64 nowMs, int intervalMs);
     // "3 s", "2 min 5 s", "1 h 4 min".
     static QString durationText(qint64 seconds);
 

@@ -4,6 +4,7 @@
 #include "device/nodedevice.h"
 #include "gatewaysimulator.h"
 #include "loopbackpeers.h"
+#include "projectfixture.h"
 #include "record/insertserialdata.h"
 #include "testsupport.h"
 
@@ -148,6 +149,7 @@ private slots:
         connection.readData(bytesOf(block(20.0f, 5.0f, 1, 2)));
         QVERIFY(node->alarm1());
 
+        QTest::qWait(2); // the polls come after the sample, as they do at any interval
         const_cast<QLoggingCategory &>(lcDevice()).setEnabled(QtDebugMsg, true);
         const QRegularExpression lost(QStringLiteral("^- ConfiguredDevice::deviceDisconnected\\(\\) :"));
         for (int poll = 1; poll <= limit; ++poll) {
@@ -162,7 +164,9 @@ private slots:
         QCOMPARE(connection.missedPolls(), limit);
         QCOMPARE(textsOf({node}).mid(0, 2), (QStringList{"", ""}));
         QVERIFY(!node->alarm1());
-        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 1], 20.0);
+        // The history keeps the sample and shows the gap after it.
+        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 2], 20.0);
+        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 1], NoValue);
         QTest::ignoreMessage(QtDebugMsg, lost); // declared again at every further poll
         connection.poll();
 
@@ -231,6 +235,94 @@ private slots:
         }
         connection.close();
         QCOMPARE(client->modbusClient()->state(), QModbusDevice::UnconnectedState);
+    }
+
+    // "Refresh Devices" while a poll's read is under way (a gateway answering
+    // in 200 ms) sends nothing: the poll's answer is recorded as the poll's,
+    // with the poll's time. A refresh answered before the next poll stays
+    // unrecorded; one still under way at the next poll becomes that poll's.
+    void refreshDuringRead_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::newRow("kept open") << 1000;
+        QTest::newRow("per read") << 10000;
+    }
+    void refreshDuringRead()
+    {
+        QFETCH(int, interval);
+        dataIntervalMs = interval;
+        GatewaySimulator::Options options;
+        options.port = 0;
+        options.updateMs = 0;
+        options.devices = 1;
+        options.delayMs = 200;
+        GatewaySimulator sim(options);
+        QVERIFY(sim.start());
+        sim.setDeviceValues(0, 30.25f, 60.5f, 1, 2);
+        ConfiguredDevice connection;
+        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), sim.serverPort());
+        NodeDevice *node = addNode(connection, 0);
+        node->setRecord(true);
+        auto settle = [&] { QTRY_VERIFY_WITH_TIMEOUT(!connection.device()->isBusy(), 10000); };
+
+        connection.poll();
+        const QDateTime pollTime = connection.lastPollTime();
+        QTRY_COMPARE(sim.requestCount(), 1);
+        connection.refresh();
+        QVERIFY(!connection.isRefreshPending());
+        settle();
+        QCOMPARE(sim.requestCount(), 1); // the refresh sent nothing
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
+
+        connection.refresh(); // idle: a read of its own, not recorded
+        QVERIFY(connection.isRefreshPending());
+        settle();
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
+
+        connection.refresh();
+        QTRY_COMPARE(sim.requestCount(), 3);
+        connection.poll(); // finds the refresh under way and makes it its own
+        QVERIFY(!connection.isRefreshPending());
+        settle();
+        QCOMPARE(sim.requestCount(), 3);
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
+
+        QTemporaryDir dir;
+        InsertSerialData db(dir.filePath(QStringLiteral("refresh.dat")), QStringLiteral("tstrefresh"));
+        QVERIFY(db.createConnection());
+        QVERIFY(db.insertNow());
+        const QList<QVariantList> rows = TestSupport::sqlRows(
+            db.databasePath(), QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0), (QVariantList{30.25, 60.5, pollTime.toSecsSinceEpoch()}));
+        QCOMPARE(rows.at(1).at(2).toLongLong(), connection.lastPollTime().toSecsSinceEpoch());
+        connection.close();
+    }
+
+    // Poll times follow the interval while the timer keeps time, so polls a
+    // millisecond either side of a second's edge still land in consecutive
+    // seconds; a poll far off the schedule starts a new one.
+    void pollSchedule_data()
+    {
+        QTest::addColumn<qint64>("previous");
+        QTest::addColumn<qint64>("now");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<qint64>("stamped");
+        const qint64 edge = 1'800'000'000'999; // .999 s
+        QTest::newRow("first poll") << qint64(0) << edge << 1000 << edge;
+        QTest::newRow("2 ms late, past the edge") << edge << edge + 1002 << 1000 << edge + 1000;
+        QTest::newRow("3 ms early") << edge << edge + 997 << 1000 << edge + 1000;
+        QTest::newRow("window blocked 600 ms") << edge << edge + 1600 << 1000 << edge + 1600;
+        QTest::newRow("10 s, 400 ms late") << edge << edge + 10400 << 10000 << edge + 10000;
+        QTest::newRow("10 min, 2 s late") << edge << edge + 602000 << 600000 << edge + 602000;
+    }
+    void pollSchedule()
+    {
+        QFETCH(qint64, previous);
+        QFETCH(qint64, now);
+        QFETCH(int, interval);
+        QFETCH(qint64, stamped);
+        QCOMPARE(ConfiguredDevice::scheduledPollMs(previous, now, interval), stamped);
     }
 
     // A node deleted elsewhere leaves no dangling entry; the rest go with the connection.

@@ -101,6 +101,46 @@ private slots:
         QVERIFY(spy.count() >= 2);
     }
 
+    // The answer time allowed grows with the interval (a third of it, at most
+    // 3 s; 800 ms at 1 s): a gateway answering in 900 ms delivers at 5 s and
+    // 10 s, and at 1 s its request times out (one request in flight).
+    void slowGateway_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("1 s") << 1000 << 800 << false;
+        QTest::newRow("5 s") << 5000 << 1666 << true;
+        QTest::newRow("10 s") << 10000 << 3000 << true;
+        QTest::newRow("10 min") << 600000 << 3000 << true;
+    }
+    void slowGateway()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, timeout);
+        QFETCH(bool, answered);
+        dataIntervalMs = interval;
+        QCOMPARE(ModbusDevice::requestTimeoutMs(), timeout);
+        m_sim->setDelayMs(900);
+        ModbusDevice device;
+        attach(device);
+        QSignalSpy data(&device, SIGNAL(readyRead(QByteArray)));
+        QSignalSpy failed(&device, SIGNAL(readFailed(bool, QString)));
+        device.write();
+        if (interval == 1000) { // the first write opens the connection and reads
+            QTRY_COMPARE(m_sim->requestCount(), 1);
+        }
+        QVERIFY(device.isBusy());
+        device.write(); // nothing more while one is in flight
+        QTRY_VERIFY_WITH_TIMEOUT(data.count() + failed.count() > 0, 8000);
+        QCOMPARE(data.count(), answered ? 1 : 0);
+        QCOMPARE(failed.count(), answered ? 0 : 1);
+        if (!answered)
+            QCOMPARE(failed.first().at(0).toBool(), true); // a timeout, not an error
+        QCOMPARE(m_sim->requestCount(), 1);
+        QCOMPARE(device.modbusClient()->timeout(), timeout);
+    }
+
     // A connect that never completes (a loopback listener with a full accept
     // queue drops further SYNs): the watchdog gives up, the stuck client is
     // replaced, and later writes try again without piling up.

@@ -163,6 +163,39 @@ private slots:
         QCOMPARE(label(&s.view, "label_ch1_number")->text(), QStringLiteral("29.00"));
     }
 
+    // A channel without a value reads "no data" on its panel, in its own look,
+    // without unit, also after the view is bound again; a value brings the
+    // usual look back, a disconnection the grey one.
+    void noDataPanel()
+    {
+        Shown s;
+        s.node->setUnits(1, 3);
+        s.node->setAlarmRange(0, 10, 0, 10);
+        s.bind();
+        feed(s.node, QString(), QStringLiteral("nan"));
+        for (const char *name : {"label_ch1_number", "label_ch2_number"})
+            QCOMPARE(label(&s.view, name)->text(), ValueStyle::kNoDataText);
+        for (const char *name : {"label_ch1_unit", "label_ch2_unit"})
+            QVERIFY(label(&s.view, name)->text().isEmpty());
+        QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNoData);
+        QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kNoData);
+        QVERIFY(!s.node->alarm1() && !s.node->alarm2());
+
+        s.view.clearView();
+        s.view.setDevice(s.node);
+        QCOMPARE(label(&s.view, "label_ch1_number")->text(), ValueStyle::kNoDataText);
+        QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNoData);
+
+        s.device->deviceConnected();
+        feed(s.node, QStringLiteral("5.00"), QString());
+        QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNormal);
+        QCOMPARE(label(&s.view, "label_ch1_unit")->text(), QStringLiteral("\u00B0C"));
+        QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kNoData);
+        s.device->deviceDisconnected();
+        QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kGrey);
+        QVERIFY(label(&s.view, "label_ch2_number")->text().isEmpty());
+    }
+
     void badValuesKeepLayout_data()
     {
         QTest::addColumn<QString>("value");

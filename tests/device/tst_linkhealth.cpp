@@ -1,0 +1,333 @@
+#include "app/quillarkmain.h"
+#include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/linkhealth.h"
+#include "device/linknoticeboard.h"
+#include "device/modbusdevice.h"
+#include "device/networksettingdialog.h"
+#include "device/nodedevice.h"
+#include "gatewaysimulator.h"
+#include "projectfixture.h"
+#include "record/insertserialdata.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// A Modbus TCP peer on 127.0.0.1 of our own making, for replies no real
+// gateway should send: every read request is answered with the PDU that
+// `answer` makes of it (function code first), framed as the request was.
+class RawGateway : public QObject
+{
+public:
+    std::function<QByteArray(quint16 start, quint16 count)> answer;
+
+    bool start()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+            }
+        });
+        return m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        m_buffer += socket->readAll();
+        while (m_buffer.size() >= 12) {
+            const QByteArray request = m_buffer.left(12);
+            m_buffer.remove(0, 12);
+            const auto *p = reinterpret_cast<const uchar *>(request.constData());
+            const QByteArray pdu = answer(qFromBigEndian<quint16>(p + 8), qFromBigEndian<quint16>(p + 10));
+            QByteArray frame = request.left(4); // transaction and protocol identifiers
+            frame.append(char((pdu.size() + 1) >> 8)).append(char((pdu.size() + 1) & 0xFF));
+            frame.append(request.at(6)).append(pdu);
+            socket->write(frame);
+        }
+    }
+
+    QTcpServer m_server;
+    QByteArray m_buffer;
+};
+
+QByteArray registerPdu(quint8 functionCode, const QVector<quint16> &registers)
+{
+    QByteArray pdu;
+    pdu.append(char(functionCode)).append(char(registers.size() * 2));
+    for (quint16 r : registers)
+        pdu.append(char(r >> 8)).append(char(r & 0xFF));
+    return pdu;
+}
+
+QVector<quint16> floatBlock(quint32 ch1Bits, quint32 ch2Bits)
+{
+    return {quint16(ch1Bits), quint16(ch1Bits >> 16), quint16(ch2Bits), quint16(ch2Bits >> 16), 7, 0, 90, 0};
+}
+
+quint32 bitsOf(float value)
+{
+    quint32 bits;
+    std::memcpy(&bits, &value, 4);
+    return bits;
+}
+
+NodeDevice *addNode(ConfiguredDevice &connection, int start)
+{
+    auto *node = new NodeDevice(QStringLiteral("LH%1").arg(start), &connection);
+    node->startAddress = start;
+    connection.addNode(node);
+    return node;
+}
+
+// Polls once and waits until that request has ended, one way or the other.
+void pollAndSettle(ConfiguredDevice &connection)
+{
+    connection.poll();
+    QTRY_VERIFY_WITH_TIMEOUT(!connection.device()->isBusy(), 10000);
+}
+
+} // namespace
+
+// The link health a poller keeps (counters, state, round trips), the notices
+// it gives when its gateway is lost and back, the gap it leaves in the
+// recording, and where the user sees all this: the network dialog and the
+// status strip.
+class tst_LinkHealth : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { TestSupport::isolateSettings(); }
+    void cleanup()
+    {
+        dataIntervalMs = kDefaultDataIntervalMs;
+        InsertSerialData::clearQueue();
+    }
+
+    // Replies a gateway should not send, on the wire: a wrong function code
+    // is refused and counted as an error; NaN values and a short reply are
+    // answers whose missing values are "no data"; an exception is an error.
+    void badReplies_data()
+    {
+        QTest::addColumn<QByteArray>("pdu");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("answers");
+        QTest::addColumn<int>("errors");
+        QTest::addColumn<int>("noData");
+        QTest::addColumn<QString>("error");
+        const QVector<quint16> good = floatBlock(bitsOf(21.5f), bitsOf(48.25f));
+        const QVector<quint16> second = floatBlock(bitsOf(-4.0f), bitsOf(12.0f));
+        QTest::newRow("wrong function code")
+            << registerPdu(0x04, good + second) << QStringList{"", "", "", ""} << 0 << 1 << 0
+            << "wrong function code 0x04 in the reply";
+        QTest::newRow("NaN values") << registerPdu(0x03, floatBlock(0x7FC00000, 0xFFFFFFFF) + second)
+                                    << QStringList{"", "", "-4.00", "12.00"} << 1 << 0 << 2 << "";
+        QTest::newRow("infinity") << registerPdu(0x03, floatBlock(0x7F800000, bitsOf(3.0f)) + second)
+                                  << QStringList{"", "3.00", "-4.00", "12.00"} << 1 << 0 << 1 << "";
+        QTest::newRow("short reply") << registerPdu(0x03, good) << QStringList{"21.50", "48.25", "", ""} << 1 << 0
+                                     << 2 << "";
+        QTest::newRow("exception") << QByteArray("\x83\x02", 2) << QStringList{"", "", "", ""} << 0 << 1 << 0 << "";
+    }
+    void badReplies()
+    {
+        QFETCH(QByteArray, pdu);
+        QFETCH(QStringList, texts);
+        QFETCH(int, answers);
+        QFETCH(int, errors);
+        QFETCH(int, noData);
+        QFETCH(QString, error);
+        RawGateway gateway;
+        gateway.answer = [pdu](quint16, quint16) { return pdu; };
+        QVERIFY(gateway.start());
+        ConfiguredDevice connection;
+        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), gateway.port());
+        NodeDevice *first = addNode(connection, 0);
+        NodeDevice *second = addNode(connection, 8);
+        first->setAlarmRange(0, 10, 0, 10); // any number would alarm; none must
+
+        pollAndSettle(connection);
+        QCOMPARE((QStringList{first->ch1Text(), first->ch2Text(), second->ch1Text(), second->ch2Text()}), texts);
+        const LinkHealth &health = connection.health();
+        QCOMPARE(health.pollsSent, quint64(1));
+        QCOMPARE(health.answers, quint64(answers));
+        QCOMPARE(health.errors, quint64(errors));
+        QCOMPARE(health.timeouts, quint64(0));
+        QCOMPARE(health.noDataValues, quint64(noData));
+        if (!error.isEmpty())
+            QCOMPARE(health.lastError, error);
+        QCOMPARE(first->ch1NoData(), answers > 0 && texts.at(0).isEmpty());
+        QCOMPARE(second->ch2NoData(), answers > 0 && texts.at(3).isEmpty());
+        QVERIFY(!first->alarm1() || !texts.at(0).isEmpty());
+        QCOMPARE(connection.isConnected(), answers > 0);
+        connection.close();
+    }
+
+    // A known sequence against the simulator at 1 s: two answers, six
+    // timeouts (the sixth missed poll declares the link lost), an exception,
+    // an answer. Counters, notices, the gap in a real record file and the
+    // network dialog all tell the same story.
+    void lostAndBack()
+    {
+        dataIntervalMs = 1000;
+        GatewaySimulator::Options options;
+        options.port = 0;
+        options.updateMs = 0;
+        options.devices = 1;
+        GatewaySimulator sim(options);
+        QVERIFY(sim.start());
+        sim.setDeviceValues(0, 20.5f, 40.0f, 3, 95);
+        ConfiguredDevice connection;
+        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), sim.serverPort());
+        NodeDevice *node = addNode(connection, 0);
+        node->setRecord(true);
+        QSignalSpy notices(&connection, &ConfiguredDevice::linkNotice);
+        LinkNoticeBoard board;
+        connect(&connection, &ConfiguredDevice::linkNotice, &board, &LinkNoticeBoard::post);
+        QLabel strip;
+        board.attachLabel(&strip);
+
+        pollAndSettle(connection); // opens the connection and reads
+        pollAndSettle(connection);
+        QCOMPARE(connection.health().answers, quint64(2));
+        QCOMPARE(connection.health().state, LinkHealth::Up);
+        sim.setSilent(true);
+        QTest::qWait(1000); // polls come an interval apart: the gap gets a second of its own
+        const QRegularExpression lostLine(QStringLiteral("^127\\.0\\.0\\.1:%1 lost at \\d\\d:\\d\\d:\\d\\d$")
+                                              .arg(sim.serverPort()));
+        QDateTime firstMissed;
+        for (int i = 0; i < 6; ++i) {
+            if (i == 5)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(" lost at ")));
+            pollAndSettle(connection);
+            if (i == 0)
+                firstMissed = connection.lastPollTime();
+            QCOMPARE(notices.count(), i == 5 ? 1 : 0);
+        }
+        QCOMPARE(connection.health().state, LinkHealth::Lost);
+        QVERIFY(!connection.isConnected());
+        QVERIFY(notices.at(0).at(1).toBool());
+        QVERIFY2(lostLine.match(notices.at(0).at(2).toString()).hasMatch(), qPrintable(notices.at(0).at(2).toString()));
+        QCOMPARE(strip.text(), notices.at(0).at(2).toString());
+        QCOMPARE(strip.textFormat(), Qt::PlainText);
+        // The gap sits at the first poll that went unanswered, in the history too.
+        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 1], NoValue);
+        QVERIFY(node->ch1History()[NodeDevice::kHistorySize - 2] == 20.5);
+
+        sim.setSilent(false);
+        sim.setExceptionCode(2);
+        pollAndSettle(connection);
+        QCOMPARE(notices.count(), 1); // still lost: declared once per outage
+        sim.setExceptionCode(0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(" back at ")));
+        pollAndSettle(connection);
+        QTRY_COMPARE(notices.count(), 2);
+        QVERIFY(!notices.at(1).at(1).toBool());
+        QVERIFY2(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:%1 back at \\d\\d:\\d\\d:\\d\\d, \\d+ s$")
+                                        .arg(sim.serverPort()))
+                     .match(notices.at(1).at(2).toString())
+                     .hasMatch(),
+                 qPrintable(notices.at(1).at(2).toString()));
+        QCOMPARE(strip.text(), notices.at(1).at(2).toString());
+
+        const LinkHealth &health = connection.health();
+        QCOMPARE(health.state, LinkHealth::Up);
+        QCOMPARE(health.pollsSent, quint64(10));
+        QCOMPARE(health.answers, quint64(3));
+        QCOMPARE(health.timeouts, quint64(6));
+        QCOMPARE(health.errors, quint64(1));
+        QVERIFY(!health.lastError.isEmpty());
+        QVERIFY(health.lastRoundTripMicros() >= 0 && health.medianRoundTripMicros() >= 0);
+        QVERIFY(health.lastAnswerMs >= health.lastErrorMs);
+
+        // The record file: three samples and one NULL/NULL row at the gap.
+        QTemporaryDir dir;
+        InsertSerialData db(dir.filePath(QStringLiteral("gap.dat")), QStringLiteral("tstgap"));
+        QVERIFY(db.createConnection());
+        QVERIFY(db.insertNow());
+        const QList<QVariantList> rows = TestSupport::sqlRows(
+            db.databasePath(), QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.at(0).at(0).toDouble(), 20.5);
+        QVERIFY(rows.at(2).at(0).isNull() && rows.at(2).at(1).isNull());
+        QCOMPARE(rows.at(2).at(2).toLongLong(), firstMissed.toSecsSinceEpoch());
+        QVERIFY(rows.at(1).at(2).toLongLong() < rows.at(2).at(2).toLongLong());
+        QVERIFY(rows.at(3).at(2).toLongLong() > rows.at(2).at(2).toLongLong());
+        QCOMPARE(rows.at(3).at(1).toDouble(), 40.0);
+
+        // The network dialog shows the same figures.
+        auto *dialog = new NetworkSettingDialog(node);
+        auto text = [dialog](const char *name) { return dialog->findChild<QLabel *>(name)->text(); };
+        QCOMPARE(text("label_port"), QString::number(sim.serverPort()));
+        QVERIFY2(text("label_state").startsWith(QStringLiteral("connected for ")), qPrintable(text("label_state")));
+        QCOMPARE(text("label_polls"), QStringLiteral("10"));
+        QCOMPARE(text("label_answers"), QStringLiteral("3"));
+        QCOMPARE(text("label_timeouts"), QStringLiteral("6"));
+        QCOMPARE(text("label_errors"), QStringLiteral("1"));
+        QVERIFY(text("label_last_error").endsWith(health.lastError));
+        QVERIFY(text("label_round_trip").contains(QStringLiteral(" ms, median ")));
+        for (const char *name : {"label_ipaddr", "label_port", "label_state", "label_last_error", "label_no_data"})
+            QCOMPARE(dialog->findChild<QLabel *>(name)->textFormat(), Qt::PlainText);
+        delete dialog;
+        connection.close();
+    }
+
+    // Lost lines stay until their gateway answers; a back line goes by itself.
+    void noticeBoard()
+    {
+        LinkNoticeBoard board;
+        board.setBackShownMs(50);
+        QSignalSpy changed(&board, &LinkNoticeBoard::textChanged);
+        board.post("10.0.0.1:502", true, "10.0.0.1:502 lost at 10:00:00");
+        board.post("10.0.0.1:503", true, "10.0.0.1:503 lost at 10:00:01");
+        QCOMPARE(board.text(), QStringLiteral("10.0.0.1:502 lost at 10:00:00   10.0.0.1:503 lost at 10:00:01"));
+        board.post("10.0.0.1:502", false, "10.0.0.1:502 back at 10:00:09, 9 s");
+        QVERIFY(board.anyLost());
+        QCOMPARE(board.text(), QStringLiteral("10.0.0.1:503 lost at 10:00:01   10.0.0.1:502 back at 10:00:09, 9 s"));
+        QTRY_COMPARE(board.text(), QStringLiteral("10.0.0.1:503 lost at 10:00:01"));
+        board.clear();
+        QVERIFY(board.text().isEmpty() && !board.anyLost());
+        QCOMPARE(changed.count(), 5);
+
+        // The main window's status strip shows its board, as plain text.
+        QuillarkMain window;
+        auto *strip = window.findChild<QLabel *>(QStringLiteral("label_link_notice"));
+        QVERIFY(strip && strip->textFormat() == Qt::PlainText);
+        window.findChild<LinkNoticeBoard *>()->post("10.0.0.9:502", true, "<b>10.0.0.9:502</b> lost at 10:00:00");
+        QCOMPARE(strip->text(), QStringLiteral("<b>10.0.0.9:502</b> lost at 10:00:00"));
+    }
+
+    void roundTripsAndDurations()
+    {
+        LinkHealth health;
+        QCOMPARE(health.medianRoundTripMicros(), qint64(-1));
+        QCOMPARE(LinkHealth::roundTripText(-1), QStringLiteral("-"));
+        for (qint64 us : {900, 300, 200, 50000})
+            health.addRoundTrip(us);
+        QCOMPARE(health.lastRoundTripMicros(), qint64(50000));
+        QCOMPARE(health.medianRoundTripMicros(), qint64(600));
+        for (int i = 0; i < LinkHealth::kRoundTripWindow; ++i)
+            health.addRoundTrip(7000);
+        QCOMPARE(health.medianRoundTripMicros(), qint64(7000)); // only the newest window counts
+        QCOMPARE(LinkHealth::roundTripText(420), QStringLiteral("0.42 ms"));
+        QCOMPARE(LinkHealth::roundTripText(123456), QStringLiteral("123 ms"));
+        QCOMPARE(ConfiguredDevice::durationText(6), QStringLiteral("6 s"));
+        QCOMPARE(ConfiguredDevice::durationText(125), QStringLiteral("2 min 5 s"));
+        QCOMPARE(ConfiguredDevice::durationText(3 * 3600 + 240), QStringLiteral("3 h 4 min"));
+    }
+};
+
+QTEST_MAIN(tst_LinkHealth)
+#include "tst_linkhealth.moc"
