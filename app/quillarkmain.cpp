@@ -142,6 +142,9 @@ void QuillarkMain::buildMenus()
     m_projectMenu->addSeparator();
     m_actRefreshDevices = makeAction(m_projectMenu, QStringLiteral("Refresh Devices"),
                                      QStringLiteral("actionRefreshDevices"));
+    m_actForwarding = makeAction(m_projectMenu, QStringLiteral("Forwarding"), QStringLiteral("actionForwarding"));
+    m_actForwarding->setEnabled(false);
+    connect(m_actForwarding, &QAction::triggered, this, &QuillarkMain::slotForwarding);
     m_projectMenu->addSeparator();
     m_actExit = makeAction(m_projectMenu, QStringLiteral("Exit"), QStringLiteral("actionExit"));
     connect(m_actAddDelete, &QAction::triggered, this, &QuillarkMain::slotAddDeviceProject);

@@ -16,9 +16,11 @@ class QCloseEvent;
 class QMenu;
 class QPixmap;
 class QTimer;
+class QLabel;
 class QVBoxLayout;
 
 class ConfiguredDevice;
+class Forwarder;
 class InsertSerialData;
 class LinkNoticeBoard;
 class ProjectCenter;
@@ -172,6 +174,12 @@ private:
     void startSideTool(const QString &program);
     void restartAlarmSound();
 
+    // Forwarding to InfluxDB / MQTT (quillarkmain_forward.cpp).
+    void startForwarding();
+    void stopForwarding();
+    void slotForwarding();
+    void showForwardingState();
+
     // Title bar menus and their entries.
     QMenu *m_projectMenu = nullptr;
     QAction *m_actAddDelete = nullptr;
@@ -229,6 +237,12 @@ private:
 
     // A failed batch write is reported once until writing works again.
     bool m_dbWarningShown = false;
+
+    // Forwarding of the open project's rows, its menu entry and its
+    // status-strip line (shown only while a target fails).
+    Forwarder *m_forwarder = nullptr;
+    QAction *m_actForwarding = nullptr;
+    QLabel *m_forwardStatus = nullptr;
     // Rows dropped from the full queue that the user has been told of.
     qint64 m_droppedTold = 0;
     // Recording was stopped at the database size limit.

@@ -97,6 +97,7 @@ void QuillarkMain::setProjectEntriesEnabled(bool enabled)
     m_actAddDelete->setEnabled(enabled);
     m_actClose->setEnabled(enabled);
     m_actRefreshDevices->setEnabled(enabled);
+    m_actForwarding->setEnabled(enabled);
     m_actDataViewer->setEnabled(enabled);
     m_reportMenu->setEnabled(enabled);
     m_actExpansionMode->setEnabled(enabled);
@@ -268,6 +269,7 @@ void QuillarkMain::openProjectCenter()
     writeDevice();
     if (projectOpen)
         m_deviceTimer->start(dataIntervalMs);
+    startForwarding();
 }
 
 bool QuillarkMain::createInsertSerialData(const QString &path)
@@ -367,6 +369,7 @@ void QuillarkMain::slotAddDeviceProject()
     detachNodeViews();
     if (m_deviceTimer->isActive())
         m_deviceTimer->stop();
+    stopForwarding();
     deleteInsertSerialData();
 
     projectOpen = false;

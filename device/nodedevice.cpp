@@ -92,6 +92,7 @@ void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QStr
     m_ch2History[newest] = value2;
 
     showSample();
+    emit liveSample(m_deviceNumber, value1, value2, seconds);
 
     if (m_record && !refresh)
         queueRecord(value1, value2, seconds);

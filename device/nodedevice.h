@@ -111,6 +111,12 @@ public:
     // The text holds no usable number: empty, not a number, NaN or infinite.
     static bool isNoData(const QString &text);
 
+
+signals:
+    // Every sample as it comes in, recorded or not (NoValue for a missing
+    // reading); the forwarder publishes it as the device's live value.
+    void liveSample(const QString &deviceNumber, double ch1, double ch2, qint64 unixSeconds);
+
 private:
     void queueRecord(double ch1, double ch2, qint64 unixSeconds);
     void showConnected();

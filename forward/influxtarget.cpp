@@ -170,8 +170,16 @@ void InfluxTarget::pump()
                 return;
         }
         if (m_next.rows == 0) {
-            publishState();
-            schedule(kIdlePollMs);
+            if (m_state.connected) {
+                publishState();
+                schedule(kIdlePollMs);
+                return;
+            }
+            // Nothing to send, but whether the server takes writes is shown
+            // before the first row: an empty write checks it.
+            m_sending = m_next;
+            m_next = Batch();
+            m_reply = post(QByteArray());
             return;
         }
         m_sending = m_next;

@@ -1,0 +1,289 @@
+#include "app/projectmain.h"
+#include "app/quillarkmain.h"
+#include "common/projectdocument.h"
+#include "forward/forwarder.h"
+#include "forward/forwardingdialog.h"
+#include "forwardservers.h"
+#include "gatewaysimulator.h"
+#include "loopbackpeers.h"
+#include "projectfixture.h"
+#include "record/insertserialdata.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+
+using namespace ForwardTest;
+
+// The "Forwarding" dialog as a user drives it, and the recorder forwarding
+// what it records from a simulated gateway to a real broker.
+class tst_ForwardingDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void savesSettingsAndKeepsTheFilePrivate();
+    void badSettingsAreRefusedWithAMessage_data();
+    void badSettingsAreRefusedWithAMessage();
+    void testConnectionTellsEachTarget();
+    void recorderForwardsRecordedAndLiveSamples();
+
+private:
+    static void type(ForwardingDialog *dialog, const char *name, const QString &text);
+    static QString text(QWidget *parent, const char *name) { return parent->findChild<QLabel *>(name)->text(); }
+    static void saveScreenshot(QWidget *widget, const QString &name);
+
+    MosquittoBroker m_broker;
+    QString m_brokerError;
+};
+
+void tst_ForwardingDialog::initTestCase()
+{
+    TestSupport::isolateSettings();
+    ForwardTarget::setRetryDelays(1000, 2000);
+    m_brokerError = m_broker.start();
+}
+
+void tst_ForwardingDialog::type(ForwardingDialog *dialog, const char *name, const QString &text)
+{
+    auto *edit = dialog->findChild<QLineEdit *>(name);
+    QVERIFY2(edit, name);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+}
+
+void tst_ForwardingDialog::saveScreenshot(QWidget *widget, const QString &name)
+{
+    const QString dir = TestSupport::binaryDir() + QStringLiteral("/test-screens");
+    QDir().mkpath(dir);
+    widget->grab().save(dir + QLatin1Char('/') + name);
+}
+
+void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
+{
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    // Fresh file objects each time: a QFile keeps what it once read of the file.
+    auto permissions = [&] { return QFile(project.path()).permissions(); };
+    QVERIFY(QFile(project.path()).setPermissions(permissions() | QFile::ReadGroup | QFile::ReadOther));
+    Forwarder forwarder(project.path());
+    auto *dialog = new ForwardingDialog(&forwarder);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QCOMPARE(text(dialog, "label_influx_state"), QStringLiteral("Off."));
+    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(), QStringLiteral("quillark"));
+    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_influx_password")->echoMode(), QLineEdit::Password);
+
+    type(dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:8086"));
+    type(dialog, "lineEdit_influx_database", QStringLiteral("plant"));
+    type(dialog, "lineEdit_influx_user", QStringLiteral("writer"));
+    type(dialog, "lineEdit_influx_password", QStringLiteral("pa ss=word"));
+    type(dialog, "lineEdit_mqtt_host", QStringLiteral("127.0.0.1"));
+    dialog->findChild<QSpinBox *>("spinBox_mqtt_port")->setValue(18830);
+    type(dialog, "lineEdit_mqtt_prefix", QStringLiteral("site/north"));
+    QTest::mouseClick(dialog->findChild<QPushButton *>("btn_save"), Qt::LeftButton);
+
+    const ForwardSettings stored = ForwardSettings::load(project.path());
+    QCOMPARE(stored.influxUrl, QStringLiteral("http://127.0.0.1:8086"));
+    QCOMPARE(stored.influxDatabase, QStringLiteral("plant"));
+    QCOMPARE(stored.influxPassword, QStringLiteral("pa ss=word"));
+    QCOMPARE(stored.mqttPort, 18830);
+    QCOMPARE(stored.mqttPrefix, QStringLiteral("site/north"));
+    QSettings raw(project.path(), QSettings::IniFormat);
+    QCOMPARE(raw.value(QStringLiteral("Forwarding/InfluxUrl")).toString(), stored.influxUrl);
+    QCOMPARE(raw.value(QStringLiteral("Forwarding/MqttHost")).toString(), QStringLiteral("127.0.0.1"));
+    // The rest of the project is untouched.
+    ProjectDocument doc;
+    QVERIFY(doc.load(project.path()));
+    QCOMPARE(doc.nodes().size(), 2);
+    QCOMPARE(doc.projectName, QStringLiteral("site"));
+
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(permissions() & others, QFile::Permissions());
+    QVERIFY(text(dialog, "label_secret_note").contains(QLatin1String("owner only (mode 600)")));
+    QVERIFY(forwarder.isEnabled(Forwarder::Influx));
+    QVERIFY(forwarder.isEnabled(Forwarder::Mqtt));
+    QTRY_VERIFY_WITH_TIMEOUT(text(dialog, "label_influx_state").contains(QLatin1String("Last error")), 20000);
+    saveScreenshot(dialog, QStringLiteral("forwardingdialog.png"));
+
+    // A later rewrite of the project file by the recorder keeps it private.
+    {
+        QSettings rewrite(project.path(), QSettings::IniFormat);
+        rewrite.setValue(QStringLiteral("record_start_time"), QStringLiteral("2026-01-01 00:00:00"));
+    }
+    QCOMPARE(ForwardSettings::load(project.path()).influxPassword, QStringLiteral("pa ss=word"));
+    QCOMPARE(permissions() & others, QFile::Permissions());
+    delete dialog;
+}
+
+void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("scheme") << "lineEdit_influx_url" << "ftp://host:8086"
+                            << "The InfluxDB address must look like http://host:8086 (or https://).";
+    QTest::newRow("credentials in address") << "lineEdit_influx_url" << "http://u:p@host:8086"
+                                            << "Put the InfluxDB user and password in their own fields, not in the address.";
+    QTest::newRow("2.x without bucket") << "lineEdit_influx_org" << "acme" << "InfluxDB 2.x needs a bucket.";
+    QTest::newRow("topic wildcard") << "lineEdit_mqtt_prefix" << "site/#" << "The MQTT topic prefix must not contain + or #.";
+    QTest::newRow("host with port") << "lineEdit_mqtt_host" << "broker:1883"
+                                    << "The MQTT host must be a host name or an IP address, without port or scheme.";
+    QTest::newRow("missing CA file") << "lineEdit_mqtt_cafile" << "/nonexistent/ca.pem"
+                                     << "The CA file \"/nonexistent/ca.pem\" cannot be read.";
+}
+
+void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    RecordedProject project(1);
+    QVERIFY(project.isValid());
+    Forwarder forwarder(project.path());
+    QWidget parent;
+    auto *dialog = new ForwardingDialog(&forwarder, &parent);
+    // Otherwise valid settings for both targets.
+    type(dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:8086"));
+    type(dialog, "lineEdit_influx_database", QStringLiteral("plant"));
+    type(dialog, "lineEdit_mqtt_host", QStringLiteral("127.0.0.1"));
+    type(dialog, qPrintable(field), value);
+    if (field == QLatin1String("lineEdit_mqtt_host"))
+        type(dialog, "lineEdit_mqtt_host", value);
+    QVERIFY(!dialog->save());
+    const QStringList shown = TestSupport::shownMessages(dialog);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QStringLiteral("WARNING|")), qPrintable(shown.first()));
+    QVERIFY2(shown.first().mid(8).split(QLatin1Char('\n')).contains(message), qPrintable(shown.first()));
+    // Nothing was stored.
+    QVERIFY(!ForwardSettings::load(project.path()).influxEnabled());
+    QVERIFY(!forwarder.isEnabled(Forwarder::Influx));
+}
+
+void tst_ForwardingDialog::testConnectionTellsEachTarget()
+{
+    if (!m_brokerError.isEmpty())
+        QSKIP(qPrintable(m_brokerError));
+    RecordedProject project(1);
+    QVERIFY(project.isValid());
+    Forwarder forwarder(project.path());
+    ForwardingDialog dialog(&forwarder);
+    dialog.setAttribute(Qt::WA_DeleteOnClose, false);
+    const quint16 dead = TestSupport::freeLoopbackPort();
+    type(&dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:%1").arg(dead));
+    type(&dialog, "lineEdit_influx_database", QStringLiteral("plant"));
+    type(&dialog, "lineEdit_mqtt_host", QStringLiteral("127.0.0.1"));
+    dialog.findChild<QSpinBox *>("spinBox_mqtt_port")->setValue(m_broker.port());
+    auto *test = dialog.findChild<QPushButton *>("btn_test");
+    QCOMPARE(test->text(), QStringLiteral("Test connection"));
+    QTest::mouseClick(test, Qt::LeftButton);
+    QVERIFY(!test->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 20000);
+    const QString result = text(&dialog, "label_test_result");
+    QVERIFY2(result.contains(QStringLiteral("InfluxDB: FAILED - InfluxDB at http://127.0.0.1:%1 refused the connection").arg(dead)),
+             qPrintable(result));
+    QVERIFY2(result.contains(QStringLiteral("MQTT: The MQTT broker 127.0.0.1:%1 accepted the connection.").arg(m_broker.port())),
+             qPrintable(result));
+    // Testing stores nothing.
+    QVERIFY(!ForwardSettings::load(project.path()).mqttEnabled());
+}
+
+void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
+{
+    if (!m_brokerError.isEmpty())
+        QSKIP(qPrintable(m_brokerError));
+    InsertSerialData::clearQueue();
+    GatewaySimulator::Options options;
+    options.port = 0;
+    options.devices = 2;
+    options.updateMs = 0;
+    GatewaySimulator sim(options);
+    QVERIFY(sim.start());
+    sim.setDeviceValues(0, 21.5f, 48.25f, 90, 100);
+    sim.setDeviceValues(1, -3.75f, 61.5f, 90, 100);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.qlk"));
+    QVERIFY(TestSupport::writeProject(path, 1000, {sim.serverPort()}, 2));
+    ProjectDocument doc;
+    QVERIFY(doc.load(path));
+    const QString serial0 = doc.nodes().at(0).deviceNumber;
+    ForwardSettings s;
+    s.mqttHost = QStringLiteral("127.0.0.1");
+    s.mqttPort = m_broker.port();
+    s.mqttPrefix = QStringLiteral("qk");
+    // An InfluxDB that is not there: the status strip says so.
+    s.influxUrl = QStringLiteral("http://127.0.0.1:%1").arg(TestSupport::freeLoopbackPort());
+    s.influxDatabase = QStringLiteral("plant");
+    QVERIFY(s.save(path));
+    Subscriber subscriber;
+    QVERIFY(subscriber.start(m_broker.port(), QStringLiteral("qk/#")));
+    QVERIFY(subscriber.waitReady(m_broker.port(), QStringLiteral("qk/probe")));
+
+    QuillarkMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(!w.menuAction(QStringLiteral("actionForwarding"))->isEnabled());
+    emit w.findChild<ProjectMain *>()->projectLoaded(path);
+    QVERIFY(w.menuAction(QStringLiteral("actionForwarding"))->isEnabled());
+
+    // Live values go out while nothing is recorded.
+    const QString liveTopic = QStringLiteral("qk/line/%1/live ").arg(serial0);
+    QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(liveTopic).isEmpty(), 20000);
+    const QJsonObject live =
+        QJsonDocument::fromJson(subscriber.lines().filter(liveTopic).last().mid(liveTopic.size()).toUtf8()).object();
+    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(0).toObject().value(QStringLiteral("value")).toDouble(), 21.5);
+    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(1).toObject().value(QStringLiteral("value")).toDouble(), 48.25);
+
+    auto *status = w.findChild<QLabel *>(QStringLiteral("label_forward_state"));
+    QVERIFY(status);
+    QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), 20000);
+    QCOMPARE(status->text(), QStringLiteral("Forwarding fails: InfluxDB"));
+    QVERIFY(status->toolTip().startsWith(QLatin1String("Forwarding fails - InfluxDB: InfluxDB at")));
+
+    w.menuAction(QStringLiteral("actionForwarding"))->trigger();
+    auto *dialog = w.findChild<ForwardingDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(), QStringLiteral("qk"));
+    saveScreenshot(&w, QStringLiteral("forwarding-mainwindow.png"));
+    dialog->close();
+
+    // Record a few samples: each recorded row reaches the broker.
+    QVERIFY(QMetaObject::invokeMethod(&w, "slotStartRecord"));
+    const QString recordedTopic = QStringLiteral("qk/line/%1 ").arg(serial0);
+    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(recordedTopic).size() >= 3, 30000);
+    QVERIFY(QMetaObject::invokeMethod(&w, "slotStopRecord"));
+    const QList<QVariantList> rows = TestSupport::sqlRows(
+        doc.databasePath(), QStringLiteral("select serialno, channel1, channel2, pointDate from fennolink order by id"));
+    QVERIFY(rows.size() >= 6);
+    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ "))).size()
+                                 >= rows.size(),
+                             30000);
+    QSet<QString> received;
+    for (const QString &line : subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ ")))) {
+        const QJsonObject o = QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
+        const QJsonArray ch = o.value(QStringLiteral("channels")).toArray();
+        received.insert(QStringLiteral("%1 %2 %3 %4")
+                            .arg(o.value(QStringLiteral("device")).toString(),
+                                 ch.at(0).toObject().value(QStringLiteral("value")).toVariant().toString(),
+                                 ch.at(1).toObject().value(QStringLiteral("value")).toVariant().toString())
+                            .arg(qint64(o.value(QStringLiteral("time")).toDouble())));
+    }
+    for (const QVariantList &row : rows) {
+        const QString key = QStringLiteral("%1 %2 %3 %4")
+                                .arg(row.at(0).toString(), row.at(1).isNull() ? QString() : row.at(1).toString(),
+                                     row.at(2).isNull() ? QString() : row.at(2).toString())
+                                .arg(row.at(3).toLongLong());
+        QVERIFY2(received.contains(key), qPrintable(key));
+    }
+}
+
+QTEST_MAIN(tst_ForwardingDialog)
+#include "tst_forwardingdialog.moc"
