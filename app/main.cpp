@@ -1,11 +1,11 @@
 #include "app/quillarkmain.h"
+#include "app/splashscreen.h"
 #include "common/common.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
 #include <QPixmap>
-#include <QSplashScreen>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
         qCDebug(lcApp).noquote() << "main : cannot create the instance lock" << lockPath;
     }
 
-    QSplashScreen splash(QPixmap(QStringLiteral(":/img/LoadingLite.png")));
+    SplashScreen splash(QPixmap(QStringLiteral(":/img/LoadingLite.png")));
     splash.show();
     splash.showMessage(QStringLiteral("[") + kAppVersion + QStringLiteral("] Loading modules..."),
                        Qt::AlignHCenter | Qt::AlignBottom, Qt::darkGray);

@@ -1,6 +1,10 @@
 #include "app/projectfile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,22 +26,81 @@ QString limitText(float value)
 
 } // namespace
 
-bool ProjectFile::create(const QString &path, const QString &projectName, int dataIntervalMs)
+bool ProjectFile::update(const QString &path, const std::function<void(QSettings &)> &change, QString *error)
 {
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(kProjectName, projectName);
-    settings.setValue(kDataInterval, dataIntervalMs);
-    settings.setValue(kDatabaseName, projectName + QStringLiteral(".dat"));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    auto fail = [&](const QString &why) {
+        qCWarning(lcApp).noquote() << "ProjectFile::update : cannot save" << path << ":" << why;
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QFileInfo link(path);
+    // A project reached through a link is saved where the link points.
+    const QFileInfo target(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+    QByteArray current;
+    if (target.exists()) {
+        if (!target.isFile())
+            return fail(QStringLiteral("It is not a file."));
+        if (!target.isWritable())
+            return fail(QStringLiteral("The file is read-only."));
+        QFile in(target.absoluteFilePath());
+        if (target.size() > kMaxFileSize || !in.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("The file cannot be read: %1.").arg(in.errorString()));
+        current = in.readAll();
+    } else if (!target.absoluteDir().exists()) {
+        return fail(QStringLiteral("The folder %1 does not exist.").arg(target.absolutePath()));
+    }
+
+    // QSettings works on a copy under a name used once: what it caches of a
+    // file it could not write stays with that name and is never read again.
+    QTemporaryFile copy(QDir::temp().filePath(QStringLiteral("quillark-project-XXXXXX.qlk")));
+    if (!copy.open() || copy.write(current) != current.size() || !copy.flush())
+        return fail(QStringLiteral("No temporary copy could be written: %1.").arg(copy.errorString()));
+    copy.close();
+    {
+        QSettings settings(copy.fileName(), QSettings::IniFormat);
+        // A file QSettings could not parse would be rewritten with only what
+        // it understood; leave it alone instead.
+        if (settings.status() != QSettings::NoError)
+            return fail(QStringLiteral("It is not a project file that can be rewritten."));
+        change(settings);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return fail(QStringLiteral("No temporary copy could be written."));
+    }
+    QFile written(copy.fileName());
+    if (!written.open(QIODevice::ReadOnly))
+        return fail(written.errorString());
+    const QByteArray content = written.readAll();
+
+    // Replaced in one step where the folder allows it; the old file stays
+    // whole when anything fails.
+    QSaveFile out(target.absoluteFilePath());
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(out.errorString() + QLatin1Char('.'));
+    if (out.write(content) != content.size() || !out.commit())
+        return fail(out.errorString() + QLatin1Char('.'));
+    return true;
 }
 
-bool ProjectFile::writeDataInterval(const QString &path, int dataIntervalMs)
+bool ProjectFile::create(const QString &path, const QString &projectName, int dataIntervalMs, QString *error)
 {
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(kDataInterval, dataIntervalMs);
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return update(path, [&](QSettings &settings) {
+        settings.setValue(kProjectName, projectName);
+        settings.setValue(kDataInterval, dataIntervalMs);
+        settings.setValue(kDatabaseName, projectName + QStringLiteral(".dat"));
+    }, error);
+}
+
+bool ProjectFile::writeDataInterval(const QString &path, int dataIntervalMs, QString *error)
+{
+    return writeValue(path, kDataInterval, dataIntervalMs, error);
+}
+
+bool ProjectFile::writeValue(const QString &path, const QString &key, const QVariant &value, QString *error)
+{
+    return update(path, [&](QSettings &settings) { settings.setValue(key, value); }, error);
 }
 
 QString ProjectFile::projectName(const QString &path)
@@ -101,21 +164,13 @@ QByteArray ProjectFile::toJson(const QList<ConfiguredDevice *> &devices)
     return QJsonDocument(root).toJson();
 }
 
-bool ProjectFile::write(const QList<ConfiguredDevice *> &devices, const QString &path)
+bool ProjectFile::write(const QList<ConfiguredDevice *> &devices, const QString &path, QString *error)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !ProjectDocument::readableFile(path))
-        return false;
-    QSettings settings(path, QSettings::IniFormat);
-    const QByteArray previous = settings.value(kDeviceList).toByteArray();
-    // A file QSettings could not parse would be rewritten with only what it
-    // understood; leave it alone instead.
-    if (settings.status() != QSettings::NoError)
-        return false;
-    settings.setValue(kBackup, previous);
-    settings.setValue(kDeviceList, toJson(devices));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    const QByteArray json = toJson(devices);
+    return update(path, [&](QSettings &settings) {
+        settings.setValue(kBackup, settings.value(kDeviceList).toByteArray());
+        settings.setValue(kDeviceList, json);
+    }, error);
 }
 
 QList<ConfiguredDevice *> ProjectFile::build(const QVector<Connection> &connections)
@@ -143,21 +198,18 @@ QList<ConfiguredDevice *> ProjectFile::build(const QVector<Connection> &connecti
     return devices;
 }
 
-bool ProjectFile::read(const QString &path, QList<ConfiguredDevice *> *devices, QString *error)
+bool ProjectFile::read(const QString &path, QList<ConfiguredDevice *> *devices, QString *error,
+                       QStringList *warnings)
 {
-    QVector<Connection> connections;
-    bool ok = ProjectDocument::readableFile(path);
-    if (ok) {
-        QSettings settings(path, QSettings::IniFormat);
-        const QByteArray json = settings.value(kDeviceList).toByteArray();
-        ok = settings.status() == QSettings::NoError && parse(json, &connections);
-    }
-    if (!ok) {
+    ProjectDocument document;
+    if (!document.load(path)) {
         if (error)
-            *error = kNoDeviceInformation;
+            *error = document.errorText();
         return false;
     }
+    if (warnings)
+        *warnings = document.warnings;
     if (devices)
-        *devices = build(connections);
+        *devices = build(document.connections);
     return true;
 }

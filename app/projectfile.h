@@ -3,11 +3,15 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QVariant>
 #include <QVector>
+
+#include <functional>
 
 #include "common/projectdocument.h"
 
 class ConfiguredDevice;
+class QSettings;
 
 // Reader and writer of a project file for the recorder (the plain reading
 // shared with the other programs is ProjectDocument): an INI file (read and written only
@@ -27,11 +31,24 @@ public:
     static constexpr int kRegisterCount = ProjectDocument::kRegisterCount;
     static constexpr qint64 kMaxFileSize = ProjectDocument::kMaxFileSize;
 
+    // Every write below goes through update(): the change is made with
+    // QSettings on a private copy of the file, and the project file is
+    // replaced by that copy only when all of it was written. A failed write
+    // therefore leaves the file as it was and leaves nothing behind in
+    // QSettings' own cache, so the next read sees the file as it is on disk.
+    // False on failure, with `error` (if given) saying why in words for the user.
+    static bool update(const QString &path, const std::function<void(QSettings &)> &change,
+                       QString *error = nullptr);
+
     // Writes the three keys of a new project: "projectName", "DataInterval"
     // and "databaseName" (projectName + ".dat"). No device list yet.
-    static bool create(const QString &path, const QString &projectName, int dataIntervalMs);
+    static bool create(const QString &path, const QString &projectName, int dataIntervalMs,
+                       QString *error = nullptr);
     // Rewrites "DataInterval".
-    static bool writeDataInterval(const QString &path, int dataIntervalMs);
+    static bool writeDataInterval(const QString &path, int dataIntervalMs, QString *error = nullptr);
+    // Writes one plain value (the record start and stop times).
+    static bool writeValue(const QString &path, const QString &key, const QVariant &value,
+                           QString *error = nullptr);
     // The plain keys; a missing "DataInterval" reads as 0.
     static QString projectName(const QString &path);
     static int dataInterval(const QString &path);
@@ -41,12 +58,15 @@ public:
     // `devices` as the new "DeviceList". False when the file could not be
     // written, or when it exists but is no readable INI file (it is then
     // left untouched).
-    static bool write(const QList<ConfiguredDevice *> &devices, const QString &path);
+    static bool write(const QList<ConfiguredDevice *> &devices, const QString &path, QString *error = nullptr);
 
     // Builds new pollers (no parent; the caller owns them) with their nodes
     // from the file's "DeviceList". On failure `devices` is left as it was,
-    // `error` (if given) receives kNoDeviceInformation and false is returned.
-    static bool read(const QString &path, QList<ConfiguredDevice *> *devices, QString *error = nullptr);
+    // `error` (if given) receives kNoDeviceInformation with the reason on a
+    // second line, and false is returned. `warnings` receives the entries
+    // that were left out.
+    static bool read(const QString &path, QList<ConfiguredDevice *> *devices, QString *error = nullptr,
+                     QStringList *warnings = nullptr);
 
     // The JSON document of "DeviceList" for `devices` (indented form).
     static QByteArray toJson(const QList<ConfiguredDevice *> &devices);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QHash>
+#include <QMessageBox>
 #include <QStringList>
 #include <QVariant>
 #include <QWidget>
 
 #include <functional>
 
+class QDateTime;
 class QListWidgetItem;
 
 namespace Ui {
@@ -40,6 +42,21 @@ public:
                                                  const QString &)>;
     static FileDialogHook saveFileDialog;
     static FileDialogHook openFileDialog;
+    // The question asked before an existing project file is replaced
+    // (parent, title, text) -> Yes or No. A readable Yes/No box by default;
+    // tests answer it.
+    using QuestionHook = std::function<QMessageBox::StandardButton(QWidget *, const QString &, const QString &)>;
+    static QuestionHook replaceQuestion;
+
+    // Moves the record database `<folder>/<name>.dat` of the project file
+    // `projectPath` (with its "-wal", "-shm" and "-journal" companions) aside
+    // to `<name>_replaced_<yyyyMMdd-HHmmss>.dat`, so that a new project of
+    // the same name starts on a new file and the old recording is kept.
+    // True when there was nothing to move or all of it moved; `movedTo`
+    // receives the new path (empty when nothing moved). On failure nothing
+    // is left half moved and `error` says why.
+    static bool moveDatabaseAside(const QString &projectPath, const QDateTime &now, QString *movedTo,
+                                  QString *error);
 
 signals:
     void projectCreated(QString path);

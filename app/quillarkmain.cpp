@@ -3,6 +3,7 @@
 
 #include "app/projectmain.h"
 #include "common/common.h"
+#include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/linknoticeboard.h"
 #include "device/nodedevice.h"
@@ -37,6 +38,7 @@ QuillarkMain::QuillarkMain(QWidget *parent)
 
     ui = new Ui::QuillarkMain;
     ui->setupUi(this);
+    PlainText::applyTo(this);
     m_pageLayout = new QVBoxLayout(ui->centralFrame);
     m_pageLayout->setContentsMargins(0, 0, 0, 0);
     m_pageLayout->setSpacing(0);

@@ -156,6 +156,9 @@ private:
     bool createInsertSerialData(const QString &databasePath);
     void deleteInsertSerialData();
     QString databasePath() const;
+    // Tells the user (once until a save works again) that a write of the
+    // project file failed, and why.
+    void projectFileSaved(bool ok, const QString &error);
     void loadRecentProjects();
     void saveRecentProjects();
     void pruneRecentProjects();
@@ -219,6 +222,11 @@ private:
     QString m_projectFilePath;
     QList<ConfiguredDevice *> m_deviceList;
     bool m_bIsRecordStart = false;
+    // The loaded file's "DataInterval" was missing or not allowed: it is not
+    // rewritten until the user picks an interval.
+    bool m_keepFileInterval = false;
+    // A failed project file save has been told and not yet followed by a good one.
+    bool m_projectSaveErrorShown = false;
 
     // Recent projects: name -> project file path, and names most recent first.
     QHash<QString, QVariant> m_recentMap;

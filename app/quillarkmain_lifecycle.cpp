@@ -127,7 +127,9 @@ void QuillarkMain::projectCreated(QString path)
     m_projectFilePath = path;
     m_projectName = QFileInfo(path).completeBaseName();
     showProjectPath();
-    ProjectFile::create(path, m_projectName, dataIntervalMs);
+    m_keepFileInterval = false;
+    QString error;
+    projectFileSaved(ProjectFile::create(path, m_projectName, dataIntervalMs, &error), error);
 
     delete m_projectManager;
     m_projectManager = new ProjectManager;
@@ -142,13 +144,12 @@ void QuillarkMain::projectCreated(QString path)
 
 void QuillarkMain::projectLoaded(QString path)
 {
-    QList<ConfiguredDevice *> devices;
-    QString error;
-    if (!ProjectFile::read(path, &devices, &error)) {
-        showMessage(this, QStringLiteral("ERROR"), error);
+    ProjectDocument document;
+    if (!document.load(path)) {
+        showMessage(this, QStringLiteral("ERROR"), document.errorText());
         return;
     }
-    m_deviceList = devices;
+    m_deviceList = ProjectFile::build(document.connections);
 
     deleteInsertSerialData();
     removeStartScreen();
@@ -157,17 +158,28 @@ void QuillarkMain::projectLoaded(QString path)
     m_projectName = QFileInfo(path).completeBaseName();
     addRecentProject();
 
-    m_projectName = ProjectFile::projectName(path);
-    const int interval = ProjectFile::dataInterval(path);
-    if (isValidDataInterval(interval)) {
-        dataIntervalMs = interval;
+    m_projectName = document.projectName;
+    QString note = document.warningText();
+    m_keepFileInterval = !isValidDataInterval(document.dataInterval);
+    if (!m_keepFileInterval) {
+        dataIntervalMs = document.dataInterval;
     } else {
         // A missing or unknown interval would run the device timer at 0 ms
-        // or at a value the editor cannot show.
-        qCDebug(lcApp).noquote() << "QuillarkMain::projectLoaded : DataInterval" << interval
-                                 << "is not allowed, using" << kDefaultDataIntervalMs;
+        // or at a value the editor cannot show. The file keeps its value
+        // until the user picks an interval.
         dataIntervalMs = kDefaultDataIntervalMs;
+        const QString stored = document.dataIntervalText.isEmpty()
+                                   ? QStringLiteral("The project file gives no data interval")
+                                   : QStringLiteral("The data interval \"%1\" of the project file is not one "
+                                                    "the program offers")
+                                         .arg(document.dataIntervalText.left(40));
+        const QString interval = stored + QStringLiteral("; the project runs at %1.").arg(intervalText(dataIntervalMs));
+        qCWarning(lcApp).noquote() << "QuillarkMain::projectLoaded :" << interval;
+        note = note.isEmpty() ? interval : note + QStringLiteral("\n\n") + interval;
     }
+    if (!note.isEmpty())
+        showMessage(this, document.warnings.isEmpty() ? QStringLiteral("INFORMATION") : QStringLiteral("WARNING"),
+                    note);
 
     showProjectPath();
     ui->label_interval->setText(QStringLiteral("Interval : ") + intervalText(dataIntervalMs));
@@ -195,7 +207,12 @@ void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
     removeProjectManager();
 
     slotUpdateProjectFile();
-    ProjectFile::writeDataInterval(m_projectFilePath, dataIntervalMs);
+    // A loaded project whose file gave no usable interval keeps the file's
+    // value: the editor of an open project cannot change the interval.
+    if (!m_keepFileInterval) {
+        QString error;
+        projectFileSaved(ProjectFile::writeDataInterval(m_projectFilePath, dataIntervalMs, &error), error);
+    }
     ui->label_interval->setText(QStringLiteral("Interval : ") + intervalText(dataIntervalMs));
     addRecentProject();
 
@@ -225,8 +242,26 @@ void QuillarkMain::keepNodeSettings(const QList<ConfiguredDevice *> &from, const
 
 void QuillarkMain::slotUpdateProjectFile()
 {
-    if (!ProjectFile::write(m_deviceList, m_projectFilePath))
-        qCDebug(lcApp).noquote() << "QuillarkMain::slotUpdateProjectFile : cannot write" << m_projectFilePath;
+    QString error;
+    projectFileSaved(ProjectFile::write(m_deviceList, m_projectFilePath, &error), error);
+}
+
+void QuillarkMain::projectFileSaved(bool ok, const QString &error)
+{
+    if (ok) {
+        m_projectSaveErrorShown = false;
+        return;
+    }
+    qCWarning(lcApp).noquote() << "QuillarkMain : the project file could not be saved :" << m_projectFilePath
+                               << ":" << error;
+    // Told once until a save works again: every option change would repeat it.
+    if (m_projectSaveErrorShown)
+        return;
+    m_projectSaveErrorShown = true;
+    showMessage(this, QStringLiteral("ERROR"),
+                QStringLiteral("The project file could not be saved:\n%1\n%2\nThe changes are kept only "
+                               "until the project is closed.")
+                    .arg(QDir::toNativeSeparators(m_projectFilePath), error));
 }
 
 QString QuillarkMain::databasePath() const

@@ -2,6 +2,7 @@
 #include "quillarkmain.h"
 #include "ui_quillarkmain.h"
 
+#include "app/projectfile.h"
 #include "common/messagedialog.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
@@ -99,8 +100,8 @@ void QuillarkMain::slotToggleRecord()
 
 void QuillarkMain::writeRecordTime(const QString &key, const QString &value)
 {
-    QSettings project(m_projectFilePath, QSettings::IniFormat);
-    project.setValue(key, value);
+    QString error;
+    projectFileSaved(ProjectFile::writeValue(m_projectFilePath, key, value, &error), error);
 }
 
 void QuillarkMain::slotStartRecord()

@@ -11,8 +11,9 @@ MessageDialog::MessageDialog(const QString &title, const QString &message, QWidg
 {
     ui->setupUi(this);
     ui->groupBox_message->setTitle(title);
-    // Plain text keeps its line breaks; rich text is shown as such.
-    ui->textBrowser->setText(message);
+    // Shown literally: messages quote names from project files and the
+    // network, which must never be taken for markup. Line breaks stay.
+    ui->textBrowser->setPlainText(message);
     connect(ui->pushButton_close, &QPushButton::clicked, this, &QDialog::close);
 }
 

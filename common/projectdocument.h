@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
+
+class QJsonValue;
 
 // The plain contents of a project file, read without building any acquisition
 // objects: what the recorder, the data viewer, the daily report and the
@@ -46,8 +49,18 @@ public:
     };
 
     // Reads `path`. False (with `error` set to kNoDeviceInformation) when it
-    // is no readable project file or its device list is not valid.
+    // is no readable project file or its device list is not valid; `reason`
+    // then says why and errorText() is the whole text to show.
     bool load(const QString &path, QString *error = nullptr);
+
+    // kNoDeviceInformation, and on a second line the reason of the last
+    // failed load.
+    QString errorText() const;
+    // The entries that load() left out, as one text for the user; empty when
+    // nothing was left out. At most kMaxWarningsShown lines are listed.
+    QString warningText() const { return warningText(warnings); }
+    static QString warningText(const QStringList &warnings);
+    static constexpr int kMaxWarningsShown = 12;
 
     QString path;           // absolute path of the project file
     QString projectName;    // "projectName"
@@ -56,6 +69,13 @@ public:
     QString recordStartTime; // "record_start_time", "yyyy-MM-dd hh:mm:ss" or empty
     QString recordStopTime;  // "record_stop_time"
     QVector<Connection> connections;
+    // Why the last load failed ("The file is empty."); empty after success.
+    QString reason;
+    // One line for each entry of the device list that was left out (bad
+    // "StartAddress", beyond 8 connections or 16 devices, not an object).
+    QStringList warnings;
+    // "DataInterval" as the file stores it; empty when missing.
+    QString dataIntervalText;
 
     // All nodes in file order.
     QVector<Node> nodes() const;
@@ -73,4 +93,17 @@ public:
 
     // Parses a "DeviceList" document; false when it is no JSON object.
     static bool parse(const QByteArray &json, QVector<Connection> *connections);
+    // The same, telling why a document is refused and which entries were
+    // left out (either pointer may be null).
+    static bool parse(const QByteArray &json, QVector<Connection> *connections, QString *reason,
+                      QStringList *warnings);
+
+    // A start address as the reader accepts it: a whole number from 0 to
+    // kMaxStartAddress, stored as decimal text (as the program writes it) or
+    // as a JSON number.
+    static bool parseStartAddress(const QJsonValue &value, int *address);
+
+    // Why `path` cannot be a project file (missing, a folder, unreadable,
+    // too large, empty, binary content); empty when it may be one.
+    static QString fileProblem(const QString &path);
 };

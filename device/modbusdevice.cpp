@@ -262,6 +262,10 @@ void ModbusDevice::modbusConnected()
     m_connectWatchdog.stop();
     m_opened = true;
     m_requestActive = true;
+    // Requests and replies are a few bytes each: never hold one back to
+    // gather more (Nagle).
+    if (auto *socket = qobject_cast<QAbstractSocket *>(m_client ? m_client->device() : nullptr))
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     sendReadRequest();
 }
 

@@ -1,6 +1,7 @@
 #include "device/sensingoptiondialog.h"
 
 #include "common/messagedialog.h"
+#include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 
@@ -15,6 +16,7 @@ SensingOptionDialog::SensingOptionDialog(NodeDevice *node, QWidget *parent)
     , m_deviceNumber(node ? node->deviceNumber() : QString())
 {
     ui->setupUi(this);
+    PlainText::applyTo(this);
     // Escape and the window's close button end the dialog as well.
     setAttribute(Qt::WA_DeleteOnClose);
     if (!m_node)

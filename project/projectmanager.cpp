@@ -8,8 +8,10 @@
 #include <QUrl>
 #include <QUuid>
 
-#include "common/messagedialog.h"
 #include "common/common.h"
+#include "common/dialoglook.h"
+#include "common/messagedialog.h"
+#include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "project/selectdelegate.h"
@@ -56,6 +58,7 @@ ProjectManager::ProjectManager(QWidget *parent)
     : QWidget(parent), ui(new Ui::ProjectManager)
 {
     ui->setupUi(this);
+    PlainText::applyTo(this);
 
     const QStringList headers = {
         QStringLiteral("   IP Address:PORT   "), QStringLiteral("   Model   "),
@@ -198,6 +201,8 @@ bool ProjectManager::checkDeviceCell(const QModelIndex &index)
     if (column != StartAddressColumn)
         return true;
 
+    if (m_restoring)
+        return true;
     const QModelIndex parent = index.parent();
     const int row = index.row();
     bool isNumber = false;
@@ -221,9 +226,81 @@ bool ProjectManager::checkDeviceCell(const QModelIndex &index)
         return false;
     }
     const QModelIndex next = m_model->index(row + 1, StartAddressColumn, parent);
-    if (next.isValid())
-        m_model->setData(next, QString::number(value + kStartAddressStep));
+    if (!next.isValid())
+        return true;
+    if (m_cascadeDepth == 0) {
+        // A change from outside the cascade: the devices it would push past
+        // the highest start address are not removed without asking.
+        const QList<int> pushedOut = rowsPushedOut(parent, row, value);
+        if (!pushedOut.isEmpty()) {
+            askAboutPushedOut(QPersistentModelIndex(index), m_model->previousValue(), value, pushedOut);
+            return false;
+        }
+    }
+    ++m_cascadeDepth;
+    m_model->setData(next, QString::number(value + kStartAddressStep));
+    --m_cascadeDepth;
     return true;
+}
+
+QList<int> ProjectManager::rowsPushedOut(const QModelIndex &parent, int row, int value) const
+{
+    QList<int> rows;
+    const int count = m_model->rowCount(parent);
+    for (int next = row + 1; next < count; ++next) {
+        if (value + (next - row) * kStartAddressStep > kMaxStartAddress)
+            rows << next;
+    }
+    return rows;
+}
+
+void ProjectManager::askAboutPushedOut(const QPersistentModelIndex &index, const QVariant &previous, int value,
+                                       const QList<int> &rows)
+{
+    QStringList names;
+    for (int row : rows) {
+        const QModelIndex device = m_model->index(row, DeviceNameColumn, index.parent());
+        names << QStringLiteral("[%1] %2 (ID %3)")
+                     .arg(QString::number(row + 1), device.data().toString(),
+                          device.sibling(row, IdColumn).data().toString());
+    }
+    const QString name = index.sibling(index.row(), DeviceNameColumn).data().toString();
+    const QString text =
+        QStringLiteral("Start address %1 for \"%2\" moves the devices after it, each 8 above the one before.\n"
+                       "These devices would go beyond start address %3 and be removed:\n%4\n\n"
+                       "Remove them? (No keeps start address %5.)")
+            .arg(QString::number(value), name, QString::number(kMaxStartAddress), names.join(QLatin1Char('\n')),
+                 previous.toString());
+    // Asked once the change being delivered is through: the view and the
+    // delegate still hold the cell that was just written.
+    QMetaObject::invokeMethod(this, [this, index, previous, value, rows, text]() {
+        if (!index.isValid() || index.data().toString().trimmed().toInt() != value)
+            return;
+        const QPersistentModelIndex parent = index.parent();
+        const bool same = rowsPushedOut(parent, index.row(), value) == rows;
+        if (same && ask(QStringLiteral("Question"), text) == QMessageBox::Yes && index.isValid()) {
+            qCDebug(lcProject).noquote() << "ProjectManager : removing" << rows.size() << "devices pushed out";
+            m_model->removeRows(rows.first(), rows.size(), parent);
+            const QModelIndex next = m_model->index(index.row() + 1, StartAddressColumn, parent);
+            ++m_cascadeDepth;
+            if (next.isValid())
+                m_model->setData(next, QString::number(value + kStartAddressStep));
+            --m_cascadeDepth;
+        } else if (index.isValid()) {
+            m_restoring = true;
+            m_model->setData(index, previous);
+            m_restoring = false;
+        }
+        updateActions();
+    }, Qt::QueuedConnection);
+}
+
+QMessageBox::StandardButton ProjectManager::ask(const QString &title, const QString &text)
+{
+    if (questionHook)
+        return questionHook(this, title, text);
+    QScopedPointer<QMessageBox> box(DialogLook::question(this, title, text));
+    return QMessageBox::StandardButton(box->exec());
 }
 
 void ProjectManager::removeDeviceTooHigh(const QPersistentModelIndex &index)
@@ -350,10 +427,7 @@ void ProjectManager::slotProjectRemoveRow()
         return;
     const QString title = QStringLiteral("Question");
     const QString text = QString::fromLatin1(kDeleteQuestion);
-    const QMessageBox::StandardButton answer = questionHook
-        ? questionHook(this, title, text)
-        : QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes || !current.isValid())
+    if (ask(title, text) != QMessageBox::Yes || !current.isValid())
         return;
     qCDebug(lcProject).noquote().nospace() << "slotProjectRemoveRow : row : " << current.row();
     removeRowAndRenumber(current);

@@ -42,8 +42,9 @@ public:
     static constexpr int kStartAddressStep = 8;
     static constexpr int kIdLength = 18;
 
-    // Seams for the blocking delete question and for messages; tests replace
-    // them, the program leaves them empty (QMessageBox::question / showMessage).
+    // Seams for the blocking questions (delete, devices pushed out by a
+    // start address) and for messages; tests replace them, the program leaves
+    // them empty (a readable Yes/No box / showMessage).
     using QuestionHook = std::function<QMessageBox::StandardButton(
         QWidget *parent, const QString &title, const QString &text)>;
     using MessageHook = std::function<void(QWidget *parent, const QString &title,
@@ -86,6 +87,15 @@ private:
     bool checkDeviceCell(const QModelIndex &index);
     void removeDeviceTooHigh(const QPersistentModelIndex &index);
     void removeRowAndRenumber(const QModelIndex &index);
+    // The device rows after `row` under `parent` that would have to go when
+    // `row` starts at `value` and each following device 8 registers later.
+    QList<int> rowsPushedOut(const QModelIndex &parent, int row, int value) const;
+    // Asks once (after the current change has been delivered) whether the
+    // devices in `rows` may be removed; Yes removes them and moves the rest,
+    // No puts `previous` back.
+    void askAboutPushedOut(const QPersistentModelIndex &index, const QVariant &previous, int value,
+                           const QList<int> &rows);
+    QMessageBox::StandardButton ask(const QString &title, const QString &text);
     int deviceCount() const;
     bool appendRow(const QModelIndex &parent, int *row);
     void message(const QString &title, const QString &text);
@@ -95,4 +105,8 @@ private:
     SelectDelegate *m_delegate = nullptr;
     QMenu *m_intervalMenu = nullptr;
     QList<QAction *> m_intervalActions;
+    // Start addresses written by the editor's own cascade, not by the user.
+    int m_cascadeDepth = 0;
+    // An old start address being put back: no cascade, no question.
+    bool m_restoring = false;
 };

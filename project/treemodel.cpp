@@ -91,9 +91,15 @@ bool TreeModel::setData(const QModelIndex &index, const QVariant &value, int rol
     if (role != Qt::EditRole || !index.isValid())
         return false;
     TreeItem *item = getItem(index);
+    const QVariant previous = item->data(index.column());
     const bool stored = item->setData(index.column(), value);
-    if (stored && !value.toString().isEmpty())
+    if (stored && !value.toString().isEmpty()) {
+        // Receivers may write other cells; each delivery sees its own value.
+        const QVariant outer = m_previousValue;
+        m_previousValue = previous;
         emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+        m_previousValue = outer;
+    }
     return stored;
 }
 

@@ -37,8 +37,14 @@ public:
     bool insertRows(int position, int rows, const QModelIndex &parent = QModelIndex()) override;
     bool removeRows(int position, int rows, const QModelIndex &parent = QModelIndex()) override;
 
+    // The value a cell held before the write whose dataChanged is being
+    // delivered (invalid outside such a delivery).
+    QVariant previousValue() const { return m_previousValue; }
+
 private:
     TreeItem *getItem(const QModelIndex &index) const;
+
+    QVariant m_previousValue;
 
     TreeItem *m_rootItem;
 };

@@ -1,5 +1,7 @@
 #include "view/labelelider.h"
 
+#include "common/plaintext.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -27,6 +29,8 @@ void LabelElider::setText(QLabel *label, const QString &text)
         return;
     if (!label->findChild<LabelElider *>(QStringLiteral("qk_label_elider"), Qt::FindDirectChildrenOnly))
         new LabelElider(label);
+    // Names from project files are shown literally, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setProperty(kFullTextProperty, text);
     elide(label);
 }
@@ -48,7 +52,7 @@ void LabelElider::elide(QLabel *label)
     const QString shown = label->fontMetrics().elidedText(full, Qt::ElideRight, width);
     if (label->text() != shown)
         label->setText(shown);
-    label->setToolTip(shown == full ? QString() : full);
+    label->setToolTip(shown == full ? QString() : PlainText::toolTip(full));
 }
 
 bool LabelElider::eventFilter(QObject *watched, QEvent *event)

@@ -1,5 +1,6 @@
 #include "view/projectcenter.h"
 
+#include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/networksettingdialog.h"
 #include "device/nodedevice.h"
@@ -51,6 +52,8 @@ ProjectCenter::ProjectCenter(const QString &projectFilePath, QWidget *parent)
     m_listLayout->addWidget(m_projectList);
     m_boardLayout->addWidget(m_dashBoard);
     m_chartView->hide();
+    PlainText::applyTo(this);
+    PlainText::applyTo(m_chartView);
 }
 
 ProjectCenter::~ProjectCenter()
@@ -77,6 +80,9 @@ void ProjectCenter::setDeviceList(const QList<ConfiguredDevice *> &devices)
     m_devices = devices;
     m_projectList->setDeviceList(m_devices);
     m_dashBoard->setDeviceList(m_devices);
+    // Names come from the project file: shown literally in every tile and entry.
+    PlainText::applyTo(m_projectList);
+    PlainText::applyTo(m_dashBoard);
 }
 
 void ProjectCenter::setRecordState(bool recording)

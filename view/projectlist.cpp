@@ -1,5 +1,6 @@
 #include "view/projectlist.h"
 
+#include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 
@@ -70,7 +71,7 @@ void ProjectList::setDeviceList(const QList<ConfiguredDevice *> &devices)
     for (NodeDevice *node : ConfiguredDevice::allNodes(devices)) {
         node->setProjectList(this);
         auto *item = new QListWidgetItem(m_disconnectedIcon, entryText(node), ui->list_project);
-        item->setData(Qt::ToolTipRole, node->deviceNumber());
+        item->setData(Qt::ToolTipRole, PlainText::toolTip(node->deviceNumber()));
         item->setData(kConnectedRole, false);
         m_items.insert(node, item);
         m_order.append(node);

@@ -1,8 +1,12 @@
 #include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 #include "app/projectfile.h"
 #include "device/configureddevice.h"
@@ -18,6 +22,9 @@ private slots:
     void roundTripAndBackup();
     void badInput_data();
     void badInput();
+    void startAddress_data();
+    void startAddress();
+    void readOnlyFile();
     void mutatedFiles();
 
 private:
@@ -27,6 +34,7 @@ private:
         return QSettings(file, QSettings::IniFormat).value(key).toByteArray();
     }
     static QList<ConfiguredDevice *> sampleDevices();
+    static bool setWritable(const QString &file, bool writable);
     // Empty when the list respects the reader's limits ("gone" names a node that must be dropped).
     static QString checkInvariants(const QList<ConfiguredDevice *> &devices, int *nodes);
 
@@ -82,7 +90,8 @@ void tst_ProjectFile::roundTripAndBackup()
     QList<ConfiguredDevice *> read;
     QString error;
     QVERIFY(!ProjectFile::read(file, &read, &error));
-    QCOMPARE(error, QStringLiteral("There is no device information!"));
+    QCOMPARE(error, QStringLiteral("There is no device information!\nThe project has no device list: its devices "
+                                   "were never confirmed in the project editor."));
     QVERIFY(read.isEmpty());
 
     QList<ConfiguredDevice *> devices = sampleDevices();
@@ -121,38 +130,51 @@ void tst_ProjectFile::roundTripAndBackup()
 void tst_ProjectFile::badInput_data()
 {
     QTest::addColumn<QByteArray>("json"); // the "DeviceList" document; null: none
-    QTest::addColumn<QByteArray>("file"); // else the whole file as on disk ("<dir>": a folder)
+    QTest::addColumn<QByteArray>("file"); // else the whole file as on disk ("<dir>": a folder, "<jpeg>": a photo)
     QTest::addColumn<int>("connections"); // -1: refused with the message
     QTest::addColumn<int>("nodes");
+    QTest::addColumn<QString>("reason"); // second line of the refusal, or the start of the first warning
 
     const QByteArray conn = R"({"DeviceInterface":"127.0.0.1","DevicePort":"502","DeviceModel":"QA100","nodes":[%1]})";
     auto doc = [&](const QByteArray &nodes) { return "{\"devices\":[" + QByteArray(conn).replace("%1", nodes) + "]}"; };
     const QByteArray none;
-    QTest::newRow("no DeviceList") << none << QByteArray("[General]\nprojectName=p\n") << -1 << 0;
-    QTest::newRow("unparsable") << QByteArray(R"({"devices":[)") << none << -1 << 0;
-    QTest::newRow("array document") << QByteArray("[1,2,3]") << none << -1 << 0;
-    QTest::newRow("deep nesting") << QByteArray(R"({"devices":)") + QByteArray(100000, '[') << none << -1 << 0;
-    QTest::newRow("devices of non-objects") << QByteArray(R"({"devices":[1,"a",null,[],true]})") << none << 0 << 0;
-    QTest::newRow("nodes of non-objects") << doc(R"(1,"x",null,[{}])") << none << 1 << 0;
+    const QString notProject = QStringLiteral("It is not a project file.");
+    QTest::newRow("no DeviceList") << none << QByteArray("[General]\nprojectName=p\n") << -1 << 0
+                                   << "The project has no device list: its devices were never confirmed in the project editor.";
+    QTest::newRow("other INI file") << none << QByteArray("[Paths]\nPrefix=/usr\n") << -1 << 0 << notProject;
+    QTest::newRow("unparsable") << QByteArray("{\"devices\":[\n{\"DeviceInterface\":\"1.2.3.4\",\n\"nodes\":[}]}")
+                                << none << -1 << 0 << "The device list is not valid JSON at line 3 (object is missing after a comma).";
+    QTest::newRow("array document") << QByteArray("[1,2,3]") << none << -1 << 0 << "The device list is not a JSON object.";
+    QTest::newRow("empty device list") << QByteArray("") << none << -1 << 0 << "The device list is empty.";
+    QTest::newRow("deep nesting") << QByteArray(R"({"devices":)") + QByteArray(100000, '[') << none << -1 << 0
+                                  << "The device list is not valid JSON at line 1 (too deeply nested document).";
+    QTest::newRow("devices of non-objects") << QByteArray(R"({"devices":[1,"a",null,[],true]})") << none << 0 << 0
+                                            << "An entry of \"devices\" that is 1, not a connection.";
+    QTest::newRow("nodes of non-objects") << doc(R"(1,"x",null,[{}])") << none << 1 << 0
+                                          << "An entry of the devices of 127.0.0.1:502 that is 1, not a device.";
     QTest::newRow("numbers, bad numbers")
         << doc(R"({"StartAddress":8,"ch1_min":"abc","ch1_max":"1e999","ch2_min":12,"ch2_max":"nan",
-                   "ch1_unit":"9","ch2_unit":"-1","DeviceName":""})") << none << 1 << 1;
-    QTest::newRow("null start address dropped")
-        << doc(R"({"StartAddress":null,"DeviceName":"gone"},{"StartAddress":"8"})") << none << 1 << 1;
-    QTest::newRow("start address out of range") << doc(R"({"StartAddress":"-8","DeviceName":"gone"},
-        {"StartAddress":"107","DeviceName":"gone"},{"StartAddress":"106"},{"StartAddress":"99999999999999"})")
-        << none << 1 << 2;
+                   "ch1_unit":"9","ch2_unit":"-1","DeviceName":""})") << none << 1 << 1 << QString();
     QByteArray many = R"({"devices":[)", nodes;
     for (int i = 0; i < 300; ++i) {
-        many += (i ? "," : "") + QByteArray(conn).replace("%1", R"({"StartAddress":"0"})");
+        many += (i ? "," : "") + QByteArray(conn).replace("127.0.0.1", "10.0.0." + QByteArray::number(i))
+                                     .replace("%1", R"({"StartAddress":"0"})");
         nodes += (i ? "," : "") + QByteArray(R"({"StartAddress":"0","DeviceNumber":")") + QByteArray(5000, 'N') + "\"}";
     }
-    QTest::newRow("hundreds of connections") << many + "]}" << none << 8 << 8;
-    QTest::newRow("hundreds of huge nodes") << doc(nodes) << none << 1 << 16;
-    QTest::newRow("missing file") << none << none << -1 << 0;
-    QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0;
-    QTest::newRow("binary file") << none << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\xff\x00[\n=\n@ByteArray(", 24) << -1 << 0;
-    QTest::newRow("broken byte array") << none << QByteArray("DeviceList=@ByteArray({\\\"devices\\\n") << -1 << 0;
+    QTest::newRow("hundreds of connections") << many + "]}" << none << 8 << 8
+        << "Connection 10.0.0.8:502 with 1 device(s): a project holds at most 8 connections.";
+    QTest::newRow("hundreds of huge nodes") << doc(nodes) << none << 1 << 16
+        << "Device \"\" (ID " + QString(40, 'N') + "...) under 127.0.0.1:502: a project holds at most 16 devices.";
+    QTest::newRow("missing file") << none << none << -1 << 0 << "The file does not exist.";
+    QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0 << "It is a folder, not a project file.";
+    QTest::newRow("empty file") << none << QByteArray("") << -1 << 0 << "The file is empty.";
+    QTest::newRow("photo renamed") << none << QByteArray("<jpeg>") << -1 << 0 << notProject;
+    QTest::newRow("record database renamed") << none << QByteArray("SQLite format 3\0\x10\0", 19) << -1 << 0
+                                             << "It is a record database, not a project file.";
+    QTest::newRow("binary file") << none << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\xff\x00[\n=\n@ByteArray(", 24)
+                                 << -1 << 0 << notProject;
+    QTest::newRow("broken byte array") << none << QByteArray("DeviceList=@ByteArray({\\\"devices\\\n") << -1 << 0
+                                       << "The device list is not valid JSON at line 1 (illegal value).";
 }
 
 void tst_ProjectFile::badInput()
@@ -161,25 +183,145 @@ void tst_ProjectFile::badInput()
     QFETCH(QByteArray, file);
     QFETCH(int, connections);
     QFETCH(int, nodes);
+    QFETCH(QString, reason);
     const QString name = path(QStringLiteral("bad.qlk"));
     if (!json.isNull()) {
         QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
     } else if (file == "<dir>") {
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("bad.qlk")));
+    } else if (file == "<jpeg>") {
+        QImage photo(64, 48, QImage::Format_RGB32);
+        photo.fill(Qt::darkCyan);
+        QVERIFY(photo.save(name, "JPG"));
     } else if (!file.isNull()) {
         QFile out(name);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
     }
     QList<ConfiguredDevice *> devices;
     QString error;
-    const bool ok = ProjectFile::read(name, &devices, &error);
+    QStringList warnings;
+    const bool ok = ProjectFile::read(name, &devices, &error, &warnings);
     QCOMPARE(ok, connections >= 0);
-    QCOMPARE(error, ok ? QString() : ProjectFile::kNoDeviceInformation);
+    QCOMPARE(error, ok ? QString() : ProjectFile::kNoDeviceInformation + '\n' + reason);
+    if (ok) {
+        QCOMPARE(warnings.value(0), reason);
+        // What is left out is told, one line each, at most a dozen shown.
+        const QString told = ProjectDocument::warningText(warnings);
+        QCOMPARE(told.isEmpty(), warnings.isEmpty());
+        QVERIFY(told.count('\n') <= ProjectDocument::kMaxWarningsShown + 1);
+    }
     QCOMPARE(devices.size(), qMax(connections, 0));
     int total = 0;
     QCOMPARE(checkInvariants(devices, &total), QString());
     QCOMPARE(total, nodes);
     qDeleteAll(devices);
+}
+
+// Hand-edited start addresses: only a whole number from 0 to 106 loads; any
+// other device is left out and named with its value, never read as 0.
+void tst_ProjectFile::startAddress_data()
+{
+    QTest::addColumn<QByteArray>("value"); // as it stands in the JSON document
+    QTest::addColumn<int>("address");      // -1: left out
+    QTest::newRow("0") << QByteArray(R"("0")") << 0;
+    QTest::newRow("106") << QByteArray(R"("106")") << 106;
+    QTest::newRow("blanks around") << QByteArray(R"(" 16 ")") << 16;
+    QTest::newRow("JSON number") << QByteArray("24") << 24;
+    QTest::newRow("107") << QByteArray(R"("107")") << -1;
+    QTest::newRow("abc") << QByteArray(R"("abc")") << -1;
+    QTest::newRow("8.5") << QByteArray(R"("8.5")") << -1;
+    QTest::newRow("0x10") << QByteArray(R"("0x10")") << -1;
+    QTest::newRow("empty") << QByteArray(R"("")") << -1;
+    QTest::newRow("minus") << QByteArray(R"("-8")") << -1;
+    QTest::newRow("plus") << QByteArray(R"("+8")") << -1;
+    QTest::newRow("huge text") << QByteArray(R"("99999999999")") << -1;
+    QTest::newRow("huge number") << QByteArray("99999999999") << -1;
+    QTest::newRow("JSON fraction") << QByteArray("8.5") << -1;
+    QTest::newRow("JSON true") << QByteArray("true") << -1;
+    QTest::newRow("null") << QByteArray("null") << -1;
+}
+
+void tst_ProjectFile::startAddress()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, address);
+    const QString name = path(QStringLiteral("edited.qlk"));
+    const QByteArray json = R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","nodes":[
+        {"StartAddress":"0","DeviceName":"Kept","DeviceNumber":"K1"},
+        {"StartAddress":)" + value + R"(,"DeviceName":"Edited","DeviceNumber":"E2"},
+        {"StartAddress":"112","DeviceName":"Too high","DeviceNumber":"T3"}]}]})";
+    QVERIFY(ProjectFile::create(name, QStringLiteral("edited"), 1000));
+    QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
+    ProjectDocument document;
+    QVERIFY(document.load(name));
+    QStringList loaded;
+    for (const ProjectDocument::Node &node : document.nodes())
+        loaded << node.deviceName + '@' + QString::number(node.startAddress);
+    QCOMPARE(loaded, address < 0 ? QStringList{"Kept@0"} : (QStringList{"Kept@0", "Edited@" + QString::number(address)}));
+    const QString tooHigh = QStringLiteral("Device \"Too high\" (ID T3) under 127.0.0.1:1502: its \"StartAddress\" "
+                                           "\"112\" is not a whole number from 0 to 106.");
+    QCOMPARE(document.warnings.size(), address < 0 ? 2 : 1);
+    QCOMPARE(document.warnings.constLast(), tooHigh);
+    if (address < 0) {
+        QVERIFY2(document.warnings.constFirst().startsWith("Device \"Edited\" (ID E2) under 127.0.0.1:1502: its "
+                                                           "\"StartAddress\" "),
+                 qPrintable(document.warnings.constFirst()));
+    }
+}
+
+// A project file that cannot be written (read-only, here made immutable so
+// that it holds for root too): the write fails and says why, the file stays
+// byte for byte, and every later read sees the file as it is on disk, not
+// the failed write. Once writable again, a write works and keeps the
+// file's permissions.
+void tst_ProjectFile::readOnlyFile()
+{
+    const QString file = path(QStringLiteral("locked.qlk"));
+    QList<ConfiguredDevice *> devices = sampleDevices();
+    QVERIFY(ProjectFile::create(file, QStringLiteral("locked"), 5000) && ProjectFile::write(devices, file));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray before = in.readAll();
+    in.close();
+    if (!setWritable(file, false))
+        QSKIP("no way to make a file read-only here");
+
+    QList<ConfiguredDevice *> fewer{devices.takeFirst()};
+    QString error;
+    QVERIFY(!ProjectFile::write(fewer, file, &error));
+    QCOMPARE(error, QStringLiteral("The file is read-only."));
+    QVERIFY(!ProjectFile::writeDataInterval(file, 1000, &error));
+    QVERIFY(!ProjectFile::writeValue(file, "record_start_time", "2026-12-06 10:00:00", &error));
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.readAll(), before);
+    in.close();
+    ProjectDocument document;
+    QVERIFY2(document.load(file), qPrintable(document.errorText()));
+    QCOMPARE(document.connections.size(), 2);
+    QCOMPARE(document.dataInterval, 5000);
+    QVERIFY(document.recordStartTime.isEmpty());
+
+    QVERIFY(setWritable(file, true));
+    QVERIFY(ProjectFile::write(fewer, file, &error));
+    QVERIFY(document.load(file));
+    QCOMPARE(document.connections.size(), 1);
+    QCOMPARE(QFile::permissions(file) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    // A folder that is gone is told as such.
+    QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
+    QCOMPARE(error, QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
+    qDeleteAll(devices);
+    qDeleteAll(fewer);
+}
+
+bool tst_ProjectFile::setWritable(const QString &file, bool writable)
+{
+    if (geteuid() != 0) {
+        const QFile::Permissions owner = QFile::ReadOwner | QFile::ReadGroup;
+        return QFile::setPermissions(file, writable ? owner | QFile::WriteOwner : owner);
+    }
+    // Root writes any file whatever its mode; the immutable flag holds.
+    return QProcess::execute(QStringLiteral("chattr"), {writable ? "-i" : "+i", file}) == 0;
 }
 
 // Seeded random mutations of a valid project file, of the whole file and of

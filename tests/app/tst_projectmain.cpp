@@ -2,8 +2,13 @@
 #include "projectfixture.h"
 #include "testsupport.h"
 
+#include <QDateTime>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QProcess>
 #include <QtTest>
+
+#include <unistd.h>
 
 class tst_ProjectMain : public QObject
 {
@@ -13,6 +18,8 @@ private slots:
     void initTestCase() { TestSupport::isolateSettings(); }
     void createAndOpen_data();
     void createAndOpen();
+    void oldRecordingMovedAside();
+    void oldRecordingThatCannotMove();
     void recentList_data();
     void recentList();
     void recentEntryLoads();
@@ -22,61 +29,178 @@ void tst_ProjectMain::createAndOpen_data()
 {
     QTest::addColumn<bool>("create");     // "btn_create", else "btn_open"
     QTest::addColumn<QString>("typed");   // answer of the file dialog, in a temporary folder; empty: cancelled
-    QTest::addColumn<bool>("exists");     // the file is there beforehand (10 bytes)
+    QTest::addColumn<QString>("exists");  // file there beforehand (10 bytes); empty: none
+    QTest::addColumn<int>("answer");      // answer to the replace question; 0: none may be asked
     QTest::addColumn<QString>("emitted"); // file named by the signal; empty: none
     QTest::addColumn<QString>("message"); // "title|text" shown; empty: none
 
     const QString tooLong = QStringLiteral(
         "ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease retry.\nMax Length is 20 charactors.");
     const QString cannot = QStringLiteral("ERROR|Unable to open the project file.");
-    QTest::newRow("create 16 letters") << true << "abcdefghijklmnop" << false << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("create 16+.qlk") << true << "abcdefghijklmnop.qlk" << false << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq" << false << "" << tooLong;
-    QTest::newRow("create 17+.qlk") << true << "abcdefghijklmnopq.qlk" << false << "" << tooLong;
-    QTest::newRow("create other suffix") << true << "plant.ini" << false << "plant.ini" << "";
-    QTest::newRow("create over old file") << true << "old.qlk" << true << "old.qlk" << "";
-    QTest::newRow("create, no folder") << true << "no-such-folder/p1" << false << "" << cannot;
-    QTest::newRow("create cancelled") << true << "" << false << "" << "";
-    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk" << true << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk" << true << "" << tooLong;
-    QTest::newRow("open missing") << false << "gone.qlk" << false << "" << cannot;
-    QTest::newRow("open cancelled") << false << "" << false << "" << "";
+    const int yes = QMessageBox::Yes, no = QMessageBox::No;
+    QTest::newRow("create 16 letters") << true << "abcdefghijklmnop" << "" << 0 << "abcdefghijklmnop.qlk" << "";
+    QTest::newRow("create 16+.qlk") << true << "abcdefghijklmnop.qlk" << "" << 0 << "abcdefghijklmnop.qlk" << "";
+    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq" << "" << 0 << "" << tooLong;
+    QTest::newRow("create 17+.qlk") << true << "abcdefghijklmnopq.qlk" << "" << 0 << "" << tooLong;
+    QTest::newRow("create other suffix") << true << "plant.ini" << "" << 0 << "plant.ini" << "";
+    // The name is checked with its suffix: "demo" is "demo.qlk".
+    QTest::newRow("demo over demo.qlk, no") << true << "demo" << "demo.qlk" << no << "" << "";
+    QTest::newRow("demo over demo.qlk, yes") << true << "demo" << "demo.qlk" << yes << "demo.qlk" << "";
+    QTest::newRow("demo.qlk over demo.qlk, no") << true << "demo.qlk" << "demo.qlk" << no << "" << "";
+    QTest::newRow("demo over demo, no question") << true << "demo" << "demo" << 0 << "demo.qlk" << "";
+    QTest::newRow("create, no folder") << true << "no-such-folder/p1" << "" << 0 << "" << cannot;
+    QTest::newRow("create cancelled") << true << "" << "" << 0 << "" << "";
+    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk" << "abcdefghijklmnop.qlk" << 0
+                                        << "abcdefghijklmnop.qlk" << "";
+    QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk" << "abcdefghijklmnopq.qlk" << 0 << ""
+                                        << tooLong;
+    QTest::newRow("open missing") << false << "gone.qlk" << "" << 0 << "" << cannot;
+    QTest::newRow("open cancelled") << false << "" << "" << 0 << "" << "";
 }
 
 void tst_ProjectMain::createAndOpen()
 {
     QFETCH(bool, create);
     QFETCH(QString, typed);
-    QFETCH(bool, exists);
+    QFETCH(QString, exists);
+    QFETCH(int, answer);
     QFETCH(QString, emitted);
     QFETCH(QString, message);
 
     QTemporaryDir dir;
-    if (exists) {
-        QFile f(dir.filePath(typed));
+    if (!exists.isEmpty()) {
+        QFile f(dir.filePath(exists));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("[Project]\n");
     }
-    auto answer = [&](QWidget *, const QString &, const QString &, const QString &) {
+    auto dialog = [&](QWidget *, const QString &, const QString &, const QString &) {
         return typed.isEmpty() ? QString() : dir.filePath(typed);
     };
-    (create ? ProjectMain::saveFileDialog : ProjectMain::openFileDialog) = answer;
+    (create ? ProjectMain::saveFileDialog : ProjectMain::openFileDialog) = dialog;
+    QStringList questions;
+    ProjectMain::replaceQuestion = [&](QWidget *, const QString &title, const QString &text) {
+        questions << title + '|' + text;
+        return QMessageBox::StandardButton(answer);
+    };
     ProjectMain page({}, {});
     QSignalSpy created(&page, &ProjectMain::projectCreated);
     QSignalSpy loaded(&page, &ProjectMain::projectLoaded);
     QTest::mouseClick(page.findChild<QWidget *>(create ? "btn_create" : "btn_open"), Qt::LeftButton);
     ProjectMain::saveFileDialog = ProjectMain::openFileDialog = nullptr;
+    ProjectMain::replaceQuestion = nullptr;
 
     QCOMPARE(TestSupport::shownMessages(&page), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(questions, answer ? QStringList{"Question|\"demo.qlk\" already exists.\nDo you want to replace it?\n"
+                                             "Its recorded data is kept under another name."}
+                               : QStringList());
     QCOMPARE((create ? loaded : created).count(), 0);
     QSignalSpy &spy = create ? created : loaded;
     QCOMPARE(spy.count(), emitted.isEmpty() ? 0 : 1);
-    // Creating leaves an empty file; opening never touches the content; a refusal makes no file.
+    // Creating leaves an empty file; opening never touches the content; a
+    // refusal makes no file and empties none.
     if (!emitted.isEmpty()) {
         QCOMPARE(spy.at(0).at(0).toString(), dir.filePath(emitted));
         QCOMPARE(QFileInfo(dir.filePath(emitted)).size(), create ? 0 : 10);
     }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), int(exists || (create && !emitted.isEmpty())));
+    if (!exists.isEmpty() && exists != emitted)
+        QCOMPARE(QFileInfo(dir.filePath(exists)).size(), 10);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(),
+             int(!exists.isEmpty()) + int(create && !emitted.isEmpty() && emitted != exists));
+}
+
+// A new project over an old one of the same name starts on a new record
+// database: the old one, with the log SQLite keeps beside it, is moved aside
+// under a name with the date and time (never deleted) and the user is told
+// where it went. Without the user's Yes nothing moves.
+void tst_ProjectMain::oldRecordingMovedAside()
+{
+    QTemporaryDir dir;
+    auto write = [&](const QString &name, const QByteArray &data) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    };
+    QVERIFY(write("p.qlk", "[General]\nprojectName=p\n") && write("p.dat", "old rows") && write("p.dat-wal", "log"));
+    // A name already taken this second is not overwritten either.
+    const QString taken = "p_replaced_" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".dat";
+    QVERIFY(write(taken, "earlier"));
+
+    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &, const QString &) {
+        return dir.filePath("p");
+    };
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    ProjectMain::replaceQuestion = [&](QWidget *, const QString &, const QString &) { return answer; };
+    ProjectMain page({}, {});
+    QSignalSpy created(&page, &ProjectMain::projectCreated);
+    auto *create = page.findChild<QWidget *>("btn_create");
+    QTest::mouseClick(create, Qt::LeftButton);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 4);
+    QVERIFY(created.isEmpty());
+
+    answer = QMessageBox::Yes;
+    QTest::mouseClick(create, Qt::LeftButton);
+    ProjectMain::saveFileDialog = nullptr;
+    ProjectMain::replaceQuestion = nullptr;
+    QCOMPARE(created.count(), 1);
+    QVERIFY(!QFileInfo::exists(dir.filePath("p.dat")) && !QFileInfo::exists(dir.filePath("p.dat-wal")));
+    QStringList moved = QDir(dir.path()).entryList({"p_replaced_*"}, QDir::Files, QDir::Name);
+    QVERIFY(moved.removeOne(taken));
+    QCOMPARE(moved.size(), 2);
+    QVERIFY2(moved.at(1) == moved.at(0) + "-wal", qPrintable(moved.join(',')));
+    auto content = [&](const QString &name) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QCOMPARE(content(moved.at(0)), QByteArray("old rows"));
+    QCOMPARE(content(moved.at(1)), QByteArray("log"));
+    QCOMPARE(content(taken), QByteArray("earlier"));
+    QCOMPARE(TestSupport::shownMessages(&page),
+             QStringList{"INFORMATION|The recorded data of the replaced project was kept as:\n"
+                         + QDir::toNativeSeparators(dir.filePath(moved.at(0)))});
+    QCOMPARE(QFileInfo(dir.filePath("p.qlk")).size(), 0);
+}
+
+// When the old recording cannot be moved, nothing is moved, the old project
+// file is not emptied and no project is created.
+void tst_ProjectMain::oldRecordingThatCannotMove()
+{
+    QTemporaryDir dir;
+    QFile project(dir.filePath("p.qlk")), database(dir.filePath("p.dat"));
+    QVERIFY(project.open(QIODevice::WriteOnly) && project.write("[General]\n") > 0);
+    QVERIFY(database.open(QIODevice::WriteOnly) && database.write("rows") > 0);
+    project.close();
+    database.close();
+    const bool root = geteuid() == 0;
+    auto lock = [&](bool locked) {
+        if (root)
+            return QProcess::execute("chattr", {locked ? "+i" : "-i", dir.path()}) == 0;
+        return QFile::setPermissions(dir.path(), locked ? QFile::ReadOwner | QFile::ExeOwner
+                                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    if (!lock(true))
+        QSKIP("no way to lock a folder here");
+    QString movedTo, error;
+    const bool ok = ProjectMain::moveDatabaseAside(dir.filePath("p.qlk"), QDateTime::currentDateTime(), &movedTo, &error);
+    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &, const QString &) {
+        return dir.filePath("p.qlk");
+    };
+    ProjectMain::replaceQuestion = [](QWidget *, const QString &, const QString &) { return QMessageBox::Yes; };
+    ProjectMain page({}, {});
+    QSignalSpy created(&page, &ProjectMain::projectCreated);
+    QTest::mouseClick(page.findChild<QWidget *>("btn_create"), Qt::LeftButton);
+    ProjectMain::saveFileDialog = nullptr;
+    ProjectMain::replaceQuestion = nullptr;
+    QVERIFY(lock(false));
+
+    QVERIFY(!ok);
+    QVERIFY2(error.startsWith(QDir::toNativeSeparators(dir.filePath("p.dat")) + ": "), qPrintable(error));
+    QVERIFY(movedTo.isEmpty());
+    QVERIFY(created.isEmpty());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"p.dat", "p.qlk"}));
+    QCOMPARE(QFileInfo(dir.filePath("p.qlk")).size(), 10);
+    const QStringList shown = TestSupport::shownMessages(&page);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.at(0).startsWith("ERROR|The recorded data of the old project could not be moved aside:\n"),
+             qPrintable(shown.at(0)));
 }
 
 void tst_ProjectMain::recentList_data()

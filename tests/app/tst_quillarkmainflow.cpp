@@ -253,7 +253,9 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
     QVERIFY(screen);
     emit screen->projectLoaded(draft);
     QVERIFY(w.m_projectMain == screen && !w.m_projectCenter && !w.projectOpen);
-    QCOMPARE(TestSupport::shownMessages(&w), QStringList{"ERROR|There is no device information!"});
+    QCOMPARE(TestSupport::shownMessages(&w),
+             QStringList{"ERROR|There is no device information!\nThe project has no device list: its devices were "
+                         "never confirmed in the project editor."});
     QCOMPARE(recentList(), (QStringList{"second", "first"}));
 
     // Confirmed, it opens at the default interval and heads the list.

@@ -36,6 +36,7 @@ class tst_ProjectManager : public QObject
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     QStringList m_messages;
     QMessageBox::StandardButton m_answer = QMessageBox::No;
+    QStringList m_otherQuestions;
     int m_questions = 0;
 
     QTreeView *view() const { return m_editor->findChild<QTreeView *>("treeView"); }
@@ -99,12 +100,15 @@ private slots:
             if (parent == m_editor.get() && title == QLatin1String("Question")
                 && text == QLatin1String("Erasing the device may result in loss of data.\n Are you sure?"))
                 ++m_questions;
+            else
+                m_otherQuestions << title + QLatin1Char('|') + text;
             return m_answer;
         };
     }
     void init()
     {
         m_messages.clear();
+        m_otherQuestions.clear();
         m_questions = 0;
         m_answer = QMessageBox::Yes;
         m_editor = std::make_unique<ProjectManager>();
@@ -157,8 +161,6 @@ private slots:
         QTest::newRow("14th at 104, 15th removed")
             << 15 << -1 << QVariant() << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104} << true;
         QTest::newRow("50 58 66") << 5 << 1 << QVariant(50) << QList<int>{0, 50, 58, 66, 74} << false;
-        QTest::newRow("pushed above 106")
-            << 14 << 1 << QVariant(50) << QList<int>{0, 50, 58, 66, 74, 82, 90, 98, 106} << true;
         QTest::newRow("3 -> 8") << 3 << 1 << QVariant(3) << QList<int>{0, 8, 16} << false;
         QTest::newRow("not a number") << 3 << 2 << QVariant("abc") << QList<int>{0, 8, 16} << false;
         QTest::newRow("110 -> 0") << 2 << 0 << QVariant(110) << QList<int>{0, 8} << true;
@@ -289,6 +291,54 @@ private slots:
 
     // Delete asks first (through the test seam); the remaining devices move
     // down to close the gap and keep their names.
+    // A start address that pushes later devices past 106 asks once, naming
+    // them: Yes removes exactly those and moves the rest, No puts the old
+    // address back and leaves every device where it was. No error boxes.
+    void pushedOutAsksOnce_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QList<int>>("starts");
+        QTest::newRow("yes removes five") << true << QList<int>{0, 50, 58, 66, 74, 82, 90, 98, 106};
+        QTest::newRow("no restores 8") << false << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104};
+    }
+    void pushedOutAsksOnce()
+    {
+        QFETCH(bool, yes);
+        QFETCH(QList<int>, starts);
+        addConnection();
+        addDevices(0, 14);
+        // A name that would be markup if the question were rich text.
+        QVERIFY(m_model->setData(dev(0, 12, 4), QStringLiteral("<b>Freezer</b>")));
+        QStringList ids;
+        for (int r = 0; r < 14; ++r)
+            ids << dev(0, r, 3).data().toString();
+        m_answer = yes ? QMessageBox::Yes : QMessageBox::No;
+        QVERIFY(m_model->setData(dev(0, 1, 2), QStringLiteral("50")));
+        settle();
+        QCOMPARE(m_otherQuestions.size(), 1);
+        const QString question = m_otherQuestions.constFirst();
+        QVERIFY2(question.startsWith(QStringLiteral("Question|Start address 50 for \"DEVICE2\"")), qPrintable(question));
+        for (int r = 0; r < 14; ++r)
+            QCOMPARE(question.contains(ids.at(r)), r >= 9);
+        QVERIFY(question.contains(QStringLiteral("[13] <b>Freezer</b> (ID ")));
+        QCOMPARE(startAddresses(0), starts);
+        QVERIFY(m_messages.isEmpty());
+        QStringList kept;
+        for (int r = 0; r < starts.size(); ++r)
+            kept << dev(0, r, 3).data().toString();
+        QCOMPARE(kept, ids.mid(0, starts.size()));
+        // The IDs of removed devices can be used again.
+        if (yes) {
+            QVERIFY(m_model->setData(dev(0, 8, 3), ids.at(12)));
+            QCOMPARE(dev(0, 8, 3).data().toString(), ids.at(12));
+        }
+        // A move that fits asks nothing.
+        QVERIFY(m_model->setData(dev(0, 1, 2), QStringLiteral("8")));
+        settle();
+        QCOMPARE(m_otherQuestions.size(), 1);
+        QCOMPARE(startAddresses(0).mid(0, 3), (QList<int>{0, 8, 16}));
+    }
+
     void deleteAsks()
     {
         addConnection();
