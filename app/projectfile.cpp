@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QTemporaryFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include "common/common.h"
 #include "common/projectkeys.h"
@@ -17,7 +17,8 @@
 
 using namespace ProjectKeys;
 
-namespace {
+namespace
+{
 
 QString limitText(float value)
 {
@@ -26,7 +27,8 @@ QString limitText(float value)
 
 } // namespace
 
-bool ProjectFile::update(const QString &path, const std::function<void(QSettings &)> &change, QString *error)
+bool ProjectFile::update(const QString &path, const std::function<void(QSettings &)> &change,
+                         QString *error)
 {
     auto fail = [&](const QString &why) {
         qCWarning(lcApp).noquote() << "ProjectFile::update : cannot save" << path << ":" << why;
@@ -55,7 +57,8 @@ bool ProjectFile::update(const QString &path, const std::function<void(QSettings
     // file it could not write stays with that name and is never read again.
     QTemporaryFile copy(QDir::temp().filePath(QStringLiteral("quillark-project-XXXXXX.qlk")));
     if (!copy.open() || copy.write(current) != current.size() || !copy.flush())
-        return fail(QStringLiteral("No temporary copy could be written: %1.").arg(copy.errorString()));
+        return fail(
+            QStringLiteral("No temporary copy could be written: %1.").arg(copy.errorString()));
     copy.close();
     {
         QSettings settings(copy.fileName(), QSettings::IniFormat);
@@ -84,13 +87,17 @@ bool ProjectFile::update(const QString &path, const std::function<void(QSettings
     return true;
 }
 
-bool ProjectFile::create(const QString &path, const QString &projectName, int dataIntervalMs, QString *error)
+bool ProjectFile::create(const QString &path, const QString &projectName, int dataIntervalMs,
+                         QString *error)
 {
-    return update(path, [&](QSettings &settings) {
-        settings.setValue(kProjectName, projectName);
-        settings.setValue(kDataInterval, dataIntervalMs);
-        settings.setValue(kDatabaseName, projectName + QStringLiteral(".dat"));
-    }, error);
+    return update(
+        path,
+        [&](QSettings &settings) {
+            settings.setValue(kProjectName, projectName);
+            settings.setValue(kDataInterval, dataIntervalMs);
+            settings.setValue(kDatabaseName, projectName + QStringLiteral(".dat"));
+        },
+        error);
 }
 
 bool ProjectFile::writeDataInterval(const QString &path, int dataIntervalMs, QString *error)
@@ -98,9 +105,11 @@ bool ProjectFile::writeDataInterval(const QString &path, int dataIntervalMs, QSt
     return writeValue(path, kDataInterval, dataIntervalMs, error);
 }
 
-bool ProjectFile::writeValue(const QString &path, const QString &key, const QVariant &value, QString *error)
+bool ProjectFile::writeValue(const QString &path, const QString &key, const QVariant &value,
+                             QString *error)
 {
-    return update(path, [&](QSettings &settings) { settings.setValue(key, value); }, error);
+    return update(
+        path, [&](QSettings &settings) { settings.setValue(key, value); }, error);
 }
 
 QString ProjectFile::projectName(const QString &path)
@@ -164,22 +173,26 @@ QByteArray ProjectFile::toJson(const QList<ConfiguredDevice *> &devices)
     return QJsonDocument(root).toJson();
 }
 
-bool ProjectFile::write(const QList<ConfiguredDevice *> &devices, const QString &path, QString *error)
+bool ProjectFile::write(const QList<ConfiguredDevice *> &devices, const QString &path,
+                        QString *error)
 {
     const QByteArray json = toJson(devices);
-    return update(path, [&](QSettings &settings) {
-        settings.setValue(kBackup, settings.value(kDeviceList).toByteArray());
-        settings.setValue(kDeviceList, json);
-    }, error);
+    return update(
+        path,
+        [&](QSettings &settings) {
+            settings.setValue(kBackup, settings.value(kDeviceList).toByteArray());
+            settings.setValue(kDeviceList, json);
+        },
+        error);
 }
 
 QList<ConfiguredDevice *> ProjectFile::build(const QVector<Connection> &connections)
 {
     QList<ConfiguredDevice *> devices;
     for (const Connection &connection : connections) {
-        qCDebug(lcApp).noquote().nospace() << "projectLoaded ip : " << connection.ipAddress
-                                           << " port : " << connection.port
-                                           << " deviceModel : " << connection.model;
+        qCDebug(lcApp).noquote().nospace()
+            << "projectLoaded ip : " << connection.ipAddress << " port : " << connection.port
+            << " deviceModel : " << connection.model;
         auto *device = new ConfiguredDevice;
         device->setDeviceInfo(connection.ipAddress, connection.port);
         device->setModel(connection.model);

@@ -45,7 +45,8 @@ public:
     static bool create(const QString &path, const QString &projectName, int dataIntervalMs,
                        QString *error = nullptr);
     // Rewrites "DataInterval".
-    static bool writeDataInterval(const QString &path, int dataIntervalMs, QString *error = nullptr);
+    static bool writeDataInterval(const QString &path, int dataIntervalMs,
+                                  QString *error = nullptr);
     // Writes one plain value (the record start and stop times).
     static bool writeValue(const QString &path, const QString &key, const QVariant &value,
                            QString *error = nullptr);
@@ -58,15 +59,16 @@ public:
     // `devices` as the new "DeviceList". False when the file could not be
     // written, or when it exists but is no readable INI file (it is then
     // left untouched).
-    static bool write(const QList<ConfiguredDevice *> &devices, const QString &path, QString *error = nullptr);
+    static bool write(const QList<ConfiguredDevice *> &devices, const QString &path,
+                      QString *error = nullptr);
 
     // Builds new pollers (no parent; the caller owns them) with their nodes
     // from the file's "DeviceList". On failure `devices` is left as it was,
     // `error` (if given) receives kNoDeviceInformation with the reason on a
     // second line, and false is returned. `warnings` receives the entries
     // that were left out.
-    static bool read(const QString &path, QList<ConfiguredDevice *> *devices, QString *error = nullptr,
-                     QStringList *warnings = nullptr);
+    static bool read(const QString &path, QList<ConfiguredDevice *> *devices,
+                     QString *error = nullptr, QStringList *warnings = nullptr);
 
     // The JSON document of "DeviceList" for `devices` (indented form).
     static QByteArray toJson(const QList<ConfiguredDevice *> &devices);

@@ -2,10 +2,7 @@
 
 #include <QMouseEvent>
 
-SplashScreen::SplashScreen(const QPixmap &pixmap)
-    : QSplashScreen(pixmap)
-{
-}
+SplashScreen::SplashScreen(const QPixmap &pixmap) : QSplashScreen(pixmap) {}
 
 void SplashScreen::mousePressEvent(QMouseEvent *event)
 {

@@ -10,8 +10,10 @@ QString DialogLook::styleSheet()
         "QDialog { background-color: rgb(240, 240, 240); }"
         "QWidget { color: rgb(33, 33, 33); }"
         "QWidget:disabled { color: rgb(105, 105, 105); }"
-        "QLineEdit, QComboBox, QAbstractItemView, QAbstractSpinBox { background-color: rgb(255, 255, 255);"
-        " color: rgb(33, 33, 33); selection-background-color: rgb(0, 90, 140); selection-color: rgb(255, 255, 255); }"
+        "QLineEdit, QComboBox, QAbstractItemView, QAbstractSpinBox { background-color: rgb(255, "
+        "255, 255);"
+        " color: rgb(33, 33, 33); selection-background-color: rgb(0, 90, 140); selection-color: "
+        "rgb(255, 255, 255); }"
         "QAbstractItemView:disabled, QLineEdit:disabled { background-color: rgb(240, 240, 240);"
         " color: rgb(105, 105, 105); }"
         "QPushButton { background-color: rgb(225, 225, 225); border: 1px solid rgb(150, 150, 150);"
@@ -21,7 +23,8 @@ QString DialogLook::styleSheet()
         "QPushButton:default { border: 2px solid rgb(0, 90, 140); }"
         "QToolButton { background-color: transparent; }"
         "QToolButton:hover { background-color: rgb(210, 225, 240); }"
-        "QToolTip { color: rgb(230,230,230); background-color: rgb(12, 12, 12); border: #996633; }");
+        "QToolTip { color: rgb(230,230,230); background-color: rgb(12, 12, 12); border: #996633; "
+        "}");
 }
 
 void DialogLook::apply(QWidget *dialog)
@@ -32,7 +35,8 @@ void DialogLook::apply(QWidget *dialog)
 
 QMessageBox *DialogLook::question(QWidget *parent, const QString &title, const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    auto *box = new QMessageBox(QMessageBox::Question, title, text,
+                                QMessageBox::Yes | QMessageBox::No, parent);
     box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::No);
     apply(box);

@@ -7,7 +7,8 @@ QString PlainText::toolTip(const QString &text)
 {
     if (!Qt::mightBeRichText(text))
         return text;
-    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
 }
 
 void PlainText::applyTo(QWidget *root)

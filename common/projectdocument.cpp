@@ -15,7 +15,8 @@
 
 using namespace ProjectKeys;
 
-namespace {
+namespace
+{
 
 constexpr int kHighestUnitCode = 4;
 // Names quoted in the reader's warnings are cut to this many characters.
@@ -49,29 +50,25 @@ QString valueText(const QJsonValue &value)
     switch (value.type()) {
     case QJsonValue::String:
         return QLatin1Char('"') + shortened(value.toString()) + QLatin1Char('"');
-    case QJsonValue::Double:
-        return QString::number(value.toDouble(), 'g', 17);
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Undefined:
-        return QStringLiteral("missing");
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    default:
-        return value.isArray() ? QStringLiteral("a list") : QStringLiteral("an object");
+    case QJsonValue::Double: return QString::number(value.toDouble(), 'g', 17);
+    case QJsonValue::Null: return QStringLiteral("null");
+    case QJsonValue::Undefined: return QStringLiteral("missing");
+    case QJsonValue::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    default: return value.isArray() ? QStringLiteral("a list") : QStringLiteral("an object");
     }
 }
 
 QString connectionText(const QJsonObject &device)
 {
-    return shortened(device.value(kDeviceInterface).toString()) + QLatin1Char(':')
-           + shortened(device.value(kDevicePort).toString());
+    return shortened(device.value(kDeviceInterface).toString()) + QLatin1Char(':') +
+           shortened(device.value(kDevicePort).toString());
 }
 
 QString nodeText(const QJsonObject &entry)
 {
     return QStringLiteral("Device \"%1\" (ID %2)")
-        .arg(shortened(entry.value(kDeviceName).toString()), shortened(entry.value(kDeviceNumber).toString()));
+        .arg(shortened(entry.value(kDeviceName).toString()),
+             shortened(entry.value(kDeviceNumber).toString()));
 }
 
 bool isBinary(const QByteArray &head)
@@ -86,7 +83,8 @@ bool isBinary(const QByteArray &head)
 
 } // namespace
 
-const QString ProjectDocument::kNoDeviceInformation = QStringLiteral("There is no device information!");
+const QString ProjectDocument::kNoDeviceInformation =
+    QStringLiteral("There is no device information!");
 
 bool ProjectDocument::readableFile(const QString &path)
 {
@@ -138,11 +136,13 @@ bool ProjectDocument::load(const QString &filePath, QString *error)
         if (settings.status() != QSettings::NoError) {
             reason = QStringLiteral("It is not a project file.");
         } else if (!settings.contains(kDeviceList)) {
-            const bool anyKey = settings.contains(kProjectName) || settings.contains(kDatabaseName)
-                                || settings.contains(kDataInterval);
-            reason = anyKey ? QStringLiteral("The project has no device list: its devices were never "
-                                             "confirmed in the project editor.")
-                            : QStringLiteral("It is not a project file.");
+            const bool anyKey = settings.contains(kProjectName) ||
+                                settings.contains(kDatabaseName) ||
+                                settings.contains(kDataInterval);
+            reason = anyKey
+                         ? QStringLiteral("The project has no device list: its devices were never "
+                                          "confirmed in the project editor.")
+                         : QStringLiteral("It is not a project file.");
         } else {
             parse(json, &connections, &reason, &warnings);
         }
@@ -160,7 +160,8 @@ bool ProjectDocument::load(const QString &filePath, QString *error)
 
 QString ProjectDocument::errorText() const
 {
-    return reason.isEmpty() ? kNoDeviceInformation : kNoDeviceInformation + QLatin1Char('\n') + reason;
+    return reason.isEmpty() ? kNoDeviceInformation
+                            : kNoDeviceInformation + QLatin1Char('\n') + reason;
 }
 
 QString ProjectDocument::warningText(const QStringList &warnings)
@@ -218,8 +219,8 @@ bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connect
     return parse(json, connections, nullptr, nullptr);
 }
 
-bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connections, QString *reason,
-                            QStringList *warnings)
+bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connections,
+                            QString *reason, QStringList *warnings)
 {
     QStringList leftOut;
     QJsonParseError parseError;
@@ -254,9 +255,11 @@ bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connect
         const QJsonObject device = deviceValue.toObject();
         const QJsonArray nodes = device.value(kNodes).toArray();
         if (result.size() >= kMaxConnections) {
-            leftOut << QStringLiteral("Connection %1 with %2 device(s): a project holds at most %3 connections.")
-                           .arg(connectionText(device), QString::number(nodes.size()),
-                                QString::number(kMaxConnections));
+            leftOut
+                << QStringLiteral(
+                       "Connection %1 with %2 device(s): a project holds at most %3 connections.")
+                       .arg(connectionText(device), QString::number(nodes.size()),
+                            QString::number(kMaxConnections));
             continue;
         }
         Connection connection;
@@ -276,14 +279,16 @@ bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connect
             Node node;
             const QJsonValue start = entry.value(kStartAddress);
             if (!parseStartAddress(start, &node.startAddress)) {
-                leftOut << QStringLiteral("%1 under %2: its \"StartAddress\" %3 is not a whole number from 0 to %4.")
+                leftOut << QStringLiteral("%1 under %2: its \"StartAddress\" %3 is not a whole "
+                                          "number from 0 to %4.")
                                .arg(nodeText(entry), connectionText(device), valueText(start),
                                     QString::number(kMaxStartAddress));
                 continue;
             }
             if (deviceCount >= kMaxDevices) {
                 leftOut << QStringLiteral("%1 under %2: a project holds at most %3 devices.")
-                               .arg(nodeText(entry), connectionText(device), QString::number(kMaxDevices));
+                               .arg(nodeText(entry), connectionText(device),
+                                    QString::number(kMaxDevices));
                 continue;
             }
             node.deviceName = entry.value(kDeviceName).toString();

@@ -62,10 +62,10 @@ public:
     static QString warningText(const QStringList &warnings);
     static constexpr int kMaxWarningsShown = 12;
 
-    QString path;           // absolute path of the project file
-    QString projectName;    // "projectName"
-    int dataInterval = 0;   // "DataInterval" in ms; 0 when missing
-    QString databaseName;   // "databaseName" as stored
+    QString path;            // absolute path of the project file
+    QString projectName;     // "projectName"
+    int dataInterval = 0;    // "DataInterval" in ms; 0 when missing
+    QString databaseName;    // "databaseName" as stored
     QString recordStartTime; // "record_start_time", "yyyy-MM-dd hh:mm:ss" or empty
     QString recordStopTime;  // "record_stop_time"
     QVector<Connection> connections;

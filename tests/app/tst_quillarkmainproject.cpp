@@ -8,8 +8,8 @@
 #include "common/common.h"
 #include "common/projectdocument.h"
 #include "device/nodedevice.h"
-#include "projectfixture.h"
 #include "project/projectmanager.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 #include "view/projectcenter.h"
 
@@ -27,13 +27,15 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // One connection on a closed loopback port (nothing answers; the window only
 // needs the names) holding `nodes` as JSON texts.
 QByteArray deviceList(const QList<QByteArray> &nodes)
 {
-    QByteArray json = R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"9","DeviceModel":"QA100","nodes":[)";
+    QByteArray json =
+        R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"9","DeviceModel":"QA100","nodes":[)";
     for (int i = 0; i < nodes.size(); ++i)
         json += (i ? "," : "") + nodes.at(i);
     return json + "]}]}";
@@ -42,9 +44,17 @@ QByteArray deviceList(const QList<QByteArray> &nodes)
 QByteArray node(int start, const QString &name, const QString &id, const QString &ch1 = "CH1",
                 const QString &unit = QString())
 {
-    const QJsonObject entry{{"StartAddress", QString::number(start)}, {"DeviceName", name}, {"DeviceNumber", id},
-                            {"Ch1Name", ch1}, {"Ch2Name", "CH2"}, {"ch1_unit", "4"}, {"ch1_custom", unit},
-                            {"ch1_min", "-10.00"}, {"ch1_max", "10.00"}, {"ch2_min", "0.00"}, {"ch2_max", "100.00"}};
+    const QJsonObject entry{{"StartAddress", QString::number(start)},
+                            {"DeviceName", name},
+                            {"DeviceNumber", id},
+                            {"Ch1Name", ch1},
+                            {"Ch2Name", "CH2"},
+                            {"ch1_unit", "4"},
+                            {"ch1_custom", unit},
+                            {"ch1_min", "-10.00"},
+                            {"ch1_max", "10.00"},
+                            {"ch2_min", "0.00"},
+                            {"ch2_max", "100.00"}};
     return QJsonDocument(entry).toJson(QJsonDocument::Compact);
 }
 
@@ -87,7 +97,10 @@ private slots:
     void namesShownLiterally();
 
 private:
-    void load(const QString &path) { emit m_window->findChild<ProjectMain *>()->projectLoaded(path); }
+    void load(const QString &path)
+    {
+        emit m_window->findChild<ProjectMain *>()->projectLoaded(path);
+    }
 
     QTemporaryDir m_settings;
     QScopedPointer<QTemporaryDir> m_dir;
@@ -127,16 +140,20 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold_data()
     const QString none = "The project file gives no data interval; the project runs at 10 sec.";
     QTest::newRow("all fine") << QVariant(1000) << 3 << QString();
     QTest::newRow("no interval") << QVariant() << 3 << "INFORMATION|" + none;
-    QTest::newRow("interval abc") << QVariant("abc") << 3
-                                  << "INFORMATION|The data interval \"abc\" of the project file is not one the "
-                                     "program offers; the project runs at 10 sec.";
-    QTest::newRow("interval 2500") << QVariant(2500) << 1
-                                   << "INFORMATION|The data interval \"2500\" of the project file is not one the "
-                                      "program offers; the project runs at 10 sec.";
+    QTest::newRow("interval abc")
+        << QVariant("abc") << 3
+        << "INFORMATION|The data interval \"abc\" of the project file is not one the "
+           "program offers; the project runs at 10 sec.";
+    QTest::newRow("interval 2500")
+        << QVariant(2500) << 1
+        << "INFORMATION|The data interval \"2500\" of the project file is not one the "
+           "program offers; the project runs at 10 sec.";
     QTest::newRow("bad address, no interval")
         << QVariant() << -1
-        << "WARNING|Some entries of the project file were left out:\n- Device \"Odd\" (ID 0x10) under 127.0.0.1:9: "
-           "its \"StartAddress\" \"0x10\" is not a whole number from 0 to 106.\n\n" + none;
+        << "WARNING|Some entries of the project file were left out:\n- Device \"Odd\" (ID 0x10) "
+           "under 127.0.0.1:9: "
+           "its \"StartAddress\" \"0x10\" is not a whole number from 0 to 106.\n\n" +
+               none;
 }
 
 void tst_QuillarkMainProject::leftOutAndIntervalTold()
@@ -153,7 +170,8 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold()
     QVERIFY(makeProject(path, interval, deviceList(nodes)));
     load(path);
     QVERIFY(m_window->findChild<ProjectCenter *>());
-    QCOMPARE(TestSupport::shownMessages(m_window.data()), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(TestSupport::shownMessages(m_window.data()),
+             message.isEmpty() ? QStringList() : QStringList{message});
     const bool usable = isValidDataInterval(interval.toInt());
     QCOMPARE(dataIntervalMs, usable ? interval.toInt() : kDefaultDataIntervalMs);
 
@@ -165,7 +183,8 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold()
     emit editor->findChild<QToolButton *>("btn_confirm")->clicked();
     QTRY_VERIFY(m_window->findChild<ProjectCenter *>());
     QSettings stored(path, QSettings::IniFormat);
-    QCOMPARE(stored.value("DataInterval"), interval.isValid() ? QVariant(interval.toString()) : QVariant());
+    QCOMPARE(stored.value("DataInterval"),
+             interval.isValid() ? QVariant(interval.toString()) : QVariant());
     ProjectDocument document;
     QVERIFY(document.load(path));
     QCOMPARE(document.nodes().size(), qAbs(devices));
@@ -177,9 +196,11 @@ void tst_QuillarkMainProject::badFileSaysWhy()
     const QString path = m_dir->filePath("broken.qlk");
     QVERIFY(makeProject(path, 1000, "{\"devices\": [\n  {\"nodes\": [}\n]}"));
     load(path);
-    QCOMPARE(TestSupport::shownMessages(m_window.data()),
-             QStringList{"ERROR|There is no device information!\nThe device list is not valid JSON at line 2 "
-                         "(object is missing after a comma)."});
+    QCOMPARE(
+        TestSupport::shownMessages(m_window.data()),
+        QStringList{
+            "ERROR|There is no device information!\nThe device list is not valid JSON at line 2 "
+            "(object is missing after a comma)."});
     QVERIFY(m_window->findChild<ProjectMain *>());
     QVERIFY(!m_window->findChild<ProjectCenter *>());
 }
@@ -199,7 +220,8 @@ void tst_QuillarkMainProject::failedSaveToldOnce()
     auto lock = [&](bool locked) {
         if (root)
             return QProcess::execute("chattr", {locked ? "+i" : "-i", path}) == 0;
-        return QFile::setPermissions(path, locked ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
+        return QFile::setPermissions(path, locked ? QFile::ReadOwner
+                                                  : QFile::ReadOwner | QFile::WriteOwner);
     };
     if (!lock(true))
         QSKIP("no way to make a file read-only here");
@@ -212,8 +234,9 @@ void tst_QuillarkMainProject::failedSaveToldOnce()
     emit center->updateProjectFile();
     emit center->clickRecord(); // start: writes "record_start_time"
     emit center->clickRecord(); // stop
-    const QString told = "ERROR|The project file could not be saved:\n" + QDir::toNativeSeparators(path)
-                         + "\nThe file is read-only.\nThe changes are kept only until the project is closed.";
+    const QString told =
+        "ERROR|The project file could not be saved:\n" + QDir::toNativeSeparators(path) +
+        "\nThe file is read-only.\nThe changes are kept only until the project is closed.";
     QCOMPARE(TestSupport::shownMessages(m_window.data()), QStringList{told});
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
@@ -243,9 +266,10 @@ void tst_QuillarkMainProject::namesShownLiterally()
     const QString bold = "<b>Freezer</b> with a name long enough to be cut in a tile";
     const QString img = "<img src=\"" + image + "\">";
     const QString path = m_dir->filePath("markup.qlk");
-    QVERIFY(makeProject(path, 1000,
-                        deviceList({node(0, bold, "<i>ID</i>", img, "<u>u</u>"), node(8, "Plain", "P2"),
-                                    QByteArray(R"({"StartAddress":"x","DeviceName":"<b>left out</b>"})")})));
+    QVERIFY(makeProject(
+        path, 1000,
+        deviceList({node(0, bold, "<i>ID</i>", img, "<u>u</u>"), node(8, "Plain", "P2"),
+                    QByteArray(R"({"StartAddress":"x","DeviceName":"<b>left out</b>"})")})));
     QSettings(path, QSettings::IniFormat).setValue("projectName", "<b>P</b>");
     load(path);
     QVERIFY(m_window->findChild<ProjectCenter *>());
@@ -257,7 +281,8 @@ void tst_QuillarkMainProject::namesShownLiterally()
         if (!text.contains('<'))
             continue;
         ++marked;
-        QVERIFY2(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(text), qPrintable(text));
+        QVERIFY2(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(text),
+                 qPrintable(text));
         QVERIFY2(label->sizeHint().height() < 100, qPrintable(text));
         if (!label->toolTip().isEmpty())
             QVERIFY(QStringList({bold, img}).contains(shownToolTip(label->toolTip())));
