@@ -99,7 +99,7 @@ void ConfiguredDevice::updateReadRange()
     }
     int count = qMax(sum, end - start);
     if (count > ModbusDevice::kMaxReadCount) {
-        qCWarning(lcDevice).noquote() << "ConfiguredDevice::addNode : [" << m_ipAddress << "] : "
+        qCWarning(lcDevice).noquote() << "ConfiguredDevice::addNode : [" << gateway() << "] : "
                                       << count << " registers exceed one read; reading "
                                       << ModbusDevice::kMaxReadCount;
         count = ModbusDevice::kMaxReadCount;

@@ -20,7 +20,7 @@ ModbusDevice::ModbusDevice(QObject *parent)
 
 ModbusDevice::~ModbusDevice()
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::~ModbusDevice : [" << m_address << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::~ModbusDevice : [" << gatewayName() << "]";
     close();
     if (m_client) {
         QModbusTcpClient *client = m_client;
@@ -50,7 +50,7 @@ void ModbusDevice::retireClient()
     QModbusTcpClient *old = m_client;
     if (!old)
         return;
-    qCDebug(lcDevice).noquote() << "ModbusDevice::retireClient : [" << m_address << "] : ["
+    qCDebug(lcDevice).noquote() << "ModbusDevice::retireClient : [" << gatewayName() << "] : ["
                                 << old->state() << "]";
     m_client = nullptr;
     disconnect(old, nullptr, this, nullptr);
@@ -63,6 +63,13 @@ void ModbusDevice::retireClient()
 QModbusDevice::State ModbusDevice::clientState() const
 {
     return m_client ? m_client->state() : QModbusDevice::UnconnectedState;
+}
+
+// Log lines name the gateway as ip:port, so that two gateways on one host
+// are told apart.
+QString ModbusDevice::gatewayName() const
+{
+    return m_address + QLatin1Char(':') + QString::number(m_port);
 }
 
 bool ModbusDevice::isOpen() const
@@ -150,7 +157,7 @@ bool ModbusDevice::open()
     if (m_client->state() != QModbusDevice::UnconnectedState)
         closeConnection();
 
-    qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << m_address << "] : [" << m_port << "] ["
+    qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << gatewayName() << "] : [" << m_port << "] ["
                                 << m_client->state() << "] : " << m_opened;
 
     if (m_client->state() == QModbusDevice::UnconnectedState) {
@@ -189,7 +196,7 @@ void ModbusDevice::failRequest(bool timedOut, const QString &text)
     if (!m_requestActive)
         return;
     m_requestActive = false;
-    qCDebug(lcDevice).noquote() << "ModbusDevice : [" << m_address + QLatin1Char(':') + QString::number(m_port)
+    qCDebug(lcDevice).noquote() << "ModbusDevice : [" << gatewayName()
                                 << "] : " << (timedOut ? "timeout : " : "error : ") << text;
     emit readFailed(timedOut, text);
 }
@@ -203,7 +210,7 @@ QString ModbusDevice::clientError() const
 
 void ModbusDevice::closeConnection()
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::close : [" << m_address << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::close : [" << gatewayName() << "]";
     if (m_closing)
         return;
     m_closing = true;
@@ -239,11 +246,11 @@ void ModbusDevice::closeConnection()
 
 void ModbusDevice::write()
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << m_address << "] : [" << clientState()
+    qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << gatewayName() << "] : [" << clientState()
                                 << "] : " << m_opened;
     if (isBusy()) {
         // One request at a time: the one under way answers this write too.
-        qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << m_address << "] : busy";
+        qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << gatewayName() << "] : busy";
         return;
     }
     m_requestActive = true;
@@ -258,7 +265,7 @@ void ModbusDevice::write()
 
 void ModbusDevice::modbusConnected()
 {
-    qCDebug(lcDevice).noquote() << "----ModbusDevice::modbusConnected : [" << m_address << "]";
+    qCDebug(lcDevice).noquote() << "----ModbusDevice::modbusConnected : [" << gatewayName() << "]";
     m_connectWatchdog.stop();
     m_opened = true;
     m_requestActive = true;
@@ -275,7 +282,7 @@ void ModbusDevice::sendReadRequest()
         failRequest(false, QStringLiteral("no Modbus client"));
         return;
     }
-    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address << "]  ["
+    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName() << "]  ["
                                 << m_client->state() << "]";
 
     const QModbusDevice::State state = m_client->state();
@@ -291,12 +298,12 @@ void ModbusDevice::sendReadRequest()
     }
     if (m_reply) {
         // One request at a time; the request watchdog ends a stuck one.
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
                                     << "]  [request pending]";
         return;
     }
     if (m_readCount <= 0 || m_readCount > kMaxReadCount) {
-        qCWarning(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+        qCWarning(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
                                       << "] : invalid register count " << m_readCount;
         failRequest(false, QStringLiteral("invalid register count %1").arg(m_readCount));
         return;
@@ -312,17 +319,17 @@ void ModbusDevice::sendReadRequest()
     if (auto *socket = qobject_cast<QAbstractSocket *>(m_client->device()))
         socket->flush();
 
-    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+    qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
                                 << "] : QModbusDataUnit::HoldingRegisters start : " << m_readStart
                                 << " , length : " << m_readCount;
     if (!reply->isFinished()) {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
                                     << "]  [isFinished = false]";
         m_reply = reply;
         connect(reply, &QModbusReply::finished, this, &ModbusDevice::readData);
         m_requestWatchdog.start(requestWatchdogMs());
     } else {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << m_address
+        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
                                     << "]  [isFinished = true ]";
         failRequest(false, reply->errorString().isEmpty() ? QStringLiteral("request refused")
                                                           : reply->errorString());
@@ -350,7 +357,7 @@ void ModbusDevice::readData()
 
     const int functionCode = int(reply->rawResult().functionCode());
     if (error != QModbusDevice::NoError) {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << m_address << "] : [" << error
+        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << gatewayName() << "] : [" << error
                                     << "] " << reply->errorString();
         failRequest(error == QModbusDevice::TimeoutError, reply->errorString());
     } else if (functionCode != QModbusPdu::ReadHoldingRegisters) {
@@ -382,7 +389,7 @@ void ModbusDevice::modbusError(QModbusDevice::Error error)
 {
     if (error == QModbusDevice::NoError)
         return;
-    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << m_address << "] : [" << error << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << gatewayName() << "] : [" << error << "]";
     m_opened = false;
     failRequest(error == QModbusDevice::TimeoutError, clientError());
     closeConnection();
@@ -390,13 +397,13 @@ void ModbusDevice::modbusError(QModbusDevice::Error error)
 
 void ModbusDevice::modbusStateChanged(QModbusDevice::State state)
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusStateChanged : [" << m_address << "] : [" << state
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusStateChanged : [" << gatewayName() << "] : [" << state
                                 << "]";
 }
 
 void ModbusDevice::modbusDeleted()
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusDeleted : [" << m_address << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusDeleted : [" << gatewayName() << "]";
     // Only the client in use matters; the next open() makes a new one.
     if (sender() == m_client)
         m_client = nullptr;
@@ -406,7 +413,7 @@ void ModbusDevice::connectWatchdogExpired()
 {
     if (clientState() != QModbusDevice::ConnectingState)
         return;
-    qCDebug(lcDevice).noquote() << "ModbusDevice::connectWatchdog : [" << m_address
+    qCDebug(lcDevice).noquote() << "ModbusDevice::connectWatchdog : [" << gatewayName()
                                 << "] : no connection after " << connectWatchdogMs() << " ms";
     failRequest(true, QStringLiteral("no connection within %1 ms").arg(connectWatchdogMs()));
     closeConnection();
@@ -416,7 +423,7 @@ void ModbusDevice::requestWatchdogExpired()
 {
     if (!m_reply)
         return;
-    qCDebug(lcDevice).noquote() << "ModbusDevice::requestWatchdog : [" << m_address
+    qCDebug(lcDevice).noquote() << "ModbusDevice::requestWatchdog : [" << gatewayName()
                                 << "] : no reply after " << requestWatchdogMs() << " ms";
     failRequest(true, QStringLiteral("no reply within %1 ms").arg(requestWatchdogMs()));
     closeConnection();

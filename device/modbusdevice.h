@@ -94,6 +94,7 @@ private:
     void finishRequest();
     void failRequest(bool timedOut, const QString &text);
     QString clientError() const;
+    QString gatewayName() const;
     void createClient();
     void retireClient();
     void dropPendingReply();
