@@ -68,8 +68,9 @@ void QuillarkMain::checkDatabaseSize()
     }
     // The record bar says it for as long as the file stays full.
     if (auto *label = m_projectCenter->findChild<QLabel *>(QStringLiteral("label_record_bytes"))) {
-        label->setText(label->text() + QStringLiteral(" - full"));
-        label->setToolTip(QStringLiteral("The database file has reached 3.9 GiB; recording has stopped."));
+        label->setToolTip(label->text()
+                          + QStringLiteral(": the database file has reached 3.9 GiB; recording has stopped."));
+        label->setText(QStringLiteral("Database full"));
     }
     if (!m_bIsRecordStart)
         return;

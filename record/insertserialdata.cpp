@@ -325,8 +325,14 @@ void InsertSerialData::checkTimeBounds()
 {
     stopBoundsCheck();
     m_cancelBounds = false;
+    m_boundsRunning = true;
     const QString path = m_databasePath;
     m_boundsThread = std::thread([this, path] {
+        struct Done
+        {
+            std::atomic<bool> &flag;
+            ~Done() { flag = false; }
+        } done{m_boundsRunning};
         sqlite3 *db = openReadOnly(path);
         if (!db)
             return;

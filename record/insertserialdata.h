@@ -84,6 +84,8 @@ public:
     // timeBoundsChecked() when the smallest or largest time differs from
     // what startDateTime() / endDateTime() gave.
     void checkTimeBounds();
+    // True while that scan runs (for tools that time it).
+    bool timeBoundsPending() const { return m_boundsRunning.load(); }
 
     // Looks whether the file at the database path is still the one written
     // to; when it was deleted or replaced, the writer starts a new file at
@@ -148,6 +150,7 @@ private:
     // The scan for times out of order.
     std::thread m_boundsThread;
     std::atomic<bool> m_cancelBounds{false};
+    std::atomic<bool> m_boundsRunning{false};
     qint64 m_shownFirst = 0;
     qint64 m_shownLast = 0;
 };

@@ -2,11 +2,17 @@
 // 2 devices each) at a 1-second interval, recording on and the chart view of
 // one device open.
 //
-//   bench_soak [--minutes N | --seconds N] [--log]
+//   bench_soak [--minutes N | --seconds N] [--extra-rows N] [--log]
 //
 // Prints the CPU share of one core used by this process (after start-up),
 // the resident memory at minute 1 and at the end, and the rows written
 // against the rows expected from the replies received while recording.
+//
+// --extra-rows N accelerates the recording: besides the gateways' samples,
+// N rows a second of 16 more devices (one row per device and second of
+// simulated time) go through the record database's queue and writer thread,
+// so that days of rows reach the file in minutes. Resident memory is then
+// printed every 30 s, to show whether it grows with the file.
 #include "app/projectfile.h"
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
@@ -14,11 +20,14 @@
 #include "device/configureddevice.h"
 #include "device/modbusdevice.h"
 #include "device/nodedevice.h"
+#include "record/insertserialdata.h"
 #include "view/projectcenter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QSettings>
@@ -91,6 +100,7 @@ int main(int argc, char *argv[])
 
     int seconds = 600;
     bool log = false;
+    int extraRows = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--minutes") && i + 1 < args.size())
@@ -99,6 +109,8 @@ int main(int argc, char *argv[])
             seconds = args[++i].toInt();
         else if (args[i] == QLatin1String("--log"))
             log = true;
+        else if (args[i] == QLatin1String("--extra-rows") && i + 1 < args.size())
+            extraRows = args[++i].toInt();
     }
     if (!log)
         QLoggingCategory::setFilterRules(QStringLiteral("quillark.*.debug=false"));
@@ -183,6 +195,34 @@ int main(int argc, char *argv[])
         out << "recording for " << seconds << " s" << Qt::endl;
     });
     QTimer::singleShot(3000 + 60000, &app, [&] { rssMinute1 = rssKiB(); });
+    // The accelerated rows, 10 times a second, written as they come.
+    qint64 extraWritten = 0;
+    quint32 simulated = quint32(QDateTime::currentSecsSinceEpoch()) - 90u * 86400u;
+    QTimer extra;
+    QTimer rssLog;
+    if (extraRows > 0) {
+        QObject::connect(&extra, &QTimer::timeout, &app, [&] {
+            if (!SoakBench::recording(w))
+                return;
+            auto *db = w.findChild<InsertSerialData *>();
+            for (int i = 0; i < extraRows / 10; ++i, ++extraWritten) {
+                const int device = int(extraWritten % 16);
+                if (device == 0)
+                    ++simulated;
+                InsertSerialData::appendRecord({QStringLiteral("FAST%1").arg(device, 14, 10, QLatin1Char('0')),
+                                                double(float(20 + (extraWritten % 1000) * 0.01)), 50.0, simulated});
+            }
+            if (db)
+                db->writeQueued();
+        });
+        extra.start(100);
+        QObject::connect(&rssLog, &QTimer::timeout, &app, [&] {
+            out << "t=" << wall.elapsed() / 1000 << " s: rss " << rssKiB() << " KiB, extra rows "
+                << extraWritten << " (" << QString::number(double(extraWritten) / 16 / 86400, 'f', 2)
+                << " days of 16 devices), waiting " << InsertSerialData::pendingCount() << Qt::endl;
+        });
+        rssLog.start(30000);
+    }
     QTimer::singleShot(3000 + seconds * 1000, &app, [&] {
         center->findChild<QToolButton *>(QStringLiteral("btn_record"))->click();
         app.quit();
@@ -221,6 +261,8 @@ int main(int argc, char *argv[])
         << " % of one core\n";
     out << "rss at minute 1: " << (rssMinute1 ? QString::number(rssMinute1) + " KiB" : QStringLiteral("n/a"))
         << ", at the end: " << rssEnd << " KiB\n";
+    out << "database: " << QString::number(double(QFileInfo(database).size()) / 1048576.0, 'f', 1)
+        << " MiB, extra rows queued: " << extraWritten << "\n";
     out << "rows written: " << rows << " (" << gapRows << " gap rows), expected: " << expectedRows << " + "
         << devices.size() * kDevicesPerGateway << " gap rows\n";
     return 0;

@@ -264,7 +264,7 @@ void tst_RecordingCycle::sizeLimitIsTold()
     auto *message = w.findChild<MessageDialog *>(QStringLiteral("databaseFullMessage"));
     QVERIFY(message && message->isVisible());
     QVERIFY(shownMessages(&w).filter("WARNING|Recording has stopped").value(0).contains("create a new one"));
-    QVERIFY(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text().endsWith(" - full"));
+    QCOMPARE(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text(), QStringLiteral("Database full"));
     QTest::qWait(kMessageAutoCloseMs + 300);
     QVERIFY(message->isVisible());
     f.remove();
