@@ -123,6 +123,8 @@ bool RecordReader::open(const QString &path)
 
 void RecordReader::close()
 {
+    sqlite3_finalize(m_probe);
+    m_probe = nullptr;
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -177,15 +179,23 @@ qint64 RecordReader::countIds(qint64 firstId, qint64 lastId)
 
 bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
 {
-    Statement statement(m_db, "select id, pointDate from fennolink where id >= ?1 order by id limit 1");
-    if (!statement)
+    // Called a few dozen times per search: prepared once per open file.
+    if (!m_probe
+        && sqlite3_prepare_v2(m_db, "select id, pointDate from fennolink where id >= ?1 order by id limit 1", -1,
+                              &m_probe, nullptr)
+               != SQLITE_OK) {
+        m_probe = nullptr;
         return false;
-    sqlite3_bind_int64(statement.get(), 1, id);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW)
-        return false;
-    *rowId = sqlite3_column_int64(statement.get(), 0);
-    *time = sqlite3_column_int64(statement.get(), 1);
-    return true;
+    }
+    sqlite3_reset(m_probe);
+    sqlite3_bind_int64(m_probe, 1, id);
+    const bool found = sqlite3_step(m_probe) == SQLITE_ROW;
+    if (found) {
+        *rowId = sqlite3_column_int64(m_probe, 0);
+        *time = sqlite3_column_int64(m_probe, 1);
+    }
+    sqlite3_reset(m_probe); // ends the read, so that it never holds back the writer
+    return found;
 }
 
 bool RecordReader::timeOrdered()
@@ -326,20 +336,21 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
         const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
         const int serialLength = sqlite3_column_bytes(statement, 1);
         if (!wanted.isEmpty()) {
-            bool match = false;
+            const QByteArray *match = nullptr;
             for (const QByteArray &w : wanted) {
                 if (w.size() == serialLength && memcmp(w.constData(), serial, size_t(serialLength)) == 0) {
-                    match = true;
+                    match = &w;
                     break;
                 }
             }
             if (!match)
                 continue;
+            row.serialNo = *match; // shared, no copy per row
+        } else if (row.serialNo.size() != serialLength
+                   || memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0) {
+            row.serialNo = QByteArray(serial, serialLength);
         }
         row.id = sqlite3_column_int64(statement, 0);
-        if (row.serialNo.size() != serialLength
-            || memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0)
-            row.serialNo = QByteArray(serial, serialLength);
         row.channel1 = sqlite3_column_type(statement, 2) == SQLITE_NULL ? NoValue
                                                                          : sqlite3_column_double(statement, 2);
         row.channel2 = sqlite3_column_type(statement, 3) == SQLITE_NULL ? NoValue

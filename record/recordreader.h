@@ -126,6 +126,7 @@ private:
               const std::function<bool(const RecordRow &)> &visit, qint64 *visited);
 
     sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_probe = nullptr;
     QString m_path;
     Status m_status = Status::Ok;
     QString m_errorText;

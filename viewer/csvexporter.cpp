@@ -30,13 +30,6 @@ void appendInteger(QByteArray &out, qint64 value)
     out.append(text, int(result.ptr - text));
 }
 
-// "2026-01-01T01:00:00+01:00": local time with its offset from UTC.
-QByteArray isoLocal(qint64 seconds)
-{
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime);
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
-}
-
 } // namespace
 
 CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from, qint64 to,
@@ -144,6 +137,33 @@ double CsvExporter::progress() const
     return double(m_nextId - m_firstId) / double(m_lastId - m_firstId + 1);
 }
 
+// "2026-01-01T01:00:00+01:00": local time with its offset from UTC. Zone
+// offsets are whole quarters of an hour and change only on such a boundary,
+// so within one quarter of UTC the local date and the offset stay the same:
+// they are worked out once per quarter and the clock time by arithmetic.
+void CsvExporter::appendLocalTime(qint64 seconds)
+{
+    const qint64 quarter = seconds >= 0 ? seconds / 900 : -((-seconds + 899) / 900);
+    if (!m_quarterValid || quarter != m_quarter) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(quarter * 900, Qt::LocalTime);
+        m_offset = local.offsetFromUtc();
+        m_datePrefix = local.date().toString(Qt::ISODate).toLatin1() + 'T';
+        const QString zone = local.toOffsetFromUtc(m_offset).toString(Qt::ISODate);
+        m_offsetSuffix = zone.mid(19).toLatin1(); // "+01:00" or "Z"
+        m_quarter = quarter;
+        m_quarterValid = true;
+    }
+    qint64 daySeconds = (seconds + m_offset) % 86400;
+    if (daySeconds < 0)
+        daySeconds += 86400;
+    char clock[9] = {char('0' + daySeconds / 36000), char('0' + daySeconds / 3600 % 10), ':',
+                     char('0' + daySeconds % 3600 / 600), char('0' + daySeconds % 600 / 60), ':',
+                     char('0' + daySeconds % 60 / 10), char('0' + daySeconds % 10), 0};
+    m_buffer += m_datePrefix;
+    m_buffer.append(clock, 8);
+    m_buffer += m_offsetSuffix;
+}
+
 bool CsvExporter::flushBuffer()
 {
     if (m_buffer.isEmpty())
@@ -158,7 +178,7 @@ bool CsvExporter::flushBuffer()
 
 void CsvExporter::writeLine()
 {
-    m_buffer += isoLocal(m_lineTime);
+    appendLocalTime(m_lineTime);
     m_buffer += ',';
     appendInteger(m_buffer, m_lineTime);
     for (int i = 0; i < m_values.size(); ++i) {

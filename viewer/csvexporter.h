@@ -60,6 +60,7 @@ private:
     bool fail(const QString &text);
     bool flushBuffer();
     void writeLine();
+    void appendLocalTime(qint64 seconds);
     void finish();
 
     RecordReader *m_reader;
@@ -93,6 +94,11 @@ private:
     QVector<int> m_seenDevice; // per device: the line number it last filled
 
     QByteArray m_buffer;
+    qint64 m_quarter = 0;
+    bool m_quarterValid = false;
+    int m_offset = 0;
+    QByteArray m_datePrefix;
+    QByteArray m_offsetSuffix;
     qint64 m_rowsRead = 0;
     qint64 m_lines = 0;
 };

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QtTest>
+
+#include <ctime>
 #include <QTemporaryDir>
 
 using namespace ViewerFixture;
@@ -140,6 +142,48 @@ private slots:
         CsvExporter nowhere(&reader, shown, 0, 5000, m_dir.filePath(QStringLiteral("no/such/x.csv")));
         QVERIFY(!nowhere.start());
         QCOMPARE(nowhere.state(), CsvExporter::State::Failed);
+    }
+
+    // Local times with their offset, right across a change of summer time.
+    void localTimesAcrossSummerTime_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("Berlin") << QByteArray("Europe/Berlin");
+        QTest::newRow("St John's") << QByteArray("America/St_Johns");
+        QTest::newRow("Kathmandu") << QByteArray("Asia/Kathmandu");
+    }
+    void localTimesAcrossSummerTime()
+    {
+        QFETCH(QByteArray, zone);
+        const QByteArray saved = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("dst.dat"));
+        // 2026-03-08 and 2026-03-29: summer time begins in America and in Europe.
+        QVector<Row> rows;
+        for (qint64 base : {qint64(1772953200), qint64(1774746000)})
+            for (qint64 t = base - 3 * 3600; t <= base + 3 * 3600; t += 450)
+                rows.append({"A", double(t % 97), kNull, t});
+        QVERIFY(appendRows(db, rows));
+        RecordReader reader;
+        QVERIFY(reader.open(db));
+        const QString out = dir.filePath(QStringLiteral("dst.csv"));
+        CsvExporter exporter(&reader, {series("A", 1, QStringLiteral("T"), QString())}, 0, 2000000000, out);
+        QVERIFY(exporter.run());
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), rows.size() + 2);
+        for (int i = 0; i < rows.size(); ++i) {
+            const QDateTime local = QDateTime::fromSecsSinceEpoch(rows.at(i).time, Qt::LocalTime);
+            const QByteArray expected = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+            QCOMPARE(lines.at(i + 1).split(',').at(0), expected);
+        }
+        qputenv("TZ", saved);
+        if (saved.isEmpty())
+            qunsetenv("TZ");
+        tzset();
     }
 
     void quoting_data()
