@@ -39,7 +39,6 @@ void DayStatistics::start(const QDate &day, const QTimeZone &zone, int intervalM
     m_totalRows = 0;
     m_foreignRows = 0;
     m_devices.clear();
-    m_lastSerial.clear();
     m_lastIndex = -1;
 }
 
@@ -70,17 +69,19 @@ void DayStatistics::addDevice(const QString &name, const QString &serial, const 
 
 int DayStatistics::deviceIndex(const QByteArray &serial)
 {
-    if (m_lastIndex >= 0 && serial == m_lastSerial)
-        return m_lastIndex;
-    m_lastIndex = -1;
-    for (int i = 0; i < m_devices.size(); ++i) {
-        if (m_devices.at(i).serial == serial) {
-            m_lastIndex = i;
-            break;
-        }
+    // The recorder writes one row per device per sample, in project order:
+    // the next device is the likely one.
+    const int count = m_devices.size();
+    if (count == 0)
+        return -1;
+    const int next = m_lastIndex + 1 < count ? m_lastIndex + 1 : 0;
+    if (m_devices.at(next).serial == serial)
+        return m_lastIndex = next;
+    for (int i = 0; i < count; ++i) {
+        if (m_devices.at(i).serial == serial)
+            return m_lastIndex = i;
     }
-    m_lastSerial = serial;
-    return m_lastIndex;
+    return -1;
 }
 
 void DayStatistics::addRow(const RecordRow &row)

@@ -129,6 +129,5 @@ private:
     qint64 m_totalRows = 0;
     qint64 m_foreignRows = 0;
     QVector<Device> m_devices;
-    QByteArray m_lastSerial;
     int m_lastIndex = -1;
 };

@@ -239,7 +239,7 @@ private:
         if (m_statistics.totalRows() == 0)
             text(QStringLiteral("No samples were recorded on this day."), 34, true, kWarningText);
         if (m_statistics.foreignRows() > 0)
-            text(QStringLiteral("%1 rows of devices that are not in the project were left out.")
+            text(QStringLiteral("Rows of devices that are not in the project, left out: %1")
                      .arg(m_statistics.foreignRows()),
                  28, false, kWarningText);
         if (!m_report.timeOrdered())

@@ -202,9 +202,15 @@ void ReportWindow::showPreview()
     for (const QImage &image : pages) {
         auto *page = new QLabel(ui->widget_pages);
         page->setPixmap(QPixmap::fromImage(image));
+        page->setFixedSize(image.size());
         page->setAlignment(Qt::AlignHCenter);
-        ui->layout_pages->addWidget(page);
+        ui->layout_pages->addWidget(page, 0, Qt::AlignHCenter);
+        page->show();
     }
+    // Lay the pages out now rather than at the next turn of the event loop.
+    ui->layout_pages->activate();
+    ui->widget_pages->resize(ui->scroll_preview->viewport()->width(),
+                             ui->widget_pages->sizeHint().height());
 }
 
 void ReportWindow::setBusy(bool busy)

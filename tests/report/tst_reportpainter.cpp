@@ -81,7 +81,7 @@ private slots:
               "Excursions: 3, total time outside 0:08:00, worst value 0.40",
               "from 00:00:00 to 24:00:00, length 24:00:00"})
             QVERIFY2(all.simplified().contains(QString(line).simplified()), line);
-        QVERIFY(all.contains("1 rows of devices that are not in the project were left out."));
+        QVERIFY(all.contains("Rows of devices that are not in the project, left out: 1"));
         // Closing block on the last page.
         QVERIFY(pages.last().contains("Checked by"));
         QVERIFY(pages.last().contains("Date"));
