@@ -1,6 +1,7 @@
 #include "common/dialoglook.h"
 
 #include <QFileDialog>
+#include <QPushButton>
 
 QString DialogLook::styleSheet()
 {
@@ -16,11 +17,13 @@ QString DialogLook::styleSheet()
         "rgb(255, 255, 255); }"
         "QAbstractItemView:disabled, QLineEdit:disabled { background-color: rgb(240, 240, 240);"
         " color: rgb(105, 105, 105); }"
-        "QPushButton { background-color: rgb(225, 225, 225); border: 1px solid rgb(150, 150, 150);"
+        "QPushButton { color: rgb(33, 33, 33); background-color: rgb(225, 225, 225); border: 1px "
+        "solid rgb(150, 150, 150);"
         " border-radius: 3px; padding: 4px 14px; min-width: 60px; }"
         "QPushButton:hover { background-color: rgb(210, 225, 240); border-color: rgb(0, 90, 140); }"
         "QPushButton:pressed { background-color: rgb(190, 210, 230); }"
         "QPushButton:default { border: 2px solid rgb(0, 90, 140); }"
+        "QPushButton:disabled { color: rgb(105, 105, 105); background-color: rgb(235, 235, 235); }"
         "QToolButton { background-color: transparent; }"
         "QToolButton:hover { background-color: rgb(210, 225, 240); }"
         "QToolTip { color: rgb(230,230,230); background-color: rgb(12, 12, 12); border: #996633; "
@@ -29,8 +32,23 @@ QString DialogLook::styleSheet()
 
 void DialogLook::apply(QWidget *dialog)
 {
-    if (dialog)
-        dialog->setStyleSheet(styleSheet());
+    if (!dialog)
+        return;
+    dialog->setStyleSheet(styleSheet());
+    // A page's sheet without selectors still wins over the rules above for
+    // push buttons; a button's own sheet always wins.
+    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+    for (QPushButton *button : buttons)
+        button->setStyleSheet(QStringLiteral(
+            "QPushButton { color: rgb(33, 33, 33); background-color: rgb(225, 225, 225);"
+            " border: 1px solid rgb(150, 150, 150); border-radius: 3px; padding: 4px 14px; "
+            "min-width: 60px; }"
+            "QPushButton:hover { background-color: rgb(210, 225, 240); border-color: rgb(0, 90, "
+            "140); }"
+            "QPushButton:pressed { background-color: rgb(190, 210, 230); }"
+            "QPushButton:default { border: 2px solid rgb(0, 90, 140); }"
+            "QPushButton:disabled { color: rgb(105, 105, 105); background-color: rgb(235, 235, "
+            "235); }"));
 }
 
 QMessageBox *DialogLook::question(QWidget *parent, const QString &title, const QString &text)

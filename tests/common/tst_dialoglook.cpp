@@ -1,0 +1,250 @@
+// Readable texts, measured on rendered widgets: the WCAG 2 contrast ratio of
+// the text against what it is drawn on must reach 4.5:1 on the start screen,
+// the title bar, the project button, the dialogs opened from the dark pages
+// (file dialogs, questions), and disabled alarm-range fields must look
+// disabled. QK_SCREENSHOT_DIR=<folder> saves every rendering as a PNG.
+#include "app/projectmain.h"
+#include "app/quillarkmain.h"
+#include "common/dialoglook.h"
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
+#include "device/sensingoptiondialog.h"
+#include "project/projectmanager.h"
+#include "projectfixture.h"
+#include "testsupport.h"
+#include "view/projectcenter.h"
+
+#include <QCommandLinkButton>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QtTest>
+
+#include <cmath>
+
+namespace
+{
+
+double luminance(QRgb c)
+{
+    auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+// The most frequent colour of `rect` is what the text is drawn on; the text
+// itself is the pixel that stands out most from it (the core of a stroke,
+// past the anti-aliased edges).
+double textContrast(const QImage &image, const QRect &rect, QRgb *background = nullptr)
+{
+    QHash<QRgb, int> counts;
+    const QRect area = rect.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xff000000];
+    QRgb base = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            base = it.key();
+        }
+    }
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = qMax(best, contrast(base, it.key()));
+    if (background)
+        *background = base;
+    return best;
+}
+
+} // namespace
+
+class tst_DialogLook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::isolateSettings(); }
+    void startScreenAndTitleBar();
+    void dialogsFromDarkPages();
+    void projectButton();
+    void disabledAlarmFields();
+
+private:
+    // Renders `top` and checks the text of `widget` (within `local`, its
+    // whole rectangle by default).
+    void checkText(QWidget *top, QWidget *widget, const QString &what, QRect local = QRect());
+    QImage render(QWidget *top, const QString &name);
+    // Moves the pointer over `widget` as a user would.
+    static void hover(QWidget *widget)
+    {
+        QTest::mouseMove(widget, widget->rect().center());
+        QTRY_VERIFY(widget->underMouse());
+    }
+};
+
+QImage tst_DialogLook::render(QWidget *top, const QString &name)
+{
+    QCoreApplication::processEvents();
+    const QImage image = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QString dir = qEnvironmentVariable("QK_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        image.save(dir + '/' + QString(name).replace(' ', '_') + ".png");
+    return image;
+}
+
+void tst_DialogLook::checkText(QWidget *top, QWidget *widget, const QString &what, QRect local)
+{
+    QVERIFY2(widget && widget->isVisible(), qPrintable(what));
+    if (local.isNull())
+        local = widget->rect();
+    const QImage image = render(top, what);
+    const QRect rect(widget->mapTo(top, local.topLeft()), local.size());
+    QRgb background = 0;
+    const double ratio = textContrast(image, rect, &background);
+    QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: contrast %2:1 on #%3")
+                                          .arg(what)
+                                          .arg(ratio, 0, 'f', 2)
+                                          .arg(background & 0xffffff, 6, 16, QLatin1Char('0'))));
+}
+
+// The start screen on the window's dark page, its buttons also hovered, and
+// the version and menu buttons of the title bar.
+void tst_DialogLook::startScreenAndTitleBar()
+{
+    QuillarkMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *page = window.findChild<ProjectMain *>();
+    QVERIFY(page);
+    checkText(&window, page->findChild<QLabel *>("label"), "start title");
+    checkText(&window, page->findChild<QLabel *>("label_2"), "recent title");
+    checkText(&window, window.findChild<QLabel *>("label_version"), "version");
+    for (const char *name : {"btn_create", "btn_open"}) {
+        auto *button = page->findChild<QCommandLinkButton *>(name);
+        // The text, right of the icon.
+        const QRect text = button->rect().adjusted(button->iconSize().width() + 16, 0, 0, 0);
+        checkText(&window, button, name, text);
+        hover(button);
+        checkText(&window, button, QStringLiteral("%1 hovered").arg(name), text);
+        QTest::mouseMove(&window, QPoint(5, 300));
+    }
+    for (const char *name : {"command_project", "command_record"}) {
+        auto *button = window.findChild<QCommandLinkButton *>(name);
+        hover(button);
+        checkText(&window, button, QStringLiteral("%1 hovered").arg(name));
+    }
+}
+
+// The file dialogs of the start screen and the questions of the editor
+// bring their own look instead of the page's pale text.
+void tst_DialogLook::dialogsFromDarkPages()
+{
+    QTemporaryDir dir;
+    QFile(dir.filePath("plant.qlk")).open(QIODevice::WriteOnly);
+    ProjectMain page({}, {});
+    page.resize(850, 400);
+    page.show();
+    for (bool save : {true, false}) {
+        QScopedPointer<QFileDialog> dialog(DialogLook::fileDialog(
+            &page, save ? "Create Project" : "Open Project", dir.path(), "*.qlk", save));
+        dialog->resize(700, 420);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.data()));
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        name->setText("new project");
+        const QString what = save ? "save dialog" : "open dialog";
+        checkText(dialog.data(), dialog->findChild<QLabel *>("lookInLabel"), what + " look in");
+        checkText(dialog.data(), dialog->findChild<QLabel *>("fileNameLabel"),
+                  what + " file name label");
+        checkText(dialog.data(), name, what + " file name");
+        // The files, in whichever view the dialog shows.
+        QAbstractItemView *list = dialog->findChild<QListView *>("listView");
+        if (!list->isVisible())
+            list = dialog->findChild<QAbstractItemView *>("treeView");
+        QTRY_VERIFY(list->model()->rowCount(list->rootIndex()) == 1);
+        checkText(dialog.data(), list->viewport(), what + " file list",
+                  list->visualRect(list->model()->index(0, 0, list->rootIndex())));
+        QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite) == save);
+    }
+
+    ProjectManager editor;
+    editor.show();
+    QScopedPointer<QMessageBox> question(DialogLook::question(
+        &editor, "Question", "Erasing the device may result in loss of data.\n Are you sure?"));
+    question->show();
+    QVERIFY(QTest::qWaitForWindowExposed(question.data()));
+    checkText(question.data(), question->findChild<QLabel *>("qt_msgbox_label"), "delete question");
+    for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No}) {
+        QAbstractButton *button = question->button(which);
+        // Inside the border.
+        checkText(question.data(), button,
+                  QStringLiteral("delete question button %1").arg(button->text()),
+                  button->rect().adjusted(4, 4, -4, -4));
+    }
+    QCOMPARE(question->textFormat(), Qt::PlainText);
+}
+
+// The project button of the device list, plain and hovered, on the page it
+// sits on in the window.
+void tst_DialogLook::projectButton()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Cold store.qlk");
+    QVERIFY(TestSupport::writeProject(path, 1000, {9}));
+    QuillarkMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    emit window.findChild<ProjectMain *>()->projectLoaded(path);
+    auto *button = window.findChild<QCommandLinkButton *>("button_project");
+    QVERIFY(button);
+    QCoreApplication::processEvents();
+    const QRect text = button->rect().adjusted(button->iconSize().width() + 16, 0, 0, 0);
+    checkText(&window, button, "project button", text);
+    hover(button);
+    checkText(&window, button, "project button hovered", text);
+    // The status strip under an open project.
+    for (const char *name : {"label_projectname", "label_interval", "label_datetime"})
+        checkText(&window, window.findChild<QLabel *>(name), name);
+}
+
+// Alarm limits that cannot be changed (no connection) are shown on a grey
+// field, still readable; editable ones on white.
+void tst_DialogLook::disabledAlarmFields()
+{
+    ConfiguredDevice device;
+    auto *node = new NodeDevice(QStringLiteral("ABCDEFGHIJKLMNOPQR"), &device);
+    node->setAlarmRange(-20, 8, 0, 100);
+    SensingOptionDialog dialog(node);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *spin = dialog.findChild<QDoubleSpinBox *>("doubleSpinBox_min_ch1");
+    QVERIFY(!spin->isEnabled());
+    const QRect field = spin->rect().adjusted(3, 3, -spin->height(), -3);
+    QRgb disabledBackground = 0, enabledBackground = 0;
+    textContrast(render(&dialog, "alarm field disabled"),
+                 QRect(spin->mapTo(&dialog, field.topLeft()), field.size()), &disabledBackground);
+    checkText(&dialog, spin, "alarm field disabled", field);
+    spin->setEnabled(true);
+    textContrast(render(&dialog, "alarm field enabled"),
+                 QRect(spin->mapTo(&dialog, field.topLeft()), field.size()), &enabledBackground);
+    checkText(&dialog, spin, "alarm field enabled", field);
+    QCOMPARE(enabledBackground & 0xffffff, 0xffffffu);
+    QVERIFY2(contrast(enabledBackground, disabledBackground) >= 1.5,
+             qPrintable(QString::number(disabledBackground & 0xffffff, 16)));
+}
+
+QTEST_MAIN(tst_DialogLook)
+#include "tst_dialoglook.moc"
