@@ -66,6 +66,8 @@ void SelectDelegate::setEditorData(QWidget *editor, const QModelIndex &index) co
         break;
     case IdColumn:
         if (auto *label = qobject_cast<QLabel *>(editor)) {
+            // IDs come from project files: shown as typed, never as markup.
+            label->setTextFormat(Qt::PlainText);
             label->setText(index.model()->data(index, Qt::DisplayRole).toString());
             return;
         }
