@@ -283,6 +283,22 @@ void tst_Install::projectFilesOpenInTheViewer()
     const QMimeType upper = QMimeDatabase().mimeTypeForFile(
         QStringLiteral("/nowhere/COLD ROOM.QLK"), QMimeDatabase::MatchExtension);
     QCOMPARE(upper.name(), type.name());
+
+    // The desktop's handler cache of the prefix sends the type to the viewer
+    // and to nothing else.
+    if (!QK_HAS_VIEWER)
+        return;
+    const QString applications = installed(QStringLiteral("share/applications"));
+    const InstallCheck::Result handlers =
+        InstallCheck::run(QStringLiteral("update-desktop-database"), {applications});
+    QVERIFY2(handlers.ok(),
+             qPrintable(handlers.describe(QStringLiteral("update-desktop-database"))));
+    QFile cache(applications + QStringLiteral("/mimeinfo.cache"));
+    QVERIFY(cache.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString content = QString::fromUtf8(cache.readAll());
+    QVERIFY2(content.contains(QStringLiteral(
+                 "\napplication/x-quillark-project=org.quillark.RideZodazo.desktop;\n")),
+             qPrintable(content));
 }
 
 void tst_Install::recorderStartsFromThePrefix()
