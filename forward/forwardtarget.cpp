@@ -3,6 +3,7 @@
 #include "common/common.h"
 
 #include <QFileInfo>
+#include <sqlite3.h>
 #include <QTimer>
 
 #include <atomic>
@@ -75,9 +76,31 @@ bool ForwardTarget::ensureReader()
     return true;
 }
 
-void ForwardTarget::refreshBacklog()
+bool ForwardTarget::newestId(qint64 *id)
 {
-    const qint64 newest = m_reader.maxId();
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_reader.handle(), "select max(id) from fennolink", -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return false;
+    }
+    const int rc = sqlite3_step(statement);
+    *id = rc == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+    sqlite3_finalize(statement);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool ForwardTarget::refreshBacklog()
+{
+    qint64 newest = 0;
+    if (!newestId(&newest)) {
+        // A read error is no proof that the rows are gone: keep the position,
+        // open the file afresh at the next try.
+        const QString error = QStringLiteral("The record database cannot be read: %1")
+                                  .arg(QString::fromUtf8(sqlite3_errmsg(m_reader.handle())));
+        m_reader.close();
+        failed(error, m_state.connected);
+        return false;
+    }
     if (newest < m_lastId) {
         qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": the record database holds ids up to"
                                        << newest << "but" << m_lastId
@@ -88,6 +111,7 @@ void ForwardTarget::refreshBacklog()
     }
     m_state.backlog = qMax<qint64>(0, newest - m_lastId);
     m_state.lastId = m_lastId;
+    return true;
 }
 
 void ForwardTarget::delivered(qint64 lastId, qint64 rows, bool save)

@@ -73,7 +73,9 @@ protected:
     bool ensureReader();
     // Backlog from the newest id; a database that was replaced (its newest id
     // below the position) starts again from its first row.
-    void refreshBacklog();
+    // False (failure noted, retry scheduled) when the database cannot be read.
+    bool refreshBacklog();
+    bool newestId(qint64 *id);
     void delivered(qint64 lastId, qint64 rows, bool savePosition = true);
     void savePosition();
     void failed(const QString &error, bool connected);

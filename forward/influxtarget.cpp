@@ -165,8 +165,7 @@ void InfluxTarget::pump()
     }
     for (;;) {
         if (!m_next.ready || m_next.rows == 0) {
-            refreshBacklog();
-            if (!buildBatch(m_lastId, &m_next))
+            if (!refreshBacklog() || !buildBatch(m_lastId, &m_next))
                 return;
         }
         if (m_next.rows == 0) {

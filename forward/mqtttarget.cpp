@@ -172,7 +172,24 @@ void MqttTarget::onDisconnect(mosquitto *, void *self, int code)
 void MqttTarget::onPublish(mosquitto *, void *self, int mid)
 {
     auto *target = static_cast<MqttTarget *>(self);
-    QMetaObject::invokeMethod(target, [target, mid] { target->acknowledged(mid); }, Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(target->m_ackLock);
+        target->m_acks.push_back(mid);
+    }
+    if (!target->m_ackPosted.exchange(true))
+        QMetaObject::invokeMethod(target, [target] { target->drainAcks(); }, Qt::QueuedConnection);
+}
+
+void MqttTarget::drainAcks()
+{
+    m_ackPosted = false;
+    std::vector<int> acks;
+    {
+        std::lock_guard<std::mutex> lock(m_ackLock);
+        acks.swap(m_acks);
+    }
+    for (int mid : acks)
+        acknowledged(mid);
 }
 
 void MqttTarget::connected(int code)
@@ -274,7 +291,8 @@ void MqttTarget::pump()
         publishState();
         return;
     }
-    refreshBacklog();
+    if (!refreshBacklog())
+        return;
     if (!m_connected) {
         schedule(kIdlePollMs);
         publishState();

@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QHash>
 
+#include <atomic>
 #include <deque>
+#include <mutex>
+#include <vector>
 
 struct mosquitto;
 
@@ -52,6 +55,8 @@ private:
     void connected(int code);
     void disconnected(int code);
     void acknowledged(int mid);
+    // Takes the acknowledgements gathered on libmosquitto's thread.
+    void drainAcks();
     void flushLive();
     bool setUp(QString *error);
 
@@ -69,4 +74,9 @@ private:
     QHash<QByteArray, RecordRow> m_live; // newest live row per device not yet sent
     QElapsedTimer m_saveClock;
     QTimer *m_testTimer = nullptr;
+    // Acknowledgements arrive by the thousand a second: gathered here and
+    // handed over with one event at a time.
+    std::mutex m_ackLock;
+    std::vector<int> m_acks;
+    std::atomic<bool> m_ackPosted{false};
 };

@@ -1,0 +1,351 @@
+// Forwarding benchmarks.
+//
+// 1. A recorded backlog (qk-gendb, 16 devices at 1 s, one day = 1.38 M rows)
+//    forwarded to a local influxd, against curl posting the very same
+//    line-protocol text in the same 5000-line batches over one kept-alive
+//    connection (curl --next). Each run writes into a fresh database; the two
+//    alternate in one process and the ratio is taken per run.
+// 2. MQTT: the first N rows published at QoS 1 to a local mosquitto, against
+//    mosquitto_pub -l -q 1 reading the same payloads, one per line.
+// 3. Live: 16 rows a second written through the recorder's database writer
+//    and 16 live values, with forwarding off and on (InfluxDB and MQTT),
+//    alternating; CPU share of one core and resident memory of the process.
+#include "common/common.h"
+#include "common/projectdocument.h"
+#include "forward/forwarder.h"
+#include "forward/forwardformat.h"
+#include "forward/forwardposition.h"
+#include "forwardservers.h"
+#include "record/insertserialdata.h"
+#include "record/recordreader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace ForwardTest;
+
+namespace {
+
+double cpuSeconds()
+{
+    QFile f(QStringLiteral("/proc/self/stat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = f.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double ticks = sysconf(_SC_CLK_TCK);
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+}
+
+double residentMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// A project naming the generator's 16 devices, its database a link to `database`.
+QString writeProject(const QString &dir, const QString &name, const QString &database)
+{
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".qlk");
+    QJsonArray connections;
+    for (int c = 0; c < 2; ++c) {
+        QJsonArray nodes;
+        for (int n = 0; n < 8; ++n) {
+            const int device = c * 8 + n + 1;
+            nodes.append(QJsonObject{{"StartAddress", QString::number(n * 8)},
+                                     {"DeviceName", QStringLiteral("Room %1").arg(device)},
+                                     {"DeviceNumber", QString::asprintf("QKBENCH%011d", device)},
+                                     {"Ch1Name", "Temperature"}, {"Ch2Name", "Humidity"},
+                                     {"ch1_unit", "1"}, {"ch1_min", "-20.00"}, {"ch1_max", "40.00"},
+                                     {"ch1_custom", ""}, {"ch2_unit", "3"}, {"ch2_min", "0.00"},
+                                     {"ch2_max", "100.00"}, {"ch2_custom", ""}});
+        }
+        connections.append(QJsonObject{{"DeviceInterface", QStringLiteral("127.0.0.1")},
+                                       {"DevicePort", QString::number(1502 + c)},
+                                       {"DeviceModel", "QA100"}, {"nodes", nodes}});
+    }
+    QSettings s(path, QSettings::IniFormat);
+    s.setValue(QStringLiteral("projectName"), name);
+    s.setValue(QStringLiteral("DataInterval"), 1000);
+    s.setValue(QStringLiteral("databaseName"), name + QStringLiteral(".dat"));
+    s.setValue(QStringLiteral("DeviceList"), QJsonDocument(QJsonObject{{"devices", connections}}).toJson());
+    s.sync();
+    if (!database.isEmpty())
+        QFile::link(database, dir + QLatin1Char('/') + name + QStringLiteral(".dat"));
+    return path;
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+    return true;
+}
+
+double median(QVector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int days = 1, runs = 3, mqttRows = 200000, liveSeconds = 30;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--days")) days = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--runs")) runs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--mqtt-rows")) mqttRows = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--live-seconds")) liveSeconds = args[i + 1].toInt();
+    }
+    QDir().mkpath(QStringLiteral("/tmp/qk-bench"));
+    const QString database = QStringLiteral("/tmp/qk-bench/days-%1.dat").arg(days);
+    if (QProcess::execute(QStringLiteral(QK_GENDB), {QStringLiteral("--days"), QString::number(days),
+                                                      QStringLiteral("--out"), database}) != 0) {
+        std::fprintf(stderr, "qk-gendb failed\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString projectPath = writeProject(dir.path(), QStringLiteral("bench"), database);
+    ProjectDocument doc;
+    if (!doc.load(projectPath)) {
+        std::fprintf(stderr, "project not readable\n");
+        return 1;
+    }
+    RecordReader reader;
+    if (!reader.open(database)) {
+        std::fprintf(stderr, "%s\n", qPrintable(reader.errorText()));
+        return 1;
+    }
+    const qint64 maxId = reader.maxId();
+    std::printf("backlog: %lld rows in %s\n", maxId, qPrintable(database));
+
+    // The anchor's input: the same lines, in the same batches.
+    ForwardFormat format(doc, QStringLiteral("bench"));
+    QStringList batchFiles;
+    {
+        qint64 after = 0;
+        for (int b = 0;; ++b) {
+            QByteArray body;
+            const qint64 n = reader.forEachRowAfterId(after, 5000, [&](const RecordRow &row) {
+                format.appendInfluxLine(body, row);
+                after = row.id;
+                return true;
+            });
+            if (n <= 0)
+                break;
+            const QString file = dir.filePath(QStringLiteral("batch-%1.lp").arg(b));
+            QFile f(file);
+            f.open(QIODevice::WriteOnly);
+            f.write(body);
+            batchFiles << file;
+        }
+    }
+
+    InfluxServer influx;
+    const QString influxError = influx.start();
+    if (!influxError.isEmpty()) {
+        std::fprintf(stderr, "influxd: %s\n", qPrintable(influxError));
+        return 1;
+    }
+    QVector<double> ratios, oursRates, curlRates;
+    for (int r = 0; r < runs; ++r) {
+        auto runOurs = [&] {
+            const QString db = QStringLiteral("ours%1").arg(r);
+            influx.query(QStringLiteral("CREATE DATABASE %1").arg(db));
+            ForwardSettings s;
+            s.influxUrl = influx.url();
+            s.influxDatabase = db;
+            s.save(projectPath);
+            QFile::remove(ForwardPosition::filePathFor(projectPath, QStringLiteral("influx")));
+            Forwarder forwarder(projectPath);
+            QElapsedTimer t;
+            t.start();
+            forwarder.reload();
+            if (!waitFor([&] { return forwarder.state(Forwarder::Influx).lastId >= maxId; }, 600000))
+                std::fprintf(stderr, "ours: timed out: %s\n", qPrintable(forwarder.state(Forwarder::Influx).lastError));
+            return maxId / (t.elapsed() / 1000.0);
+        };
+        auto runCurl = [&] {
+            const QString db = QStringLiteral("curl%1").arg(r);
+            influx.query(QStringLiteral("CREATE DATABASE %1").arg(db));
+            const QString config = dir.filePath(QStringLiteral("curl.cfg"));
+            QFile f(config);
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            for (int i = 0; i < batchFiles.size(); ++i) {
+                if (i > 0)
+                    f.write("next\n");
+                f.write(QStringLiteral("url = \"%1/write?db=%2&precision=s\"\ndata-binary = \"@%3\"\nsilent\n"
+                                       "output = \"/dev/null\"\nheader = \"Content-Type: text/plain; charset=utf-8\"\n")
+                            .arg(influx.url(), db, batchFiles[i])
+                            .toUtf8());
+            }
+            f.close();
+            QElapsedTimer t;
+            t.start();
+            QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-K"), config});
+            return maxId / (t.elapsed() / 1000.0);
+        };
+        double ours, curl;
+        if (r % 2 == 0) {
+            ours = runOurs();
+            curl = runCurl();
+        } else {
+            curl = runCurl();
+            ours = runOurs();
+        }
+        // Both wrote every point.
+        const auto count = [&](const QString &db) {
+            return influx.values(QStringLiteral("SELECT count(Humidity) FROM quillark"), db).value(0).at(1).toDouble();
+        };
+        std::printf("influx run %d: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f (points %.0f / %.0f)\n", r + 1,
+                    ours, curl, ours / curl, count(QStringLiteral("ours%1").arg(r)),
+                    count(QStringLiteral("curl%1").arg(r)));
+        std::fflush(stdout);
+        ratios << ours / curl;
+        oursRates << ours;
+        curlRates << curl;
+    }
+    std::printf("influx median: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f\n", median(oursRates),
+                median(curlRates), median(ratios));
+    influx.stop();
+
+    // MQTT.
+    MosquittoBroker broker;
+    const QString brokerError = broker.start();
+    if (!brokerError.isEmpty()) {
+        std::fprintf(stderr, "mosquitto: %s\n", qPrintable(brokerError));
+        return 1;
+    }
+    const QString payloads = dir.filePath(QStringLiteral("payloads.txt"));
+    {
+        QFile f(payloads);
+        f.open(QIODevice::WriteOnly);
+        reader.forEachRowAfterId(0, mqttRows, [&](const RecordRow &row) {
+            f.write(format.payload(row) + '\n');
+            return true;
+        });
+    }
+    QVector<double> mqttRatios;
+    for (int r = 0; r < runs; ++r) {
+        auto runOurs = [&] {
+            ForwardSettings s;
+            s.mqttHost = QStringLiteral("127.0.0.1");
+            s.mqttPort = broker.port();
+            s.save(projectPath);
+            QFile::remove(ForwardPosition::filePathFor(projectPath, QStringLiteral("mqtt")));
+            Forwarder forwarder(projectPath);
+            QElapsedTimer t;
+            t.start();
+            forwarder.reload();
+            waitFor([&] { return forwarder.state(Forwarder::Mqtt).lastId >= mqttRows; }, 600000);
+            return mqttRows / (t.elapsed() / 1000.0);
+        };
+        auto runPub = [&] {
+            QProcess pub;
+            pub.setStandardInputFile(payloads);
+            QElapsedTimer t;
+            t.start();
+            pub.start(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                                        QStringLiteral("-p"), QString::number(broker.port()),
+                                                        QStringLiteral("-q"), QStringLiteral("1"),
+                                                        QStringLiteral("-t"), QStringLiteral("bench/anchor"),
+                                                        QStringLiteral("-l")});
+            pub.waitForFinished(600000);
+            return mqttRows / (t.elapsed() / 1000.0);
+        };
+        double ours, pub;
+        if (r % 2 == 0) {
+            ours = runOurs();
+            pub = runPub();
+        } else {
+            pub = runPub();
+            ours = runOurs();
+        }
+        std::printf("mqtt run %d: ours %.0f msg/s, mosquitto_pub %.0f msg/s, ratio %.2f\n", r + 1, ours, pub,
+                    ours / pub);
+        std::fflush(stdout);
+        mqttRatios << ours / pub;
+    }
+    std::printf("mqtt median ratio %.2f\n", median(mqttRatios));
+
+    // Live: 16 rows a second through the recorder's writer, forwarding off and on.
+    if (liveSeconds > 0) {
+        InfluxServer liveInflux;
+        liveInflux.start();
+        liveInflux.query(QStringLiteral("CREATE DATABASE live"));
+        const QString livePath = writeProject(dir.path(), QStringLiteral("live"), QString());
+        ProjectDocument liveDoc;
+        liveDoc.load(livePath);
+        InsertSerialData writer(liveDoc.databasePath(), QUuid::createUuid().toString(QUuid::Id128));
+        writer.createConnection();
+        ForwardSettings s;
+        s.influxUrl = liveInflux.url();
+        s.influxDatabase = QStringLiteral("live");
+        s.mqttHost = QStringLiteral("127.0.0.1");
+        s.mqttPort = broker.port();
+        s.save(livePath);
+        quint32 time = 1767225600;
+        for (int phase = 0; phase < 4; ++phase) {
+            const bool on = phase % 2 == 1;
+            Forwarder forwarder(livePath);
+            if (on)
+                forwarder.reload();
+            const double cpu0 = cpuSeconds();
+            QElapsedTimer t;
+            t.start();
+            for (int sec = 0; sec < liveSeconds; ++sec) {
+                for (int d = 1; d <= 16; ++d) {
+                    SerialRecord rec;
+                    rec.serialNo = QString::asprintf("QKBENCH%011d", d);
+                    rec.channel1 = 20 + d * 0.1;
+                    rec.channel2 = 50 - d * 0.1;
+                    rec.pointDate = time;
+                    InsertSerialData::appendRecord(rec);
+                    forwarder.liveSample(rec.serialNo, rec.channel1, rec.channel2, time);
+                }
+                ++time;
+                writer.insertNow();
+                waitFor([&] { return t.elapsed() >= (sec + 1) * 1000; }, 2000);
+            }
+            const double share = (cpuSeconds() - cpu0) / (t.elapsed() / 1000.0) * 100;
+            std::printf("live, forwarding %s: CPU %.2f %% of one core, resident %.1f MiB%s\n", on ? "on " : "off",
+                        share, residentMiB(),
+                        on ? qPrintable(QStringLiteral(", influx backlog %1, mqtt backlog %2")
+                                            .arg(forwarder.state(Forwarder::Influx).backlog)
+                                            .arg(forwarder.state(Forwarder::Mqtt).backlog))
+                           : "");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
