@@ -178,7 +178,7 @@ bool InsertSerialData::createConnection()
     return true;
 }
 
-void InsertSerialData::submit(qsizetype count)
+void InsertSerialData::submit(qsizetype count, bool toWriter)
 {
     auto &queue = rowQueue();
     auto batch = std::make_shared<RecordBatch>();
@@ -189,7 +189,8 @@ void InsertSerialData::submit(qsizetype count)
     m_inFlight = batch;
     qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":" << count
                                 << "rows";
-    m_writer->submit(batch);
+    if (toWriter)
+        m_writer->submit(batch);
 }
 
 bool InsertSerialData::writeQueued(qsizetype maxRows)
@@ -219,9 +220,12 @@ bool InsertSerialData::insertNow(qsizetype maxRows)
     finishWrites();
     if (rowQueue().empty())
         return true;
-    submit(rowsToWrite(maxRows));
+    // The caller waits anyway: the batch goes in on this thread, without
+    // the hand-over to the writer's.
+    submit(rowsToWrite(maxRows), false);
     std::shared_ptr<RecordBatch> batch = m_inFlight;
-    finishWrites();
+    m_writer->writeHere(*batch);
+    collect();
     return batch->ok;
 }
 

@@ -135,7 +135,7 @@ private:
     Q_INVOKABLE void collect();
     Q_INVOKABLE void boundsChecked();
     // Hands the `count` oldest waiting rows to the writer (none: a look at the file only).
-    void submit(qsizetype count);
+    void submit(qsizetype count, bool toWriter = true);
     qint64 boundaryTime(bool latest);
     void stopBoundsCheck();
 

@@ -197,6 +197,19 @@ void RecordWriter::wait(const std::shared_ptr<RecordBatch> &batch)
     m_finished.wait(lock, [&batch] { return batch->done.load(); });
 }
 
+void RecordWriter::writeHere(RecordBatch &batch)
+{
+    {
+        std::lock_guard<std::mutex> connection(m_connection);
+        write(batch);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    batch.done = true;
+    if (!batch.rows.empty())
+        m_wroteSinceCheckpoint = true;
+    m_wake.notify_all();
+}
+
 void RecordWriter::run()
 {
     using Clock = std::chrono::steady_clock;
@@ -204,6 +217,12 @@ void RecordWriter::run()
     Clock::time_point checkpointAt;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        // The checkpoint follows the first write after the last one.
+        if (m_wroteSinceCheckpoint && !checkpointDue) {
+            m_wroteSinceCheckpoint = false;
+            checkpointDue = true;
+            checkpointAt = Clock::now() + std::chrono::milliseconds(kCheckpointDelayMs);
+        }
         if (m_jobs.empty()) {
             if (m_stop)
                 break;
@@ -214,7 +233,10 @@ void RecordWriter::run()
             if (m_wake.wait_until(lock, checkpointAt) == std::cv_status::timeout && m_jobs.empty()) {
                 checkpointDue = false;
                 lock.unlock();
-                checkpoint();
+                {
+                    std::lock_guard<std::mutex> connection(m_connection);
+                    checkpoint();
+                }
                 lock.lock();
             }
             continue;
@@ -222,14 +244,15 @@ void RecordWriter::run()
         std::shared_ptr<RecordBatch> batch = m_jobs.front();
         m_jobs.pop_front();
         lock.unlock();
-        write(*batch);
+        {
+            std::lock_guard<std::mutex> connection(m_connection);
+            write(*batch);
+        }
         lock.lock();
         batch->done = true;
         m_finished.notify_all();
-        if (!batch->rows.empty() && !checkpointDue) {
-            checkpointDue = true;
-            checkpointAt = Clock::now() + std::chrono::milliseconds(kCheckpointDelayMs);
-        }
+        if (!batch->rows.empty())
+            m_wroteSinceCheckpoint = true;
         if (m_notify) {
             lock.unlock();
             m_notify();

@@ -75,6 +75,9 @@ public:
     void submit(const std::shared_ptr<RecordBatch> &batch);
     // Blocks the caller until the batch is done.
     void wait(const std::shared_ptr<RecordBatch> &batch);
+    // Writes a batch on the calling thread, which waits anyway; the writer
+    // thread keeps off the file meanwhile. No notification.
+    void writeHere(RecordBatch &batch);
 
     // Whether the file at the path is still the one being written to.
     bool fileIsCurrent() const;
@@ -119,4 +122,7 @@ private:
     std::condition_variable m_finished;  // a batch is done
     std::deque<std::shared_ptr<RecordBatch>> m_jobs;
     bool m_stop = false;
+    bool m_wroteSinceCheckpoint = false; // under m_mutex
+    // Held while the connection is in use (by the writer thread or writeHere()).
+    std::mutex m_connection;
 };
