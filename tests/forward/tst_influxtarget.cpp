@@ -25,6 +25,7 @@ private slots:
     void wrongPasswordAndUnknownDatabaseAreTold();
     void version2RequestAndRetryAfterServerError();
     void silentServerNeverDelaysRecording();
+    void unreadableDatabaseKeepsThePosition();
 
 private:
     static ForwardSettings influxSettings(const QString &url, const QString &database = QStringLiteral("qk"));
@@ -323,6 +324,41 @@ void tst_InfluxTarget::silentServerNeverDelaysRecording()
     for (const QByteArray &line : server.acceptedLines())
         unique.insert(line);
     QCOMPARE(unique.size(), int(project.rowCount()));
+}
+
+void tst_InfluxTarget::unreadableDatabaseKeepsThePosition()
+{
+    FakeHttpServer server;
+    QVERIFY(server.start());
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(100));
+    const ForwardSettings settings = influxSettings(server.url());
+    QVERIFY(settings.save(project.path()));
+    const ForwardPosition position(project.path(), QStringLiteral("influx"), settings.influxIdentity());
+    {
+        Forwarder forwarder(project.path());
+        QVERIFY(forwarder.reload());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 20000);
+        QTRY_COMPARE(position.load(), project.rowCount());
+    }
+
+    // At the next start the file is something that is no recording: told,
+    // and the position stays (a read failure is no proof that the rows are gone).
+    const QString saved = project.databasePath() + QStringLiteral(".saved");
+    QVERIFY(QFile::rename(project.databasePath(), saved));
+    QFile::remove(project.databasePath() + QStringLiteral("-wal"));
+    QFile::remove(project.databasePath() + QStringLiteral("-shm"));
+    QFile junk(project.databasePath());
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(8192, 'x'));
+    junk.close();
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("cannot be read")),
+                             20000);
+    QCOMPARE(position.load(), project.rowCount());
+    QVERIFY(!forwarder.statusText().isEmpty());
 }
 
 QTEST_MAIN(tst_InfluxTarget)
