@@ -44,7 +44,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     ui->progress_work->setVisible(false);
     ui->btn_cancel->setVisible(false);
     ui->combo_preset->addItems({tr("Last hour"), tr("Last 24 hours"), tr("Last 7 days"),
-                                tr("Recording period"), tr("Everything")});
+                                tr("Recording period"), tr("Everything"), tr("Chosen range")});
     ui->combo_preset->setCurrentIndex(Everything);
     setupStatsTable();
 
@@ -87,7 +87,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
         showRange(from, to);
     });
     connect(ui->tree_series, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *, int) {
-        m_visibleFrom = m_visibleTo = 0; // reload
+        m_reload = true;
         ui->chart_viewer->requestViewPortUpdate(true, false);
     });
 
@@ -227,13 +227,13 @@ void ViewerWindow::showRange(qint64 from, qint64 to)
     if (to - from < kMinSpanSeconds)
         to = from + kMinSpanSeconds;
     setViewPortFor(from, to);
-    m_visibleFrom = m_visibleTo = 0;
+    m_reload = true;
     redrawNow();
 }
 
 void ViewerWindow::applyPreset(Preset preset)
 {
-    if (!m_loaded)
+    if (!m_loaded || preset == Custom)
         return;
     const QSignalBlocker blocker(ui->combo_preset);
     ui->combo_preset->setCurrentIndex(preset);
@@ -257,11 +257,14 @@ void ViewerWindow::applyPreset(Preset preset)
         to = hasStop && stop > start ? stop : m_dataTo;
         break;
     }
-    case Everything: break;
+    case Everything:
+    case Custom: break;
     }
     if (m_visibleTo > m_visibleFrom)
         pushHistory();
+    m_applyingPreset = true;
     showRange(from, to);
+    m_applyingPreset = false;
 }
 
 void ViewerWindow::pushHistory()
@@ -369,7 +372,7 @@ void ViewerWindow::summaryStep()
         m_summaryReady = true;
         m_summary->save();
         endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
-        m_visibleFrom = m_visibleTo = 0;
+        m_reload = true;
         redrawNow();
         emit summaryBuilt();
     }

@@ -37,7 +37,7 @@ public:
                                                const QString &filter)>;
     static SavePathHook askSavePath;
 
-    enum Preset { LastHour, Last24Hours, Last7Days, RecordingPeriod, Everything };
+    enum Preset { LastHour, Last24Hours, Last7Days, RecordingPeriod, Everything, Custom };
 
     explicit ViewerWindow(QWidget *parent = nullptr);
     ~ViewerWindow() override;
@@ -123,6 +123,8 @@ private:
     QVector<SeriesView> m_views;
     QVector<int> m_colors;
     bool m_loaded = false;
+    bool m_applyingPreset = false;
+    bool m_reload = false; // the range on show is read again at the next redraw
 
     QTimer m_summaryTimer;
     QTimer m_exportTimer;

@@ -100,11 +100,17 @@ void ViewerWindow::drawChart()
     const double span = double(m_fullTo - m_fullFrom);
     const qint64 from = m_fullFrom + qint64(std::llround(viewer->getViewPortLeft() * span));
     const qint64 to = from + std::max<qint64>(1, qint64(std::llround(viewer->getViewPortWidth() * span)));
-    if (from != m_visibleFrom || to != m_visibleTo || m_views.size() != shownSeries().size()) {
+    const bool moved = from != m_visibleFrom || to != m_visibleTo;
+    if (moved || m_reload || m_views.size() != shownSeries().size()) {
         m_visibleFrom = from;
         m_visibleTo = to;
+        m_reload = false;
         loadRange();
         updateRangeEdits();
+        if (moved && !m_applyingPreset) {
+            const QSignalBlocker blocker(ui->combo_preset);
+            ui->combo_preset->setCurrentIndex(Custom);
+        }
     }
 
     const int width = std::max(200, viewer->width());
