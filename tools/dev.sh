@@ -20,6 +20,7 @@ packages=(
   clang libclang-rt-14-dev
   libmosquitto-dev mosquitto mosquitto-clients influxdb curl
   desktop-file-utils appstream shared-mime-info lintian dpkg-dev fakeroot file
+  poppler-utils
 )
 
 install_packages() {
