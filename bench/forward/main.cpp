@@ -120,12 +120,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int days = 1, runs = 3, mqttRows = 200000, liveSeconds = 30;
+    bool influxRuns = true;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--days")) days = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--runs")) runs = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--mqtt-rows")) mqttRows = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--live-seconds")) liveSeconds = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--influx-runs")) influxRuns = args[i + 1].toInt() > 0;
     }
     QDir().mkpath(QStringLiteral("/tmp/qk-bench"));
     const QString database = QStringLiteral("/tmp/qk-bench/days-%1.dat").arg(days);
@@ -178,7 +180,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QVector<double> ratios, oursRates, curlRates;
-    for (int r = 0; r < runs; ++r) {
+    for (int r = 0; r < (influxRuns ? runs : 0); ++r) {
         auto runOurs = [&] {
             const QString db = QStringLiteral("ours%1").arg(r);
             influx.query(QStringLiteral("CREATE DATABASE %1").arg(db));
