@@ -16,6 +16,11 @@ Forwarder::Forwarder(const QString &projectPath, QObject *parent)
 Forwarder::~Forwarder()
 {
     stop();
+    // Connection tests still under way end with us.
+    for (QThread *thread : findChildren<QThread *>()) {
+        thread->quit();
+        thread->wait();
+    }
 }
 
 bool Forwarder::isEnabled(Target target) const
