@@ -114,6 +114,7 @@ void tst_DialogLook::checkText(QWidget *top, QWidget *widget, const QString &wha
     const QRect rect(widget->mapTo(top, local.topLeft()), local.size());
     QRgb background = 0;
     const double ratio = textContrast(image, rect, &background);
+    qInfo("%s: %.2f:1", qPrintable(what), ratio);
     QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: contrast %2:1 on #%3")
                                           .arg(what)
                                           .arg(ratio, 0, 'f', 2)
