@@ -111,7 +111,6 @@ public:
     // The text holds no usable number: empty, not a number, NaN or infinite.
     static bool isNoData(const QString &text);
 
-
 signals:
     // Every sample as it comes in, recorded or not (NoValue for a missing
     // reading); the forwarder publishes it as the device's live value.
