@@ -205,9 +205,11 @@ void RecordWriter::writeHere(RecordBatch &batch)
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     batch.done = true;
-    if (!batch.rows.empty())
+    // The writer thread is woken only to plan a checkpoint, not per batch.
+    if (!batch.rows.empty() && !m_wroteSinceCheckpoint) {
         m_wroteSinceCheckpoint = true;
-    m_wake.notify_all();
+        m_wake.notify_all();
+    }
 }
 
 void RecordWriter::run()
@@ -377,6 +379,9 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
         return true;
     if (!exec("BEGIN IMMEDIATE", error))
         return false;
+    // Bound texts stay put until the statement has run: clear only here.
+    if (m_utf8.size() > 1000)
+        m_utf8.clear();
     const int total = int(batchRows.size());
     for (int done = 0; done < total;) {
         const int rows = qMin(kRowsPerStatement, total - done);
@@ -391,8 +396,10 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
             const SerialRecord &row = batchRows[size_t(done + i)];
             // serialno is "not null": a row without a device number must not
             // hold back every row queued after it.
-            const void *serial = row.serialNo.isNull() ? static_cast<const void *>(u"") : row.serialNo.utf16();
-            sqlite3_bind_text16(statement, index++, serial, int(row.serialNo.size()) * 2, SQLITE_STATIC);
+            auto serial = m_utf8.constFind(row.serialNo);
+            if (serial == m_utf8.constEnd())
+                serial = m_utf8.insert(row.serialNo, row.serialNo.toUtf8());
+            sqlite3_bind_text(statement, index++, serial->constData(), serial->size(), SQLITE_STATIC);
             bindChannel(statement, index++, row.channel1);
             bindChannel(statement, index++, row.channel2);
             sqlite3_bind_int64(statement, index++, sqlite3_int64(row.pointDate));

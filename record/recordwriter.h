@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <atomic>
@@ -105,6 +107,8 @@ private:
     sqlite3 *m_db = nullptr;
     std::vector<std::pair<int, sqlite3_stmt *>> m_statements;
     bool m_wal = false;
+    // Device numbers in UTF-8, as SQLite stores them (a few dozen at most).
+    QHash<QString, QByteArray> m_utf8;
     // Rows committed since the last complete checkpoint: they live only in
     // the log, which goes with the file when the file is deleted or moved
     // away; a new file gets them again. Writer thread only.
