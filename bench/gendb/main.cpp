@@ -6,7 +6,8 @@
 //   qk-gendb --days N --out FILE [--devices 16] [--interval 1] [--start UNIX]
 //
 // An existing file with the same name is reused when it already holds the
-// expected number of rows, so several benchmarks can share one.
+// expected number of rows, so several benchmarks can share one. A file that
+// holds other rows (or is busy) is left alone unless --force is given.
 #include <sqlite3.h>
 
 #include <cmath>
@@ -48,7 +49,14 @@ int main(int argc, char **argv)
     int interval = 1;
     long long start = 1767225600; // 2026-01-01 00:00 UTC
     const char *out = nullptr;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool force = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--force")) {
+            force = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         if (!std::strcmp(argv[i], "--days"))
             days = std::atof(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--devices"))
@@ -59,9 +67,10 @@ int main(int argc, char **argv)
             start = std::atoll(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--out"))
             out = argv[i + 1];
+        ++i;
     }
     if (!out || days <= 0 || devices <= 0 || interval <= 0) {
-        std::fprintf(stderr, "usage: qk-gendb --days N --out FILE [--devices 16] [--interval 1] [--start UNIX]\n");
+        std::fprintf(stderr, "usage: qk-gendb --days N --out FILE [--devices 16] [--interval 1] [--start UNIX] [--force]\n");
         return 2;
     }
     const long long samples = (long long)(days * 86400 / interval);
@@ -74,10 +83,17 @@ int main(int argc, char **argv)
         return 1;
     }
     sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-    if (countRows(db) == expected) {
+    const long long existing = countRows(db);
+    if (existing == expected) {
         std::printf("%s: %lld rows (reused)\n", out, expected);
         sqlite3_close(db);
         return 0;
+    }
+    if (existing != 0 && !force) {
+        std::fprintf(stderr, "%s holds %lld rows, not %lld; left alone (use --force to rewrite it)\n", out,
+                     existing, expected);
+        sqlite3_close(db);
+        return 1;
     }
     sqlite3_exec(db, "drop table fennolink; vacuum", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA page_size = 4096; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr,
