@@ -118,9 +118,11 @@ int BatchExport::run(const Options &options, QTextStream &err)
         return failWith(UsageError, QStringLiteral("--to lies before --from."));
 
     ProjectDocument project;
-    if (!project.load(options.projectPath))
+    if (!project.load(options.projectPath)) {
+        const QString why = project.reason.isEmpty() ? QString() : QStringLiteral(": ") + project.reason.simplified();
         return failWith(ProjectError,
-                        QStringLiteral("%1 is not a readable project file.").arg(options.projectPath));
+                        QStringLiteral("%1 is not a readable project file%2.").arg(options.projectPath, why));
+    }
     SeriesCatalog catalog;
     catalog.load(project);
     QVector<SeriesInfo> series;

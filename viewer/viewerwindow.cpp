@@ -115,7 +115,7 @@ bool ViewerWindow::openProject(const QString &path)
     QString error;
     if (!project.load(projectPath, &error)) {
         showMessage(this, QStringLiteral("ERROR"),
-                    tr("%1 cannot be read as a project file: %2").arg(projectPath, error));
+                    tr("%1 cannot be read as a project file: %2").arg(projectPath, project.errorText()));
         return false;
     }
     auto reader = std::make_unique<RecordReader>();

@@ -186,6 +186,18 @@ private slots:
         QVERIFY(!report.loadProject(m_dir.path() + "/missing.qlk", &error));
         QVERIFY(error.contains("missing.qlk"));
 
+        // A broken device list names its reason, on the one line batch mode prints.
+        const QString broken = m_dir.path() + "/broken.qlk";
+        {
+            QFile file(broken);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nprojectName=broken\nDeviceList=\"{\\\"devices\\\": [\"\n");
+        }
+        QVERIFY(!report.loadProject(broken, &error));
+        QVERIFY2(error.startsWith(ProjectDocument::kNoDeviceInformation) && error.contains("JSON")
+                     && !error.contains('\n'),
+                 qPrintable(error));
+
         const QString bare = m_dir.path() + "/bare.qlk";
         writeProject(bare, "bare.dat");
         QVERIFY(
