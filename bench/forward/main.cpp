@@ -10,6 +10,7 @@
 // 3. Live: 16 rows a second written through the recorder's database writer
 //    and 16 live values, with forwarding off and on (InfluxDB and MQTT),
 //    alternating; CPU share of one core and resident memory of the process.
+#include "bench/procstats.h"
 #include "common/common.h"
 #include "common/projectdocument.h"
 #include "forward/forwarder.h"
@@ -40,28 +41,6 @@ using namespace ForwardTest;
 
 namespace {
 
-double cpuSeconds()
-{
-    QFile f(QStringLiteral("/proc/self/stat"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = f.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const double ticks = sysconf(_SC_CLK_TCK);
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
-}
-
-double residentMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 // A project naming the generator's 16 devices, its database a link to `database`.
 QString writeProject(const QString &dir, const QString &name, const QString &database)
@@ -322,7 +301,7 @@ int main(int argc, char **argv)
             Forwarder forwarder(livePath);
             if (on)
                 forwarder.reload();
-            const double cpu0 = cpuSeconds();
+            const double cpu0 = ProcStats::cpuSeconds();
             QElapsedTimer t;
             t.start();
             for (int sec = 0; sec < liveSeconds; ++sec) {
@@ -339,9 +318,9 @@ int main(int argc, char **argv)
                 writer.insertNow();
                 waitFor([&] { return t.elapsed() >= (sec + 1) * 1000; }, 2000);
             }
-            const double share = (cpuSeconds() - cpu0) / (t.elapsed() / 1000.0) * 100;
+            const double share = (ProcStats::cpuSeconds() - cpu0) / (t.elapsed() / 1000.0) * 100;
             std::printf("live, forwarding %s: CPU %.2f %% of one core, resident %.1f MiB%s\n", on ? "on " : "off",
-                        share, residentMiB(),
+                        share, ProcStats::residentKiB() / 1024.0,
                         on ? qPrintable(QStringLiteral(", influx backlog %1, mqtt backlog %2")
                                             .arg(forwarder.state(Forwarder::Influx).backlog)
                                             .arg(forwarder.state(Forwarder::Mqtt).backlog))

@@ -16,6 +16,7 @@
 #include "app/projectfile.h"
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
+#include "bench/procstats.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/modbusdevice.h"
@@ -49,29 +50,6 @@ namespace {
 constexpr int kGateways = 8;
 constexpr int kDevicesPerGateway = 2;
 
-double cpuSeconds()
-{
-    QFile f(QStringLiteral("/proc/self/stat"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = f.readAll();
-    // Fields after the command name in parentheses; utime and stime are 14 and 15.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const double ticks = sysconf(_SC_CLK_TCK);
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
-}
-
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
 
 quint16 freePort()
 {
@@ -190,11 +168,11 @@ int main(int argc, char *argv[])
     QTimer::singleShot(3000, &app, [&] {
         // Start-up is over: connections are up. Record from here.
         center->findChild<QToolButton *>(QStringLiteral("btn_record"))->click();
-        cpuStart = cpuSeconds();
+        cpuStart = ProcStats::cpuSeconds();
         wall.start();
         out << "recording for " << seconds << " s" << Qt::endl;
     });
-    QTimer::singleShot(3000 + 60000, &app, [&] { rssMinute1 = rssKiB(); });
+    QTimer::singleShot(3000 + 60000, &app, [&] { rssMinute1 = ProcStats::residentKiB(); });
     // The accelerated rows, 10 times a second, written as they come.
     qint64 extraWritten = 0;
     quint32 simulated = quint32(QDateTime::currentSecsSinceEpoch()) - 90u * 86400u;
@@ -217,7 +195,7 @@ int main(int argc, char *argv[])
         });
         extra.start(100);
         QObject::connect(&rssLog, &QTimer::timeout, &app, [&] {
-            out << "t=" << wall.elapsed() / 1000 << " s: rss " << rssKiB() << " KiB, extra rows "
+            out << "t=" << wall.elapsed() / 1000 << " s: rss " << ProcStats::residentKiB() << " KiB, extra rows "
                 << extraWritten << " (" << QString::number(double(extraWritten) / 16 / 86400, 'f', 2)
                 << " days of 16 devices), waiting " << InsertSerialData::pendingCount() << Qt::endl;
         });
@@ -229,9 +207,9 @@ int main(int argc, char *argv[])
     });
     app.exec();
 
-    const double cpu = cpuSeconds() - cpuStart;
+    const double cpu = ProcStats::cpuSeconds() - cpuStart;
     const double elapsed = wall.elapsed() / 1000.0;
-    const long rssEnd = rssKiB();
+    const long rssEnd = ProcStats::residentKiB();
     const QString database = dir.filePath(QStringLiteral("soak.dat"));
     w.close();
 
