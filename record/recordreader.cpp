@@ -254,22 +254,18 @@ bool RecordReader::timeBounds(qint64 *first, qint64 *last)
 {
     if (!m_db)
         return false;
+    // In time order the first and last rows by id are found at once; where
+    // the clock went back only min/max over the whole table is right.
+    const bool ordered = timeOrdered();
+    const char *lowQuery = ordered ? "select pointDate from fennolink order by id limit 1"
+                                   : "select min(pointDate) from fennolink";
+    const char *highQuery = ordered ? "select pointDate from fennolink order by id desc limit 1"
+                                    : "select max(pointDate) from fennolink";
     bool ok = false;
-    if (timeOrdered()) {
-        const qint64 low = singleValue("select pointDate from fennolink order by id limit 1", 0, false, &ok);
-        if (!ok)
-            return false;
-        const qint64 high = singleValue("select pointDate from fennolink order by id desc limit 1", 0, false, &ok);
-        if (!ok)
-            return false;
-        *first = low;
-        *last = high;
-        return true;
-    }
-    const qint64 low = singleValue("select min(pointDate) from fennolink", 0, false, &ok);
+    const qint64 low = singleValue(lowQuery, 0, false, &ok);
     if (!ok)
         return false;
-    const qint64 high = singleValue("select max(pointDate) from fennolink", 0, false, &ok);
+    const qint64 high = singleValue(highQuery, 0, false, &ok);
     if (!ok)
         return false;
     *first = low;
