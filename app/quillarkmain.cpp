@@ -88,6 +88,13 @@ QuillarkMain::QuillarkMain(QWidget *parent)
     m_dbTimer = new QTimer(this);
     connect(m_dbTimer, &QTimer::timeout, this, &QuillarkMain::writeDb);
 
+    // GStreamer's automatic audio output also tries a JACK sink. Where no JACK
+    // server runs, its client can block for good inside the player's first
+    // setMedia() (seen on plain Debian machines with a fresh home folder),
+    // which would freeze the window before it is shown. Keep JACK out unless
+    // the user ranks GStreamer's features differently.
+    if (qEnvironmentVariableIsEmpty("GST_PLUGIN_FEATURE_RANK"))
+        qputenv("GST_PLUGIN_FEATURE_RANK", "jackaudiosink:NONE");
     m_player = new QMediaPlayer(this);
     m_player->setMedia(QUrl(QStringLiteral("qrc:///critical.mp3")));
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &QuillarkMain::slotPlayerStatusChanged);
