@@ -9,11 +9,14 @@
 
 #include "chart/charttime.h"
 
-namespace {
+namespace
+{
 
 // Steps of a date scale in seconds, finest first.
-const double kDateSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 14400,
-                             21600, 43200, 86400, 172800, 604800, 1209600, 2592000, 7776000, 31536000};
+const double kDateSteps[] = {1,       2,       5,       10,      15,    30,     60,
+                             120,     300,     600,     900,     1800,  3600,   7200,
+                             10800,   14400,   21600,   43200,   86400, 172800, 604800,
+                             1209600, 2592000, 7776000, 31536000};
 
 // Our date format letters (nn = minutes) in Qt's words.
 QString toQtDateFormat(const QString &format)
@@ -27,8 +30,8 @@ QString toQtDateFormat(const QString &format)
     auto flushLiteral = [&]() {
         if (literal.isEmpty())
             return;
-        out += QLatin1Char('\'') + QString(literal).replace(QLatin1Char('\''), QLatin1String("''"))
-            + QLatin1Char('\'');
+        out += QLatin1Char('\'') +
+               QString(literal).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
         literal.clear();
     };
     for (int i = 0; i < format.size();) {
@@ -40,7 +43,10 @@ QString toQtDateFormat(const QString &format)
         switch (c.unicode()) {
         case 'y': piece = run >= 3 ? QStringLiteral("yyyy") : QStringLiteral("yy"); break;
         case 'm': piece = run >= 4 ? QStringLiteral("MMMM") : QString(run, QLatin1Char('M')); break;
-        case 'd': piece = run >= 3 ? QString(run >= 4 ? 4 : 3, QLatin1Char('d')) : QString(run, QLatin1Char('d')); break;
+        case 'd':
+            piece = run >= 3 ? QString(run >= 4 ? 4 : 3, QLatin1Char('d'))
+                             : QString(run, QLatin1Char('d'));
+            break;
         case 'h': piece = QString(qMin(run, 2), QLatin1Char('H')); break;
         case 'n': piece = QString(qMin(run, 2), QLatin1Char('m')); break;
         case 's': piece = QString(qMin(run, 2), QLatin1Char('s')); break;
@@ -103,7 +109,8 @@ QString formatNumber(double value, const QString &pattern)
     const QChar point = i < pattern.size() ? pattern.at(i) : QLatin1Char('.');
     const QChar thousands = i + 1 < pattern.size() ? pattern.at(i + 1) : QChar();
     QString text = QString::number(value, 'f', decimals);
-    if (text == QLatin1String("-0") || (text.startsWith(QLatin1String("-0.")) && text.count(QLatin1Char('0')) == text.size() - 2))
+    if (text == QLatin1String("-0") ||
+        (text.startsWith(QLatin1String("-0.")) && text.count(QLatin1Char('0')) == text.size() - 2))
         text.remove(0, 1);
     int dot = text.indexOf(QLatin1Char('.'));
     if (dot >= 0)
@@ -134,7 +141,8 @@ QString formatOne(double value, const QString &pattern, bool asDate, const doubl
     }
     if (looksLikeDateFormat(pattern)) {
         if (wallShift && std::isfinite(value)) {
-            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(qint64(std::llround((value + *wallShift) * 1000.0)), Qt::UTC);
+            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(
+                qint64(std::llround((value + *wallShift) * 1000.0)), Qt::UTC);
             return wall.toString(toQtDateFormat(pattern));
         }
         const QDateTime dt = chartTimeToDateTime(value);
@@ -158,7 +166,8 @@ QString formatWith(double value, const QString &format, bool asDate, const doubl
         }
         out += format.mid(pos, open - pos);
         const QString inner = format.mid(open + 6, close - open - 6);
-        out += formatOne(value, inner.startsWith(QLatin1Char('|')) ? inner.mid(1) : QString(), asDate, wallShift);
+        out += formatOne(value, inner.startsWith(QLatin1Char('|')) ? inner.mid(1) : QString(),
+                         asDate, wallShift);
         pos = close + 1;
     }
     return out;
@@ -167,8 +176,7 @@ QString formatWith(double value, const QString &format, bool asDate, const doubl
 } // namespace
 
 ChartAxis::ChartAxis(Orientation orientation)
-    : m_orientation(orientation)
-    , m_majorSpacing(orientation == Horizontal ? 50 : 30)
+    : m_orientation(orientation), m_majorSpacing(orientation == Horizontal ? 50 : 30)
 {
 }
 
@@ -185,10 +193,16 @@ void ChartAxis::setWidth(int width)
 
 void ChartAxis::setColors(int axisColor, int labelColor, int titleColor, int tickColor)
 {
-    Q_UNUSED(titleColor) // axes of this engine carry no titles
     m_axisColor = axisColor;
+    m_titleColor = titleColor;
     m_labelColor = labelColor;
     m_tickColor = tickColor;
+}
+
+void ChartAxis::setPlacement(Side side, int offset)
+{
+    m_side = side;
+    m_offset = qMax(0, offset);
 }
 
 int ChartAxis::tickColor() const
@@ -290,7 +304,8 @@ double ChartAxis::fromPixel(double pixel) const
     return m_min + (pixel - m_pixelAtMin) / (m_pixelAtMax - m_pixelAtMin) * (m_max - m_min);
 }
 
-void ChartAxis::layout(double pixelAtMin, double pixelAtMax, bool hasData, double dataMin, double dataMax)
+void ChartAxis::layout(double pixelAtMin, double pixelAtMax, bool hasData, double dataMin,
+                       double dataMax)
 {
     m_pixelAtMin = pixelAtMin;
     m_pixelAtMax = pixelAtMax;
@@ -368,11 +383,11 @@ void ChartAxis::chooseLinearTicks(double pixelLength, bool extend)
         }
     }
     const double eps = m_majorStep * 1e-7;
-    for (double v = std::ceil(m_min / m_majorStep - 1e-9) * m_majorStep; v <= m_max + eps && m_major.size() < 1000;
-         v += m_majorStep)
+    for (double v = std::ceil(m_min / m_majorStep - 1e-9) * m_majorStep;
+         v <= m_max + eps && m_major.size() < 1000; v += m_majorStep)
         m_major.append(std::fabs(v) < eps ? 0.0 : v);
-    for (double v = std::ceil(m_min / m_minorStep - 1e-9) * m_minorStep; v <= m_max + eps && m_minor.size() < 5000;
-         v += m_minorStep)
+    for (double v = std::ceil(m_min / m_minorStep - 1e-9) * m_minorStep;
+         v <= m_max + eps && m_minor.size() < 5000; v += m_minorStep)
         m_minor.append(v);
 }
 
@@ -415,8 +430,8 @@ void ChartAxis::chooseDateTicks(double pixelLength)
     m_wallShiftValid = valid && offsetFirst == offsetLast;
     auto fill = [&](double step, QVector<double> &out) {
         const double eps = step * 1e-7;
-        for (double wall = std::ceil((m_min + shift) / step - 1e-9) * step; wall - shift <= m_max + eps && out.size() < 2000;
-             wall += step)
+        for (double wall = std::ceil((m_min + shift) / step - 1e-9) * step;
+             wall - shift <= m_max + eps && out.size() < 2000; wall += step)
             out.append(wall - shift);
     };
     fill(m_majorStep, m_major);

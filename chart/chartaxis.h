@@ -9,6 +9,9 @@ class ChartAxis
 {
 public:
     enum Orientation { Horizontal, Vertical };
+    // Where a vertical axis sits: beside the plot area's left or right edge,
+    // moved outwards by an offset so that several axes can stand side by side.
+    enum Side { Left, Right };
 
     explicit ChartAxis(Orientation orientation);
 
@@ -16,8 +19,12 @@ public:
     // the major distance).
     void setTickDensity(int majorSpacing, int minorSpacing = -1);
     void setWidth(int width);
-    void setColors(int axisColor, int labelColor = 0x000000, int titleColor = -1, int tickColor = -1);
+    void setColors(int axisColor, int labelColor = 0x000000, int titleColor = -1,
+                   int tickColor = -1);
     void setLabelStyle(const QString &fontFile, double size);
+    void setPlacement(Side side, int offset = 0);
+    // A short title (a unit, say) drawn above a vertical axis.
+    void setTitle(const QString &title) { m_title = title; }
     // A date scale over [lower, upper] (chart date values); steps of 0 are
     // chosen from the tick density.
     void setDateScale(double lower, double upper, double majorStep = 0, double minorStep = 0);
@@ -52,6 +59,10 @@ public:
     QString labelFont() const { return m_labelFont; }
     double labelSize() const { return m_labelSize; }
     Orientation orientation() const { return m_orientation; }
+    Side side() const { return m_side; }
+    int offset() const { return m_offset; }
+    QString title() const { return m_title; }
+    int titleColor() const { return m_titleColor == -1 ? m_labelColor : m_titleColor; }
 
     // "{value|hh:nn:ss}"-style and bare formats applied to a value.
     static QString formatValue(double value, const QString &format, bool asDate);
@@ -68,6 +79,10 @@ private:
     int m_axisColor = 0x000000;
     int m_labelColor = 0x000000;
     int m_tickColor = -1;
+    int m_titleColor = -1;
+    Side m_side = Left;
+    int m_offset = 0;
+    QString m_title;
     QString m_labelFont = QStringLiteral("arial.ttf");
     double m_labelSize = 8;
     QString m_labelFormat;

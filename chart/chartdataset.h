@@ -20,6 +20,7 @@ public:
     // Where the value at an index is drawn on the data set's y axis.
     double getPosition(int index) const { return getValue(index); }
     ChartAxis *getUseYAxis() const { return m_yAxis; }
+    void setUseYAxis(ChartAxis *yAxis) { m_yAxis = yAxis; }
 
     int size() const { return m_values.size(); }
     const QVector<double> &values() const { return m_values; }

@@ -1,23 +1,21 @@
 #include "chart/linelayer.h"
 
-#include "common/common.h"
 #include "chart/chartaxis.h"
 #include "chart/chartcolor.h"
 #include "chart/chartdataset.h"
+#include "common/common.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
 #include <cmath>
 
-namespace {
+namespace
+{
 const int kPalette[] = {0xFF3333, 0x33FF33, 0x6666FF, 0xFFFF00, 0xFF66FF, 0x99FFFF};
 }
 
-LineLayer::LineLayer(ChartAxis *yAxis)
-    : m_yAxis(yAxis)
-{
-}
+LineLayer::LineLayer(ChartAxis *yAxis) : m_yAxis(yAxis) {}
 
 LineLayer::~LineLayer() = default;
 
@@ -33,6 +31,15 @@ ChartDataSet *LineLayer::addDataSet(const double *data, int count, int color, co
         color = kPalette[m_dataSets.size() % (sizeof(kPalette) / sizeof(kPalette[0]))];
     m_dataSets.push_back(std::make_unique<ChartDataSet>(data, count, color, name, m_yAxis));
     return m_dataSets.back().get();
+}
+
+void LineLayer::setUseYAxis(ChartAxis *yAxis)
+{
+    if (!yAxis)
+        return;
+    m_yAxis = yAxis;
+    for (const auto &ds : m_dataSets)
+        ds->setUseYAxis(yAxis);
 }
 
 void LineLayer::setLineWidth(int width)

@@ -20,11 +20,15 @@ public:
 
     void setXData(const double *data, int count);
     void setXData(const QVector<double> &data) { setXData(data.constData(), data.size()); }
-    ChartDataSet *addDataSet(const double *data, int count, int color = -1, const QString &name = QString());
-    ChartDataSet *addDataSet(const QVector<double> &data, int color = -1, const QString &name = QString())
+    ChartDataSet *addDataSet(const double *data, int count, int color = -1,
+                             const QString &name = QString());
+    ChartDataSet *addDataSet(const QVector<double> &data, int color = -1,
+                             const QString &name = QString())
     {
         return addDataSet(data.constData(), data.size(), color, name);
     }
+    // The y axis this layer's values are drawn on (the chart's y axis unless set).
+    void setUseYAxis(ChartAxis *yAxis);
     void setLineWidth(int width);
     int lineWidth() const { return m_lineWidth; }
 

@@ -1,10 +1,10 @@
 #include "chart/xychart.h"
 
-#include "common/common.h"
 #include "chart/chartdataset.h"
 #include "chart/charttext.h"
 #include "chart/drawarea.h"
 #include "chart/linelayer.h"
+#include "common/common.h"
 
 #include <QHash>
 #include <QLinearGradient>
@@ -13,7 +13,8 @@
 #include <climits>
 #include <cmath>
 
-namespace {
+namespace
+{
 constexpr int kMajorTick = 4;
 constexpr int kMinorTick = 2;
 constexpr int kLabelGap = 2;
@@ -26,13 +27,10 @@ int toPixelInt(double v)
 } // namespace
 
 XYChart::XYChart(int width, int height, int bgColor, int edgeColor, int raisedEffect)
-    : m_width(qMax(1, width))
-    , m_height(qMax(1, height))
-    , m_bgColor(bgColor)
-    , m_edgeColor(edgeColor)
-    , m_plotArea(0, 0, 0, 0, ChartColor::Transparent, -1, -1, ChartColor::Transparent, ChartColor::Transparent)
-    , m_xAxis(ChartAxis::Horizontal)
-    , m_yAxis(ChartAxis::Vertical)
+    : m_width(qMax(1, width)), m_height(qMax(1, height)), m_bgColor(bgColor),
+      m_edgeColor(edgeColor), m_plotArea(0, 0, 0, 0, ChartColor::Transparent, -1, -1,
+                                         ChartColor::Transparent, ChartColor::Transparent),
+      m_xAxis(ChartAxis::Horizontal), m_yAxis(ChartAxis::Vertical)
 {
     Q_UNUSED(raisedEffect) // flat charts only
 }
@@ -45,10 +43,11 @@ int XYChart::linearGradientColor(int x1, int y1, int x2, int y2, int c1, int c2,
     return ChartColor::kGradientTag | int(m_gradients.size() - 1);
 }
 
-PlotArea *XYChart::setPlotArea(int x, int y, int width, int height, int bgColor, int altBgColor, int edgeColor,
-                               int hGridColor, int vGridColor)
+PlotArea *XYChart::setPlotArea(int x, int y, int width, int height, int bgColor, int altBgColor,
+                               int edgeColor, int hGridColor, int vGridColor)
 {
-    m_plotArea = PlotArea(x, y, width, height, bgColor, altBgColor, edgeColor, hGridColor, vGridColor);
+    m_plotArea =
+        PlotArea(x, y, width, height, bgColor, altBgColor, edgeColor, hGridColor, vGridColor);
     return &m_plotArea;
 }
 
@@ -63,6 +62,12 @@ LineLayer *XYChart::addLineLayer(int dataCombineMethod, int depth)
     Q_UNUSED(depth)             // no 3D effect
     m_layers.push_back(std::make_unique<LineLayer>(&m_yAxis));
     return m_layers.back().get();
+}
+
+ChartAxis *XYChart::addYAxis()
+{
+    m_extraYAxes.push_back(std::make_unique<ChartAxis>(ChartAxis::Vertical));
+    return m_extraYAxes.back().get();
 }
 
 LineLayer *XYChart::getLayerByZ(int z) const
@@ -81,9 +86,8 @@ void XYChart::layout()
         return;
     m_laidOut = true;
     const PlotArea &pa = m_plotArea;
-    double xlo = 0, xhi = 0, ylo = 0, yhi = 0;
+    double xlo = 0, xhi = 0;
     bool anyX = false;
-    bool anyY = false;
     for (const auto &layer : m_layers) {
         double lo, hi;
         if (layer->xRange(lo, hi)) {
@@ -91,14 +95,27 @@ void XYChart::layout()
             xhi = anyX ? qMax(xhi, hi) : hi;
             anyX = true;
         }
-        if (layer->yRange(&m_yAxis, lo, hi)) {
+    }
+    m_xAxis.layout(pa.getLeftX(), pa.getLeftX() + qMax(0, pa.getWidth() - 1), anyX, xlo, xhi);
+    layoutYAxis(m_yAxis);
+    for (const auto &axis : m_extraYAxes)
+        layoutYAxis(*axis);
+}
+
+void XYChart::layoutYAxis(ChartAxis &axis)
+{
+    const PlotArea &pa = m_plotArea;
+    double ylo = 0, yhi = 0;
+    bool anyY = false;
+    for (const auto &layer : m_layers) {
+        double lo, hi;
+        if (layer->yRange(&axis, lo, hi)) {
             ylo = anyY ? qMin(ylo, lo) : lo;
             yhi = anyY ? qMax(yhi, hi) : hi;
             anyY = true;
         }
     }
-    m_xAxis.layout(pa.getLeftX(), pa.getLeftX() + qMax(0, pa.getWidth() - 1), anyX, xlo, xhi);
-    m_yAxis.layout(pa.getTopY() + qMax(0, pa.getHeight() - 1), pa.getTopY(), anyY, ylo, yhi);
+    axis.layout(pa.getTopY() + qMax(0, pa.getHeight() - 1), pa.getTopY(), anyY, ylo, yhi);
 }
 
 double XYChart::getNearestXValue(double xCoor)
@@ -166,7 +183,14 @@ QImage XYChart::background() const
         if (index >= m_gradients.size())
             return QStringLiteral("none");
         const Gradient &g = m_gradients[index];
-        return QStringLiteral("g%1,%2,%3,%4,%5,%6,%7").arg(g.x1).arg(g.y1).arg(g.x2).arg(g.y2).arg(g.c1).arg(g.c2).arg(g.periodic);
+        return QStringLiteral("g%1,%2,%3,%4,%5,%6,%7")
+            .arg(g.x1)
+            .arg(g.y1)
+            .arg(g.x2)
+            .arg(g.y2)
+            .arg(g.c1)
+            .arg(g.c2)
+            .arg(g.periodic);
     };
     const QString key = QStringLiteral("%1x%2 %3 %4 %5,%6,%7,%8 %9")
                             .arg(m_width)
@@ -184,8 +208,10 @@ QImage XYChart::background() const
 
     // An opaque chart needs no alpha channel, which makes the hand-over to a
     // pixmap a plain copy.
-    const bool opaque = !ChartColor::isGradient(m_bgColor) && ChartColor::toQColor(m_bgColor).alpha() == 255;
-    QImage image(m_width, m_height, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    const bool opaque =
+        !ChartColor::isGradient(m_bgColor) && ChartColor::toQColor(m_bgColor).alpha() == 255;
+    QImage image(m_width, m_height,
+                 opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.fillRect(image.rect(), brushFor(m_bgColor));
@@ -261,17 +287,15 @@ void XYChart::drawAxes(QPainter &p)
     const QRect plot = m_plotArea.rect();
     p.setRenderHint(QPainter::Antialiasing, false);
 
-    // X axis along the bottom edge, y axis along the left edge, both outside the plot area.
+    // X axis along the bottom edge, y axes beside the left or right edge, all outside the plot
+    // area.
     const int xw = m_xAxis.width();
     const int yw = m_yAxis.width();
     if (xw > 0)
         p.fillRect(QRect(plot.left() - yw, plot.bottom() + 1, plot.width() + yw, xw),
                    ChartColor::toQColor(m_xAxis.axisColor()));
-    if (yw > 0)
-        p.fillRect(QRect(plot.left() - yw, plot.top(), yw, plot.height()), ChartColor::toQColor(m_yAxis.axisColor()));
 
     const int xBase = plot.bottom() + 1 + xw;
-    const int yBase = plot.left() - yw;
     if (m_xAxis.hasScale()) {
         const QColor tick = ChartColor::toQColor(m_xAxis.tickColor());
         for (double v : m_xAxis.minorTicks()) {
@@ -294,31 +318,60 @@ void XYChart::drawAxes(QPainter &p)
             const int left = qBound(0, x - w / 2, qMax(0, m_width - w));
             if (left <= lastRight)
                 continue;
-            ChartText::drawPlain(p, left, xBase + kMajorTick + kLabelGap - 1, label, font, labelColor);
+            ChartText::drawPlain(p, left, xBase + kMajorTick + kLabelGap - 1, label, font,
+                                 labelColor);
             lastRight = left + w + 2;
         }
     }
-    if (m_yAxis.hasScale()) {
-        const QColor tick = ChartColor::toQColor(m_yAxis.tickColor());
-        for (double v : m_yAxis.minorTicks()) {
-            const int y = toPixelInt(m_yAxis.toPixel(v));
+    drawYAxis(p, m_yAxis);
+    for (const auto &axis : m_extraYAxes)
+        drawYAxis(p, *axis);
+}
+
+// A vertical axis beside the plot area's left or right edge: its line,
+// ticks, labels on the outer side, and its title above the plot area.
+void XYChart::drawYAxis(QPainter &p, const ChartAxis &axis)
+{
+    const QRect plot = m_plotArea.rect();
+    const bool right = axis.side() == ChartAxis::Right;
+    const int w = axis.width();
+    // The axis line's outer edge; ticks and labels go outwards from it.
+    const int lineLeft = right ? plot.right() + 1 + axis.offset() : plot.left() - w - axis.offset();
+    if (w > 0)
+        p.fillRect(QRect(lineLeft, plot.top(), w, plot.height()),
+                   ChartColor::toQColor(axis.axisColor()));
+    const int base = right ? lineLeft + w : lineLeft;
+    const QFont font = ChartText::chartFont(axis.labelFont(), axis.labelSize());
+    if (axis.hasScale()) {
+        const QColor tick = ChartColor::toQColor(axis.tickColor());
+        for (double v : axis.minorTicks()) {
+            const int y = toPixelInt(axis.toPixel(v));
             if (y >= plot.top() && y <= plot.bottom())
-                p.fillRect(QRect(yBase - kMinorTick, y, kMinorTick, 1), tick);
+                p.fillRect(QRect(right ? base : base - kMinorTick, y, kMinorTick, 1), tick);
         }
-        const QFont font = ChartText::chartFont(m_yAxis.labelFont(), m_yAxis.labelSize());
-        const QColor labelColor = ChartColor::toQColor(m_yAxis.labelColor());
-        for (double v : m_yAxis.majorTicks()) {
-            const int y = toPixelInt(m_yAxis.toPixel(v));
+        const QColor labelColor = ChartColor::toQColor(axis.labelColor());
+        for (double v : axis.majorTicks()) {
+            const int y = toPixelInt(axis.toPixel(v));
             if (y < plot.top() || y > plot.bottom())
                 continue;
-            p.fillRect(QRect(yBase - kMajorTick, y, kMajorTick, 1), tick);
-            const QString label = m_yAxis.tickLabel(v);
+            p.fillRect(QRect(right ? base : base - kMajorTick, y, kMajorTick, 1), tick);
+            const QString label = axis.tickLabel(v);
             const QSizeF size = ChartText::plainSize(label, font);
             const int h = int(std::ceil(size.height()));
             const int top = qBound(0, y - h / 2, qMax(0, m_height - h));
-            const qreal left = qMax<qreal>(0, yBase - kMajorTick - kLabelGap - size.width());
+            const qreal left =
+                right ? qMin<qreal>(m_width - size.width(), base + kMajorTick + kLabelGap)
+                      : qMax<qreal>(0, base - kMajorTick - kLabelGap - size.width());
             ChartText::drawPlain(p, left, top, label, font, labelColor);
         }
+    }
+    if (!axis.title().isEmpty()) {
+        const QSizeF size = ChartText::plainSize(axis.title(), font);
+        const qreal left =
+            right ? qMin<qreal>(m_width - size.width(), base) : qMax<qreal>(0, base - size.width());
+        const qreal top = qMax<qreal>(0, plot.top() - size.height() - 1);
+        ChartText::drawPlain(p, left, top, axis.title(), font,
+                             ChartColor::toQColor(axis.titleColor()));
     }
 }
 

@@ -36,8 +36,9 @@ public:
     // A colour code for a linear gradient from (x1, y1) in c1 to (x2, y2) in c2.
     int linearGradientColor(int x1, int y1, int x2, int y2, int c1, int c2, bool periodic = false);
 
-    PlotArea *setPlotArea(int x, int y, int width, int height, int bgColor = ChartColor::Transparent,
-                          int altBgColor = -1, int edgeColor = -1, int hGridColor = 0xC0C0C0,
+    PlotArea *setPlotArea(int x, int y, int width, int height,
+                          int bgColor = ChartColor::Transparent, int altBgColor = -1,
+                          int edgeColor = -1, int hGridColor = 0xC0C0C0,
                           int vGridColor = ChartColor::Transparent);
     PlotArea *getPlotArea() { return &m_plotArea; }
     // Layers are clipped to the plot area grown by the margin.
@@ -45,6 +46,10 @@ public:
 
     ChartAxis *xAxis() { return &m_xAxis; }
     ChartAxis *yAxis() { return &m_yAxis; }
+    // Another vertical axis with its own scale (left of the plot area unless
+    // placed otherwise); layers use it through LineLayer::setUseYAxis.
+    ChartAxis *addYAxis();
+    int yAxisCount() const { return 1 + int(m_extraYAxes.size()); }
 
     LineLayer *addLineLayer(int dataCombineMethod = 0, int depth = 0);
     int getLayerCount() const { return int(m_layers.size()); }
@@ -78,6 +83,8 @@ private:
     void render();
     QImage background() const;
     void drawAxes(QPainter &painter);
+    void drawYAxis(QPainter &painter, const ChartAxis &axis);
+    void layoutYAxis(ChartAxis &axis);
     struct Gradient {
         int x1, y1, x2, y2, c1, c2;
         bool periodic;
@@ -92,6 +99,7 @@ private:
     int m_clipMargin = -1;
     ChartAxis m_xAxis;
     ChartAxis m_yAxis;
+    std::vector<std::unique_ptr<ChartAxis>> m_extraYAxes;
     std::vector<std::unique_ptr<LineLayer>> m_layers;
     std::vector<Gradient> m_gradients;
     std::shared_ptr<DrawArea> m_drawArea;

@@ -1,7 +1,7 @@
 // The data viewer's chart: loading the range on show, drawing it with its
 // limit lines, the track cursor and the statistics table.
-#include "viewer/viewerwindow.h"
 #include "ui_viewerwindow.h"
+#include "viewer/viewerwindow.h"
 
 #include "chart/charttime.h"
 #include "chart/drawarea.h"
@@ -19,10 +19,15 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
-const int kPalette[] = {0x00D0D0, 0xFF6060, 0xF0C040, 0x70E070, 0xC080FF, 0xFF9040, 0x60A0FF, 0xE060C0,
-                        0xA0E0E0, 0xFFB0B0, 0xD0D070, 0x40B080, 0x9090FF, 0xE0A070, 0xB0B0B0, 0xFF70A0};
+// Room for one more value axis with its labels.
+constexpr int kAxisStep = 56;
+
+const int kPalette[] = {0x00D0D0, 0xFF6060, 0xF0C040, 0x70E070, 0xC080FF, 0xFF9040,
+                        0x60A0FF, 0xE060C0, 0xA0E0E0, 0xFFB0B0, 0xD0D070, 0x40B080,
+                        0x9090FF, 0xE0A070, 0xB0B0B0, 0xFF70A0};
 
 QString timeText(qint64 seconds)
 {
@@ -50,8 +55,8 @@ void ViewerWindow::setupStatsTable()
 {
     QTableWidget *table = ui->table_stats;
     table->setColumnCount(8);
-    table->setHorizontalHeaderLabels({tr("Series"), tr("Minimum"), tr("at"), tr("Maximum"), tr("at"), tr("Mean"),
-                                      tr("Samples"), tr("Outside limits")});
+    table->setHorizontalHeaderLabels({tr("Series"), tr("Minimum"), tr("at"), tr("Maximum"),
+                                      tr("at"), tr("Mean"), tr("Samples"), tr("Outside limits")});
     table->verticalHeader()->setVisible(false);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -63,7 +68,8 @@ void ViewerWindow::loadRange()
     QElapsedTimer clock;
     clock.start();
     m_shown = shownSeries();
-    RangeLoader loader(m_reader.get(), m_summaryReady ? m_summary.get() : nullptr, m_intervalSeconds);
+    RangeLoader loader(m_reader.get(), m_summaryReady ? m_summary.get() : nullptr,
+                       m_intervalSeconds);
     loader.setDeferWideRanges(!m_summaryReady);
     const int columns = std::max(50, ui->chart_viewer->width() - 80);
     if (!loader.load(m_visibleFrom, m_visibleTo, columns, m_shown, &m_views)) {
@@ -71,12 +77,14 @@ void ViewerWindow::loadRange()
         showMessage(this, QStringLiteral("ERROR"), loader.errorText());
         m_views.clear();
     } else if (loader.deferred()) {
-        ui->label_status->setText(tr("Building the summary of the recording: this range follows when it is ready."));
+        ui->label_status->setText(
+            tr("Building the summary of the recording: this range follows when it is ready."));
     } else if (!m_summaryTimer.isActive() && !m_exporter) {
-        ui->label_status->setText(tr("%1 to %2  ·  %3 ms%4")
-                                      .arg(timeText(m_visibleFrom), timeText(m_visibleTo))
-                                      .arg(clock.elapsed())
-                                      .arg(loader.usedSummary() ? tr("  ·  from the summary") : QString()));
+        ui->label_status->setText(
+            tr("%1 to %2  ·  %3 ms%4")
+                .arg(timeText(m_visibleFrom), timeText(m_visibleTo))
+                .arg(clock.elapsed())
+                .arg(loader.usedSummary() ? tr("  ·  from the summary") : QString()));
     }
     m_colors.clear();
     for (const SeriesInfo &info : qAsConst(m_shown)) {
@@ -99,7 +107,8 @@ void ViewerWindow::drawChart()
     viewer->validateViewPort();
     const double span = double(m_fullTo - m_fullFrom);
     const qint64 from = m_fullFrom + qint64(std::llround(viewer->getViewPortLeft() * span));
-    const qint64 to = from + std::max<qint64>(1, qint64(std::llround(viewer->getViewPortWidth() * span)));
+    const qint64 to =
+        from + std::max<qint64>(1, qint64(std::llround(viewer->getViewPortWidth() * span)));
     const bool moved = from != m_visibleFrom || to != m_visibleTo;
     if (moved || m_reload || m_views.size() != shownSeries().size()) {
         m_visibleFrom = from;
@@ -115,60 +124,98 @@ void ViewerWindow::drawChart()
 
     const int width = std::max(200, viewer->width());
     const int height = std::max(150, viewer->height());
+
+    // One value axis per unit: the first on the left, the next on the right,
+    // then outwards on alternate sides.
+    QStringList units;
+    QVector<int> axisOf;
+    for (const SeriesInfo &info : qAsConst(m_shown)) {
+        int index = units.indexOf(info.unit);
+        if (index < 0) {
+            index = units.size();
+            units.append(info.unit);
+        }
+        axisOf.append(index);
+    }
+    const int axes = std::max(1, int(units.size()));
+    const int leftAxes = (axes + 1) / 2;
+    const int rightAxes = axes / 2;
+    const int plotLeft = 60 + (leftAxes - 1) * kAxisStep;
+    const int plotRight = 20 + (rightAxes > 0 ? 40 : 0) + std::max(0, rightAxes - 1) * kAxisStep;
+
     auto *chart = new XYChart(width, height, 0x303030, ChartColor::Transparent, 0);
-    const int plotBackground = chart->linearGradientColor(0, 10, 0, height - 30, 0x3c3c3c, 0x202020, false);
-    chart->setPlotArea(60, 12, width - 80, height - 42, plotBackground, -1, ChartColor::Transparent, 0x60707070,
-                       0x60707070);
+    const int plotBackground =
+        chart->linearGradientColor(0, 10, 0, height - 30, 0x3c3c3c, 0x202020, false);
+    const int plotTop = axes > 1 || !units.value(0).isEmpty() ? 22 : 12;
+    chart->setPlotArea(plotLeft, plotTop, std::max(50, width - plotLeft - plotRight),
+                       height - plotTop - 30, plotBackground, -1, ChartColor::Transparent,
+                       0x60707070, 0x60707070);
     chart->setClipping(0);
-    for (ChartAxis *axis : {chart->xAxis(), chart->yAxis()}) {
-        axis->setColors(0x80C0C0C0, 0x20F4F4F4, -1, -1);
+    QVector<ChartAxis *> yAxes{chart->yAxis()};
+    for (int a = 1; a < axes; ++a)
+        yAxes.append(chart->addYAxis());
+    for (int a = 0; a < axes; ++a) {
+        ChartAxis *axis = yAxes.at(a);
+        axis->setPlacement(a % 2 == 0 ? ChartAxis::Left : ChartAxis::Right, (a / 2) * kAxisStep);
+        axis->setTitle(units.value(a));
+        axis->setTickDensity(30);
+    }
+    QVector<ChartAxis *> allAxes = yAxes;
+    allAxes.append(chart->xAxis());
+    for (ChartAxis *axis : qAsConst(allAxes)) {
+        axis->setColors(0x80C0C0C0, 0x20F4F4F4, 0x20F4F4F4, -1);
         axis->setWidth(1);
     }
     chart->xAxis()->setTickDensity(90, 18);
-    chart->yAxis()->setTickDensity(30);
     chart->xAxis()->setDateScale(double(m_visibleFrom), double(m_visibleTo));
     const qint64 visibleSpan = m_visibleTo - m_visibleFrom;
     chart->xAxis()->setLabelFormat(visibleSpan <= 1800 ? QStringLiteral("{value|hh:nn:ss}")
-                                   : visibleSpan <= 2 * 86400 ? QStringLiteral("{value|hh:nn}")
-                                                              : QStringLiteral("{value|mm-dd hh:nn}"));
+                                   : visibleSpan <= 2 * 86400
+                                       ? QStringLiteral("{value|hh:nn}")
+                                       : QStringLiteral("{value|mm-dd hh:nn}"));
 
-    // The value axis spans the data on show; limit lines outside it are clipped.
-    double low = 0;
-    double high = 0;
-    bool any = false;
-    for (const SeriesView &view : qAsConst(m_views)) {
-        for (double y : view.y) {
-            if (y == NoValue)
+    // Each value axis spans the data on show in its unit; limit lines outside it are clipped.
+    for (int a = 0; a < axes; ++a) {
+        double low = 0;
+        double high = 0;
+        bool any = false;
+        for (int i = 0; i < m_views.size() && i < axisOf.size(); ++i) {
+            if (axisOf.at(i) != a)
                 continue;
-            low = any ? std::min(low, y) : y;
-            high = any ? std::max(high, y) : y;
-            any = true;
+            for (double y : m_views.at(i).y) {
+                if (y == NoValue)
+                    continue;
+                low = any ? std::min(low, y) : y;
+                high = any ? std::max(high, y) : y;
+                any = true;
+            }
         }
+        if (!any) {
+            low = 0;
+            high = 1;
+        }
+        const double pad = high > low ? (high - low) * 0.06 : std::max(1.0, std::abs(high) * 0.05);
+        yAxes.at(a)->setLinearScale(low - pad, high + pad);
     }
-    if (!any) {
-        low = 0;
-        high = 1;
-    }
-    const double pad = high > low ? (high - low) * 0.06 : std::max(1.0, std::abs(high) * 0.05);
-    chart->yAxis()->setLinearScale(low - pad, high + pad);
 
     for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
         const SeriesView &view = m_views.at(i);
         if (view.x.isEmpty())
             continue;
+        ChartAxis *axis = yAxes.value(axisOf.value(i), chart->yAxis());
         LineLayer *layer = chart->addLineLayer();
+        layer->setUseYAxis(axis);
         layer->setXData(view.x);
         layer->addDataSet(view.y, m_colors.value(i, 0x00D0D0), m_shown.at(i).labelWithUnit());
         layer->setLineWidth(1);
         const SeriesInfo &info = m_shown.at(i);
         if (info.hasLimits) {
-            static const QVector<double> dummy;
             const QVector<double> xs = {double(m_visibleFrom), double(m_visibleTo)};
             for (double limit : {info.low, info.high}) {
                 LineLayer *limitLayer = chart->addLineLayer();
+                limitLayer->setUseYAxis(axis);
                 limitLayer->setXData(xs);
-                limitLayer->addDataSet(QVector<double>{limit, limit}, 0x60FF4040 | (m_colors.value(i) & 0),
-                                       tr("limit"));
+                limitLayer->addDataSet(QVector<double>{limit, limit}, 0x60FF4040, tr("limit"));
             }
         }
     }
@@ -184,7 +231,8 @@ QString ViewerWindow::cursorText(qint64 time) const
     QStringList parts{timeText(time)};
     for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
         const SeriesView &view = m_views.at(i);
-        const double spacing = std::max(double(m_visibleTo - m_visibleFrom) / 500.0, 2.5 * m_intervalSeconds);
+        const double spacing =
+            std::max(double(m_visibleTo - m_visibleFrom) / 500.0, 2.5 * m_intervalSeconds);
         const auto it = std::lower_bound(view.x.begin(), view.x.end(), double(time));
         double best = NoValue;
         double bestDistance = spacing;
@@ -198,8 +246,9 @@ QString ViewerWindow::cursorText(qint64 time) const
                 bestDistance = distance;
             }
         }
-        parts << m_shown.at(i).label() + QStringLiteral(": ")
-                     + (best == NoValue ? QStringLiteral("no value") : valueText(best, m_shown.at(i).unit));
+        parts << m_shown.at(i).label() + QStringLiteral(": ") +
+                     (best == NoValue ? QStringLiteral("no value")
+                                      : valueText(best, m_shown.at(i).unit));
     }
     return parts.join(QStringLiteral("   |   "));
 }
@@ -228,7 +277,8 @@ void ViewerWindow::fillStatistics()
         const bool has = s.samples() > 0;
         QString outside = QStringLiteral("-");
         if (s.hasLimits() && has)
-            outside = (s.outsideExact() ? QString() : QStringLiteral(">= ")) + durationText(s.outsideSeconds());
+            outside = (s.outsideExact() ? QString() : QStringLiteral(">= ")) +
+                      durationText(s.outsideSeconds());
         const QStringList cells = {info.labelWithUnit(),
                                    has ? valueText(s.minimum(), info.unit) : QStringLiteral("-"),
                                    has ? timeText(s.minimumTime()) : QString(),

@@ -1,6 +1,9 @@
 #include "viewer/viewerwindow.h"
 
+#include "chart/chartdataset.h"
+#include "chart/linelayer.h"
 #include "chart/qchartviewer.h"
+#include "chart/xychart.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
 #include "testsupport.h"
@@ -13,18 +16,20 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <cmath>
 
 using namespace ViewerFixture;
 
-namespace {
+namespace
+{
 
-constexpr qint64 kStart = 1767225600; // 2026-01-01 00:00 UTC
+constexpr qint64 kStart = 1767225600;   // 2026-01-01 00:00 UTC
 constexpr int kWeekPolls = 7 * 24 * 60; // one a minute
-constexpr qint64 kGapFrom = kStart + 3 * 86400 + 12 * 3600; // an hour with nothing, after a NULL row
+constexpr qint64 kGapFrom =
+    kStart + 3 * 86400 + 12 * 3600; // an hour with nothing, after a NULL row
 constexpr qint64 kGapTo = kGapFrom + 3600;
 
 QStringList serials16()
@@ -40,7 +45,8 @@ double weekValue(int d, int c, qint64 t)
     if (t == kGapFrom)
         return kNull;
     const double day = std::sin(double(t - kStart) / 86400.0 * 2 * M_PI);
-    return (c == 1 ? 18 + d * 0.8 : 40 + d * 2) + day * (c == 1 ? 4 : 10) + ((t / 60 + d) % 1440 == 0 ? 9 : 0);
+    return (c == 1 ? 18 + d * 0.8 : 40 + d * 2) + day * (c == 1 ? 4 : 10) +
+           ((t / 60 + d) % 1440 == 0 ? 9 : 0);
 }
 
 void saveShot(QWidget *widget, const QString &name)
@@ -56,7 +62,8 @@ void drag(QWidget *widget, QPoint from, QPoint to)
     QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
     for (int i = 1; i <= 10; ++i) {
         const QPoint p = from + (to - from) * i / 10;
-        QMouseEvent move(QEvent::MouseMove, p, widget->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, p, widget->mapToGlobal(p), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(widget, &move);
         QTest::qWait(30);
     }
@@ -91,9 +98,8 @@ private slots:
     {
         TestSupport::isolateSettings();
         QStandardPaths::setTestModeEnabled(true);
-        ViewerWindow::askSavePath = [this](QWidget *, const QString &, const QString &, const QString &) {
-            return m_answer;
-        };
+        ViewerWindow::askSavePath = [this](QWidget *, const QString &, const QString &,
+                                           const QString &) { return m_answer; };
         m_project = m_dir.filePath(QStringLiteral("week.qlk"));
         QVector<Device> devices;
         for (const QString &serial : serials16()) {
@@ -104,9 +110,10 @@ private slots:
         QVERIFY(writeProject(m_project, devices, 60000, QStringLiteral("2026-01-02 00:00:00"),
                              QStringLiteral("2026-01-03 00:00:00")));
         QVector<Row> rows = polls(serials16(), kStart, kWeekPolls, 60, weekValue);
-        rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                  [](const Row &r) { return r.time > kGapFrom && r.time < kGapTo; }),
-                   rows.end());
+        rows.erase(
+            std::remove_if(rows.begin(), rows.end(),
+                           [](const Row &r) { return r.time > kGapFrom && r.time < kGapTo; }),
+            rows.end());
         QVERIFY(appendRows(databaseOf(m_project), rows));
     }
 
@@ -123,22 +130,35 @@ private slots:
         QCOMPARE(window.visibleTo(), kStart + qint64(kWeekPolls - 1) * 60);
         QCOMPARE(window.shownSeries().size(), 17);
         saveShot(&window, QStringLiteral("viewer-week-16-devices"));
+        // One value axis per unit, each line and limit line on its unit's axis.
+        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
+        XYChart *chart = viewer->chart();
+        QCOMPARE(chart->yAxisCount(), 2);
+        QCOMPARE(chart->yAxis()->title(), window.shownSeries().at(0).unit);
+        for (int z = 0; z < chart->getLayerCount(); ++z) {
+            const ChartDataSet *line = chart->getLayerByZ(z)->getDataSetByZ(0);
+            const ChartAxis *axis = line->getUseYAxis();
+            QVERIFY(axis->hasScale() && !axis->title().isEmpty());
+            if (line->getDataName() != QStringLiteral("limit"))
+                QVERIFY2(line->getDataName().endsWith(QStringLiteral("(%1)").arg(axis->title())),
+                         qPrintable(line->getDataName()));
+        }
 
         window.applyPreset(ViewerWindow::LastHour);
         QCOMPARE(window.visibleTo() - window.visibleFrom(), qint64(3600));
         window.applyPreset(ViewerWindow::RecordingPeriod);
-        QCOMPARE(QDateTime::fromSecsSinceEpoch(window.visibleFrom()).toString("yyyy-MM-dd hh:mm:ss"),
-                 QStringLiteral("2026-01-02 00:00:00"));
+        QCOMPARE(
+            QDateTime::fromSecsSinceEpoch(window.visibleFrom()).toString("yyyy-MM-dd hh:mm:ss"),
+            QStringLiteral("2026-01-02 00:00:00"));
         QVERIFY(window.goBack());
         QCOMPARE(window.visibleTo() - window.visibleFrom(), qint64(3600));
 
         // The wheel zooms in around the mouse.
-        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
         window.applyPreset(ViewerWindow::Last24Hours);
         const QPoint centre(viewer->getPlotAreaLeft() + viewer->getPlotAreaWidth() / 2,
                             viewer->getPlotAreaTop() + viewer->getPlotAreaHeight() / 2);
-        QWheelEvent wheel(centre, viewer->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(centre, viewer->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(viewer, &wheel);
         QTRY_VERIFY(window.visibleTo() - window.visibleFrom() < 86400);
         const qint64 zoomed = window.visibleTo() - window.visibleFrom();
@@ -167,7 +187,8 @@ private slots:
         QCOMPARE(breaks, 1);
         const QString cursor = window.cursorText(kGapFrom + 1800);
         QVERIFY2(cursor.contains(QStringLiteral("no value")), qPrintable(cursor));
-        QVERIFY2(window.cursorText(kGapFrom - 600).contains(QString::number(weekValue(0, 1, kGapFrom - 600), 'g', 6)),
+        QVERIFY2(window.cursorText(kGapFrom - 600)
+                     .contains(QString::number(weekValue(0, 1, kGapFrom - 600), 'g', 6)),
                  qPrintable(window.cursorText(kGapFrom - 600)));
         QTest::mouseMove(viewer, centre);
         saveShot(&window, QStringLiteral("viewer-zoomed-hour-gap"));
@@ -224,7 +245,9 @@ private slots:
         m_answer = m_dir.filePath(QStringLiteral("missing/x.csv"));
         window.exportCsv();
         QVERIFY(!window.exportRunning());
-        QVERIFY(!TestSupport::shownMessages(&window).filter(QStringLiteral("does not exist")).isEmpty());
+        QVERIFY(!TestSupport::shownMessages(&window)
+                     .filter(QStringLiteral("does not exist"))
+                     .isEmpty());
     }
 
     void openErrors()
@@ -237,7 +260,8 @@ private slots:
         const QStringList messages = TestSupport::shownMessages(&window);
         QCOMPARE(messages.size(), 2);
         QVERIFY(messages.at(0).startsWith(QStringLiteral("ERROR|")));
-        QVERIFY2(messages.at(1).contains(QStringLiteral("There is no record database")), qPrintable(messages.at(1)));
+        QVERIFY2(messages.at(1).contains(QStringLiteral("There is no record database")),
+                 qPrintable(messages.at(1)));
     }
 
     // The recorder writes 16 devices a second into the file while the
@@ -297,7 +321,9 @@ private slots:
         QCOMPARE(failures.count(), 0);
         QCOMPARE(InsertSerialData::droppedCount(), dropped);
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        QCOMPARE(TestSupport::sqlRows(database, QStringLiteral("select count(*), count(distinct pointDate) from fennolink"))
+        QCOMPARE(TestSupport::sqlRows(
+                     database,
+                     QStringLiteral("select count(*), count(distinct pointDate) from fennolink"))
                      .value(0),
                  (QVariantList{qint64(16) * seconds, qint64(seconds)}));
         QCOMPARE(window.visibleTo(), start + seconds - 1);
