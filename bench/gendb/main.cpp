@@ -75,7 +75,8 @@ int main(int argc, char **argv)
     }
     const long long samples = (long long)(days * 86400 / interval);
     const long long stopEvery = 6 * 3600 / interval; // a stop and restart every 6 hours
-    const long long expected = samples * devices + (samples / stopEvery) * devices;
+    // Stops fall on the samples 6 h, 12 h, ... after the first, never on the first.
+    const long long expected = samples * devices + (samples > 0 ? (samples - 1) / stopEvery : 0) * devices;
 
     sqlite3 *db = nullptr;
     if (sqlite3_open(out, &db) != SQLITE_OK) {
