@@ -16,7 +16,8 @@
 #include <cstring>
 #include <limits>
 
-namespace {
+namespace
+{
 
 constexpr quint32 kMagic = 0x514b5355; // "QKSU"
 constexpr qint32 kVersion = 1;
@@ -63,9 +64,11 @@ SummaryCache::~SummaryCache() = default;
 QString SummaryCache::cacheFileFor(const QString &databasePath)
 {
     const QString absolute = QFileInfo(databasePath).absoluteFilePath();
-    const QByteArray key = QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex();
+    const QByteArray key =
+        QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex();
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return folder + QStringLiteral("/summary-") + QString::fromLatin1(key.left(20)) + QStringLiteral(".qks");
+    return folder + QStringLiteral("/summary-") + QString::fromLatin1(key.left(20)) +
+           QStringLiteral(".qks");
 }
 
 void SummaryCache::clear()
@@ -79,49 +82,97 @@ void SummaryCache::clear()
     m_order = RecordReader::TimeOrderState();
 }
 
-int SummaryCache::seriesIndex(const char *serial, int length, int channel)
+int SummaryCache::seriesIndex(const char *serial, int length)
 {
-    // Rows come device after device: the one after the last is the best guess.
-    const int n = int(m_series.size());
-    for (int k = 0; k < n; ++k) {
-        const int i = (m_hint + k) % n;
-        const Series &s = *m_series[size_t(i)];
-        if (s.channel == channel && s.serial.size() == length
-            && std::memcmp(s.serial.constData(), serial, size_t(length)) == 0) {
-            m_hint = i + 1;
+    // Series come in pairs (channel 1, channel 2) and rows device after
+    // device: the pair after the last one found is the best guess.
+    const int pairs = int(m_series.size()) / 2;
+    for (int k = 0; k < pairs; ++k) {
+        const int i = 2 * ((m_hint + k) % pairs);
+        const QByteArray &known = m_series[size_t(i)]->serial;
+        if (known.size() == length && std::memcmp(known.constData(), serial, size_t(length)) == 0) {
+            m_hint = i / 2 + 1;
             return i;
         }
     }
-    auto series = std::make_unique<Series>();
-    series->serial = QByteArray(serial, length);
-    series->channel = channel;
-    m_series.push_back(std::move(series));
+    for (int channel = 1; channel <= 2; ++channel) {
+        auto series = std::make_unique<Series>();
+        series->serial = QByteArray(serial, length);
+        series->channel = channel;
+        m_series.push_back(std::move(series));
+    }
     m_hint = 0;
-    return n;
+    return 2 * pairs;
+}
+
+SummaryCache::DayBlock *SummaryCache::blockFor(Series &series, qint64 day)
+{
+    if (series.cachedBlock && series.cachedDay == day)
+        return series.cachedBlock;
+    // Leaving a day: its hours are made from its minutes.
+    if (series.cachedBlock)
+        finishHours(*series.cachedBlock);
+    auto &slot = series.days[day];
+    if (!slot)
+        slot = std::make_unique<DayBlock>();
+    series.cachedBlock = slot.get();
+    series.cachedDay = day;
+    return series.cachedBlock;
+}
+
+void SummaryCache::finishHours(DayBlock &block)
+{
+    for (int h = 0; h < 24; ++h) {
+        Bucket hour;
+        for (int m = 0; m < 60; ++m) {
+            const Bucket &minute = block.minutes[h * 60 + m];
+            hour.flags |= minute.flags;
+            if (minute.count == 0)
+                continue;
+            const int offset = m * 60;
+            if (hour.count == 0) {
+                hour.min = minute.min;
+                hour.max = minute.max;
+                hour.minAt = quint16(offset + minute.minAt);
+                hour.maxAt = quint16(offset + minute.maxAt);
+                hour.first = quint16(offset + minute.first);
+            } else {
+                if (minute.min < hour.min) {
+                    hour.min = minute.min;
+                    hour.minAt = quint16(offset + minute.minAt);
+                }
+                if (minute.max > hour.max) {
+                    hour.max = minute.max;
+                    hour.maxAt = quint16(offset + minute.maxAt);
+                }
+            }
+            hour.last = quint16(offset + minute.last);
+            hour.sum += minute.sum;
+            hour.count += minute.count;
+        }
+        block.hours[h] = hour;
+    }
+}
+
+void SummaryCache::finishAllHours()
+{
+    for (const auto &s : m_series) {
+        if (s->cachedBlock)
+            finishHours(*s->cachedBlock);
+    }
 }
 
 void SummaryCache::addValue(Series &series, qint64 time, double value, bool isNull)
 {
     const qint64 day = floorDiv(time, 86400);
-    DayBlock *block = series.cachedBlock;
-    if (!block || series.cachedDay != day) {
-        auto &slot = series.days[day];
-        if (!slot)
-            slot = std::make_unique<DayBlock>();
-        block = slot.get();
-        series.cachedBlock = block;
-        series.cachedDay = day;
-    }
+    DayBlock *block = blockFor(series, day);
     const int second = int(time - day * 86400);
     Bucket &minute = block->minutes[second / 60];
-    Bucket &hour = block->hours[second / 3600];
     if (isNull) {
         minute.flags |= kHasGap;
-        hour.flags |= kHasGap;
         return;
     }
     addToBucket(minute, second % 60, value);
-    addToBucket(hour, second % 3600, value);
 }
 
 qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
@@ -133,8 +184,7 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
     if (sqlite3_prepare_v2(db,
                            "select id, serialno, channel1, channel2, pointDate from fennolink "
                            "where id > ?1 order by id limit ?2",
-                           -1, &statement, nullptr)
-        != SQLITE_OK) {
+                           -1, &statement, nullptr) != SQLITE_OK) {
         qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
         return -1;
     }
@@ -149,11 +199,12 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
         const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
         const int length = sqlite3_column_bytes(statement, 1);
         const qint64 time = sqlite3_column_int64(statement, 4);
+        const int pair = seriesIndex(serial, length);
         for (int channel = 1; channel <= 2; ++channel) {
             const int column = channel + 1;
             const bool isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
-            Series &series = *m_series[size_t(seriesIndex(serial, length, channel))];
-            addValue(series, time, isNull ? 0 : sqlite3_column_double(statement, column), isNull);
+            addValue(*m_series[size_t(pair + channel - 1)], time,
+                     isNull ? 0 : sqlite3_column_double(statement, column), isNull);
         }
         if (!m_order.broken) {
             if (time < previous) {
@@ -171,6 +222,7 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
         if (sqlite3_column_type(statement, 1) != SQLITE_NULL)
             m_lastSerial = QByteArray(serial, length);
     }
+    finishAllHours();
     if (rc != SQLITE_DONE) {
         qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
         sqlite3_finalize(statement);
@@ -194,7 +246,8 @@ const SummaryCache::Series *SummaryCache::findSeries(const QString &serial, int 
     return nullptr;
 }
 
-void SummaryCache::forEachBucket(const QString &serial, int channel, Level level, qint64 from, qint64 to,
+void SummaryCache::forEachBucket(const QString &serial, int channel, Level level, qint64 from,
+                                 qint64 to,
                                  const std::function<void(qint64, const Bucket &)> &visit) const
 {
     const Series *series = findSeries(serial, channel);
@@ -203,7 +256,8 @@ void SummaryCache::forEachBucket(const QString &serial, int channel, Level level
     const qint64 firstDay = floorDiv(from, 86400);
     const qint64 lastDay = floorDiv(to, 86400);
     const int size = int(level);
-    for (auto it = series->days.lower_bound(firstDay); it != series->days.end() && it->first <= lastDay; ++it) {
+    for (auto it = series->days.lower_bound(firstDay);
+         it != series->days.end() && it->first <= lastDay; ++it) {
         const qint64 dayStart = it->first * 86400;
         const Bucket *buckets = level == Minute ? it->second->minutes : it->second->hours;
         const int count = level == Minute ? 1440 : 24;
@@ -238,14 +292,15 @@ bool SummaryCache::save() const
         return false;
     }
     QDataStream out(&file);
-    out << kMagic << kVersion << qint32(sizeof(DayBlock)) << m_databasePath << m_lastId << m_lastTime
-        << m_lastSerial << m_rows << m_order.checkedId << m_order.lastTime << m_order.orderedUpTo
-        << m_order.broken << qint32(m_series.size());
+    out << kMagic << kVersion << qint32(sizeof(DayBlock)) << m_databasePath << m_lastId
+        << m_lastTime << m_lastSerial << m_rows << m_order.checkedId << m_order.lastTime
+        << m_order.orderedUpTo << m_order.broken << qint32(m_series.size());
     for (const auto &s : m_series) {
         out << s->serial << qint32(s->channel) << qint32(s->days.size());
         for (const auto &day : s->days) {
             out << day.first;
-            out.writeRawData(reinterpret_cast<const char *>(day.second.get()), int(sizeof(DayBlock)));
+            out.writeRawData(reinterpret_cast<const char *>(day.second.get()),
+                             int(sizeof(DayBlock)));
         }
     }
     if (out.status() != QDataStream::Ok || !file.commit()) {
@@ -267,12 +322,12 @@ bool SummaryCache::load(RecordReader &reader)
     qint32 blockSize = 0;
     QString path;
     in >> magic >> version >> blockSize >> path;
-    if (magic != kMagic || version != kVersion || blockSize != qint32(sizeof(DayBlock))
-        || path != m_databasePath)
+    if (magic != kMagic || version != kVersion || blockSize != qint32(sizeof(DayBlock)) ||
+        path != m_databasePath)
         return false;
     qint32 seriesCount = 0;
-    in >> m_lastId >> m_lastTime >> m_lastSerial >> m_rows >> m_order.checkedId >> m_order.lastTime
-        >> m_order.orderedUpTo >> m_order.broken >> seriesCount;
+    in >> m_lastId >> m_lastTime >> m_lastSerial >> m_rows >> m_order.checkedId >>
+        m_order.lastTime >> m_order.orderedUpTo >> m_order.broken >> seriesCount;
     if (in.status() != QDataStream::Ok || seriesCount < 0 || seriesCount > 4096) {
         clear();
         return false;
@@ -282,8 +337,8 @@ bool SummaryCache::load(RecordReader &reader)
         qint32 channel = 0;
         qint32 days = 0;
         in >> series->serial >> channel >> days;
-        if (in.status() != QDataStream::Ok || days < 0
-            || qint64(days) * qint64(sizeof(DayBlock)) > file.size()) {
+        if (in.status() != QDataStream::Ok || days < 0 ||
+            qint64(days) * qint64(sizeof(DayBlock)) > file.size()) {
             clear();
             return false;
         }
@@ -292,8 +347,8 @@ bool SummaryCache::load(RecordReader &reader)
             qint64 day = 0;
             in >> day;
             auto block = std::make_unique<DayBlock>();
-            if (in.readRawData(reinterpret_cast<char *>(block.get()), int(sizeof(DayBlock)))
-                != int(sizeof(DayBlock))) {
+            if (in.readRawData(reinterpret_cast<char *>(block.get()), int(sizeof(DayBlock))) !=
+                int(sizeof(DayBlock))) {
                 clear();
                 return false;
             }
@@ -301,7 +356,12 @@ bool SummaryCache::load(RecordReader &reader)
         }
         m_series.push_back(std::move(series));
     }
-    if (in.status() != QDataStream::Ok) {
+    // Series are kept in pairs: channel 1 then channel 2 of the same device.
+    bool paired = m_series.size() % 2 == 0;
+    for (size_t i = 0; paired && i < m_series.size(); i += 2)
+        paired = m_series[i]->channel == 1 && m_series[i + 1]->channel == 2 &&
+                 m_series[i]->serial == m_series[i + 1]->serial;
+    if (in.status() != QDataStream::Ok || !paired) {
         clear();
         return false;
     }
@@ -311,13 +371,14 @@ bool SummaryCache::load(RecordReader &reader)
     bool fits = m_lastId == 0;
     if (m_lastId > 0 && reader.handle()) {
         sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(reader.handle(), "select serialno, pointDate from fennolink where id = ?1", -1,
-                               &statement, nullptr)
-            == SQLITE_OK) {
+        if (sqlite3_prepare_v2(reader.handle(),
+                               "select serialno, pointDate from fennolink where id = ?1", -1,
+                               &statement, nullptr) == SQLITE_OK) {
             sqlite3_bind_int64(statement, 1, m_lastId);
             if (sqlite3_step(statement) == SQLITE_ROW) {
-                const QByteArray serial(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
-                                        sqlite3_column_bytes(statement, 0));
+                const QByteArray serial(
+                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                    sqlite3_column_bytes(statement, 0));
                 fits = serial == m_lastSerial && sqlite3_column_int64(statement, 1) == m_lastTime;
             }
         }

@@ -80,7 +80,12 @@ private:
         qint64 cachedDay = 0;
         DayBlock *cachedBlock = nullptr;
     };
-    int seriesIndex(const char *serial, int length, int channel);
+    // Index of the device's channel 1 series; channel 2 follows it.
+    int seriesIndex(const char *serial, int length);
+    DayBlock *blockFor(Series &series, qint64 day);
+    // Hours are made from the minutes of their day, once a day is left.
+    static void finishHours(DayBlock &block);
+    void finishAllHours();
     void addValue(Series &series, qint64 time, double value, bool isNull);
     const Series *findSeries(const QString &serial, int channel) const;
 
