@@ -13,13 +13,16 @@
 #include <chrono>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 const char kCreateTable[] =
-    "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
+    "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not "
+    "null, "
     "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
 
-const char kInsertHead[] = "insert into fennolink (serialno, channel1, channel2, pointDate) values ";
+const char kInsertHead[] =
+    "insert into fennolink (serialno, channel1, channel2, pointDate) values ";
 
 QString sqliteError(sqlite3 *db)
 {
@@ -38,7 +41,9 @@ void bindChannel(sqlite3_stmt *statement, int index, double value)
 
 } // namespace
 
-RecordWriter::RecordWriter(const QString &path) : m_path(path), m_pathUtf8(QFile::encodeName(path)) {}
+RecordWriter::RecordWriter(const QString &path) : m_path(path), m_pathUtf8(QFile::encodeName(path))
+{
+}
 
 RecordWriter::~RecordWriter()
 {
@@ -51,8 +56,9 @@ RecordWriter::~RecordWriter()
         m_thread.join();
     }
     if (!m_carry.empty())
-        qCWarning(lcRecord).noquote() << "InsertSerialData :" << m_carry.size() << "rows of a database file that "
-                                      << "went could not be written into a new file at" << m_path;
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData :" << m_carry.size() << "rows of a database file that "
+            << "went could not be written into a new file at" << m_path;
     closeFile();
 }
 
@@ -73,16 +79,36 @@ bool RecordWriter::exec(const char *sql, QString *error)
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
     if (error)
-        *error = QString::fromUtf8(sql) + QStringLiteral(" : ") + QString::fromUtf8(message ? message : "error");
+        *error = QString::fromUtf8(sql) + QStringLiteral(" : ") +
+                 QString::fromUtf8(message ? message : "error");
     sqlite3_free(message);
     return false;
+}
+
+bool RecordWriter::stepCached(sqlite3_stmt **cached, const char *sql, QString *error)
+{
+    // Prepared once per file: every batch begins and commits.
+    if (!*cached && sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, cached, nullptr) !=
+                        SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(sql) + QStringLiteral(" : ") + sqliteError(m_db);
+        sqlite3_finalize(*cached);
+        *cached = nullptr;
+        return false;
+    }
+    const int rc = sqlite3_step(*cached);
+    if (rc != SQLITE_DONE && error)
+        *error = QString::fromUtf8(sql) + QStringLiteral(" : ") + sqliteError(m_db);
+    sqlite3_reset(*cached);
+    return rc == SQLITE_DONE;
 }
 
 bool RecordWriter::ensureTable(sqlite3 *db, QString *error)
 {
     sqlite3_stmt *statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, "select name from sqlite_master where type='table' and name='fennolink';", -1,
-                                &statement, nullptr);
+    int rc = sqlite3_prepare_v2(
+        db, "select name from sqlite_master where type='table' and name='fennolink';", -1,
+        &statement, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_step(statement);
     sqlite3_finalize(statement);
@@ -109,8 +135,8 @@ bool RecordWriter::openFile(QString *error)
     QString ignored;
     if (!error)
         error = &ignored;
-    if (sqlite3_open_v2(m_pathUtf8.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
-        != SQLITE_OK) {
+    if (sqlite3_open_v2(m_pathUtf8.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
         *error = sqliteError(m_db);
         closeFile();
         return false;
@@ -129,17 +155,21 @@ bool RecordWriter::openFile(QString *error)
         // is just as safe, only slower, and the next opening tries again.
         sqlite3_stmt *statement = nullptr;
         QByteArray mode;
-        if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &statement, nullptr) == SQLITE_OK
-            && sqlite3_step(statement) == SQLITE_ROW)
-            mode = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0))).toLower();
+        if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &statement, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            mode = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)))
+                       .toLower();
         sqlite3_finalize(statement);
         m_wal = mode == "wal";
         if (m_wal) {
             ok = exec("PRAGMA synchronous = NORMAL", error);
         } else {
-            qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : write-ahead log not available"
-                                          << "(journal mode" << mode << "), using a rollback journal";
-            ok = exec("PRAGMA journal_mode = DELETE", error) && exec("PRAGMA synchronous = FULL", error);
+            qCWarning(lcRecord).noquote()
+                << "InsertSerialData::createConnection : write-ahead log not available"
+                << "(journal mode" << mode << "), using a rollback journal";
+            ok = exec("PRAGMA journal_mode = DELETE", error) &&
+                 exec("PRAGMA synchronous = FULL", error);
         }
     }
     if (ok)
@@ -157,6 +187,9 @@ void RecordWriter::closeFile()
     for (auto &entry : m_statements)
         sqlite3_finalize(entry.second);
     m_statements.clear();
+    sqlite3_finalize(m_begin);
+    sqlite3_finalize(m_commit);
+    m_begin = m_commit = nullptr;
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -232,7 +265,8 @@ void RecordWriter::run()
                 m_wake.wait(lock);
                 continue;
             }
-            if (m_wake.wait_until(lock, checkpointAt) == std::cv_status::timeout && m_jobs.empty()) {
+            if (m_wake.wait_until(lock, checkpointAt) == std::cv_status::timeout &&
+                m_jobs.empty()) {
                 checkpointDue = false;
                 lock.unlock();
                 {
@@ -271,7 +305,8 @@ void RecordWriter::checkpoint()
     // Passive: copies what it can without waiting for readers or writers.
     int logFrames = 0;
     int copiedFrames = 0;
-    const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &copiedFrames);
+    const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames,
+                                             &copiedFrames);
     if (rc != SQLITE_OK)
         qCDebug(lcRecord).noquote() << "InsertSerialData : checkpoint :" << sqliteError(m_db);
     else if (copiedFrames >= logFrames)
@@ -280,7 +315,11 @@ void RecordWriter::checkpoint()
 
 void RecordWriter::write(RecordBatch &batch)
 {
-    if (!switchFileIfGone(batch)) {
+    // With the rows kept since the last checkpoint, a file that went before
+    // this batch is caught after it and the batch goes into the new file
+    // with them; without them (no write-ahead log) it is checked first.
+    const bool checkFirst = !m_db || !m_wal || !m_carry.empty();
+    if (checkFirst && !switchFileIfGone(batch)) {
         batch.ok = false;
         return;
     }
@@ -307,15 +346,17 @@ bool RecordWriter::switchFileIfGone(RecordBatch &batch)
         if (QFile::exists(m_path)) {
             // Another file in its place is never written into: it goes
             // aside under a name that says so.
-            const QString aside = m_path + QStringLiteral(".replaced-")
-                + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            const QString aside =
+                m_path + QStringLiteral(".replaced-") +
+                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
             if (!QFile::rename(m_path, aside)) {
-                batch.error = QStringLiteral("the database file was replaced by another file, which cannot be "
-                                             "moved aside");
+                batch.error = QStringLiteral(
+                    "the database file was replaced by another file, which cannot be "
+                    "moved aside");
                 return false;
             }
-            batch.recreated =
-                QStringLiteral("the file was replaced by another file, now %1").arg(QFileInfo(aside).fileName());
+            batch.recreated = QStringLiteral("the file was replaced by another file, now %1")
+                                  .arg(QFileInfo(aside).fileName());
         } else {
             batch.recreated = QStringLiteral("the file was deleted or moved away");
         }
@@ -323,8 +364,8 @@ bool RecordWriter::switchFileIfGone(RecordBatch &batch)
         // must not pick them up.
         QFile::remove(m_path + QStringLiteral("-wal"));
         QFile::remove(m_path + QStringLiteral("-shm"));
-        qCWarning(lcRecord).noquote() << "InsertSerialData : database file" << m_path << ":" << batch.recreated
-                                      << "; recording goes on into a new file";
+        qCWarning(lcRecord).noquote() << "InsertSerialData : database file" << m_path << ":"
+                                      << batch.recreated << "; recording goes on into a new file";
         m_carry.insert(m_carry.end(), m_sinceCheckpoint.begin(), m_sinceCheckpoint.end());
         m_sinceCheckpoint.clear();
     }
@@ -344,9 +385,8 @@ void RecordWriter::keepUntilCheckpoint(const std::vector<SerialRecord> &rows)
     if (!m_wal)
         return;
     m_sinceCheckpoint.insert(m_sinceCheckpoint.end(), rows.begin(), rows.end());
-    if (m_sinceCheckpoint.size() > kKeptRowsLimit)
-        m_sinceCheckpoint.erase(m_sinceCheckpoint.begin(),
-                                m_sinceCheckpoint.begin() + (m_sinceCheckpoint.size() - kKeptRowsLimit / 2));
+    while (m_sinceCheckpoint.size() > kKeptRowsLimit)
+        m_sinceCheckpoint.pop_front();
 }
 
 sqlite3_stmt *RecordWriter::insertStatement(int rows)
@@ -366,8 +406,8 @@ sqlite3_stmt *RecordWriter::insertStatement(int rows)
     for (int i = 0; i < rows; ++i)
         text += i == 0 ? "(?,?,?,?)" : ",(?,?,?,?)";
     sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v3(m_db, text.constData(), text.size() + 1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)
-        != SQLITE_OK)
+    if (sqlite3_prepare_v3(m_db, text.constData(), text.size() + 1, SQLITE_PREPARE_PERSISTENT,
+                           &statement, nullptr) != SQLITE_OK)
         return nullptr;
     m_statements.emplace_back(rows, statement);
     return statement;
@@ -377,7 +417,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
 {
     if (batchRows.empty())
         return true;
-    if (!exec("BEGIN IMMEDIATE", error))
+    if (!stepCached(&m_begin, "BEGIN IMMEDIATE", error))
         return false;
     // Bound texts stay put until the statement has run: clear only here.
     if (m_utf8.size() > 1000)
@@ -399,7 +439,8 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
             auto serial = m_utf8.constFind(row.serialNo);
             if (serial == m_utf8.constEnd())
                 serial = m_utf8.insert(row.serialNo, row.serialNo.toUtf8());
-            sqlite3_bind_text(statement, index++, serial->constData(), serial->size(), SQLITE_STATIC);
+            sqlite3_bind_text(statement, index++, serial->constData(), serial->size(),
+                              SQLITE_STATIC);
             bindChannel(statement, index++, row.channel1);
             bindChannel(statement, index++, row.channel2);
             sqlite3_bind_int64(statement, index++, sqlite3_int64(row.pointDate));
@@ -415,7 +456,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
         }
         done += rows;
     }
-    if (!exec("COMMIT", error)) {
+    if (!stepCached(&m_commit, "COMMIT", error)) {
         exec("ROLLBACK", nullptr);
         return false;
     }

@@ -20,8 +20,7 @@ struct SerialRecord;
 // One batch of rows on its way into the file, with the outcome of its write.
 // The writer thread fills the outcome and then sets `done`; until then only
 // the writer touches the batch.
-struct RecordBatch
-{
+struct RecordBatch {
     std::vector<SerialRecord> rows;
     bool ok = false;
     QString error;
@@ -99,6 +98,7 @@ private:
     void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
     sqlite3_stmt *insertStatement(int rows);
     bool exec(const char *sql, QString *error);
+    bool stepCached(sqlite3_stmt **cached, const char *sql, QString *error);
     void checkpoint();
     void rememberIdentity();
 
@@ -106,13 +106,15 @@ private:
     QByteArray m_pathUtf8;
     sqlite3 *m_db = nullptr;
     std::vector<std::pair<int, sqlite3_stmt *>> m_statements;
+    sqlite3_stmt *m_begin = nullptr;
+    sqlite3_stmt *m_commit = nullptr;
     bool m_wal = false;
     // Device numbers in UTF-8, as SQLite stores them (a few dozen at most).
     QHash<QString, QByteArray> m_utf8;
     // Rows committed since the last complete checkpoint: they live only in
     // the log, which goes with the file when the file is deleted or moved
     // away; a new file gets them again. Writer thread only.
-    std::vector<SerialRecord> m_sinceCheckpoint;
+    std::deque<SerialRecord> m_sinceCheckpoint;
     // Rows still to be written into a new file before any other.
     std::vector<SerialRecord> m_carry;
     // Device and inode of the file opened, for fileIsCurrent().
@@ -122,8 +124,8 @@ private:
     Notify m_notify;
     std::thread m_thread;
     std::mutex m_mutex;
-    std::condition_variable m_wake;      // new work or stop
-    std::condition_variable m_finished;  // a batch is done
+    std::condition_variable m_wake;     // new work or stop
+    std::condition_variable m_finished; // a batch is done
     std::deque<std::shared_ptr<RecordBatch>> m_jobs;
     bool m_stop = false;
     bool m_wroteSinceCheckpoint = false; // under m_mutex
