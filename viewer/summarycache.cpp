@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace
 {
@@ -79,6 +80,7 @@ void SummaryCache::clear()
     m_lastTime = 0;
     m_lastSerial.clear();
     m_rows = 0;
+    m_firstTime = 0;
     m_order = RecordReader::TimeOrderState();
 }
 
@@ -177,21 +179,29 @@ void SummaryCache::addValue(Series &series, qint64 time, double value, bool isNu
 
 qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
 {
+    return scan(reader, m_lastId, std::numeric_limits<qint64>::max(), maxRows, nullptr, nullptr);
+}
+
+qint64 SummaryCache::scan(RecordReader &reader, qint64 afterId, qint64 upToId, qint64 maxRows,
+                          std::atomic<qint64> *progress, const std::atomic<bool> *cancel)
+{
     sqlite3 *db = reader.handle();
-    if (!db)
+    if (!db || (cancel && cancel->load()))
         return -1;
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(db,
                            "select id, serialno, channel1, channel2, pointDate from fennolink "
-                           "where id > ?1 order by id limit ?2",
+                           "where id > ?1 and id <= ?2 order by id limit ?3",
                            -1, &statement, nullptr) != SQLITE_OK) {
         qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
         return -1;
     }
-    sqlite3_bind_int64(statement, 1, m_lastId);
-    sqlite3_bind_int64(statement, 2, maxRows > 0 ? maxRows : -1);
+    sqlite3_bind_int64(statement, 1, afterId);
+    sqlite3_bind_int64(statement, 2, upToId);
+    sqlite3_bind_int64(statement, 3, maxRows > 0 ? maxRows : -1);
+    constexpr qint64 kProgressRows = 65536;
     qint64 added = 0;
-    qint64 previous = m_lastId > 0 ? m_lastTime : std::numeric_limits<qint64>::min();
+    qint64 previous = m_rows > 0 || m_lastId > 0 ? m_lastTime : std::numeric_limits<qint64>::min();
     qint64 previousId = m_lastId;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -206,6 +216,8 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
             addValue(*m_series[size_t(pair + channel - 1)], time,
                      isNull ? 0 : sqlite3_column_double(statement, column), isNull);
         }
+        if (added == 0 && m_rows == 0)
+            m_firstTime = time;
         if (!m_order.broken) {
             if (time < previous) {
                 m_order.broken = true;
@@ -221,10 +233,21 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
         m_lastTime = time;
         if (sqlite3_column_type(statement, 1) != SQLITE_NULL)
             m_lastSerial = QByteArray(serial, length);
+        if (added % kProgressRows == 0) {
+            if (progress)
+                progress->fetch_add(kProgressRows, std::memory_order_relaxed);
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                rc = SQLITE_INTERRUPT;
+                break;
+            }
+        }
     }
     finishAllHours();
+    if (progress)
+        progress->fetch_add(added % kProgressRows, std::memory_order_relaxed);
     if (rc != SQLITE_DONE) {
-        qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
+        if (rc != SQLITE_INTERRUPT)
+            qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
         sqlite3_finalize(statement);
         return -1;
     }
@@ -234,6 +257,122 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
     m_rows += added;
     qCDebug(lcViewer) << "SummaryCache::update : rows" << added << "up to id" << m_lastId;
     return added;
+}
+
+qint64 SummaryCache::build(qint64 upToId, int threads, std::atomic<qint64> *progress,
+                           const std::atomic<bool> *cancel, QString *error)
+{
+    clear();
+    threads = std::max(1, threads);
+    // Each part reads its own id range through its own connection; the
+    // parts are then joined in id order.
+    std::vector<std::unique_ptr<SummaryCache>> parts;
+    std::vector<qint64> results(static_cast<size_t>(threads), 0);
+    std::vector<QString> errors(static_cast<size_t>(threads));
+    for (int i = 0; i < threads; ++i)
+        parts.push_back(std::make_unique<SummaryCache>(m_databasePath));
+    auto work = [&](int i) {
+        const qint64 afterId = upToId * i / threads;
+        const qint64 lastId = upToId * (i + 1) / threads;
+        RecordReader reader;
+        if (!reader.open(m_databasePath)) {
+            errors[size_t(i)] = reader.errorText();
+            results[size_t(i)] = -1;
+            return;
+        }
+        results[size_t(i)] = parts[size_t(i)]->scan(reader, afterId, lastId, 0, progress, cancel);
+        if (results[size_t(i)] < 0)
+            errors[size_t(i)] = reader.errorText();
+    };
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back(work, i);
+    work(0);
+    for (std::thread &worker : workers)
+        worker.join();
+    qint64 total = 0;
+    for (int i = 0; i < threads; ++i) {
+        if (results[size_t(i)] < 0) {
+            if (error)
+                *error = errors[size_t(i)];
+            clear();
+            return -1;
+        }
+        total += results[size_t(i)];
+        if (results[size_t(i)] > 0)
+            append(*parts[size_t(i)]);
+    }
+    m_order.checkedId = m_lastId;
+    return total;
+}
+
+void SummaryCache::append(SummaryCache &later)
+{
+    // The time order runs on across the join unless the later part starts
+    // before this one ends.
+    if (m_rows == 0) {
+        m_order = later.m_order;
+        m_firstTime = later.m_firstTime;
+    } else if (!m_order.broken) {
+        if (later.m_firstTime < m_lastTime) {
+            m_order.broken = true;
+        } else {
+            m_order.broken = later.m_order.broken;
+            m_order.orderedUpTo = later.m_order.orderedUpTo;
+        }
+    }
+    m_order.lastTime = later.m_lastTime;
+    for (size_t i = 0; i + 1 < later.m_series.size(); i += 2) {
+        const QByteArray &serial = later.m_series[i]->serial;
+        const int pair = seriesIndex(serial.constData(), serial.size());
+        for (int channel = 0; channel < 2; ++channel) {
+            Series &into = *m_series[size_t(pair + channel)];
+            for (auto &day : later.m_series[i + size_t(channel)]->days) {
+                auto &slot = into.days[day.first];
+                if (!slot) {
+                    slot = std::move(day.second);
+                    continue;
+                }
+                for (int m = 0; m < 1440; ++m)
+                    joinBucket(slot->minutes[m], day.second->minutes[m]);
+                finishHours(*slot);
+            }
+            into.cachedBlock = nullptr;
+        }
+    }
+    m_lastId = later.m_lastId;
+    m_lastTime = later.m_lastTime;
+    if (!later.m_lastSerial.isEmpty())
+        m_lastSerial = later.m_lastSerial;
+    m_rows += later.m_rows;
+    later.clear();
+}
+
+void SummaryCache::joinBucket(Bucket &into, const Bucket &later)
+{
+    if (later.count == 0) {
+        into.flags |= later.flags;
+        return;
+    }
+    if (into.count == 0) {
+        const quint8 flags = into.flags | later.flags;
+        into = later;
+        into.flags = flags;
+        return;
+    }
+    if (later.min < into.min) {
+        into.min = later.min;
+        into.minAt = later.minAt;
+    }
+    if (later.max > into.max) {
+        into.max = later.max;
+        into.maxAt = later.maxAt;
+    }
+    into.first = std::min(into.first, later.first);
+    into.last = std::max(into.last, later.last);
+    into.sum += later.sum;
+    into.count += later.count;
+    into.flags |= later.flags;
 }
 
 const SummaryCache::Series *SummaryCache::findSeries(const QString &serial, int channel) const

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,6 +56,13 @@ public:
     // Adds up to maxRows rows after lastId() (all when maxRows <= 0). Returns
     // the number of rows added, or -1 on a read error.
     qint64 update(RecordReader &reader, qint64 maxRows);
+    // Builds the summary anew from the rows with id <= upToId, reading id
+    // ranges on several threads, each through a connection of its own.
+    // Adds the rows read to *progress as it goes and stops early once
+    // *cancel is set. Returns the rows read, or -1 (and *error) on failure
+    // or when cancelled.
+    qint64 build(qint64 upToId, int threads, std::atomic<qint64> *progress,
+                 const std::atomic<bool> *cancel, QString *error);
     qint64 lastId() const { return m_lastId; }
     qint64 rowsSeen() const { return m_rows; }
     // The time order of the rows read so far, to hand to the reader.
@@ -87,6 +95,11 @@ private:
     static void finishHours(DayBlock &block);
     void finishAllHours();
     void addValue(Series &series, qint64 time, double value, bool isNull);
+    qint64 scan(RecordReader &reader, qint64 afterId, qint64 upToId, qint64 maxRows,
+                std::atomic<qint64> *progress, const std::atomic<bool> *cancel);
+    // Joins a summary of the rows that follow this one's (by id); empties it.
+    void append(SummaryCache &later);
+    static void joinBucket(Bucket &into, const Bucket &later);
     const Series *findSeries(const QString &serial, int channel) const;
 
     QString m_databasePath;
@@ -97,5 +110,6 @@ private:
     qint64 m_lastTime = 0;
     QByteArray m_lastSerial;
     qint64 m_rows = 0;
+    qint64 m_firstTime = 0; // of the first row read
     RecordReader::TimeOrderState m_order;
 };

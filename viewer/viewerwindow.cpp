@@ -3,13 +3,13 @@
 #include "viewer/viewerwindow.h"
 #include "ui_viewerwindow.h"
 
+#include "chart/xychart.h"
 #include "common/common.h"
 #include "common/messagedialog.h"
 #include "record/recordreader.h"
 #include "viewer/batchexport.h"
 #include "viewer/csvexporter.h"
 #include "viewer/summarycache.h"
-#include "chart/xychart.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -17,21 +17,26 @@
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QSaveFile>
+#include <QThread>
+
 #include <QTreeWidgetItem>
+#include <algorithm>
 
-namespace {
+namespace
+{
 
-constexpr qint64 kSummarySliceRows = 1000000;
+// How often the window looks at the summary being built.
+constexpr int kSummaryPollMs = 50;
 constexpr qint64 kExportSliceRows = 200000;
 constexpr int kFollowMs = 2000;
 constexpr qint64 kMinSpanSeconds = 60;
 
 } // namespace
 
-ViewerWindow::SavePathHook ViewerWindow::askSavePath = [](QWidget *parent, const QString &caption,
-                                                         const QString &suggested, const QString &filter) {
-    return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
-};
+ViewerWindow::SavePathHook ViewerWindow::askSavePath =
+    [](QWidget *parent, const QString &caption, const QString &suggested, const QString &filter) {
+        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    };
 
 ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::ViewerWindow)
 {
@@ -80,7 +85,8 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
         const qint64 from = ui->edit_from->dateTime().toSecsSinceEpoch();
         const qint64 to = ui->edit_to->dateTime().toSecsSinceEpoch();
         if (to <= from) {
-            showMessage(this, QStringLiteral("WARNING"), tr("The end of the range must lie after its start."));
+            showMessage(this, QStringLiteral("WARNING"),
+                        tr("The end of the range must lie after its start."));
             return;
         }
         pushHistory();
@@ -91,7 +97,6 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
         ui->chart_viewer->requestViewPortUpdate(true, false);
     });
 
-    m_summaryTimer.setInterval(0);
     connect(&m_summaryTimer, &QTimer::timeout, this, &ViewerWindow::summaryStep);
     m_exportTimer.setInterval(0);
     connect(&m_exportTimer, &QTimer::timeout, this, &ViewerWindow::exportStep);
@@ -101,7 +106,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
 
 ViewerWindow::~ViewerWindow()
 {
-    m_summaryTimer.stop();
+    stopSummaryBuild();
     if (m_exporter)
         m_exporter->cancel();
     ui->chart_viewer->setChart(nullptr);
@@ -114,8 +119,9 @@ bool ViewerWindow::openProject(const QString &path)
     ProjectDocument project;
     QString error;
     if (!project.load(projectPath, &error)) {
-        showMessage(this, QStringLiteral("ERROR"),
-                    tr("%1 cannot be read as a project file: %2").arg(projectPath, project.errorText()));
+        showMessage(
+            this, QStringLiteral("ERROR"),
+            tr("%1 cannot be read as a project file: %2").arg(projectPath, project.errorText()));
         return false;
     }
     auto reader = std::make_unique<RecordReader>();
@@ -123,12 +129,13 @@ bool ViewerWindow::openProject(const QString &path)
         showMessage(this, QStringLiteral("ERROR"), reader->errorText());
         return false;
     }
-    m_summaryTimer.stop();
+    stopSummaryBuild();
     m_project = project;
     m_reader = std::move(reader);
     m_catalog.load(m_project);
     m_intervalSeconds = m_project.dataInterval >= 1000 ? m_project.dataInterval / 1000 : 10;
-    ui->label_project->setText(m_project.projectName + QStringLiteral("  ·  ") + intervalText(m_project.dataInterval));
+    ui->label_project->setText(m_project.projectName + QStringLiteral("  ·  ") +
+                               intervalText(m_project.dataInterval));
     setWindowTitle(QStringLiteral("RideZodazo - ") + m_project.projectName);
     setupSeriesTree();
     m_history.clear();
@@ -166,20 +173,24 @@ void ViewerWindow::setupSeriesTree()
     for (int i = 0; i < m_catalog.size(); ++i) {
         const SeriesInfo &info = m_catalog.at(i);
         if (!device || device->data(0, Qt::UserRole).toString() != info.deviceNumber) {
-            device = new QTreeWidgetItem(tree, {info.deviceName.isEmpty() ? info.deviceNumber : info.deviceName});
+            device = new QTreeWidgetItem(
+                tree, {info.deviceName.isEmpty() ? info.deviceNumber : info.deviceName});
             device->setData(0, Qt::UserRole, info.deviceNumber);
             device->setToolTip(0, info.deviceNumber);
             device->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
             device->setExpanded(true);
         }
-        const QString text = (info.channelName.isEmpty() ? QStringLiteral("CH%1").arg(info.channel) : info.channelName)
-                             + (info.unit.isEmpty() ? QString() : QStringLiteral(" (") + info.unit + QLatin1Char(')'));
+        const QString text =
+            (info.channelName.isEmpty() ? QStringLiteral("CH%1").arg(info.channel)
+                                        : info.channelName) +
+            (info.unit.isEmpty() ? QString() : QStringLiteral(" (") + info.unit + QLatin1Char(')'));
         auto *item = new QTreeWidgetItem(device, {text});
         item->setData(0, Qt::UserRole, i);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         // The first device is shown at the start.
-        item->setCheckState(0, m_catalog.at(i).deviceNumber == m_catalog.at(0).deviceNumber ? Qt::Checked
-                                                                                          : Qt::Unchecked);
+        item->setCheckState(0, m_catalog.at(i).deviceNumber == m_catalog.at(0).deviceNumber
+                                   ? Qt::Checked
+                                   : Qt::Unchecked);
     }
 }
 
@@ -296,11 +307,12 @@ bool ViewerWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->chart_viewer) {
         if (event->type() == QEvent::MouseButtonPress)
             m_pressRange = qMakePair(m_visibleFrom, m_visibleTo);
-        else if (event->type() == QEvent::MouseButtonRelease && m_pressRange.second > m_pressRange.first) {
+        else if (event->type() == QEvent::MouseButtonRelease &&
+                 m_pressRange.second > m_pressRange.first) {
             const QPair<qint64, qint64> before = m_pressRange;
             QTimer::singleShot(0, this, [this, before] {
-                if (before != qMakePair(m_visibleFrom, m_visibleTo)
-                    && (m_history.isEmpty() || m_history.constLast() != before)) {
+                if (before != qMakePair(m_visibleFrom, m_visibleTo) &&
+                    (m_history.isEmpty() || m_history.constLast() != before)) {
                     m_history.append(before);
                     ui->btn_back->setEnabled(true);
                 }
@@ -352,30 +364,62 @@ void ViewerWindow::startSummary()
     // order; the check comes with the summary.
     m_reader->setTimeOrdered(true);
     showWork(tr("Building the summary of the recording..."));
-    m_summaryTimer.start();
+    // Built off this thread, on a connection per thread, so that the window
+    // stays live; the rows recorded meanwhile follow once it is done.
+    m_buildUpTo = m_reader->maxId();
+    m_building = std::make_unique<SummaryCache>(m_reader->path());
+    m_buildProgress = 0;
+    m_buildCancel = false;
+    m_buildDone = false;
+    // Small files are read on one thread; large ones on a few.
+    const int threads = m_buildUpTo < 1000000 ? 1 : std::clamp(QThread::idealThreadCount(), 1, 4);
+    SummaryCache *building = m_building.get();
+    m_buildThread = std::thread([this, building, threads] {
+        m_buildResult =
+            building->build(m_buildUpTo, threads, &m_buildProgress, &m_buildCancel, &m_buildError);
+        m_buildDone = true;
+    });
+    m_summaryTimer.start(kSummaryPollMs);
 }
 
 void ViewerWindow::summaryStep()
 {
-    const qint64 added = m_summary->update(*m_reader, kSummarySliceRows);
-    if (added < 0) {
-        m_summaryTimer.stop();
+    const qint64 upTo = std::max<qint64>(1, m_buildUpTo);
+    ui->progress_work->setValue(int(std::min<qint64>(1000, 1000 * m_buildProgress.load() / upTo)));
+    if (!m_buildDone)
+        return;
+    m_summaryTimer.stop();
+    m_buildThread.join();
+    if (m_buildResult >= 0) {
+        m_summary = std::move(m_building);
+        if (m_summary->update(*m_reader, 0) < 0) {
+            m_buildResult = -1;
+            m_buildError = m_reader->errorText();
+        }
+    }
+    m_building.reset();
+    if (m_buildResult < 0) {
         m_summary->clear();
-        endWork(tr("The summary could not be built: %1").arg(m_reader->errorText()));
+        endWork(tr("The summary could not be built: %1").arg(m_buildError));
         return;
     }
-    const qint64 maxId = std::max<qint64>(1, m_reader->maxId());
-    ui->progress_work->setValue(int(1000.0 * double(m_summary->lastId()) / double(maxId)));
-    if (added < kSummarySliceRows) {
-        m_summaryTimer.stop();
-        m_reader->resumeTimeOrder(m_summary->timeOrder());
-        m_summaryReady = true;
-        m_summary->save();
-        endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
-        m_reload = true;
-        redrawNow();
-        emit summaryBuilt();
+    m_reader->resumeTimeOrder(m_summary->timeOrder());
+    m_summaryReady = true;
+    m_summary->save();
+    endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
+    m_reload = true;
+    redrawNow();
+    emit summaryBuilt();
+}
+
+void ViewerWindow::stopSummaryBuild()
+{
+    m_summaryTimer.stop();
+    if (m_buildThread.joinable()) {
+        m_buildCancel = true;
+        m_buildThread.join();
     }
+    m_building.reset();
 }
 
 void ViewerWindow::setFollow(bool follow)
@@ -432,16 +476,18 @@ void ViewerWindow::exportCsv()
         showMessage(this, QStringLiteral("WARNING"), tr("Choose at least one channel to export."));
         return;
     }
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') + m_project.projectName
-                              + QStringLiteral(".csv");
+    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
+                              m_project.projectName + QStringLiteral(".csv");
     const QString path = askSavePath(this, tr("Export CSV"), suggested, tr("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_reader->path()).absoluteFilePath()) {
-        showMessage(this, QStringLiteral("ERROR"), tr("The CSV file would replace the record database."));
+        showMessage(this, QStringLiteral("ERROR"),
+                    tr("The CSV file would replace the record database."));
         return;
     }
-    m_exporter = std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo, path);
+    m_exporter =
+        std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo, path);
     if (!m_exporter->start()) {
         showMessage(this, QStringLiteral("ERROR"), m_exporter->errorText());
         m_exporter.reset();
@@ -462,7 +508,8 @@ void ViewerWindow::exportStep()
         return;
     m_exportTimer.stop();
     const bool ok = state == CsvExporter::State::Done;
-    const QString text = ok ? tr("Exported %1 lines.").arg(m_exporter->linesWritten()) : m_exporter->errorText();
+    const QString text =
+        ok ? tr("Exported %1 lines.").arg(m_exporter->linesWritten()) : m_exporter->errorText();
     m_exporter.reset();
     endWork(ok ? text : QString());
     if (!ok)
@@ -485,15 +532,17 @@ void ViewerWindow::exportPng()
 {
     if (!m_loaded)
         return;
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') + m_project.projectName
-                              + QStringLiteral(".png");
+    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
+                              m_project.projectName + QStringLiteral(".png");
     const QString path = askSavePath(this, tr("Export PNG"), suggested, tr("PNG images (*.png)"));
     if (path.isEmpty())
         return;
     const QImage image = chartImage();
     QSaveFile file(path);
-    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-        showMessage(this, QStringLiteral("ERROR"), tr("The picture could not be written to %1.").arg(path));
+    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
+        !file.commit()) {
+        showMessage(this, QStringLiteral("ERROR"),
+                    tr("The picture could not be written to %1.").arg(path));
         return;
     }
     ui->label_status->setText(tr("Picture written to %1.").arg(QFileInfo(path).fileName()));
@@ -510,6 +559,6 @@ void ViewerWindow::closeEvent(QCloseEvent *event)
 {
     if (m_exporter)
         cancelWork();
-    m_summaryTimer.stop();
+    stopSummaryBuild();
     QWidget::closeEvent(event);
 }

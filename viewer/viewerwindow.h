@@ -9,10 +9,13 @@
 #include <QVector>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
-namespace Ui {
+namespace Ui
+{
 class ViewerWindow;
 }
 
@@ -33,8 +36,8 @@ class ViewerWindow : public QWidget
     Q_OBJECT
 public:
     // Asks for a file name to save to (empty: cancelled). Tests answer it.
-    using SavePathHook = std::function<QString(QWidget *, const QString &caption, const QString &suggested,
-                                               const QString &filter)>;
+    using SavePathHook = std::function<QString(QWidget *, const QString &caption,
+                                               const QString &suggested, const QString &filter)>;
     static SavePathHook askSavePath;
 
     enum Preset { LastHour, Last24Hours, Last7Days, RecordingPeriod, Everything, Custom };
@@ -95,6 +98,7 @@ private:
     void fillStatistics();
     void startSummary();
     void summaryStep();
+    void stopSummaryBuild();
     void exportStep();
     void showWork(const QString &text);
     void endWork(const QString &text);
@@ -107,6 +111,15 @@ private:
     SeriesCatalog m_catalog;
     std::unique_ptr<RecordReader> m_reader;
     std::unique_ptr<SummaryCache> m_summary;
+    // The summary being built on its own thread.
+    std::unique_ptr<SummaryCache> m_building;
+    std::thread m_buildThread;
+    std::atomic<qint64> m_buildProgress{0};
+    std::atomic<bool> m_buildCancel{false};
+    std::atomic<bool> m_buildDone{false};
+    qint64 m_buildResult = 0;
+    qint64 m_buildUpTo = 0;
+    QString m_buildError;
     bool m_summaryReady = false;
     int m_intervalSeconds = 10;
 

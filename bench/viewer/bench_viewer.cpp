@@ -30,8 +30,13 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -172,15 +177,17 @@ void benchFile(int days)
     auto summary = std::make_unique<SummaryCache>(path);
     const qint64 hourRows = 16 * 3600;
     const qint64 buildRows = maxId - hourRows;
-    auto scan = [&]() {
-        QElapsedTimer timer;
-        timer.start();
+    // One id range read as the summary reads it, through its own connection.
+    auto scanRange = [&path](qint64 afterId, qint64 upToId) {
+        RecordReader own;
+        own.open(path);
         sqlite3_stmt *s = nullptr;
-        sqlite3_prepare_v2(reader.handle(),
+        sqlite3_prepare_v2(own.handle(),
                            "select id, serialno, channel1, channel2, pointDate from fennolink "
-                           "where id > 0 order by id limit ?1",
+                           "where id > ?1 and id <= ?2 order by id",
                            -1, &s, nullptr);
-        sqlite3_bind_int64(s, 1, buildRows);
+        sqlite3_bind_int64(s, 1, afterId);
+        sqlite3_bind_int64(s, 2, upToId);
         double sink = 0;
         qint64 bytes = 0;
         while (sqlite3_step(s) == SQLITE_ROW) {
@@ -195,28 +202,51 @@ void benchFile(int days)
         sqlite3_finalize(s);
         if (sink == 42.0 && bytes == 42)
             std::printf(" ");
+    };
+    // The same rows split into as many ranges as threads, read at once.
+    auto scan = [&](int threads) {
+        QElapsedTimer timer;
+        timer.start();
+        std::vector<std::thread> workers;
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back(scanRange, buildRows * i / threads, buildRows * (i + 1) / threads);
+        for (std::thread &worker : workers)
+            worker.join();
         return timer.nsecsElapsed() / 1e6;
     };
-    scan();
-    const double scanBefore = scan();
+    const int threads = std::clamp(QThread::idealThreadCount(), 1, 4);
+    scan(1);
     QElapsedTimer t;
-    t.start();
-    summary->update(reader, buildRows);
-    const double buildMs = t.nsecsElapsed() / 1e6;
-    const double scanAfter = scan();
+    for (int n : {1, threads}) {
+        const double scanBefore = scan(n);
+        auto built = std::make_unique<SummaryCache>(path);
+        std::atomic<qint64> progress{0};
+        std::atomic<bool> cancel{false};
+        t.start();
+        if (n == 1)
+            built->update(reader, buildRows);
+        else
+            built->build(buildRows, n, &progress, &cancel, nullptr);
+        const double buildMs = t.nsecsElapsed() / 1e6;
+        const double scanAfter = scan(n);
+        const double scanMs = (scanBefore + scanAfter) / 2;
+        const double buildRate = double(buildRows) / buildMs * 1000;
+        const double scanRate = double(buildRows) / scanMs * 1000;
+        std::printf("summary build    %d thread(s): %.2f M rows/s (anchor: the same columns read "
+                    "on as many "
+                    "threads %.2f M rows/s, before %.0f ms and after %.0f ms; ratio %.2f)  memory "
+                    "%.0f MB\n",
+                    n, buildRate / 1e6, scanRate / 1e6, scanBefore, scanAfter, buildRate / scanRate,
+                    built->memoryBytes() / 1048576.0);
+        summary = std::move(built); // the last one built is the one the viewer would use
+        if (threads == 1)
+            break;
+    }
     t.start();
     const qint64 updated = summary->update(reader, 0);
     const double updateMs = t.nsecsElapsed() / 1e6;
     summary->save();
     reader.resumeTimeOrder(summary->timeOrder());
-    const double scanMs = (scanBefore + scanAfter) / 2;
-    const double buildRate = double(buildRows) / buildMs * 1000;
-    const double scanRate = double(buildRows) / scanMs * 1000;
-    std::printf("summary build    %.2f M rows/s (anchor scan of the same columns %.2f M rows/s, "
-                "before %.0f ms "
-                "and after %.0f ms; ratio %.2f)  memory %.0f MB\n",
-                buildRate / 1e6, scanRate / 1e6, scanBefore, scanAfter, buildRate / scanRate,
-                summary->memoryBytes() / 1048576.0);
     std::printf("summary update   %.1f ms for one hour of new rows (%lld rows)\n", updateMs,
                 updated);
 
