@@ -55,8 +55,15 @@ bool ProjectFile::update(const QString &path, const std::function<void(QSettings
 
     // QSettings works on a copy under a name used once: what it caches of a
     // file it could not write stays with that name and is never read again.
-    QTemporaryFile copy(QDir::temp().filePath(QStringLiteral("quillark-project-XXXXXX.qlk")));
-    if (!copy.open() || copy.write(current) != current.size() || !copy.flush())
+    // The copy goes beside the project (the disk it is saved to), or to the
+    // temporary folder where the project's folder takes no new files.
+    QTemporaryFile copy(target.absoluteDir().filePath(QStringLiteral(".quillark-project-XXXXXX.qlk")));
+    if (!copy.open())
+        copy.setFileTemplate(QDir::temp().filePath(QStringLiteral("quillark-project-XXXXXX.qlk")));
+    if (!copy.isOpen() && !copy.open())
+        return fail(
+            QStringLiteral("No temporary copy could be written: %1.").arg(copy.errorString()));
+    if (copy.write(current) != current.size() || !copy.flush())
         return fail(
             QStringLiteral("No temporary copy could be written: %1.").arg(copy.errorString()));
     copy.close();

@@ -307,6 +307,15 @@ void tst_ProjectFile::readOnlyFile()
     QVERIFY(document.load(file));
     QCOMPARE(document.connections.size(), 1);
     QCOMPARE(QFile::permissions(file) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    // Saving needs no room in the temporary folder, and leaves nothing beside the project.
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", path(QStringLiteral("no-such-temp")).toUtf8());
+    const bool savedWithoutTemp = ProjectFile::writeDataInterval(file, 2000, &error);
+    qputenv("TMPDIR", tmp);
+    QVERIFY2(savedWithoutTemp, qPrintable(error));
+    QCOMPARE(ProjectFile::dataInterval(file), 2000);
+    QCOMPARE(QDir(QFileInfo(file).absolutePath()).entryList(QDir::Hidden | QDir::Files).filter(".quillark"),
+             QStringList());
     // A folder that is gone is told as such.
     QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
     QCOMPARE(error, QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
