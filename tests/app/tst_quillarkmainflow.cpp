@@ -7,7 +7,7 @@
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 #include "loopbackpeers.h"
 #include "project/projectmanager.h"
 #include "project/treemodel.h"
@@ -24,23 +24,16 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 namespace {
 
-// The holding registers of devices whose two channels hold these values
-// (eight registers each: two floats, LQI and battery).
+// The holding registers of devices whose two channels hold these values.
 QVector<quint16> registers(const QVector<float> &channels)
 {
     QVector<quint16> r;
-    for (int i = 0; i < channels.size(); i += 2) {
-        quint32 b1, b2;
-        std::memcpy(&b1, &channels[i], 4);
-        std::memcpy(&b2, &channels[i + 1], 4);
-        for (quint32 w : {b1, b2, 170u, 70u})
-            r << quint16(w & 0xFFFF) << quint16(w >> 16);
-    }
+    for (int i = 0; i < channels.size(); i += 2)
+        r += TestSupport::nodeBlock(channels[i], channels[i + 1], 170, 70);
     return r;
 }
 
@@ -50,11 +43,7 @@ const QVector<float> kValues{21.5f, 48.25f, -3.75f, 61.5f};
 // A simulator on a free loopback port whose values stay as they are set.
 std::unique_ptr<GatewaySimulator> frozenSimulator(int devices)
 {
-    GatewaySimulator::Options options;
-    options.port = 0;
-    options.devices = devices;
-    options.updateMs = 0;
-    auto sim = std::make_unique<GatewaySimulator>(options);
+    auto sim = std::make_unique<GatewaySimulator>(TestSupport::frozenGateway(devices));
     return sim->start() ? std::move(sim) : nullptr;
 }
 

@@ -2,7 +2,7 @@
 #include "device/configureddevice.h"
 #include "device/modbusdevice.h"
 #include "device/nodedevice.h"
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
@@ -13,21 +13,10 @@
 #include <QPointer>
 #include <QtTest>
 
-#include <cstring>
 
 namespace {
 
-// Registers of one node's block as the gateway lays it out.
-QVector<quint16> block(float ch1, float ch2, qint32 lqi, qint32 battery)
-{
-    quint32 b1, b2;
-    std::memcpy(&b1, &ch1, 4);
-    std::memcpy(&b2, &ch2, 4);
-    QVector<quint16> r;
-    for (quint32 w : {b1, b2, quint32(lqi), quint32(battery)})
-        r << quint16(w & 0xFFFF) << quint16(w >> 16);
-    return r;
-}
+using TestSupport::nodeBlock;
 
 QByteArray bytesOf(const QVector<quint16> &registers)
 {
@@ -75,11 +64,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("texts");
-        const QByteArray second = bytesOf(block(5.5f, 6.5f, 7, 8));
+        const QByteArray second = bytesOf(nodeBlock(5.5f, 6.5f, 7, 8));
         QTest::newRow("25.00 and -1") << bytesOf(kFirstBlock) + second
                                       << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"};
         QTest::newRow("rounding, high words")
-            << bytesOf(block(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
+            << bytesOf(nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
             << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"};
         QTest::newRow("short reply") << (bytesOf(kFirstBlock) + second).left(20)
                                      << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""};
@@ -112,17 +101,17 @@ private slots:
         connection.refresh();
         QVERIFY(connection.isRefreshPending());
         QCOMPARE(connection.lastPollTime(), before);
-        connection.readData(bytesOf(block(20.0f, 40.0f, 1, 2)));
+        connection.readData(bytesOf(nodeBlock(20.0f, 40.0f, 1, 2)));
         QVERIFY(!connection.isRefreshPending());
         QCOMPARE(node->ch1Text(), QStringLiteral("20.00"));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        connection.readData(bytesOf(block(21.0f, 41.0f, 1, 2)));
+        connection.readData(bytesOf(nodeBlock(21.0f, 41.0f, 1, 2)));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
         // A refresh left unanswered does not keep the next poll's sample out.
         connection.refresh();
         connection.poll();
         QVERIFY(!connection.isRefreshPending());
-        connection.readData(bytesOf(block(22.0f, 42.0f, 1, 2)));
+        connection.readData(bytesOf(nodeBlock(22.0f, 42.0f, 1, 2)));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
         connection.close();
     }
@@ -146,7 +135,7 @@ private slots:
         connection.setDeviceInfo(QStringLiteral("127.0.0.1"), TestSupport::freeLoopbackPort()); // nobody there
         NodeDevice *node = addNode(connection, 0);
         node->setAlarmRange(0, 10, 0, 10);
-        connection.readData(bytesOf(block(20.0f, 5.0f, 1, 2)));
+        connection.readData(bytesOf(nodeBlock(20.0f, 5.0f, 1, 2)));
         QVERIFY(node->alarm1());
 
         QTest::qWait(2); // the polls come after the sample, as they do at any interval
@@ -170,7 +159,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, lost); // declared again at every further poll
         connection.poll();
 
-        connection.readData(bytesOf(block(20.0f, 5.0f, 1, 2)));
+        connection.readData(bytesOf(nodeBlock(20.0f, 5.0f, 1, 2)));
         QVERIFY(connection.isConnected());
         QCOMPARE(connection.missedPolls(), 0);
         connection.close();
@@ -195,13 +184,10 @@ private slots:
         QFETCH(bool, pymodbus);
         QFETCH(int, interval);
         dataIntervalMs = interval;
-        QVector<quint16> registers = kFirstBlock + QVector<quint16>(42) + block(-3.75f, 33.0f, 150, 80)
-                                     + block(36.6f, 12.0f, 210, 70);
+        QVector<quint16> registers = kFirstBlock + QVector<quint16>(42) + nodeBlock(-3.75f, 33.0f, 150, 80)
+                                     + nodeBlock(36.6f, 12.0f, 210, 70);
         TestSupport::PymodbusServer server;
-        GatewaySimulator::Options options;
-        options.port = 0;
-        options.updateMs = 0;
-        GatewaySimulator sim(options);
+        GatewaySimulator sim(TestSupport::frozenGateway());
         if (pymodbus) {
             const QString why = server.start(registers);
             if (!why.isEmpty())
@@ -251,10 +237,7 @@ private slots:
     {
         QFETCH(int, interval);
         dataIntervalMs = interval;
-        GatewaySimulator::Options options;
-        options.port = 0;
-        options.updateMs = 0;
-        options.devices = 1;
+        GatewaySimulator::Options options = TestSupport::frozenGateway(1);
         options.delayMs = 200;
         GatewaySimulator sim(options);
         QVERIFY(sim.start());
@@ -334,7 +317,7 @@ private slots:
         QCOMPARE(connection->nodeList().size(), 1);
         addNode(*connection, 106);
         QCOMPARE(connection->readCount(), 114); // the highest start still fits one Modbus read
-        connection->readData(bytesOf(block(1, 2, 3, 4) + block(1, 2, 3, 4)));
+        connection->readData(bytesOf(nodeBlock(1, 2, 3, 4) + nodeBlock(1, 2, 3, 4)));
         delete connection;
         QVERIFY(a.isNull());
     }

@@ -6,7 +6,7 @@
 #include "device/modbusdevice.h"
 #include "device/networksettingdialog.h"
 #include "device/nodedevice.h"
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
 #include "testsupport.h"
@@ -182,11 +182,7 @@ private slots:
     void lostAndBack()
     {
         dataIntervalMs = 1000;
-        GatewaySimulator::Options options;
-        options.port = 0;
-        options.updateMs = 0;
-        options.devices = 1;
-        GatewaySimulator sim(options);
+        GatewaySimulator sim(TestSupport::frozenGateway(1));
         QVERIFY(sim.start());
         sim.setDeviceValues(0, 20.5f, 40.0f, 3, 95);
         ConfiguredDevice connection;

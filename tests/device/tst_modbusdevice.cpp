@@ -1,6 +1,6 @@
 #include "common/common.h"
 #include "device/modbusdevice.h"
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 #include "testsupport.h"
 
 #include <QModbusTcpClient>
@@ -23,10 +23,7 @@ class tst_ModbusDevice : public QObject
 
     void startSimulator(quint16 port = 0)
     {
-        GatewaySimulator::Options options;
-        options.port = port;
-        options.updateMs = 0;
-        m_sim.reset(new GatewaySimulator(options));
+        m_sim.reset(new GatewaySimulator(TestSupport::frozenGateway(16, port)));
         QVERIFY(m_sim->start());
     }
 

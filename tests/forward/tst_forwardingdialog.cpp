@@ -4,7 +4,7 @@
 #include "forward/forwarder.h"
 #include "forward/forwardingdialog.h"
 #include "forwardservers.h"
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
@@ -211,11 +211,7 @@ void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
     if (!m_brokerError.isEmpty())
         QSKIP(qPrintable(m_brokerError));
     InsertSerialData::clearQueue();
-    GatewaySimulator::Options options;
-    options.port = 0;
-    options.devices = 2;
-    options.updateMs = 0;
-    GatewaySimulator sim(options);
+    GatewaySimulator sim(TestSupport::frozenGateway(2));
     QVERIFY(sim.start());
     sim.setDeviceValues(0, 21.5f, 48.25f, 90, 100);
     sim.setDeviceValues(1, -3.75f, 61.5f, 90, 100);

@@ -5,7 +5,7 @@
 #include "view/labelelider.h"
 #include "view/valuestyle.h"
 
-#include "gatewaysimulator.h"
+#include "gatewayfixture.h"
 
 #include <QFrame>
 #include <QLayout>
@@ -222,11 +222,7 @@ private slots:
     // the value leaves its alarm range, and back to grey when it falls silent.
     void simulatorMovesTileGreyTealCrimson()
     {
-        GatewaySimulator::Options options;
-        options.port = 0;
-        options.updateMs = 0;
-        options.devices = 1;
-        GatewaySimulator sim(options);
+        GatewaySimulator sim(TestSupport::frozenGateway(1));
         QVERIFY(sim.start());
         sim.setDeviceValues(0, 21.5f, 48.0f, -58, 96);
         Project project;

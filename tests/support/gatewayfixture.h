@@ -1,0 +1,38 @@
+#pragma once
+
+// The in-process gateway simulator and the register layout of a node's
+// block, for the tests that poll over loopback.
+
+#include "gatewaysimulator.h"
+
+#include <QVector>
+
+#include <cstring>
+
+namespace TestSupport {
+
+// A simulator on a free loopback port (or `port`) whose values stay as they
+// are set; start() is left to the caller.
+inline GatewaySimulator::Options frozenGateway(int devices = 16, quint16 port = 0)
+{
+    GatewaySimulator::Options options;
+    options.port = port;
+    options.devices = devices;
+    options.updateMs = 0;
+    return options;
+}
+
+// The eight holding registers of one node as the gateway lays them out:
+// two floats, LQI and battery, low word first.
+inline QVector<quint16> nodeBlock(float ch1, float ch2, qint32 lqi, qint32 battery)
+{
+    quint32 b1, b2;
+    std::memcpy(&b1, &ch1, 4);
+    std::memcpy(&b2, &ch2, 4);
+    QVector<quint16> r;
+    for (quint32 w : {b1, b2, quint32(lqi), quint32(battery)})
+        r << quint16(w & 0xFFFF) << quint16(w >> 16);
+    return r;
+}
+
+} // namespace TestSupport
