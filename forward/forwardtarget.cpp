@@ -2,13 +2,17 @@
 
 #include "common/common.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <sqlite3.h>
 #include <QTimer>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 
-namespace {
+namespace
+{
 std::atomic<int> g_firstRetryMs{1000};
 std::atomic<int> g_maxRetryMs{60000};
 // State updates while rows flow are sent at most this often.
@@ -16,14 +20,11 @@ constexpr int kStateIntervalMs = 250;
 } // namespace
 
 ForwardTarget::ForwardTarget(const QString &name, const ProjectDocument &project,
-                             const ForwardSettings &settings, const QString &identity, QObject *parent)
-    : QObject(parent),
-      m_name(name),
-      m_projectPath(project.path),
-      m_databasePath(project.databasePath()),
-      m_settings(settings),
-      m_format(project, settings.mqttPrefix),
-      m_position(project.path, name, identity)
+                             const ForwardSettings &settings, const QString &identity,
+                             QObject *parent)
+    : QObject(parent), m_name(name), m_projectPath(project.path),
+      m_databasePath(project.databasePath()), m_settings(settings),
+      m_format(project, settings.mqttPrefix), m_position(project.path, name, identity)
 {
     qRegisterMetaType<ForwardState>();
     m_state.enabled = true;
@@ -56,17 +57,50 @@ void ForwardTarget::wake()
         schedule(0);
 }
 
+bool ForwardTarget::fileIdentity(quint64 *device, quint64 *inode) const
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(m_databasePath).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+    *inode = quint64(info.st_ino);
+    return true;
+}
+
 bool ForwardTarget::ensureReader()
 {
-    if (m_reader.isOpen())
-        return true;
+    if (m_reader.isOpen()) {
+        quint64 device = 0;
+        quint64 inode = 0;
+        // Still the file the recorder writes (or none there yet): go on.
+        if (!fileIdentity(&device, &inode) || (device == m_fileDevice && inode == m_fileInode))
+            return true;
+        // The recorder went on into a new file (the old one was deleted,
+        // moved or replaced). The open one's last rows are nowhere else:
+        // they go first, then the new file from its first row.
+        qint64 newest = 0;
+        if (newestId(&newest) && newest > m_lastId)
+            return true;
+        qCWarning(lcForward).noquote()
+            << "ForwardTarget :" << m_name << ": the record database" << m_databasePath
+            << "is a new file; forwarding it from its first row";
+        m_reader.close();
+        m_lastId = 0;
+        m_savedId = -1;
+        savePosition();
+        restartedFromFirstRow();
+    }
     if (!QFileInfo::exists(m_databasePath)) {
         // Nothing recorded yet: not an error.
         m_state.lastError.clear();
         return false;
     }
+    // Taken before the open: a file swapped in between shows as new at the next look.
+    if (!fileIdentity(&m_fileDevice, &m_fileInode))
+        m_fileDevice = m_fileInode = 0;
     if (!m_reader.open(m_databasePath)) {
-        const QString error = QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText());
+        const QString error =
+            QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText());
         if (m_state.lastError != error)
             qCWarning(lcForward).noquote() << "ForwardTarget::ensureReader :" << m_name << error;
         m_state.lastError = error;
@@ -79,7 +113,8 @@ bool ForwardTarget::ensureReader()
 bool ForwardTarget::newestId(qint64 *id)
 {
     sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(m_reader.handle(), "select max(id) from fennolink", -1, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(m_reader.handle(), "select max(id) from fennolink", -1, &statement,
+                           nullptr) != SQLITE_OK) {
         sqlite3_finalize(statement);
         return false;
     }
@@ -102,9 +137,10 @@ bool ForwardTarget::refreshBacklog()
         return false;
     }
     if (newest < m_lastId) {
-        qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": the record database holds ids up to"
-                                       << newest << "but" << m_lastId
-                                       << "were forwarded; it was replaced, forwarding it from its first row";
+        qCWarning(lcForward).noquote()
+            << "ForwardTarget :" << m_name << ": the record database holds ids up to" << newest
+            << "but" << m_lastId
+            << "were forwarded; it was replaced, forwarding it from its first row";
         m_lastId = 0;
         m_savedId = -1;
         savePosition();

@@ -14,15 +14,14 @@
 class QTimer;
 
 // What the window shows about one target.
-struct ForwardState
-{
+struct ForwardState {
     bool enabled = false;
     bool connected = false;
     qint64 backlog = 0;   // recorded rows not yet delivered
     qint64 forwarded = 0; // rows delivered since the target started
     qint64 lastId = 0;    // id of the last delivered row
     QDateTime lastSuccess;
-    QString lastError;    // empty while all is well
+    QString lastError; // empty while all is well
 };
 Q_DECLARE_METATYPE(ForwardState)
 
@@ -40,8 +39,9 @@ class ForwardTarget : public QObject
 
 public:
     // `name` names the target in the position file ("influx", "mqtt").
-    ForwardTarget(const QString &name, const ProjectDocument &project, const ForwardSettings &settings,
-                  const QString &identity, QObject *parent = nullptr);
+    ForwardTarget(const QString &name, const ProjectDocument &project,
+                  const ForwardSettings &settings, const QString &identity,
+                  QObject *parent = nullptr);
     ~ForwardTarget() override;
 
     // Pauses after failures: the first, doubling up to the last. Tests shorten them.
@@ -67,6 +67,9 @@ signals:
 protected:
     // Sends what lies after m_lastId (or waits); called by the timer.
     virtual void pump() = 0;
+    // The reader moved on to a new file whose rows start again at id 1:
+    // whatever was read ahead of the position belongs to the old one.
+    virtual void restartedFromFirstRow() {}
 
     // Opens the record database when needed; false (state updated) when it
     // cannot be read yet.
@@ -78,6 +81,8 @@ protected:
     bool newestId(qint64 *id);
     void delivered(qint64 lastId, qint64 rows, bool savePosition = true);
     void savePosition();
+    // Device and inode of the file at the database's path; false when there is none.
+    bool fileIdentity(quint64 *device, quint64 *inode) const;
     void failed(const QString &error, bool connected);
     void setConnected(bool connected);
     void schedule(int ms);
@@ -90,6 +95,9 @@ protected:
     ForwardFormat m_format;
     ForwardPosition m_position;
     RecordReader m_reader;
+    // The file the reader has open.
+    quint64 m_fileDevice = 0;
+    quint64 m_fileInode = 0;
     ForwardState m_state;
     qint64 m_lastId = 0;
     qint64 m_savedId = -1;

@@ -26,8 +26,8 @@ public:
     // testOnly: start() sends one empty write (which checks address,
     // credentials and database without storing anything), emits
     // testFinished() and does nothing more.
-    InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly = false,
-                 QObject *parent = nullptr);
+    InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings,
+                 bool testOnly = false, QObject *parent = nullptr);
     ~InfluxTarget() override;
 
     // A request without any answer for this long counts as failed.
@@ -37,18 +37,19 @@ public:
     static QUrl writeUrl(const ForwardSettings &settings);
 
     // The user's sentence for a failed write; `body` is the server's answer.
-    static QString describeFailure(const ForwardSettings &settings, int networkError, int httpStatus,
-                                   const QByteArray &body, const QString &networkText);
+    static QString describeFailure(const ForwardSettings &settings, int networkError,
+                                   int httpStatus, const QByteArray &body,
+                                   const QString &networkText);
 
 public slots:
     void start() override;
 
 protected:
     void pump() override;
+    void restartedFromFirstRow() override { m_next = Batch(); }
 
 private:
-    struct Batch
-    {
+    struct Batch {
         QByteArray body;
         qint64 lastId = 0;
         qint64 rows = 0; // recorded rows covered, gap marks included

@@ -11,7 +11,8 @@
 #include <algorithm>
 #include <mutex>
 
-namespace {
+namespace
+{
 // The position file is rewritten at most this often while rows flow.
 constexpr int kSaveIntervalMs = 500;
 
@@ -22,8 +23,8 @@ void initLibrary()
 }
 } // namespace
 
-MqttTarget::MqttTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly,
-                       QObject *parent)
+MqttTarget::MqttTarget(const ProjectDocument &project, const ForwardSettings &settings,
+                       bool testOnly, QObject *parent)
     : ForwardTarget(QStringLiteral("mqtt"), project, settings, settings.mqttIdentity(), parent),
       m_testOnly(testOnly)
 {
@@ -80,16 +81,19 @@ bool MqttTarget::setUp(QString *error)
     if (!m_settings.mqttUser.isEmpty()) {
         const QByteArray user = m_settings.mqttUser.toUtf8();
         const QByteArray password = m_settings.mqttPassword.toUtf8();
-        mosquitto_username_pw_set(m_mosq, user.constData(), password.isEmpty() ? nullptr : password.constData());
+        mosquitto_username_pw_set(m_mosq, user.constData(),
+                                  password.isEmpty() ? nullptr : password.constData());
     }
     if (!m_settings.mqttCaFile.isEmpty()) {
         const QFileInfo ca(m_settings.mqttCaFile);
         if (!ca.isFile() || !ca.isReadable()) {
-            *error = QStringLiteral("The CA file \"%1\" cannot be read.").arg(m_settings.mqttCaFile);
+            *error =
+                QStringLiteral("The CA file \"%1\" cannot be read.").arg(m_settings.mqttCaFile);
             return false;
         }
         const QByteArray path = QFile::encodeName(ca.absoluteFilePath());
-        const int rc = mosquitto_tls_set(m_mosq, path.constData(), nullptr, nullptr, nullptr, nullptr);
+        const int rc =
+            mosquitto_tls_set(m_mosq, path.constData(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             *error = QStringLiteral("The CA file \"%1\" cannot be used: %2")
                          .arg(m_settings.mqttCaFile, describeError(rc));
@@ -97,9 +101,11 @@ bool MqttTarget::setUp(QString *error)
         }
     }
     const QByteArray host = m_settings.mqttHost.trimmed().toUtf8();
-    const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_settings.mqttPort, kKeepAliveSeconds);
+    const int rc =
+        mosquitto_connect_async(m_mosq, host.constData(), m_settings.mqttPort, kKeepAliveSeconds);
     if (rc == MOSQ_ERR_TLS) {
-        *error = QStringLiteral("The CA file \"%1\" cannot be used for TLS.").arg(m_settings.mqttCaFile);
+        *error =
+            QStringLiteral("The CA file \"%1\" cannot be used for TLS.").arg(m_settings.mqttCaFile);
         return false;
     }
     if (rc != MOSQ_ERR_SUCCESS) {
@@ -123,13 +129,15 @@ void MqttTarget::start()
         m_testTimer = new QTimer(this);
         m_testTimer->setSingleShot(true);
         connect(m_testTimer, &QTimer::timeout, this, [this] {
-            const QString reason = m_state.lastError.isEmpty()
-                ? QStringLiteral("no answer") : m_state.lastError;
-            emit testFinished(false, QStringLiteral("The MQTT broker %1:%2 did not accept a connection within %3 s (%4).")
-                                         .arg(m_settings.mqttHost.trimmed())
-                                         .arg(m_settings.mqttPort)
-                                         .arg(kTestTimeoutMs / 1000)
-                                         .arg(reason));
+            const QString reason =
+                m_state.lastError.isEmpty() ? QStringLiteral("no answer") : m_state.lastError;
+            emit testFinished(
+                false, QStringLiteral(
+                           "The MQTT broker %1:%2 did not accept a connection within %3 s (%4).")
+                           .arg(m_settings.mqttHost.trimmed())
+                           .arg(m_settings.mqttPort)
+                           .arg(kTestTimeoutMs / 1000)
+                           .arg(reason));
         });
         m_testTimer->start(kTestTimeoutMs);
     }
@@ -160,13 +168,15 @@ void MqttTarget::start()
 void MqttTarget::onConnect(mosquitto *, void *self, int code)
 {
     auto *target = static_cast<MqttTarget *>(self);
-    QMetaObject::invokeMethod(target, [target, code] { target->connected(code); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        target, [target, code] { target->connected(code); }, Qt::QueuedConnection);
 }
 
 void MqttTarget::onDisconnect(mosquitto *, void *self, int code)
 {
     auto *target = static_cast<MqttTarget *>(self);
-    QMetaObject::invokeMethod(target, [target, code] { target->disconnected(code); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        target, [target, code] { target->disconnected(code); }, Qt::QueuedConnection);
 }
 
 void MqttTarget::onPublish(mosquitto *, void *self, int mid)
@@ -177,7 +187,8 @@ void MqttTarget::onPublish(mosquitto *, void *self, int mid)
         target->m_acks.push_back(mid);
     }
     if (!target->m_ackPosted.exchange(true))
-        QMetaObject::invokeMethod(target, [target] { target->drainAcks(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            target, [target] { target->drainAcks(); }, Qt::QueuedConnection);
 }
 
 void MqttTarget::drainAcks()
@@ -197,10 +208,12 @@ void MqttTarget::connected(int code)
     if (m_testOnly) {
         if (m_testTimer && m_testTimer->isActive()) {
             m_testTimer->stop();
-            emit testFinished(code == 0, code == 0 ? QStringLiteral("The MQTT broker %1:%2 accepted the connection.")
-                                                        .arg(m_settings.mqttHost.trimmed())
-                                                        .arg(m_settings.mqttPort)
-                                                  : describeRefusal(code));
+            emit testFinished(code == 0,
+                              code == 0
+                                  ? QStringLiteral("The MQTT broker %1:%2 accepted the connection.")
+                                        .arg(m_settings.mqttHost.trimmed())
+                                        .arg(m_settings.mqttPort)
+                                  : describeRefusal(code));
         }
         return;
     }
@@ -265,8 +278,17 @@ void MqttTarget::acknowledged(int mid)
         delivered(last, rows, save);
     }
     // Top up once the window is half empty (one read for many acknowledgements).
-    if (m_pending.size() < size_t(kWindow / 2) && (!m_timer->isActive() || m_timer->remainingTime() > 0))
+    if (m_pending.size() < size_t(kWindow / 2) &&
+        (!m_timer->isActive() || m_timer->remainingTime() > 0))
         schedule(0);
+}
+
+void MqttTarget::restartedFromFirstRow()
+{
+    // Every row of the old file was acknowledged before the switch.
+    m_queuedId = 0;
+    m_pending.clear();
+    m_midToId.clear();
 }
 
 void MqttTarget::pump()
@@ -308,7 +330,8 @@ void MqttTarget::pump()
         const QByteArray topic = m_format.topic(row.serialNo);
         const QByteArray payload = m_format.payload(row);
         int mid = 0;
-        rc = mosquitto_publish(m_mosq, &mid, topic.constData(), payload.size(), payload.constData(), 1, false);
+        rc = mosquitto_publish(m_mosq, &mid, topic.constData(), payload.size(), payload.constData(),
+                               1, false);
         if (rc != MOSQ_ERR_SUCCESS)
             return false;
         m_pending.push_back({row.id, false});
@@ -317,7 +340,8 @@ void MqttTarget::pump()
         return true;
     });
     if (visited < 0 && rc == MOSQ_ERR_SUCCESS) {
-        failed(QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText()), true);
+        failed(QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText()),
+               true);
         m_reader.close();
         return;
     }
@@ -352,8 +376,8 @@ void MqttTarget::flushLive()
     for (auto it = m_live.begin(); it != m_live.end();) {
         const QByteArray topic = m_format.liveTopic(it.key());
         const QByteArray payload = m_format.payload(it.value());
-        if (mosquitto_publish(m_mosq, nullptr, topic.constData(), payload.size(), payload.constData(), 1, true)
-            != MOSQ_ERR_SUCCESS)
+        if (mosquitto_publish(m_mosq, nullptr, topic.constData(), payload.size(),
+                              payload.constData(), 1, true) != MOSQ_ERR_SUCCESS)
             return;
         it = m_live.erase(it);
     }

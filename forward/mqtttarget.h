@@ -29,8 +29,8 @@ public:
     // A connection test gives up after this long.
     static constexpr int kTestTimeoutMs = 10000;
 
-    MqttTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly = false,
-               QObject *parent = nullptr);
+    MqttTarget(const ProjectDocument &project, const ForwardSettings &settings,
+               bool testOnly = false, QObject *parent = nullptr);
     ~MqttTarget() override;
 
     // The user's sentence for a refused connection (CONNACK code).
@@ -45,10 +45,10 @@ public slots:
 
 protected:
     void pump() override;
+    void restartedFromFirstRow() override;
 
 private:
-    struct Pending
-    {
+    struct Pending {
         qint64 id;
         bool acked;
     };

@@ -2,6 +2,7 @@
 #include "forward/forwardposition.h"
 #include "forward/influxtarget.h"
 #include "forwardservers.h"
+#include "record/recordreader.h"
 #include "projectfixture.h"
 #include "testsupport.h"
 
@@ -26,6 +27,7 @@ private slots:
     void version2RequestAndRetryAfterServerError();
     void silentServerNeverDelaysRecording();
     void unreadableDatabaseKeepsThePosition();
+    void newDatabaseFileFollowsTheOld();
 
 private:
     static ForwardSettings influxSettings(const QString &url, const QString &database = QStringLiteral("qk"));
@@ -359,6 +361,44 @@ void tst_InfluxTarget::unreadableDatabaseKeepsThePosition()
                              20000);
     QCOMPARE(position.load(), project.rowCount());
     QVERIFY(!forwarder.statusText().isEmpty());
+}
+
+// The record database moved away while rows wait: the recorder goes on into
+// a new file, and the forwarder sends the old file's last rows, then the new
+// file's from its first row.
+void tst_InfluxTarget::newDatabaseFileFollowsTheOld()
+{
+    m_influx.query(QStringLiteral("CREATE DATABASE moved"));
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(100));
+    QVERIFY(influxSettings(m_influx.url(), QStringLiteral("moved")).save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 30000);
+
+    m_influx.stop();
+    QVERIFY(project.record(50));
+    QTRY_VERIFY_WITH_TIMEOUT(!forwarder.state(Forwarder::Influx).lastError.isEmpty(), 30000);
+    QVERIFY(QFile::rename(project.databasePath(), project.databasePath() + QStringLiteral(".old")));
+    QVERIFY(project.record(30));
+    QVERIFY(QFileInfo::exists(project.databasePath()));
+    QCOMPARE(m_influx.restart(), QString());
+
+    RecordReader reader;
+    QVERIFY(reader.open(project.databasePath()));
+    const qint64 newest = reader.maxId();
+    QVERIFY(newest >= 60 && newest < project.rowCount());
+    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog == 0
+                                 && forwarder.state(Forwarder::Influx).lastId == newest,
+                             60000);
+    const ForwardPosition position(project.path(), QStringLiteral("influx"),
+                                   influxSettings(m_influx.url(), QStringLiteral("moved")).influxIdentity());
+    QTRY_COMPARE(position.load(), newest);
+    // Every sample once (rows carried into the new file land on the same points).
+    const QList<QJsonArray> count =
+        m_influx.values(QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("moved"));
+    QCOMPARE(count.value(0).at(1).toInt(), 2 * (100 + 50 + 30));
 }
 
 QTEST_MAIN(tst_InfluxTarget)
