@@ -1,10 +1,9 @@
 #include "installcheck.h"
+#include "recordfixture.h"
 #include "testsupport.h"
 
 #include <QDirIterator>
 #include <QMimeDatabase>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -321,27 +320,10 @@ QString tst_Install::recordedProject()
     if (!QFile::copy(installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")),
                      project))
         return QString();
-    bool written = false;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("recorded"));
-        db.setDatabaseName(m_projectDir.filePath(QStringLiteral("demo.dat")));
-        if (db.open()) {
-            QSqlQuery query(db);
-            written =
-                query.exec(
-                    QStringLiteral("CREATE TABLE fennolink (id integer primary key autoincrement, "
-                                   "serialno varchar(18), channel1 float, channel2 float, "
-                                   "pointDate integer)")) &&
-                query.exec(QStringLiteral(
-                    "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 599) "
-                    "INSERT INTO fennolink (serialno, channel1, channel2, pointDate) "
-                    "SELECT 'e2E3ZDlhYjEzLTQ3Yz', 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i FROM "
-                    "n"));
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("recorded"));
+    QVector<TestSupport::RecordRow> rows;
+    for (int i = 0; i < 600; ++i)
+        rows.append({QStringLiteral("e2E3ZDlhYjEzLTQ3Yz"), 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i});
+    const bool written = TestSupport::appendRecordRows(m_projectDir.filePath(QStringLiteral("demo.dat")), rows, false);
     return written ? project : QString();
 }
 

@@ -12,7 +12,7 @@
 #include <QTimeZone>
 #include <QVector>
 
-#include <sqlite3.h>
+#include "recordfixture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,12 +34,7 @@ inline qint64 at(const QDate &day, int h, int m, int s = 0)
     return QDateTime(day, QTime(h, m, s), berlin()).toSecsSinceEpoch();
 }
 
-struct Row {
-    QByteArray serial;
-    double ch1; // NAN: no reading (NULL)
-    double ch2;
-    qint64 time;
-};
+using Row = TestSupport::RecordRow; // NAN: no reading (NULL)
 
 // The fridge (channel 1 limits 2..8, channel 2 alarm off) at 10 s on
 // 2026-03-10 (Berlin, 24 h):
@@ -91,38 +86,7 @@ inline QVector<Row> rows()
 inline bool writeDatabase(const QString &path, const QVector<Row> &rows)
 {
     QFile::remove(path);
-    sqlite3 *db = nullptr;
-    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
-        return false;
-    bool ok =
-        sqlite3_exec(
-            db,
-            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
-            "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer not "
-            "null\t\t)",
-            nullptr, nullptr, nullptr) == SQLITE_OK;
-    ok = ok && sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_stmt *insert = nullptr;
-    ok = ok && sqlite3_prepare_v2(db,
-                                  "insert into fennolink (serialno, channel1, channel2, pointDate) "
-                                  "values (?1, ?2, ?3, ?4)",
-                                  -1, &insert, nullptr) == SQLITE_OK;
-    for (const Row &row : rows) {
-        if (!ok)
-            break;
-        sqlite3_bind_text(insert, 1, row.serial.constData(), row.serial.size(), SQLITE_TRANSIENT);
-        std::isnan(row.ch1) ? sqlite3_bind_null(insert, 2)
-                            : sqlite3_bind_double(insert, 2, row.ch1);
-        std::isnan(row.ch2) ? sqlite3_bind_null(insert, 3)
-                            : sqlite3_bind_double(insert, 3, row.ch2);
-        sqlite3_bind_int64(insert, 4, row.time);
-        ok = sqlite3_step(insert) == SQLITE_DONE;
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    ok = ok && sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
+    return TestSupport::appendRecordRows(path, rows, false);
 }
 
 inline QJsonObject node(const QString &name, const QByteArray &serial, const QString &low1,

@@ -12,67 +12,18 @@
 #include <QString>
 #include <QVector>
 
-#include <sqlite3.h>
+#include "recordfixture.h"
 
-#include <cmath>
 #include <functional>
 
 namespace ViewerFixture {
 
-constexpr double kNull = 1.7e308;
+constexpr double kNull = TestSupport::kNoReading;
+using Row = TestSupport::RecordRow;
 
-struct Row {
-    QString serial;
-    double ch1;
-    double ch2;
-    qint64 time;
-};
-
-inline const char *createStatement()
-{
-    return "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
-           "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
-}
-
-// Appends rows (creating the file and table when needed) in one transaction.
 inline bool appendRows(const QString &path, const QVector<Row> &rows)
 {
-    sqlite3 *db = nullptr;
-    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
-        return false;
-    sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-    char *error = nullptr;
-    sqlite3_exec(db, "select 1 from fennolink limit 1", nullptr, nullptr, &error);
-    if (error) {
-        sqlite3_free(error);
-        sqlite3_exec(db, createStatement(), nullptr, nullptr, nullptr);
-    }
-    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt *insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into fennolink (serialno, channel1, channel2, pointDate) values (?1, ?2, ?3, ?4)",
-                       -1, &insert, nullptr);
-    bool ok = insert != nullptr;
-    for (const Row &row : rows) {
-        if (!ok)
-            break;
-        const QByteArray serial = row.serial.toUtf8();
-        sqlite3_bind_text(insert, 1, serial.constData(), serial.size(), SQLITE_TRANSIENT);
-        if (row.ch1 == kNull)
-            sqlite3_bind_null(insert, 2);
-        else
-            sqlite3_bind_double(insert, 2, row.ch1);
-        if (row.ch2 == kNull)
-            sqlite3_bind_null(insert, 3);
-        else
-            sqlite3_bind_double(insert, 3, row.ch2);
-        sqlite3_bind_int64(insert, 4, row.time);
-        ok = sqlite3_step(insert) == SQLITE_DONE;
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, ok ? "commit" : "rollback", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return ok;
+    return TestSupport::appendRecordRows(path, rows);
 }
 
 // Every `interval` seconds from `start`, `count` polls of all the devices;
