@@ -1,12 +1,9 @@
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 
 #include <QtTest>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -25,23 +22,13 @@ constexpr int kLargeBatch = 20000;
 // each row as its values joined by spaces (NULL for null).
 QStringList readRows(const QString &path, const QString &sql)
 {
-    static int serial = 0;
-    const QString name = QStringLiteral("reader%1").arg(++serial);
     QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QSqlQuery query(db);
-        if (!db.open() || !query.exec(sql))
-            qWarning() << "reader failed:" << sql << query.lastError().text();
-        while (query.next()) {
-            QStringList values;
-            for (int i = 0; i < query.record().count(); ++i)
-                values << (query.value(i).isNull() ? QStringLiteral("NULL") : query.value(i).toString());
-            rows << values.join(QLatin1Char(' '));
-        }
+    for (const QVariantList &row : TestSupport::sqlRows(path, sql)) {
+        QStringList values;
+        for (const QVariant &value : row)
+            values << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+        rows << values.join(QLatin1Char(' '));
     }
-    QSqlDatabase::removeDatabase(name);
     return rows;
 }
 
