@@ -1,8 +1,6 @@
 // The summary table as CSV, read back by Python's csv module.
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,27 +10,6 @@
 #include "testsupport.h"
 
 using namespace ReportFixture;
-
-namespace
-{
-
-// The rows of a CSV file as Python's csv module reads them.
-QJsonArray readWithPython(const QString &csvPath)
-{
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c",
-                                      "import csv, json, sys\n"
-                                      "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-                                      "    print(json.dumps(list(csv.reader(f))))\n",
-                                      csvPath});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        qWarning() << python.readAllStandardError();
-        return {};
-    }
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
-}
-
-} // namespace
 
 class tst_ReportTable : public QObject
 {
@@ -62,7 +39,7 @@ private slots:
         const QString csv = m_dir.path() + "/store.csv";
         QVERIFY2(ReportTable::writeCsv(report.statistics(), csv, &error), qPrintable(error));
 
-        const QJsonArray table = readWithPython(csv);
+        const QJsonArray table = TestSupport::csvReadByPython(csv);
         QCOMPARE(table.size(), 1 + 4); // header, two devices with two channels each
         QStringList header;
         for (const QJsonValue &v : table.at(0).toArray())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QString>
 
 // Helpers shared by the test programs.
@@ -13,5 +14,9 @@ void isolateSettings();
 QString sourceDir();
 // Absolute path of the build tree (for built tools such as the gateway simulator).
 QString binaryDir();
+
+// The rows of a CSV file as Python's csv module reads them (strict quoting),
+// or nothing, with a warning, when it cannot.
+QJsonArray csvReadByPython(const QString &path);
 
 } // namespace TestSupport

@@ -1,12 +1,11 @@
 #include "viewer/csvexporter.h"
 
 #include "record/recordreader.h"
+#include "testsupport.h"
 #include "viewerfixture.h"
 
 #include <QDateTime>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QtTest>
 
 #include <ctime>
@@ -15,23 +14,6 @@
 using namespace ViewerFixture;
 
 namespace {
-
-// The file as Python's csv module reads it.
-QJsonArray readWithPython(const QString &path)
-{
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import csv, json, sys\n"
-                                 "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-                                 "    print(json.dumps(list(csv.reader(f, strict=True))))\n"),
-                  path});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        qWarning() << python.readAllStandardError();
-        return {};
-    }
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
-}
 
 SeriesInfo series(const QString &serial, int channel, const QString &name, const QString &unit)
 {
@@ -80,7 +62,7 @@ private slots:
         QVERIFY(exporter.run());
         QCOMPARE(exporter.state(), CsvExporter::State::Done);
 
-        const QJsonArray table = readWithPython(out);
+        const QJsonArray table = TestSupport::csvReadByPython(out);
         QCOMPARE(table.size(), 6);
         QCOMPARE(table.at(0).toArray(), (QJsonArray{"Local time", "Unix time", "A / Temp, inside (°C)",
                                                     "A / Say \"hi\"", "B / T (%RH)"}));
