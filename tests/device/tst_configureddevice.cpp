@@ -16,6 +16,7 @@
 
 namespace {
 
+using TestSupport::addNode;
 using TestSupport::nodeBlock;
 
 QByteArray bytesOf(const QVector<quint16> &registers)
@@ -41,14 +42,6 @@ const QVector<quint16> kFirstBlock{0x0000, 0x41C8, 0x0000, 0xC148, 0xFFFF, 0xFFF
 class tst_ConfiguredDevice : public QObject
 {
     Q_OBJECT
-
-    static NodeDevice *addNode(ConfiguredDevice &connection, int start)
-    {
-        auto *node = new NodeDevice(QString::number(start), &connection);
-        node->startAddress = start;
-        connection.addNode(node);
-        return node;
-    }
 
 private slots:
     void cleanup()

@@ -1,6 +1,5 @@
 #include "common/common.h"
-#include "device/configureddevice.h"
-#include "device/nodedevice.h"
+#include "gatewayfixture.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -28,11 +27,8 @@ class tst_GatewaySimulator : public QObject
                                .match(QString::fromLatin1(process.readLine()));
         ConfiguredDevice connection;
         connection.setDeviceInfo(QStringLiteral("127.0.0.1"), quint16(match.captured(1).toUInt()));
-        for (int d = 0; d < 14; ++d) {
-            auto *node = new NodeDevice(QString::number(d), &connection);
-            node->startAddress = 8 * d;
-            connection.addNode(node);
-        }
+        for (int d = 0; d < 14; ++d)
+            TestSupport::addNode(connection, 8 * d);
         connection.poll();
         QStringList texts;
         if (QTest::qWaitFor([&] { return connection.isConnected(); }, 5000)) {

@@ -84,13 +84,7 @@ quint32 bitsOf(float value)
     return bits;
 }
 
-NodeDevice *addNode(ConfiguredDevice &connection, int start)
-{
-    auto *node = new NodeDevice(QStringLiteral("LH%1").arg(start), &connection);
-    node->startAddress = start;
-    connection.addNode(node);
-    return node;
-}
+using TestSupport::addNode;
 
 // Polls once and waits until that request has ended, one way or the other.
 void pollAndSettle(ConfiguredDevice &connection)

@@ -3,6 +3,8 @@
 // The in-process gateway simulator and the register layout of a node's
 // block, for the tests that poll over loopback.
 
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
 #include "gatewaysimulator.h"
 
 #include <QVector>
@@ -33,6 +35,15 @@ inline QVector<quint16> nodeBlock(float ch1, float ch2, qint32 lqi, qint32 batte
     for (quint32 w : {b1, b2, quint32(lqi), quint32(battery)})
         r << quint16(w & 0xFFFF) << quint16(w >> 16);
     return r;
+}
+
+// A node at `start` on `connection`, numbered after its start address.
+inline NodeDevice *addNode(ConfiguredDevice &connection, int start)
+{
+    auto *node = new NodeDevice(QString::number(start), &connection);
+    node->startAddress = start;
+    connection.addNode(node);
+    return node;
 }
 
 } // namespace TestSupport
