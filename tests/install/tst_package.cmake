@@ -1,12 +1,2 @@
-# Builds the Debian package of this build tree with cpack into a temporary
-# folder; needs every installed program and the compressed man pages built.
-target_compile_definitions(${QK_TEST} PRIVATE
-  QK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
-  QK_HAS_VIEWER=$<TARGET_EXISTS:RideZodazo>
-  QK_HAS_REPORT=$<TARGET_EXISTS:DavavoZurer>)
-add_dependencies(${QK_TEST} quillark-lite-modbus quillark-gateway-sim quillark_packaging)
-foreach(program RideZodazo DavavoZurer)
-  if(TARGET ${program})
-    add_dependencies(${QK_TEST} ${program})
-  endif()
-endforeach()
+# The same build needs as the installation test.
+include(${CMAKE_CURRENT_LIST_DIR}/tst_install.cmake)
