@@ -1,4 +1,5 @@
 #include "record/recordreader.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 #include "../viewer/viewerfixture.h"
 
@@ -20,17 +21,11 @@ private:
     static QVector<qint64> bruteIds(const QString &path, qint64 from, qint64 to)
     {
         QVector<qint64> ids;
-        sqlite3 *db = nullptr;
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt *s = nullptr;
-        sqlite3_prepare_v2(db, "select id from fennolink where pointDate between ?1 and ?2 order by id", -1, &s,
-                           nullptr);
-        sqlite3_bind_int64(s, 1, from);
-        sqlite3_bind_int64(s, 2, to);
-        while (sqlite3_step(s) == SQLITE_ROW)
-            ids.append(sqlite3_column_int64(s, 0));
-        sqlite3_finalize(s);
-        sqlite3_close(db);
+        for (const QVariantList &row : TestSupport::sqlRows(
+                 path, QStringLiteral("select id from fennolink where pointDate between %1 and %2 order by id")
+                           .arg(from)
+                           .arg(to)))
+            ids.append(row.at(0).toLongLong());
         return ids;
     }
     static QVector<qint64> readerIds(RecordReader &reader, qint64 from, qint64 to, const QStringList &serials = {})
@@ -85,17 +80,12 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(8192, 'x'));
         } else if (kind == QLatin1String("other")) {
-            sqlite3 *db = nullptr;
-            sqlite3_open(QFile::encodeName(path).constData(), &db);
-            sqlite3_exec(db, "create table other (x integer)", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
+            TestSupport::sqlRows(path, QStringLiteral("create table other (x integer)"));
         } else if (kind == QLatin1String("damaged")) {
             QVector<Row> rows = polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
             QVERIFY(appendRows(path, rows));
-            sqlite3 *db = nullptr; // back to a rollback journal so that the file stands alone
-            sqlite3_open(QFile::encodeName(path).constData(), &db);
-            sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
+            // Back to a rollback journal so that the file stands alone.
+            TestSupport::sqlRows(path, QStringLiteral("PRAGMA journal_mode = DELETE"));
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             f.seek(100); // the schema page, past the header
