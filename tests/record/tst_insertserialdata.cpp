@@ -352,16 +352,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 QFile::remove(copy);
-                if (!QFile::copy(m_path, copy))
-                    return false;
-                sqlite3 *db = nullptr;
-                sqlite3_stmt *count = nullptr;
-                const bool all = sqlite3_open(QFile::encodeName(copy).constData(), &db) == SQLITE_OK
-                    && sqlite3_prepare_v2(db, "select count(*) from fennolink", -1, &count, nullptr) == SQLITE_OK
-                    && sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 800;
-                sqlite3_finalize(count);
-                sqlite3_close(db);
-                return all;
+                return QFile::copy(m_path, copy) && readValue(copy, "select count(*) from fennolink") == "800";
             }(),
             10000);
     }

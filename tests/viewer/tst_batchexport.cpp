@@ -1,5 +1,6 @@
 #include "viewer/batchexport.h"
 
+#include "projectfixture.h"
 #include "testsupport.h"
 #include "viewerfixture.h"
 
@@ -100,13 +101,7 @@ private slots:
         const QVector<Device> one = {device(QStringLiteral("X1"), QStringLiteral("X"))};
         QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), one, 1000));
         QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), one, 1000));
-        {
-            QFile other(m_dir.filePath(QStringLiteral("other.dat")));
-            sqlite3 *db = nullptr;
-            sqlite3_open(QFile::encodeName(other.fileName()).constData(), &db);
-            sqlite3_exec(db, "create table if not exists notes (x)", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
-        }
+        TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")), "create table if not exists notes (x)");
         const QString out = m_dir.filePath(QStringLiteral("fail.csv"));
         for (QString &a : arguments)
             a.replace(QStringLiteral("@OUT@"), out).replace(QStringLiteral("@PROJECT@"), m_project)
