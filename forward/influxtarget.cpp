@@ -120,13 +120,20 @@ void InfluxTarget::start()
     schedule(0);
 }
 
-QNetworkReply *InfluxTarget::post(const QByteArray &body)
+QNetworkReply *InfluxTarget::post(const QByteArray &body, bool closeAfter)
 {
     QNetworkRequest request(m_url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain; charset=utf-8"));
     if (!m_authorization.isEmpty())
         request.setRawHeader(QByteArrayLiteral("Authorization"), m_authorization);
     request.setTransferTimeout(g_timeoutMs);
+    // Qt's HTTP connection does not turn Nagle's algorithm off: on a kept
+    // connection the last piece of a large body waits for the server's
+    // delayed acknowledgement, about 40 ms a batch. A full batch (a backlog
+    // being caught up) takes a connection of its own instead; small live
+    // batches keep theirs.
+    if (closeAfter)
+        request.setRawHeader(QByteArrayLiteral("Connection"), QByteArrayLiteral("close"));
     QNetworkReply *reply = m_network->post(request, body);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
     return reply;
@@ -188,7 +195,7 @@ void InfluxTarget::pump()
         // Only gap marks: nothing to send, the position still moves on.
         delivered(m_sending.lastId, m_sending.rows);
     }
-    m_reply = post(m_sending.body);
+    m_reply = post(m_sending.body, m_sending.rows >= m_batchRows);
     // Read the next batch while this one is on the way.
     buildBatch(m_sending.lastId, &m_next);
 }

@@ -56,7 +56,7 @@ private:
         bool ready = false;
     };
     bool buildBatch(qint64 afterId, Batch *batch);
-    QNetworkReply *post(const QByteArray &body);
+    QNetworkReply *post(const QByteArray &body, bool closeAfter = false);
     void finished(QNetworkReply *reply);
 
     bool m_testOnly = false;
