@@ -10,24 +10,26 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <atomic>
 
-namespace {
+namespace
+{
 std::atomic<int> g_timeoutMs{InfluxTarget::kDefaultTimeoutMs};
 constexpr int kMaxErrorText = 200;
 } // namespace
 
-InfluxTarget::InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings, bool testOnly,
-                           QObject *parent)
+InfluxTarget::InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings,
+                           bool testOnly, QObject *parent)
     : ForwardTarget(QStringLiteral("influx"), project, settings, settings.influxIdentity(), parent),
-      m_testOnly(testOnly),
-      m_url(writeUrl(settings))
+      m_testOnly(testOnly), m_url(writeUrl(settings))
 {
     if (settings.influxV2())
         m_authorization = "Token " + settings.influxToken.toUtf8();
     else if (!settings.influxUser.isEmpty())
         m_authorization =
-            "Basic " + (settings.influxUser + QLatin1Char(':') + settings.influxPassword).toUtf8().toBase64();
+            "Basic " +
+            (settings.influxUser + QLatin1Char(':') + settings.influxPassword).toUtf8().toBase64();
 }
 
 InfluxTarget::~InfluxTarget()
@@ -35,6 +37,21 @@ InfluxTarget::~InfluxTarget()
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
+    }
+    abortInFlight();
+}
+
+void InfluxTarget::abortInFlight()
+{
+    // Taken out first: an abort finishes its reply at once.
+    std::deque<InFlight> flight;
+    flight.swap(m_flight);
+    for (InFlight &f : flight) {
+        if (f.reply) {
+            f.reply->disconnect(this);
+            f.reply->abort();
+            f.reply->deleteLater();
+        }
     }
 }
 
@@ -64,21 +81,26 @@ QUrl InfluxTarget::writeUrl(const ForwardSettings &settings)
     return url;
 }
 
-QString InfluxTarget::describeFailure(const ForwardSettings &settings, int networkError, int httpStatus,
-                                      const QByteArray &body, const QString &networkText)
+QString InfluxTarget::describeFailure(const ForwardSettings &settings, int networkError,
+                                      int httpStatus, const QByteArray &body,
+                                      const QString &networkText)
 {
     const QString where = settings.influxUrl.trimmed();
     if (httpStatus == 0) {
         switch (networkError) {
         case QNetworkReply::ConnectionRefusedError:
-            return QStringLiteral("InfluxDB at %1 refused the connection (is it running?).").arg(where);
+            return QStringLiteral("InfluxDB at %1 refused the connection (is it running?).")
+                .arg(where);
         case QNetworkReply::HostNotFoundError:
             return QStringLiteral("The InfluxDB host of %1 was not found.").arg(where);
         case QNetworkReply::OperationCanceledError:
         case QNetworkReply::TimeoutError:
-            return QStringLiteral("InfluxDB at %1 did not answer within %2 s.").arg(where).arg(g_timeoutMs / 1000.0);
+            return QStringLiteral("InfluxDB at %1 did not answer within %2 s.")
+                .arg(where)
+                .arg(g_timeoutMs / 1000.0);
         case QNetworkReply::SslHandshakeFailedError:
-            return QStringLiteral("The TLS connection to InfluxDB at %1 failed: %2").arg(where, networkText);
+            return QStringLiteral("The TLS connection to InfluxDB at %1 failed: %2")
+                .arg(where, networkText);
         default:
             return QStringLiteral("InfluxDB at %1 cannot be reached: %2").arg(where, networkText);
         }
@@ -101,7 +123,8 @@ QString InfluxTarget::describeFailure(const ForwardSettings &settings, int netwo
                 .arg(settings.influxOrg, settings.influxBucket, detail);
         if (detail.contains(QLatin1String("database not found")))
             return QStringLiteral("InfluxDB has no database \"%1\".").arg(settings.influxDatabase);
-        return QStringLiteral("InfluxDB at %1 has no write API (HTTP 404). Is this the right address?")
+        return QStringLiteral(
+                   "InfluxDB at %1 has no write API (HTTP 404). Is this the right address?")
             .arg(where);
     }
     return QStringLiteral("InfluxDB answered HTTP %1: %2").arg(httpStatus).arg(detail);
@@ -116,14 +139,16 @@ void InfluxTarget::start()
     }
     m_lastId = m_position.load();
     m_savedId = m_lastId;
-    qCDebug(lcForward).noquote() << "InfluxTarget::start : from id" << m_lastId << "to" << m_url.toString();
+    qCDebug(lcForward).noquote() << "InfluxTarget::start : from id" << m_lastId << "to"
+                                 << m_url.toString();
     schedule(0);
 }
 
 QNetworkReply *InfluxTarget::post(const QByteArray &body, bool closeAfter)
 {
     QNetworkRequest request(m_url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain; charset=utf-8"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("text/plain; charset=utf-8"));
     if (!m_authorization.isEmpty())
         request.setRawHeader(QByteArrayLiteral("Authorization"), m_authorization);
     request.setTransferTimeout(g_timeoutMs);
@@ -146,12 +171,13 @@ bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
     batch->rows = 0;
     batch->lastId = afterId;
     batch->ready = false;
-    const qint64 visited = m_reader.forEachRowAfterId(afterId, m_batchRows, [&](const RecordRow &row) {
-        m_format.appendInfluxLine(batch->body, row);
-        batch->lastId = row.id;
-        ++batch->rows;
-        return true;
-    });
+    const qint64 visited =
+        m_reader.forEachRowAfterId(afterId, m_batchRows, [&](const RecordRow &row) {
+            m_format.appendInfluxLine(batch->body, row);
+            batch->lastId = row.id;
+            ++batch->rows;
+            return true;
+        });
     if (visited < 0) {
         failed(QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText()),
                m_state.connected);
@@ -164,18 +190,27 @@ bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
 
 void InfluxTarget::pump()
 {
-    if (m_reply || m_testOnly)
+    if (m_testOnly || m_flight.size() >= size_t(kMaxInFlight))
         return;
     if (!ensureReader()) {
-        schedule(m_failures ? maxRetryMs() : kIdlePollMs);
+        if (m_flight.empty())
+            schedule(m_failures ? maxRetryMs() : kIdlePollMs);
         return;
     }
-    for (;;) {
-        if (!m_next.ready || m_next.rows == 0) {
-            if (!refreshBacklog() || !buildBatch(m_lastId, &m_next))
-                return;
+    if (!refreshBacklog())
+        return;
+    // Up to kMaxInFlight batches on the way at once, in id order: while one
+    // waits for the server, the next is sent.
+    while (m_flight.size() < size_t(kMaxInFlight)) {
+        const qint64 from = m_flight.empty() ? m_lastId : m_flight.back().batch.lastId;
+        InFlight next;
+        if (!buildBatch(from, &next.batch)) {
+            abortInFlight();
+            return;
         }
-        if (m_next.rows == 0) {
+        if (next.batch.rows == 0) {
+            if (!m_flight.empty())
+                return;
             if (m_state.connected) {
                 publishState();
                 schedule(kIdlePollMs);
@@ -183,49 +218,65 @@ void InfluxTarget::pump()
             }
             // Nothing to send, but whether the server takes writes is shown
             // before the first row: an empty write checks it.
-            m_sending = m_next;
-            m_next = Batch();
-            m_reply = post(QByteArray());
-            return;
+            next.reply = post(QByteArray());
+        } else if (next.batch.body.isEmpty()) {
+            // Only gap marks: nothing to send, the position still moves on.
+            next.done = true;
+        } else {
+            next.reply = post(next.batch.body, next.batch.rows >= m_batchRows);
         }
-        m_sending = m_next;
-        m_next = Batch();
-        if (!m_sending.body.isEmpty())
-            break;
-        // Only gap marks: nothing to send, the position still moves on.
-        delivered(m_sending.lastId, m_sending.rows);
+        m_flight.push_back(std::move(next));
+        if (!m_flight.back().reply)
+            deliverDone();
     }
-    m_reply = post(m_sending.body, m_sending.rows >= m_batchRows);
-    // Read the next batch while this one is on the way.
-    buildBatch(m_sending.lastId, &m_next);
+}
+
+void InfluxTarget::deliverDone()
+{
+    while (!m_flight.empty() && m_flight.front().done) {
+        const Batch batch = m_flight.front().batch;
+        m_flight.pop_front();
+        delivered(batch.lastId, batch.rows);
+    }
 }
 
 void InfluxTarget::finished(QNetworkReply *reply)
 {
     reply->deleteLater();
-    if (reply != m_reply)
-        return;
-    m_reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     if (m_testOnly) {
-        const QString text = ok ? QStringLiteral("InfluxDB at %1 accepts writes.").arg(m_settings.influxUrl.trimmed())
-                                : describeFailure(m_settings, reply->error(), status, body, reply->errorString());
+        if (reply != m_reply)
+            return;
+        m_reply = nullptr;
+        const QString text =
+            ok ? QStringLiteral("InfluxDB at %1 accepts writes.")
+                     .arg(m_settings.influxUrl.trimmed())
+               : describeFailure(m_settings, reply->error(), status, body, reply->errorString());
         emit testFinished(ok, text);
         return;
     }
+    const auto found = std::find_if(m_flight.begin(), m_flight.end(),
+                                    [reply](const InFlight &f) { return f.reply == reply; });
+    if (found == m_flight.end())
+        return;
     if (ok) {
+        found->done = true;
+        found->reply = nullptr;
         m_state.connected = true;
-        delivered(m_sending.lastId, m_sending.rows);
-        m_sending = Batch();
+        deliverDone();
         if (m_batchRows < kBatchRows)
             m_batchRows = qMin(kBatchRows, m_batchRows * 2);
         pump();
         return;
     }
-    m_next = Batch();
+    // The position stays at the last batch delivered in order; what was on
+    // the way after it goes again at the next try.
+    found->reply = nullptr;
+    abortInFlight();
     if (status == 413 && m_batchRows > 100)
         m_batchRows /= 2;
-    failed(describeFailure(m_settings, reply->error(), status, body, reply->errorString()), status != 0);
+    failed(describeFailure(m_settings, reply->error(), status, body, reply->errorString()),
+           status != 0);
 }

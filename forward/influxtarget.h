@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QUrl>
 
+#include <deque>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -46,7 +48,7 @@ public slots:
 
 protected:
     void pump() override;
-    void restartedFromFirstRow() override { m_next = Batch(); }
+    void restartedFromFirstRow() override { abortInFlight(); }
 
 private:
     struct Batch {
@@ -55,7 +57,16 @@ private:
         qint64 rows = 0; // recorded rows covered, gap marks included
         bool ready = false;
     };
+    struct InFlight {
+        QNetworkReply *reply = nullptr; // none for a batch of gap marks only
+        Batch batch;
+        bool done = false;
+    };
+    static constexpr int kMaxInFlight = 2;
     bool buildBatch(qint64 afterId, Batch *batch);
+    // Delivers the batches done at the front, in id order.
+    void deliverDone();
+    void abortInFlight();
     QNetworkReply *post(const QByteArray &body, bool closeAfter = false);
     void finished(QNetworkReply *reply);
 
@@ -65,6 +76,5 @@ private:
     QByteArray m_authorization;
     QUrl m_url;
     int m_batchRows = kBatchRows;
-    Batch m_sending;
-    Batch m_next;
+    std::deque<InFlight> m_flight;
 };
