@@ -13,8 +13,9 @@ class QNetworkReply;
 // Writes recorded rows to InfluxDB over HTTP in line protocol: the 1.x API
 // (/write?db=..&precision=s, user and password as basic authentication) or the
 // 2.x API (/api/v2/write?org=..&bucket=..&precision=s, "Authorization: Token").
-// Rows go in batches of kBatchRows lines; while one batch is on the way the
-// next is read and formatted, so the server is never left waiting on us.
+// Rows go in batches of kBatchRows lines, up to kMaxInFlight of them on the
+// way at once (each on its own connection), so the server is never left
+// waiting on us; the position moves only over batches delivered in order.
 // A resent point (same series and time) overwrites itself in InfluxDB, so
 // at-least-once delivery stores every sample once.
 class InfluxTarget : public ForwardTarget
