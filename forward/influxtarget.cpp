@@ -170,7 +170,6 @@ bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
     batch->body.reserve(m_batchRows * 160);
     batch->rows = 0;
     batch->lastId = afterId;
-    batch->ready = false;
     const qint64 visited =
         m_reader.forEachRowAfterId(afterId, m_batchRows, [&](const RecordRow &row) {
             m_format.appendInfluxLine(batch->body, row);
@@ -184,7 +183,6 @@ bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
         m_reader.close();
         return false;
     }
-    batch->ready = true;
     return true;
 }
 

@@ -56,7 +56,6 @@ private:
         QByteArray body;
         qint64 lastId = 0;
         qint64 rows = 0; // recorded rows covered, gap marks included
-        bool ready = false;
     };
     struct InFlight {
         QNetworkReply *reply = nullptr; // none for a batch of gap marks only
