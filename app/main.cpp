@@ -9,7 +9,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 constexpr int kSplashMs = 2500;
 

@@ -57,7 +57,8 @@ bool ProjectFile::update(const QString &path, const std::function<void(QSettings
     // file it could not write stays with that name and is never read again.
     // The copy goes beside the project (the disk it is saved to), or to the
     // temporary folder where the project's folder takes no new files.
-    QTemporaryFile copy(target.absoluteDir().filePath(QStringLiteral(".quillark-project-XXXXXX.qlk")));
+    QTemporaryFile copy(
+        target.absoluteDir().filePath(QStringLiteral(".quillark-project-XXXXXX.qlk")));
     if (!copy.open())
         copy.setFileTemplate(QDir::temp().filePath(QStringLiteral("quillark-project-XXXXXX.qlk")));
     if (!copy.isOpen() && !copy.open())

@@ -13,11 +13,13 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace {
+namespace
+{
 
 // The file dialogs and the question get a readable look of their own instead
 // of the page's pale text; they block, so tests replace them.
-QString runFileDialog(QWidget *parent, const QString &caption, const QString &dir, const QString &filter, bool save)
+QString runFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                      const QString &filter, bool save)
 {
     QScopedPointer<QFileDialog> dialog(DialogLook::fileDialog(parent, caption, dir, filter, save));
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
@@ -37,13 +39,14 @@ ProjectMain::FileDialogHook ProjectMain::openFileDialog =
         return runFileDialog(parent, caption, dir, filter, false);
     };
 
-ProjectMain::QuestionHook ProjectMain::replaceQuestion =
-    [](QWidget *parent, const QString &title, const QString &text) {
-        QScopedPointer<QMessageBox> box(DialogLook::question(parent, title, text));
-        return QMessageBox::StandardButton(box->exec());
-    };
+ProjectMain::QuestionHook ProjectMain::replaceQuestion = [](QWidget *parent, const QString &title,
+                                                            const QString &text) {
+    QScopedPointer<QMessageBox> box(DialogLook::question(parent, title, text));
+    return QMessageBox::StandardButton(box->exec());
+};
 
-namespace {
+namespace
+{
 
 // Companions SQLite keeps beside a database; they belong to it and move with it.
 const char *const kDatabaseCompanions[] = {"-wal", "-shm", "-journal"};
@@ -63,7 +66,8 @@ bool canOpen(QWidget *parent, const QString &path, QIODevice::OpenMode mode, con
     if (file.open(mode))
         return true;
     qCDebug(lcApp).noquote() << where << ": cannot open" << path << file.errorString();
-    showMessage(parent, QStringLiteral("ERROR"), QStringLiteral("Unable to open the project file."));
+    showMessage(parent, QStringLiteral("ERROR"),
+                QStringLiteral("Unable to open the project file."));
     return false;
 }
 
@@ -92,8 +96,8 @@ ProjectMain::ProjectMain(const QStringList &recentList, const QHash<QString, QVa
         QString dir = info.path();
         if (dir.length() > kMaxRecentDirLength)
             dir = dir.left(kMaxRecentDirLength) + QStringLiteral("...");
-        const QString text = name + QStringLiteral("\t[") + dir + QLatin1Char('/')
-                             + info.fileName() + QLatin1Char(']');
+        const QString text = name + QStringLiteral("\t[") + dir + QLatin1Char('/') +
+                             info.fileName() + QLatin1Char(']');
 
         auto *item = new QListWidgetItem(text);
         item->setData(Qt::ToolTipRole, PlainText::toolTip(path));
@@ -113,8 +117,8 @@ ProjectMain::~ProjectMain()
 
 QString ProjectMain::tooLongMessage(const QString &fileName)
 {
-    return QLatin1Char('"') + fileName
-           + QStringLiteral("\" is too long.\nPlease retry.\nMax Length is 20 charactors.");
+    return QLatin1Char('"') + fileName +
+           QStringLiteral("\" is too long.\nPlease retry.\nMax Length is 20 charactors.");
 }
 
 bool ProjectMain::checkFileNameLength(const QString &path)
@@ -142,10 +146,11 @@ void ProjectMain::slotCreateProject()
     const QFileInfo info(path);
     const bool replacing = info.exists();
     if (replacing) {
-        const QString question = QLatin1Char('"') + info.fileName()
-                                 + QStringLiteral("\" already exists.\nDo you want to replace it?\n"
-                                                  "Its recorded data is kept under another name.");
-        if (!info.isFile() || replaceQuestion(this, QStringLiteral("Question"), question) != QMessageBox::Yes)
+        const QString question = QLatin1Char('"') + info.fileName() +
+                                 QStringLiteral("\" already exists.\nDo you want to replace it?\n"
+                                                "Its recorded data is kept under another name.");
+        if (!info.isFile() ||
+            replaceQuestion(this, QStringLiteral("Question"), question) != QMessageBox::Yes)
             return;
     }
     // Checked without emptying anything yet.
@@ -157,14 +162,16 @@ void ProjectMain::slotCreateProject()
     QString movedTo;
     QString error;
     if (!moveDatabaseAside(path, QDateTime::currentDateTime(), &movedTo, &error)) {
-        showMessage(this, QStringLiteral("ERROR"),
-                    QStringLiteral("The recorded data of the old project could not be moved aside:\n%1\n"
-                                   "The project was not created.")
-                        .arg(error));
+        showMessage(
+            this, QStringLiteral("ERROR"),
+            QStringLiteral("The recorded data of the old project could not be moved aside:\n%1\n"
+                           "The project was not created.")
+                .arg(error));
         return;
     }
     if (replacing && !QFile::resize(path, 0)) {
-        showMessage(this, QStringLiteral("ERROR"), QStringLiteral("Unable to open the project file."));
+        showMessage(this, QStringLiteral("ERROR"),
+                    QStringLiteral("Unable to open the project file."));
         return;
     }
     qCDebug(lcApp).noquote() << "ProjectMain::slotCreateProject :" << path;
@@ -173,12 +180,12 @@ void ProjectMain::slotCreateProject()
     emit projectCreated(path);
     if (!movedTo.isEmpty())
         showMessage(top, QStringLiteral("INFORMATION"),
-                    QStringLiteral("The recorded data of the replaced project was kept as:\n")
-                        + QDir::toNativeSeparators(movedTo));
+                    QStringLiteral("The recorded data of the replaced project was kept as:\n") +
+                        QDir::toNativeSeparators(movedTo));
 }
 
-bool ProjectMain::moveDatabaseAside(const QString &projectPath, const QDateTime &now, QString *movedTo,
-                                    QString *error)
+bool ProjectMain::moveDatabaseAside(const QString &projectPath, const QDateTime &now,
+                                    QString *movedTo, QString *error)
 {
     const QFileInfo project(projectPath);
     const QString base = project.completeBaseName();
@@ -199,9 +206,9 @@ bool ProjectMain::moveDatabaseAside(const QString &projectPath, const QDateTime 
     const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target;
     for (int n = 1; target.isEmpty(); ++n) {
-        const QString candidate = dir.filePath(base + QStringLiteral("_replaced_") + stamp
-                                               + (n > 1 ? QStringLiteral("_%1").arg(n) : QString())
-                                               + QStringLiteral(".dat"));
+        const QString candidate = dir.filePath(base + QStringLiteral("_replaced_") + stamp +
+                                               (n > 1 ? QStringLiteral("_%1").arg(n) : QString()) +
+                                               QStringLiteral(".dat"));
         bool taken = QFileInfo::exists(candidate);
         for (const char *companion : kDatabaseCompanions)
             taken = taken || QFileInfo::exists(candidate + QLatin1String(companion));
@@ -234,7 +241,8 @@ bool ProjectMain::moveDatabaseAside(const QString &projectPath, const QDateTime 
 
 void ProjectMain::slotOpenProject()
 {
-    const QString path = openFileDialog(this, QStringLiteral("Open Project"), documentsDir(), kFilter);
+    const QString path =
+        openFileDialog(this, QStringLiteral("Open Project"), documentsDir(), kFilter);
     if (path.isEmpty())
         return;
     if (!checkFileNameLength(path))

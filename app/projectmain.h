@@ -11,7 +11,8 @@
 class QDateTime;
 class QListWidgetItem;
 
-namespace Ui {
+namespace Ui
+{
 class ProjectMain;
 }
 
@@ -38,14 +39,15 @@ public:
 
     // File dialogs used by the two buttons: (parent, caption, directory, filter)
     // -> chosen path or empty. Default to QFileDialog; tests replace them.
-    using FileDialogHook = std::function<QString(QWidget *, const QString &, const QString &,
-                                                 const QString &)>;
+    using FileDialogHook =
+        std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
     static FileDialogHook saveFileDialog;
     static FileDialogHook openFileDialog;
     // The question asked before an existing project file is replaced
     // (parent, title, text) -> Yes or No. A readable Yes/No box by default;
     // tests answer it.
-    using QuestionHook = std::function<QMessageBox::StandardButton(QWidget *, const QString &, const QString &)>;
+    using QuestionHook =
+        std::function<QMessageBox::StandardButton(QWidget *, const QString &, const QString &)>;
     static QuestionHook replaceQuestion;
 
     // Moves the record database `<folder>/<name>.dat` of the project file
@@ -55,8 +57,8 @@ public:
     // True when there was nothing to move or all of it moved; `movedTo`
     // receives the new path (empty when nothing moved). On failure nothing
     // is left half moved and `error` says why.
-    static bool moveDatabaseAside(const QString &projectPath, const QDateTime &now, QString *movedTo,
-                                  QString *error);
+    static bool moveDatabaseAside(const QString &projectPath, const QDateTime &now,
+                                  QString *movedTo, QString *error);
 
 signals:
     void projectCreated(QString path);

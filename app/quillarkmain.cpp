@@ -22,15 +22,15 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 
 const QString kMenuStyle = QStringLiteral("background-color: rgb(203, 203, 203);");
 constexpr int kStdTimerMs = 1000;
 
 } // namespace
 
-QuillarkMain::QuillarkMain(QWidget *parent)
-    : QWidget(parent)
+QuillarkMain::QuillarkMain(QWidget *parent) : QWidget(parent)
 {
     // A database identifier unique to this window, used for the connection
     // name of the record database.
@@ -47,12 +47,16 @@ QuillarkMain::QuillarkMain(QWidget *parent)
     ui->label_version->setText(kAppVersion);
 
     connect(ui->menuFrame, &TopCustomFrame::customDoubleClick, this, &QuillarkMain::topDblClick);
-    connect(ui->command_project, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandProject);
-    connect(ui->command_record, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandRecord);
-    connect(ui->command_screen, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandScreen);
+    connect(ui->command_project, &QCommandLinkButton::clicked, this,
+            &QuillarkMain::slotCommandProject);
+    connect(ui->command_record, &QCommandLinkButton::clicked, this,
+            &QuillarkMain::slotCommandRecord);
+    connect(ui->command_screen, &QCommandLinkButton::clicked, this,
+            &QuillarkMain::slotCommandScreen);
     connect(ui->command_help, &QCommandLinkButton::clicked, this, &QuillarkMain::slotCommandHelp);
 
-    ui->label_datetime->setText(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
+    ui->label_datetime->setText(
+        QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
 
     buildMenus();
     m_pixReady = new QPixmap(QStringLiteral(":/img/StateReady.png"));
@@ -97,7 +101,8 @@ QuillarkMain::QuillarkMain(QWidget *parent)
         qputenv("GST_PLUGIN_FEATURE_RANK", "jackaudiosink:NONE");
     m_player = new QMediaPlayer(this);
     m_player->setMedia(QUrl(QStringLiteral("qrc:///critical.mp3")));
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &QuillarkMain::slotPlayerStatusChanged);
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
+            &QuillarkMain::slotPlayerStatusChanged);
     m_alarmRestartTimer = new QTimer(this);
     m_alarmRestartTimer->setSingleShot(true);
     connect(m_alarmRestartTimer, &QTimer::timeout, this, &QuillarkMain::restartAlarmSound);
@@ -146,12 +151,14 @@ QAction *QuillarkMain::makeAction(QMenu *menu, const QString &text, const QStrin
 void QuillarkMain::buildMenus()
 {
     m_projectMenu = makeMenu(QStringLiteral("Project"), QStringLiteral("menuProject"), this);
-    m_actAddDelete = makeAction(m_projectMenu, QStringLiteral("Add/Delete"), QStringLiteral("actionAddDelete"));
+    m_actAddDelete =
+        makeAction(m_projectMenu, QStringLiteral("Add/Delete"), QStringLiteral("actionAddDelete"));
     m_actClose = makeAction(m_projectMenu, QStringLiteral("Close"), QStringLiteral("actionClose"));
     m_projectMenu->addSeparator();
     m_actRefreshDevices = makeAction(m_projectMenu, QStringLiteral("Refresh Devices"),
                                      QStringLiteral("actionRefreshDevices"));
-    m_actForwarding = makeAction(m_projectMenu, QStringLiteral("Forwarding"), QStringLiteral("actionForwarding"));
+    m_actForwarding =
+        makeAction(m_projectMenu, QStringLiteral("Forwarding"), QStringLiteral("actionForwarding"));
     m_actForwarding->setEnabled(false);
     connect(m_actForwarding, &QAction::triggered, this, &QuillarkMain::slotForwarding);
     m_projectMenu->addSeparator();
@@ -162,23 +169,29 @@ void QuillarkMain::buildMenus()
     connect(m_actExit, &QAction::triggered, this, &QWidget::close);
 
     m_recordMenu = makeMenu(QStringLiteral("Record"), QStringLiteral("menuRecord"), this);
-    m_actDataViewer = makeAction(m_recordMenu, QStringLiteral("Data Viewer"), QStringLiteral("actionDataViewer"));
+    m_actDataViewer =
+        makeAction(m_recordMenu, QStringLiteral("Data Viewer"), QStringLiteral("actionDataViewer"));
     connect(m_actDataViewer, &QAction::triggered, this, &QuillarkMain::slotRideZodazoRecord);
     m_recordMenu->addSeparator();
     m_reportMenu = makeMenu(QStringLiteral("Report"), QStringLiteral("menuReport"), nullptr);
     m_recordMenu->addMenu(m_reportMenu);
-    m_actDailyReport = makeAction(m_reportMenu, QStringLiteral("Daily Report"), QStringLiteral("actionDailyReport"));
+    m_actDailyReport = makeAction(m_reportMenu, QStringLiteral("Daily Report"),
+                                  QStringLiteral("actionDailyReport"));
     connect(m_actDailyReport, &QAction::triggered, this, &QuillarkMain::slotReportDaily);
-    m_actWeeklyReport = makeAction(m_reportMenu, QStringLiteral("Weekly Report"), QStringLiteral("actionWeeklyReport"));
-    m_actMonthlyReport = makeAction(m_reportMenu, QStringLiteral("Monthly Report"), QStringLiteral("actionMonthlyReport"));
-    m_actHaccpReport = makeAction(m_reportMenu, QStringLiteral("HACCP Report"), QStringLiteral("actionHaccpReport"));
+    m_actWeeklyReport = makeAction(m_reportMenu, QStringLiteral("Weekly Report"),
+                                   QStringLiteral("actionWeeklyReport"));
+    m_actMonthlyReport = makeAction(m_reportMenu, QStringLiteral("Monthly Report"),
+                                    QStringLiteral("actionMonthlyReport"));
+    m_actHaccpReport = makeAction(m_reportMenu, QStringLiteral("HACCP Report"),
+                                  QStringLiteral("actionHaccpReport"));
     // Reports other than the daily one are not available in this edition.
     m_actWeeklyReport->setEnabled(false);
     m_actMonthlyReport->setEnabled(false);
     m_actHaccpReport->setEnabled(false);
 
     m_viewMenu = makeMenu(QStringLiteral("View"), QStringLiteral("menuView"), nullptr);
-    m_actFullScreen = makeAction(m_viewMenu, QStringLiteral("FullScreen"), QStringLiteral("actionFullScreen"));
+    m_actFullScreen =
+        makeAction(m_viewMenu, QStringLiteral("FullScreen"), QStringLiteral("actionFullScreen"));
     m_actFullScreen->setCheckable(true);
     connect(m_actFullScreen, &QAction::triggered, this, &QuillarkMain::slotViewFull);
     m_viewMenu->addSeparator();
@@ -206,7 +219,8 @@ void QuillarkMain::popupMenu(QMenu *menu, QWidget *button)
     // area on screen, and the button's geometry is relative to the title bar,
     // which sits at the top of the window.
     const QRect buttonRect = button->geometry();
-    const QPoint at(geometry().left() + buttonRect.left() + 5, geometry().top() + buttonRect.bottom() + 1);
+    const QPoint at(geometry().left() + buttonRect.left() + 5,
+                    geometry().top() + buttonRect.bottom() + 1);
     menu->move(at);
     menu->show();
 }

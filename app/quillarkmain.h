@@ -27,7 +27,8 @@ class ProjectCenter;
 class ProjectMain;
 class ProjectManager;
 
-namespace Ui {
+namespace Ui
+{
 class QuillarkMain;
 }
 
@@ -150,7 +151,8 @@ private:
     void clearProjectState();
     // Copies units and alarm limits from the nodes of `from` to the nodes of
     // `to` with the same device number.
-    static void keepNodeSettings(const QList<ConfiguredDevice *> &from, const QList<ConfiguredDevice *> &to);
+    static void keepNodeSettings(const QList<ConfiguredDevice *> &from,
+                                 const QList<ConfiguredDevice *> &to);
     void detachNodeViews();
     void openProjectCenter();
     bool createInsertSerialData(const QString &databasePath);

@@ -19,7 +19,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-QuillarkMain::UnwrittenRowsHook QuillarkMain::unwrittenRowsQuestion = [](QWidget *parent, const QString &text) {
+QuillarkMain::UnwrittenRowsHook QuillarkMain::unwrittenRowsQuestion = [](QWidget *parent,
+                                                                         const QString &text) {
     QMessageBox box(QMessageBox::Warning, kAppName, text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
     QPushButton *retry = box.addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
@@ -34,12 +35,14 @@ QuillarkMain::UnwrittenRowsHook QuillarkMain::unwrittenRowsQuestion = [](QWidget
     return UnwrittenRowsChoice::Discard;
 };
 
-QuillarkMain::SaveFileHook QuillarkMain::unwrittenRowsFile = [](QWidget *parent, const QString &suggested) {
+QuillarkMain::SaveFileHook QuillarkMain::unwrittenRowsFile = [](QWidget *parent,
+                                                                const QString &suggested) {
     return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Recorded Rows"), suggested,
                                         QStringLiteral("Record database (*.dat)"));
 };
 
-namespace {
+namespace
+{
 
 // A new drop of rows is told at most this often.
 constexpr qint64 kDropNoticeMs = 10 * 60 * 1000;
@@ -47,7 +50,8 @@ constexpr qint64 kDropNoticeMs = 10 * 60 * 1000;
 QString recordTime(qint64 seconds)
 {
     return seconds == 0 ? QString()
-                        : QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+                        : QDateTime::fromSecsSinceEpoch(seconds).toString(
+                              QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 } // namespace
@@ -68,23 +72,28 @@ void QuillarkMain::checkDatabaseSize()
     }
     // The record bar says it for as long as the file stays full.
     if (auto *label = m_projectCenter->findChild<QLabel *>(QStringLiteral("label_record_bytes"))) {
-        label->setToolTip(label->text()
-                          + QStringLiteral(": the database file has reached 3.9 GiB; recording has stopped."));
+        label->setToolTip(
+            label->text() +
+            QStringLiteral(": the database file has reached 3.9 GiB; recording has stopped."));
         label->setText(QStringLiteral("Database full"));
     }
     if (!m_bIsRecordStart)
         return;
-    qCWarning(lcApp).noquote() << "QuillarkMain::slotStdTimer : database size limit reached, recording stopped :"
-                               << database.filePath() << size << "bytes";
+    qCWarning(lcApp).noquote()
+        << "QuillarkMain::slotStdTimer : database size limit reached, recording stopped :"
+        << database.filePath() << size << "bytes";
     slotStopRecord();
     m_sizeLimitReached = true;
     // Stays until dismissed: nobody may be watching when this happens.
     auto *dialog = new MessageDialog(
         QStringLiteral("WARNING"),
-        QStringLiteral("Recording has stopped: the database file\n%1\nhas reached 3.9 GiB, the largest size this "
-                       "program records into. Every row recorded so far is in it.\n\nTo record more, close this "
-                       "project and create a new one, or close it, move the database file to another folder "
-                       "(it stays readable there) and open the project again: a new file is started.")
+        QStringLiteral(
+            "Recording has stopped: the database file\n%1\nhas reached 3.9 GiB, the largest size "
+            "this "
+            "program records into. Every row recorded so far is in it.\n\nTo record more, close "
+            "this "
+            "project and create a new one, or close it, move the database file to another folder "
+            "(it stays readable there) and open the project again: a new file is started.")
             .arg(QDir::toNativeSeparators(database.filePath())),
         this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -103,14 +112,17 @@ void QuillarkMain::tellDroppedRows()
     lastNotice.start();
     const qint64 count = dropped - m_droppedTold;
     m_droppedTold = dropped;
-    qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows dropped, the row queue is full";
-    showMessage(this, QStringLiteral("WARNING"),
-                QStringLiteral("%1 recorded rows were dropped, the oldest first: the database file has not taken "
-                               "any rows for a long time and the %2 rows the program keeps in memory are used "
-                               "up.\nCheck the disk and the database file; new rows are kept and written as "
-                               "soon as the file takes them.")
-                    .arg(count)
-                    .arg(InsertSerialData::queueLimit()));
+    qCWarning(lcApp).noquote() << "QuillarkMain :" << count
+                               << "recorded rows dropped, the row queue is full";
+    showMessage(
+        this, QStringLiteral("WARNING"),
+        QStringLiteral(
+            "%1 recorded rows were dropped, the oldest first: the database file has not taken "
+            "any rows for a long time and the %2 rows the program keeps in memory are used "
+            "up.\nCheck the disk and the database file; new rows are kept and written as "
+            "soon as the file takes them.")
+            .arg(count)
+            .arg(InsertSerialData::queueLimit()));
 }
 
 void QuillarkMain::resolveUnwrittenRows()
@@ -123,23 +135,26 @@ void QuillarkMain::resolveUnwrittenRows()
             return;
         const qsizetype count = InsertSerialData::pendingCount();
         const QString path = m_insertSerialData->databasePath();
-        qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows cannot be written to" << path
-                                   << ":" << m_insertSerialData->lastWriteError();
+        qCWarning(lcApp).noquote()
+            << "QuillarkMain :" << count << "recorded rows cannot be written to" << path << ":"
+            << m_insertSerialData->lastWriteError();
         const QString text =
-            QStringLiteral("%1 recorded rows cannot be written to the database file\n%2\n(%3).\n\n"
-                           "Retry: try writing them again.\nSave to File: write them into another database "
-                           "file of your choice, which the data viewer and the reports open like this one.\n"
-                           "Discard: throw them away.")
+            QStringLiteral(
+                "%1 recorded rows cannot be written to the database file\n%2\n(%3).\n\n"
+                "Retry: try writing them again.\nSave to File: write them into another database "
+                "file of your choice, which the data viewer and the reports open like this one.\n"
+                "Discard: throw them away.")
                 .arg(count)
                 .arg(QDir::toNativeSeparators(path), m_insertSerialData->lastWriteError());
         switch (unwrittenRowsQuestion(this, text)) {
-        case UnwrittenRowsChoice::Retry:
-            break;
+        case UnwrittenRowsChoice::Retry: break;
         case UnwrittenRowsChoice::SaveToFile: {
             const QFileInfo info(path);
             const QString suggested =
-                info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("-unwritten-")
-                + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".dat");
+                info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
+                QStringLiteral("-unwritten-") +
+                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+                QStringLiteral(".dat");
             const QString target = unwrittenRowsFile(this, suggested);
             if (target.isEmpty())
                 break;
@@ -157,7 +172,8 @@ void QuillarkMain::resolveUnwrittenRows()
             break;
         }
         case UnwrittenRowsChoice::Discard:
-            qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows discarded by the user";
+            qCWarning(lcApp).noquote()
+                << "QuillarkMain :" << count << "recorded rows discarded by the user";
             InsertSerialData::clearQueue();
             return;
         }
@@ -167,11 +183,12 @@ void QuillarkMain::resolveUnwrittenRows()
 void QuillarkMain::slotDatabaseRecreated(const QString &reason)
 {
     const QString path = m_insertSerialData ? m_insertSerialData->databasePath() : databasePath();
-    showMessage(this, QStringLiteral("WARNING"),
-                QStringLiteral("The database file\n%1\nis not the one the project opened any more (%2).\n"
-                               "Recording goes on into a new file at the same place; the rows recorded "
-                               "before are in the old file, if it was kept.")
-                    .arg(QDir::toNativeSeparators(path), reason));
+    showMessage(
+        this, QStringLiteral("WARNING"),
+        QStringLiteral("The database file\n%1\nis not the one the project opened any more (%2).\n"
+                       "Recording goes on into a new file at the same place; the rows recorded "
+                       "before are in the old file, if it was kept.")
+            .arg(QDir::toNativeSeparators(path), reason));
 }
 
 void QuillarkMain::slotRecordTimesChecked(qint64 first, qint64 last)
@@ -179,6 +196,6 @@ void QuillarkMain::slotRecordTimesChecked(qint64 first, qint64 last)
     if (!m_projectCenter)
         return;
     // While recording the end follows the clock.
-    m_projectCenter->setRecordTimes(recordTime(first),
-                                    m_bIsRecordStart ? m_projectCenter->recordEndTime() : recordTime(last));
+    m_projectCenter->setRecordTimes(
+        recordTime(first), m_bIsRecordStart ? m_projectCenter->recordEndTime() : recordTime(last));
 }

@@ -11,8 +11,10 @@
 
 #include <QLabel>
 
-namespace {
-const QString kForwardStatusStyle = QStringLiteral("color: rgb(255, 120, 100); font: bold 9pt \"Segoe UI\";");
+namespace
+{
+const QString kForwardStatusStyle =
+    QStringLiteral("color: rgb(255, 120, 100); font: bold 9pt \"Segoe UI\";");
 } // namespace
 
 void QuillarkMain::startForwarding()
@@ -26,13 +28,15 @@ void QuillarkMain::startForwarding()
         m_forwardStatus->setObjectName(QStringLiteral("label_forward_state"));
         m_forwardStatus->setTextFormat(Qt::PlainText);
         m_forwardStatus->setStyleSheet(kForwardStatusStyle);
-        ui->horizontalLayout_3->insertWidget(ui->horizontalLayout_3->indexOf(ui->label_datetime), m_forwardStatus);
+        ui->horizontalLayout_3->insertWidget(ui->horizontalLayout_3->indexOf(ui->label_datetime),
+                                             m_forwardStatus);
         m_forwardStatus->hide();
     }
     // The device list may have changed (Add/Delete): names and tags are read again.
     m_forwarder->reload();
     for (NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList))
-        connect(node, &NodeDevice::liveSample, m_forwarder, &Forwarder::liveSample, Qt::UniqueConnection);
+        connect(node, &NodeDevice::liveSample, m_forwarder, &Forwarder::liveSample,
+                Qt::UniqueConnection);
     showForwardingState();
 }
 
@@ -73,7 +77,8 @@ void QuillarkMain::showForwardingState()
         failing << QStringLiteral("InfluxDB");
     if (!m_forwarder->state(Forwarder::Mqtt).lastError.isEmpty())
         failing << QStringLiteral("MQTT");
-    m_forwardStatus->setText(QStringLiteral("Forwarding fails: ") + failing.join(QStringLiteral(", ")));
+    m_forwardStatus->setText(QStringLiteral("Forwarding fails: ") +
+                             failing.join(QStringLiteral(", ")));
     m_forwardStatus->setToolTip(text);
     m_forwardStatus->show();
 }

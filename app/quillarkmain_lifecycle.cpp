@@ -2,10 +2,10 @@
 #include "quillarkmain.h"
 #include "ui_quillarkmain.h"
 
-#include "common/messagedialog.h"
 #include "app/projectfile.h"
 #include "app/projectmain.h"
 #include "common/common.h"
+#include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "device/linknoticeboard.h"
 #include "device/nodedevice.h"
@@ -26,13 +26,15 @@
 
 const QString QuillarkMain::kRecentGroup = QStringLiteral("RecentProjects");
 
-QuillarkMain::CriticalBoxHook QuillarkMain::criticalBox = [](const QString &title, const QString &text) {
+QuillarkMain::CriticalBoxHook QuillarkMain::criticalBox = [](const QString &title,
+                                                             const QString &text) {
     QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
 };
 
 QuillarkMain::ExitHook QuillarkMain::exitProgram = [](int code) { QCoreApplication::exit(code); };
 
-namespace {
+namespace
+{
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int kMaxDirectoryShown = 40;
@@ -133,7 +135,8 @@ void QuillarkMain::projectCreated(QString path)
 
     delete m_projectManager;
     m_projectManager = new ProjectManager;
-    connect(m_projectManager, &ProjectManager::projectListConfirm, this, &QuillarkMain::projectListConfirm);
+    connect(m_projectManager, &ProjectManager::projectListConfirm, this,
+            &QuillarkMain::projectListConfirm);
     m_pageLayout->addWidget(m_projectManager);
     m_projectManager->show();
 
@@ -168,17 +171,21 @@ void QuillarkMain::projectLoaded(QString path)
         // or at a value the editor cannot show. The file keeps its value
         // until the user picks an interval.
         dataIntervalMs = kDefaultDataIntervalMs;
-        const QString stored = document.dataIntervalText.isEmpty()
-                                   ? QStringLiteral("The project file gives no data interval")
-                                   : QStringLiteral("The data interval \"%1\" of the project file is not one "
-                                                    "the program offers")
-                                         .arg(document.dataIntervalText.left(40));
-        const QString interval = stored + QStringLiteral("; the project runs at %1.").arg(intervalText(dataIntervalMs));
+        const QString stored =
+            document.dataIntervalText.isEmpty()
+                ? QStringLiteral("The project file gives no data interval")
+                : QStringLiteral("The data interval \"%1\" of the project file is not one "
+                                 "the program offers")
+                      .arg(document.dataIntervalText.left(40));
+        const QString interval =
+            stored + QStringLiteral("; the project runs at %1.").arg(intervalText(dataIntervalMs));
         qCWarning(lcApp).noquote() << "QuillarkMain::projectLoaded :" << interval;
         note = note.isEmpty() ? interval : note + QStringLiteral("\n\n") + interval;
     }
     if (!note.isEmpty())
-        showMessage(this, document.warnings.isEmpty() ? QStringLiteral("INFORMATION") : QStringLiteral("WARNING"),
+        showMessage(this,
+                    document.warnings.isEmpty() ? QStringLiteral("INFORMATION")
+                                                : QStringLiteral("WARNING"),
                     note);
 
     showProjectPath();
@@ -211,7 +218,8 @@ void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
     // value: the editor of an open project cannot change the interval.
     if (!m_keepFileInterval) {
         QString error;
-        projectFileSaved(ProjectFile::writeDataInterval(m_projectFilePath, dataIntervalMs, &error), error);
+        projectFileSaved(ProjectFile::writeDataInterval(m_projectFilePath, dataIntervalMs, &error),
+                         error);
     }
     ui->label_interval->setText(QStringLiteral("Interval : ") + intervalText(dataIntervalMs));
     addRecentProject();
@@ -221,7 +229,8 @@ void QuillarkMain::projectListConfirm(QList<ConfiguredDevice *> list)
     openProjectCenter();
 }
 
-void QuillarkMain::keepNodeSettings(const QList<ConfiguredDevice *> &from, const QList<ConfiguredDevice *> &to)
+void QuillarkMain::keepNodeSettings(const QList<ConfiguredDevice *> &from,
+                                    const QList<ConfiguredDevice *> &to)
 {
     QHash<QString, const NodeDevice *> previous;
     for (const NodeDevice *node : ConfiguredDevice::allNodes(from)) {
@@ -252,16 +261,17 @@ void QuillarkMain::projectFileSaved(bool ok, const QString &error)
         m_projectSaveErrorShown = false;
         return;
     }
-    qCWarning(lcApp).noquote() << "QuillarkMain : the project file could not be saved :" << m_projectFilePath
-                               << ":" << error;
+    qCWarning(lcApp).noquote() << "QuillarkMain : the project file could not be saved :"
+                               << m_projectFilePath << ":" << error;
     // Told once until a save works again: every option change would repeat it.
     if (m_projectSaveErrorShown)
         return;
     m_projectSaveErrorShown = true;
-    showMessage(this, QStringLiteral("ERROR"),
-                QStringLiteral("The project file could not be saved:\n%1\n%2\nThe changes are kept only "
-                               "until the project is closed.")
-                    .arg(QDir::toNativeSeparators(m_projectFilePath), error));
+    showMessage(
+        this, QStringLiteral("ERROR"),
+        QStringLiteral("The project file could not be saved:\n%1\n%2\nThe changes are kept only "
+                       "until the project is closed.")
+            .arg(QDir::toNativeSeparators(m_projectFilePath), error));
 }
 
 QString QuillarkMain::databasePath() const
@@ -269,8 +279,8 @@ QString QuillarkMain::databasePath() const
     const QString stored = ProjectFile::databaseName(m_projectFilePath);
     const QString path = ProjectDocument::databasePathFor(m_projectFilePath, stored);
     if (QFileInfo(path).fileName() != stored)
-        qCDebug(lcApp).noquote() << "QuillarkMain::databasePath : databaseName" << stored << "read as"
-                                 << QFileInfo(path).fileName();
+        qCDebug(lcApp).noquote() << "QuillarkMain::databasePath : databaseName" << stored
+                                 << "read as" << QFileInfo(path).fileName();
     return path;
 }
 
@@ -279,7 +289,8 @@ void QuillarkMain::openProjectCenter()
     removeProjectCenter();
     m_projectCenter = new ProjectCenter(m_projectFilePath);
     connect(m_projectCenter, &ProjectCenter::clickRecord, this, &QuillarkMain::slotToggleRecord);
-    connect(m_projectCenter, &ProjectCenter::updateProjectFile, this, &QuillarkMain::slotUpdateProjectFile);
+    connect(m_projectCenter, &ProjectCenter::updateProjectFile, this,
+            &QuillarkMain::slotUpdateProjectFile);
 
     if (!createInsertSerialData(databasePath())) {
         // The program is ending; nothing may use the missing database.
@@ -417,7 +428,8 @@ void QuillarkMain::slotAddDeviceProject()
     delete m_projectManager;
     m_projectManager = new ProjectManager;
     m_projectManager->setIntervalDisabled(true);
-    connect(m_projectManager, &ProjectManager::projectListConfirm, this, &QuillarkMain::projectListConfirm);
+    connect(m_projectManager, &ProjectManager::projectListConfirm, this,
+            &QuillarkMain::projectListConfirm);
     m_projectManager->loadDeviceList(m_deviceList);
     m_pageLayout->addWidget(m_projectManager);
     m_projectManager->show();
@@ -440,11 +452,13 @@ void QuillarkMain::slotRefreshDevice()
 
 // ---- recent projects -------------------------------------------------------
 
-namespace {
+namespace
+{
 
 QSettings *recentSettings()
 {
-    auto *settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation, kAppName);
+    auto *settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                   kSettingsOrganisation, kAppName);
     settings->beginGroup(QuillarkMain::kRecentGroup);
     return settings;
 }

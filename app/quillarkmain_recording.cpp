@@ -3,8 +3,8 @@
 #include "ui_quillarkmain.h"
 
 #include "app/projectfile.h"
-#include "common/messagedialog.h"
 #include "common/common.h"
+#include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "record/insertserialdata.h"
@@ -17,7 +17,8 @@
 #include <QSettings>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 constexpr int kDbTimerMs = 1500;
 // Rows waiting before a batch is written: fewer with a single connection.
@@ -36,13 +37,15 @@ constexpr qint64 kMaxWaitMs = 4000;
 
 void QuillarkMain::slotStdTimer()
 {
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString now =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     ui->label_datetime->setText(now);
 
     if (!m_projectCenter)
         return;
 
-    if (!m_projectCenter->recordStartTime().isEmpty() && !m_projectCenter->recordEndTime().isEmpty())
+    if (!m_projectCenter->recordStartTime().isEmpty() &&
+        !m_projectCenter->recordEndTime().isEmpty())
         checkDatabaseSize();
     if (m_insertSerialData && (m_bIsRecordStart || InsertSerialData::pendingCount() > 0))
         m_insertSerialData->checkFile();
@@ -86,7 +89,8 @@ void QuillarkMain::writeDb()
     if (m_insertSerialData->isWriting())
         return;
     const int threshold = m_deviceList.size() < 2 ? kBatchRowsSingle : kBatchRows;
-    if (waiting >= threshold || !m_bIsRecordStart || InsertSerialData::oldestPendingAgeMs() >= kMaxWaitMs)
+    if (waiting >= threshold || !m_bIsRecordStart ||
+        InsertSerialData::oldestPendingAgeMs() >= kMaxWaitMs)
         m_insertSerialData->writeQueued(kMaxRowsPerWrite);
 }
 
@@ -154,7 +158,8 @@ void QuillarkMain::toggleRecordState(bool on)
             node->insertNoValue();
         node->setRecord(on);
     }
-    qCDebug(lcApp).noquote().nospace() << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
+    qCDebug(lcApp).noquote().nospace()
+        << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
 
     m_actExit->setEnabled(!on);
     m_actAddDelete->setEnabled(!on);

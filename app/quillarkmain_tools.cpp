@@ -1,8 +1,8 @@
 // Alarm sound, about box and side tools of the main window.
 #include "quillarkmain.h"
 
-#include "common/messagedialog.h"
 #include "common/common.h"
+#include "common/messagedialog.h"
 #include "device/nodedevice.h"
 #include "view/projectcenter.h"
 
@@ -13,8 +13,10 @@
 #include <QSettings>
 #include <QTimer>
 
-QuillarkMain::AboutBoxHook QuillarkMain::aboutBox =
-    [](QWidget *parent, const QString &title, const QString &text) { QMessageBox::about(parent, title, text); };
+QuillarkMain::AboutBoxHook QuillarkMain::aboutBox = [](QWidget *parent, const QString &title,
+                                                       const QString &text) {
+    QMessageBox::about(parent, title, text);
+};
 
 QuillarkMain::StartDetachedHook QuillarkMain::startDetached = [](const QString &program,
                                                                  const QStringList &arguments) {
@@ -25,16 +27,17 @@ void QuillarkMain::slotCommandHelp()
 {
     const QString title = tr("About ") + QString(kAppName).remove(QLatin1Char(' '));
     const QString text =
-        tr("<p><b><font size=\"5\">%1</font></b></p>").arg(kAppName)
-        + tr("<p><font size=\"3\">%1</font></p>").arg(kAppVersion)
-        + tr("<p style=\"margin-right:100px\"><img src=\":/img/quillark_lite_Modbus.png\" width=\"720\" height=\"326\"></p>")
-        + tr("<p><font size=\"3\">%1 is data-recording software for the Fennolink wireless sensor "
-             "families. It supports up to 32 channels of data recording, with a data viewer and a "
-             "data reporter.</font></p>")
-              .arg(kAppName)
-        + tr("<p>The lastest Version : <a href=\"https://fennolink.example/download\">Download</a></p>")
-        + tr("<p></p>")
-        + tr("<p>Copyright (C) Fennolink. All rights reserved.</p>");
+        tr("<p><b><font size=\"5\">%1</font></b></p>").arg(kAppName) +
+        tr("<p><font size=\"3\">%1</font></p>").arg(kAppVersion) +
+        tr("<p style=\"margin-right:100px\"><img src=\":/img/quillark_lite_Modbus.png\" "
+           "width=\"720\" height=\"326\"></p>") +
+        tr("<p><font size=\"3\">%1 is data-recording software for the Fennolink wireless sensor "
+           "families. It supports up to 32 channels of data recording, with a data viewer and a "
+           "data reporter.</font></p>")
+            .arg(kAppName) +
+        tr("<p>The lastest Version : <a "
+           "href=\"https://fennolink.example/download\">Download</a></p>") +
+        tr("<p></p>") + tr("<p>Copyright (C) Fennolink. All rights reserved.</p>");
     aboutBox(this, title, text);
 }
 
@@ -102,7 +105,8 @@ void QuillarkMain::slotPlayerStatusChanged(QMediaPlayer::MediaStatus status)
         return;
     if (m_alarmRestartTimer->isActive())
         return;
-    const qint64 since = m_alarmRestartClock.isValid() ? m_alarmRestartClock.elapsed() : kAlarmRestartMinMs;
+    const qint64 since =
+        m_alarmRestartClock.isValid() ? m_alarmRestartClock.elapsed() : kAlarmRestartMinMs;
     if (since >= kAlarmRestartMinMs)
         restartAlarmSound();
     else

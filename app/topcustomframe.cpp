@@ -2,10 +2,7 @@
 
 #include <QMouseEvent>
 
-TopCustomFrame::TopCustomFrame(QWidget *parent)
-    : QFrame(parent)
-{
-}
+TopCustomFrame::TopCustomFrame(QWidget *parent) : QFrame(parent) {}
 
 void TopCustomFrame::mousePressEvent(QMouseEvent *event)
 {

@@ -8,7 +8,8 @@
 
 #include <unistd.h>
 
-namespace ProcStats {
+namespace ProcStats
+{
 
 // User plus system CPU time of this process, in seconds.
 inline double cpuSeconds()

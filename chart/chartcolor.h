@@ -7,7 +7,8 @@
 // Two alpha values are reserved for colours that need more than one value:
 // 0xFE.... refers to a gradient of a chart, 0xFD.... to a dash pattern of a
 // draw area; both are handed out by the objects that own them.
-namespace ChartColor {
+namespace ChartColor
+{
 
 constexpr int Transparent = int(0xFF000000);
 constexpr int Default = -1;
@@ -15,9 +16,18 @@ constexpr int Default = -1;
 constexpr int kGradientTag = int(0xFE000000);
 constexpr int kDashTag = int(0xFD000000);
 
-inline bool isGradient(int code) { return (code & int(0xFF000000)) == kGradientTag; }
-inline bool isDash(int code) { return (code & int(0xFF000000)) == kDashTag; }
-inline bool isTransparent(int code) { return (code & int(0xFF000000)) == Transparent; }
+inline bool isGradient(int code)
+{
+    return (code & int(0xFF000000)) == kGradientTag;
+}
+inline bool isDash(int code)
+{
+    return (code & int(0xFF000000)) == kDashTag;
+}
+inline bool isTransparent(int code)
+{
+    return (code & int(0xFF000000)) == Transparent;
+}
 
 // A plain colour code as a QColor; the reserved codes give a transparent colour.
 inline QColor toQColor(int code)
@@ -29,6 +39,9 @@ inline QColor toQColor(int code)
 }
 
 // The colour code, or the fallback when the code is the default (-1).
-inline int orDefault(int code, int fallback) { return code == Default ? fallback : code; }
+inline int orDefault(int code, int fallback)
+{
+    return code == Default ? fallback : code;
+}
 
 } // namespace ChartColor

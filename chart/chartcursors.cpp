@@ -4,8 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-
-namespace {
+namespace
+{
 
 // A magnifier: lens centred on the hot spot, handle to the lower right.
 QPainterPath magnifier()

@@ -2,10 +2,9 @@
 
 #include "common/common.h"
 
-ChartDataSet::ChartDataSet(const double *data, int count, int color, const QString &name, ChartAxis *yAxis)
-    : m_color(color)
-    , m_name(name)
-    , m_yAxis(yAxis)
+ChartDataSet::ChartDataSet(const double *data, int count, int color, const QString &name,
+                           ChartAxis *yAxis)
+    : m_color(color), m_name(name), m_yAxis(yAxis)
 {
     if (data && count > 0)
         m_values = QVector<double>(data, data + count);

@@ -11,7 +11,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 struct Style {
     QString fontFile;
@@ -36,8 +37,8 @@ QColor parseHexColor(const QString &hex)
 
 QString fontKey(const QFont &font)
 {
-    return font.family() + QLatin1Char('/') + QString::number(font.pixelSize()) + QLatin1Char('/')
-        + QString::number(font.weight());
+    return font.family() + QLatin1Char('/') + QString::number(font.pixelSize()) + QLatin1Char('/') +
+           QString::number(font.weight());
 }
 
 constexpr int kMaxCachedTexts = 512;
@@ -91,7 +92,8 @@ static const QImage *cachedTextImage(const QString &text, const QFont &font, con
 {
     static QHash<QString, QImage> cache;
     static QSet<QString> seen;
-    const QString key = fontKey(font) + QLatin1Char('|') + QString::number(color.rgba(), 16) + QLatin1Char('|') + text;
+    const QString key = fontKey(font) + QLatin1Char('|') + QString::number(color.rgba(), 16) +
+                        QLatin1Char('|') + text;
     auto it = cache.constFind(key);
     if (it != cache.constEnd())
         return &*it;
@@ -104,7 +106,8 @@ static const QImage *cachedTextImage(const QString &text, const QFont &font, con
     if (cache.size() >= kMaxCachedTexts)
         cache.clear();
     const QFontMetricsF fm(font);
-    const QSize size(qMax(1, int(std::ceil(fm.horizontalAdvance(text))) + 2), qMax(1, int(std::ceil(fm.height())) + 1));
+    const QSize size(qMax(1, int(std::ceil(fm.horizontalAdvance(text))) + 2),
+                     qMax(1, int(std::ceil(fm.height())) + 1));
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -116,8 +119,8 @@ static const QImage *cachedTextImage(const QString &text, const QFont &font, con
     return &*cache.insert(key, image);
 }
 
-void ChartText::drawPlain(QPainter &painter, qreal x, qreal y, const QString &text, const QFont &font,
-                          const QColor &color)
+void ChartText::drawPlain(QPainter &painter, qreal x, qreal y, const QString &text,
+                          const QFont &font, const QColor &color)
 {
     if (text.isEmpty() || color.alpha() == 0)
         return;
@@ -143,7 +146,8 @@ QSizeF ChartText::plainSize(const QString &text, const QFont &font)
     if (sizes.size() >= kMaxCachedTexts)
         sizes.clear();
     const QFontMetricsF fm(font);
-    return *sizes.insert(key, QSizeF(text.isEmpty() ? 0.0 : fm.horizontalAdvance(text), fm.height()));
+    return *sizes.insert(key,
+                         QSizeF(text.isEmpty() ? 0.0 : fm.horizontalAdvance(text), fm.height()));
 }
 
 qreal ChartText::fontAscent(const QFont &font)
@@ -209,7 +213,8 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
         } else if (lower == QLatin1String("font")) {
             while (scopes.size() > 1 && !scopes.last().block)
                 scopes.removeLast();
-        } else if (lower.startsWith(QLatin1String("font")) || lower.startsWith(QLatin1String("icon"))) {
+        } else if (lower.startsWith(QLatin1String("font")) ||
+                   lower.startsWith(QLatin1String("icon"))) {
             const bool icon = lower.startsWith(QLatin1String("icon"));
             Style style = scopes.last().style;
             QColor iconColor;

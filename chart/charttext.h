@@ -22,7 +22,8 @@ class ChartText
 {
 public:
     ChartText() = default;
-    ChartText(const QString &markup, const QString &fontFile, double size, DrawArea *target = nullptr);
+    ChartText(const QString &markup, const QString &fontFile, double size,
+              DrawArea *target = nullptr);
 
     int getWidth() const { return m_width; }
     int getHeight() const { return m_height; }
@@ -41,8 +42,8 @@ public:
     // Top-left corner of a w x h box whose alignment point is (x, y).
     static QPoint alignedTopLeft(int x, int y, int w, int h, int alignment);
     // Draws plain text with cached layout, top-left at (x, y).
-    static void drawPlain(QPainter &painter, qreal x, qreal y, const QString &text, const QFont &font,
-                          const QColor &color);
+    static void drawPlain(QPainter &painter, qreal x, qreal y, const QString &text,
+                          const QFont &font, const QColor &color);
     static QSizeF plainSize(const QString &text, const QFont &font);
     static qreal fontAscent(const QFont &font);
 

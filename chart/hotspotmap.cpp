@@ -6,7 +6,8 @@ HotSpotMap::HotSpotMap(const QString &imageMap)
 {
     static const QRegularExpression areaRe(QStringLiteral("<area\\b([^>]*)>"),
                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression attrRe(QStringLiteral("([A-Za-z_][\\w-]*)\\s*=\\s*(\"([^\"]*)\"|'([^']*)'|([^\\s>]+))"));
+    static const QRegularExpression attrRe(
+        QStringLiteral("([A-Za-z_][\\w-]*)\\s*=\\s*(\"([^\"]*)\"|'([^']*)'|([^\\s>]+))"));
     auto it = areaRe.globalMatch(imageMap);
     while (it.hasNext()) {
         const QString attrs = it.next().captured(1);
@@ -22,11 +23,14 @@ HotSpotMap::HotSpotMap(const QString &imageMap)
                 value = m.captured(5);
             area.values.insert(key, value);
         }
-        if (area.values.contains(QStringLiteral("href")) && !area.values.contains(QStringLiteral("path")))
+        if (area.values.contains(QStringLiteral("href")) &&
+            !area.values.contains(QStringLiteral("path")))
             area.values.insert(QStringLiteral("path"), area.values.value(QStringLiteral("href")));
-        const QString shape = area.values.value(QStringLiteral("shape"), QStringLiteral("rect")).toLower();
+        const QString shape =
+            area.values.value(QStringLiteral("shape"), QStringLiteral("rect")).toLower();
         QVector<int> c;
-        for (const QString &part : area.values.value(QStringLiteral("coords")).split(QLatin1Char(','))) {
+        for (const QString &part :
+             area.values.value(QStringLiteral("coords")).split(QLatin1Char(','))) {
             bool ok = false;
             const int v = part.trimmed().toInt(&ok);
             if (ok)
@@ -53,9 +57,10 @@ int HotSpotMap::getHotSpot(int x, int y)
     m_current = 0;
     for (int i = 0; i < m_areas.size(); ++i) {
         const Area &a = m_areas.at(i);
-        const bool hit = a.radius >= 0
-            ? (x - a.centre.x()) * (x - a.centre.x()) + (y - a.centre.y()) * (y - a.centre.y()) <= a.radius * a.radius
-            : a.polygon.containsPoint(QPoint(x, y), Qt::OddEvenFill);
+        const bool hit = a.radius >= 0 ? (x - a.centre.x()) * (x - a.centre.x()) +
+                                                 (y - a.centre.y()) * (y - a.centre.y()) <=
+                                             a.radius * a.radius
+                                       : a.polygon.containsPoint(QPoint(x, y), Qt::OddEvenFill);
         if (hit) {
             m_current = i + 1;
             break;

@@ -6,8 +6,8 @@
 class PlotArea
 {
 public:
-    PlotArea(int x, int y, int width, int height, int bgColor, int altBgColor, int edgeColor, int hGridColor,
-             int vGridColor);
+    PlotArea(int x, int y, int width, int height, int bgColor, int altBgColor, int edgeColor,
+             int hGridColor, int vGridColor);
 
     int getLeftX() const { return m_x; }
     int getTopY() const { return m_y; }

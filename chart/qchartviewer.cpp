@@ -14,13 +14,13 @@
 
 #include <cstdlib>
 
-namespace {
+namespace
+{
 constexpr qint64 kMinMoveGapMs = 10;
 constexpr qint64 kMaxMoveDelayMs = 250;
 } // namespace
 
-QChartViewer::QChartViewer(QWidget *parent)
-    : QLabel(parent)
+QChartViewer::QChartViewer(QWidget *parent) : QLabel(parent)
 {
     setAttribute(Qt::WA_MouseTracking, true);
 }
@@ -206,9 +206,9 @@ void QChartViewer::mouseMoveEvent(QMouseEvent *event)
     } else {
         if (!m_pendingMouseEvent)
             m_mouseTimerId = startTimer(1, Qt::CoarseTimer);
-        m_pendingMouseEvent = std::make_unique<QMouseEvent>(event->type(), event->localPos(), event->windowPos(),
-                                                            event->screenPos(), event->button(), event->buttons(),
-                                                            event->modifiers());
+        m_pendingMouseEvent = std::make_unique<QMouseEvent>(
+            event->type(), event->localPos(), event->windowPos(), event->screenPos(),
+            event->button(), event->buttons(), event->modifiers());
     }
     applyCursor();
 }
@@ -233,12 +233,14 @@ void QChartViewer::handleMouseMove(QMouseEvent *event)
     }
 
     if (event->buttons() == Qt::NoButton) {
-        const int hotSpot = m_hotSpotMap ? m_hotSpotMap->getHotSpot(m_chartMouseX, m_chartMouseY) : 0;
+        const int hotSpot =
+            m_hotSpotMap ? m_hotSpotMap->getHotSpot(m_chartMouseX, m_chartMouseY) : 0;
         if (hotSpot != m_currentHotSpot) {
             m_currentHotSpot = hotSpot;
             if (hotSpot != 0) {
                 m_hotSpotClickable = !m_hotSpotMap->getValue(QStringLiteral("path")).isEmpty();
-                QToolTip::showText(event->globalPos(), m_hotSpotMap->getValue(QStringLiteral("title")), this);
+                QToolTip::showText(event->globalPos(),
+                                   m_hotSpotMap->getValue(QStringLiteral("title")), this);
             } else {
                 QToolTip::showText(event->globalPos(), m_defaultToolTip, this);
                 m_hotSpotClickable = false;
@@ -342,7 +344,8 @@ void QChartViewer::hideSelectionFrame()
 void QChartViewer::mousePressEvent(QMouseEvent *event)
 {
     flushPendingMouseMove();
-    if (event->button() == Qt::LeftButton && inPlotArea(event->x(), event->y()) && m_mouseMode != 0) {
+    if (event->button() == Qt::LeftButton && inPlotArea(event->x(), event->y()) &&
+        m_mouseMode != 0) {
         m_dragging = true;
         m_pressX = event->x();
         m_pressY = event->y();
@@ -411,14 +414,16 @@ void QChartViewer::leaveEvent(QEvent *event)
 void QChartViewer::applyCursor()
 {
     if (m_scrolled) {
-        const ChartCursors::Kind kind = m_scrollAxes == 1 ? ChartCursors::ScrollVertical
-            : m_scrollAxes == 2                           ? ChartCursors::ScrollBoth
-                                                          : ChartCursors::ScrollHorizontal;
+        const ChartCursors::Kind kind = m_scrollAxes == 1   ? ChartCursors::ScrollVertical
+                                        : m_scrollAxes == 2 ? ChartCursors::ScrollBoth
+                                                            : ChartCursors::ScrollHorizontal;
         setCursor(ChartCursors::cursor(kind));
     } else if (m_mouseOnPlotArea && m_mouseMode == MouseUsageZoomIn) {
-        setCursor(ChartCursors::cursor(canZoomIn(m_zoomAxes) ? ChartCursors::ZoomIn : ChartCursors::NoZoom));
+        setCursor(ChartCursors::cursor(canZoomIn(m_zoomAxes) ? ChartCursors::ZoomIn
+                                                             : ChartCursors::NoZoom));
     } else if (m_mouseOnPlotArea && m_mouseMode == MouseUsageZoomOut) {
-        setCursor(ChartCursors::cursor(canZoomOut(m_zoomAxes) ? ChartCursors::ZoomOut : ChartCursors::NoZoom));
+        setCursor(ChartCursors::cursor(canZoomOut(m_zoomAxes) ? ChartCursors::ZoomOut
+                                                              : ChartCursors::NoZoom));
     } else if (m_hotSpotClickable) {
         setCursor(QCursor(Qt::PointingHandCursor));
     } else {

@@ -25,7 +25,12 @@ class QChartViewer : public QLabel, public ViewPortManager
 {
     Q_OBJECT
 public:
-    enum MouseMode { MouseUsageDefault = 0, MouseUsageScroll = 1, MouseUsageZoomIn = 3, MouseUsageZoomOut = 4 };
+    enum MouseMode {
+        MouseUsageDefault = 0,
+        MouseUsageScroll = 1,
+        MouseUsageZoomIn = 3,
+        MouseUsageZoomOut = 4
+    };
 
     explicit QChartViewer(QWidget *parent = nullptr);
     ~QChartViewer() override;

@@ -1,9 +1,6 @@
 #include "chart/qchartviewerlabel.h"
 
-QChartViewerLabel::QChartViewerLabel(QWidget *parent)
-    : QLabel(parent)
-{
-}
+QChartViewerLabel::QChartViewerLabel(QWidget *parent) : QLabel(parent) {}
 
 void QChartViewerLabel::resizeEvent(QResizeEvent *)
 {

@@ -4,12 +4,19 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 constexpr int kExtendedMargin = 4;
 constexpr double kEps = 1e-9;
 
-bool horizontal(int axes) { return axes == 0 || axes == 2; }
-bool vertical(int axes) { return axes == 1 || axes == 2; }
+bool horizontal(int axes)
+{
+    return axes == 0 || axes == 2;
+}
+bool vertical(int axes)
+{
+    return axes == 1 || axes == 2;
+}
 } // namespace
 
 void ViewPortManager::setChartMetrics(const ChartMetrics &metrics)
@@ -50,7 +57,8 @@ bool ViewPortManager::inExtendedPlotArea(int x, int y) const
 {
     if (m_metrics.plotArea.isEmpty())
         return false;
-    return m_metrics.plotArea.adjusted(-kExtendedMargin, -kExtendedMargin, kExtendedMargin, kExtendedMargin)
+    return m_metrics.plotArea
+        .adjusted(-kExtendedMargin, -kExtendedMargin, kExtendedMargin, kExtendedMargin)
         .contains(x, y);
 }
 
@@ -76,7 +84,8 @@ bool ViewPortManager::dragTo(int axes, int dx, int dy)
 
 bool ViewPortManager::canZoomIn(int axes) const
 {
-    return (horizontal(axes) && m_width > m_minWidth + kEps) || (vertical(axes) && m_height > m_minHeight + kEps);
+    return (horizontal(axes) && m_width > m_minWidth + kEps) ||
+           (vertical(axes) && m_height > m_minHeight + kEps);
 }
 
 bool ViewPortManager::canZoomOut(int axes) const
@@ -84,7 +93,8 @@ bool ViewPortManager::canZoomOut(int axes) const
     return (horizontal(axes) && m_width < 1 - kEps) || (vertical(axes) && m_height < 1 - kEps);
 }
 
-bool ViewPortManager::zoomAxis(double &start, double &size, double limit, double fraction, double factor)
+bool ViewPortManager::zoomAxis(double &start, double &size, double limit, double fraction,
+                               double factor)
 {
     if (!(factor > 0) || !std::isfinite(factor))
         return false;
@@ -104,9 +114,11 @@ bool ViewPortManager::zoomAt(int axes, int x, int y, double factor)
         return false;
     bool changed = false;
     if (horizontal(axes))
-        changed |= zoomAxis(m_left, m_width, m_minWidth, qBound(0.0, double(x - pa.left()) / pa.width(), 1.0), factor);
+        changed |= zoomAxis(m_left, m_width, m_minWidth,
+                            qBound(0.0, double(x - pa.left()) / pa.width(), 1.0), factor);
     if (vertical(axes))
-        changed |= zoomAxis(m_top, m_height, m_minHeight, qBound(0.0, double(y - pa.top()) / pa.height(), 1.0), factor);
+        changed |= zoomAxis(m_top, m_height, m_minHeight,
+                            qBound(0.0, double(y - pa.top()) / pa.height(), 1.0), factor);
     return changed;
 }
 
@@ -116,7 +128,8 @@ bool ViewPortManager::zoomTo(int axes, int x1, int y1, int x2, int y2)
     if (pa.isEmpty())
         return false;
     bool changed = false;
-    auto apply = [&](double &start, double &size, double limit, double a, double b, double origin, double length) {
+    auto apply = [&](double &start, double &size, double limit, double a, double b, double origin,
+                     double length) {
         const double f1 = qBound(0.0, (qMin(a, b) - origin) / length, 1.0);
         const double f2 = qBound(0.0, (qMax(a, b) - origin) / length, 1.0);
         if (f2 - f1 <= kEps)

@@ -3,7 +3,8 @@
 #include <QString>
 
 // Keys of a project file, shared by its reader and its writer.
-namespace ProjectKeys {
+namespace ProjectKeys
+{
 inline const QString kProjectName = QStringLiteral("projectName");
 inline const QString kDataInterval = QStringLiteral("DataInterval");
 inline const QString kDatabaseName = QStringLiteral("databaseName");

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QtPlugin>
 #include <QString>
+#include <QtPlugin>
 
 class QObject;
 

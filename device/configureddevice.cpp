@@ -10,7 +10,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 float floatAt(const char *p)
 {
@@ -30,11 +31,11 @@ qint32 int32At(const char *p)
 } // namespace
 
 ConfiguredDevice::ConfiguredDevice(QObject *parent)
-    : QObject(parent)
-    , m_device(new ModbusDevice(this))
+    : QObject(parent), m_device(new ModbusDevice(this))
 {
     m_device->connectSignal(SIGNAL(readyRead(QByteArray)), this, SLOT(readData(QByteArray)));
-    m_device->connectSignal(SIGNAL(readFailed(bool, QString)), this, SLOT(readFailed(bool, QString)));
+    m_device->connectSignal(SIGNAL(readFailed(bool, QString)), this,
+                            SLOT(readFailed(bool, QString)));
 }
 
 ConfiguredDevice::~ConfiguredDevice()
@@ -74,9 +75,8 @@ void ConfiguredDevice::addNode(NodeDevice *node)
     m_nodes.append(node);
     if (node) {
         // A node deleted elsewhere must not stay behind as a dangling entry.
-        connect(node, &QObject::destroyed, this, [this](QObject *gone) {
-            m_nodes.removeAll(static_cast<NodeDevice *>(gone));
-        });
+        connect(node, &QObject::destroyed, this,
+                [this](QObject *gone) { m_nodes.removeAll(static_cast<NodeDevice *>(gone)); });
     }
     updateReadRange();
 }
@@ -99,9 +99,9 @@ void ConfiguredDevice::updateReadRange()
     }
     int count = qMax(sum, end - start);
     if (count > ModbusDevice::kMaxReadCount) {
-        qCWarning(lcDevice).noquote() << "ConfiguredDevice::addNode : [" << gateway() << "] : "
-                                      << count << " registers exceed one read; reading "
-                                      << ModbusDevice::kMaxReadCount;
+        qCWarning(lcDevice).noquote()
+            << "ConfiguredDevice::addNode : [" << gateway() << "] : " << count
+            << " registers exceed one read; reading " << ModbusDevice::kMaxReadCount;
         count = ModbusDevice::kMaxReadCount;
     }
     m_readStart = start;
@@ -157,7 +157,8 @@ qint64 ConfiguredDevice::scheduledPollMs(qint64 previousMs, qint64 nowMs, int in
 
 QDateTime ConfiguredDevice::schedulePoll()
 {
-    m_scheduleMs = scheduledPollMs(m_scheduleMs, QDateTime::currentMSecsSinceEpoch(), dataIntervalMs);
+    m_scheduleMs =
+        scheduledPollMs(m_scheduleMs, QDateTime::currentMSecsSinceEpoch(), dataIntervalMs);
     return QDateTime::fromMSecsSinceEpoch(m_scheduleMs);
 }
 
@@ -185,7 +186,8 @@ void ConfiguredDevice::poll()
     } else {
         // An earlier poll's read is still under way; its answer keeps that
         // poll's time and this poll goes without.
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::poll : [" << gateway() << "] : read still under way";
+        qCDebug(lcDevice).noquote()
+            << "ConfiguredDevice::poll : [" << gateway() << "] : read still under way";
     }
     countMissedPoll();
 }
@@ -195,7 +197,8 @@ void ConfiguredDevice::refresh()
     if (m_device->isBusy()) {
         // The answer under way brings fresh values; a second read would
         // only push it out.
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::refresh : [" << gateway() << "] : read under way";
+        qCDebug(lcDevice).noquote()
+            << "ConfiguredDevice::refresh : [" << gateway() << "] : read under way";
         return;
     }
     startRequest(RefreshRequest, m_lastPollTime);
@@ -233,11 +236,12 @@ void ConfiguredDevice::declareLost()
         m_lostAtMs = now.toMSecsSinceEpoch();
         m_health.state = LinkHealth::Lost;
         m_health.stateSinceMs = m_lostAtMs;
-        const QString line = gateway() + QStringLiteral(" lost at ") + now.toString(QStringLiteral("HH:mm:ss"));
-        qCWarning(lcDevice).noquote() << "ConfiguredDevice :" << line << "(" << m_missedPolls
-                                      << "polls without an answer; last error:"
-                                      << (m_health.lastError.isEmpty() ? QStringLiteral("none") : m_health.lastError)
-                                      << ")";
+        const QString line =
+            gateway() + QStringLiteral(" lost at ") + now.toString(QStringLiteral("HH:mm:ss"));
+        qCWarning(lcDevice).noquote()
+            << "ConfiguredDevice :" << line << "(" << m_missedPolls
+            << "polls without an answer; last error:"
+            << (m_health.lastError.isEmpty() ? QStringLiteral("none") : m_health.lastError) << ")";
         if (wasUp) {
             // The gap begins at the first poll that got no answer: no
             // sample carries that time, and none can come for it any more.
@@ -267,9 +271,10 @@ void ConfiguredDevice::readData(QByteArray data)
         m_health.state = LinkHealth::Up;
         m_health.stateSinceMs = nowMs;
         if (wasLost) {
-            const QString line = gateway() + QStringLiteral(" back at ")
-                                 + QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("HH:mm:ss"))
-                                 + QStringLiteral(", ") + durationText((nowMs - m_lostAtMs + 500) / 1000);
+            const QString line =
+                gateway() + QStringLiteral(" back at ") +
+                QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("HH:mm:ss")) +
+                QStringLiteral(", ") + durationText((nowMs - m_lostAtMs + 500) / 1000);
             qCWarning(lcDevice).noquote() << "ConfiguredDevice :" << line;
             emit linkNotice(gateway(), false, line);
         }
@@ -280,13 +285,13 @@ void ConfiguredDevice::readData(QByteArray data)
     m_missedPolls = 0;
 
     if (lcDevice().isDebugEnabled()) {
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << gateway()
-                                    << "] - data length : " << data.size();
+        qCDebug(lcDevice).noquote()
+            << "ConfiguredDevice::readData [" << gateway() << "] - data length : " << data.size();
         QByteArray hex = data.toHex(' ').toUpper();
         if (!hex.isEmpty())
             hex.append(' ');
-        qCDebug(lcDevice).noquote() << "ConfiguredDevice::readData [" << gateway() << "] : "
-                                    << QString::fromLatin1(hex);
+        qCDebug(lcDevice).noquote()
+            << "ConfiguredDevice::readData [" << gateway() << "] : " << QString::fromLatin1(hex);
     }
 
     const char *bytes = data.constData();
@@ -304,8 +309,8 @@ void ConfiguredDevice::readData(QByteArray data)
         const char *block = bytes + offset;
         const QString ch1 = valueText(block);
         const QString ch2 = valueText(block + 4);
-        node->setData(ch1, ch2, QString::number(int32At(block + 8)), QString::number(int32At(block + 12)), time,
-                      refresh);
+        node->setData(ch1, ch2, QString::number(int32At(block + 8)),
+                      QString::number(int32At(block + 12)), time, refresh);
     }
 }
 

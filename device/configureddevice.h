@@ -3,8 +3,8 @@
 #include "device/linkhealth.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>

@@ -16,10 +16,10 @@ public:
     static constexpr int kRoundTripWindow = 64;
 
     State state = Waiting;
-    quint64 pollsSent = 0; // requests started (polls and refreshes)
-    quint64 answers = 0;   // replies that brought registers
-    quint64 timeouts = 0;  // no connection or no reply in time
-    quint64 errors = 0;    // refused connections, exceptions, bad replies
+    quint64 pollsSent = 0;    // requests started (polls and refreshes)
+    quint64 answers = 0;      // replies that brought registers
+    quint64 timeouts = 0;     // no connection or no reply in time
+    quint64 errors = 0;       // refused connections, exceptions, bad replies
     quint64 noDataValues = 0; // channel values that came empty or not a number
     QString lastError;
     qint64 lastErrorMs = 0;  // ms since 1970 UTC; 0: never

@@ -2,10 +2,7 @@
 
 #include <QLabel>
 
-LinkNoticeBoard::LinkNoticeBoard(QObject *parent)
-    : QObject(parent)
-{
-}
+LinkNoticeBoard::LinkNoticeBoard(QObject *parent) : QObject(parent) {}
 
 QString LinkNoticeBoard::text() const
 {
@@ -31,8 +28,9 @@ void LinkNoticeBoard::attachLabel(QLabel *label)
 {
     label->setTextFormat(Qt::PlainText);
     auto show = [this, label](const QString &text) {
-        label->setStyleSheet(anyLost() ? QStringLiteral("background-color: transparent;color: rgb(160, 24, 24);")
-                                       : QStringLiteral("background-color: transparent;color: rgb(24, 96, 56);"));
+        label->setStyleSheet(
+            anyLost() ? QStringLiteral("background-color: transparent;color: rgb(160, 24, 24);")
+                      : QStringLiteral("background-color: transparent;color: rgb(24, 96, 56);"));
         label->setText(text);
         label->setToolTip(text);
     };
@@ -60,7 +58,8 @@ void LinkNoticeBoard::post(QString gateway, bool lost, QString line)
         // the same gateway has replaced it by then, and nothing is dropped.
         QTimer::singleShot(m_backShownMs, this, [this, gateway, line] {
             for (int i = 0; i < m_notices.size(); ++i) {
-                if (m_notices.at(i).gateway == gateway && m_notices.at(i).line == line && !m_notices.at(i).lost) {
+                if (m_notices.at(i).gateway == gateway && m_notices.at(i).line == line &&
+                    !m_notices.at(i).lost) {
                     m_notices.remove(i);
                     changed();
                     return;

@@ -34,8 +34,7 @@ signals:
     void textChanged(QString text);
 
 private:
-    struct Notice
-    {
+    struct Notice {
         QString gateway;
         QString line;
         bool lost = false;

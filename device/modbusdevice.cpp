@@ -8,8 +8,7 @@
 #include <QModbusTcpClient>
 #include <QVariant>
 
-ModbusDevice::ModbusDevice(QObject *parent)
-    : QObject(parent)
+ModbusDevice::ModbusDevice(QObject *parent) : QObject(parent)
 {
     m_connectWatchdog.setSingleShot(true);
     m_requestWatchdog.setSingleShot(true);
@@ -115,7 +114,8 @@ void ModbusDevice::setReadRange(int start, int count)
 
 void ModbusDevice::setDeviceInfo(QString address, quint16 port)
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::setDeviceInfo : [" << address << "] : [" << port << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::setDeviceInfo : [" << address << "] : [" << port
+                                << "]";
     m_address = address;
     m_port = port;
 }
@@ -157,8 +157,8 @@ bool ModbusDevice::open()
     if (m_client->state() != QModbusDevice::UnconnectedState)
         closeConnection();
 
-    qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << gatewayName() << "] : [" << m_port << "] ["
-                                << m_client->state() << "] : " << m_opened;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::open : [" << gatewayName() << "] : [" << m_port
+                                << "] [" << m_client->state() << "] : " << m_opened;
 
     if (m_client->state() == QModbusDevice::UnconnectedState) {
         m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter, m_address);
@@ -246,8 +246,8 @@ void ModbusDevice::closeConnection()
 
 void ModbusDevice::write()
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << gatewayName() << "] : [" << clientState()
-                                << "] : " << m_opened;
+    qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << gatewayName() << "] : ["
+                                << clientState() << "] : " << m_opened;
     if (isBusy()) {
         // One request at a time: the one under way answers this write too.
         qCDebug(lcDevice).noquote() << "ModbusDevice::write : [" << gatewayName() << "] : busy";
@@ -298,8 +298,8 @@ void ModbusDevice::sendReadRequest()
     }
     if (m_reply) {
         // One request at a time; the request watchdog ends a stuck one.
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
-                                    << "]  [request pending]";
+        qCDebug(lcDevice).noquote()
+            << "ModbusDevice::sendReadRequest : [" << gatewayName() << "]  [request pending]";
         return;
     }
     if (m_readCount <= 0 || m_readCount > kMaxReadCount) {
@@ -309,7 +309,8 @@ void ModbusDevice::sendReadRequest()
         return;
     }
 
-    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, m_readStart, quint16(m_readCount));
+    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, m_readStart,
+                               quint16(m_readCount));
     QModbusReply *reply = m_client->sendReadRequest(unit, kServerAddress);
     if (!reply) {
         failRequest(false, clientError());
@@ -323,14 +324,14 @@ void ModbusDevice::sendReadRequest()
                                 << "] : QModbusDataUnit::HoldingRegisters start : " << m_readStart
                                 << " , length : " << m_readCount;
     if (!reply->isFinished()) {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
-                                    << "]  [isFinished = false]";
+        qCDebug(lcDevice).noquote()
+            << "ModbusDevice::sendReadRequest : [" << gatewayName() << "]  [isFinished = false]";
         m_reply = reply;
         connect(reply, &QModbusReply::finished, this, &ModbusDevice::readData);
         m_requestWatchdog.start(requestWatchdogMs());
     } else {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::sendReadRequest : [" << gatewayName()
-                                    << "]  [isFinished = true ]";
+        qCDebug(lcDevice).noquote()
+            << "ModbusDevice::sendReadRequest : [" << gatewayName() << "]  [isFinished = true ]";
         failRequest(false, reply->errorString().isEmpty() ? QStringLiteral("request refused")
                                                           : reply->errorString());
         reply->deleteLater();
@@ -357,8 +358,8 @@ void ModbusDevice::readData()
 
     const int functionCode = int(reply->rawResult().functionCode());
     if (error != QModbusDevice::NoError) {
-        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << gatewayName() << "] : [" << error
-                                    << "] " << reply->errorString();
+        qCDebug(lcDevice).noquote() << "ModbusDevice::readData : [" << gatewayName() << "] : ["
+                                    << error << "] " << reply->errorString();
         failRequest(error == QModbusDevice::TimeoutError, reply->errorString());
     } else if (functionCode != QModbusPdu::ReadHoldingRegisters) {
         // Qt decodes any read answer it knows (input registers, coils...);
@@ -389,7 +390,8 @@ void ModbusDevice::modbusError(QModbusDevice::Error error)
 {
     if (error == QModbusDevice::NoError)
         return;
-    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << gatewayName() << "] : [" << error << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusError : [" << gatewayName() << "] : ["
+                                << error << "]";
     m_opened = false;
     failRequest(error == QModbusDevice::TimeoutError, clientError());
     closeConnection();
@@ -397,8 +399,8 @@ void ModbusDevice::modbusError(QModbusDevice::Error error)
 
 void ModbusDevice::modbusStateChanged(QModbusDevice::State state)
 {
-    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusStateChanged : [" << gatewayName() << "] : [" << state
-                                << "]";
+    qCDebug(lcDevice).noquote() << "ModbusDevice::modbusStateChanged : [" << gatewayName()
+                                << "] : [" << state << "]";
 }
 
 void ModbusDevice::modbusDeleted()

@@ -8,7 +8,8 @@
 
 #include <QDateTime>
 
-namespace {
+namespace
+{
 
 QString timeText(qint64 msecs)
 {
@@ -20,10 +21,8 @@ QString timeText(qint64 msecs)
 } // namespace
 
 NetworkSettingDialog::NetworkSettingDialog(NodeDevice *node, QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::NetworkSettingDialog)
-    , m_node(node)
-    , m_connection(node ? node->connection() : nullptr)
+    : QDialog(parent), ui(new Ui::NetworkSettingDialog), m_node(node),
+      m_connection(node ? node->connection() : nullptr)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -49,8 +48,9 @@ void NetworkSettingDialog::showHealth()
 {
     if (!m_connection) {
         ui->label_state->setText(QStringLiteral("no connection"));
-        for (QLabel *label : {ui->label_polls, ui->label_answers, ui->label_timeouts, ui->label_errors,
-                              ui->label_last_error, ui->label_last_answer, ui->label_round_trip, ui->label_no_data})
+        for (QLabel *label :
+             {ui->label_polls, ui->label_answers, ui->label_timeouts, ui->label_errors,
+              ui->label_last_error, ui->label_last_answer, ui->label_round_trip, ui->label_no_data})
             label->clear();
         return;
     }
@@ -67,12 +67,14 @@ void NetworkSettingDialog::showHealth()
     ui->label_errors->setText(QString::number(health.errors));
     ui->label_last_error->setText(health.lastError.isEmpty()
                                       ? QStringLiteral("none")
-                                      : timeText(health.lastErrorMs) + QStringLiteral("  ") + health.lastError);
+                                      : timeText(health.lastErrorMs) + QStringLiteral("  ") +
+                                            health.lastError);
     ui->label_last_answer->setText(timeText(health.lastAnswerMs));
-    ui->label_round_trip->setText(QStringLiteral("last ") + LinkHealth::roundTripText(health.lastRoundTripMicros())
-                                  + QStringLiteral(", median ")
-                                  + LinkHealth::roundTripText(health.medianRoundTripMicros()));
-    ui->label_no_data->setText(QString::number(health.noDataValues) + QStringLiteral(" channel values"));
+    ui->label_round_trip->setText(
+        QStringLiteral("last ") + LinkHealth::roundTripText(health.lastRoundTripMicros()) +
+        QStringLiteral(", median ") + LinkHealth::roundTripText(health.medianRoundTripMicros()));
+    ui->label_no_data->setText(QString::number(health.noDataValues) +
+                               QStringLiteral(" channel values"));
 }
 
 void NetworkSettingDialog::close()

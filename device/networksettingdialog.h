@@ -7,7 +7,8 @@
 class ConfiguredDevice;
 class NodeDevice;
 
-namespace Ui {
+namespace Ui
+{
 class NetworkSettingDialog;
 }
 

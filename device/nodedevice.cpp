@@ -1,9 +1,9 @@
 #include "device/nodedevice.h"
 
+#include "chart/charttime.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "record/insertserialdata.h"
-#include "chart/charttime.h"
 #include "view/chartview.h"
 #include "view/dashboarddeviceitem.h"
 #include "view/projectlist.h"
@@ -13,9 +13,8 @@
 #include <cstring>
 
 NodeDevice::NodeDevice(QString deviceNumber, QObject *parent)
-    : QObject(parent)
-    , m_deviceNumber(deviceNumber)
-    , m_connection(qobject_cast<ConfiguredDevice *>(parent))
+    : QObject(parent), m_deviceNumber(deviceNumber),
+      m_connection(qobject_cast<ConfiguredDevice *>(parent))
 {
     std::fill(std::begin(m_timeHistory), std::end(m_timeHistory), NoValue);
     std::fill(std::begin(m_ch1History), std::end(m_ch1History), NoValue);
@@ -57,9 +56,10 @@ bool NodeDevice::isNoData(const QString &text)
 void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QString batteryText,
                          QDateTime time, bool refresh)
 {
-    qCDebug(lcDevice).noquote() << "NodeDevice::setData : " << m_deviceName << " startAddress : "
-                                << startAddress << " ch1 : " << ch1Text << " ch2 : " << ch2Text
-                                << " lqi : " << lqiText << " bat : " << batteryText;
+    qCDebug(lcDevice).noquote() << "NodeDevice::setData : " << m_deviceName
+                                << " startAddress : " << startAddress << " ch1 : " << ch1Text
+                                << " ch2 : " << ch2Text << " lqi : " << lqiText
+                                << " bat : " << batteryText;
     m_ch1Text = ch1Text;
     m_ch2Text = ch2Text;
     m_lqiText = lqiText;
@@ -113,11 +113,12 @@ void NodeDevice::noteNoData(int channel, bool noData, bool *state)
     *state = noData;
     const QString gateway = m_connection ? m_connection->gateway() : QString();
     if (noData)
-        qCWarning(lcDevice).noquote() << "NodeDevice : [" << gateway << "]" << m_deviceNumber << "channel"
-                                      << channel << ": no data (empty or not a number)";
+        qCWarning(lcDevice).noquote()
+            << "NodeDevice : [" << gateway << "]" << m_deviceNumber << "channel" << channel
+            << ": no data (empty or not a number)";
     else
-        qCWarning(lcDevice).noquote() << "NodeDevice : [" << gateway << "]" << m_deviceNumber << "channel"
-                                      << channel << ": values again";
+        qCWarning(lcDevice).noquote() << "NodeDevice : [" << gateway << "]" << m_deviceNumber
+                                      << "channel" << channel << ": values again";
 }
 
 void NodeDevice::markGap(const QDateTime &time)
@@ -135,7 +136,8 @@ void NodeDevice::markGap(const QDateTime &time)
         m_ch1History[newest] = NoValue;
         m_ch2History[newest] = NoValue;
         if (m_chartView)
-            m_chartView->setDeviceData(m_timeHistory, m_ch1History, m_ch2History, QString(), QString());
+            m_chartView->setDeviceData(m_timeHistory, m_ch1History, m_ch2History, QString(),
+                                       QString());
     }
     if (m_record)
         queueRecord(NoValue, NoValue, seconds);
@@ -164,7 +166,8 @@ void NodeDevice::setRecord(bool record)
 void NodeDevice::insertNoValue()
 {
     qCDebug(lcDevice).noquote() << "- ConfiguredDevice::insertNoValue() : " << m_deviceNumber;
-    const QDateTime last = m_connection ? m_connection->lastPollTime() : QDateTime::currentDateTime();
+    const QDateTime last =
+        m_connection ? m_connection->lastPollTime() : QDateTime::currentDateTime();
     const QDateTime t = last.addMSecs(dataIntervalMs);
     if (m_record)
         queueRecord(NoValue, NoValue, t.toSecsSinceEpoch());
@@ -217,7 +220,8 @@ void NodeDevice::setCheckAlarmSet1(double value)
     if (value == NoValue || m_ch1Min == m_ch1Max)
         return;
     if (value < double(m_ch1Min) || value > double(m_ch1Max)) {
-        qCDebug(lcDevice).noquote() << "- ConfiguredDevice::setCheckAlarmSet1() : " << m_deviceNumber;
+        qCDebug(lcDevice).noquote()
+            << "- ConfiguredDevice::setCheckAlarmSet1() : " << m_deviceNumber;
         m_alarm1 = true;
     }
 }
@@ -228,7 +232,8 @@ void NodeDevice::setCheckAlarmSet2(double value)
     if (value == NoValue || m_ch2Min == m_ch2Max)
         return;
     if (value < double(m_ch2Min) || value > double(m_ch2Max)) {
-        qCDebug(lcDevice).noquote() << "- ConfiguredDevice::setCheckAlarmSet2() : " << m_deviceNumber;
+        qCDebug(lcDevice).noquote()
+            << "- ConfiguredDevice::setCheckAlarmSet2() : " << m_deviceNumber;
         m_alarm2 = true;
     }
 }

@@ -26,7 +26,13 @@ public:
     static constexpr int kHistorySize = 240;
 
     // Unit codes of a channel.
-    enum Unit { UnitUndefined = 0, UnitCelsius = 1, UnitFahrenheit = 2, UnitHumidity = 3, UnitCustom = 4 };
+    enum Unit {
+        UnitUndefined = 0,
+        UnitCelsius = 1,
+        UnitFahrenheit = 2,
+        UnitHumidity = 3,
+        UnitCustom = 4
+    };
     // "Undefined", "Temperature(C)", "Temperature(F)", "Humidity", "Custom"; empty for other codes.
     static QString unitName(int code);
 
@@ -39,8 +45,8 @@ public:
     int registerCount = 8;
 
     // Fed by the connection.
-    void setData(QString ch1Text, QString ch2Text, QString lqiText, QString batteryText, QDateTime time,
-                 bool refresh);
+    void setData(QString ch1Text, QString ch2Text, QString lqiText, QString batteryText,
+                 QDateTime time, bool refresh);
     void deviceConnected();
     void deviceDisconnected();
     // The connection was lost: a no-value sample at `time` in the history

@@ -10,10 +10,8 @@
 #include <QLineEdit>
 
 SensingOptionDialog::SensingOptionDialog(NodeDevice *node, QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::SensingOptionDialog)
-    , m_node(node)
-    , m_deviceNumber(node ? node->deviceNumber() : QString())
+    : QDialog(parent), ui(new Ui::SensingOptionDialog), m_node(node),
+      m_deviceNumber(node ? node->deviceNumber() : QString())
 {
     ui->setupUi(this);
     PlainText::applyTo(this);
@@ -118,8 +116,12 @@ void SensingOptionDialog::confirm()
 
     const int unit1 = ui->comboBox_unit_ch1->currentData().toInt();
     const int unit2 = ui->comboBox_unit_ch2->currentData().toInt();
-    const QString custom1 = unit1 == kCustomUnitCode ? ui->comboBox_unit_ch1->currentText().left(kCustomUnitMaxLength) : QString();
-    const QString custom2 = unit2 == kCustomUnitCode ? ui->comboBox_unit_ch2->currentText().left(kCustomUnitMaxLength) : QString();
+    const QString custom1 = unit1 == kCustomUnitCode
+                                ? ui->comboBox_unit_ch1->currentText().left(kCustomUnitMaxLength)
+                                : QString();
+    const QString custom2 = unit2 == kCustomUnitCode
+                                ? ui->comboBox_unit_ch2->currentText().left(kCustomUnitMaxLength)
+                                : QString();
     m_node->setUnits(unit1, unit2);
     m_node->setCustomUnits(custom1, custom2);
 

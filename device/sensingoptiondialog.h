@@ -6,7 +6,8 @@
 class NodeDevice;
 class QComboBox;
 
-namespace Ui {
+namespace Ui
+{
 class SensingOptionDialog;
 }
 

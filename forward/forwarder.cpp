@@ -75,9 +75,12 @@ bool Forwarder::reload(QStringList *problems)
         found += mqtt;
     }
     for (int i : {Influx, Mqtt}) {
-        if (!m_workers[i].target && (i == Influx ? m_settings.influxEnabled() : m_settings.mqttEnabled())) {
+        if (!m_workers[i].target &&
+            (i == Influx ? m_settings.influxEnabled() : m_settings.mqttEnabled())) {
             m_states[i].enabled = true;
-            m_states[i].lastError = (i == Influx ? m_settings.influxProblems() : m_settings.mqttProblems()).join(QLatin1Char(' '));
+            m_states[i].lastError =
+                (i == Influx ? m_settings.influxProblems() : m_settings.mqttProblems())
+                    .join(QLatin1Char(' '));
             emit stateChanged(i, m_states[i]);
         }
     }
@@ -92,7 +95,8 @@ void Forwarder::startWorker(Target which, ForwardTarget *target)
 {
     Worker &worker = m_workers[which];
     worker.thread = new QThread;
-    worker.thread->setObjectName(which == Influx ? QStringLiteral("forward-influx") : QStringLiteral("forward-mqtt"));
+    worker.thread->setObjectName(which == Influx ? QStringLiteral("forward-influx")
+                                                 : QStringLiteral("forward-mqtt"));
     worker.target = target;
     target->moveToThread(worker.thread);
     connect(worker.thread, &QThread::started, target, &ForwardTarget::start);
@@ -124,9 +128,10 @@ void Forwarder::liveSample(const QString &deviceNumber, double ch1, double ch2, 
     if (!mqtt)
         return;
     const QByteArray serial = deviceNumber.toUtf8();
-    QMetaObject::invokeMethod(mqtt, [mqtt, serial, ch1, ch2, unixSeconds] {
-        mqtt->publishLive(serial, ch1, ch2, unixSeconds);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        mqtt,
+        [mqtt, serial, ch1, ch2, unixSeconds] { mqtt->publishLive(serial, ch1, ch2, unixSeconds); },
+        Qt::QueuedConnection);
 }
 
 void Forwarder::rowsWritten()
@@ -139,27 +144,32 @@ void Forwarder::rowsWritten()
 
 void Forwarder::testConnection(Target which, const ForwardSettings &settings)
 {
-    const QStringList problems = which == Influx ? settings.influxProblems() : settings.mqttProblems();
+    const QStringList problems =
+        which == Influx ? settings.influxProblems() : settings.mqttProblems();
     const bool enabled = which == Influx ? settings.influxEnabled() : settings.mqttEnabled();
     if (!enabled || !problems.isEmpty()) {
-        const QString text = enabled ? problems.join(QLatin1Char('\n'))
-                                     : (which == Influx ? QStringLiteral("No InfluxDB address is given.")
-                                                        : QStringLiteral("No MQTT host is given."));
-        QMetaObject::invokeMethod(this, [this, which, text] { emit testFinished(which, false, text); },
-                                  Qt::QueuedConnection);
+        const QString text =
+            enabled ? problems.join(QLatin1Char('\n'))
+                    : (which == Influx ? QStringLiteral("No InfluxDB address is given.")
+                                       : QStringLiteral("No MQTT host is given."));
+        QMetaObject::invokeMethod(
+            this, [this, which, text] { emit testFinished(which, false, text); },
+            Qt::QueuedConnection);
         return;
     }
     ProjectDocument project;
     project.path = m_projectPath;
-    ForwardTarget *target = which == Influx ? static_cast<ForwardTarget *>(new InfluxTarget(project, settings, true))
-                                            : new MqttTarget(project, settings, true);
+    ForwardTarget *target =
+        which == Influx ? static_cast<ForwardTarget *>(new InfluxTarget(project, settings, true))
+                        : new MqttTarget(project, settings, true);
     auto *thread = new QThread(this);
     target->moveToThread(thread);
     connect(thread, &QThread::started, target, &ForwardTarget::start);
-    connect(target, &ForwardTarget::testFinished, this, [this, which, thread](bool ok, const QString &text) {
-        emit testFinished(which, ok, text);
-        thread->quit();
-    });
+    connect(target, &ForwardTarget::testFinished, this,
+            [this, which, thread](bool ok, const QString &text) {
+                emit testFinished(which, ok, text);
+                thread->quit();
+            });
     connect(thread, &QThread::finished, target, &QObject::deleteLater);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();

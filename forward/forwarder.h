@@ -51,8 +51,7 @@ signals:
     void testFinished(int target, bool ok, const QString &text);
 
 private:
-    struct Worker
-    {
+    struct Worker {
         QThread *thread = nullptr;
         QPointer<ForwardTarget> target;
     };

@@ -11,7 +11,8 @@
 
 const QByteArray ForwardFormat::kMeasurement = QByteArrayLiteral("quillark");
 
-namespace {
+namespace
+{
 bool hasValue(double v)
 {
     return v != NoValue && std::isfinite(v);
@@ -55,7 +56,8 @@ ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqtt
     m_topicBase = prefix + topicLevel(m_projectName) + '/';
 
     for (const ProjectDocument::Connection &connection : project.connections) {
-        const QString gateway = connection.ipAddress + QLatin1Char(':') + QString::number(connection.port);
+        const QString gateway =
+            connection.ipAddress + QLatin1Char(':') + QString::number(connection.port);
         for (const ProjectDocument::Node &node : connection.nodes) {
             const QByteArray key = node.deviceNumber.toUtf8();
             if (!m_devices.contains(key))
@@ -64,7 +66,8 @@ ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqtt
     }
 }
 
-ForwardFormat::Device ForwardFormat::makeDevice(const QString &serial, const ProjectDocument::Node *node,
+ForwardFormat::Device ForwardFormat::makeDevice(const QString &serial,
+                                                const ProjectDocument::Node *node,
                                                 const QString &gateway) const
 {
     Device d;
@@ -93,8 +96,8 @@ ForwardFormat::Device ForwardFormat::makeDevice(const QString &serial, const Pro
     d.field2 = escapeKey(name2) + '=';
 
     d.topic = m_topicBase + topicLevel(serial);
-    d.jsonHead = "{\"device\":" + jsonString(serial) + ",\"name\":"
-        + jsonString(node ? node->deviceName : QString()) + ',';
+    d.jsonHead = "{\"device\":" + jsonString(serial) +
+                 ",\"name\":" + jsonString(node ? node->deviceName : QString()) + ',';
     auto channel = [](const QString &name, const QString &unit) {
         return "{\"name\":" + jsonString(name) + ",\"unit\":" + jsonString(unit) + ",\"value\":";
     };
@@ -110,7 +113,8 @@ ForwardFormat::Device &ForwardFormat::device(const QByteArray &serialNo)
     auto it = m_devices.find(serialNo);
     if (it == m_devices.end()) {
         // A device no longer in the project: forwarded with its number only.
-        it = m_devices.insert(serialNo, makeDevice(QString::fromUtf8(serialNo), nullptr, QString()));
+        it =
+            m_devices.insert(serialNo, makeDevice(QString::fromUtf8(serialNo), nullptr, QString()));
     }
     return it.value();
 }
@@ -233,7 +237,8 @@ void ForwardFormat::appendIsoTime(QByteArray &out, qint64 unixSeconds)
     std::tm tm{};
     gmtime_r(&t, &tm);
     char buf[32];
-    const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
-                                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    const int n =
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     out.append(buf, n);
 }

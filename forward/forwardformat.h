@@ -54,18 +54,18 @@ public:
     static void appendIsoTime(QByteArray &out, qint64 unixSeconds);
 
 private:
-    struct Device
-    {
+    struct Device {
         QByteArray influxHead; // measurement and tags, then a space
         QByteArray field1;     // "key="
         QByteArray field2;
         QByteArray topic;
-        QByteArray jsonHead;   // {"device":..,"name":..,
-        QByteArray jsonCh1;    // {"name":..,"unit":..,"value":
+        QByteArray jsonHead; // {"device":..,"name":..,
+        QByteArray jsonCh1;  // {"name":..,"unit":..,"value":
         QByteArray jsonCh2;
     };
     Device &device(const QByteArray &serialNo);
-    Device makeDevice(const QString &serial, const ProjectDocument::Node *node, const QString &gateway) const;
+    Device makeDevice(const QString &serial, const ProjectDocument::Node *node,
+                      const QString &gateway) const;
 
     QString m_projectName;
     QByteArray m_topicBase; // <prefix>/<project>/

@@ -71,10 +71,10 @@ QString ForwardingDialog::stateText(const ForwardState &state)
     QStringList parts;
     parts << (state.connected ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
     parts << QStringLiteral("backlog %1 rows").arg(state.backlog);
-    parts << (state.lastSuccess.isValid()
-                  ? QStringLiteral("last success %1")
-                        .arg(state.lastSuccess.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                  : QStringLiteral("no success yet"));
+    parts << (state.lastSuccess.isValid() ? QStringLiteral("last success %1")
+                                                .arg(state.lastSuccess.toLocalTime().toString(
+                                                    QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                          : QStringLiteral("no success yet"));
     QString text = parts.join(QStringLiteral(", ")) + QLatin1Char('.');
     if (!state.lastError.isEmpty())
         text += QStringLiteral("\nLast error: ") + state.lastError;
@@ -85,26 +85,29 @@ void ForwardingDialog::showState(int target, const ForwardState &state)
 {
     QLabel *label = target == Forwarder::Influx ? ui->label_influx_state : ui->label_mqtt_state;
     label->setText(stateText(state));
-    label->setStyleSheet(state.lastError.isEmpty() ? QString() : QStringLiteral("color: rgb(200, 30, 30);"));
+    label->setStyleSheet(state.lastError.isEmpty() ? QString()
+                                                   : QStringLiteral("color: rgb(200, 30, 30);"));
 }
 
 void ForwardingDialog::updateSecretNote()
 {
     const ForwardSettings stored = ForwardSettings::load(m_forwarder->projectPath());
     if (!stored.holdsSecret()) {
-        ui->label_secret_note->setText(
-            QStringLiteral("Passwords and tokens are stored in the project file, which is then made "
-                           "readable by its owner only."));
+        ui->label_secret_note->setText(QStringLiteral(
+            "Passwords and tokens are stored in the project file, which is then made "
+            "readable by its owner only."));
         return;
     }
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
-        | QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther;
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther |
+                                      QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther;
     const bool privateFile = (QFile(m_forwarder->projectPath()).permissions() & others) == 0;
     ui->label_secret_note->setText(
-        privateFile ? QStringLiteral("The project file holds a password or token; it is readable by its owner "
-                                     "only (mode 600).")
-                    : QStringLiteral("The project file holds a password or token but could not be made "
-                                     "private: other users may read it."));
+        privateFile
+            ? QStringLiteral(
+                  "The project file holds a password or token; it is readable by its owner "
+                  "only (mode 600).")
+            : QStringLiteral("The project file holds a password or token but could not be made "
+                             "private: other users may read it."));
 }
 
 bool ForwardingDialog::save()
@@ -131,7 +134,8 @@ void ForwardingDialog::testConnection()
     m_testText[0].clear();
     m_testText[1].clear();
     if (!settings.influxEnabled() && !settings.mqttEnabled()) {
-        ui->label_test_result->setText(QStringLiteral("Both targets are off: give an InfluxDB address or an MQTT host."));
+        ui->label_test_result->setText(
+            QStringLiteral("Both targets are off: give an InfluxDB address or an MQTT host."));
         return;
     }
     ui->label_test_result->setText(QStringLiteral("Testing..."));
@@ -148,8 +152,9 @@ void ForwardingDialog::testConnection()
 
 void ForwardingDialog::showTestResult(int target, bool ok, const QString &text)
 {
-    m_testText[target] = (target == Forwarder::Influx ? QStringLiteral("InfluxDB: ") : QStringLiteral("MQTT: "))
-        + (ok ? QString() : QStringLiteral("FAILED - ")) + text;
+    m_testText[target] =
+        (target == Forwarder::Influx ? QStringLiteral("InfluxDB: ") : QStringLiteral("MQTT: ")) +
+        (ok ? QString() : QStringLiteral("FAILED - ")) + text;
     QStringList lines;
     for (const QString &line : m_testText) {
         if (!line.isEmpty())

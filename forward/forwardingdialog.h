@@ -7,7 +7,8 @@
 
 class Forwarder;
 
-namespace Ui {
+namespace Ui
+{
 class ForwardingDialog;
 }
 

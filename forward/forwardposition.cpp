@@ -7,7 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-namespace {
+namespace
+{
 const QByteArray kIdentityKey = QByteArrayLiteral("target=");
 const QByteArray kLastIdKey = QByteArrayLiteral("lastId=");
 constexpr qint64 kMaxFileSize = 4096;
@@ -23,8 +24,8 @@ ForwardPosition::ForwardPosition(const QString &projectPath, const QString &targ
 QString ForwardPosition::filePathFor(const QString &projectPath, const QString &target)
 {
     const QFileInfo info(projectPath);
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".forward-")
-        + target;
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
+           QStringLiteral(".forward-") + target;
 }
 
 qint64 ForwardPosition::load() const
@@ -48,7 +49,8 @@ qint64 ForwardPosition::load() const
         return 0;
     }
     if (!haveId || lastId < 0) {
-        qCWarning(lcForward).noquote() << "ForwardPosition::load : unreadable position in" << m_filePath;
+        qCWarning(lcForward).noquote()
+            << "ForwardPosition::load : unreadable position in" << m_filePath;
         return 0;
     }
     return lastId;
@@ -61,7 +63,8 @@ bool ForwardPosition::save(qint64 lastId) const
         qCWarning(lcForward).noquote() << "ForwardPosition::save : cannot write" << m_filePath;
         return false;
     }
-    file.write(kIdentityKey + m_identityHash + '\n' + kLastIdKey + QByteArray::number(lastId) + '\n');
+    file.write(kIdentityKey + m_identityHash + '\n' + kLastIdKey + QByteArray::number(lastId) +
+               '\n');
     if (!file.commit()) {
         qCWarning(lcForward).noquote() << "ForwardPosition::save : cannot write" << m_filePath;
         return false;

@@ -9,7 +9,8 @@
 const QString ForwardSettings::kGroup = QStringLiteral("Forwarding");
 const QString ForwardSettings::kDefaultMqttPrefix = QStringLiteral("quillark");
 
-namespace {
+namespace
+{
 const QString kInfluxUrl = QStringLiteral("InfluxUrl");
 const QString kInfluxDatabase = QStringLiteral("InfluxDatabase");
 const QString kInfluxUser = QStringLiteral("InfluxUser");
@@ -33,13 +34,17 @@ QStringList ForwardSettings::influxProblems() const
     if (!influxEnabled())
         return problems;
     const QUrl url(influxUrl.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
-        || url.host().isEmpty())
-        problems << QStringLiteral("The InfluxDB address must look like http://host:8086 (or https://).");
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+        url.host().isEmpty())
+        problems << QStringLiteral(
+            "The InfluxDB address must look like http://host:8086 (or https://).");
     else if (!url.query().isEmpty() || !url.fragment().isEmpty())
-        problems << QStringLiteral("The InfluxDB address must not carry a query (?...) or a fragment (#...).");
+        problems << QStringLiteral(
+            "The InfluxDB address must not carry a query (?...) or a fragment (#...).");
     else if (!url.userInfo().isEmpty())
-        problems << QStringLiteral("Put the InfluxDB user and password in their own fields, not in the address.");
+        problems << QStringLiteral(
+            "Put the InfluxDB user and password in their own fields, not in the address.");
     if (influxV2()) {
         if (influxOrg.trimmed().isEmpty())
             problems << QStringLiteral("InfluxDB 2.x needs an organisation.");
@@ -48,8 +53,9 @@ QStringList ForwardSettings::influxProblems() const
         if (influxToken.isEmpty())
             problems << QStringLiteral("InfluxDB 2.x needs a token.");
         if (!influxDatabase.isEmpty() || !influxUser.isEmpty() || !influxPassword.isEmpty())
-            problems << QStringLiteral("Give either a database with user and password (InfluxDB 1.x) "
-                                       "or an organisation, bucket and token (InfluxDB 2.x), not both.");
+            problems << QStringLiteral(
+                "Give either a database with user and password (InfluxDB 1.x) "
+                "or an organisation, bucket and token (InfluxDB 2.x), not both.");
     } else {
         if (influxDatabase.trimmed().isEmpty())
             problems << QStringLiteral("InfluxDB 1.x needs a database name.");
@@ -66,9 +72,10 @@ QStringList ForwardSettings::mqttProblems() const
         return problems;
     const QString host = mqttHost.trimmed();
     const bool ipv6 = host.contains(QLatin1Char(':')) && !QHostAddress(host).isNull();
-    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char(' '))
-        || (host.contains(QLatin1Char(':')) && !ipv6))
-        problems << QStringLiteral("The MQTT host must be a host name or an IP address, without port or scheme.");
+    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char(' ')) ||
+        (host.contains(QLatin1Char(':')) && !ipv6))
+        problems << QStringLiteral(
+            "The MQTT host must be a host name or an IP address, without port or scheme.");
     if (mqttPort < 1 || mqttPort > 65535)
         problems << QStringLiteral("The MQTT port must be between 1 and 65535.");
     if (mqttUser.isEmpty() && !mqttPassword.isEmpty())
@@ -85,12 +92,14 @@ QStringList ForwardSettings::mqttProblems() const
 
 QString ForwardSettings::influxIdentity() const
 {
-    return QStringList{influxUrl.trimmed(), influxDatabase, influxOrg, influxBucket}.join(QLatin1Char('|'));
+    return QStringList{influxUrl.trimmed(), influxDatabase, influxOrg, influxBucket}.join(
+        QLatin1Char('|'));
 }
 
 QString ForwardSettings::mqttIdentity() const
 {
-    return QStringList{mqttHost.trimmed(), QString::number(mqttPort), mqttPrefix}.join(QLatin1Char('|'));
+    return QStringList{mqttHost.trimmed(), QString::number(mqttPort), mqttPrefix}.join(
+        QLatin1Char('|'));
 }
 
 ForwardSettings ForwardSettings::load(const QString &projectPath)

@@ -6,25 +6,24 @@
 // The forwarding settings of one project, kept in the project file under the
 // group "Forwarding". Both targets are off while their address is empty.
 // Readers that do not know the group simply ignore it.
-struct ForwardSettings
-{
+struct ForwardSettings {
     static const QString kGroup;
     static const QString kDefaultMqttPrefix;
     static constexpr int kDefaultMqttPort = 1883;
 
-    QString influxUrl;      // "InfluxUrl", empty = off
-    QString influxDatabase; // "InfluxDatabase" (1.x)
-    QString influxUser;     // "InfluxUser" (1.x, optional)
-    QString influxPassword; // "InfluxPassword"
-    QString influxOrg;      // "InfluxOrg" (2.x)
-    QString influxBucket;   // "InfluxBucket" (2.x)
-    QString influxToken;    // "InfluxToken" (2.x)
-    QString mqttHost;       // "MqttHost", empty = off
-    int mqttPort = kDefaultMqttPort; // "MqttPort"
-    QString mqttUser;       // "MqttUser"
-    QString mqttPassword;   // "MqttPassword"
+    QString influxUrl;                       // "InfluxUrl", empty = off
+    QString influxDatabase;                  // "InfluxDatabase" (1.x)
+    QString influxUser;                      // "InfluxUser" (1.x, optional)
+    QString influxPassword;                  // "InfluxPassword"
+    QString influxOrg;                       // "InfluxOrg" (2.x)
+    QString influxBucket;                    // "InfluxBucket" (2.x)
+    QString influxToken;                     // "InfluxToken" (2.x)
+    QString mqttHost;                        // "MqttHost", empty = off
+    int mqttPort = kDefaultMqttPort;         // "MqttPort"
+    QString mqttUser;                        // "MqttUser"
+    QString mqttPassword;                    // "MqttPassword"
     QString mqttPrefix = kDefaultMqttPrefix; // "MqttPrefix"
-    QString mqttCaFile;     // "MqttCaFile": TLS when set
+    QString mqttCaFile;                      // "MqttCaFile": TLS when set
 
     bool influxEnabled() const { return !influxUrl.trimmed().isEmpty(); }
     bool mqttEnabled() const { return !mqttHost.trimmed().isEmpty(); }

@@ -17,7 +17,8 @@
 #include "project/selectdelegate.h"
 #include "project/treemodel.h"
 
-namespace {
+namespace
+{
 
 const char kDefaultAddress[] = "192.168.1.2:502";
 const char kDefaultModel[] = "QA100";
@@ -29,8 +30,8 @@ constexpr int kHighestPort = 49151;
 
 QString startAddressTooHigh()
 {
-    return QStringLiteral("The maximum value of the start address is ")
-        + QString::number(ProjectManager::kMaxStartAddress) + QStringLiteral(".");
+    return QStringLiteral("The maximum value of the start address is ") +
+           QString::number(ProjectManager::kMaxStartAddress) + QStringLiteral(".");
 }
 
 // An ID as the editor keeps it: an empty one becomes eighteen "0", longer ones
@@ -45,7 +46,8 @@ QString normalisedId(const QString &id)
 QString addressText(const QString &host, quint16 port)
 {
     // IPv6 hosts need brackets, or the port would read as part of the address.
-    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    const QString shown =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
     return shown + QLatin1Char(':') + QString::number(port);
 }
 
@@ -54,24 +56,27 @@ QString addressText(const QString &host, quint16 port)
 ProjectManager::QuestionHook ProjectManager::questionHook;
 ProjectManager::MessageHook ProjectManager::messageHook;
 
-ProjectManager::ProjectManager(QWidget *parent)
-    : QWidget(parent), ui(new Ui::ProjectManager)
+ProjectManager::ProjectManager(QWidget *parent) : QWidget(parent), ui(new Ui::ProjectManager)
 {
     ui->setupUi(this);
     PlainText::applyTo(this);
 
-    const QStringList headers = {
-        QStringLiteral("   IP Address:PORT   "), QStringLiteral("   Model   "),
-        QStringLiteral("   Start Address(16bit)   "), QStringLiteral("   ID   "),
-        QStringLiteral("   Device Name   "), QStringLiteral("   CH1 Name   "),
-        QStringLiteral("   CH2 Name   "), QString()};
+    const QStringList headers = {QStringLiteral("   IP Address:PORT   "),
+                                 QStringLiteral("   Model   "),
+                                 QStringLiteral("   Start Address(16bit)   "),
+                                 QStringLiteral("   ID   "),
+                                 QStringLiteral("   Device Name   "),
+                                 QStringLiteral("   CH1 Name   "),
+                                 QStringLiteral("   CH2 Name   "),
+                                 QString()};
     m_model = new TreeModel(headers, this);
     ui->treeView->setModel(m_model);
     m_delegate = new SelectDelegate(this);
     ui->treeView->setItemDelegate(m_delegate);
 
     m_intervalMenu = new QMenu(QStringLiteral("Interval"), this);
-    m_intervalMenu->setStyleSheet(QStringLiteral("background-color: rgb(198, 198, 198);color: rgb(55,55,55);"));
+    m_intervalMenu->setStyleSheet(
+        QStringLiteral("background-color: rgb(198, 198, 198);color: rgb(55,55,55);"));
     for (int ms : kDataIntervals) {
         QAction *action = m_intervalMenu->addAction(intervalText(ms));
         action->setCheckable(true);
@@ -81,20 +86,23 @@ ProjectManager::ProjectManager(QWidget *parent)
         m_intervalActions << action;
     }
 
-    connect(ui->pushButton_add_top, &QPushButton::clicked, this, &ProjectManager::slotProjectAddConnection);
-    connect(ui->pushButton_add_child, &QPushButton::clicked, this, &ProjectManager::slotProjectAddDevice);
+    connect(ui->pushButton_add_top, &QPushButton::clicked, this,
+            &ProjectManager::slotProjectAddConnection);
+    connect(ui->pushButton_add_child, &QPushButton::clicked, this,
+            &ProjectManager::slotProjectAddDevice);
     connect(ui->pushButton_del, &QPushButton::clicked, this, &ProjectManager::slotProjectRemoveRow);
     connect(ui->btn_confirm, &QToolButton::clicked, this, &ProjectManager::slotProjectListConfirm);
-    connect(ui->btn_timeInterval, &QToolButton::clicked, this, &ProjectManager::slotCommandInterval);
+    connect(ui->btn_timeInterval, &QToolButton::clicked, this,
+            &ProjectManager::slotCommandInterval);
     // Connected after the view so that the view has seen a change before the
     // cell check reacts to it.
     connect(m_model, &TreeModel::dataChanged, this, &ProjectManager::slotDataChanged);
-    connect(ui->treeView->selectionModel(), &QItemSelectionModel::selectionChanged,
-            this, &ProjectManager::updateActions);
+    connect(ui->treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ProjectManager::updateActions);
     // The current index moves after the selection when set programmatically;
     // follow it too so the labels never lag one step behind.
-    connect(ui->treeView->selectionModel(), &QItemSelectionModel::currentChanged,
-            this, &ProjectManager::updateActions);
+    connect(ui->treeView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &ProjectManager::updateActions);
 
     ui->label_interval->setText(intervalText(dataIntervalMs));
     updateActions();
@@ -155,8 +163,8 @@ void ProjectManager::slotDataChanged(const QModelIndex &index)
         return;
     const QModelIndex parent = index.parent();
     const QString value = index.data(Qt::EditRole).toString();
-    const QString where = QString::number(index.row()) + QStringLiteral(" , ")
-        + QString::number(index.column()) + QStringLiteral(" , ") + value;
+    const QString where = QString::number(index.row()) + QStringLiteral(" , ") +
+                          QString::number(index.column()) + QStringLiteral(" , ") + value;
 
     if (!parent.isValid()) {
         qCDebug(lcProject).noquote().nospace() << "slotDataChanged parent index : " << where;
@@ -207,9 +215,10 @@ bool ProjectManager::checkDeviceCell(const QModelIndex &index)
     const int row = index.row();
     bool isNumber = false;
     const int value = index.data(Qt::EditRole).toString().trimmed().toInt(&isNumber);
-    const int minimum = row > 0
-        ? m_model->index(row - 1, StartAddressColumn, parent).data().toInt() + kStartAddressStep
-        : 0;
+    const int minimum =
+        row > 0
+            ? m_model->index(row - 1, StartAddressColumn, parent).data().toInt() + kStartAddressStep
+            : 0;
 
     // Text that is no number, or an address below the first free register,
     // becomes that lowest allowed address (the write checks it again).
@@ -233,7 +242,8 @@ bool ProjectManager::checkDeviceCell(const QModelIndex &index)
         // the highest start address are not removed without asking.
         const QList<int> pushedOut = rowsPushedOut(parent, row, value);
         if (!pushedOut.isEmpty()) {
-            askAboutPushedOut(QPersistentModelIndex(index), m_model->previousValue(), value, pushedOut);
+            askAboutPushedOut(QPersistentModelIndex(index), m_model->previousValue(), value,
+                              pushedOut);
             return false;
         }
     }
@@ -254,8 +264,8 @@ QList<int> ProjectManager::rowsPushedOut(const QModelIndex &parent, int row, int
     return rows;
 }
 
-void ProjectManager::askAboutPushedOut(const QPersistentModelIndex &index, const QVariant &previous, int value,
-                                       const QList<int> &rows)
+void ProjectManager::askAboutPushedOut(const QPersistentModelIndex &index, const QVariant &previous,
+                                       int value, const QList<int> &rows)
 {
     QStringList names;
     for (int row : rows) {
@@ -266,33 +276,40 @@ void ProjectManager::askAboutPushedOut(const QPersistentModelIndex &index, const
     }
     const QString name = index.sibling(index.row(), DeviceNameColumn).data().toString();
     const QString text =
-        QStringLiteral("Start address %1 for \"%2\" moves the devices after it, each 8 above the one before.\n"
-                       "These devices would go beyond start address %3 and be removed:\n%4\n\n"
-                       "Remove them? (No keeps start address %5.)")
-            .arg(QString::number(value), name, QString::number(kMaxStartAddress), names.join(QLatin1Char('\n')),
-                 previous.toString());
+        QStringLiteral(
+            "Start address %1 for \"%2\" moves the devices after it, each 8 above the one before.\n"
+            "These devices would go beyond start address %3 and be removed:\n%4\n\n"
+            "Remove them? (No keeps start address %5.)")
+            .arg(QString::number(value), name, QString::number(kMaxStartAddress),
+                 names.join(QLatin1Char('\n')), previous.toString());
     // Asked once the change being delivered is through: the view and the
     // delegate still hold the cell that was just written.
-    QMetaObject::invokeMethod(this, [this, index, previous, value, rows, text]() {
-        if (!index.isValid() || index.data().toString().trimmed().toInt() != value)
-            return;
-        const QPersistentModelIndex parent = index.parent();
-        const bool same = rowsPushedOut(parent, index.row(), value) == rows;
-        if (same && ask(QStringLiteral("Question"), text) == QMessageBox::Yes && index.isValid()) {
-            qCDebug(lcProject).noquote() << "ProjectManager : removing" << rows.size() << "devices pushed out";
-            m_model->removeRows(rows.first(), rows.size(), parent);
-            const QModelIndex next = m_model->index(index.row() + 1, StartAddressColumn, parent);
-            ++m_cascadeDepth;
-            if (next.isValid())
-                m_model->setData(next, QString::number(value + kStartAddressStep));
-            --m_cascadeDepth;
-        } else if (index.isValid()) {
-            m_restoring = true;
-            m_model->setData(index, previous);
-            m_restoring = false;
-        }
-        updateActions();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, previous, value, rows, text]() {
+            if (!index.isValid() || index.data().toString().trimmed().toInt() != value)
+                return;
+            const QPersistentModelIndex parent = index.parent();
+            const bool same = rowsPushedOut(parent, index.row(), value) == rows;
+            if (same && ask(QStringLiteral("Question"), text) == QMessageBox::Yes &&
+                index.isValid()) {
+                qCDebug(lcProject).noquote()
+                    << "ProjectManager : removing" << rows.size() << "devices pushed out";
+                m_model->removeRows(rows.first(), rows.size(), parent);
+                const QModelIndex next =
+                    m_model->index(index.row() + 1, StartAddressColumn, parent);
+                ++m_cascadeDepth;
+                if (next.isValid())
+                    m_model->setData(next, QString::number(value + kStartAddressStep));
+                --m_cascadeDepth;
+            } else if (index.isValid()) {
+                m_restoring = true;
+                m_model->setData(index, previous);
+                m_restoring = false;
+            }
+            updateActions();
+        },
+        Qt::QueuedConnection);
 }
 
 QMessageBox::StandardButton ProjectManager::ask(const QString &title, const QString &text)
@@ -308,12 +325,15 @@ void ProjectManager::removeDeviceTooHigh(const QPersistentModelIndex &index)
     // The row is removed once the current change has been delivered: removing
     // it now would hand every later receiver of this dataChanged (the view,
     // the code that is filling the row) an index to a deleted row.
-    QMetaObject::invokeMethod(this, [this, index]() {
-        if (!index.isValid() || index.data().toInt() <= kMaxStartAddress)
-            return;
-        removeRowAndRenumber(index);
-        updateActions();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, index]() {
+            if (!index.isValid() || index.data().toInt() <= kMaxStartAddress)
+                return;
+            removeRowAndRenumber(index);
+            updateActions();
+        },
+        Qt::QueuedConnection);
 }
 
 void ProjectManager::removeRowAndRenumber(const QModelIndex &index)
@@ -328,8 +348,9 @@ void ProjectManager::removeRowAndRenumber(const QModelIndex &index)
     if (!moved.isValid())
         return;
     const int start = row == 0
-        ? 0
-        : m_model->index(row - 1, StartAddressColumn, parent).data().toInt() + kStartAddressStep;
+                          ? 0
+                          : m_model->index(row - 1, StartAddressColumn, parent).data().toInt() +
+                                kStartAddressStep;
     qCDebug(lcProject).noquote().nospace() << "nextrow : " << row << " , start : " << start;
     m_model->setData(moved, QString::number(start));
 }
@@ -362,14 +383,16 @@ void ProjectManager::updateActions()
     view->closePersistentEditor(current);
     const QModelIndex parent = current.parent();
     if (parent.isValid()) {
-        ui->label_selected_top->setText(QStringLiteral("[%1] ").arg(parent.row() + 1)
-            + m_model->index(parent.row(), AddressColumn).data().toString());
-        ui->label_selected_bottom->setText(QStringLiteral("[%1] ").arg(current.row() + 1)
-            + m_model->index(current.row(), DeviceNameColumn, parent).data().toString());
+        ui->label_selected_top->setText(
+            QStringLiteral("[%1] ").arg(parent.row() + 1) +
+            m_model->index(parent.row(), AddressColumn).data().toString());
+        ui->label_selected_bottom->setText(
+            QStringLiteral("[%1] ").arg(current.row() + 1) +
+            m_model->index(current.row(), DeviceNameColumn, parent).data().toString());
     } else {
         const QModelIndex connection = m_model->index(current.row(), AddressColumn);
-        ui->label_selected_top->setText(QStringLiteral("[%1] ").arg(current.row() + 1)
-            + connection.data().toString());
+        ui->label_selected_top->setText(QStringLiteral("[%1] ").arg(current.row() + 1) +
+                                        connection.data().toString());
         if (deviceCount() < kMaxDevices && m_model->rowCount(connection) < kMaxDevices) {
             ui->pushButton_add_child->setIcon(lanIcon);
             ui->pushButton_add_child->setText(QStringLiteral("ADD Device"));
@@ -388,7 +411,8 @@ void ProjectManager::slotProjectAddConnection()
     m_model->setData(m_model->index(row, AddressColumn), QString::fromLatin1(kDefaultAddress));
     m_model->setData(m_model->index(row, ModelColumn), QString::fromLatin1(kDefaultModel));
     ui->treeView->selectionModel()->setCurrentIndex(m_model->index(row, AddressColumn),
-                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                                                    QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
     updateActions();
 }
 
@@ -404,8 +428,9 @@ void ProjectManager::slotProjectAddDevice()
     if (n >= kMaxDevices || deviceCount() >= kMaxDevices)
         return;
     const int start = n == 0
-        ? 0
-        : m_model->index(n - 1, StartAddressColumn, connection).data().toInt() + kStartAddressStep;
+                          ? 0
+                          : m_model->index(n - 1, StartAddressColumn, connection).data().toInt() +
+                                kStartAddressStep;
     qCDebug(lcProject).noquote().nospace() << "slotProjectAddDevice : row : " << n;
     if (!m_model->insertRows(n, 1, connection))
         return;
@@ -457,7 +482,9 @@ void ProjectManager::slotProjectListConfirm()
         device->setDeviceInfo(host, port);
         device->setModel(model);
         for (int j = 0; j < m_model->rowCount(connection); ++j) {
-            auto text = [&](int column) { return m_model->index(j, column, connection).data().toString(); };
+            auto text = [&](int column) {
+                return m_model->index(j, column, connection).data().toString();
+            };
             auto *node = new NodeDevice(normalisedId(text(IdColumn)), device);
             node->startAddress = text(StartAddressColumn).toInt();
             node->registerCount = 8;

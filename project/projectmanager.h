@@ -12,7 +12,8 @@ class QMenu;
 class SelectDelegate;
 class TreeModel;
 
-namespace Ui {
+namespace Ui
+{
 class ProjectManager;
 }
 
@@ -47,8 +48,8 @@ public:
     // them empty (a readable Yes/No box / showMessage).
     using QuestionHook = std::function<QMessageBox::StandardButton(
         QWidget *parent, const QString &title, const QString &text)>;
-    using MessageHook = std::function<void(QWidget *parent, const QString &title,
-                                           const QString &message)>;
+    using MessageHook =
+        std::function<void(QWidget *parent, const QString &title, const QString &message)>;
     static QuestionHook questionHook;
     static MessageHook messageHook;
 

@@ -5,10 +5,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 
-SelectDelegate::SelectDelegate(QObject *parent)
-    : QStyledItemDelegate(parent)
-{
-}
+SelectDelegate::SelectDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
 
 QStringList SelectDelegate::modelNames()
 {
@@ -23,8 +20,8 @@ QWidget *SelectDelegate::createEditor(QWidget *parent, const QStyleOptionViewIte
         auto *combo = new QComboBox(parent);
         combo->setFrame(false);
         combo->addItems(modelNames());
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged),
-                this, &SelectDelegate::commitAndCloseEditor);
+        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &SelectDelegate::commitAndCloseEditor);
         return combo;
     }
     case StartAddressColumn: {
@@ -40,8 +37,7 @@ QWidget *SelectDelegate::createEditor(QWidget *parent, const QStyleOptionViewIte
         label->setAutoFillBackground(true);
         return label;
     }
-    default:
-        return QStyledItemDelegate::createEditor(parent, option, index);
+    default: return QStyledItemDelegate::createEditor(parent, option, index);
     }
 }
 
@@ -72,8 +68,7 @@ void SelectDelegate::setEditorData(QWidget *editor, const QModelIndex &index) co
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     QStyledItemDelegate::setEditorData(editor, index);
 }
@@ -101,8 +96,7 @@ void SelectDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     QStyledItemDelegate::setModelData(editor, model, index);
 }

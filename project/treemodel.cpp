@@ -2,8 +2,7 @@
 
 #include "project/treeitem.h"
 
-TreeModel::TreeModel(const QStringList &headers, QObject *parent)
-    : QAbstractItemModel(parent)
+TreeModel::TreeModel(const QStringList &headers, QObject *parent) : QAbstractItemModel(parent)
 {
     QVector<QVariant> rootData;
     rootData.reserve(headers.size());

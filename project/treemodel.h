@@ -21,7 +21,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column,
+                      const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &index) const override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -32,8 +33,10 @@ public:
     bool setHeaderData(int section, Qt::Orientation orientation, const QVariant &value,
                        int role = Qt::EditRole) override;
 
-    bool insertColumns(int position, int columns, const QModelIndex &parent = QModelIndex()) override;
-    bool removeColumns(int position, int columns, const QModelIndex &parent = QModelIndex()) override;
+    bool insertColumns(int position, int columns,
+                       const QModelIndex &parent = QModelIndex()) override;
+    bool removeColumns(int position, int columns,
+                       const QModelIndex &parent = QModelIndex()) override;
     bool insertRows(int position, int rows, const QModelIndex &parent = QModelIndex()) override;
     bool removeRows(int position, int rows, const QModelIndex &parent = QModelIndex()) override;
 

@@ -15,7 +15,8 @@
 #include <deque>
 #include <mutex>
 
-namespace {
+namespace
+{
 
 // The process-wide row queue, oldest row first. GUI thread only.
 std::deque<SerialRecord> &rowQueue()
@@ -54,8 +55,9 @@ void dropOldest(qsizetype count)
     // every further ten thousand rows.
     if (!g_dropping || before / 10000 != g_droppedRows / 10000) {
         g_dropping = true;
-        qCWarning(lcRecord).noquote() << "InsertSerialData::appendRecord : row queue full (" << g_queueLimit
-                                      << " rows), oldest rows dropped; dropped so far:" << g_droppedRows;
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData::appendRecord : row queue full (" << g_queueLimit
+            << " rows), oldest rows dropped; dropped so far:" << g_droppedRows;
     }
 }
 
@@ -72,8 +74,7 @@ QString timeText()
 
 // What the scans for times out of order found so far, per file, so that a
 // project opened again (or after Add/Delete) scans only the rows added since.
-struct BoundsScan
-{
+struct BoundsScan {
     quint64 device = 0;
     quint64 inode = 0;
     qint64 lastId = 0;
@@ -96,7 +97,8 @@ bool fileIdentity(const QByteArray &path, quint64 *device, quint64 *inode)
 sqlite3 *openReadOnly(const QString &path)
 {
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
         sqlite3_close_v2(db);
         return nullptr;
     }
@@ -151,8 +153,9 @@ InsertSerialData::~InsertSerialData()
             g_oldestSince = -1;
             g_droppedRows += lost;
             g_dropping = false;
-            qCWarning(lcRecord).noquote() << "InsertSerialData::~InsertSerialData :" << lost
-                                          << "rows could not be written to" << m_databasePath << "and are dropped";
+            qCWarning(lcRecord).noquote()
+                << "InsertSerialData::~InsertSerialData :" << lost << "rows could not be written to"
+                << m_databasePath << "and are dropped";
         }
     }
     m_writer.reset();
@@ -166,8 +169,8 @@ bool InsertSerialData::createConnection()
     auto writer = std::make_unique<RecordWriter>(m_databasePath);
     QString error;
     if (!writer->open(&error)) {
-        qCWarning(lcRecord).noquote() << "InsertSerialData::createConnection : fail :" << m_databasePath << ":"
-                                      << error;
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData::createConnection : fail :" << m_databasePath << ":" << error;
         return false;
     }
     // The writer's thread tells this object through the event loop.
@@ -187,8 +190,8 @@ void InsertSerialData::submit(qsizetype count, bool toWriter)
     queue.erase(queue.begin(), queue.begin() + count);
     g_inFlightRows = count;
     m_inFlight = batch;
-    qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":" << count
-                                << "rows";
+    qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":"
+                                << count << "rows";
     if (toWriter)
         m_writer->submit(batch);
 }
@@ -264,8 +267,9 @@ void InsertSerialData::collect()
         }
         return;
     }
-    qCWarning(lcRecord).noquote() << "InsertSerialData::insertNow : write failed, rows kept for the next try ("
-                                  << pendingCount() << "waiting):" << batch->error;
+    qCWarning(lcRecord).noquote()
+        << "InsertSerialData::insertNow : write failed, rows kept for the next try ("
+        << pendingCount() << "waiting):" << batch->error;
     m_lastWriteError = batch->error;
     if (!m_lastWriteFailed) {
         m_lastWriteFailed = true;
@@ -285,7 +289,8 @@ void InsertSerialData::checkFile()
 
 qint64 InsertSerialData::boundaryTime(bool latest)
 {
-    const char *name = latest ? "InsertSerialData::endDateTime :" : "InsertSerialData::startDateTime :";
+    const char *name =
+        latest ? "InsertSerialData::endDateTime :" : "InsertSerialData::startDateTime :";
     sqlite3 *db = openReadOnly(m_databasePath);
     if (!db) {
         qCDebug(lcRecord).noquote() << name << "query error";
@@ -306,12 +311,14 @@ qint64 InsertSerialData::boundaryTime(bool latest)
     if (value != 0 && fileIdentity(QFile::encodeName(m_databasePath), &device, &inode)) {
         std::lock_guard<std::mutex> lock(g_scanMutex);
         const auto it = g_scans.constFind(m_databasePath);
-        if (it != g_scans.constEnd() && it->device == device && it->inode == inode && it->lastId > 0)
+        if (it != g_scans.constEnd() && it->device == device && it->inode == inode &&
+            it->lastId > 0)
             value = latest ? qMax(value, it->last) : qMin(value, it->first);
     }
     (latest ? m_shownLast : m_shownFirst) = value;
     qCDebug(lcRecord).noquote() << name
-                                << QDateTime::fromSecsSinceEpoch(value).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+                                << QDateTime::fromSecsSinceEpoch(value).toString(
+                                       QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     return value;
 }
 
@@ -332,8 +339,7 @@ void InsertSerialData::checkTimeBounds()
     m_boundsRunning = true;
     const QString path = m_databasePath;
     m_boundsThread = std::thread([this, path] {
-        struct Done
-        {
+        struct Done {
             std::atomic<bool> &flag;
             ~Done() { flag = false; }
         } done{m_boundsRunning};
@@ -342,7 +348,8 @@ void InsertSerialData::checkTimeBounds()
             return;
         // Interrupted when this object goes.
         sqlite3_progress_handler(
-            db, 100000, [](void *cancel) { return int(static_cast<std::atomic<bool> *>(cancel)->load()); },
+            db, 100000,
+            [](void *cancel) { return int(static_cast<std::atomic<bool> *>(cancel)->load()); },
             &m_cancelBounds);
         quint64 device = 0, inode = 0;
         BoundsScan scan;
@@ -357,8 +364,10 @@ void InsertSerialData::checkTimeBounds()
         ok = ok && singleValue(db, "select max(id) from fennolink", &maxId);
         qint64 low = 0, high = 0;
         if (ok && maxId > scan.lastId)
-            ok = singleValue(db, "select min(pointDate), max(pointDate) from fennolink where id > ?1 and id <= ?2",
-                             &low, scan.lastId, maxId, &high);
+            ok = singleValue(
+                db,
+                "select min(pointDate), max(pointDate) from fennolink where id > ?1 and id <= ?2",
+                &low, scan.lastId, maxId, &high);
         sqlite3_close_v2(db);
         if (!ok || maxId <= scan.lastId)
             return;
@@ -388,8 +397,8 @@ void InsertSerialData::boundsChecked()
     const qint64 last = qMax(scan.last, m_shownLast);
     if (first == m_shownFirst && last == m_shownLast)
         return;
-    qCDebug(lcRecord).noquote() << "InsertSerialData::checkTimeBounds : clock went back; first" << first << "last"
-                                << last;
+    qCDebug(lcRecord).noquote() << "InsertSerialData::checkTimeBounds : clock went back; first"
+                                << first << "last" << last;
     m_shownFirst = first;
     m_shownLast = last;
     emit timeBoundsChecked(first, last);
@@ -474,7 +483,8 @@ bool InsertSerialData::saveQueueTo(const QString &path, QString *error)
         *error = batch->error;
         return false;
     }
-    qCInfo(lcRecord).noquote() << "InsertSerialData::saveQueueTo :" << queue.size() << "rows saved to" << path;
+    qCInfo(lcRecord).noquote() << "InsertSerialData::saveQueueTo :" << queue.size()
+                               << "rows saved to" << path;
     clearQueue();
     return true;
 }

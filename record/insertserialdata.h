@@ -15,8 +15,7 @@ struct RecordBatch;
 // One recorded sample of one node: a row of the table "fennolink".
 // A channel equal to NoValue (or NaN) is stored as NULL; any other value is
 // stored exactly (a float32 reading widened to double reads back unchanged).
-struct SerialRecord
-{
+struct SerialRecord {
     QString serialNo;
     double channel1 = NoValue;
     double channel2 = NoValue;

@@ -10,7 +10,8 @@
 
 #include "common/common.h"
 
-namespace {
+namespace
+{
 
 constexpr int kBusyTimeoutMs = 1000;
 
@@ -103,9 +104,11 @@ bool RecordReader::open(const QString &path)
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     // A reader needs only a small page cache: it streams through the file.
-    sqlite3_exec(m_db, "PRAGMA cache_size = -8192; PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, "PRAGMA cache_size = -8192; PRAGMA query_only = 1", nullptr, nullptr,
+                 nullptr);
 
-    Statement check(m_db, "select count(*) from sqlite_master where type = 'table' and name = 'fennolink'");
+    Statement check(
+        m_db, "select count(*) from sqlite_master where type = 'table' and name = 'fennolink'");
     rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(m_db);
     if (rc != SQLITE_ROW) {
         const QString what = QString::fromUtf8(sqlite3_errmsg(m_db));
@@ -174,16 +177,17 @@ qint64 RecordReader::countIds(qint64 firstId, qint64 lastId)
         return 0;
     sqlite3_bind_int64(statement.get(), 1, firstId);
     sqlite3_bind_int64(statement.get(), 2, lastId);
-    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : 0;
+    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0)
+                                                       : 0;
 }
 
 bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
 {
     // Called a few dozen times per search: prepared once per open file.
-    if (!m_probe
-        && sqlite3_prepare_v2(m_db, "select id, pointDate from fennolink where id >= ?1 order by id limit 1", -1,
-                              &m_probe, nullptr)
-               != SQLITE_OK) {
+    if (!m_probe &&
+        sqlite3_prepare_v2(m_db,
+                           "select id, pointDate from fennolink where id >= ?1 order by id limit 1",
+                           -1, &m_probe, nullptr) != SQLITE_OK) {
         m_probe = nullptr;
         return false;
     }
@@ -296,8 +300,8 @@ bool RecordReader::idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId
             const qint64 mid = lo + (hi - lo) / 2;
             qint64 rowId = 0;
             qint64 time = 0;
-            if (!timeAtOrAfter(mid, &rowId, &time) || rowId > high
-                || (strictlyAfter ? time > t : time >= t))
+            if (!timeAtOrAfter(mid, &rowId, &time) || rowId > high ||
+                (strictlyAfter ? time > t : time >= t))
                 hi = mid;
             else
                 lo = rowId + 1;
@@ -314,7 +318,8 @@ bool RecordReader::idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId
         return false;
     *firstId = rowId;
     bool ok = false;
-    *lastId = singleValue("select max(id) from fennolink where id < ?1", std::min(end, high + 1), true, &ok);
+    *lastId = singleValue("select max(id) from fennolink where id < ?1", std::min(end, high + 1),
+                          true, &ok);
     return ok && *lastId >= *firstId;
 }
 
@@ -334,7 +339,8 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
         if (!wanted.isEmpty()) {
             const QByteArray *match = nullptr;
             for (const QByteArray &w : wanted) {
-                if (w.size() == serialLength && memcmp(w.constData(), serial, size_t(serialLength)) == 0) {
+                if (w.size() == serialLength &&
+                    memcmp(w.constData(), serial, size_t(serialLength)) == 0) {
                     match = &w;
                     break;
                 }
@@ -342,15 +348,17 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
             if (!match)
                 continue;
             row.serialNo = *match; // shared, no copy per row
-        } else if (row.serialNo.size() != serialLength
-                   || memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0) {
+        } else if (row.serialNo.size() != serialLength ||
+                   memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0) {
             row.serialNo = QByteArray(serial, serialLength);
         }
         row.id = sqlite3_column_int64(statement, 0);
-        row.channel1 = sqlite3_column_type(statement, 2) == SQLITE_NULL ? NoValue
-                                                                         : sqlite3_column_double(statement, 2);
-        row.channel2 = sqlite3_column_type(statement, 3) == SQLITE_NULL ? NoValue
-                                                                         : sqlite3_column_double(statement, 3);
+        row.channel1 = sqlite3_column_type(statement, 2) == SQLITE_NULL
+                           ? NoValue
+                           : sqlite3_column_double(statement, 2);
+        row.channel2 = sqlite3_column_type(statement, 3) == SQLITE_NULL
+                           ? NoValue
+                           : sqlite3_column_double(statement, 3);
         row.pointDate = sqlite3_column_int64(statement, 4);
         if (visited)
             ++*visited;
@@ -372,8 +380,9 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
         qint64 last = 0;
         if (!idRangeForTime(from, to, &first, &last))
             return m_status == Status::Ok;
-        Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                                  "where id between ?1 and ?2 order by id");
+        Statement statement(m_db,
+                            "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "where id between ?1 and ?2 order by id");
         if (!statement)
             return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
         sqlite3_bind_int64(statement.get(), 1, first);
@@ -389,8 +398,9 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
         qint64 first = 0;
         qint64 last = 0;
         if (idRangeForTimeUpTo(from, to, prefixEnd, &first, &last)) {
-            Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                                      "where id between ?1 and ?2 order by id");
+            Statement statement(m_db,
+                                "select id, serialno, channel1, channel2, pointDate from fennolink "
+                                "where id between ?1 and ?2 order by id");
             if (!statement)
                 return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
             sqlite3_bind_int64(statement.get(), 1, first);

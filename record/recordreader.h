@@ -13,8 +13,7 @@ struct sqlite3_stmt;
 // One row of the table "fennolink" as read back. A NULL channel reads as
 // NoValue; a row whose two channels are NULL marks a gap (written at Stop
 // and when a connection is lost).
-struct RecordRow
-{
+struct RecordRow {
     qint64 id = 0;
     QByteArray serialNo;
     double channel1 = 0;

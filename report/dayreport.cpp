@@ -28,7 +28,9 @@ bool DayReport::loadProject(const QString &projectPath, QString *error)
     QString reason;
     if (!m_project.load(path, &reason)) {
         // One line: batch mode prints it as its reason.
-        *error = m_project.reason.isEmpty() ? reason : reason + QLatin1Char(' ') + m_project.reason.simplified();
+        *error = m_project.reason.isEmpty()
+                     ? reason
+                     : reason + QLatin1Char(' ') + m_project.reason.simplified();
         return false;
     }
     qCDebug(lcReport).noquote() << "DayReport::loadProject :" << m_project.path;

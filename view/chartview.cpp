@@ -1,16 +1,16 @@
 #include "view/chartview.h"
 
-#include "common/common.h"
-#include "device/configureddevice.h"
-#include "device/nodedevice.h"
-#include "view/labelelider.h"
 #include "chart/chartdataset.h"
 #include "chart/drawarea.h"
 #include "chart/linelayer.h"
 #include "chart/plotarea.h"
 #include "chart/qchartviewer.h"
-#include "view/valuestyle.h"
 #include "chart/xychart.h"
+#include "common/common.h"
+#include "device/configureddevice.h"
+#include "device/nodedevice.h"
+#include "view/labelelider.h"
+#include "view/valuestyle.h"
 
 #include "ui_chartview.h"
 
@@ -18,20 +18,20 @@
 #include <cmath>
 
 ChartView::ChartView(QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::ChartView)
-    , m_connectingImage(QStringLiteral(":/img/DeviceConnectingSymbol.png"))
-    , m_disconnectedImage(QStringLiteral(":/img/DeviceDisconnectedSymbol.png"))
-    , m_networkImage(QStringLiteral(":/img/icon_lan.png"))
+    : QWidget(parent), ui(new Ui::ChartView),
+      m_connectingImage(QStringLiteral(":/img/DeviceConnectingSymbol.png")),
+      m_disconnectedImage(QStringLiteral(":/img/DeviceDisconnectedSymbol.png")),
+      m_networkImage(QStringLiteral(":/img/icon_lan.png"))
 {
     ui->setupUi(this);
     std::fill_n(times, kSamples, NoValue);
     std::fill_n(values1, kSamples, NoValue);
     std::fill_n(values2, kSamples, NoValue);
     // Values of any length shrink their font rather than widen the panels.
-    for (QLabel *label : {static_cast<QLabel *>(ui->label_ch1_number), static_cast<QLabel *>(ui->label_ch1_unit),
-                          static_cast<QLabel *>(ui->label_ch2_number), static_cast<QLabel *>(ui->label_ch2_unit),
-                          ui->label_lqi, ui->label_batt}) {
+    for (QLabel *label :
+         {static_cast<QLabel *>(ui->label_ch1_number), static_cast<QLabel *>(ui->label_ch1_unit),
+          static_cast<QLabel *>(ui->label_ch2_number), static_cast<QLabel *>(ui->label_ch2_unit),
+          ui->label_lqi, ui->label_batt}) {
         QSizePolicy policy = label->sizePolicy();
         policy.setHorizontalPolicy(QSizePolicy::Ignored);
         label->setSizePolicy(policy);
@@ -104,11 +104,13 @@ void ChartView::setDevice(NodeDevice *newNode)
     setConnectionState(node->connection() && node->connection()->isConnected());
 
     if (!node->ch1Text().isEmpty() || node->ch1NoData()) {
-        ui->label_ch1_number->setText(node->ch1NoData() ? ValueStyle::kNoDataText : node->ch1Text());
+        ui->label_ch1_number->setText(node->ch1NoData() ? ValueStyle::kNoDataText
+                                                        : node->ch1Text());
         ui->label_ch1_number->fitFont();
     }
     if (!node->ch2Text().isEmpty() || node->ch2NoData()) {
-        ui->label_ch2_number->setText(node->ch2NoData() ? ValueStyle::kNoDataText : node->ch2Text());
+        ui->label_ch2_number->setText(node->ch2NoData() ? ValueStyle::kNoDataText
+                                                        : node->ch2Text());
         ui->label_ch2_number->fitFont();
     }
     ui->label_lqi->setText(node->lqiText());
@@ -146,16 +148,16 @@ void ChartView::refreshDeviceInfo()
     customUnit2 = node->ch2CustomUnit();
 
     if (!ui->label_ch1_number->text().isEmpty()) {
-        showChannelState(ui->label_ch1_unit, ui->frame_ch1_value, channel1UnitText(), node->ch1NoData(),
-                         node->alarm1());
+        showChannelState(ui->label_ch1_unit, ui->frame_ch1_value, channel1UnitText(),
+                         node->ch1NoData(), node->alarm1());
         ui->label_ch1_unit->fitFont();
     } else {
         ui->label_ch1_unit->clear();
         setValueStyle(ui->frame_ch1_value, ValueStyle::kGrey);
     }
     if (!ui->label_ch2_number->text().isEmpty()) {
-        showChannelState(ui->label_ch2_unit, ui->frame_ch2_value, channel2UnitText(), node->ch2NoData(),
-                         node->alarm2());
+        showChannelState(ui->label_ch2_unit, ui->frame_ch2_value, channel2UnitText(),
+                         node->ch2NoData(), node->alarm2());
         ui->label_ch2_unit->fitFont();
     } else {
         ui->label_ch2_unit->clear();
@@ -166,8 +168,8 @@ void ChartView::refreshDeviceInfo()
 // A new value text for one channel's panel: the value with its unit, teal or
 // crimson by the alarm; "no data" without unit in its own look when the text
 // holds no number. The label refits its font only when the length changes.
-void ChartView::showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame, const QString &text,
-                                 const QString &unitText, bool alarm)
+void ChartView::showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame,
+                                 const QString &text, const QString &unitText, bool alarm)
 {
     const bool noData = NodeDevice::isNoData(text);
     const QString shown = noData ? ValueStyle::kNoDataText : text;
@@ -178,13 +180,15 @@ void ChartView::showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWi
     showChannelState(unit, frame, unitText, noData, alarm);
 }
 
-void ChartView::showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText, bool noData,
-                                 bool alarm)
+void ChartView::showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText,
+                                 bool noData, bool alarm)
 {
     const QString unitShown = noData ? QString() : unitText;
     if (unit->text() != unitShown)
         unit->setText(unitShown);
-    setValueStyle(frame, noData ? ValueStyle::kNoData : alarm ? ValueStyle::kAlarm : ValueStyle::kNormal);
+    setValueStyle(frame, noData  ? ValueStyle::kNoData
+                         : alarm ? ValueStyle::kAlarm
+                                 : ValueStyle::kNormal);
 }
 
 void ChartView::setDeviceData(const double *newTimes, const double *ch1, const double *ch2,
@@ -198,10 +202,10 @@ void ChartView::setDeviceData(const double *newTimes, const double *ch1, const d
     viewer1->requestViewPortUpdate(true, true);
     viewer2->requestViewPortUpdate(true, true);
 
-    showChannelValue(ui->label_ch1_number, ui->label_ch1_unit, ui->frame_ch1_value, ch1Text, channel1UnitText(),
-                     node->alarm1());
-    showChannelValue(ui->label_ch2_number, ui->label_ch2_unit, ui->frame_ch2_value, ch2Text, channel2UnitText(),
-                     node->alarm2());
+    showChannelValue(ui->label_ch1_number, ui->label_ch1_unit, ui->frame_ch1_value, ch1Text,
+                     channel1UnitText(), node->alarm1());
+    showChannelValue(ui->label_ch2_number, ui->label_ch2_unit, ui->frame_ch2_value, ch2Text,
+                     channel2UnitText(), node->alarm2());
 }
 
 void ChartView::setRadioStatus(const QString &lqiText, const QString &batteryText)
@@ -270,7 +274,8 @@ static void fitHeaderLabel(QLabel *label, const QString &text)
     label->setMinimumWidth(std::min(label->fontMetrics().horizontalAdvance(text) + 8, 300));
 }
 
-void ChartView::setDeviceTexts(const QString &deviceName, const QString &ch1Name, const QString &ch2Name)
+void ChartView::setDeviceTexts(const QString &deviceName, const QString &ch1Name,
+                               const QString &ch2Name)
 {
     fitHeaderLabel(ui->label_device, deviceName);
     LabelElider::setText(ui->label_ch1_device, deviceName);
@@ -347,7 +352,8 @@ void ChartView::onMouseMovePlotArea2(QMouseEvent *)
 
 // One channel chart: 240 data intervals ending at the newest sample, on a dark
 // gradient, with the track cursor at the mouse or at the newest sample.
-void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name)
+void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color,
+                           const QString &name)
 {
     ++m_chartBuilds;
     // A label not laid out yet (or squeezed) still gets a chart with a plot area.
@@ -355,9 +361,10 @@ void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *va
     const int height = std::max(label->height(), 60);
     auto *chart = new XYChart(width, height, 0x595959, ChartColor::Transparent, 0);
 
-    const int background = chart->linearGradientColor(0, 25, 0, chart->getHeight() - 15, 0x595959, 0x303030, false);
-    chart->setPlotArea(45, 25, width - 50, height - 55, background, -1, ChartColor::Transparent, 0x80303030,
-                       0x80303030);
+    const int background =
+        chart->linearGradientColor(0, 25, 0, chart->getHeight() - 15, 0x595959, 0x303030, false);
+    chart->setPlotArea(45, 25, width - 50, height - 55, background, -1, ChartColor::Transparent,
+                       0x80303030, 0x80303030);
     chart->setClipping(0);
 
     chart->xAxis()->setTickDensity(75, 15);
@@ -376,8 +383,8 @@ void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *va
         layer->addDataSet(values, kSamples, color, name);
     }
 
-    const int mouseX = viewer->isMouseOnPlotArea() ? viewer->plotAreaMouseX()
-                                                   : chart->getPlotArea()->getRightX();
+    const int mouseX =
+        viewer->isMouseOnPlotArea() ? viewer->plotAreaMouseX() : chart->getPlotArea()->getRightX();
     drawTrackCursor(chart, mouseX);
 
     delete viewer->chart();
@@ -387,9 +394,10 @@ void ChartView::buildChart(QLabel *label, QChartViewer *viewer, const double *va
 // "View Length : 240 samples   Interval : 1 sec" above the plot area's right end.
 void ChartView::drawViewInfo(DrawArea *d, int plotRight, int plotTop)
 {
-    const QString info = QStringLiteral("<*block*><*block*><*font=arial.ttf*>View Length : ")
-        + QString::number(kSamples) + QStringLiteral(" samples<*/*><*block*><*font=arial.ttf*>   Interval : ")
-        + intervalText(dataIntervalMs) + QStringLiteral(" <*/*><*/*>");
+    const QString info = QStringLiteral("<*block*><*block*><*font=arial.ttf*>View Length : ") +
+                         QString::number(kSamples) +
+                         QStringLiteral(" samples<*/*><*block*><*font=arial.ttf*>   Interval : ") +
+                         intervalText(dataIntervalMs) + QStringLiteral(" <*/*><*/*>");
     d->text(info, QStringLiteral("arial.ttf"), 8).draw(plotRight - 240, plotTop - 3, 0xFFFFFF, 1);
 }
 
@@ -416,12 +424,14 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
 
     d->vline(top, bottom, xCoor, d->dashLineColor(0x80F4F4F4, 0x0101));
 
-    const QString timeLabel = QStringLiteral("<*font,bgColor=373737,color=e6e6e6*> ")
-        + chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("hh:nn:ss")) + QStringLiteral(" <*/font*>");
+    const QString timeLabel =
+        QStringLiteral("<*font,bgColor=373737,color=e6e6e6*> ") +
+        chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("hh:nn:ss")) +
+        QStringLiteral(" <*/font*>");
     ChartText timeText = d->text(timeLabel, QStringLiteral("arialbd.ttf"), 8);
     const int timeWidth = timeText.getWidth();
-    timeText.draw(std::max(0, std::min(xCoor - timeWidth / 2, chart->getWidth() - timeWidth)), bottom + 6, 0xFFFFFF,
-                  7);
+    timeText.draw(std::max(0, std::min(xCoor - timeWidth / 2, chart->getWidth() - timeWidth)),
+                  bottom + 6, 0xFFFFFF, 7);
 
     QStringList legendEntries;
     for (int i = 0; i < chart->getLayerCount(); ++i) {
@@ -434,21 +444,25 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
             if (dataName.isEmpty() || dataColor == ChartColor::Transparent)
                 continue;
             const double value = dataSet->getValue(xIndex);
-            const QString valueText =
-                value == NoValue ? QStringLiteral("N/A") : chart->formatValue(value, QStringLiteral("{value|2.}"));
-            const QString colorHex = QStringLiteral("%1").arg(dataColor & 0xFFFFFF, 6, 16, QLatin1Char('0'));
-            legendEntries << QStringLiteral("<*block*>") + dataSet->getLegendIcon() + QLatin1Char(' ') + dataName
-                    + QStringLiteral(": <*font,bgColor=") + colorHex + QStringLiteral("*> ") + valueText
-                    + QStringLiteral(" <*font*><*/*>");
+            const QString valueText = value == NoValue
+                                          ? QStringLiteral("N/A")
+                                          : chart->formatValue(value, QStringLiteral("{value|2.}"));
+            const QString colorHex =
+                QStringLiteral("%1").arg(dataColor & 0xFFFFFF, 6, 16, QLatin1Char('0'));
+            legendEntries << QStringLiteral("<*block*>") + dataSet->getLegendIcon() +
+                                 QLatin1Char(' ') + dataName + QStringLiteral(": <*font,bgColor=") +
+                                 colorHex + QStringLiteral("*> ") + valueText +
+                                 QStringLiteral(" <*font*><*/*>");
 
             if (value == NoValue)
                 continue;
             const int y = chart->getYCoor(dataSet->getPosition(xIndex), dataSet->getUseYAxis());
             if (y >= top && y <= bottom) {
                 d->circle(xCoor, y, 4, 4, dataColor, dataColor);
-                ChartText label = d->text(QStringLiteral("<*font,bgColor=") + colorHex + QStringLiteral("*> ")
-                                              + valueText + QStringLiteral(" <*font*>"),
-                                          QStringLiteral("arialbd.ttf"), 8);
+                ChartText label =
+                    d->text(QStringLiteral("<*font,bgColor=") + colorHex + QStringLiteral("*> ") +
+                                valueText + QStringLiteral(" <*font*>"),
+                            QStringLiteral("arialbd.ttf"), 8);
                 if (xCoor <= (left + right) / 2)
                     label.draw(xCoor + 5, y, 0xFFFFFF, 4);
                 else
@@ -467,9 +481,10 @@ void ChartView::drawTrackCursor(XYChart *chart, int mouseX)
     // instead of letting the two overlap.
     const int dateX = std::max(left + 100, left + 5 + legendText.getWidth() + 8);
 
-    const QString date = QStringLiteral("<*block*><*font=arialbd.ttf*>[ ")
-        + chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("yyyy-mm-dd hh:nn:ss"))
-        + QStringLiteral(" ]<*/*><*/*>");
+    const QString date =
+        QStringLiteral("<*block*><*font=arialbd.ttf*>[ ") +
+        chart->xAxis()->getFormattedLabel(xValue, QStringLiteral("yyyy-mm-dd hh:nn:ss")) +
+        QStringLiteral(" ]<*/*><*/*>");
     d->text(date, QStringLiteral("arialbd.ttf"), 8).draw(dateX, top - 3, 0xFFFFFF, 1);
 
     drawViewInfo(d, right, top);

@@ -14,7 +14,8 @@ class ResizeLabelUnit;
 class QLabel;
 class XYChart;
 
-namespace Ui {
+namespace Ui
+{
 class ChartView;
 }
 
@@ -34,8 +35,8 @@ public:
     void clearView();
     void setDevice(NodeDevice *node);
     void refreshDeviceInfo();
-    void setDeviceData(const double *times, const double *ch1, const double *ch2, const QString &ch1Text,
-                       const QString &ch2Text);
+    void setDeviceData(const double *times, const double *ch1, const double *ch2,
+                       const QString &ch1Text, const QString &ch2Text);
     void setRadioStatus(const QString &lqiText, const QString &batteryText);
     void setConnected(const QString &deviceNumber);
     void setDisconnected(const QString &deviceNumber);
@@ -75,10 +76,12 @@ private:
     void setDeviceTexts(const QString &deviceName, const QString &ch1Name, const QString &ch2Name);
     void setDeviceId(const QString &deviceNumber);
     void setValueStyle(QWidget *frame, const QString &style);
-    void showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame, const QString &text,
-                          const QString &unitText, bool alarm);
-    void showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText, bool noData, bool alarm);
-    void buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color, const QString &name);
+    void showChannelValue(ResizeLabel *number, ResizeLabelUnit *unit, QWidget *frame,
+                          const QString &text, const QString &unitText, bool alarm);
+    void showChannelState(ResizeLabelUnit *unit, QWidget *frame, const QString &unitText,
+                          bool noData, bool alarm);
+    void buildChart(QLabel *label, QChartViewer *viewer, const double *values, int color,
+                    const QString &name);
     void drawTrackCursor(XYChart *chart, int mouseX);
     void drawViewInfo(DrawArea *drawArea, int plotRight, int plotTop);
 

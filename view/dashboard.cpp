@@ -9,9 +9,7 @@
 #include <QGridLayout>
 #include <QLayout>
 
-DashBoard::DashBoard(QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::DashBoard)
+DashBoard::DashBoard(QWidget *parent) : QWidget(parent), ui(new Ui::DashBoard)
 {
     ui->setupUi(this);
 }

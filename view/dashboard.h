@@ -7,7 +7,8 @@ class ConfiguredDevice;
 class DashBoardDeviceItem;
 class NodeDevice;
 
-namespace Ui {
+namespace Ui
+{
 class DashBoard;
 }
 

@@ -11,14 +11,12 @@
 #include <QMouseEvent>
 
 DashBoardDeviceItem::DashBoardDeviceItem(NodeDevice *node, bool isChannel1, QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::DashBoardDeviceItem)
-    , m_node(node)
-    , m_isChannel1(isChannel1)
+    : QWidget(parent), ui(new Ui::DashBoardDeviceItem), m_node(node), m_isChannel1(isChannel1)
 {
     ui->setupUi(this);
     // Long values must shrink their font, never widen the tile.
-    for (QLabel *label : {static_cast<QLabel *>(ui->label_number), static_cast<QLabel *>(ui->label_unit)}) {
+    for (QLabel *label :
+         {static_cast<QLabel *>(ui->label_number), static_cast<QLabel *>(ui->label_unit)}) {
         QSizePolicy policy = label->sizePolicy();
         policy.setHorizontalPolicy(QSizePolicy::Ignored);
         label->setSizePolicy(policy);

@@ -7,7 +7,8 @@
 class NodeDevice;
 class QMouseEvent;
 
-namespace Ui {
+namespace Ui
+{
 class DashBoardDeviceItem;
 }
 

@@ -8,12 +8,12 @@
 #include <QSizePolicy>
 #include <QVariant>
 
-namespace {
+namespace
+{
 const char *const kFullTextProperty = "qkFullText";
 }
 
-LabelElider::LabelElider(QLabel *label)
-    : QObject(label)
+LabelElider::LabelElider(QLabel *label) : QObject(label)
 {
     setObjectName(QStringLiteral("qk_label_elider"));
     // The label must not ask its layout for the width of its whole text.
@@ -27,7 +27,8 @@ void LabelElider::setText(QLabel *label, const QString &text)
 {
     if (!label)
         return;
-    if (!label->findChild<LabelElider *>(QStringLiteral("qk_label_elider"), Qt::FindDirectChildrenOnly))
+    if (!label->findChild<LabelElider *>(QStringLiteral("qk_label_elider"),
+                                         Qt::FindDirectChildrenOnly))
         new LabelElider(label);
     // Names from project files are shown literally, never as markup.
     label->setTextFormat(Qt::PlainText);

@@ -23,12 +23,10 @@ const QString ProjectCenter::kStyleSizeLimit =
     QStringLiteral("color:rgb(230,80,80);background-color:transparent;");
 
 ProjectCenter::ProjectCenter(const QString &projectFilePath, QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::ProjectCenter)
-    , m_projectFilePath(projectFilePath)
-    , m_projectName(QFileInfo(projectFilePath).baseName())
-    , m_stopIcon(QStringLiteral(":/img/RecordStopButton.png"))
-    , m_recordIcon(QStringLiteral(":/img/RecordButton.png"))
+    : QWidget(parent), ui(new Ui::ProjectCenter), m_projectFilePath(projectFilePath),
+      m_projectName(QFileInfo(projectFilePath).baseName()),
+      m_stopIcon(QStringLiteral(":/img/RecordStopButton.png")),
+      m_recordIcon(QStringLiteral(":/img/RecordButton.png"))
 {
     ui->setupUi(this);
     connect(ui->btn_record, &QToolButton::clicked, this, &ProjectCenter::slotRecord);
@@ -41,11 +39,13 @@ ProjectCenter::ProjectCenter(const QString &projectFilePath, QWidget *parent)
     m_projectList = new ProjectList(m_projectName);
     m_dashBoard = new DashBoard;
     m_chartView = new ChartView;
-    connect(m_projectList, &ProjectList::dashboardClicked, this, &ProjectCenter::slotDashboardClicked);
+    connect(m_projectList, &ProjectList::dashboardClicked, this,
+            &ProjectCenter::slotDashboardClicked);
     connect(m_projectList, QOverload<NodeDevice *>::of(&ProjectList::deviceClicked), this,
             &ProjectCenter::slotDeviceClicked);
     connect(m_dashBoard, &DashBoard::deviceClicked, this, &ProjectCenter::slotDeviceClicked);
-    connect(m_chartView, &ChartView::popupSensingOption, this, &ProjectCenter::slotPopupSensingOption);
+    connect(m_chartView, &ChartView::popupSensingOption, this,
+            &ProjectCenter::slotPopupSensingOption);
     connect(m_chartView, &ChartView::popupNetworkSetting, this, &ProjectCenter::slotNetworkSetting);
 
     m_bIsDashboardView = true;
@@ -87,7 +87,8 @@ void ProjectCenter::setDeviceList(const QList<ConfiguredDevice *> &devices)
 
 void ProjectCenter::setRecordState(bool recording)
 {
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString now =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     QString start = ui->label_record_starttime->text();
     if (start.isEmpty())
         start = now;
@@ -121,7 +122,8 @@ void ProjectCenter::setRecordEndTime(const QString &end)
 
 QString ProjectCenter::databaseSizeText(qint64 bytes)
 {
-    return QStringLiteral("Database ") + QString::number(double(bytes) / 1048576.0, 'f', 2) + QStringLiteral("MB");
+    return QStringLiteral("Database ") + QString::number(double(bytes) / 1048576.0, 'f', 2) +
+           QStringLiteral("MB");
 }
 
 void ProjectCenter::setDatabaseSize(qint64 bytes)

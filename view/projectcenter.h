@@ -13,7 +13,8 @@ class NodeDevice;
 class ProjectList;
 class QVBoxLayout;
 
-namespace Ui {
+namespace Ui
+{
 class ProjectCenter;
 }
 

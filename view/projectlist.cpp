@@ -9,16 +9,16 @@
 #include <QFontMetrics>
 #include <QListWidgetItem>
 
-namespace {
+namespace
+{
 // Item data holding whether the entry shows the connecting icon.
 constexpr int kConnectedRole = Qt::UserRole + 1;
-}
+} // namespace
 
 ProjectList::ProjectList(const QString &projectName, QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::ProjectList)
-    , m_connectingIcon(QStringLiteral(":/img/DeviceConnectingSymbol.png"))
-    , m_disconnectedIcon(QStringLiteral(":/img/DeviceDisconnectedSymbol.png"))
+    : QWidget(parent), ui(new Ui::ProjectList),
+      m_connectingIcon(QStringLiteral(":/img/DeviceConnectingSymbol.png")),
+      m_disconnectedIcon(QStringLiteral(":/img/DeviceDisconnectedSymbol.png"))
 {
     ui->setupUi(this);
     m_projectName = projectName;
@@ -47,7 +47,8 @@ void ProjectList::elideProjectName()
 {
     QAbstractButton *button = ui->button_project;
     const int room = button->width() - button->iconSize().width() - 32;
-    const QString shown = QFontMetrics(button->font()).elidedText(m_projectName, Qt::ElideRight, qMax(room, 16));
+    const QString shown =
+        QFontMetrics(button->font()).elidedText(m_projectName, Qt::ElideRight, qMax(room, 16));
     if (button->text() != shown)
         button->setText(shown);
 }

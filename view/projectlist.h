@@ -10,7 +10,8 @@ class ConfiguredDevice;
 class NodeDevice;
 class QListWidgetItem;
 
-namespace Ui {
+namespace Ui
+{
 class ProjectList;
 }
 

@@ -4,10 +4,7 @@
 
 #include <cmath>
 
-ResizeLabel::ResizeLabel(QWidget *parent)
-    : QLabel(parent)
-{
-}
+ResizeLabel::ResizeLabel(QWidget *parent) : QLabel(parent) {}
 
 void ResizeLabel::fitLabelFont(QLabel *label, int marginX, int marginY)
 {

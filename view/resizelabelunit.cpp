@@ -2,10 +2,7 @@
 
 #include "view/resizelabel.h"
 
-ResizeLabelUnit::ResizeLabelUnit(QWidget *parent)
-    : QLabel(parent)
-{
-}
+ResizeLabelUnit::ResizeLabelUnit(QWidget *parent) : QLabel(parent) {}
 
 void ResizeLabelUnit::fitFont()
 {

@@ -4,7 +4,8 @@
 
 // The three looks of a value area, shared by the dashboard tiles and the chart
 // view's value panels, as whole style sheets.
-namespace ValueStyle {
+namespace ValueStyle
+{
 
 inline const QString kGrey = QStringLiteral(
     "background-color: qlineargradient(spread:pad, x1:0.372222, y1:0.46, x2:1, y2:1, "

@@ -21,7 +21,8 @@ QString BatchExport::unquotePath(const QString &path)
 
 bool BatchExport::parseLocalTime(const QString &text, qint64 *seconds)
 {
-    const QDateTime time = QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QDateTime time =
+        QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     if (!time.isValid())
         return false;
     *seconds = time.toSecsSinceEpoch();
@@ -32,7 +33,8 @@ QString BatchExport::helpText()
 {
     return QStringLiteral(
         "Usage: RideZodazo [project.qlk]\n"
-        "       RideZodazo --csv out.csv [--from \"YYYY-MM-DD hh:mm:ss\"] [--to \"YYYY-MM-DD hh:mm:ss\"]\n"
+        "       RideZodazo --csv out.csv [--from \"YYYY-MM-DD hh:mm:ss\"] [--to \"YYYY-MM-DD "
+        "hh:mm:ss\"]\n"
         "                  [--device NUMBER ...] project.qlk\n"
         "\n"
         "Shows the recordings of a Quillark Lite Modbus project, or exports them to CSV.\n"
@@ -87,8 +89,9 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
         options.error = QStringLiteral("Only one project file may be given.");
     else if (!positional.isEmpty())
         options.projectPath = positional.constFirst();
-    if (!options.batch && (!options.from.isEmpty() || !options.to.isEmpty() || !options.devices.isEmpty())
-        && options.error.isEmpty())
+    if (!options.batch &&
+        (!options.from.isEmpty() || !options.to.isEmpty() || !options.devices.isEmpty()) &&
+        options.error.isEmpty())
         options.error = QStringLiteral("--from, --to and --device go with --csv.");
     return options;
 }
@@ -109,26 +112,32 @@ int BatchExport::run(const Options &options, QTextStream &err)
     qint64 from = CsvExporter::kUnboundedFrom;
     qint64 to = CsvExporter::kUnboundedTo;
     if (!options.from.isEmpty() && !parseLocalTime(options.from, &from))
-        return failWith(UsageError, QStringLiteral("--from \"%1\" is not a time like 2026-01-31 08:00:00.")
-                                        .arg(options.from));
-    if (!options.to.isEmpty() && !parseLocalTime(options.to, &to))
         return failWith(UsageError,
-                        QStringLiteral("--to \"%1\" is not a time like 2026-01-31 08:00:00.").arg(options.to));
+                        QStringLiteral("--from \"%1\" is not a time like 2026-01-31 08:00:00.")
+                            .arg(options.from));
+    if (!options.to.isEmpty() && !parseLocalTime(options.to, &to))
+        return failWith(
+            UsageError,
+            QStringLiteral("--to \"%1\" is not a time like 2026-01-31 08:00:00.").arg(options.to));
     if (to < from)
         return failWith(UsageError, QStringLiteral("--to lies before --from."));
 
     ProjectDocument project;
     if (!project.load(options.projectPath)) {
-        const QString why = project.reason.isEmpty() ? QString() : QStringLiteral(": ") + project.reason.simplified();
-        return failWith(ProjectError,
-                        QStringLiteral("%1 is not a readable project file%2.").arg(options.projectPath, why));
+        const QString why = project.reason.isEmpty()
+                                ? QString()
+                                : QStringLiteral(": ") + project.reason.simplified();
+        return failWith(
+            ProjectError,
+            QStringLiteral("%1 is not a readable project file%2.").arg(options.projectPath, why));
     }
     SeriesCatalog catalog;
     catalog.load(project);
     QVector<SeriesInfo> series;
     for (const QString &device : options.devices) {
         if (!catalog.deviceNumbers().contains(device))
-            return failWith(ProjectError, QStringLiteral("The project has no device %1.").arg(device));
+            return failWith(ProjectError,
+                            QStringLiteral("The project has no device %1.").arg(device));
     }
     for (const SeriesInfo &info : catalog.all()) {
         if (options.devices.isEmpty() || options.devices.contains(info.deviceNumber))
@@ -139,7 +148,8 @@ int BatchExport::run(const Options &options, QTextStream &err)
 
     const QString databasePath = project.databasePath();
     if (QFileInfo(databasePath).absoluteFilePath() == QFileInfo(options.csvPath).absoluteFilePath())
-        return failWith(UsageError, QStringLiteral("The CSV file would replace the record database."));
+        return failWith(UsageError,
+                        QStringLiteral("The CSV file would replace the record database."));
     RecordReader reader;
     if (!reader.open(databasePath))
         return failWith(DatabaseError, reader.errorText());
@@ -150,8 +160,8 @@ int BatchExport::run(const Options &options, QTextStream &err)
         return failWith(readFailed ? DatabaseError : WriteError, exporter.errorText());
     }
     if (!exporter.run()) {
-        const bool readFailed = reader.status() != RecordReader::Status::Ok
-                                || exporter.errorText().startsWith(QLatin1String("Reading"));
+        const bool readFailed = reader.status() != RecordReader::Status::Ok ||
+                                exporter.errorText().startsWith(QLatin1String("Reading"));
         return failWith(readFailed ? DatabaseError : WriteError, exporter.errorText());
     }
     qCDebug(lcViewer) << "BatchExport::run : lines" << exporter.linesWritten();

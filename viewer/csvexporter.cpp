@@ -12,7 +12,8 @@
 #include <charconv>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int kBufferBytes = 1 << 20;
 
@@ -32,8 +33,8 @@ void appendInteger(QByteArray &out, qint64 value)
 
 } // namespace
 
-CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from, qint64 to,
-                         const QString &path)
+CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from,
+                         qint64 to, const QString &path)
     : m_reader(reader), m_series(series), m_from(from), m_to(to), m_path(path)
 {
     for (int i = 0; i < series.size(); ++i) {
@@ -60,7 +61,8 @@ CsvExporter::~CsvExporter()
 QByteArray CsvExporter::quoteField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') || bytes.contains('\r')) {
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') ||
+        bytes.contains('\r')) {
         bytes.replace("\"", "\"\"");
         return '"' + bytes + '"';
     }
@@ -122,8 +124,7 @@ bool CsvExporter::start()
     if (sqlite3_prepare_v2(m_reader->handle(),
                            "select serialno, channel1, channel2, pointDate from fennolink "
                            "where id between ?1 and ?2 and pointDate between ?3 and ?4 order by id",
-                           -1, &m_statement, nullptr)
-        != SQLITE_OK)
+                           -1, &m_statement, nullptr) != SQLITE_OK)
         return fail(QString::fromUtf8(sqlite3_errmsg(m_reader->handle())));
     m_buffer.reserve(kBufferBytes + 4096);
     m_buffer = headerLine() + "\r\n";
@@ -156,9 +157,9 @@ void CsvExporter::appendLocalTime(qint64 seconds)
     qint64 daySeconds = (seconds + m_offset) % 86400;
     if (daySeconds < 0)
         daySeconds += 86400;
-    char clock[9] = {char('0' + daySeconds / 36000), char('0' + daySeconds / 3600 % 10), ':',
-                     char('0' + daySeconds % 3600 / 600), char('0' + daySeconds % 600 / 60), ':',
-                     char('0' + daySeconds % 60 / 10), char('0' + daySeconds % 10), 0};
+    char clock[9] = {char('0' + daySeconds / 36000),      char('0' + daySeconds / 3600 % 10), ':',
+                     char('0' + daySeconds % 3600 / 600), char('0' + daySeconds % 600 / 60),  ':',
+                     char('0' + daySeconds % 60 / 10),    char('0' + daySeconds % 10),        0};
     m_buffer += m_datePrefix;
     m_buffer.append(clock, 8);
     m_buffer += m_offsetSuffix;
@@ -267,7 +268,8 @@ void CsvExporter::finish()
     sqlite3_finalize(m_statement);
     m_statement = nullptr;
     if (!m_file->commit()) {
-        m_errorText = QStringLiteral("Writing %1 failed (%2); nothing was kept.").arg(m_path, m_file->errorString());
+        m_errorText = QStringLiteral("Writing %1 failed (%2); nothing was kept.")
+                          .arg(m_path, m_file->errorString());
         m_state = State::Failed;
         qCWarning(lcViewer).noquote() << "CsvExporter :" << m_errorText;
         m_file.reset();

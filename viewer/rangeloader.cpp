@@ -10,7 +10,8 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+namespace
+{
 
 struct Sample {
     qint64 time;
@@ -91,17 +92,18 @@ bool RangeLoader::loadRaw(qint64 from, qint64 to, int columns, const QVector<Ser
     QVector<QVector<Sample>> samples(series.size());
     QByteArray lastSerial;
     QPair<int, int> current(-1, -1);
-    const bool ok = m_reader->forEachRowInTime(from, to, devicesOf(series), [&](const RecordRow &row) {
-        if (row.serialNo != lastSerial) {
-            lastSerial = row.serialNo;
-            current = map.value(row.serialNo, qMakePair(-1, -1));
-        }
-        if (current.first >= 0)
-            samples[current.first].append({row.pointDate, row.channel1});
-        if (current.second >= 0)
-            samples[current.second].append({row.pointDate, row.channel2});
-        return true;
-    });
+    const bool ok =
+        m_reader->forEachRowInTime(from, to, devicesOf(series), [&](const RecordRow &row) {
+            if (row.serialNo != lastSerial) {
+                lastSerial = row.serialNo;
+                current = map.value(row.serialNo, qMakePair(-1, -1));
+            }
+            if (current.first >= 0)
+                samples[current.first].append({row.pointDate, row.channel1});
+            if (current.second >= 0)
+                samples[current.second].append({row.pointDate, row.channel2});
+            return true;
+        });
     if (!ok) {
         m_errorText = m_reader->errorText();
         return false;
@@ -142,12 +144,13 @@ bool RangeLoader::rawStatistics(qint64 from, qint64 to, const QVector<SeriesInfo
     });
 }
 
-bool RangeLoader::loadSummary(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
-                              QVector<SeriesView> *out)
+bool RangeLoader::loadSummary(qint64 from, qint64 to, int columns,
+                              const QVector<SeriesInfo> &series, QVector<SeriesView> *out)
 {
     m_usedSummary = true;
     const double secondsPerColumn = double(to - from + 1) / std::max(1, columns);
-    const SummaryCache::Level level = secondsPerColumn >= 3600 ? SummaryCache::Hour : SummaryCache::Minute;
+    const SummaryCache::Level level =
+        secondsPerColumn >= 3600 ? SummaryCache::Hour : SummaryCache::Minute;
 
     // Whole minutes inside the range come from the summary, the ragged ends
     // from the rows.
@@ -161,8 +164,8 @@ bool RangeLoader::loadSummary(qint64 from, qint64 to, int columns, const QVector
             m_errorText = m_reader->errorText();
             return false;
         }
-    } else if (!rawStatistics(from, wholeFrom - 1, series, &edges)
-               || !rawStatistics(wholeTo + 1, to, series, &edges)) {
+    } else if (!rawStatistics(from, wholeFrom - 1, series, &edges) ||
+               !rawStatistics(wholeTo + 1, to, series, &edges)) {
         m_errorText = m_reader->errorText();
         return false;
     }

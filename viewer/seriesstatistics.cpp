@@ -48,6 +48,6 @@ void SeriesStatistics::merge(const SeriesStatistics &other)
 {
     if (other.m_count == 0)
         return;
-    addBucket(other.m_min, other.m_minTime, other.m_max, other.m_maxTime, other.m_sum, other.m_count,
-              other.m_outside, other.m_outsideExact);
+    addBucket(other.m_min, other.m_minTime, other.m_max, other.m_maxTime, other.m_sum,
+              other.m_count, other.m_outside, other.m_outsideExact);
 }

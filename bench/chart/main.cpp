@@ -7,10 +7,10 @@
 // drawn at the newest sample and the picture becomes a pixmap, as the chart
 // widget shows it. QCustomPlot gets the same window and replots into a pixmap
 // of the same size with antialiasing.
-#include "chartfixture.h"
-#include "common/common.h"
 #include "chart/drawarea.h"
 #include "chart/xychart.h"
+#include "chartfixture.h"
+#include "common/common.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -27,7 +27,8 @@
 #include <memory>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kInterval = 10000;
 constexpr int kLabelWidth = 810; // chart = label width - 10
@@ -46,7 +47,8 @@ Series makeSeries(int iterations)
     const int n = ChartFixture::kSlots + iterations;
     for (int i = 0; i < n; ++i) {
         s.times.push_back(start + i * (kInterval / 1000.0));
-        s.values.push_back(i % 37 == 5 ? NoValue : 23.5 + 2.2 * std::sin(i / 20.0) + 0.1 * std::sin(i * 1.7));
+        s.values.push_back(i % 37 == 5 ? NoValue
+                                       : 23.5 + 2.2 * std::sin(i / 20.0) + 0.1 * std::sin(i * 1.7));
     }
     return s;
 }
@@ -94,12 +96,14 @@ int main(int argc, char **argv)
     std::vector<double> ours, build, render, cursor, pixmap;
 
     for (int it = 0; it < iterations + warmup; ++it) {
-        const QVector<double> times(s.times.begin() + it, s.times.begin() + it + ChartFixture::kSlots);
-        const QVector<double> values(s.values.begin() + it, s.values.begin() + it + ChartFixture::kSlots);
+        const QVector<double> times(s.times.begin() + it,
+                                    s.times.begin() + it + ChartFixture::kSlots);
+        const QVector<double> values(s.values.begin() + it,
+                                     s.values.begin() + it + ChartFixture::kSlots);
         QElapsedTimer t;
         t.start();
-        std::unique_ptr<XYChart> c(
-            ChartFixture::buildChart(kLabelWidth, kHeight, times, values, 0xFF0000, "CH1", kInterval));
+        std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, times, values,
+                                                            0xFF0000, "CH1", kInterval));
         c->layout();
         const double tBuild = msSince(t);
         c->makeChart();
@@ -146,14 +150,15 @@ int main(int argc, char **argv)
     const double oursMedian = median(ours);
     std::printf("chart engine, 800 x 200, 240 points + track cursor: median %.3f ms per chart "
                 "(build+layout %.3f, render %.3f, track cursor %.3f, to pixmap %.3f; %d charts)\n",
-                oursMedian, median(build), median(render), median(cursor), median(pixmap), iterations);
+                oursMedian, median(build), median(render), median(cursor), median(pixmap),
+                iterations);
 
     // Mouse movement only redraws the dynamic layer.
     {
         const QVector<double> times(s.times.begin(), s.times.begin() + ChartFixture::kSlots);
         const QVector<double> values(s.values.begin(), s.values.begin() + ChartFixture::kSlots);
-        std::unique_ptr<XYChart> c(
-            ChartFixture::buildChart(kLabelWidth, kHeight, times, values, 0xFF0000, "CH1", kInterval));
+        std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, times, values,
+                                                            0xFF0000, "CH1", kInterval));
         std::vector<double> moves;
         for (int it = 0; it < iterations; ++it) {
             QElapsedTimer t;
@@ -162,14 +167,18 @@ int main(int argc, char **argv)
             const QPixmap pm = QPixmap::fromImage(c->makeImage());
             moves.push_back(msSince(t));
         }
-        std::printf("track cursor redraw on mouse move (dynamic layer + pixmap): median %.3f ms\n", median(moves));
+        std::printf("track cursor redraw on mouse move (dynamic layer + pixmap): median %.3f ms\n",
+                    median(moves));
     }
 
 #ifdef QK_HAVE_QCUSTOMPLOT
     const double theirMedian = median(theirs);
-    std::printf("QCustomPlot, same data, 800 x 200 pixmap, antialiased: median %.3f ms per replot\n", theirMedian);
-    std::printf("ratio ours / QCustomPlot: %.2f (ratio of medians), %.2f (median of per-sample ratios)\n",
-                oursMedian / theirMedian, median(ratios));
+    std::printf(
+        "QCustomPlot, same data, 800 x 200 pixmap, antialiased: median %.3f ms per replot\n",
+        theirMedian);
+    std::printf(
+        "ratio ours / QCustomPlot: %.2f (ratio of medians), %.2f (median of per-sample ratios)\n",
+        oursMedian / theirMedian, median(ratios));
 #else
     std::printf("QCustomPlot not found: no comparison\n");
 #endif

@@ -39,8 +39,8 @@
 
 using namespace ForwardTest;
 
-namespace {
-
+namespace
+{
 
 // A project naming the generator's 16 devices, its database a link to `database`.
 QString writeProject(const QString &dir, const QString &name, const QString &database)
@@ -54,20 +54,28 @@ QString writeProject(const QString &dir, const QString &name, const QString &dat
             nodes.append(QJsonObject{{"StartAddress", QString::number(n * 8)},
                                      {"DeviceName", QStringLiteral("Room %1").arg(device)},
                                      {"DeviceNumber", QString::asprintf("QKBENCH%011d", device)},
-                                     {"Ch1Name", "Temperature"}, {"Ch2Name", "Humidity"},
-                                     {"ch1_unit", "1"}, {"ch1_min", "-20.00"}, {"ch1_max", "40.00"},
-                                     {"ch1_custom", ""}, {"ch2_unit", "3"}, {"ch2_min", "0.00"},
-                                     {"ch2_max", "100.00"}, {"ch2_custom", ""}});
+                                     {"Ch1Name", "Temperature"},
+                                     {"Ch2Name", "Humidity"},
+                                     {"ch1_unit", "1"},
+                                     {"ch1_min", "-20.00"},
+                                     {"ch1_max", "40.00"},
+                                     {"ch1_custom", ""},
+                                     {"ch2_unit", "3"},
+                                     {"ch2_min", "0.00"},
+                                     {"ch2_max", "100.00"},
+                                     {"ch2_custom", ""}});
         }
         connections.append(QJsonObject{{"DeviceInterface", QStringLiteral("127.0.0.1")},
                                        {"DevicePort", QString::number(1502 + c)},
-                                       {"DeviceModel", "QA100"}, {"nodes", nodes}});
+                                       {"DeviceModel", "QA100"},
+                                       {"nodes", nodes}});
     }
     QSettings s(path, QSettings::IniFormat);
     s.setValue(QStringLiteral("projectName"), name);
     s.setValue(QStringLiteral("DataInterval"), 1000);
     s.setValue(QStringLiteral("databaseName"), name + QStringLiteral(".dat"));
-    s.setValue(QStringLiteral("DeviceList"), QJsonDocument(QJsonObject{{"devices", connections}}).toJson());
+    s.setValue(QStringLiteral("DeviceList"),
+               QJsonDocument(QJsonObject{{"devices", connections}}).toJson());
     s.sync();
     if (!database.isEmpty())
         QFile::link(database, dir + QLatin1Char('/') + name + QStringLiteral(".dat"));
@@ -102,16 +110,22 @@ int main(int argc, char **argv)
     bool influxRuns = true;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--days")) days = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--runs")) runs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--mqtt-rows")) mqttRows = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--live-seconds")) liveSeconds = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--influx-runs")) influxRuns = args[i + 1].toInt() > 0;
+        if (args[i] == QLatin1String("--days"))
+            days = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--runs"))
+            runs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--mqtt-rows"))
+            mqttRows = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--live-seconds"))
+            liveSeconds = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--influx-runs"))
+            influxRuns = args[i + 1].toInt() > 0;
     }
     QDir().mkpath(QStringLiteral("/tmp/qk-bench"));
     const QString database = QStringLiteral("/tmp/qk-bench/days-%1.dat").arg(days);
-    if (QProcess::execute(QStringLiteral(QK_GENDB), {QStringLiteral("--days"), QString::number(days),
-                                                      QStringLiteral("--out"), database}) != 0) {
+    if (QProcess::execute(QStringLiteral(QK_GENDB),
+                          {QStringLiteral("--days"), QString::number(days), QStringLiteral("--out"),
+                           database}) != 0) {
         std::fprintf(stderr, "qk-gendb failed\n");
         return 1;
     }
@@ -172,8 +186,10 @@ int main(int argc, char **argv)
             QElapsedTimer t;
             t.start();
             forwarder.reload();
-            if (!waitFor([&] { return forwarder.state(Forwarder::Influx).lastId >= maxId; }, 600000))
-                std::fprintf(stderr, "ours: timed out: %s\n", qPrintable(forwarder.state(Forwarder::Influx).lastError));
+            if (!waitFor([&] { return forwarder.state(Forwarder::Influx).lastId >= maxId; },
+                         600000))
+                std::fprintf(stderr, "ours: timed out: %s\n",
+                             qPrintable(forwarder.state(Forwarder::Influx).lastError));
             return maxId / (t.elapsed() / 1000.0);
         };
         auto runCurl = [&] {
@@ -185,8 +201,10 @@ int main(int argc, char **argv)
             for (int i = 0; i < batchFiles.size(); ++i) {
                 if (i > 0)
                     f.write("next\n");
-                f.write(QStringLiteral("url = \"%1/write?db=%2&precision=s\"\ndata-binary = \"@%3\"\nsilent\n"
-                                       "output = \"/dev/null\"\nheader = \"Content-Type: text/plain; charset=utf-8\"\n")
+                f.write(QStringLiteral(
+                            "url = \"%1/write?db=%2&precision=s\"\ndata-binary = \"@%3\"\nsilent\n"
+                            "output = \"/dev/null\"\nheader = \"Content-Type: text/plain; "
+                            "charset=utf-8\"\n")
                             .arg(influx.url(), db, batchFiles[i])
                             .toUtf8());
             }
@@ -206,18 +224,22 @@ int main(int argc, char **argv)
         }
         // Both wrote every point.
         const auto count = [&](const QString &db) {
-            return influx.values(QStringLiteral("SELECT count(Humidity) FROM quillark"), db).value(0).at(1).toDouble();
+            return influx.values(QStringLiteral("SELECT count(Humidity) FROM quillark"), db)
+                .value(0)
+                .at(1)
+                .toDouble();
         };
-        std::printf("influx run %d: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f (points %.0f / %.0f)\n", r + 1,
-                    ours, curl, ours / curl, count(QStringLiteral("ours%1").arg(r)),
-                    count(QStringLiteral("curl%1").arg(r)));
+        std::printf(
+            "influx run %d: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f (points %.0f / %.0f)\n",
+            r + 1, ours, curl, ours / curl, count(QStringLiteral("ours%1").arg(r)),
+            count(QStringLiteral("curl%1").arg(r)));
         std::fflush(stdout);
         ratios << ours / curl;
         oursRates << ours;
         curlRates << curl;
     }
-    std::printf("influx median: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f\n", median(oursRates),
-                median(curlRates), median(ratios));
+    std::printf("influx median: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f\n",
+                median(oursRates), median(curlRates), median(ratios));
     influx.stop();
 
     // MQTT.
@@ -256,11 +278,10 @@ int main(int argc, char **argv)
             pub.setStandardInputFile(payloads);
             QElapsedTimer t;
             t.start();
-            pub.start(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                                        QStringLiteral("-p"), QString::number(broker.port()),
-                                                        QStringLiteral("-q"), QStringLiteral("1"),
-                                                        QStringLiteral("-t"), QStringLiteral("bench/anchor"),
-                                                        QStringLiteral("-l")});
+            pub.start(QStringLiteral("mosquitto_pub"),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                       QString::number(broker.port()), QStringLiteral("-q"), QStringLiteral("1"),
+                       QStringLiteral("-t"), QStringLiteral("bench/anchor"), QStringLiteral("-l")});
             pub.waitForFinished(600000);
             return mqttRows / (t.elapsed() / 1000.0);
         };
@@ -272,8 +293,8 @@ int main(int argc, char **argv)
             pub = runPub();
             ours = runOurs();
         }
-        std::printf("mqtt run %d: ours %.0f msg/s, mosquitto_pub %.0f msg/s, ratio %.2f\n", r + 1, ours, pub,
-                    ours / pub);
+        std::printf("mqtt run %d: ours %.0f msg/s, mosquitto_pub %.0f msg/s, ratio %.2f\n", r + 1,
+                    ours, pub, ours / pub);
         std::fflush(stdout);
         mqttRatios << ours / pub;
     }
@@ -319,8 +340,8 @@ int main(int argc, char **argv)
                 waitFor([&] { return t.elapsed() >= (sec + 1) * 1000; }, 2000);
             }
             const double share = (ProcStats::cpuSeconds() - cpu0) / (t.elapsed() / 1000.0) * 100;
-            std::printf("live, forwarding %s: CPU %.2f %% of one core, resident %.1f MiB%s\n", on ? "on " : "off",
-                        share, ProcStats::residentKiB() / 1024.0,
+            std::printf("live, forwarding %s: CPU %.2f %% of one core, resident %.1f MiB%s\n",
+                        on ? "on " : "off", share, ProcStats::residentKiB() / 1024.0,
                         on ? qPrintable(QStringLiteral(", influx backlog %1, mqtt backlog %2")
                                             .arg(forwarder.state(Forwarder::Influx).backlog)
                                             .arg(forwarder.state(Forwarder::Mqtt).backlog))

@@ -16,11 +16,12 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
-const char *kCreate =
-    "create table if not exists fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
-    "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
+const char *kCreate = "create table if not exists fennolink (\t\tid integer primary key "
+                      "autoincrement,\t\tserialno varchar(18) not null, "
+                      "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
 
 std::string serialFor(int device)
 {
@@ -33,8 +34,9 @@ long long countRows(sqlite3 *db)
 {
     sqlite3_stmt *statement = nullptr;
     long long rows = -1;
-    if (sqlite3_prepare_v2(db, "select count(*) from fennolink", -1, &statement, nullptr) == SQLITE_OK
-        && sqlite3_step(statement) == SQLITE_ROW)
+    if (sqlite3_prepare_v2(db, "select count(*) from fennolink", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
         rows = sqlite3_column_int64(statement, 0);
     sqlite3_finalize(statement);
     return rows;
@@ -70,13 +72,15 @@ int main(int argc, char **argv)
         ++i;
     }
     if (!out || days <= 0 || devices <= 0 || interval <= 0) {
-        std::fprintf(stderr, "usage: qk-gendb --days N --out FILE [--devices 16] [--interval 1] [--start UNIX] [--force]\n");
+        std::fprintf(stderr, "usage: qk-gendb --days N --out FILE [--devices 16] [--interval 1] "
+                             "[--start UNIX] [--force]\n");
         return 2;
     }
     const long long samples = (long long)(days * 86400 / interval);
     const long long stopEvery = 6 * 3600 / interval; // a stop and restart every 6 hours
     // Stops fall on the samples 6 h, 12 h, ... after the first, never on the first.
-    const long long expected = samples * devices + (samples > 0 ? (samples - 1) / stopEvery : 0) * devices;
+    const long long expected =
+        samples * devices + (samples > 0 ? (samples - 1) / stopEvery : 0) * devices;
 
     sqlite3 *db = nullptr;
     if (sqlite3_open(out, &db) != SQLITE_OK) {
@@ -91,18 +95,21 @@ int main(int argc, char **argv)
         return 0;
     }
     if (existing != 0 && !force) {
-        std::fprintf(stderr, "%s holds %lld rows, not %lld; left alone (use --force to rewrite it)\n", out,
+        std::fprintf(stderr,
+                     "%s holds %lld rows, not %lld; left alone (use --force to rewrite it)\n", out,
                      existing, expected);
         sqlite3_close(db);
         return 1;
     }
     sqlite3_exec(db, "drop table fennolink; vacuum", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA page_size = 4096; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA page_size = 4096; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF",
+                 nullptr, nullptr, nullptr);
     sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
     sqlite3_stmt *insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into fennolink (serialno, channel1, channel2, pointDate) values (?1, ?2, ?3, ?4)",
-                       -1, &insert, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "insert into fennolink (serialno, channel1, channel2, pointDate) values (?1, ?2, ?3, ?4)",
+        -1, &insert, nullptr);
     std::string serials[64];
     for (int d = 0; d < devices && d < 64; ++d)
         serials[d] = serialFor(d);

@@ -48,8 +48,8 @@ int main(int argc, char *argv[])
         auto poller = std::make_unique<ConfiguredDevice>();
         poller->setDeviceInfo(QStringLiteral("127.0.0.1"), port);
         for (int n = 0; n < nodes; ++n) {
-            auto *node = new NodeDevice(QStringLiteral("QL%1").arg(p * 100 + n, 16, 10, QLatin1Char('0')),
-                                        poller.get());
+            auto *node = new NodeDevice(
+                QStringLiteral("QL%1").arg(p * 100 + n, 16, 10, QLatin1Char('0')), poller.get());
             node->startAddress = 8 * n;
             node->registerCount = 8;
             node->setAlarmRange(20, 24, 40, 60);
@@ -85,14 +85,17 @@ int main(int argc, char *argv[])
             rssMinute = rss;
             heapMinute = heap;
         }
-        std::printf("t=%4llds rss=%lld KiB heap=%lld KiB polls=%lld connected=%lld\n", (long long)seconds,
-                    (long long)rss, (long long)heap, (long long)polls, (long long)connectedSamples);
+        std::printf("t=%4llds rss=%lld KiB heap=%lld KiB polls=%lld connected=%lld\n",
+                    (long long)seconds, (long long)rss, (long long)heap, (long long)polls,
+                    (long long)connectedSamples);
         std::fflush(stdout);
         if (seconds >= duration) {
-            std::printf("8 pollers x %d nodes, %d s: RSS after 1 min %lld KiB, at end %lld KiB (%+lld KiB); "
+            std::printf("8 pollers x %d nodes, %d s: RSS after 1 min %lld KiB, at end %lld KiB "
+                        "(%+lld KiB); "
                         "heap in use after 1 min %lld KiB, at end %lld KiB (%+lld KiB)\n",
-                        nodes, duration, (long long)rssMinute, (long long)rss, (long long)(rss - rssMinute),
-                        (long long)heapMinute, (long long)heap, (long long)(heap - heapMinute));
+                        nodes, duration, (long long)rssMinute, (long long)rss,
+                        (long long)(rss - rssMinute), (long long)heapMinute, (long long)heap,
+                        (long long)(heap - heapMinute));
             QCoreApplication::exit(0);
         }
     });

@@ -31,12 +31,12 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kRegisters = 125;
 
-struct Stats
-{
+struct Stats {
     double median = 0;
     double p10 = 0;
     double p90 = 0;
@@ -62,8 +62,7 @@ Stats summarize(std::vector<double> samples)
 class OurReader
 {
 public:
-    OurReader(quint16 port, int interval)
-        : m_interval(interval)
+    OurReader(quint16 port, int interval) : m_interval(interval)
     {
         m_device.setDeviceInfo(QStringLiteral("127.0.0.1"), port);
         m_device.setReadRange(0, kRegisters);
@@ -89,10 +88,11 @@ public:
         // unconnected (it runs right after readyRead returns).
         if (m_interval != 1000 && m_device.modbusClient() != m_watched) {
             m_watched = m_device.modbusClient();
-            QObject::connect(m_watched, &QModbusDevice::stateChanged, [this](QModbusDevice::State state) {
-                if (state == QModbusDevice::UnconnectedState && m_ok && m_elapsedNs < 0)
-                    m_elapsedNs = m_clock.nsecsElapsed();
-            });
+            QObject::connect(
+                m_watched, &QModbusDevice::stateChanged, [this](QModbusDevice::State state) {
+                    if (state == QModbusDevice::UnconnectedState && m_ok && m_elapsedNs < 0)
+                        m_elapsedNs = m_clock.nsecsElapsed();
+                });
         }
         m_guard.start(2000);
         m_clock.start();
@@ -119,8 +119,7 @@ class LibmodbusReader
 {
 public:
     LibmodbusReader(quint16 port, bool keptOpen)
-        : m_keptOpen(keptOpen)
-        , m_ctx(modbus_new_tcp("127.0.0.1", port))
+        : m_keptOpen(keptOpen), m_ctx(modbus_new_tcp("127.0.0.1", port))
     {
         modbus_set_slave(m_ctx, 1);
         modbus_set_response_timeout(m_ctx, 0, 800000);
@@ -215,8 +214,8 @@ int main(int argc, char *argv[])
     oursOpen.close();
     oursPerRead.close();
 
-    std::printf("Round trip of one %d-register read, %d interleaved runs, %d dropped (ms)\n", kRegisters, reads,
-                failed);
+    std::printf("Round trip of one %d-register read, %d interleaved runs, %d dropped (ms)\n",
+                kRegisters, reads, failed);
     std::printf("%-34s %9s %9s %9s %7s\n", "", "median", "p10", "p90", "n");
     printRow("ours, kept open (1 s)", summarize(tOursOpen));
     printRow("libmodbus, kept open", summarize(tLibOpen));

@@ -13,14 +13,16 @@ SimProcess::~SimProcess()
 quint16 SimProcess::start(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(QK_GATEWAY_SIM), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    m_process.start(QStringLiteral(QK_GATEWAY_SIM),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     if (!m_process.waitForStarted(5000))
         return 0;
     // "quillark-gateway-sim listening on 127.0.0.1:PORT with N devices"
     if (!m_process.waitForReadyRead(5000))
         return 0;
     const QString line = QString::fromLatin1(m_process.readLine());
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral(":(\\d+) ")).match(line);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral(":(\\d+) ")).match(line);
     return match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
 }
 

@@ -22,7 +22,8 @@
 #include <functional>
 #include <vector>
 
-namespace {
+namespace
+{
 
 QList<ConfiguredDevice *> fullProject()
 {
@@ -31,9 +32,11 @@ QList<ConfiguredDevice *> fullProject()
         auto *device = new ConfiguredDevice;
         device->setDeviceInfo(QStringLiteral("192.168.1.%1").arg(c + 2), 502);
         for (int n = 0; n < 2; ++n) {
-            auto *node = new NodeDevice(QStringLiteral("%1").arg(c * 2 + n, 18, 10, QLatin1Char('0')), device);
+            auto *node = new NodeDevice(
+                QStringLiteral("%1").arg(c * 2 + n, 18, 10, QLatin1Char('0')), device);
             node->startAddress = n * 8;
-            node->setNames(QStringLiteral("DEVICE%1").arg(n + 1), QStringLiteral("CH1"), QStringLiteral("CH2"));
+            node->setNames(QStringLiteral("DEVICE%1").arg(n + 1), QStringLiteral("CH1"),
+                           QStringLiteral("CH2"));
             node->setAlarmRange(-20.f, 8.f, 10.f, 90.f);
             device->addNode(node);
         }

@@ -36,7 +36,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const QString kShared = QStringLiteral("/tmp/qk-bench");
 const QString kOwn = QStringLiteral("/tmp/qk-bench/projectopen");
@@ -57,12 +58,14 @@ QString database(int days)
     // middle of being made by someone else's run).
     if (QFileInfo(own).size() > 0 && !QFileInfo::exists(own + QStringLiteral(".copying")))
         return own;
-    const QString gendb = QCoreApplication::applicationDirPath() + QStringLiteral("/../gendb/qk-gendb");
-    if (QProcess::execute(gendb, {QStringLiteral("--days"), QString::number(days), QStringLiteral("--out"), shared})
-        != 0)
+    const QString gendb =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../gendb/qk-gendb");
+    if (QProcess::execute(gendb, {QStringLiteral("--days"), QString::number(days),
+                                  QStringLiteral("--out"), shared}) != 0)
         return QString();
     if (QFileInfo(own).size() != QFileInfo(shared).size()) {
-        std::printf("copying %s (%.2f GiB)\n", qPrintable(shared), double(QFileInfo(shared).size()) / (1 << 30));
+        std::printf("copying %s (%.2f GiB)\n", qPrintable(shared),
+                    double(QFileInfo(shared).size()) / (1 << 30));
         std::fflush(stdout);
         QFile::remove(own);
         QFile::remove(own + QStringLiteral("-wal"));
@@ -103,11 +106,13 @@ qint64 anchorNs(const QString &db)
     timer.start();
     sqlite3 *handle = nullptr;
     qint64 sum = 0;
-    if (sqlite3_open_v2(QFile::encodeName(db).constData(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        for (const char *sql : {"select min(pointDate) from fennolink", "select max(pointDate) from fennolink"}) {
+    if (sqlite3_open_v2(QFile::encodeName(db).constData(), &handle, SQLITE_OPEN_READONLY,
+                        nullptr) == SQLITE_OK) {
+        for (const char *sql :
+             {"select min(pointDate) from fennolink", "select max(pointDate) from fennolink"}) {
             sqlite3_stmt *statement = nullptr;
-            if (sqlite3_prepare_v2(handle, sql, -1, &statement, nullptr) == SQLITE_OK
-                && sqlite3_step(statement) == SQLITE_ROW)
+            if (sqlite3_prepare_v2(handle, sql, -1, &statement, nullptr) == SQLITE_OK &&
+                sqlite3_step(statement) == SQLITE_ROW)
                 sum += sqlite3_column_int64(statement, 0);
             sqlite3_finalize(statement);
         }
@@ -157,7 +162,8 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\nqt.*=false\ndefault.warning=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("*.debug=false\nqt.*=false\ndefault.warning=false"));
     QStringList args = app.arguments().mid(1);
     QList<int> dayList{1, 30, 59};
     int runs = 5;
@@ -218,11 +224,13 @@ int main(int argc, char **argv)
             anchor.push_back(double(a) / 1e6);
             ratio.push_back(double(o) / double(a));
         }
-        std::printf("%2d days (%.2f GiB): open %.1f ms (max %.1f) of which database %.2f ms (max %.2f); anchor "
-                    "full-scan min/max %.0f ms; ratio %.4f; first out-of-order scan in its thread %.1f s\n",
-                    days, double(QFileInfo(db).size()) / (1 << 30), median(ours),
-                    *std::max_element(ours.begin(), ours.end()), median(dbPart),
-                    *std::max_element(dbPart.begin(), dbPart.end()), median(anchor), median(ratio), scan);
+        std::printf(
+            "%2d days (%.2f GiB): open %.1f ms (max %.1f) of which database %.2f ms (max %.2f); "
+            "anchor "
+            "full-scan min/max %.0f ms; ratio %.4f; first out-of-order scan in its thread %.1f s\n",
+            days, double(QFileInfo(db).size()) / (1 << 30), median(ours),
+            *std::max_element(ours.begin(), ours.end()), median(dbPart),
+            *std::max_element(dbPart.begin(), dbPart.end()), median(anchor), median(ratio), scan);
         std::fflush(stdout);
     }
     return 0;

@@ -20,7 +20,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kBatch = 16;
 
@@ -48,7 +49,10 @@ std::vector<SerialRecord> makeRows(int batches)
 class OursWriter
 {
 public:
-    explicit OursWriter(const QString &path) : m_db(path, QStringLiteral("bench")) { m_ok = m_db.createConnection(); }
+    explicit OursWriter(const QString &path) : m_db(path, QStringLiteral("bench"))
+    {
+        m_ok = m_db.createConnection();
+    }
     bool ok() const { return m_ok; }
     bool write(const SerialRecord *rows, size_t count)
     {
@@ -73,21 +77,25 @@ public:
         if (sqlite3_open(path.toUtf8().constData(), &m_db) != SQLITE_OK)
             return;
         const char *setup[] = {
-            "PRAGMA page_size = 4096", "PRAGMA cache_size = 1024", "PRAGMA journal_mode = WAL",
+            "PRAGMA page_size = 4096",
+            "PRAGMA cache_size = 1024",
+            "PRAGMA journal_mode = WAL",
             "PRAGMA synchronous = NORMAL",
-            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
+            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
+            "varchar(18) not null, "
             "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)",
         };
         for (const char *sql : setup) {
             if (!exec(sql))
                 return;
         }
-        QByteArray insert("insert into fennolink (serialno, channel1, channel2, pointDate) values ");
+        QByteArray insert(
+            "insert into fennolink (serialno, channel1, channel2, pointDate) values ");
         for (int j = 0; j < kBatch; ++j)
             insert += j == 0 ? "(?,?,?,?)" : ",(?,?,?,?)";
-        m_ok = sqlite3_prepare_v2(m_db, insert.constData(), -1, &m_insert, nullptr) == SQLITE_OK
-            && sqlite3_prepare_v2(m_db, "BEGIN IMMEDIATE", -1, &m_begin, nullptr) == SQLITE_OK
-            && sqlite3_prepare_v2(m_db, "COMMIT", -1, &m_commit, nullptr) == SQLITE_OK;
+        m_ok = sqlite3_prepare_v2(m_db, insert.constData(), -1, &m_insert, nullptr) == SQLITE_OK &&
+               sqlite3_prepare_v2(m_db, "BEGIN IMMEDIATE", -1, &m_begin, nullptr) == SQLITE_OK &&
+               sqlite3_prepare_v2(m_db, "COMMIT", -1, &m_commit, nullptr) == SQLITE_OK;
     }
     ~CApiWriter()
     {
@@ -106,7 +114,8 @@ public:
             for (int j = 0; m_ok && j < kBatch; ++j) {
                 const SerialRecord &r = rows[i + size_t(j)];
                 const QByteArray &serial = serials[i + size_t(j)];
-                sqlite3_bind_text(m_insert, index++, serial.constData(), serial.size(), SQLITE_STATIC);
+                sqlite3_bind_text(m_insert, index++, serial.constData(), serial.size(),
+                                  SQLITE_STATIC);
                 if (r.channel1 == NoValue)
                     sqlite3_bind_null(m_insert, index++);
                 else
@@ -203,12 +212,12 @@ int main(int argc, char **argv)
         ours.push_back(double(rows.size()) / (double(nsOurs) / 1e9));
         ceiling.push_back(double(rows.size()) / (double(nsCeiling) / 1e9));
         ratios.push_back(ours.back() / ceiling.back());
-        std::printf("run %d: insertNow %.0f rows/s, C API %.0f rows/s, ratio %.2f\n", run + 1, ours.back(),
-                    ceiling.back(), ratios.back());
+        std::printf("run %d: insertNow %.0f rows/s, C API %.0f rows/s, ratio %.2f\n", run + 1,
+                    ours.back(), ceiling.back(), ratios.back());
     }
     const double a = median(ours), b = median(ceiling);
-    std::printf("batches of %d, %d batches, median of %d runs, debug log %s\n", kBatch, batches, runs,
-                log ? "on" : "off");
+    std::printf("batches of %d, %d batches, median of %d runs, debug log %s\n", kBatch, batches,
+                runs, log ? "on" : "off");
     std::printf("insertNow: %.0f rows/s\nC API, same 16-row statement: %.0f rows/s\n"
                 "ratio (median of per-run ratios): %.2f, lowest %.2f\n",
                 a, b, median(ratios), *std::min_element(ratios.begin(), ratios.end()));
@@ -217,7 +226,8 @@ int main(int argc, char **argv)
     // after a long time without an open database: one insertNow() call (the
     // window itself writes it in slices from the writer thread).
     {
-        const std::vector<SerialRecord> day = makeRows(int(InsertSerialData::kDefaultQueueLimit / kBatch));
+        const std::vector<SerialRecord> day =
+            makeRows(int(InsertSerialData::kDefaultQueueLimit / kBatch));
         InsertSerialData db(dir.filePath(QStringLiteral("backlog.dat")), QStringLiteral("backlog"));
         if (!db.createConnection())
             return 1;
@@ -226,8 +236,8 @@ int main(int argc, char **argv)
         QElapsedTimer timer;
         timer.start();
         const bool ok = db.insertNow();
-        std::printf("full queue of %zu rows in one insertNow(): %s in %.2f s\n", day.size(), ok ? "written" : "FAILED",
-                    double(timer.nsecsElapsed()) / 1e9);
+        std::printf("full queue of %zu rows in one insertNow(): %s in %.2f s\n", day.size(),
+                    ok ? "written" : "FAILED", double(timer.nsecsElapsed()) / 1e9);
     }
     return a > 0 && b > 0 ? 0 : 1;
 }

@@ -25,8 +25,8 @@
 #include "view/projectcenter.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -45,11 +45,11 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr int kGateways = 8;
 constexpr int kDevicesPerGateway = 2;
-
 
 quint16 freePort()
 {
@@ -95,7 +95,8 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
 
     QTemporaryDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       dir.filePath(QStringLiteral("settings")));
 
     // The gateways, each its own process on loopback.
     std::vector<std::unique_ptr<QProcess>> gateways;
@@ -105,8 +106,8 @@ int main(int argc, char *argv[])
         auto process = std::make_unique<QProcess>();
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(QK_GATEWAY_SIM),
-                       {QStringLiteral("--port"), QString::number(port), QStringLiteral("--devices"),
-                        QString::number(kDevicesPerGateway)});
+                       {QStringLiteral("--port"), QString::number(port),
+                        QStringLiteral("--devices"), QString::number(kDevicesPerGateway)});
         if (!process->waitForStarted(5000) || !process->waitForReadyRead(5000)) {
             out << "cannot start the gateway simulator\n";
             return 1;
@@ -119,7 +120,8 @@ int main(int argc, char *argv[])
         for (int d = 0; d < kDevicesPerGateway; ++d) {
             ProjectFile::Node n;
             n.startAddress = d * 8;
-            n.deviceNumber = QStringLiteral("SOAK%1").arg(g * kDevicesPerGateway + d, 14, 10, QLatin1Char('0'));
+            n.deviceNumber =
+                QStringLiteral("SOAK%1").arg(g * kDevicesPerGateway + d, 14, 10, QLatin1Char('0'));
             n.deviceName = QStringLiteral("Soak %1").arg(g * kDevicesPerGateway + d + 1);
             n.ch1Name = QStringLiteral("Temperature");
             n.ch2Name = QStringLiteral("Humidity");
@@ -187,16 +189,18 @@ int main(int argc, char *argv[])
                 const int device = int(extraWritten % 16);
                 if (device == 0)
                     ++simulated;
-                InsertSerialData::appendRecord({QStringLiteral("FAST%1").arg(device, 14, 10, QLatin1Char('0')),
-                                                double(float(20 + (extraWritten % 1000) * 0.01)), 50.0, simulated});
+                InsertSerialData::appendRecord(
+                    {QStringLiteral("FAST%1").arg(device, 14, 10, QLatin1Char('0')),
+                     double(float(20 + (extraWritten % 1000) * 0.01)), 50.0, simulated});
             }
             if (db)
                 db->writeQueued();
         });
         extra.start(100);
         QObject::connect(&rssLog, &QTimer::timeout, &app, [&] {
-            out << "t=" << wall.elapsed() / 1000 << " s: rss " << ProcStats::residentKiB() << " KiB, extra rows "
-                << extraWritten << " (" << QString::number(double(extraWritten) / 16 / 86400, 'f', 2)
+            out << "t=" << wall.elapsed() / 1000 << " s: rss " << ProcStats::residentKiB()
+                << " KiB, extra rows " << extraWritten << " ("
+                << QString::number(double(extraWritten) / 16 / 86400, 'f', 2)
                 << " days of 16 devices), waiting " << InsertSerialData::pendingCount() << Qt::endl;
         });
         rssLog.start(30000);
@@ -215,11 +219,13 @@ int main(int argc, char *argv[])
 
     qint64 rows = 0, gapRows = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("soak"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("soak"));
         db.setDatabaseName(database);
         if (db.open()) {
             QSqlQuery q(db);
-            q.exec(QStringLiteral("select count(*), sum(channel1 is null and channel2 is null) from fennolink"));
+            q.exec(QStringLiteral(
+                "select count(*), sum(channel1 is null and channel2 is null) from fennolink"));
             if (q.next()) {
                 rows = q.value(0).toLongLong();
                 gapRows = q.value(1).toLongLong();
@@ -232,16 +238,17 @@ int main(int argc, char *argv[])
         p->waitForFinished(3000);
     }
 
-    out << "devices: " << kGateways * kDevicesPerGateway << " on " << kGateways << " gateways, interval 1 s"
-        << (log ? ", debug log on" : ", debug log off") << "\n";
+    out << "devices: " << kGateways * kDevicesPerGateway << " on " << kGateways
+        << " gateways, interval 1 s" << (log ? ", debug log on" : ", debug log off") << "\n";
     out << "recorded: " << QString::number(elapsed, 'f', 1) << " s\n";
-    out << "cpu: " << QString::number(cpu, 'f', 2) << " s = " << QString::number(100.0 * cpu / elapsed, 'f', 2)
-        << " % of one core\n";
-    out << "rss at minute 1: " << (rssMinute1 ? QString::number(rssMinute1) + " KiB" : QStringLiteral("n/a"))
+    out << "cpu: " << QString::number(cpu, 'f', 2)
+        << " s = " << QString::number(100.0 * cpu / elapsed, 'f', 2) << " % of one core\n";
+    out << "rss at minute 1: "
+        << (rssMinute1 ? QString::number(rssMinute1) + " KiB" : QStringLiteral("n/a"))
         << ", at the end: " << rssEnd << " KiB\n";
     out << "database: " << QString::number(double(QFileInfo(database).size()) / 1048576.0, 'f', 1)
         << " MiB, extra rows queued: " << extraWritten << "\n";
-    out << "rows written: " << rows << " (" << gapRows << " gap rows), expected: " << expectedRows << " + "
-        << devices.size() * kDevicesPerGateway << " gap rows\n";
+    out << "rows written: " << rows << " (" << gapRows << " gap rows), expected: " << expectedRows
+        << " + " << devices.size() * kDevicesPerGateway << " gap rows\n";
     return 0;
 }

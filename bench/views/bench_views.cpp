@@ -25,7 +25,8 @@
 #include <memory>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // One reply of a gateway with `count` devices: two floats and two int32 per
 // device, each 32-bit value low word first, each register low byte first.
@@ -72,7 +73,8 @@ int main(int argc, char **argv)
         for (int i = 0; i < 8; ++i) {
             auto *node = new NodeDevice(QStringLiteral("BENCH-%1").arg(c * 8 + i), device.get());
             node->startAddress = i * 8;
-            node->setNames(QStringLiteral("Device %1").arg(c * 8 + i + 1), QStringLiteral("Temp"), QStringLiteral("Hum"));
+            node->setNames(QStringLiteral("Device %1").arg(c * 8 + i + 1), QStringLiteral("Temp"),
+                           QStringLiteral("Hum"));
             node->setUnits(1, 3);
             node->setAlarmRange(0, 24, 0, 0); // some channels cross into alarm and back
             device->addNode(node);
@@ -105,7 +107,7 @@ int main(int argc, char **argv)
         // Each round is one data interval: the pollers' sample time moves on.
         for (ConfiguredDevice *device : devices)
             device->poll();
-        QTest::qWait(25);   // the chart widgets' hold time has passed, as it has between real samples
+        QTest::qWait(25); // the chart widgets' hold time has passed, as it has between real samples
         const int before = view->chartBuildCount();
         QElapsedTimer timer;
         timer.start();
@@ -134,8 +136,8 @@ int main(int argc, char **argv)
     const double p95 = times[size_t(times.size() * 0.95)];
     std::printf("rounds: %d (16 samples each, chart view of one device open)\n", rounds);
     std::printf("chart rebuilds per round: %.2f\n", double(builds) / rounds);
-    std::printf("time per round: mean %.3f ms, median %.3f ms, p95 %.3f ms, max %.3f ms\n", mean, median, p95,
-                times.back());
+    std::printf("time per round: mean %.3f ms, median %.3f ms, p95 %.3f ms, max %.3f ms\n", mean,
+                median, p95, times.back());
     std::printf("share of one core at a 1 s interval: %.2f %%\n", mean / 1000.0 * 100.0);
     return 0;
 }

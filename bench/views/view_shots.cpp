@@ -6,13 +6,13 @@
 //
 //   view_shots <output folder>
 
+#include "chart/qchartviewer.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "view/chartview.h"
 #include "view/dashboard.h"
 #include "view/projectcenter.h"
-#include "chart/qchartviewer.h"
 
 #include "gatewaysimulator.h"
 
@@ -21,9 +21,9 @@
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QTest>
 #include <QVBoxLayout>
 #include <QtMath>
-#include <QTest>
 
 #include <cstdio>
 #include <memory>
@@ -58,15 +58,18 @@ int main(int argc, char **argv)
         device->setDeviceInfo(QStringLiteral("127.0.0.1"), sims[c]->serverPort());
         for (int i = 0; i < 8; ++i) {
             const int n = c * 8 + i + 1;
-            auto *node = new NodeDevice(QStringLiteral("QL2600-%1").arg(n, 11, 10, QLatin1Char('0')), device.get());
+            auto *node = new NodeDevice(
+                QStringLiteral("QL2600-%1").arg(n, 11, 10, QLatin1Char('0')), device.get());
             node->startAddress = i * 8;
             if (n == 3)
                 node->setNames(QString(), QString(), QString());
             else if (n == 6)
-                node->setNames(QStringLiteral("A device name much too long for any tile on this board"),
-                               QStringLiteral("Temperature"), QStringLiteral("Humidity"));
+                node->setNames(
+                    QStringLiteral("A device name much too long for any tile on this board"),
+                    QStringLiteral("Temperature"), QStringLiteral("Humidity"));
             else
-                node->setNames(QStringLiteral("Room %1").arg(n), QStringLiteral("Temp"), QStringLiteral("Hum"));
+                node->setNames(QStringLiteral("Room %1").arg(n), QStringLiteral("Temp"),
+                               QStringLiteral("Hum"));
             node->setUnits(1, n == 9 ? 4 : 3);
             node->setCustomUnits(QString(), n == 9 ? QStringLiteral("ppm") : QString());
             node->setAlarmRange(0, 30, 0, 0);
@@ -79,8 +82,9 @@ int main(int argc, char **argv)
     // The main window's central frame gives the centre its dark background.
     QFrame frame;
     frame.setObjectName(QStringLiteral("centralFrame"));
-    frame.setStyleSheet(QStringLiteral("QFrame#centralFrame { background-color: qlineargradient(spread:pad, x1:0, y1:0, "
-                                       "x2:0, y2:1, stop:0 rgba(49, 49, 49, 255), stop:1 rgba(73, 73, 73, 255)); }"));
+    frame.setStyleSheet(QStringLiteral(
+        "QFrame#centralFrame { background-color: qlineargradient(spread:pad, x1:0, y1:0, "
+        "x2:0, y2:1, stop:0 rgba(49, 49, 49, 255), stop:1 rgba(73, 73, 73, 255)); }"));
     auto *layout = new QVBoxLayout(&frame);
     layout->setContentsMargins(6, 6, 6, 6);
     ProjectCenter center(QStringLiteral("/tmp/Demo Plant.qlk"));
@@ -110,8 +114,8 @@ int main(int argc, char **argv)
                     ch2 = QString::number(1000.0 + 400 * qCos(phase / 3), 'f', 2);
                 if (k == 12 && s > 200)
                     ch2.clear(); // a few missing values at the start of the history
-                node->setData(QString::number(t, 'f', 2), ch2, QStringLiteral("-63"), QStringLiteral("97"),
-                              now.addSecs(-s), false);
+                node->setData(QString::number(t, 'f', 2), ch2, QStringLiteral("-63"),
+                              QStringLiteral("97"), now.addSecs(-s), false);
                 ++k;
             }
         }

@@ -51,20 +51,28 @@ void tst_DesktopSession::openRecordStopCloseExit()
         p.waitForFinished(10000);
         return QString::fromLocal8Bit(p.readAllStandardOutput());
     };
-    auto xdotool = [&](const QStringList &arguments) { return run("xdotool", arguments).split('\n', Qt::SkipEmptyParts); };
-    auto click = [&](int x, int y) {
-        xdotool({"mousemove", QString::number(origin.x() + x), QString::number(origin.y() + y), "click", "1"});
+    auto xdotool = [&](const QStringList &arguments) {
+        return run("xdotool", arguments).split('\n', Qt::SkipEmptyParts);
     };
-    auto screenshot = [&](const QString &name) { run("import", {"-window", "root", screens + "/" + name + ".png"}); };
+    auto click = [&](int x, int y) {
+        xdotool({"mousemove", QString::number(origin.x() + x), QString::number(origin.y() + y),
+                 "click", "1"});
+    };
+    auto screenshot = [&](const QString &name) {
+        run("import", {"-window", "root", screens + "/" + name + ".png"});
+    };
     // Opens the title bar's "Project" menu and clicks the entry at (x, y).
     // A negative y picks the menu's last entry with the keyboard instead.
     auto chooseFromProjectMenu = [&](qint64 pid, int x, int y) {
-        auto windows = [&] { return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}).size(); };
+        auto windows = [&] {
+            return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}).size();
+        };
         const int before = windows();
         click(263, 18);
         const bool opened = waitFor([&] { return windows() > before; }, 5000);
         QTest::qWait(300);
-        screenshot(QStringLiteral("menu-%1").arg(y < 0 ? QStringLiteral("last") : QString::number(y)));
+        screenshot(
+            QStringLiteral("menu-%1").arg(y < 0 ? QStringLiteral("last") : QString::number(y)));
         if (y < 0)
             xdotool({"key", "Up", "Return"});
         else
@@ -81,7 +89,8 @@ void tst_DesktopSession::openRecordStopCloseExit()
     QVERIFY(QDir().mkpath(screens) && QDir().mkpath(dir.filePath("home/.config")));
     // A private runtime folder: the single-instance lock of other copies must not stop this one.
     QVERIFY(QDir().mkpath(dir.filePath("runtime")));
-    QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(dir.filePath("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine()).trimmed());
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("HOME", dir.filePath("home"));
@@ -99,7 +108,8 @@ void tst_DesktopSession::openRecordStopCloseExit()
     QString text = QString::fromUtf8(demo.readAll());
     const QString port = QStringLiteral("\\\"DevicePort\\\": \\\"%1\\\"");
     QVERIFY(text.contains(port.arg(1502)) && text.contains(port.arg(1503)));
-    text.replace(port.arg(1502), port.arg(first.serverPort())).replace(port.arg(1503), port.arg(second.serverPort()));
+    text.replace(port.arg(1502), port.arg(first.serverPort()))
+        .replace(port.arg(1503), port.arg(second.serverPort()));
     const QString project = dir.filePath("demo.qlk");
     QFile out(project);
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(text.toUtf8()) > 0);
@@ -114,15 +124,18 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // The main window appears after the splash.
     QString window;
-    QVERIFY(waitFor([&] {
-        for (const QString &id : xdotool({"search", "--onlyvisible", "--name", "^Quillark Lite Modbus$"})) {
-            if (run("xdotool", {"getwindowgeometry", id}).contains("1152x620"))
-                return !(window = id).isEmpty();
-        }
-        return false;
-    }, 20000));
-    const QRegularExpressionMatch at =
-        QRegularExpression("Position: (\\d+),(\\d+)").match(run("xdotool", {"getwindowgeometry", window}));
+    QVERIFY(waitFor(
+        [&] {
+            for (const QString &id :
+                 xdotool({"search", "--onlyvisible", "--name", "^Quillark Lite Modbus$"})) {
+                if (run("xdotool", {"getwindowgeometry", id}).contains("1152x620"))
+                    return !(window = id).isEmpty();
+            }
+            return false;
+        },
+        20000));
+    const QRegularExpressionMatch at = QRegularExpression("Position: (\\d+),(\\d+)")
+                                           .match(run("xdotool", {"getwindowgeometry", window}));
     QVERIFY(at.hasMatch());
     origin = QPoint(at.captured(1).toInt(), at.captured(2).toInt());
     QTest::qWait(500);
@@ -130,18 +143,25 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // "Open Project", type the path into the file dialog.
     click(306, 180);
-    QVERIFY(waitFor([&] { return !xdotool({"search", "--onlyvisible", "--name", "^Open Project$"}).isEmpty(); }, 10000));
+    QVERIFY(waitFor(
+        [&] {
+            return !xdotool({"search", "--onlyvisible", "--name", "^Open Project$"}).isEmpty();
+        },
+        10000));
     QTest::qWait(500);
     screenshot("2-dialog");
     xdotool({"type", "--delay", "20", project});
     xdotool({"key", "Return"});
     const QString database = dir.filePath("demo.dat");
     QVERIFY(waitFor([&] { return QFileInfo::exists(database); }, 10000));
-    QVERIFY(waitFor([&] { return first.requestCount() >= 2 && second.requestCount() >= 2; }, 10000));
+    QVERIFY(
+        waitFor([&] { return first.requestCount() >= 2 && second.requestCount() >= 2; }, 10000));
     screenshot("3-open");
 
     // Record for a few seconds, then stop.
-    auto projectValue = [&](const char *key) { return QSettings(project, QSettings::IniFormat).value(key).toString(); };
+    auto projectValue = [&](const char *key) {
+        return QSettings(project, QSettings::IniFormat).value(key).toString();
+    };
     click(68, 572);
     QVERIFY(waitFor([&] { return !projectValue("record_start_time").isEmpty(); }, 10000));
     QTest::qWait(4000);
@@ -164,12 +184,15 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // What the session left behind, read from this process.
     QVERIFY(projectValue("record_start_time") <= projectValue("record_stop_time"));
-    const QVariantList counts = TestSupport::sqlRows(database, "select count(*), sum(channel1 is null and "
-        "channel2 is null), count(distinct serialno) from fennolink").value(0);
+    const QVariantList counts =
+        TestSupport::sqlRows(database, "select count(*), sum(channel1 is null and "
+                                       "channel2 is null), count(distinct serialno) from fennolink")
+            .value(0);
     QVERIFY2(counts.value(0).toInt() >= 16 * 3, qPrintable(counts.value(0).toString()));
     QCOMPARE(counts.value(1).toInt(), 16); // one gap row per device
     QCOMPARE(counts.value(2).toInt(), 16);
-    QSettings recent(dir.filePath("home/.config/QuillarkLite/Quillark Lite Modbus.conf"), QSettings::IniFormat);
+    QSettings recent(dir.filePath("home/.config/QuillarkLite/Quillark Lite Modbus.conf"),
+                     QSettings::IniFormat);
     QCOMPARE(recent.value("RecentProjects/list").toStringList(), QStringList{"demo"});
 }
 

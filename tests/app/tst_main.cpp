@@ -26,7 +26,8 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillark.app.debug=true"));
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"), QStringList());
+        process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"),
+                      QStringList());
         return process.waitForStarted(10000);
     };
     // Process id written in the instance lock; 0 while there is none.

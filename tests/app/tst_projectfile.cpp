@@ -48,7 +48,8 @@ void tst_ProjectFile::init()
 }
 
 // Two connections, the first with two nodes, one limit with three decimals.
-const QByteArray kSample = R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","DeviceModel":"QB200",
+const QByteArray kSample =
+    R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","DeviceModel":"QB200",
     "nodes":[{"StartAddress":"0","DeviceName":"Freezer","DeviceNumber":"ABCDEFGHIJKLMNOPQR","Ch1Name":"Air",
               "Ch2Name":"Door","ch1_unit":"1","ch1_min":"-25.5","ch1_max":"12.345","ch1_custom":"","ch2_unit":"4",
               "ch2_min":"0","ch2_max":"100","ch2_custom":"kPa"},
@@ -58,7 +59,8 @@ const QByteArray kSample = R"({"devices":[{"DeviceInterface":"127.0.0.1","Device
 QList<ConfiguredDevice *> tst_ProjectFile::sampleDevices()
 {
     QVector<ProjectFile::Connection> connections;
-    return ProjectFile::parse(kSample, &connections) ? ProjectFile::build(connections) : QList<ConfiguredDevice *>();
+    return ProjectFile::parse(kSample, &connections) ? ProjectFile::build(connections)
+                                                     : QList<ConfiguredDevice *>();
 }
 
 QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &devices, int *nodes)
@@ -67,10 +69,13 @@ QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &device
     for (ConfiguredDevice *device : devices) {
         for (NodeDevice *node : device->nodeList()) {
             ++*nodes;
-            if (node->startAddress < 0 || node->startAddress > ProjectFile::kMaxStartAddress || node->registerCount != 8
-                || node->parent() != device || node->deviceName() == "gone" || node->ch1Unit() < 0
-                || node->ch1Unit() > 4 || node->ch2Unit() < 0 || node->ch2Unit() > 4)
-                return QStringLiteral("bad node %1 at %2").arg(node->deviceName()).arg(node->startAddress);
+            if (node->startAddress < 0 || node->startAddress > ProjectFile::kMaxStartAddress ||
+                node->registerCount != 8 || node->parent() != device ||
+                node->deviceName() == "gone" || node->ch1Unit() < 0 || node->ch1Unit() > 4 ||
+                node->ch2Unit() < 0 || node->ch2Unit() > 4)
+                return QStringLiteral("bad node %1 at %2")
+                    .arg(node->deviceName())
+                    .arg(node->startAddress);
         }
     }
     if (devices.size() > ProjectFile::kMaxConnections || *nodes > ProjectFile::kMaxDevices)
@@ -84,14 +89,17 @@ void tst_ProjectFile::roundTripAndBackup()
     const QString file = path(QStringLiteral("Cold Store.qlk"));
     QVERIFY(ProjectFile::create(file, QStringLiteral("Cold Store"), 60000));
     QVERIFY(ProjectFile::writeDataInterval(file, 1000));
-    QCOMPARE(QSettings(file, QSettings::IniFormat).allKeys(), (QStringList{"DataInterval", "databaseName", "projectName"}));
+    QCOMPARE(QSettings(file, QSettings::IniFormat).allKeys(),
+             (QStringList{"DataInterval", "databaseName", "projectName"}));
     QCOMPARE(ProjectFile::dataInterval(file), 1000);
     QCOMPARE(ProjectFile::databaseName(file), QStringLiteral("Cold Store.dat"));
     QList<ConfiguredDevice *> read;
     QString error;
     QVERIFY(!ProjectFile::read(file, &read, &error));
-    QCOMPARE(error, QStringLiteral("There is no device information!\nThe project has no device list: its devices "
-                                   "were never confirmed in the project editor."));
+    QCOMPARE(error,
+             QStringLiteral(
+                 "There is no device information!\nThe project has no device list: its devices "
+                 "were never confirmed in the project editor."));
     QVERIFY(read.isEmpty());
 
     QList<ConfiguredDevice *> devices = sampleDevices();
@@ -99,9 +107,10 @@ void tst_ProjectFile::roundTripAndBackup()
     const QByteArray json = stored(file, "DeviceList");
     QVERIFY(stored(file, "Backup").isEmpty());
     // Every value is stored as a string; limits with two decimals.
-    for (const char *part : {R"("DevicePort": "1502")", R"("StartAddress": "16")", R"("ch1_unit": "1")",
-                             R"("ch1_min": "-25.50")", R"("ch1_max": "12.35")", R"("ch2_custom": "kPa")",
-                             R"("Ch2Name": "Door")", "\"DeviceName\": \"Room \\\"2\\\" / é\""})
+    for (const char *part :
+         {R"("DevicePort": "1502")", R"("StartAddress": "16")", R"("ch1_unit": "1")",
+          R"("ch1_min": "-25.50")", R"("ch1_max": "12.35")", R"("ch2_custom": "kPa")",
+          R"("Ch2Name": "Door")", "\"DeviceName\": \"Room \\\"2\\\" / é\""})
         QVERIFY2(json.contains(part), part);
 
     // Read back; writing what was read gives the same document byte for byte,
@@ -110,7 +119,8 @@ void tst_ProjectFile::roundTripAndBackup()
     QCOMPARE(read.size(), 2);
     QCOMPARE(read.at(0)->nodeList().size(), 2);
     QCOMPARE(read.at(0)->nodeList().at(1)->parent(), read.at(0));
-    QCOMPARE(read.at(0)->nodeList().at(0)->alarmRange(), (QVector<float>{-25.5f, 12.35f, 0.f, 100.f}));
+    QCOMPARE(read.at(0)->nodeList().at(0)->alarmRange(),
+             (QVector<float>{-25.5f, 12.35f, 0.f, 100.f}));
     QVERIFY(ProjectFile::write(read, file));
     QCOMPARE(stored(file, "DeviceList"), json);
     QCOMPARE(stored(file, "Backup"), json);
@@ -130,51 +140,77 @@ void tst_ProjectFile::roundTripAndBackup()
 void tst_ProjectFile::badInput_data()
 {
     QTest::addColumn<QByteArray>("json"); // the "DeviceList" document; null: none
-    QTest::addColumn<QByteArray>("file"); // else the whole file as on disk ("<dir>": a folder, "<jpeg>": a photo)
+    QTest::addColumn<QByteArray>(
+        "file"); // else the whole file as on disk ("<dir>": a folder, "<jpeg>": a photo)
     QTest::addColumn<int>("connections"); // -1: refused with the message
     QTest::addColumn<int>("nodes");
-    QTest::addColumn<QString>("reason"); // second line of the refusal, or the start of the first warning
+    QTest::addColumn<QString>(
+        "reason"); // second line of the refusal, or the start of the first warning
 
-    const QByteArray conn = R"({"DeviceInterface":"127.0.0.1","DevicePort":"502","DeviceModel":"QA100","nodes":[%1]})";
-    auto doc = [&](const QByteArray &nodes) { return "{\"devices\":[" + QByteArray(conn).replace("%1", nodes) + "]}"; };
+    const QByteArray conn =
+        R"({"DeviceInterface":"127.0.0.1","DevicePort":"502","DeviceModel":"QA100","nodes":[%1]})";
+    auto doc = [&](const QByteArray &nodes) {
+        return "{\"devices\":[" + QByteArray(conn).replace("%1", nodes) + "]}";
+    };
     const QByteArray none;
     const QString notProject = QStringLiteral("It is not a project file.");
     QTest::newRow("no DeviceList") << none << QByteArray("[General]\nprojectName=p\n") << -1 << 0
-                                   << "The project has no device list: its devices were never confirmed in the project editor.";
-    QTest::newRow("other INI file") << none << QByteArray("[Paths]\nPrefix=/usr\n") << -1 << 0 << notProject;
-    QTest::newRow("unparsable") << QByteArray("{\"devices\":[\n{\"DeviceInterface\":\"1.2.3.4\",\n\"nodes\":[}]}")
-                                << none << -1 << 0 << "The device list is not valid JSON at line 3 (object is missing after a comma).";
-    QTest::newRow("array document") << QByteArray("[1,2,3]") << none << -1 << 0 << "The device list is not a JSON object.";
-    QTest::newRow("empty device list") << QByteArray("") << none << -1 << 0 << "The device list is empty.";
-    QTest::newRow("deep nesting") << QByteArray(R"({"devices":)") + QByteArray(100000, '[') << none << -1 << 0
-                                  << "The device list is not valid JSON at line 1 (too deeply nested document).";
-    QTest::newRow("devices of non-objects") << QByteArray(R"({"devices":[1,"a",null,[],true]})") << none << 0 << 0
-                                            << "An entry of \"devices\" that is 1, not a connection.";
-    QTest::newRow("nodes of non-objects") << doc(R"(1,"x",null,[{}])") << none << 1 << 0
-                                          << "An entry of the devices of 127.0.0.1:502 that is 1, not a device.";
+                                   << "The project has no device list: its devices were never "
+                                      "confirmed in the project editor.";
+    QTest::newRow("other INI file")
+        << none << QByteArray("[Paths]\nPrefix=/usr\n") << -1 << 0 << notProject;
+    QTest::newRow("unparsable")
+        << QByteArray("{\"devices\":[\n{\"DeviceInterface\":\"1.2.3.4\",\n\"nodes\":[}]}") << none
+        << -1 << 0
+        << "The device list is not valid JSON at line 3 (object is missing after a comma).";
+    QTest::newRow("array document")
+        << QByteArray("[1,2,3]") << none << -1 << 0 << "The device list is not a JSON object.";
+    QTest::newRow("empty device list")
+        << QByteArray("") << none << -1 << 0 << "The device list is empty.";
+    QTest::newRow("deep nesting")
+        << QByteArray(R"({"devices":)") + QByteArray(100000, '[') << none << -1 << 0
+        << "The device list is not valid JSON at line 1 (too deeply nested document).";
+    QTest::newRow("devices of non-objects")
+        << QByteArray(R"({"devices":[1,"a",null,[],true]})") << none << 0 << 0
+        << "An entry of \"devices\" that is 1, not a connection.";
+    QTest::newRow("nodes of non-objects")
+        << doc(R"(1,"x",null,[{}])") << none << 1 << 0
+        << "An entry of the devices of 127.0.0.1:502 that is 1, not a device.";
     QTest::newRow("numbers, bad numbers")
         << doc(R"({"StartAddress":8,"ch1_min":"abc","ch1_max":"1e999","ch2_min":12,"ch2_max":"nan",
-                   "ch1_unit":"9","ch2_unit":"-1","DeviceName":""})") << none << 1 << 1 << QString();
+                   "ch1_unit":"9","ch2_unit":"-1","DeviceName":""})")
+        << none << 1 << 1 << QString();
     QByteArray many = R"({"devices":[)", nodes;
     for (int i = 0; i < 300; ++i) {
-        many += (i ? "," : "") + QByteArray(conn).replace("127.0.0.1", "10.0.0." + QByteArray::number(i))
+        many += (i ? "," : "") + QByteArray(conn)
+                                     .replace("127.0.0.1", "10.0.0." + QByteArray::number(i))
                                      .replace("%1", R"({"StartAddress":"0"})");
-        nodes += (i ? "," : "") + QByteArray(R"({"StartAddress":"0","DeviceNumber":")") + QByteArray(5000, 'N') + "\"}";
+        nodes += (i ? "," : "") + QByteArray(R"({"StartAddress":"0","DeviceNumber":")") +
+                 QByteArray(5000, 'N') + "\"}";
     }
-    QTest::newRow("hundreds of connections") << many + "]}" << none << 8 << 8
+    QTest::newRow("hundreds of connections")
+        << many + "]}" << none << 8 << 8
         << "Connection 10.0.0.8:502 with 1 device(s): a project holds at most 8 connections.";
-    QTest::newRow("hundreds of huge nodes") << doc(nodes) << none << 1 << 16
-        << "Device \"\" (ID " + QString(40, 'N') + "...) under 127.0.0.1:502: a project holds at most 16 devices.";
+    QTest::newRow("hundreds of huge nodes")
+        << doc(nodes) << none << 1 << 16
+        << "Device \"\" (ID " + QString(40, 'N') +
+               "...) under 127.0.0.1:502: a project holds at most 16 devices.";
     QTest::newRow("missing file") << none << none << -1 << 0 << "The file does not exist.";
-    QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0 << "It is a folder, not a project file.";
+    QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0
+                              << "It is a folder, not a project file.";
     QTest::newRow("empty file") << none << QByteArray("") << -1 << 0 << "The file is empty.";
     QTest::newRow("photo renamed") << none << QByteArray("<jpeg>") << -1 << 0 << notProject;
-    QTest::newRow("record database renamed") << none << QByteArray("SQLite format 3\0\x10\0", 19) << -1 << 0
-                                             << "It is a record database, not a project file.";
-    QTest::newRow("binary file") << none << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\xff\x00[\n=\n@ByteArray(", 24)
+    QTest::newRow("record database renamed")
+        << none << QByteArray("SQLite format 3\0\x10\0", 19) << -1 << 0
+        << "It is a record database, not a project file.";
+    QTest::newRow("binary file") << none
+                                 << QByteArray("\x7f"
+                                               "ELF\x02\x01\x01\x00\x00\xff\x00[\n=\n@ByteArray(",
+                                               24)
                                  << -1 << 0 << notProject;
-    QTest::newRow("broken byte array") << none << QByteArray("DeviceList=@ByteArray({\\\"devices\\\n") << -1 << 0
-                                       << "The device list is not valid JSON at line 1 (illegal value).";
+    QTest::newRow("broken byte array")
+        << none << QByteArray("DeviceList=@ByteArray({\\\"devices\\\n") << -1 << 0
+        << "The device list is not valid JSON at line 1 (illegal value).";
 }
 
 void tst_ProjectFile::badInput()
@@ -246,9 +282,11 @@ void tst_ProjectFile::startAddress()
     QFETCH(QByteArray, value);
     QFETCH(int, address);
     const QString name = path(QStringLiteral("edited.qlk"));
-    const QByteArray json = R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","nodes":[
+    const QByteArray json =
+        R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","nodes":[
         {"StartAddress":"0","DeviceName":"Kept","DeviceNumber":"K1"},
-        {"StartAddress":)" + value + R"(,"DeviceName":"Edited","DeviceNumber":"E2"},
+        {"StartAddress":)" +
+        value + R"(,"DeviceName":"Edited","DeviceNumber":"E2"},
         {"StartAddress":"112","DeviceName":"Too high","DeviceNumber":"T3"}]}]})";
     QVERIFY(ProjectFile::create(name, QStringLiteral("edited"), 1000));
     QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
@@ -257,14 +295,17 @@ void tst_ProjectFile::startAddress()
     QStringList loaded;
     for (const ProjectDocument::Node &node : document.nodes())
         loaded << node.deviceName + '@' + QString::number(node.startAddress);
-    QCOMPARE(loaded, address < 0 ? QStringList{"Kept@0"} : (QStringList{"Kept@0", "Edited@" + QString::number(address)}));
-    const QString tooHigh = QStringLiteral("Device \"Too high\" (ID T3) under 127.0.0.1:1502: its \"StartAddress\" "
-                                           "\"112\" is not a whole number from 0 to 106.");
+    QCOMPARE(loaded, address < 0 ? QStringList{"Kept@0"}
+                                 : (QStringList{"Kept@0", "Edited@" + QString::number(address)}));
+    const QString tooHigh =
+        QStringLiteral("Device \"Too high\" (ID T3) under 127.0.0.1:1502: its \"StartAddress\" "
+                       "\"112\" is not a whole number from 0 to 106.");
     QCOMPARE(document.warnings.size(), address < 0 ? 2 : 1);
     QCOMPARE(document.warnings.constLast(), tooHigh);
     if (address < 0) {
-        QVERIFY2(document.warnings.constFirst().startsWith("Device \"Edited\" (ID E2) under 127.0.0.1:1502: its "
-                                                           "\"StartAddress\" "),
+        QVERIFY2(document.warnings.constFirst().startsWith(
+                     "Device \"Edited\" (ID E2) under 127.0.0.1:1502: its "
+                     "\"StartAddress\" "),
                  qPrintable(document.warnings.constFirst()));
     }
 }
@@ -278,7 +319,8 @@ void tst_ProjectFile::readOnlyFile()
 {
     const QString file = path(QStringLiteral("locked.qlk"));
     QList<ConfiguredDevice *> devices = sampleDevices();
-    QVERIFY(ProjectFile::create(file, QStringLiteral("locked"), 5000) && ProjectFile::write(devices, file));
+    QVERIFY(ProjectFile::create(file, QStringLiteral("locked"), 5000) &&
+            ProjectFile::write(devices, file));
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     QFile in(file);
     QVERIFY(in.open(QIODevice::ReadOnly));
@@ -306,7 +348,8 @@ void tst_ProjectFile::readOnlyFile()
     QVERIFY(ProjectFile::write(fewer, file, &error));
     QVERIFY(document.load(file));
     QCOMPARE(document.connections.size(), 1);
-    QCOMPARE(QFile::permissions(file) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QCOMPARE(QFile::permissions(file) & 0x7077,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     // Saving needs no room in the temporary folder, and leaves nothing beside the project.
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", path(QStringLiteral("no-such-temp")).toUtf8());
@@ -314,11 +357,14 @@ void tst_ProjectFile::readOnlyFile()
     qputenv("TMPDIR", tmp);
     QVERIFY2(savedWithoutTemp, qPrintable(error));
     QCOMPARE(ProjectFile::dataInterval(file), 2000);
-    QCOMPARE(QDir(QFileInfo(file).absolutePath()).entryList(QDir::Hidden | QDir::Files).filter(".quillark"),
+    QCOMPARE(QDir(QFileInfo(file).absolutePath())
+                 .entryList(QDir::Hidden | QDir::Files)
+                 .filter(".quillark"),
              QStringList());
     // A folder that is gone is told as such.
     QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
-    QCOMPARE(error, QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
+    QCOMPARE(error,
+             QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
     qDeleteAll(devices);
     qDeleteAll(fewer);
 }
@@ -340,27 +386,53 @@ void tst_ProjectFile::mutatedFiles()
 {
     const QString seedFile = path(QStringLiteral("seed.qlk"));
     const QList<ConfiguredDevice *> devices = sampleDevices();
-    QVERIFY(ProjectFile::create(seedFile, QStringLiteral("seed"), 10000) && ProjectFile::write(devices, seedFile)
-            && ProjectFile::write(devices, seedFile)); // with "Backup"
+    QVERIFY(ProjectFile::create(seedFile, QStringLiteral("seed"), 10000) &&
+            ProjectFile::write(devices, seedFile) &&
+            ProjectFile::write(devices, seedFile)); // with "Backup"
     qDeleteAll(devices);
     const QByteArray seedJson = stored(seedFile, "DeviceList");
     QFile in(seedFile);
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray seedIni = in.readAll();
 
-    static const QByteArray tokens[] = {"null", "-1", "[", "]", "{", "}", "\"", ",", ":", "\\", "99999999999",
-                                        "1e999", "\"StartAddress\":", "@ByteArray(", "\n", "=", "[General]\n",
-                                        "\\x0", "%U", "\xc3\x28", QByteArray(1, '\0')};
+    static const QByteArray tokens[] = {"null",
+                                        "-1",
+                                        "[",
+                                        "]",
+                                        "{",
+                                        "}",
+                                        "\"",
+                                        ",",
+                                        ":",
+                                        "\\",
+                                        "99999999999",
+                                        "1e999",
+                                        "\"StartAddress\":",
+                                        "@ByteArray(",
+                                        "\n",
+                                        "=",
+                                        "[General]\n",
+                                        "\\x0",
+                                        "%U",
+                                        "\xc3\x28",
+                                        QByteArray(1, '\0')};
     QRandomGenerator rng(20261206);
     auto mutate = [&](QByteArray data) {
         for (int s = 1 + int(rng.bounded(8)); s > 0; --s) {
             const int size = data.size(), at = size ? int(rng.bounded(size)) : 0;
             switch (rng.bounded(6)) {
-            case 0: if (size) data[at] = char(rng.bounded(256)); break;
+            case 0:
+                if (size)
+                    data[at] = char(rng.bounded(256));
+                break;
             case 1: data.insert(at, char(rng.bounded(256))); break;
             case 2: data.remove(at, int(rng.bounded(16))); break;
-            case 3: data.insert(at, data.mid(int(rng.bounded(size + 1)), int(rng.bounded(64)))); break;
-            case 4: data.insert(at, tokens[rng.bounded(int(sizeof tokens / sizeof *tokens))]); break;
+            case 3:
+                data.insert(at, data.mid(int(rng.bounded(size + 1)), int(rng.bounded(64))));
+                break;
+            case 4:
+                data.insert(at, tokens[rng.bounded(int(sizeof tokens / sizeof *tokens))]);
+                break;
             default: data.truncate(at); break;
             }
         }

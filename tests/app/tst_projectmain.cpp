@@ -27,35 +27,59 @@ private slots:
 
 void tst_ProjectMain::createAndOpen_data()
 {
-    QTest::addColumn<bool>("create");     // "btn_create", else "btn_open"
-    QTest::addColumn<QString>("typed");   // answer of the file dialog, in a temporary folder; empty: cancelled
+    QTest::addColumn<bool>("create"); // "btn_create", else "btn_open"
+    QTest::addColumn<QString>(
+        "typed"); // answer of the file dialog, in a temporary folder; empty: cancelled
     QTest::addColumn<QString>("exists");  // file there beforehand (10 bytes); empty: none
     QTest::addColumn<int>("answer");      // answer to the replace question; 0: none may be asked
     QTest::addColumn<QString>("emitted"); // file named by the signal; empty: none
     QTest::addColumn<QString>("message"); // "title|text" shown; empty: none
 
-    const QString tooLong = QStringLiteral(
-        "ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease retry.\nMax Length is 20 charactors.");
+    const QString tooLong = QStringLiteral("ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease "
+                                           "retry.\nMax Length is 20 charactors.");
     const QString cannot = QStringLiteral("ERROR|Unable to open the project file.");
     const int yes = QMessageBox::Yes, no = QMessageBox::No;
-    QTest::newRow("create 16 letters") << true << "abcdefghijklmnop" << "" << 0 << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("create 16+.qlk") << true << "abcdefghijklmnop.qlk" << "" << 0 << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq" << "" << 0 << "" << tooLong;
-    QTest::newRow("create 17+.qlk") << true << "abcdefghijklmnopq.qlk" << "" << 0 << "" << tooLong;
-    QTest::newRow("create other suffix") << true << "plant.ini" << "" << 0 << "plant.ini" << "";
+    QTest::newRow("create 16 letters") << true << "abcdefghijklmnop"
+                                       << "" << 0 << "abcdefghijklmnop.qlk"
+                                       << "";
+    QTest::newRow("create 16+.qlk") << true << "abcdefghijklmnop.qlk"
+                                    << "" << 0 << "abcdefghijklmnop.qlk"
+                                    << "";
+    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq"
+                                       << "" << 0 << "" << tooLong;
+    QTest::newRow("create 17+.qlk") << true << "abcdefghijklmnopq.qlk"
+                                    << "" << 0 << "" << tooLong;
+    QTest::newRow("create other suffix") << true << "plant.ini"
+                                         << "" << 0 << "plant.ini"
+                                         << "";
     // The name is checked with its suffix: "demo" is "demo.qlk".
-    QTest::newRow("demo over demo.qlk, no") << true << "demo" << "demo.qlk" << no << "" << "";
-    QTest::newRow("demo over demo.qlk, yes") << true << "demo" << "demo.qlk" << yes << "demo.qlk" << "";
-    QTest::newRow("demo.qlk over demo.qlk, no") << true << "demo.qlk" << "demo.qlk" << no << "" << "";
-    QTest::newRow("demo over demo, no question") << true << "demo" << "demo" << 0 << "demo.qlk" << "";
-    QTest::newRow("create, no folder") << true << "no-such-folder/p1" << "" << 0 << "" << cannot;
-    QTest::newRow("create cancelled") << true << "" << "" << 0 << "" << "";
-    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk" << "abcdefghijklmnop.qlk" << 0
-                                        << "abcdefghijklmnop.qlk" << "";
-    QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk" << "abcdefghijklmnopq.qlk" << 0 << ""
-                                        << tooLong;
-    QTest::newRow("open missing") << false << "gone.qlk" << "" << 0 << "" << cannot;
-    QTest::newRow("open cancelled") << false << "" << "" << 0 << "" << "";
+    QTest::newRow("demo over demo.qlk, no") << true << "demo"
+                                            << "demo.qlk" << no << ""
+                                            << "";
+    QTest::newRow("demo over demo.qlk, yes") << true << "demo"
+                                             << "demo.qlk" << yes << "demo.qlk"
+                                             << "";
+    QTest::newRow("demo.qlk over demo.qlk, no") << true << "demo.qlk"
+                                                << "demo.qlk" << no << ""
+                                                << "";
+    QTest::newRow("demo over demo, no question") << true << "demo"
+                                                 << "demo" << 0 << "demo.qlk"
+                                                 << "";
+    QTest::newRow("create, no folder") << true << "no-such-folder/p1"
+                                       << "" << 0 << "" << cannot;
+    QTest::newRow("create cancelled") << true << ""
+                                      << "" << 0 << ""
+                                      << "";
+    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk"
+                                        << "abcdefghijklmnop.qlk" << 0 << "abcdefghijklmnop.qlk"
+                                        << "";
+    QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk"
+                                        << "abcdefghijklmnopq.qlk" << 0 << "" << tooLong;
+    QTest::newRow("open missing") << false << "gone.qlk"
+                                  << "" << 0 << "" << cannot;
+    QTest::newRow("open cancelled") << false << ""
+                                    << "" << 0 << ""
+                                    << "";
 }
 
 void tst_ProjectMain::createAndOpen()
@@ -85,14 +109,18 @@ void tst_ProjectMain::createAndOpen()
     ProjectMain page({}, {});
     QSignalSpy created(&page, &ProjectMain::projectCreated);
     QSignalSpy loaded(&page, &ProjectMain::projectLoaded);
-    QTest::mouseClick(page.findChild<QWidget *>(create ? "btn_create" : "btn_open"), Qt::LeftButton);
+    QTest::mouseClick(page.findChild<QWidget *>(create ? "btn_create" : "btn_open"),
+                      Qt::LeftButton);
     ProjectMain::saveFileDialog = ProjectMain::openFileDialog = nullptr;
     ProjectMain::replaceQuestion = nullptr;
 
-    QCOMPARE(TestSupport::shownMessages(&page), message.isEmpty() ? QStringList() : QStringList{message});
-    QCOMPARE(questions, answer ? QStringList{"Question|\"demo.qlk\" already exists.\nDo you want to replace it?\n"
-                                             "Its recorded data is kept under another name."}
-                               : QStringList());
+    QCOMPARE(TestSupport::shownMessages(&page),
+             message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(questions,
+             answer
+                 ? QStringList{"Question|\"demo.qlk\" already exists.\nDo you want to replace it?\n"
+                               "Its recorded data is kept under another name."}
+                 : QStringList());
     QCOMPARE((create ? loaded : created).count(), 0);
     QSignalSpy &spy = create ? created : loaded;
     QCOMPARE(spy.count(), emitted.isEmpty() ? 0 : 1);
@@ -119,16 +147,19 @@ void tst_ProjectMain::oldRecordingMovedAside()
         QFile f(dir.filePath(name));
         return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
     };
-    QVERIFY(write("p.qlk", "[General]\nprojectName=p\n") && write("p.dat", "old rows") && write("p.dat-wal", "log"));
+    QVERIFY(write("p.qlk", "[General]\nprojectName=p\n") && write("p.dat", "old rows") &&
+            write("p.dat-wal", "log"));
     // A name already taken this second is not overwritten either.
-    const QString taken = "p_replaced_" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".dat";
+    const QString taken =
+        "p_replaced_" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".dat";
     QVERIFY(write(taken, "earlier"));
 
-    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &, const QString &) {
-        return dir.filePath("p");
-    };
+    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &,
+                                      const QString &) { return dir.filePath("p"); };
     QMessageBox::StandardButton answer = QMessageBox::No;
-    ProjectMain::replaceQuestion = [&](QWidget *, const QString &, const QString &) { return answer; };
+    ProjectMain::replaceQuestion = [&](QWidget *, const QString &, const QString &) {
+        return answer;
+    };
     ProjectMain page({}, {});
     QSignalSpy created(&page, &ProjectMain::projectCreated);
     auto *create = page.findChild<QWidget *>("btn_create");
@@ -141,7 +172,8 @@ void tst_ProjectMain::oldRecordingMovedAside()
     ProjectMain::saveFileDialog = nullptr;
     ProjectMain::replaceQuestion = nullptr;
     QCOMPARE(created.count(), 1);
-    QVERIFY(!QFileInfo::exists(dir.filePath("p.dat")) && !QFileInfo::exists(dir.filePath("p.dat-wal")));
+    QVERIFY(!QFileInfo::exists(dir.filePath("p.dat")) &&
+            !QFileInfo::exists(dir.filePath("p.dat-wal")));
     QStringList moved = QDir(dir.path()).entryList({"p_replaced_*"}, QDir::Files, QDir::Name);
     QVERIFY(moved.removeOne(taken));
     QCOMPARE(moved.size(), 2);
@@ -154,8 +186,8 @@ void tst_ProjectMain::oldRecordingMovedAside()
     QCOMPARE(content(moved.at(1)), QByteArray("log"));
     QCOMPARE(content(taken), QByteArray("earlier"));
     QCOMPARE(TestSupport::shownMessages(&page),
-             QStringList{"INFORMATION|The recorded data of the replaced project was kept as:\n"
-                         + QDir::toNativeSeparators(dir.filePath(moved.at(0)))});
+             QStringList{"INFORMATION|The recorded data of the replaced project was kept as:\n" +
+                         QDir::toNativeSeparators(dir.filePath(moved.at(0)))});
     QCOMPARE(QFileInfo(dir.filePath("p.qlk")).size(), 0);
 }
 
@@ -174,16 +206,19 @@ void tst_ProjectMain::oldRecordingThatCannotMove()
         if (root)
             return QProcess::execute("chattr", {locked ? "+i" : "-i", dir.path()}) == 0;
         return QFile::setPermissions(dir.path(), locked ? QFile::ReadOwner | QFile::ExeOwner
-                                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+                                                        : QFile::ReadOwner | QFile::WriteOwner |
+                                                              QFile::ExeOwner);
     };
     if (!lock(true))
         QSKIP("no way to lock a folder here");
     QString movedTo, error;
-    const bool ok = ProjectMain::moveDatabaseAside(dir.filePath("p.qlk"), QDateTime::currentDateTime(), &movedTo, &error);
-    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &, const QString &) {
-        return dir.filePath("p.qlk");
+    const bool ok = ProjectMain::moveDatabaseAside(dir.filePath("p.qlk"),
+                                                   QDateTime::currentDateTime(), &movedTo, &error);
+    ProjectMain::saveFileDialog = [&](QWidget *, const QString &, const QString &,
+                                      const QString &) { return dir.filePath("p.qlk"); };
+    ProjectMain::replaceQuestion = [](QWidget *, const QString &, const QString &) {
+        return QMessageBox::Yes;
     };
-    ProjectMain::replaceQuestion = [](QWidget *, const QString &, const QString &) { return QMessageBox::Yes; };
     ProjectMain page({}, {});
     QSignalSpy created(&page, &ProjectMain::projectCreated);
     QTest::mouseClick(page.findChild<QWidget *>("btn_create"), Qt::LeftButton);
@@ -192,14 +227,16 @@ void tst_ProjectMain::oldRecordingThatCannotMove()
     QVERIFY(lock(false));
 
     QVERIFY(!ok);
-    QVERIFY2(error.startsWith(QDir::toNativeSeparators(dir.filePath("p.dat")) + ": "), qPrintable(error));
+    QVERIFY2(error.startsWith(QDir::toNativeSeparators(dir.filePath("p.dat")) + ": "),
+             qPrintable(error));
     QVERIFY(movedTo.isEmpty());
     QVERIFY(created.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"p.dat", "p.qlk"}));
     QCOMPARE(QFileInfo(dir.filePath("p.qlk")).size(), 10);
     const QStringList shown = TestSupport::shownMessages(&page);
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown.at(0).startsWith("ERROR|The recorded data of the old project could not be moved aside:\n"),
+    QVERIFY2(shown.at(0).startsWith(
+                 "ERROR|The recorded data of the old project could not be moved aside:\n"),
              qPrintable(shown.at(0)));
 }
 
@@ -211,14 +248,17 @@ void tst_ProjectMain::recentList_data()
 
     const QString d70 = '/' + QString(69, 'd'), d71 = '/' + QString(70, 'e');
     QTest::newRow("70-character folder")
-        << QStringList{"plant1", "other"} << QVariantHash{{"plant1", d70 + "/plant1.qlk"}, {"other", "/data/o.qlk"}}
+        << QStringList{"plant1", "other"}
+        << QVariantHash{{"plant1", d70 + "/plant1.qlk"}, {"other", "/data/o.qlk"}}
         << QStringList{"plant1\t[" + d70 + "/plant1.qlk]", "other\t[/data/o.qlk]"};
-    QTest::newRow("71-character folder cut") << QStringList{"p"} << QVariantHash{{"p", d71 + "/p.qlk"}}
-                                             << QStringList{"p\t[" + d71.left(70) + ".../p.qlk]"};
+    QTest::newRow("71-character folder cut")
+        << QStringList{"p"} << QVariantHash{{"p", d71 + "/p.qlk"}}
+        << QStringList{"p\t[" + d71.left(70) + ".../p.qlk]"};
     // Whatever an unreadable or garbled store gives: no entry, no crash.
     QTest::newRow("name without path") << QStringList{"lost"} << QVariantHash{} << QStringList{};
     QTest::newRow("number as path") << QStringList{"p"} << QVariantHash{{"p", 42}} << QStringList{};
-    QTest::newRow("empty name") << QStringList{""} << QVariantHash{{"", "/x/y.qlk"}} << QStringList{};
+    QTest::newRow("empty name") << QStringList{""} << QVariantHash{{"", "/x/y.qlk"}}
+                                << QStringList{};
 }
 
 void tst_ProjectMain::recentList()

@@ -24,11 +24,13 @@ private slots:
 void tst_QuillarkMain::enabledStatesAfterConstruction()
 {
     QuillarkMain w;
-    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices", "actionDataViewer",
-                             "actionExpansionMode", "actionWeeklyReport", "actionMonthlyReport", "actionHaccpReport"})
+    for (const char *name :
+         {"actionAddDelete", "actionClose", "actionRefreshDevices", "actionDataViewer",
+          "actionExpansionMode", "actionWeeklyReport", "actionMonthlyReport", "actionHaccpReport"})
         QVERIFY2(w.menuAction(name) && !w.menuAction(name)->isEnabled(), name);
     QVERIFY(!w.reportMenu()->menuAction()->isEnabled());
-    QVERIFY(w.menuAction("actionExit")->isEnabled() && w.menuAction("actionFullScreen")->isEnabled());
+    QVERIFY(w.menuAction("actionExit")->isEnabled() &&
+            w.menuAction("actionFullScreen")->isEnabled());
     // Opening the report submenu makes only the daily report available.
     w.reportMenu()->setEnabled(true);
     QVERIFY(w.menuAction("actionDailyReport")->isEnabled());
@@ -53,7 +55,8 @@ void tst_QuillarkMain::fullScreenToggles()
         if (byMenu)
             full->trigger();
         else
-            QTest::mouseDClick(w.findChild<TopCustomFrame *>("menuFrame"), Qt::LeftButton, {}, QPoint(600, 20));
+            QTest::mouseDClick(w.findChild<TopCustomFrame *>("menuFrame"), Qt::LeftButton, {},
+                               QPoint(600, 20));
         QTRY_COMPARE(w.isFullScreen(), on);
         QCOMPARE(full->isChecked(), on);
     }
@@ -80,7 +83,8 @@ void tst_QuillarkMain::alarmStartStopAndPacedLoop()
     w.slotAlarmAudioPlay();
     w.slotAlarmAudioPlay();
     QVERIFY(w.alarmPlaying);
-    QVERIFY(w.m_player->state() == QMediaPlayer::PlayingState || w.m_player->error() != QMediaPlayer::NoError);
+    QVERIFY(w.m_player->state() == QMediaPlayer::PlayingState ||
+            w.m_player->error() != QMediaPlayer::NoError);
 
     // An audio stack that ends the media at once: a burst of end-of-media
     // reports restarts the sound at most once, the next restart waits its turn.

@@ -26,7 +26,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // The holding registers of devices whose two channels hold these values.
 QVector<quint16> registers(const QVector<float> &channels)
@@ -47,7 +48,10 @@ std::unique_ptr<GatewaySimulator> frozenSimulator(int devices)
     return sim->start() ? std::move(sim) : nullptr;
 }
 
-QString label(QuillarkMain &w, const char *name) { return w.findChild<QLabel *>(name)->text(); }
+QString label(QuillarkMain &w, const char *name)
+{
+    return w.findChild<QLabel *>(name)->text();
+}
 
 } // namespace
 
@@ -65,7 +69,10 @@ private slots:
 private:
     // Shared by both gateways, which serve kValues.
     void recordFlow(quint16 port);
-    QString projectPath(const QString &name) { return m_dir->filePath(name + QStringLiteral(".qlk")); }
+    QString projectPath(const QString &name)
+    {
+        return m_dir->filePath(name + QStringLiteral(".qlk"));
+    }
     static QStringList recentList();
     static void checkProjectEntries(QuillarkMain &w, bool enabled);
 
@@ -79,21 +86,23 @@ void tst_QuillarkMainFlow::init()
     TestSupport::isolateSettingsIn(m_settingsDir.path());
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite", "Quillark Lite Modbus").clear();
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite", "Quillark Lite Modbus")
+        .clear();
     dataIntervalMs = 10000;
     InsertSerialData::clearQueue();
 }
 
 QStringList tst_QuillarkMainFlow::recentList()
 {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite", "Quillark Lite Modbus");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite",
+                "Quillark Lite Modbus");
     return s.value(QStringLiteral("RecentProjects/list")).toStringList();
 }
 
 void tst_QuillarkMainFlow::checkProjectEntries(QuillarkMain &w, bool enabled)
 {
-    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices", "actionDataViewer",
-                             "actionExpansionMode"})
+    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices",
+                             "actionDataViewer", "actionExpansionMode"})
         QVERIFY2(w.menuAction(name)->isEnabled() == enabled, name);
 }
 
@@ -117,7 +126,8 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
     const QList<NodeDevice *> nodes = w.m_deviceList.first()->nodeList();
     QCOMPARE(nodes.size(), 2);
     for (int n = 0; n < 2; ++n) {
-        const QString ch1 = QString::number(ch[2 * n], 'f', 2), ch2 = QString::number(ch[2 * n + 1], 'f', 2);
+        const QString ch1 = QString::number(ch[2 * n], 'f', 2),
+                      ch2 = QString::number(ch[2 * n + 1], 'f', 2);
         QTRY_COMPARE_WITH_TIMEOUT(nodes[n]->ch1Text(), ch1, 10000);
         QCOMPARE(nodes[n]->ch2Text(), ch2);
         QTRY_COMPARE(nodes[n]->ch1Tile()->findChild<QLabel *>("label_number")->text(), ch1);
@@ -130,11 +140,13 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
     QVERIFY(w.m_bIsRecordStart && w.m_dbTimer->isActive());
     QVERIFY(!w.menuAction("actionExit")->isEnabled() && !w.menuAction("actionClose")->isEnabled());
     const QString startText = w.m_projectCenter->recordStartTime();
-    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_start_time").toString(), startText);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_start_time").toString(),
+             startText);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     // Batches of 8 rows with one connection.
-    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::sqlRows(database, "select id from fennolink").size() >= 8, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::sqlRows(database, "select id from fennolink").size() >= 8,
+                             15000);
     const qint64 lastPoll = w.m_deviceList.first()->lastPollTime().toSecsSinceEpoch();
     record->click();
     QVERIFY(!w.m_bIsRecordStart);
@@ -147,8 +159,10 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
 
     const qint64 start = QDateTime::fromString(startText, "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch();
     for (int n = 0; n < 2; ++n) {
-        const QList<QVariantList> rows = TestSupport::sqlRows(database, "select channel1, channel2, pointDate "
-            "from fennolink where serialno = '" + nodes[n]->deviceNumber() + "' order by id");
+        const QList<QVariantList> rows =
+            TestSupport::sqlRows(database, "select channel1, channel2, pointDate "
+                                           "from fennolink where serialno = '" +
+                                               nodes[n]->deviceNumber() + "' order by id");
         QVERIFY2(rows.size() >= 5, qPrintable(QString::number(rows.size())));
         // The gateway's values, then one gap row one interval after the last poll.
         for (int i = 0; i + 1 < rows.size(); ++i) {
@@ -170,7 +184,8 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
     w.m_projectManager->slotProjectListConfirm();
     QTRY_VERIFY(!w.m_projectManager);
     QVERIFY(w.m_projectCenter && w.projectOpen && w.m_deviceTimer->isActive());
-    QTRY_COMPARE(w.m_deviceList.first()->nodeList().first()->ch1Text(), QString::number(ch[0], 'f', 2));
+    QTRY_COMPARE(w.m_deviceList.first()->nodeList().first()->ch1Text(),
+                 QString::number(ch[0], 'f', 2));
     // The re-made devices keep their units and alarm limits, in memory and in the file.
     QList<ConfiguredDevice *> saved;
     QVERIFY(ProjectFile::read(path, &saved));
@@ -212,8 +227,10 @@ void tst_QuillarkMainFlow::loadRecordStopAgainstPymodbus()
 void tst_QuillarkMainFlow::recentListAndNewProjects()
 {
     const quint16 dead = TestSupport::freeLoopbackPort(); // nobody listens: values stay empty
-    const QString first = projectPath(QStringLiteral("first")), second = projectPath(QStringLiteral("second"));
-    QVERIFY(TestSupport::writeProject(first, 5000, {dead}) && TestSupport::writeProject(second, 60000, {dead}));
+    const QString first = projectPath(QStringLiteral("first")),
+                  second = projectPath(QStringLiteral("second"));
+    QVERIFY(TestSupport::writeProject(first, 5000, {dead}) &&
+            TestSupport::writeProject(second, 60000, {dead}));
     QuillarkMain w;
     // Opening a known project again leaves the list as it is.
     for (const QString &path : {first, second, first}) {
@@ -232,8 +249,10 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
     };
     const QString draft = create(QStringLiteral("draft"));
     QVERIFY(w.m_projectManager && !w.m_projectMain && !w.projectOpen);
-    QVERIFY(w.menuAction("actionClose")->isEnabled() && !w.menuAction("actionAddDelete")->isEnabled());
-    QCOMPARE(QSettings(draft, QSettings::IniFormat).allKeys(), (QStringList{"DataInterval", "databaseName", "projectName"}));
+    QVERIFY(w.menuAction("actionClose")->isEnabled() &&
+            !w.menuAction("actionAddDelete")->isEnabled());
+    QCOMPARE(QSettings(draft, QSettings::IniFormat).allKeys(),
+             (QStringList{"DataInterval", "databaseName", "projectName"}));
 
     // Closed before its list was confirmed, it is refused on load.
     w.menuAction("actionClose")->trigger();
@@ -243,7 +262,8 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
     emit screen->projectLoaded(draft);
     QVERIFY(w.m_projectMain == screen && !w.m_projectCenter && !w.projectOpen);
     QCOMPARE(TestSupport::shownMessages(&w),
-             QStringList{"ERROR|There is no device information!\nThe project has no device list: its devices were "
+             QStringList{"ERROR|There is no device information!\nThe project has no device list: "
+                         "its devices were "
                          "never confirmed in the project editor."});
     QCOMPARE(recentList(), (QStringList{"second", "first"}));
 
@@ -285,8 +305,9 @@ void tst_QuillarkMainFlow::alarmFlagDrivesPlayer()
     sim->setHoldingRegisters(0, registers({35.0f, 50.0f}));
     QTRY_VERIFY_WITH_TIMEOUT(node->alarm1(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(w.alarmPlaying, 3000);
-    QVERIFY(w.m_player->state() == QMediaPlayer::PlayingState || w.m_player->error() != QMediaPlayer::NoError
-            || w.m_player->mediaStatus() != QMediaPlayer::NoMedia);
+    QVERIFY(w.m_player->state() == QMediaPlayer::PlayingState ||
+            w.m_player->error() != QMediaPlayer::NoError ||
+            w.m_player->mediaStatus() != QMediaPlayer::NoMedia);
 
     // Back in range: the player stops within about a second.
     sim->setHoldingRegisters(0, registers({25.0f, 50.0f}));

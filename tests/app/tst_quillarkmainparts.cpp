@@ -79,24 +79,42 @@ void tst_QuillarkMainParts::projectFileValues_data()
     QTest::addColumn<int>("folderLength");      // of the project's absolute folder
     QTest::addColumn<int>("used");              // the data interval in use
     QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("database");      // beside the project; empty: cannot be opened
+    QTest::addColumn<QString>("database"); // beside the project; empty: cannot be opened
 
-    QTest::newRow("1 sec") << QVariant(1000) << QVariant("a.dat") << 40 << 1000 << "1 sec" << "a.dat";
-    QTest::newRow("5 sec") << QVariant(5000) << QVariant("a.dat") << 40 << 5000 << "5 sec" << "a.dat";
-    QTest::newRow("1 min") << QVariant(60000) << QVariant("a.dat") << 40 << 60000 << "1 min" << "a.dat";
-    QTest::newRow("5 min") << QVariant(300000) << QVariant("a.dat") << 41 << 300000 << "5 min" << "a.dat";
-    QTest::newRow("10 min") << QVariant(600000) << QVariant("a.dat") << 60 << 600000 << "10 min" << "a.dat";
+    QTest::newRow("1 sec") << QVariant(1000) << QVariant("a.dat") << 40 << 1000 << "1 sec"
+                           << "a.dat";
+    QTest::newRow("5 sec") << QVariant(5000) << QVariant("a.dat") << 40 << 5000 << "5 sec"
+                           << "a.dat";
+    QTest::newRow("1 min") << QVariant(60000) << QVariant("a.dat") << 40 << 60000 << "1 min"
+                           << "a.dat";
+    QTest::newRow("5 min") << QVariant(300000) << QVariant("a.dat") << 41 << 300000 << "5 min"
+                           << "a.dat";
+    QTest::newRow("10 min") << QVariant(600000) << QVariant("a.dat") << 60 << 600000 << "10 min"
+                            << "a.dat";
     // A missing or unknown interval would poll as fast as the loop turns: the default is used.
-    QTest::newRow("no interval") << QVariant() << QVariant("a.dat") << 40 << 10000 << "10 sec" << "a.dat";
-    QTest::newRow("interval 0") << QVariant(0) << QVariant("a.dat") << 40 << 10000 << "10 sec" << "a.dat";
-    QTest::newRow("interval 1234") << QVariant(1234) << QVariant("a.dat") << 40 << 10000 << "10 sec" << "a.dat";
-    QTest::newRow("interval text") << QVariant("fast") << QVariant("a.dat") << 40 << 10000 << "10 sec" << "a.dat";
+    QTest::newRow("no interval") << QVariant() << QVariant("a.dat") << 40 << 10000 << "10 sec"
+                                 << "a.dat";
+    QTest::newRow("interval 0") << QVariant(0) << QVariant("a.dat") << 40 << 10000 << "10 sec"
+                                << "a.dat";
+    QTest::newRow("interval 1234") << QVariant(1234) << QVariant("a.dat") << 40 << 10000 << "10 sec"
+                                   << "a.dat";
+    QTest::newRow("interval text")
+        << QVariant("fast") << QVariant("a.dat") << 40 << 10000 << "10 sec"
+        << "a.dat";
     // The database stays beside the project whatever the file says.
-    QTest::newRow("database ../") << QVariant(1000) << QVariant("../escape.dat") << 40 << 1000 << "1 sec" << "escape.dat";
-    QTest::newRow("database absolute") << QVariant(1000) << QVariant("/tmp/x/abs.dat") << 40 << 1000 << "1 sec" << "abs.dat";
-    QTest::newRow("no database name") << QVariant(1000) << QVariant() << 40 << 1000 << "1 sec" << "place.dat";
-    QTest::newRow("database ..") << QVariant(1000) << QVariant("..") << 40 << 1000 << "1 sec" << "place.dat";
-    QTest::newRow("database is a folder") << QVariant(1000) << QVariant("folder.dat") << 40 << 1000 << "1 sec" << "";
+    QTest::newRow("database ../") << QVariant(1000) << QVariant("../escape.dat") << 40 << 1000
+                                  << "1 sec"
+                                  << "escape.dat";
+    QTest::newRow("database absolute")
+        << QVariant(1000) << QVariant("/tmp/x/abs.dat") << 40 << 1000 << "1 sec"
+        << "abs.dat";
+    QTest::newRow("no database name") << QVariant(1000) << QVariant() << 40 << 1000 << "1 sec"
+                                      << "place.dat";
+    QTest::newRow("database ..") << QVariant(1000) << QVariant("..") << 40 << 1000 << "1 sec"
+                                 << "place.dat";
+    QTest::newRow("database is a folder")
+        << QVariant(1000) << QVariant("folder.dat") << 40 << 1000 << "1 sec"
+        << "";
 }
 
 void tst_QuillarkMainParts::projectFileValues()
@@ -109,19 +127,23 @@ void tst_QuillarkMainParts::projectFileValues()
     QFETCH(QString, database);
 
     QTemporaryDir outer;
-    const QString folder = outer.path() + '/' + QString(folderLength - outer.path().size() - 1, 'x');
+    const QString folder =
+        outer.path() + '/' + QString(folderLength - outer.path().size() - 1, 'x');
     const QString path = folder + QStringLiteral("/place.qlk");
     QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_deadPort}));
     {
         QSettings s(path, QSettings::IniFormat);
         interval.isValid() ? s.setValue("DataInterval", interval) : s.remove("DataInterval");
-        databaseName.isValid() ? s.setValue("databaseName", databaseName) : s.remove("databaseName");
+        databaseName.isValid() ? s.setValue("databaseName", databaseName)
+                               : s.remove("databaseName");
     }
     if (database.isEmpty())
         QVERIFY(QDir(folder).mkdir(databaseName.toString()));
     QString box;
     int exitCode = -1;
-    QuillarkMain::criticalBox = [&](const QString &title, const QString &text) { box = title + '|' + text; };
+    QuillarkMain::criticalBox = [&](const QString &title, const QString &text) {
+        box = title + '|' + text;
+    };
     QuillarkMain::exitProgram = [&](int code) { exitCode = code; };
 
     QuillarkMain w;
@@ -130,7 +152,8 @@ void tst_QuillarkMainParts::projectFileValues()
     if (database.isEmpty()) {
         QCOMPARE(box, QStringLiteral("ERROR|Create database error!\nExit program."));
         QCOMPARE(exitCode, 0);
-        QVERIFY(!w.isVisible() && !w.m_insertSerialData && !w.m_projectCenter && !w.m_deviceTimer->isActive());
+        QVERIFY(!w.isVisible() && !w.m_insertSerialData && !w.m_projectCenter &&
+                !w.m_deviceTimer->isActive());
         return;
     }
     QVERIFY(box.isEmpty() && w.m_projectCenter);
@@ -140,7 +163,8 @@ void tst_QuillarkMainParts::projectFileValues()
     QCOMPARE(w.findChild<QLabel *>("label_projectname")->text(),
              folderLength <= 40 ? path : folder.left(40) + QStringLiteral(".../place.qlk"));
     QCOMPARE(w.m_insertSerialData->databasePath(), folder + '/' + database);
-    QVERIFY(QFileInfo::exists(folder + '/' + database) && !QFileInfo::exists(outer.filePath("escape.dat")));
+    QVERIFY(QFileInfo::exists(folder + '/' + database) &&
+            !QFileInfo::exists(outer.filePath("escape.dat")));
     w.menuAction("actionClose")->trigger();
     QCOMPARE(dataIntervalMs, 10000);
 }
@@ -165,7 +189,8 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     InsertSerialData::clearQueue(); // the start's no-value rows
     auto append = [](int rows) {
         for (int i = 0; i < rows; ++i)
-            InsertSerialData::appendRecord({QStringLiteral("QB0000000000000000"), 1.5, NoValue, quint32(1700000000 + i)});
+            InsertSerialData::appendRecord(
+                {QStringLiteral("QB0000000000000000"), 1.5, NoValue, quint32(1700000000 + i)});
     };
     append(batch - 1);
     w.writeDb();
@@ -175,7 +200,11 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     w.writeDb();
     w.m_insertSerialData->finishWrites();
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
-    QCOMPARE(sqlRows(db, "select count(*) from fennolink where channel2 is null").value(0).value(0).toInt(), batch);
+    QCOMPARE(sqlRows(db, "select count(*) from fennolink where channel2 is null")
+                 .value(0)
+                 .value(0)
+                 .toInt(),
+             batch);
 
     // Another program takes the table away: the rows are kept, the user is told once.
     sqlRows(db, "drop table fennolink");
@@ -189,7 +218,8 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
     QCOMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|")).size(), 1);
 
     // Once writing works again, everything kept is written.
-    sqlRows(db, "create table fennolink (id integer primary key autoincrement, serialno varchar(18) not null, "
+    sqlRows(db, "create table fennolink (id integer primary key autoincrement, serialno "
+                "varchar(18) not null, "
                 "channel1 double, channel2 double, pointDate integer)");
     w.writeDb();
     w.m_insertSerialData->finishWrites();
@@ -209,10 +239,11 @@ void tst_QuillarkMainParts::batchesAndFailedWrites()
 void tst_QuillarkMainParts::sideTools_data()
 {
     QTest::addColumn<QString>("entry");
-    QTest::addColumn<bool>("starts");   // the program could be started
+    QTest::addColumn<bool>("starts");     // the program could be started
     QTest::addColumn<QString>("message"); // "title|text"; "-": the data file is gone
     QTest::newRow("viewer") << "actionDataViewer" << true << "";
-    QTest::newRow("report fails") << "actionDailyReport" << false << "ERROR|Please check the DavavoZurer execution file.";
+    QTest::newRow("report fails") << "actionDailyReport" << false
+                                  << "ERROR|Please check the DavavoZurer execution file.";
     QTest::newRow("no data file") << "actionDataViewer" << true << "-";
 }
 
@@ -227,7 +258,8 @@ void tst_QuillarkMainParts::sideTools()
         return starts;
     };
     QuillarkMain w;
-    const QString path = loadProject(w, QStringLiteral("my tools")); // one argument despite the space
+    const QString path =
+        loadProject(w, QStringLiteral("my tools")); // one argument despite the space
     w.m_projectCenter->setRecordTimes("2026-01-02 03:04:05", "2026-01-02 04:05:06");
     if (message == "-") {
         const QString db = w.m_insertSerialData->databasePath();
@@ -235,15 +267,19 @@ void tst_QuillarkMainParts::sideTools()
         QVERIFY(QFile::remove(db));
     }
     w.menuAction(entry)->trigger();
-    QuillarkMain::startDetached = [](const QString &p, const QStringList &a) { return QProcess::startDetached(p, a); };
+    QuillarkMain::startDetached = [](const QString &p, const QStringList &a) {
+        return QProcess::startDetached(p, a);
+    };
     if (message == "-") {
         QVERIFY(started.isEmpty());
         QCOMPARE(shownMessages(&w), QStringList{"WARNING|There is no data file."});
         return;
     }
     QCOMPARE(shownMessages(&w), message.isEmpty() ? QStringList() : QStringList{message});
-    QCOMPARE(started, (QStringList{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer", "'" + path + "'"}));
-    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(), "2026-01-02 04:05:06");
+    QCOMPARE(started, (QStringList{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer",
+                                   "'" + path + "'"}));
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
+             "2026-01-02 04:05:06");
 }
 
 void tst_QuillarkMainParts::recordingStopsAtSizeLimit()

@@ -22,18 +22,21 @@
 using TestSupport::shownMessages;
 using TestSupport::sqlRows;
 
-namespace {
+namespace
+{
 
 void append(int rows, quint32 firstTime = 1700000000)
 {
     for (int i = 0; i < rows; ++i)
-        InsertSerialData::appendRecord(
-            {QStringLiteral("QR0000000000000001"), double(float(i * 0.25)), NoValue, firstTime + quint32(i)});
+        InsertSerialData::appendRecord({QStringLiteral("QR0000000000000001"),
+                                        double(float(i * 0.25)), NoValue, firstTime + quint32(i)});
 }
 
 int rowCount(const QString &database, const char *where = "1")
 {
-    return sqlRows(database, QStringLiteral("select count(*) from fennolink where %1").arg(QLatin1String(where)))
+    return sqlRows(
+               database,
+               QStringLiteral("select count(*) from fennolink where %1").arg(QLatin1String(where)))
         .value(0)
         .value(0)
         .toInt();
@@ -42,9 +45,10 @@ int rowCount(const QString &database, const char *where = "1")
 // Makes every insert fail until dropped again.
 void refuseInserts(const QString &database, bool refuse)
 {
-    sqlRows(database, refuse ? QStringLiteral("create trigger refuse before insert on fennolink begin "
-                                              "select raise(abort, 'refused by test'); end")
-                             : QStringLiteral("drop trigger refuse"));
+    sqlRows(database, refuse
+                          ? QStringLiteral("create trigger refuse before insert on fennolink begin "
+                                           "select raise(abort, 'refused by test'); end")
+                          : QStringLiteral("drop trigger refuse"));
 }
 
 } // namespace
@@ -215,8 +219,9 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     w.menuAction("actionClose")->trigger();
 
     QCOMPARE(m_questions.size(), 1);
-    QVERIFY2(m_questions.at(0).startsWith(QString::number(rows) + " recorded rows cannot be written"),
-             qPrintable(m_questions.at(0)));
+    QVERIFY2(
+        m_questions.at(0).startsWith(QString::number(rows) + " recorded rows cannot be written"),
+        qPrintable(m_questions.at(0)));
     QVERIFY(m_questions.at(0).contains("refused by test"));
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
     QCOMPARE(rowCount(database), choice == "retry" ? rows : 0);
@@ -263,8 +268,12 @@ void tst_RecordingCycle::sizeLimitIsTold()
     QVERIFY(!w.m_bIsRecordStart);
     auto *message = w.findChild<MessageDialog *>(QStringLiteral("databaseFullMessage"));
     QVERIFY(message && message->isVisible());
-    QVERIFY(shownMessages(&w).filter("WARNING|Recording has stopped").value(0).contains("create a new one"));
-    QCOMPARE(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text(), QStringLiteral("Database full"));
+    QVERIFY(shownMessages(&w)
+                .filter("WARNING|Recording has stopped")
+                .value(0)
+                .contains("create a new one"));
+    QCOMPARE(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text(),
+             QStringLiteral("Database full"));
     QTest::qWait(kMessageAutoCloseMs + 300);
     QVERIFY(message->isVisible());
     f.remove();
@@ -308,7 +317,9 @@ void tst_RecordingCycle::recordTimesWhereClockWentBack()
         append(10, 1700010000);
         QVERIFY(db.insertNow());
     }
-    const auto text = [](qint64 t) { return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd hh:mm:ss"); };
+    const auto text = [](qint64 t) {
+        return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd hh:mm:ss");
+    };
     QuillarkMain w;
     loadProject(w, QStringLiteral("clock"), true);
     QVERIFY(w.m_projectCenter);

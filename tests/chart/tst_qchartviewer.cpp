@@ -1,31 +1,32 @@
-#include "chartfixture.h"
 #include "chart/qchartviewer.h"
 #include "chart/xychart.h"
+#include "chartfixture.h"
 
 #include <QMouseEvent>
-#include <QtTest>
 #include <QtTest/qtestspontaneevent.h>
+#include <QtTest>
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // 400 x 200 chart, plot area x 45..394, y 25..169.
 XYChart *makeChart(double base = 20)
 {
-    return ChartFixture::buildChart(410, 200, ChartFixture::times(1.7e9, 10000), ChartFixture::sineValues(base, 2),
-                                    0xFF0000, "CH1", 10000);
+    return ChartFixture::buildChart(410, 200, ChartFixture::times(1.7e9, 10000),
+                                    ChartFixture::sineValues(base, 2), 0xFF0000, "CH1", 10000);
 }
 
 void send(QWidget *w, QEvent::Type type, QPoint p, Qt::MouseButtons buttons = Qt::NoButton)
 {
-    QMouseEvent e(type, p, w->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+    QMouseEvent e(type, p, w->mapToGlobal(p),
+                  type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
                   Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
 
-struct WheelParent : QWidget
-{
+struct WheelParent : QWidget {
     int wheels = 0;
     void wheelEvent(QWheelEvent *e) override
     {
@@ -111,7 +112,8 @@ private slots:
     void leavingFromThePlotAreaSignalsPlotAreaFirst()
     {
         QStringList order;
-        connect(m_viewer.get(), &QChartViewer::mouseLeavePlotArea, [&] { order << "leavePlotArea"; });
+        connect(m_viewer.get(), &QChartViewer::mouseLeavePlotArea,
+                [&] { order << "leavePlotArea"; });
         connect(m_viewer.get(), &QChartViewer::mouseLeaveChart, [&] { order << "leaveChart"; });
         send(m_viewer.get(), QEvent::MouseMove, QPoint(100, 100));
         QEvent leave(QEvent::Leave);
@@ -143,8 +145,8 @@ private slots:
         QChartViewer *viewer = m_viewer.release();
         viewer->setParent(&parent);
         auto wheel = [&] {
-            QWheelEvent e(QPointF(100, 100), QPointF(100, 100), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent e(QPointF(100, 100), QPointF(100, 100), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QSpontaneKeyEvent::setSpontaneous(&e); // only window-system turns travel up
             qApp->notify(viewer, &e);
         };

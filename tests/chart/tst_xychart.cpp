@@ -1,19 +1,23 @@
-#include "chartfixture.h"
-#include "common/common.h"
 #include "chart/charttext.h"
 #include "chart/xychart.h"
+#include "chartfixture.h"
+#include "common/common.h"
 
 #include <QDateTime>
 #include <QtTest>
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 constexpr int kInterval = 10000;
 const double kEnd = QDateTime(QDate(2026, 12, 6), QTime(7, 12, 34)).toMSecsSinceEpoch() / 1000.0;
 
-bool isRed(QRgb c) { return qRed(c) > 150 && qRed(c) > 2 * qGreen(c) && qRed(c) > 2 * qBlue(c); }
+bool isRed(QRgb c)
+{
+    return qRed(c) > 150 && qRed(c) > 2 * qGreen(c) && qRed(c) > 2 * qBlue(c);
+}
 
 // Any red pixel in column x of the plot area (y 25..169)?
 bool columnHasRed(const QImage &img, int x)
@@ -27,7 +31,8 @@ bool columnHasRed(const QImage &img, int x)
 
 std::unique_ptr<XYChart> build(const QVector<double> &t, const QVector<double> &v)
 {
-    return std::unique_ptr<XYChart>(ChartFixture::buildChart(810, 200, t, v, 0xFF0000, "CH1", kInterval));
+    return std::unique_ptr<XYChart>(
+        ChartFixture::buildChart(810, 200, t, v, 0xFF0000, "CH1", kInterval));
 }
 
 } // namespace
@@ -50,7 +55,8 @@ private slots:
             const int x = c->getXCoor(t[i]);
             const int y = c->getYCoor(v[i]);
             // The line passes through the sample's pixel or a neighbour.
-            QVERIFY2(isRed(img.pixel(x, y - 1)) || isRed(img.pixel(x, y)) || isRed(img.pixel(x, y + 1)),
+            QVERIFY2(isRed(img.pixel(x, y - 1)) || isRed(img.pixel(x, y)) ||
+                         isRed(img.pixel(x, y + 1)),
                      qPrintable(QString::number(i)));
         }
         QVERIFY(!columnHasRed(img, c->getXCoor(t[101])));
@@ -93,8 +99,10 @@ private slots:
             QVERIFY(isRed(plain.pixel(x, y)) || !isRed(img.pixel(x, y)));
 
         // On a sample: its value and a dot in the line's colour.
-        const QString onSample = ChartFixture::drawTrackCursor(c.get(), c->getXCoor(t[60]), kInterval);
-        QCOMPARE(ChartText(onSample, "arialbd.ttf", 8).plainText(), QStringLiteral(" CH1:  %1 ").arg(v[60], 0, 'f', 2));
+        const QString onSample =
+            ChartFixture::drawTrackCursor(c.get(), c->getXCoor(t[60]), kInterval);
+        QCOMPARE(ChartText(onSample, "arialbd.ttf", 8).plainText(),
+                 QStringLiteral(" CH1:  %1 ").arg(v[60], 0, 'f', 2));
         QCOMPARE(c->makeImage().pixel(c->getXCoor(t[60]), c->getYCoor(v[60])), qRgb(255, 0, 0));
         c->removeDynamicLayer();
         QCOMPARE(c->makeImage(), plain);
@@ -105,9 +113,12 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("text");
-        QTest::newRow("two decimals") << 23.456 << "{value|2.}" << "23.46";
-        QTest::newRow("negative zero") << -0.001 << "{value|2.}" << "0.00";
-        QTest::newRow("huge") << 1e30 << "{value|2.}" << "1000000000000000019884624838656.00";
+        QTest::newRow("two decimals") << 23.456 << "{value|2.}"
+                                      << "23.46";
+        QTest::newRow("negative zero") << -0.001 << "{value|2.}"
+                                       << "0.00";
+        QTest::newRow("huge") << 1e30 << "{value|2.}"
+                              << "1000000000000000019884624838656.00";
     }
     void formats()
     {

@@ -25,8 +25,10 @@ void tst_MessageDialog::closesItselfAndStaysClosedAfterClose()
     showMessage(&parent, QStringLiteral("WARNING"), QStringLiteral("line one\nline two"));
     QPointer<MessageDialog> leftAlone = parent.findChildren<MessageDialog *>().last();
     QVERIFY(leftAlone != byHand && leftAlone->isVisible() && leftAlone->isModal());
-    QCOMPARE(leftAlone->findChild<QGroupBox *>("groupBox_message")->title(), QStringLiteral("WARNING"));
-    QCOMPARE(leftAlone->findChild<QTextBrowser *>("textBrowser")->toPlainText(), QStringLiteral("line one\nline two"));
+    QCOMPARE(leftAlone->findChild<QGroupBox *>("groupBox_message")->title(),
+             QStringLiteral("WARNING"));
+    QCOMPARE(leftAlone->findChild<QTextBrowser *>("textBrowser")->toPlainText(),
+             QStringLiteral("line one\nline two"));
 
     QTest::mouseClick(byHand->findChild<QPushButton *>("pushButton_close"), Qt::LeftButton);
     QTRY_VERIFY(!byHand || !byHand->isVisible());

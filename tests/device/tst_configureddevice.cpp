@@ -13,8 +13,8 @@
 #include <QPointer>
 #include <QtTest>
 
-
-namespace {
+namespace
+{
 
 using TestSupport::addNode;
 using TestSupport::nodeBlock;
@@ -58,13 +58,15 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("texts");
         const QByteArray second = bytesOf(nodeBlock(5.5f, 6.5f, 7, 8));
-        QTest::newRow("25.00 and -1") << bytesOf(kFirstBlock) + second
-                                      << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"};
+        QTest::newRow("25.00 and -1")
+            << bytesOf(kFirstBlock) + second
+            << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"};
         QTest::newRow("rounding, high words")
             << bytesOf(nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
             << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"};
-        QTest::newRow("short reply") << (bytesOf(kFirstBlock) + second).left(20)
-                                     << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""};
+        QTest::newRow("short reply")
+            << (bytesOf(kFirstBlock) + second).left(20)
+            << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""};
         QTest::newRow("empty reply") << QByteArray() << QStringList{"", "", "", "", "", "", "", ""};
     }
     void decoding()
@@ -125,7 +127,8 @@ private slots:
         QFETCH(int, limit);
         dataIntervalMs = interval;
         ConfiguredDevice connection;
-        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), TestSupport::freeLoopbackPort()); // nobody there
+        connection.setDeviceInfo(QStringLiteral("127.0.0.1"),
+                                 TestSupport::freeLoopbackPort()); // nobody there
         NodeDevice *node = addNode(connection, 0);
         node->setAlarmRange(0, 10, 0, 10);
         connection.readData(bytesOf(nodeBlock(20.0f, 5.0f, 1, 2)));
@@ -133,7 +136,8 @@ private slots:
 
         QTest::qWait(2); // the polls come after the sample, as they do at any interval
         const_cast<QLoggingCategory &>(lcDevice()).setEnabled(QtDebugMsg, true);
-        const QRegularExpression lost(QStringLiteral("^- ConfiguredDevice::deviceDisconnected\\(\\) :"));
+        const QRegularExpression lost(
+            QStringLiteral("^- ConfiguredDevice::deviceDisconnected\\(\\) :"));
         for (int poll = 1; poll <= limit; ++poll) {
             connection.poll();
             QCOMPARE(connection.missedPolls(), poll);
@@ -177,8 +181,9 @@ private slots:
         QFETCH(bool, pymodbus);
         QFETCH(int, interval);
         dataIntervalMs = interval;
-        QVector<quint16> registers = kFirstBlock + QVector<quint16>(42) + nodeBlock(-3.75f, 33.0f, 150, 80)
-                                     + nodeBlock(36.6f, 12.0f, 210, 70);
+        QVector<quint16> registers = kFirstBlock + QVector<quint16>(42) +
+                                     nodeBlock(-3.75f, 33.0f, 150, 80) +
+                                     nodeBlock(36.6f, 12.0f, 210, 70);
         TestSupport::PymodbusServer server;
         GatewaySimulator sim(TestSupport::frozenGateway());
         if (pymodbus) {
@@ -190,7 +195,8 @@ private slots:
             sim.setHoldingRegisters(0, registers);
         }
         ConfiguredDevice connection;
-        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), pymodbus ? server.port() : sim.serverPort());
+        connection.setDeviceInfo(QStringLiteral("127.0.0.1"),
+                                 pymodbus ? server.port() : sim.serverPort());
         for (int start : {0, 50, 58})
             addNode(connection, start);
         auto *client = dynamic_cast<ModbusDevice *>(connection.device());
@@ -201,10 +207,11 @@ private slots:
             connection.poll();
             if (round == 1 && !pymodbus && interval == 1000)
                 QCOMPARE(sim.requestCount(), 0);
-            QTRY_COMPARE_WITH_TIMEOUT(connection.nodeList().at(0)->ch1Text(), QStringLiteral("25.00"), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(connection.nodeList().at(0)->ch1Text(),
+                                      QStringLiteral("25.00"), 10000);
             QCOMPARE(textsOf(connection.nodeList()),
-                     (QStringList{"25.00", "-12.50", "-1", "3600", "-3.75", "33.00", "150", "80", "36.60", "12.00",
-                                  "210", "70"}));
+                     (QStringList{"25.00", "-12.50", "-1", "3600", "-3.75", "33.00", "150", "80",
+                                  "36.60", "12.00", "210", "70"}));
             QCOMPARE(client->isOpen(), interval == 1000);
         }
         QTRY_COMPARE(client->modbusClient()->findChildren<QModbusReply *>().size(), 0);
@@ -264,11 +271,13 @@ private slots:
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
 
         QTemporaryDir dir;
-        InsertSerialData db(dir.filePath(QStringLiteral("refresh.dat")), QStringLiteral("tstrefresh"));
+        InsertSerialData db(dir.filePath(QStringLiteral("refresh.dat")),
+                            QStringLiteral("tstrefresh"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
         const QList<QVariantList> rows = TestSupport::sqlRows(
-            db.databasePath(), QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
+            db.databasePath(),
+            QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0), (QVariantList{30.25, 60.5, pollTime.toSecsSinceEpoch()}));
         QCOMPARE(rows.at(1).at(2).toLongLong(), connection.lastPollTime().toSecsSinceEpoch());

@@ -33,7 +33,8 @@ class tst_GatewaySimulator : public QObject
         QStringList texts;
         if (QTest::qWaitFor([&] { return connection.isConnected(); }, 5000)) {
             for (NodeDevice *node : connection.nodeList())
-                texts << node->ch1Text() << node->ch2Text() << node->lqiText() << node->batteryText();
+                texts << node->ch1Text() << node->ch2Text() << node->lqiText()
+                      << node->batteryText();
         }
         process.kill();
         process.waitForFinished();
@@ -58,8 +59,8 @@ private slots:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), exitCode);
         const QString help = QString::fromLatin1(process.readAllStandardOutput());
-        for (const char *option : {"--port", "--devices", "--seed", "--update-ms", "--silent", "--drop-every",
-                                   "--delay", "--exception", "--help"})
+        for (const char *option : {"--port", "--devices", "--seed", "--update-ms", "--silent",
+                                   "--drop-every", "--delay", "--exception", "--help"})
             QVERIFY2(exitCode != 0 || help.contains(QLatin1String(option)), option);
     }
 
@@ -75,7 +76,8 @@ private slots:
         QCOMPARE(a, b);
         const double low[] = {15, 30, 150, 1}, high[] = {30, 70, 230, 100};
         for (int i = 0; i < a.size(); ++i)
-            QVERIFY2(a.at(i).toDouble() >= low[i % 4] && a.at(i).toDouble() <= high[i % 4], qPrintable(a.at(i)));
+            QVERIFY2(a.at(i).toDouble() >= low[i % 4] && a.at(i).toDouble() <= high[i % 4],
+                     qPrintable(a.at(i)));
     }
 };
 

@@ -21,7 +21,8 @@
 #include <cstring>
 #include <functional>
 
-namespace {
+namespace
+{
 
 // A Modbus TCP peer on 127.0.0.1 of our own making, for replies no real
 // gateway should send: every read request is answered with the PDU that
@@ -51,7 +52,8 @@ private:
             const QByteArray request = m_buffer.left(12);
             m_buffer.remove(0, 12);
             const auto *p = reinterpret_cast<const uchar *>(request.constData());
-            const QByteArray pdu = answer(qFromBigEndian<quint16>(p + 8), qFromBigEndian<quint16>(p + 10));
+            const QByteArray pdu =
+                answer(qFromBigEndian<quint16>(p + 8), qFromBigEndian<quint16>(p + 10));
             QByteArray frame = request.left(4); // transaction and protocol identifiers
             frame.append(char((pdu.size() + 1) >> 8)).append(char((pdu.size() + 1) & 0xFF));
             frame.append(request.at(6)).append(pdu);
@@ -74,7 +76,14 @@ QByteArray registerPdu(quint8 functionCode, const QVector<quint16> &registers)
 
 QVector<quint16> floatBlock(quint32 ch1Bits, quint32 ch2Bits)
 {
-    return {quint16(ch1Bits), quint16(ch1Bits >> 16), quint16(ch2Bits), quint16(ch2Bits >> 16), 7, 0, 90, 0};
+    return {quint16(ch1Bits),
+            quint16(ch1Bits >> 16),
+            quint16(ch2Bits),
+            quint16(ch2Bits >> 16),
+            7,
+            0,
+            90,
+            0};
 }
 
 quint32 bitsOf(float value)
@@ -127,13 +136,16 @@ private slots:
         QTest::newRow("wrong function code")
             << registerPdu(0x04, good + second) << QStringList{"", "", "", ""} << 0 << 1 << 0
             << "wrong function code 0x04 in the reply";
-        QTest::newRow("NaN values") << registerPdu(0x03, floatBlock(0x7FC00000, 0xFFFFFFFF) + second)
-                                    << QStringList{"", "", "-4.00", "12.00"} << 1 << 0 << 2 << "";
-        QTest::newRow("infinity") << registerPdu(0x03, floatBlock(0x7F800000, bitsOf(3.0f)) + second)
+        QTest::newRow("NaN values")
+            << registerPdu(0x03, floatBlock(0x7FC00000, 0xFFFFFFFF) + second)
+            << QStringList{"", "", "-4.00", "12.00"} << 1 << 0 << 2 << "";
+        QTest::newRow("infinity") << registerPdu(0x03,
+                                                 floatBlock(0x7F800000, bitsOf(3.0f)) + second)
                                   << QStringList{"", "3.00", "-4.00", "12.00"} << 1 << 0 << 1 << "";
-        QTest::newRow("short reply") << registerPdu(0x03, good) << QStringList{"21.50", "48.25", "", ""} << 1 << 0
-                                     << 2 << "";
-        QTest::newRow("exception") << QByteArray("\x83\x02", 2) << QStringList{"", "", "", ""} << 0 << 1 << 0 << "";
+        QTest::newRow("short reply") << registerPdu(0x03, good)
+                                     << QStringList{"21.50", "48.25", "", ""} << 1 << 0 << 2 << "";
+        QTest::newRow("exception")
+            << QByteArray("\x83\x02", 2) << QStringList{"", "", "", ""} << 0 << 1 << 0 << "";
     }
     void badReplies()
     {
@@ -153,7 +165,9 @@ private slots:
         first->setAlarmRange(0, 10, 0, 10); // any number would alarm; none must
 
         pollAndSettle(connection);
-        QCOMPARE((QStringList{first->ch1Text(), first->ch2Text(), second->ch1Text(), second->ch2Text()}), texts);
+        QCOMPARE(
+            (QStringList{first->ch1Text(), first->ch2Text(), second->ch1Text(), second->ch2Text()}),
+            texts);
         const LinkHealth &health = connection.health();
         QCOMPARE(health.pollsSent, quint64(1));
         QCOMPARE(health.answers, quint64(answers));
@@ -195,8 +209,9 @@ private slots:
         QCOMPARE(connection.health().state, LinkHealth::Up);
         sim.setSilent(true);
         QTest::qWait(1000); // polls come an interval apart: the gap gets a second of its own
-        const QRegularExpression lostLine(QStringLiteral("^127\\.0\\.0\\.1:%1 lost at \\d\\d:\\d\\d:\\d\\d$")
-                                              .arg(sim.serverPort()));
+        const QRegularExpression lostLine(
+            QStringLiteral("^127\\.0\\.0\\.1:%1 lost at \\d\\d:\\d\\d:\\d\\d$")
+                .arg(sim.serverPort()));
         QDateTime firstMissed;
         for (int i = 0; i < 6; ++i) {
             if (i == 5)
@@ -209,7 +224,8 @@ private slots:
         QCOMPARE(connection.health().state, LinkHealth::Lost);
         QVERIFY(!connection.isConnected());
         QVERIFY(notices.at(0).at(1).toBool());
-        QVERIFY2(lostLine.match(notices.at(0).at(2).toString()).hasMatch(), qPrintable(notices.at(0).at(2).toString()));
+        QVERIFY2(lostLine.match(notices.at(0).at(2).toString()).hasMatch(),
+                 qPrintable(notices.at(0).at(2).toString()));
         QCOMPARE(strip.text(), notices.at(0).at(2).toString());
         QCOMPARE(strip.textFormat(), Qt::PlainText);
         // The gap sits at the first poll that went unanswered, in the history too.
@@ -225,8 +241,9 @@ private slots:
         pollAndSettle(connection);
         QTRY_COMPARE(notices.count(), 2);
         QVERIFY(!notices.at(1).at(1).toBool());
-        QVERIFY2(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:%1 back at \\d\\d:\\d\\d:\\d\\d, \\d+ s$")
-                                        .arg(sim.serverPort()))
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^127\\.0\\.0\\.1:%1 back at \\d\\d:\\d\\d:\\d\\d, \\d+ s$")
+                         .arg(sim.serverPort()))
                      .match(notices.at(1).at(2).toString())
                      .hasMatch(),
                  qPrintable(notices.at(1).at(2).toString()));
@@ -248,7 +265,8 @@ private slots:
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
         const QList<QVariantList> rows = TestSupport::sqlRows(
-            db.databasePath(), QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
+            db.databasePath(),
+            QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
         QCOMPARE(rows.size(), 4);
         QCOMPARE(rows.at(0).at(0).toDouble(), 20.5);
         QVERIFY(rows.at(2).at(0).isNull() && rows.at(2).at(1).isNull());
@@ -259,16 +277,20 @@ private slots:
 
         // The network dialog shows the same figures.
         auto *dialog = new NetworkSettingDialog(node);
-        auto text = [dialog](const char *name) { return dialog->findChild<QLabel *>(name)->text(); };
+        auto text = [dialog](const char *name) {
+            return dialog->findChild<QLabel *>(name)->text();
+        };
         QCOMPARE(text("label_port"), QString::number(sim.serverPort()));
-        QVERIFY2(text("label_state").startsWith(QStringLiteral("connected for ")), qPrintable(text("label_state")));
+        QVERIFY2(text("label_state").startsWith(QStringLiteral("connected for ")),
+                 qPrintable(text("label_state")));
         QCOMPARE(text("label_polls"), QStringLiteral("10"));
         QCOMPARE(text("label_answers"), QStringLiteral("3"));
         QCOMPARE(text("label_timeouts"), QStringLiteral("6"));
         QCOMPARE(text("label_errors"), QStringLiteral("1"));
         QVERIFY(text("label_last_error").endsWith(health.lastError));
         QVERIFY(text("label_round_trip").contains(QStringLiteral(" ms, median ")));
-        for (const char *name : {"label_ipaddr", "label_port", "label_state", "label_last_error", "label_no_data"})
+        for (const char *name :
+             {"label_ipaddr", "label_port", "label_state", "label_last_error", "label_no_data"})
             QCOMPARE(dialog->findChild<QLabel *>(name)->textFormat(), Qt::PlainText);
         delete dialog;
         connection.close();
@@ -282,10 +304,13 @@ private slots:
         QSignalSpy changed(&board, &LinkNoticeBoard::textChanged);
         board.post("10.0.0.1:502", true, "10.0.0.1:502 lost at 10:00:00");
         board.post("10.0.0.1:503", true, "10.0.0.1:503 lost at 10:00:01");
-        QCOMPARE(board.text(), QStringLiteral("10.0.0.1:502 lost at 10:00:00   10.0.0.1:503 lost at 10:00:01"));
+        QCOMPARE(board.text(),
+                 QStringLiteral("10.0.0.1:502 lost at 10:00:00   10.0.0.1:503 lost at 10:00:01"));
         board.post("10.0.0.1:502", false, "10.0.0.1:502 back at 10:00:09, 9 s");
         QVERIFY(board.anyLost());
-        QCOMPARE(board.text(), QStringLiteral("10.0.0.1:503 lost at 10:00:01   10.0.0.1:502 back at 10:00:09, 9 s"));
+        QCOMPARE(
+            board.text(),
+            QStringLiteral("10.0.0.1:503 lost at 10:00:01   10.0.0.1:502 back at 10:00:09, 9 s"));
         QTRY_COMPARE(board.text(), QStringLiteral("10.0.0.1:503 lost at 10:00:01"));
         board.clear();
         QVERIFY(board.text().isEmpty() && !board.anyLost());
@@ -295,7 +320,8 @@ private slots:
         QuillarkMain window;
         auto *strip = window.findChild<QLabel *>(QStringLiteral("label_link_notice"));
         QVERIFY(strip && strip->textFormat() == Qt::PlainText);
-        window.findChild<LinkNoticeBoard *>()->post("10.0.0.9:502", true, "<b>10.0.0.9:502</b> lost at 10:00:00");
+        window.findChild<LinkNoticeBoard *>()->post("10.0.0.9:502", true,
+                                                    "<b>10.0.0.9:502</b> lost at 10:00:00");
         QCOMPARE(strip->text(), QStringLiteral("<b>10.0.0.9:502</b> lost at 10:00:00"));
     }
 

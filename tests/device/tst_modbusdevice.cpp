@@ -35,7 +35,8 @@ class tst_ModbusDevice : public QObject
 
     static QModbusDevice::State stateOf(const ModbusDevice &device)
     {
-        return device.modbusClient() ? device.modbusClient()->state() : QModbusDevice::UnconnectedState;
+        return device.modbusClient() ? device.modbusClient()->state()
+                                     : QModbusDevice::UnconnectedState;
     }
 
 private slots:
@@ -80,7 +81,8 @@ private slots:
         }
         for (int i = 0; i < 2; ++i) {
             device.write();
-            QTRY_VERIFY(!device.isRequestPending() && stateOf(device) == QModbusDevice::UnconnectedState);
+            QTRY_VERIFY(!device.isRequestPending() &&
+                        stateOf(device) == QModbusDevice::UnconnectedState);
         }
         QCOMPARE(spy.count(), 1);
 

@@ -1,10 +1,10 @@
+#include "chart/charttime.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
-#include "record/insertserialdata.h"
 #include "projectfixture.h"
+#include "record/insertserialdata.h"
 #include "testsupport.h"
-#include "chart/charttime.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,8 +17,8 @@ class tst_NodeDevice : public QObject
 {
     Q_OBJECT
 
-    static void sample(NodeDevice &node, const QString &ch1, const QString &ch2, const QDateTime &time,
-                       bool refresh = false)
+    static void sample(NodeDevice &node, const QString &ch1, const QString &ch2,
+                       const QDateTime &time, bool refresh = false)
     {
         node.setData(ch1, ch2, QStringLiteral("200"), QStringLiteral("95"), time, refresh);
     }
@@ -89,7 +89,8 @@ private slots:
 
         for (int i = 1; i <= NodeDevice::kHistorySize + 5; ++i)
             sample(node, QString::number(i, 'f', 2), QStringLiteral("0.00"), t0.addSecs(10 * i));
-        double t[NodeDevice::kHistorySize], c1[NodeDevice::kHistorySize], c2[NodeDevice::kHistorySize];
+        double t[NodeDevice::kHistorySize], c1[NodeDevice::kHistorySize],
+            c2[NodeDevice::kHistorySize];
         node.history(t, c1, c2);
         QCOMPARE(c1[last], double(NodeDevice::kHistorySize + 5));
         QCOMPARE(c1[0], 6.0);
@@ -118,18 +119,24 @@ private slots:
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(3));
 
         QTemporaryDir dir;
-        const QString end = QString::number(connection.lastPollTime().addMSecs(dataIntervalMs).toSecsSinceEpoch());
+        const QString end =
+            QString::number(connection.lastPollTime().addMSecs(dataIntervalMs).toSecsSinceEpoch());
         InsertSerialData db(dir.filePath(QStringLiteral("node.dat")), QStringLiteral("tstnode"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
         QStringList rows;
-        for (const QVariantList &r : TestSupport::sqlRows(db.databasePath(), QStringLiteral(
-                 "select serialno, channel1, channel2, pointDate from fennolink order by id")))
-            rows << QStringList{r.value(0).toString(), r.value(1).isNull() ? "NULL" : r.value(1).toString(),
-                                r.value(2).isNull() ? "NULL" : r.value(2).toString(), r.value(3).toString()}
+        for (const QVariantList &r : TestSupport::sqlRows(
+                 db.databasePath(),
+                 QStringLiteral(
+                     "select serialno, channel1, channel2, pointDate from fennolink order by id")))
+            rows << QStringList{r.value(0).toString(),
+                                r.value(1).isNull() ? "NULL" : r.value(1).toString(),
+                                r.value(2).isNull() ? "NULL" : r.value(2).toString(),
+                                r.value(3).toString()}
                         .join(QLatin1Char(' '));
-        QCOMPARE(rows, (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234567.89 41.25 1600000120",
-                                    "QL'001 NULL NULL " + end}));
+        QCOMPARE(rows,
+                 (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234567.89 41.25 1600000120",
+                              "QL'001 NULL NULL " + end}));
     }
 };
 

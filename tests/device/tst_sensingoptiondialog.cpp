@@ -13,10 +13,11 @@
 
 using namespace ViewFixture;
 
-namespace {
+namespace
+{
 
-const char *const kRanges[] = {"doubleSpinBox_min_ch1", "doubleSpinBox_max_ch1", "doubleSpinBox_min_ch2",
-                               "doubleSpinBox_max_ch2"};
+const char *const kRanges[] = {"doubleSpinBox_min_ch1", "doubleSpinBox_max_ch1",
+                               "doubleSpinBox_min_ch2", "doubleSpinBox_max_ch2"};
 
 // Texts of the message dialogs shown over `dialog` so far.
 QStringList shownMessages(QWidget *dialog)
@@ -43,7 +44,10 @@ class TstSensingOptionDialog : public QObject
         m_dialog->show();
         return m_dialog;
     }
-    void confirm() { QTest::mouseClick(child<QWidget>(m_dialog, "pushButton_confirm"), Qt::LeftButton); }
+    void confirm()
+    {
+        QTest::mouseClick(child<QWidget>(m_dialog, "pushButton_confirm"), Qt::LeftButton);
+    }
     QComboBox *unit(const char *name) { return child<QComboBox>(m_dialog, name); }
 
 private slots:
@@ -118,9 +122,18 @@ private slots:
         QTest::addColumn<QString>("ch1");
         QTest::addColumn<QString>("ch2");
         QTest::addColumn<QString>("message");
-        QTest::newRow("all empty") << "" << "" << "" << "Enter the Device Name.";
-        QTest::newRow("channel 1") << "d" << "" << "" << "Enter the Channel-1 Name.";
-        QTest::newRow("channel 2") << "d" << "a" << "" << "Enter the Channel-2 Name.";
+        QTest::newRow("all empty") << ""
+                                   << ""
+                                   << ""
+                                   << "Enter the Device Name.";
+        QTest::newRow("channel 1") << "d"
+                                   << ""
+                                   << ""
+                                   << "Enter the Channel-1 Name.";
+        QTest::newRow("channel 2") << "d"
+                                   << "a"
+                                   << ""
+                                   << "Enter the Channel-2 Name.";
     }
     void validation()
     {

@@ -1,8 +1,8 @@
 #include "forwardservers.h"
 
+#include "common/projectdocument.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
-#include "common/projectdocument.h"
 #include "record/insertserialdata.h"
 
 #include <QDir>
@@ -15,9 +15,11 @@
 
 #include <unistd.h>
 
-namespace ForwardTest {
+namespace ForwardTest
+{
 
-namespace {
+namespace
+{
 bool writeText(const QString &path, const QByteArray &text)
 {
     QFile file(path);
@@ -43,7 +45,8 @@ RecordedProject::RecordedProject(int devices)
     m_path = m_dir.filePath(QStringLiteral("site.qlk"));
     // At most 8 devices per gateway, as a project holds them.
     const bool two = devices > 8;
-    if (!TestSupport::writeProject(m_path, 1000, two ? QVector<quint16>{1502, 1503} : QVector<quint16>{1502},
+    if (!TestSupport::writeProject(m_path, 1000,
+                                   two ? QVector<quint16>{1502, 1503} : QVector<quint16>{1502},
                                    two ? (devices + 1) / 2 : devices))
         return;
     ProjectDocument doc;
@@ -113,20 +116,21 @@ QString InfluxServer::start(bool auth)
     m_httpPort = TestSupport::freeLoopbackPort();
     m_rpcPort = TestSupport::freeLoopbackPort();
     const QString d = m_dir.path();
-    const QByteArray config = QStringLiteral(
-        "reporting-disabled = true\n"
-        "bind-address = \"127.0.0.1:%1\"\n"
-        "[meta]\n  dir = \"%3/meta\"\n  logging-enabled = false\n"
-        "[data]\n  dir = \"%3/data\"\n  wal-dir = \"%3/wal\"\n  query-log-enabled = false\n"
-        "[http]\n  enabled = true\n  bind-address = \"127.0.0.1:%2\"\n  log-enabled = false\n"
-        "  auth-enabled = %4\n"
-        "[monitor]\n  store-enabled = false\n"
-        "[continuous_queries]\n  enabled = false\n"
-        "[subscriber]\n  enabled = false\n")
-                                  .arg(m_rpcPort)
-                                  .arg(m_httpPort)
-                                  .arg(d, auth ? QStringLiteral("true") : QStringLiteral("false"))
-                                  .toUtf8();
+    const QByteArray config =
+        QStringLiteral(
+            "reporting-disabled = true\n"
+            "bind-address = \"127.0.0.1:%1\"\n"
+            "[meta]\n  dir = \"%3/meta\"\n  logging-enabled = false\n"
+            "[data]\n  dir = \"%3/data\"\n  wal-dir = \"%3/wal\"\n  query-log-enabled = false\n"
+            "[http]\n  enabled = true\n  bind-address = \"127.0.0.1:%2\"\n  log-enabled = false\n"
+            "  auth-enabled = %4\n"
+            "[monitor]\n  store-enabled = false\n"
+            "[continuous_queries]\n  enabled = false\n"
+            "[subscriber]\n  enabled = false\n")
+            .arg(m_rpcPort)
+            .arg(m_httpPort)
+            .arg(d, auth ? QStringLiteral("true") : QStringLiteral("false"))
+            .toUtf8();
     if (!writeText(d + QStringLiteral("/influxdb.conf"), config))
         return QStringLiteral("cannot write the influxd configuration");
     return restart();
@@ -136,8 +140,10 @@ QString InfluxServer::restart()
 {
     stop();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("influxd.log")), QIODevice::Append);
-    m_process.start(QStringLiteral("influxd"), {QStringLiteral("-config"), m_dir.filePath(QStringLiteral("influxdb.conf"))});
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("influxd.log")),
+                                    QIODevice::Append);
+    m_process.start(QStringLiteral("influxd"),
+                    {QStringLiteral("-config"), m_dir.filePath(QStringLiteral("influxdb.conf"))});
     if (!m_process.waitForStarted(10000))
         return QStringLiteral("influxd did not start");
     if (!TestSupport::waitForListener(m_httpPort, 30000))
@@ -145,10 +151,11 @@ QString InfluxServer::restart()
     if (m_auth) {
         // The first user may be made without credentials; later starts find it.
         QProcess curl;
-        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-XPOST"), url() + QStringLiteral("/query"),
-                                          QStringLiteral("--data-urlencode"),
-                                          QStringLiteral("q=CREATE USER %1 WITH PASSWORD '%2' WITH ALL PRIVILEGES")
-                                              .arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword))});
+        curl.start(QStringLiteral("curl"),
+                   {QStringLiteral("-s"), QStringLiteral("-XPOST"),
+                    url() + QStringLiteral("/query"), QStringLiteral("--data-urlencode"),
+                    QStringLiteral("q=CREATE USER %1 WITH PASSWORD '%2' WITH ALL PRIVILEGES")
+                        .arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword))});
         curl.waitForFinished(10000);
     }
     return QString();
@@ -161,11 +168,13 @@ void InfluxServer::stop()
 
 QJsonObject InfluxServer::query(const QString &statement, const QString &database)
 {
-    QStringList args{QStringLiteral("-s"), QStringLiteral("-XPOST"), url() + QStringLiteral("/query")};
+    QStringList args{QStringLiteral("-s"), QStringLiteral("-XPOST"),
+                     url() + QStringLiteral("/query")};
     if (!database.isEmpty())
         args << QStringLiteral("--data-urlencode") << QStringLiteral("db=") + database;
     if (m_auth)
-        args << QStringLiteral("-u") << QStringLiteral("%1:%2").arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword));
+        args << QStringLiteral("-u")
+             << QStringLiteral("%1:%2").arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword));
     args << QStringLiteral("--data-urlencode") << QStringLiteral("q=") + statement;
     QProcess curl;
     curl.start(QStringLiteral("curl"), args);
@@ -178,8 +187,12 @@ QList<QJsonArray> InfluxServer::values(const QString &statement, const QString &
 {
     QList<QJsonArray> rows;
     const QJsonObject answer = query(statement, database);
-    const QJsonArray series = answer.value(QStringLiteral("results")).toArray().at(0).toObject()
-                                  .value(QStringLiteral("series")).toArray();
+    const QJsonArray series = answer.value(QStringLiteral("results"))
+                                  .toArray()
+                                  .at(0)
+                                  .toObject()
+                                  .value(QStringLiteral("series"))
+                                  .toArray();
     for (const QJsonValue &s : series) {
         for (const QJsonValue &v : s.toObject().value(QStringLiteral("values")).toArray())
             rows << v.toArray();
@@ -194,25 +207,29 @@ MosquittoBroker::~MosquittoBroker()
 
 QString MosquittoBroker::start(const QString &user, const QString &password)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")}).isEmpty())
+    if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
+                                       {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
+            .isEmpty())
         return QStringLiteral("mosquitto is not installed");
     if (!m_dir.isValid())
         return QStringLiteral("no temporary folder");
     m_port = TestSupport::freeLoopbackPort();
     const QString d = m_dir.path();
-    QByteArray config = QStringLiteral("listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n"
-                                       "log_dest file %2/mosquitto.log\n"
-                                       "max_queued_messages 1000000\nmax_inflight_messages 0\n")
-                            .arg(m_port)
-                            .arg(d)
-                            .toUtf8();
+    QByteArray config =
+        QStringLiteral("listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n"
+                       "log_dest file %2/mosquitto.log\n"
+                       "max_queued_messages 1000000\nmax_inflight_messages 0\n")
+            .arg(m_port)
+            .arg(d)
+            .toUtf8();
     if (::getuid() == 0)
         config += "user root\n";
     m_passwords = !user.isEmpty();
     if (m_passwords) {
         QProcess passwd;
         passwd.start(QStringLiteral("mosquitto_passwd"),
-                     {QStringLiteral("-b"), QStringLiteral("-c"), d + QStringLiteral("/passwords"), user, password});
+                     {QStringLiteral("-b"), QStringLiteral("-c"), d + QStringLiteral("/passwords"),
+                      user, password});
         if (!passwd.waitForFinished(10000) || passwd.exitCode() != 0)
             return QStringLiteral("mosquitto_passwd failed");
         config += "allow_anonymous false\npassword_file " + d.toUtf8() + "/passwords\n";
@@ -227,10 +244,13 @@ QString MosquittoBroker::start(const QString &user, const QString &password)
 QString MosquittoBroker::restart()
 {
     stop();
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("stdout.log")), QIODevice::Append);
-    m_process.start(program, {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("stdout.log")),
+                                    QIODevice::Append);
+    m_process.start(program,
+                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
     if (!m_process.waitForStarted(10000))
         return QStringLiteral("mosquitto did not start");
     if (!TestSupport::waitForListener(m_port, 20000))
@@ -250,10 +270,19 @@ Subscriber::~Subscriber()
 
 bool Subscriber::start(quint16 port, const QString &topic, const QStringList &extra)
 {
-    QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
-                     QStringLiteral("-t"), topic, QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-v"),
-                     QStringLiteral("-c"), QStringLiteral("-i"),
-                     QStringLiteral("qk-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(8))};
+    QStringList args{
+        QStringLiteral("-h"),
+        QStringLiteral("127.0.0.1"),
+        QStringLiteral("-p"),
+        QString::number(port),
+        QStringLiteral("-t"),
+        topic,
+        QStringLiteral("-q"),
+        QStringLiteral("1"),
+        QStringLiteral("-v"),
+        QStringLiteral("-c"),
+        QStringLiteral("-i"),
+        QStringLiteral("qk-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(8))};
     args += extra;
     m_process.setReadChannel(QProcess::StandardOutput);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
@@ -278,10 +307,10 @@ void Subscriber::stop()
 bool Subscriber::waitReady(quint16 port, const QString &probeTopic)
 {
     for (int i = 0; i < 100; ++i) {
-        QProcess::execute(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                                           QStringLiteral("-p"), QString::number(port),
-                                                           QStringLiteral("-t"), probeTopic, QStringLiteral("-m"),
-                                                           QStringLiteral("probe")});
+        QProcess::execute(QStringLiteral("mosquitto_pub"),
+                          {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                           QString::number(port), QStringLiteral("-t"), probeTopic,
+                           QStringLiteral("-m"), QStringLiteral("probe")});
         QTest::qWait(100);
         bool seen = false;
         for (int j = m_lines.size() - 1; j >= 0; --j) {
@@ -340,7 +369,8 @@ void FakeHttpServer::serve(QTcpSocket *socket)
         for (int i = 1; i < head.size(); ++i) {
             const int colon = head[i].indexOf(':');
             if (colon > 0)
-                request.headers.insert(head[i].left(colon).trimmed().toLower(), head[i].mid(colon + 1).trimmed());
+                request.headers.insert(head[i].left(colon).trimmed().toLower(),
+                                       head[i].mid(colon + 1).trimmed());
         }
         const int length = request.headers.value("content-length").toInt();
         if (buffer.size() < end + 4 + length)
@@ -356,8 +386,10 @@ void FakeHttpServer::serve(QTcpSocket *socket)
                     m_accepted << line;
             }
         }
-        socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " X\r\nContent-Type: application/json\r\n"
-                      "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+        socket->write("HTTP/1.1 " + QByteArray::number(m_status) +
+                      " X\r\nContent-Type: application/json\r\n"
+                      "Content-Length: " +
+                      QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
     }
     socket->setProperty("buffer", buffer);
 }

@@ -2,12 +2,12 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QJsonObject>
+#include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -17,7 +17,8 @@ class InsertSerialData;
 // Real servers and a real record database for the forwarding tests. Every
 // server listens on 127.0.0.1 on a free port, keeps its files in a temporary
 // folder and is stopped when its object goes.
-namespace ForwardTest {
+namespace ForwardTest
+{
 
 // A project file with `devices` devices (serials QK00000...) in a temporary
 // folder, and a writer that appends rows to its record database through the
@@ -123,10 +124,9 @@ private:
 class FakeHttpServer : public QObject
 {
 public:
-    struct Request
-    {
+    struct Request {
         QByteArray method;
-        QByteArray target; // path and query
+        QByteArray target;                     // path and query
         QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
     };
@@ -134,7 +134,11 @@ public:
     quint16 port() const;
     QString url() const;
     // Status of the next answers; 0 means never answer.
-    void setStatus(int status, const QByteArray &body = QByteArray()) { m_status = status; m_body = body; }
+    void setStatus(int status, const QByteArray &body = QByteArray())
+    {
+        m_status = status;
+        m_body = body;
+    }
     QList<Request> requests() const { return m_requests; }
     // Lines of all answered (2xx) request bodies.
     QList<QByteArray> acceptedLines() const { return m_accepted; }

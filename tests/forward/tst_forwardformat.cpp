@@ -24,13 +24,13 @@ private slots:
     void positionFileBesideTheProject();
 
 private:
-    static ProjectDocument project(const QString &name, const QString &deviceName, const QString &ch1,
-                                   const QString &ch2);
+    static ProjectDocument project(const QString &name, const QString &deviceName,
+                                   const QString &ch1, const QString &ch2);
     static RecordRow row(const char *serial, double ch1, double ch2, qint64 time = 1767225600);
 };
 
-ProjectDocument tst_ForwardFormat::project(const QString &name, const QString &deviceName, const QString &ch1,
-                                           const QString &ch2)
+ProjectDocument tst_ForwardFormat::project(const QString &name, const QString &deviceName,
+                                           const QString &ch1, const QString &ch2)
 {
     ProjectDocument doc;
     doc.path = QStringLiteral("/tmp/x.qlk");
@@ -72,33 +72,57 @@ void tst_ForwardFormat::influxLine_data()
     QTest::addColumn<double>("v2");
     QTest::addColumn<QByteArray>("line"); // empty: no line
 
-    const QByteArray tags = "quillark,device=SN1,gateway=10.0.0.5:502,name=Cold\\ room,project=plant ";
-    QTest::newRow("both") << "Cold room" << "Temp" << "Hum" << QByteArray("SN1") << 21.5 << 45.0
+    const QByteArray tags =
+        "quillark,device=SN1,gateway=10.0.0.5:502,name=Cold\\ room,project=plant ";
+    QTest::newRow("both") << "Cold room"
+                          << "Temp"
+                          << "Hum" << QByteArray("SN1") << 21.5 << 45.0
                           << tags + "Temp=21.5,Hum=45 1767225600\n";
-    QTest::newRow("first missing") << "Cold room" << "Temp" << "Hum" << QByteArray("SN1") << NoValue << 45.25
-                                   << tags + "Hum=45.25 1767225600\n";
-    QTest::newRow("second missing") << "Cold room" << "Temp" << "Hum" << QByteArray("SN1") << -3.0 << NoValue
-                                    << tags + "Temp=-3 1767225600\n";
-    QTest::newRow("gap mark") << "Cold room" << "Temp" << "Hum" << QByteArray("SN1") << NoValue << NoValue
-                              << QByteArray();
-    QTest::newRow("not a number") << "Cold room" << "Temp" << "Hum" << QByteArray("SN1") << qQNaN() << 1.0
+    QTest::newRow("first missing")
+        << "Cold room"
+        << "Temp"
+        << "Hum" << QByteArray("SN1") << NoValue << 45.25 << tags + "Hum=45.25 1767225600\n";
+    QTest::newRow("second missing")
+        << "Cold room"
+        << "Temp"
+        << "Hum" << QByteArray("SN1") << -3.0 << NoValue << tags + "Temp=-3 1767225600\n";
+    QTest::newRow("gap mark") << "Cold room"
+                              << "Temp"
+                              << "Hum" << QByteArray("SN1") << NoValue << NoValue << QByteArray();
+    QTest::newRow("not a number") << "Cold room"
+                                  << "Temp"
+                                  << "Hum" << QByteArray("SN1") << qQNaN() << 1.0
                                   << tags + "Hum=1 1767225600\n";
     QTest::newRow("escaped names")
-        << "a,b=c d" << "T, in=C" << "x\\" << QByteArray("SN1") << 1.0 << 2.0
+        << "a,b=c d"
+        << "T, in=C"
+        << "x\\" << QByteArray("SN1") << 1.0 << 2.0
         << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=a\\,b\\=c\\ d,project=plant "
                       "T\\,\\ in\\=C=1,x\\\\=2 1767225600\n");
-    QTest::newRow("empty names") << "" << "" << " " << QByteArray("SN1") << 1.0 << 2.0
-                                 << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,project=plant "
-                                               "channel1=1,channel2=2 1767225600\n");
-    QTest::newRow("same names") << "Cold room" << "T" << "T" << QByteArray("SN1") << 1.0 << 2.0
+    QTest::newRow("empty names") << ""
+                                 << ""
+                                 << " " << QByteArray("SN1") << 1.0 << 2.0
+                                 << QByteArray(
+                                        "quillark,device=SN1,gateway=10.0.0.5:502,project=plant "
+                                        "channel1=1,channel2=2 1767225600\n");
+    QTest::newRow("same names") << "Cold room"
+                                << "T"
+                                << "T" << QByteArray("SN1") << 1.0 << 2.0
                                 << tags + "T=1,channel2=2 1767225600\n";
-    QTest::newRow("time is no field") << "Cold room" << "time" << "Hum" << QByteArray("SN1") << 1.0 << 2.0
-                                      << tags + "channel1=1,Hum=2 1767225600\n";
-    QTest::newRow("line break in name") << "Cold\nroom" << "Temp" << "Hum" << QByteArray("SN1") << 1.0 << 2.0
-                                        << tags + "Temp=1,Hum=2 1767225600\n";
-    QTest::newRow("unknown device") << "Cold room" << "Temp" << "Hum" << QByteArray("OLD 7") << 1.0 << 2.0
-                                    << QByteArray("quillark,device=OLD\\ 7,project=plant channel1=1,channel2=2 "
-                                                  "1767225600\n");
+    QTest::newRow("time is no field")
+        << "Cold room"
+        << "time"
+        << "Hum" << QByteArray("SN1") << 1.0 << 2.0 << tags + "channel1=1,Hum=2 1767225600\n";
+    QTest::newRow("line break in name")
+        << "Cold\nroom"
+        << "Temp"
+        << "Hum" << QByteArray("SN1") << 1.0 << 2.0 << tags + "Temp=1,Hum=2 1767225600\n";
+    QTest::newRow("unknown device")
+        << "Cold room"
+        << "Temp"
+        << "Hum" << QByteArray("OLD 7") << 1.0 << 2.0
+        << QByteArray("quillark,device=OLD\\ 7,project=plant channel1=1,channel2=2 "
+                      "1767225600\n");
 }
 
 void tst_ForwardFormat::influxLine()
@@ -110,7 +134,8 @@ void tst_ForwardFormat::influxLine()
     QFETCH(double, v1);
     QFETCH(double, v2);
     QFETCH(QByteArray, line);
-    ForwardFormat format(project(QStringLiteral("plant"), deviceName, ch1, ch2), QStringLiteral("q"));
+    ForwardFormat format(project(QStringLiteral("plant"), deviceName, ch1, ch2),
+                         QStringLiteral("q"));
     QByteArray out = "before\n";
     QCOMPARE(format.appendInfluxLine(out, row(serial.constData(), v1, v2)), !line.isEmpty());
     QCOMPARE(out, "before\n" + line);
@@ -123,7 +148,8 @@ void tst_ForwardFormat::payloadReadsBackAsJson()
                          QStringLiteral("q"));
     QJsonParseError error;
     const QJsonObject o =
-        QJsonDocument::fromJson(format.payload(row("SN1", 21.5, NoValue, 1600000000)), &error).object();
+        QJsonDocument::fromJson(format.payload(row("SN1", 21.5, NoValue, 1600000000)), &error)
+            .object();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(o.value(QStringLiteral("device")).toString(), QStringLiteral("SN1"));
     QCOMPARE(o.value(QStringLiteral("name")).toString(), QStringLiteral("Say \"hi\"\t\x01"));
@@ -132,21 +158,30 @@ void tst_ForwardFormat::payloadReadsBackAsJson()
     const QJsonArray ch = o.value(QStringLiteral("channels")).toArray();
     QCOMPARE(ch.size(), 2);
     QCOMPARE(ch.at(0).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("Temp"));
-    QCOMPARE(ch.at(0).toObject().value(QStringLiteral("unit")).toString(), QString::fromUtf8("\u00b0C"));
+    QCOMPARE(ch.at(0).toObject().value(QStringLiteral("unit")).toString(),
+             QString::fromUtf8("\u00b0C"));
     QCOMPARE(ch.at(0).toObject().value(QStringLiteral("value")).toDouble(), 21.5);
     QCOMPARE(ch.at(1).toObject().value(QStringLiteral("unit")).toString(), QStringLiteral("kPa"));
     QVERIFY(ch.at(1).toObject().value(QStringLiteral("value")).isNull());
 
     // A device the project no longer names still goes out, with its number.
-    const QJsonObject unknown = QJsonDocument::fromJson(format.payload(row("GONE", 1, 2)), &error).object();
+    const QJsonObject unknown =
+        QJsonDocument::fromJson(format.payload(row("GONE", 1, 2)), &error).object();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(unknown.value(QStringLiteral("device")).toString(), QStringLiteral("GONE"));
-    QCOMPARE(unknown.value(QStringLiteral("channels")).toArray().at(1).toObject().value(QStringLiteral("value")).toDouble(), 2.0);
+    QCOMPARE(unknown.value(QStringLiteral("channels"))
+                 .toArray()
+                 .at(1)
+                 .toObject()
+                 .value(QStringLiteral("value"))
+                 .toDouble(),
+             2.0);
 }
 
 void tst_ForwardFormat::topicsStayOneLevelPerName()
 {
-    ProjectDocument doc = project(QStringLiteral("hall/2 +#"), QStringLiteral("d"), QStringLiteral("a"), QStringLiteral("b"));
+    ProjectDocument doc = project(QStringLiteral("hall/2 +#"), QStringLiteral("d"),
+                                  QStringLiteral("a"), QStringLiteral("b"));
     doc.connections[0].nodes[0].deviceNumber = QStringLiteral("S/N#1");
     ForwardFormat format(doc, QStringLiteral("site/north/"));
     QCOMPARE(format.topic("S/N#1"), QByteArray("site/north/hall_2 __/S_N_1"));
@@ -158,7 +193,8 @@ void tst_ForwardFormat::topicsStayOneLevelPerName()
 void tst_ForwardFormat::numbersReadBackExactly_data()
 {
     QTest::addColumn<double>("value");
-    for (double v : {0.1, -0.0001, 1234567.89, 1e-7, 3.4028234663852886e38, 21.299999237060547, 100.0})
+    for (double v :
+         {0.1, -0.0001, 1234567.89, 1e-7, 3.4028234663852886e38, 21.299999237060547, 100.0})
         QTest::newRow(qPrintable(QString::number(v, 'g', 17))) << v;
 }
 
@@ -198,7 +234,8 @@ void tst_ForwardFormat::positionFileBesideTheProject()
     file.close();
     QCOMPARE(a.load(), 0);
     // A folder that cannot be written is told, not ignored.
-    const ForwardPosition nowhere(QStringLiteral("/nonexistent/dir/p.qlk"), QStringLiteral("mqtt"), QString());
+    const ForwardPosition nowhere(QStringLiteral("/nonexistent/dir/p.qlk"), QStringLiteral("mqtt"),
+                                  QString());
     QVERIFY(!nowhere.save(5));
 }
 

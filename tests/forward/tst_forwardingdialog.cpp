@@ -37,7 +37,10 @@ private slots:
 
 private:
     static void type(ForwardingDialog *dialog, const char *name, const QString &text);
-    static QString text(QWidget *parent, const char *name) { return parent->findChild<QLabel *>(name)->text(); }
+    static QString text(QWidget *parent, const char *name)
+    {
+        return parent->findChild<QLabel *>(name)->text();
+    }
     static void saveScreenshot(QWidget *widget, const QString &name);
 
     MosquittoBroker m_broker;
@@ -72,14 +75,17 @@ void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
     QVERIFY(project.isValid());
     // Fresh file objects each time: a QFile keeps what it once read of the file.
     auto permissions = [&] { return QFile(project.path()).permissions(); };
-    QVERIFY(QFile(project.path()).setPermissions(permissions() | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(
+        QFile(project.path()).setPermissions(permissions() | QFile::ReadGroup | QFile::ReadOther));
     Forwarder forwarder(project.path());
     auto *dialog = new ForwardingDialog(&forwarder);
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog));
     QCOMPARE(text(dialog, "label_influx_state"), QStringLiteral("Off."));
-    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(), QStringLiteral("quillark"));
-    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_influx_password")->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(),
+             QStringLiteral("quillark"));
+    QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_influx_password")->echoMode(),
+             QLineEdit::Password);
 
     type(dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:8086"));
     type(dialog, "lineEdit_influx_database", QStringLiteral("plant"));
@@ -98,25 +104,29 @@ void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
     QCOMPARE(stored.mqttPrefix, QStringLiteral("site/north"));
     QSettings raw(project.path(), QSettings::IniFormat);
     QCOMPARE(raw.value(QStringLiteral("Forwarding/InfluxUrl")).toString(), stored.influxUrl);
-    QCOMPARE(raw.value(QStringLiteral("Forwarding/MqttHost")).toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(raw.value(QStringLiteral("Forwarding/MqttHost")).toString(),
+             QStringLiteral("127.0.0.1"));
     // The rest of the project is untouched.
     ProjectDocument doc;
     QVERIFY(doc.load(project.path()));
     QCOMPARE(doc.nodes().size(), 2);
     QCOMPARE(doc.projectName, QStringLiteral("site"));
 
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    const QFile::Permissions others =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     QCOMPARE(permissions() & others, QFile::Permissions());
     QVERIFY(text(dialog, "label_secret_note").contains(QLatin1String("owner only (mode 600)")));
     QVERIFY(forwarder.isEnabled(Forwarder::Influx));
     QVERIFY(forwarder.isEnabled(Forwarder::Mqtt));
-    QTRY_VERIFY_WITH_TIMEOUT(text(dialog, "label_influx_state").contains(QLatin1String("Last error")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        text(dialog, "label_influx_state").contains(QLatin1String("Last error")), 20000);
     saveScreenshot(dialog, QStringLiteral("forwardingdialog.png"));
 
     // A later rewrite of the project file by the recorder keeps it private.
     {
         QSettings rewrite(project.path(), QSettings::IniFormat);
-        rewrite.setValue(QStringLiteral("record_start_time"), QStringLiteral("2026-01-01 00:00:00"));
+        rewrite.setValue(QStringLiteral("record_start_time"),
+                         QStringLiteral("2026-01-01 00:00:00"));
     }
     QCOMPARE(ForwardSettings::load(project.path()).influxPassword, QStringLiteral("pa ss=word"));
     QCOMPARE(permissions() & others, QFile::Permissions());
@@ -128,15 +138,26 @@ void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("message");
-    QTest::newRow("scheme") << "lineEdit_influx_url" << "ftp://host:8086"
-                            << "The InfluxDB address must look like http://host:8086 (or https://).";
-    QTest::newRow("credentials in address") << "lineEdit_influx_url" << "http://u:p@host:8086"
-                                            << "Put the InfluxDB user and password in their own fields, not in the address.";
-    QTest::newRow("2.x without bucket") << "lineEdit_influx_org" << "acme" << "InfluxDB 2.x needs a bucket.";
-    QTest::newRow("topic wildcard") << "lineEdit_mqtt_prefix" << "site/#" << "The MQTT topic prefix must not contain + or #.";
-    QTest::newRow("host with port") << "lineEdit_mqtt_host" << "broker:1883"
-                                    << "The MQTT host must be a host name or an IP address, without port or scheme.";
-    QTest::newRow("missing CA file") << "lineEdit_mqtt_cafile" << "/nonexistent/ca.pem"
+    QTest::newRow("scheme")
+        << "lineEdit_influx_url"
+        << "ftp://host:8086"
+        << "The InfluxDB address must look like http://host:8086 (or https://).";
+    QTest::newRow("credentials in address")
+        << "lineEdit_influx_url"
+        << "http://u:p@host:8086"
+        << "Put the InfluxDB user and password in their own fields, not in the address.";
+    QTest::newRow("2.x without bucket") << "lineEdit_influx_org"
+                                        << "acme"
+                                        << "InfluxDB 2.x needs a bucket.";
+    QTest::newRow("topic wildcard") << "lineEdit_mqtt_prefix"
+                                    << "site/#"
+                                    << "The MQTT topic prefix must not contain + or #.";
+    QTest::newRow("host with port")
+        << "lineEdit_mqtt_host"
+        << "broker:1883"
+        << "The MQTT host must be a host name or an IP address, without port or scheme.";
+    QTest::newRow("missing CA file") << "lineEdit_mqtt_cafile"
+                                     << "/nonexistent/ca.pem"
                                      << "The CA file \"/nonexistent/ca.pem\" cannot be read.";
 }
 
@@ -161,7 +182,8 @@ void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage()
     const QStringList shown = TestSupport::shownMessages(dialog);
     QCOMPARE(shown.size(), 1);
     QVERIFY2(shown.first().startsWith(QStringLiteral("WARNING|")), qPrintable(shown.first()));
-    QVERIFY2(shown.first().mid(8).split(QLatin1Char('\n')).contains(message), qPrintable(shown.first()));
+    QVERIFY2(shown.first().mid(8).split(QLatin1Char('\n')).contains(message),
+             qPrintable(shown.first()));
     // Nothing was stored.
     QVERIFY(!ForwardSettings::load(project.path()).influxEnabled());
     QVERIFY(!forwarder.isEnabled(Forwarder::Influx));
@@ -187,9 +209,14 @@ void tst_ForwardingDialog::testConnectionTellsEachTarget()
     QVERIFY(!test->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 20000);
     const QString result = text(&dialog, "label_test_result");
-    QVERIFY2(result.contains(QStringLiteral("InfluxDB: FAILED - InfluxDB at http://127.0.0.1:%1 refused the connection").arg(dead)),
+    QVERIFY2(result.contains(
+                 QStringLiteral(
+                     "InfluxDB: FAILED - InfluxDB at http://127.0.0.1:%1 refused the connection")
+                     .arg(dead)),
              qPrintable(result));
-    QVERIFY2(result.contains(QStringLiteral("MQTT: The MQTT broker 127.0.0.1:%1 accepted the connection.").arg(m_broker.port())),
+    QVERIFY2(result.contains(
+                 QStringLiteral("MQTT: The MQTT broker 127.0.0.1:%1 accepted the connection.")
+                     .arg(m_broker.port())),
              qPrintable(result));
     // Testing stores nothing.
     QVERIFY(!ForwardSettings::load(project.path()).mqttEnabled());
@@ -245,15 +272,30 @@ void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
     const QString liveTopic = QStringLiteral("qk/line/%1/live ").arg(serial0);
     QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(liveTopic).isEmpty(), 20000);
     const QJsonObject live =
-        QJsonDocument::fromJson(subscriber.lines().filter(liveTopic).last().mid(liveTopic.size()).toUtf8()).object();
-    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(0).toObject().value(QStringLiteral("value")).toDouble(), 21.5);
-    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(1).toObject().value(QStringLiteral("value")).toDouble(), 48.25);
+        QJsonDocument::fromJson(
+            subscriber.lines().filter(liveTopic).last().mid(liveTopic.size()).toUtf8())
+            .object();
+    QCOMPARE(live.value(QStringLiteral("channels"))
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value(QStringLiteral("value"))
+                 .toDouble(),
+             21.5);
+    QCOMPARE(live.value(QStringLiteral("channels"))
+                 .toArray()
+                 .at(1)
+                 .toObject()
+                 .value(QStringLiteral("value"))
+                 .toDouble(),
+             48.25);
 
     auto *status = w.findChild<QLabel *>(QStringLiteral("label_forward_state"));
     QVERIFY(status);
     QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), 20000);
     QCOMPARE(status->text(), QStringLiteral("Forwarding fails: InfluxDB"));
-    QVERIFY(status->toolTip().startsWith(QLatin1String("Forwarding fails - InfluxDB: InfluxDB at")));
+    QVERIFY(
+        status->toolTip().startsWith(QLatin1String("Forwarding fails - InfluxDB: InfluxDB at")));
 
     w.menuAction(QStringLiteral("actionForwarding"))->trigger();
     auto *dialog = w.findChild<ForwardingDialog *>();
@@ -268,26 +310,33 @@ void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
     QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(recordedTopic).size() >= 3, 30000);
     QVERIFY(QMetaObject::invokeMethod(&w, "slotStopRecord"));
     const QList<QVariantList> rows = TestSupport::sqlRows(
-        doc.databasePath(), QStringLiteral("select serialno, channel1, channel2, pointDate from fennolink order by id"));
+        doc.databasePath(),
+        QStringLiteral(
+            "select serialno, channel1, channel2, pointDate from fennolink order by id"));
     QVERIFY(rows.size() >= 6);
-    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ "))).size()
-                                 >= rows.size(),
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ "))).size() >=
+            rows.size(),
+        30000);
     QSet<QString> received;
-    for (const QString &line : subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ ")))) {
-        const QJsonObject o = QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
+    for (const QString &line :
+         subscriber.lines().filter(QRegularExpression(QStringLiteral("^qk/line/[^/ ]+ ")))) {
+        const QJsonObject o =
+            QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
         const QJsonArray ch = o.value(QStringLiteral("channels")).toArray();
-        received.insert(QStringLiteral("%1 %2 %3 %4")
-                            .arg(o.value(QStringLiteral("device")).toString(),
-                                 ch.at(0).toObject().value(QStringLiteral("value")).toVariant().toString(),
-                                 ch.at(1).toObject().value(QStringLiteral("value")).toVariant().toString())
-                            .arg(qint64(o.value(QStringLiteral("time")).toDouble())));
+        received.insert(
+            QStringLiteral("%1 %2 %3 %4")
+                .arg(o.value(QStringLiteral("device")).toString(),
+                     ch.at(0).toObject().value(QStringLiteral("value")).toVariant().toString(),
+                     ch.at(1).toObject().value(QStringLiteral("value")).toVariant().toString())
+                .arg(qint64(o.value(QStringLiteral("time")).toDouble())));
     }
     for (const QVariantList &row : rows) {
-        const QString key = QStringLiteral("%1 %2 %3 %4")
-                                .arg(row.at(0).toString(), row.at(1).isNull() ? QString() : row.at(1).toString(),
-                                     row.at(2).isNull() ? QString() : row.at(2).toString())
-                                .arg(row.at(3).toLongLong());
+        const QString key =
+            QStringLiteral("%1 %2 %3 %4")
+                .arg(row.at(0).toString(), row.at(1).isNull() ? QString() : row.at(1).toString(),
+                     row.at(2).isNull() ? QString() : row.at(2).toString())
+                .arg(row.at(3).toLongLong());
         QVERIFY2(received.contains(key), qPrintable(key));
     }
 }

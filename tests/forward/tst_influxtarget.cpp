@@ -2,8 +2,8 @@
 #include "forward/forwardposition.h"
 #include "forward/influxtarget.h"
 #include "forwardservers.h"
-#include "record/recordreader.h"
 #include "projectfixture.h"
+#include "record/recordreader.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -30,7 +30,8 @@ private slots:
     void newDatabaseFileFollowsTheOld();
 
 private:
-    static ForwardSettings influxSettings(const QString &url, const QString &database = QStringLiteral("qk"));
+    static ForwardSettings influxSettings(const QString &url,
+                                          const QString &database = QStringLiteral("qk"));
 
     InfluxServer m_influx;
 };
@@ -42,7 +43,8 @@ void tst_InfluxTarget::initTestCase()
     const QString error = m_influx.start();
     if (!error.isEmpty())
         QSKIP(qPrintable(error));
-    QVERIFY(m_influx.query(QStringLiteral("CREATE DATABASE qk")).contains(QStringLiteral("results")));
+    QVERIFY(
+        m_influx.query(QStringLiteral("CREATE DATABASE qk")).contains(QStringLiteral("results")));
 }
 
 ForwardSettings tst_InfluxTarget::influxSettings(const QString &url, const QString &database)
@@ -74,22 +76,24 @@ void tst_InfluxTarget::everyRowArrivesOnceWithItsValues()
     QCOMPARE(state.backlog, 0);
     QCOMPARE(state.forwarded, project.rowCount());
 
-    const QList<QJsonArray> count =
-        m_influx.values(QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("once"));
+    const QList<QJsonArray> count = m_influx.values(
+        QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("once"));
     QCOMPARE(count.value(0).at(1).toInt(), 4 * 3005);
     // Samples 3000 (the gap) are missing; check the first 3000 of two devices.
-    const QList<QJsonArray> gap = m_influx.values(
-        QStringLiteral("SELECT * FROM quillark WHERE time = %1000000000").arg(RecordedProject::kStartTime + 3000),
-        QStringLiteral("once"));
+    const QList<QJsonArray> gap =
+        m_influx.values(QStringLiteral("SELECT * FROM quillark WHERE time = %1000000000")
+                            .arg(RecordedProject::kStartTime + 3000),
+                        QStringLiteral("once"));
     QVERIFY(gap.isEmpty());
     for (int device : {0, 3}) {
         const QString serial = project.serials().at(device);
-        const QList<QJsonArray> rows = m_influx.values(
-            QStringLiteral("SELECT \"Temperature\", \"Humidity\", \"name\", \"gateway\", \"project\" FROM quillark "
-                           "WHERE \"device\" = '%1' "
-                           "LIMIT 3000")
-                .arg(serial),
-            QStringLiteral("once"));
+        const QList<QJsonArray> rows =
+            m_influx.values(QStringLiteral("SELECT \"Temperature\", \"Humidity\", \"name\", "
+                                           "\"gateway\", \"project\" FROM quillark "
+                                           "WHERE \"device\" = '%1' "
+                                           "LIMIT 3000")
+                                .arg(serial),
+                            QStringLiteral("once"));
         QCOMPARE(rows.size(), 3000);
         for (int s = 0; s < rows.size(); s += 7) {
             const qint64 n = qint64(s) * 4 + device + 1;
@@ -101,8 +105,9 @@ void tst_InfluxTarget::everyRowArrivesOnceWithItsValues()
         }
     }
     // The position is kept beside the project.
-    const ForwardPosition position(project.path(), QStringLiteral("influx"),
-                                   influxSettings(m_influx.url(), QStringLiteral("once")).influxIdentity());
+    const ForwardPosition position(
+        project.path(), QStringLiteral("influx"),
+        influxSettings(m_influx.url(), QStringLiteral("once")).influxIdentity());
     QTRY_COMPARE(position.load(), project.rowCount());
 }
 
@@ -122,16 +127,19 @@ void tst_InfluxTarget::outageLongerThanABatchLosesNothing()
     for (int i = 0; i < 20; ++i)
         QVERIFY(project.record(100));
     QTRY_VERIFY_WITH_TIMEOUT(!forwarder.state(Forwarder::Influx).lastError.isEmpty(), 30000);
-    QVERIFY(forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("refused the connection")));
+    QVERIFY(forwarder.state(Forwarder::Influx)
+                .lastError.contains(QLatin1String("refused the connection")));
     QVERIFY(!forwarder.statusText().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog, project.rowCount() - 400, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog, project.rowCount() - 400,
+                              10000);
 
     QCOMPARE(m_influx.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 60000);
     QVERIFY(forwarder.state(Forwarder::Influx).lastError.isEmpty());
     QVERIFY(forwarder.statusText().isEmpty());
-    const QList<QJsonArray> count = m_influx.values(
-        QStringLiteral("SELECT count(Temperature), sum(Humidity) FROM quillark"), QStringLiteral("outage"));
+    const QList<QJsonArray> count =
+        m_influx.values(QStringLiteral("SELECT count(Temperature), sum(Humidity) FROM quillark"),
+                        QStringLiteral("outage"));
     const qint64 rows = project.rowCount();
     QCOMPARE(count.value(0).at(1).toInt(), int(rows));
     QCOMPARE(count.value(0).at(2).toDouble(), -double(rows * (rows + 1) / 2));
@@ -145,7 +153,8 @@ void tst_InfluxTarget::restartMidBacklogResumes()
     QVERIFY(project.record(4000)); // 64000 rows: 13 batches
     const ForwardSettings settings = influxSettings(m_influx.url(), QStringLiteral("resume"));
     QVERIFY(settings.save(project.path()));
-    const ForwardPosition position(project.path(), QStringLiteral("influx"), settings.influxIdentity());
+    const ForwardPosition position(project.path(), QStringLiteral("influx"),
+                                   settings.influxIdentity());
 
     qint64 stoppedAt = 0;
     {
@@ -165,7 +174,8 @@ void tst_InfluxTarget::restartMidBacklogResumes()
     // It went on from the stored position rather than from the start.
     QCOMPARE(again.state(Forwarder::Influx).forwarded, project.rowCount() - stoppedAt);
     const QList<QJsonArray> count =
-        m_influx.values(QStringLiteral("SELECT count(Humidity), sum(Humidity) FROM quillark"), QStringLiteral("resume"));
+        m_influx.values(QStringLiteral("SELECT count(Humidity), sum(Humidity) FROM quillark"),
+                        QStringLiteral("resume"));
     const qint64 rows = project.rowCount();
     QCOMPARE(count.value(0).at(1).toInt(), int(rows));
     QCOMPARE(count.value(0).at(2).toDouble(), -double(rows * (rows + 1) / 2));
@@ -181,9 +191,8 @@ void tst_InfluxTarget::wrongPasswordAndUnknownDatabaseAreTold()
     static QStringList logLines;
     logLines.clear();
     QLoggingCategory::setFilterRules(QStringLiteral("quillark.forward.debug=true"));
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
-        logLines << m;
-    });
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &m) { logLines << m; });
 
     RecordedProject project(2);
     QVERIFY(project.isValid());
@@ -198,7 +207,8 @@ void tst_InfluxTarget::wrongPasswordAndUnknownDatabaseAreTold()
     forwarder.testConnection(Forwarder::Influx, s);
     QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 1, 20000);
     QCOMPARE(tested.at(0).at(1).toBool(), false);
-    QCOMPARE(tested.at(0).at(2).toString(), QStringLiteral("InfluxDB refused the user name or password."));
+    QCOMPARE(tested.at(0).at(2).toString(),
+             QStringLiteral("InfluxDB refused the user name or password."));
 
     QVERIFY(forwarder.reload());
     QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError,
@@ -228,9 +238,10 @@ void tst_InfluxTarget::wrongPasswordAndUnknownDatabaseAreTold()
         QVERIFY2(!line.contains(QLatin1String(InfluxServer::kAdminPassword)), qPrintable(line));
     }
     // The project file holding the password is its owner's only.
-    QCOMPARE(QFile(project.path()).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
-    const QList<QJsonArray> count =
-        secured.values(QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("guarded"));
+    QCOMPARE(QFile(project.path()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+             QFile::Permissions());
+    const QList<QJsonArray> count = secured.values(
+        QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("guarded"));
     QCOMPARE(count.value(0).at(1).toInt(), int(project.rowCount()));
 }
 
@@ -238,7 +249,8 @@ void tst_InfluxTarget::version2RequestAndRetryAfterServerError()
 {
     FakeHttpServer server;
     QVERIFY(server.start());
-    server.setStatus(500, QByteArrayLiteral("{\"code\":\"internal error\",\"message\":\"disk full\"}"));
+    server.setStatus(500,
+                     QByteArrayLiteral("{\"code\":\"internal error\",\"message\":\"disk full\"}"));
     RecordedProject project(2);
     QVERIFY(project.isValid());
     QVERIFY(project.record(3000)); // 6000 rows: two batches
@@ -268,14 +280,17 @@ void tst_InfluxTarget::version2RequestAndRetryAfterServerError()
     const QUrl target(QString::fromLatin1(first.target));
     QCOMPARE(target.path(), QStringLiteral("/influx/api/v2/write"));
     const QUrlQuery query(target);
-    QCOMPARE(query.queryItemValue(QStringLiteral("org"), QUrl::FullyDecoded), QStringLiteral("my org"));
-    QCOMPARE(query.queryItemValue(QStringLiteral("bucket"), QUrl::FullyDecoded), QStringLiteral("plant&1"));
+    QCOMPARE(query.queryItemValue(QStringLiteral("org"), QUrl::FullyDecoded),
+             QStringLiteral("my org"));
+    QCOMPARE(query.queryItemValue(QStringLiteral("bucket"), QUrl::FullyDecoded),
+             QStringLiteral("plant&1"));
     QCOMPARE(query.queryItemValue(QStringLiteral("precision")), QStringLiteral("s"));
     QCOMPARE(first.headers.value("authorization"), QByteArray("Token tok-123"));
     QVERIFY(first.headers.value("content-type").startsWith("text/plain"));
     QCOMPARE(first.body.count('\n'), 5000);
     QCOMPARE(first.body.left(first.body.indexOf('\n')),
-             QByteArray("quillark,device=QK0000000000000000,gateway=127.0.0.1:1502,name=Device\\ 1,project=site "
+             QByteArray("quillark,device=QK0000000000000000,gateway=127.0.0.1:1502,name=Device\\ "
+                        "1,project=site "
                         "Temperature=0.25,Humidity=-1 1767225600"));
     // Every row once among the accepted writes.
     QSet<QByteArray> unique;
@@ -285,7 +300,8 @@ void tst_InfluxTarget::version2RequestAndRetryAfterServerError()
     QCOMPARE(unique.size(), int(project.rowCount()));
 
     // A refused token.
-    server.setStatus(401, QByteArrayLiteral("{\"code\":\"unauthorized\",\"message\":\"unauthorized access\"}"));
+    server.setStatus(
+        401, QByteArrayLiteral("{\"code\":\"unauthorized\",\"message\":\"unauthorized access\"}"));
     QSignalSpy tested(&forwarder, &Forwarder::testFinished);
     forwarder.testConnection(Forwarder::Influx, s);
     QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 1, 20000);
@@ -314,13 +330,18 @@ void tst_InfluxTarget::silentServerNeverDelaysRecording()
         QVERIFY(project.record(1));
         QCoreApplication::processEvents();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("did not answer")),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("did not answer")),
+        20000);
     QVERIFY(ticks > 0);
-    QCOMPARE(TestSupport::sqlRows(project.databasePath(), QStringLiteral("select count(*) from fennolink"))
-                 .value(0).value(0).toLongLong(),
+    QCOMPARE(TestSupport::sqlRows(project.databasePath(),
+                                  QStringLiteral("select count(*) from fennolink"))
+                 .value(0)
+                 .value(0)
+                 .toLongLong(),
              project.rowCount());
-    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog, project.rowCount(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog, project.rowCount(),
+                              10000);
     QCOMPARE(forwarder.state(Forwarder::Influx).lastId, 0);
 
     // Once it answers, everything recorded arrives.
@@ -342,11 +363,13 @@ void tst_InfluxTarget::unreadableDatabaseKeepsThePosition()
     QVERIFY(project.record(100));
     const ForwardSettings settings = influxSettings(server.url());
     QVERIFY(settings.save(project.path()));
-    const ForwardPosition position(project.path(), QStringLiteral("influx"), settings.influxIdentity());
+    const ForwardPosition position(project.path(), QStringLiteral("influx"),
+                                   settings.influxIdentity());
     {
         Forwarder forwarder(project.path());
         QVERIFY(forwarder.reload());
-        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(),
+                                  20000);
         QTRY_COMPARE(position.load(), project.rowCount());
     }
 
@@ -362,8 +385,9 @@ void tst_InfluxTarget::unreadableDatabaseKeepsThePosition()
     junk.close();
     Forwarder forwarder(project.path());
     QVERIFY(forwarder.reload());
-    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("cannot be read")),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("cannot be read")),
+        20000);
     QCOMPARE(position.load(), project.rowCount());
     QVERIFY(!forwarder.statusText().isEmpty());
 }
@@ -394,15 +418,16 @@ void tst_InfluxTarget::newDatabaseFileFollowsTheOld()
     QVERIFY(reader.open(project.databasePath()));
     const qint64 newest = reader.maxId();
     QVERIFY(newest >= 60 && newest < project.rowCount());
-    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog == 0
-                                 && forwarder.state(Forwarder::Influx).lastId == newest,
+    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog == 0 &&
+                                 forwarder.state(Forwarder::Influx).lastId == newest,
                              60000);
-    const ForwardPosition position(project.path(), QStringLiteral("influx"),
-                                   influxSettings(m_influx.url(), QStringLiteral("moved")).influxIdentity());
+    const ForwardPosition position(
+        project.path(), QStringLiteral("influx"),
+        influxSettings(m_influx.url(), QStringLiteral("moved")).influxIdentity());
     QTRY_COMPARE(position.load(), newest);
     // Every sample once (rows carried into the new file land on the same points).
-    const QList<QJsonArray> count =
-        m_influx.values(QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("moved"));
+    const QList<QJsonArray> count = m_influx.values(
+        QStringLiteral("SELECT count(Temperature) FROM quillark"), QStringLiteral("moved"));
     QCOMPARE(count.value(0).at(1).toInt(), 2 * (100 + 50 + 30));
 }
 

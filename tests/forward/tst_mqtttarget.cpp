@@ -68,14 +68,20 @@ QSet<QString> tst_MqttTarget::checkRows(const RecordedProject &project, const QS
         const qint64 sample = time - RecordedProject::kStartTime;
         const qint64 n = sample * devices + device + 1;
         const QJsonArray channels = o.value(QStringLiteral("channels")).toArray();
-        const bool ok = o.value(QStringLiteral("name")).toString() == QStringLiteral("Device %1").arg(device + 1)
-            && o.value(QStringLiteral("iso")).toString()
-                == QDateTime::fromSecsSinceEpoch(time, Qt::UTC).toString(Qt::ISODate)
-            && channels.at(0).toObject().value(QStringLiteral("name")).toString() == QLatin1String("Temperature")
-            && channels.at(0).toObject().value(QStringLiteral("unit")).toString() == QString::fromUtf8("\u00b0C")
-            && channels.at(1).toObject().value(QStringLiteral("unit")).toString() == QLatin1String("%RH")
-            && channels.at(0).toObject().value(QStringLiteral("value")).toDouble() == RecordedProject::channel1(n)
-            && channels.at(1).toObject().value(QStringLiteral("value")).toDouble() == RecordedProject::channel2(n);
+        const bool ok = o.value(QStringLiteral("name")).toString() ==
+                            QStringLiteral("Device %1").arg(device + 1) &&
+                        o.value(QStringLiteral("iso")).toString() ==
+                            QDateTime::fromSecsSinceEpoch(time, Qt::UTC).toString(Qt::ISODate) &&
+                        channels.at(0).toObject().value(QStringLiteral("name")).toString() ==
+                            QLatin1String("Temperature") &&
+                        channels.at(0).toObject().value(QStringLiteral("unit")).toString() ==
+                            QString::fromUtf8("\u00b0C") &&
+                        channels.at(1).toObject().value(QStringLiteral("unit")).toString() ==
+                            QLatin1String("%RH") &&
+                        channels.at(0).toObject().value(QStringLiteral("value")).toDouble() ==
+                            RecordedProject::channel1(n) &&
+                        channels.at(1).toObject().value(QStringLiteral("value")).toDouble() ==
+                            RecordedProject::channel2(n);
         if (!ok) {
             qWarning() << "wrong values in" << line << "expected row" << n;
             return {};
@@ -108,8 +114,14 @@ void tst_MqttTarget::everyRowArrivesWithItsValuesAndLiveIsRetained()
     QVERIFY(project.recordGap());
     QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines().size(), int(project.rowCount()), 30000);
     const QJsonObject gap =
-        QJsonDocument::fromJson(subscriber.lines().last().section(QLatin1Char(' '), 1).toUtf8()).object();
-    QVERIFY(gap.value(QStringLiteral("channels")).toArray().at(0).toObject().value(QStringLiteral("value")).isNull());
+        QJsonDocument::fromJson(subscriber.lines().last().section(QLatin1Char(' '), 1).toUtf8())
+            .object();
+    QVERIFY(gap.value(QStringLiteral("channels"))
+                .toArray()
+                .at(0)
+                .toObject()
+                .value(QStringLiteral("value"))
+                .isNull());
 
     // Live values are retained: a subscriber that comes later still gets the newest.
     const QString serial = project.serials().at(2);
@@ -121,11 +133,25 @@ void tst_MqttTarget::everyRowArrivesWithItsValuesAndLiveIsRetained()
     QTRY_VERIFY_WITH_TIMEOUT(!late.lines().isEmpty(), 20000);
     QCOMPARE(late.lines().size(), 1);
     const QString line = late.lines().first();
-    QCOMPARE(line.section(QLatin1Char(' '), 0, 0), QStringLiteral("plant/a/site/%1/live").arg(serial));
-    const QJsonObject live = QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
+    QCOMPARE(line.section(QLatin1Char(' '), 0, 0),
+             QStringLiteral("plant/a/site/%1/live").arg(serial));
+    const QJsonObject live =
+        QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
     QCOMPARE(live.value(QStringLiteral("time")).toInt(), 1767225601);
-    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(0).toObject().value(QStringLiteral("value")).toDouble(), 21.5);
-    QCOMPARE(live.value(QStringLiteral("channels")).toArray().at(1).toObject().value(QStringLiteral("value")).toDouble(), 45.25);
+    QCOMPARE(live.value(QStringLiteral("channels"))
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value(QStringLiteral("value"))
+                 .toDouble(),
+             21.5);
+    QCOMPARE(live.value(QStringLiteral("channels"))
+                 .toArray()
+                 .at(1)
+                 .toObject()
+                 .value(QStringLiteral("value"))
+                 .toDouble(),
+             45.25);
 }
 
 void tst_MqttTarget::brokerOutageLosesNothing()
@@ -147,7 +173,8 @@ void tst_MqttTarget::brokerOutageLosesNothing()
     QVERIFY(forwarder.statusText().startsWith(QLatin1String("Forwarding fails")));
     for (int i = 0; i < 15; ++i)
         QVERIFY(project.record(100)); // 6000 rows while the broker is away
-    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).backlog, project.rowCount() - 400, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).backlog, project.rowCount() - 400,
+                              10000);
 
     QCOMPARE(m_broker.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).lastId, project.rowCount(), 60000);
@@ -202,11 +229,13 @@ void tst_MqttTarget::refusedPasswordAndBadCaFileAreTold()
     forwarder.testConnection(Forwarder::Mqtt, s);
     QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 1, 20000);
     QCOMPARE(tested.at(0).at(1).toBool(), false);
-    QCOMPARE(tested.at(0).at(2).toString(), QStringLiteral("The MQTT broker refused the user name or password."));
+    QCOMPARE(tested.at(0).at(2).toString(),
+             QStringLiteral("The MQTT broker refused the user name or password."));
 
     QVERIFY(forwarder.reload());
     QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).lastError,
-                              QStringLiteral("The MQTT broker refused the user name or password."), 20000);
+                              QStringLiteral("The MQTT broker refused the user name or password."),
+                              20000);
     QCOMPARE(forwarder.state(Forwarder::Mqtt).lastId, 0);
 
     s.mqttPassword = QStringLiteral("right-one");
@@ -228,9 +257,11 @@ void tst_MqttTarget::refusedPasswordAndBadCaFileAreTold()
     forwarder.testConnection(Forwarder::Mqtt, s);
     QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 3, 20000);
     QCOMPARE(tested.at(2).at(1).toBool(), false);
-    QVERIFY2(tested.at(2).at(2).toString().contains(QLatin1String("CA file")), qPrintable(tested.at(2).at(2).toString()));
+    QVERIFY2(tested.at(2).at(2).toString().contains(QLatin1String("CA file")),
+             qPrintable(tested.at(2).at(2).toString()));
     s.mqttCaFile = dir.filePath(QStringLiteral("missing.pem"));
-    QCOMPARE(s.mqttProblems(), QStringList{QStringLiteral("The CA file \"%1\" cannot be read.").arg(s.mqttCaFile)});
+    QCOMPARE(s.mqttProblems(),
+             QStringList{QStringLiteral("The CA file \"%1\" cannot be read.").arg(s.mqttCaFile)});
     forwarder.testConnection(Forwarder::Mqtt, s);
     QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 4, 20000);
     QCOMPARE(tested.at(3).at(2).toString(), s.mqttProblems().first());

@@ -322,8 +322,10 @@ QString tst_Install::recordedProject()
         return QString();
     QVector<TestSupport::RecordRow> rows;
     for (int i = 0; i < 600; ++i)
-        rows.append({QStringLiteral("e2E3ZDlhYjEzLTQ3Yz"), 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i});
-    const bool written = TestSupport::appendRecordRows(m_projectDir.filePath(QStringLiteral("demo.dat")), rows, false);
+        rows.append(
+            {QStringLiteral("e2E3ZDlhYjEzLTQ3Yz"), 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i});
+    const bool written = TestSupport::appendRecordRows(
+        m_projectDir.filePath(QStringLiteral("demo.dat")), rows, false);
     return written ? project : QString();
 }
 

@@ -10,8 +10,8 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include "common/messagedialog.h"
 #include "common/common.h"
+#include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "project/projectmanager.h"
@@ -19,12 +19,16 @@
 
 Q_DECLARE_METATYPE(QList<ConfiguredDevice *>)
 
-namespace {
+namespace
+{
 const QString kDefaultAddress = QStringLiteral("192.168.1.2:502");
-const QString kAddressMessage = QStringLiteral("ERROR|IP Address & Port Number format is not valid.\nPlease retry.");
-const QString kStartMessage = QStringLiteral("ERROR|The maximum value of the start address is 106.");
-const QString kNoDeviceMessage = QStringLiteral("INFORMATION|You must select at least one device.\nPlease retry.");
-}
+const QString kAddressMessage =
+    QStringLiteral("ERROR|IP Address & Port Number format is not valid.\nPlease retry.");
+const QString kStartMessage =
+    QStringLiteral("ERROR|The maximum value of the start address is 106.");
+const QString kNoDeviceMessage =
+    QStringLiteral("INFORMATION|You must select at least one device.\nPlease retry.");
+} // namespace
 
 // The project editor driven through its model and with QTest as a user would.
 class tst_ProjectManager : public QObject
@@ -49,9 +53,10 @@ class tst_ProjectManager : public QObject
     }
     void select(const QModelIndex &index)
     {
-        view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
     }
-    template<typename T> T *openEditor(const QModelIndex &index)
+    template <typename T> T *openEditor(const QModelIndex &index)
     {
         view()->setCurrentIndex(index);
         view()->edit(index);
@@ -96,9 +101,11 @@ private slots:
         ProjectManager::messageHook = [this](QWidget *, const QString &title, const QString &text) {
             m_messages << title + QLatin1Char('|') + text;
         };
-        ProjectManager::questionHook = [this](QWidget *parent, const QString &title, const QString &text) {
-            if (parent == m_editor.get() && title == QLatin1String("Question")
-                && text == QLatin1String("Erasing the device may result in loss of data.\n Are you sure?"))
+        ProjectManager::questionHook = [this](QWidget *parent, const QString &title,
+                                              const QString &text) {
+            if (parent == m_editor.get() && title == QLatin1String("Question") &&
+                text ==
+                    QLatin1String("Erasing the device may result in loss of data.\n Are you sure?"))
                 ++m_questions;
             else
                 m_otherQuestions << title + QLatin1Char('|') + text;
@@ -113,8 +120,8 @@ private slots:
         m_answer = QMessageBox::Yes;
         m_editor = std::make_unique<ProjectManager>();
         m_model = m_editor->model();
-        m_tester = std::make_unique<QAbstractItemModelTester>(m_model,
-                                                              QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_tester = std::make_unique<QAbstractItemModelTester>(
+            m_model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         m_editor->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
     }
@@ -159,8 +166,10 @@ private slots:
         QTest::addColumn<bool>("message");
         QTest::newRow("0 8 16") << 3 << -1 << QVariant() << QList<int>{0, 8, 16} << false;
         QTest::newRow("14th at 104, 15th removed")
-            << 15 << -1 << QVariant() << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104} << true;
-        QTest::newRow("50 58 66") << 5 << 1 << QVariant(50) << QList<int>{0, 50, 58, 66, 74} << false;
+            << 15 << -1 << QVariant()
+            << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104} << true;
+        QTest::newRow("50 58 66") << 5 << 1 << QVariant(50) << QList<int>{0, 50, 58, 66, 74}
+                                  << false;
         QTest::newRow("3 -> 8") << 3 << 1 << QVariant(3) << QList<int>{0, 8, 16} << false;
         QTest::newRow("not a number") << 3 << 2 << QVariant("abc") << QList<int>{0, 8, 16} << false;
         QTest::newRow("110 -> 0") << 2 << 0 << QVariant(110) << QList<int>{0, 8} << true;
@@ -184,7 +193,8 @@ private slots:
         QSet<QString> ids;
         for (int r = 0; r < starts.size(); ++r) {
             QCOMPARE(dev(0, r, 4).data().toString(), QStringLiteral("DEVICE%1").arg(r + 1));
-            QCOMPARE(dev(0, r, 5).data().toString() + dev(0, r, 6).data().toString(), QStringLiteral("CH1CH2"));
+            QCOMPARE(dev(0, r, 5).data().toString() + dev(0, r, 6).data().toString(),
+                     QStringLiteral("CH1CH2"));
             QCOMPARE(dev(0, r, 3).data().toString().size(), 18);
             ids << dev(0, r, 3).data().toString();
         }
@@ -205,7 +215,8 @@ private slots:
             QVERIFY(combo);
             QCOMPARE(combo->count(), 2);
             combo->setCurrentIndex(1);
-            QCOMPARE(cell.data().toString(), cell.parent().isValid() ? QString() : QStringLiteral("QB200"));
+            QCOMPARE(cell.data().toString(),
+                     cell.parent().isValid() ? QString() : QStringLiteral("QB200"));
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(!combo);
         }
@@ -281,7 +292,8 @@ private slots:
         addConnection();
         addConnection();
         addDevices(1, 3);
-        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, view()->visualRect(dev(1, 2, 0)).center());
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {},
+                          view()->visualRect(dev(1, 2, 0)).center());
         QCOMPARE(label("label_selected_top"), QStringLiteral("[2] 192.168.1.2:502"));
         QCOMPARE(label("label_selected_bottom"), QStringLiteral("[3] DEVICE3"));
         select(conn(0));
@@ -302,7 +314,8 @@ private slots:
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QList<int>>("starts");
         QTest::newRow("yes removes five") << true << QList<int>{0, 50, 58, 66, 74, 82, 90, 98, 106};
-        QTest::newRow("no restores 8") << false << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104};
+        QTest::newRow("no restores 8")
+            << false << QList<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104};
     }
     void pushedOutAsksOnce()
     {
@@ -320,7 +333,8 @@ private slots:
         settle();
         QCOMPARE(m_otherQuestions.size(), 1);
         const QString question = m_otherQuestions.constFirst();
-        QVERIFY2(question.startsWith(QStringLiteral("Question|Start address 50 for \"DEVICE2\"")), qPrintable(question));
+        QVERIFY2(question.startsWith(QStringLiteral("Question|Start address 50 for \"DEVICE2\"")),
+                 qPrintable(question));
         for (int r = 0; r < 14; ++r)
             QCOMPARE(question.contains(ids.at(r)), r >= 9);
         QVERIFY(question.contains(QStringLiteral("[13] <b>Freezer</b> (ID ")));
@@ -388,11 +402,13 @@ private slots:
 
         const auto devices = confirm();
         QCOMPARE(devices.size(), 2);
-        QCOMPARE(devices.at(0)->ipAddress() + devices.at(0)->model(), QStringLiteral("10.0.0.5QB200"));
+        QCOMPARE(devices.at(0)->ipAddress() + devices.at(0)->model(),
+                 QStringLiteral("10.0.0.5QB200"));
         QCOMPARE(devices.at(0)->port(), quint16(1502));
         const NodeDevice *node = devices.at(0)->nodeList().at(1);
         QCOMPARE(node->startAddress, 40);
-        QCOMPARE(node->deviceName() + node->ch1Name() + node->ch2Name(), QStringLiteral("DEVICE2TempCH2"));
+        QCOMPARE(node->deviceName() + node->ch1Name() + node->ch2Name(),
+                 QStringLiteral("DEVICE2TempCH2"));
         QCOMPARE(devices.at(1)->nodeList().at(0)->deviceNumber(), dev(2, 0, 3).data().toString());
         qDeleteAll(devices);
     }
@@ -404,19 +420,23 @@ private slots:
         QList<ConfiguredDevice *> devices{nullptr};
         for (int c = 0; c < 10; ++c) {
             devices << new ConfiguredDevice;
-            devices.last()->setDeviceInfo(QStringLiteral("127.0.0.%1").arg(c + 1), quint16(1502 + c));
+            devices.last()->setDeviceInfo(QStringLiteral("127.0.0.%1").arg(c + 1),
+                                          quint16(1502 + c));
             devices.last()->setModel(c ? QStringLiteral("QB200") : QStringLiteral("QA100"));
             for (int n = 0; n < 7; ++n) {
-                auto *node = new NodeDevice(QStringLiteral("SN%1-%2").arg(c).arg(n), devices.last());
+                auto *node =
+                    new NodeDevice(QStringLiteral("SN%1-%2").arg(c).arg(n), devices.last());
                 node->startAddress = n * 16;
-                node->setNames(QStringLiteral("Room %1").arg(n), QStringLiteral("T"), QStringLiteral("H"));
+                node->setNames(QStringLiteral("Room %1").arg(n), QStringLiteral("T"),
+                               QStringLiteral("H"));
                 devices.last()->addNode(node);
             }
         }
         m_editor->loadDeviceList(devices);
         QCOMPARE(m_model->rowCount(), 3);
         QCOMPARE(m_model->rowCount(conn(2)), 2);
-        QCOMPARE(conn(1).data().toString() + conn(1, 1).data().toString(), QStringLiteral("127.0.0.2:1503QB200"));
+        QCOMPARE(conn(1).data().toString() + conn(1, 1).data().toString(),
+                 QStringLiteral("127.0.0.2:1503QB200"));
         QCOMPARE(startAddresses(1), (QList<int>{0, 16, 32, 48, 64, 80, 96}));
         QCOMPARE(QStringList({dev(1, 2, 3).data().toString(), dev(1, 2, 4).data().toString(),
                               dev(1, 2, 5).data().toString(), dev(1, 2, 6).data().toString()}),

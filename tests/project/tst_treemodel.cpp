@@ -14,7 +14,8 @@ private slots:
     void editsKeepTheModelConsistent()
     {
         TreeModel model({"a", "b", "c", "d"});
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QRandomGenerator rng(4711);
         for (int step = 0; step < 600 && !QTest::currentTestFailed(); ++step) {
             QModelIndex parent;
@@ -25,9 +26,7 @@ private slots:
             const int at = rng.bounded(-1, rows + 2);
             const int count = rng.bounded(0, 3);
             switch (rng.bounded(5)) {
-            case 0:
-                QCOMPARE(model.insertRows(at, count, parent), at >= 0 && at <= rows);
-                break;
+            case 0: QCOMPARE(model.insertRows(at, count, parent), at >= 0 && at <= rows); break;
             case 1:
                 QCOMPARE(model.removeRows(at, count, parent), at >= 0 && at + count <= rows);
                 break;
@@ -39,7 +38,8 @@ private slots:
                 break;
             default:
                 if (rows > 0) {
-                    const QModelIndex cell = model.index(rng.bounded(rows), rng.bounded(columns), parent);
+                    const QModelIndex cell =
+                        model.index(rng.bounded(rows), rng.bounded(columns), parent);
                     QVERIFY(model.setData(cell, QString::number(step)));
                     QCOMPARE(cell.data().toString(), QString::number(step));
                 }
@@ -53,7 +53,8 @@ private slots:
     void emptyValueIsSilent()
     {
         TreeModel model({"a", "b"});
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(model.insertRows(0, 1));
         const QModelIndex cell = model.index(0, 1);
         QSignalSpy spy(&model, &TreeModel::dataChanged);

@@ -1,17 +1,18 @@
+#include "projectfixture.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
-#include "projectfixture.h"
 #include "testsupport.h"
 
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <sqlite3.h>
 
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 
-namespace {
+namespace
+{
 
 // The killed writer: rounds of start, write, kill; every fourth batch large,
 // so that a kill often lands inside a long write.
@@ -57,7 +58,8 @@ int recordChild(const QString &path, int firstBatch)
     for (int batch = firstBatch;; ++batch) {
         const int size = batch % 4 == 3 ? kLargeBatch : 16;
         for (int i = 0; i < size; ++i)
-            InsertSerialData::appendRecord(row(QStringLiteral("kill"), i * 0.5, -i, quint32(batch)));
+            InsertSerialData::appendRecord(
+                row(QStringLiteral("kill"), i * 0.5, -i, quint32(batch)));
         if (db.insertNow()) {
             std::printf("committed %d %d\n", batch, size);
             std::fflush(stdout);
@@ -93,17 +95,21 @@ private slots:
         InsertSerialData db(m_path, QStringLiteral("rows"));
         QVERIFY(db.createConnection());
         QString sql = readValue(m_path, "select sql from sqlite_master where name='fennolink'");
-        QCOMPARE(sql.replace(0, 12, QStringLiteral("create table")),
-                 QStringLiteral("create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
-                                "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer "
-                                "not null\t\t)"));
+        QCOMPARE(
+            sql.replace(0, 12, QStringLiteral("create table")),
+            QStringLiteral(
+                "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
+                "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer "
+                "not null\t\t)"));
         QCOMPARE(readValue(m_path, "PRAGMA journal_mode"), QStringLiteral("wal"));
         QCOMPARE(readValue(m_path, "PRAGMA page_size"), QStringLiteral("4096"));
 
         const QString evil = QStringLiteral("10'01\"'); drop table fennolink; --");
-        const float readings[] = {12345.67f, 1234567.0f, 21.53f, -0.000123456789f, 3.4028235e38f, 1e-45f};
+        const float readings[] = {12345.67f,        1234567.0f,    21.53f,
+                                  -0.000123456789f, 3.4028235e38f, 1e-45f};
         for (int i = 0; i < 6; ++i)
-            InsertSerialData::appendRecord(row(QStringLiteral("f%1").arg(i), double(readings[i]), NoValue, 10 + i));
+            InsertSerialData::appendRecord(
+                row(QStringLiteral("f%1").arg(i), double(readings[i]), NoValue, 10 + i));
         InsertSerialData::appendRecord(row(evil, 1, NoValue, 100));
         InsertSerialData::appendRecord(row("O'Brien", std::nan(""), 2, 101));
         for (int i = 0; i < 3; ++i)
@@ -115,7 +121,12 @@ private slots:
         RecordReader reader;
         QVERIFY(reader.open(m_path));
         QVector<RecordRow> rows;
-        QCOMPARE(reader.forEachRowAfterId(0, 0, [&rows](const RecordRow &r) { rows << r; return true; }), 12);
+        QCOMPARE(reader.forEachRowAfterId(0, 0,
+                                          [&rows](const RecordRow &r) {
+                                              rows << r;
+                                              return true;
+                                          }),
+                 12);
         for (int i = 0; i < 6; ++i) {
             QCOMPARE(rows[i].channel1, double(readings[i])); // exact, not merely close
             QCOMPARE(float(rows[i].channel1), readings[i]);
@@ -123,8 +134,11 @@ private slots:
         }
         QCOMPARE(rows[6].serialNo, evil.toUtf8());
         QCOMPARE(rows[7].channel1, NoValue);
-        QCOMPARE(readRows(m_path, "select serialno, channel1, channel2, pointDate from fennolink where id > 8"),
-                 (QStringList{"same -1 45.25 102", "same -1 45.25 102", "same -1 45.25 102", " 0 30 4000000000"}));
+        QCOMPARE(
+            readRows(m_path,
+                     "select serialno, channel1, channel2, pointDate from fennolink where id > 8"),
+            (QStringList{"same -1 45.25 102", "same -1 45.25 102", "same -1 45.25 102",
+                         " 0 30 4000000000"}));
         QCOMPARE(db.startDateTime(), 10);
         QCOMPARE(db.endDateTime(), 4000000000LL);
     }
@@ -191,11 +205,12 @@ private slots:
         {
             sqlite3 *other = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(m_path).constData(), &other), SQLITE_OK);
-            const QByteArray hold = locked ? QByteArray("BEGIN IMMEDIATE")
-                                           : QByteArray("create trigger refuse before insert on fennolink when "
-                                                        "new.pointDate = ")
-                    + QByteArray::number(2 * InsertSerialData::kRowsPerStatement + 5)
-                    + " begin select raise(abort, 'refused'); end";
+            const QByteArray hold =
+                locked ? QByteArray("BEGIN IMMEDIATE")
+                       : QByteArray("create trigger refuse before insert on fennolink when "
+                                    "new.pointDate = ") +
+                             QByteArray::number(2 * InsertSerialData::kRowsPerStatement + 5) +
+                             " begin select raise(abort, 'refused'); end";
             QCOMPARE(sqlite3_exec(other, hold.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
             for (int round = 1; round <= 2; ++round) {
                 for (int i = round == 1 ? 0 : count; i < count + (round == 1 ? 0 : 5); ++i)
@@ -206,16 +221,19 @@ private slots:
                     QVERIFY(db.writeQueued());
                     QVERIFY(db.isWriting());
                     QVERIFY(db.writeQueued()); // one batch at a time
-                    QCOMPARE(InsertSerialData::pendingCount(), qsizetype(round == 1 ? count : count + 5));
+                    QCOMPARE(InsertSerialData::pendingCount(),
+                             qsizetype(round == 1 ? count : count + 5));
                     QTRY_VERIFY(!db.isWriting());
                 } else {
                     QVERIFY(!db.insertNow());
                 }
-                QCOMPARE(InsertSerialData::pendingCount(), qsizetype(round == 1 ? count : count + 5));
+                QCOMPARE(InsertSerialData::pendingCount(),
+                         qsizetype(round == 1 ? count : count + 5));
                 QVERIFY(db.lastWriteFailed());
                 QCOMPARE(failed.count(), 1); // said once
             }
-            QCOMPARE(sqlite3_exec(other, locked ? "ROLLBACK" : "drop trigger refuse", nullptr, nullptr, nullptr),
+            QCOMPARE(sqlite3_exec(other, locked ? "ROLLBACK" : "drop trigger refuse", nullptr,
+                                  nullptr, nullptr),
                      SQLITE_OK);
             sqlite3_close(other);
         }
@@ -225,8 +243,9 @@ private slots:
         QVERIFY(db.insertNow());
         QVERIFY(!db.lastWriteFailed());
         QCOMPARE(recovered.count(), 1);
-        QCOMPARE(readValue(m_path, "select count(*) from fennolink where pointDate = id - 1 and serialno = "
-                                   "pointDate and channel1 = pointDate"),
+        QCOMPARE(readValue(m_path,
+                           "select count(*) from fennolink where pointDate = id - 1 and serialno = "
+                           "pointDate and channel1 = pointDate"),
                  QString::number(count + 5));
     }
 
@@ -243,7 +262,8 @@ private slots:
         InsertSerialData db(m_path, QStringLiteral("bounded"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
-        QCOMPARE(readRows(m_path, "select min(serialno + 0), max(serialno + 0), count(*) from fennolink"),
+        QCOMPARE(readRows(m_path,
+                          "select min(serialno + 0), max(serialno + 0), count(*) from fennolink"),
                  QStringList{"5 14 10"});
     }
 
@@ -282,7 +302,8 @@ private slots:
         else if (how == "moved")
             QVERIFY(QFile::rename(m_path, moved));
         else
-            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()) == 0);
+            QVERIFY(::rename(QFile::encodeName(other).constData(),
+                             QFile::encodeName(m_path).constData()) == 0);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("recording goes on into a new file"));
         if (how == "deleted") {
             db.checkFile();
@@ -294,16 +315,20 @@ private slots:
         QCOMPARE(recreated.count(), 1);
         QVERIFY(!recreated.at(0).at(0).toString().isEmpty());
         QVERIFY(QFile::exists(m_path));
-        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'new'"), QStringLiteral("5"));
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'new'"),
+                 QStringLiteral("5"));
         // A row the old file held only in its log (the file went before the
         // next checkpoint) is written into the new file again.
-        const int oldInNew = readValue(m_path, "select count(*) from fennolink where serialno = 'old'").toInt();
+        const int oldInNew =
+            readValue(m_path, "select count(*) from fennolink where serialno = 'old'").toInt();
         QVERIFY(oldInNew <= 1);
-        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'stranger'"), QStringLiteral("0"));
+        QCOMPARE(readValue(m_path, "select count(*) from fennolink where serialno = 'stranger'"),
+                 QStringLiteral("0"));
         if (how == "moved")
             QCOMPARE(readRows(moved, "select serialno from fennolink").size() + oldInNew, 1);
         if (how == "replaced") {
-            const QStringList aside = QDir(m_dir.path()).entryList({QFileInfo(m_path).fileName() + ".replaced-*"});
+            const QStringList aside =
+                QDir(m_dir.path()).entryList({QFileInfo(m_path).fileName() + ".replaced-*"});
             QCOMPARE(aside.size(), 1);
             QCOMPARE(readRows(m_dir.filePath(aside.at(0)), "select serialno from fennolink"),
                      QStringList{"stranger"});
@@ -316,9 +341,11 @@ private slots:
     void savedToAnotherFile()
     {
         for (int i = 0; i < 300; ++i)
-            InsertSerialData::appendRecord(row("s", double(float(i * 0.1)), i % 3 ? NoValue : 1, quint32(100 + i)));
+            InsertSerialData::appendRecord(
+                row("s", double(float(i * 0.1)), i % 3 ? NoValue : 1, quint32(100 + i)));
         QString error;
-        QVERIFY(!InsertSerialData::saveQueueTo(m_dir.filePath(QStringLiteral("no/such/folder.dat")), &error));
+        QVERIFY(!InsertSerialData::saveQueueTo(m_dir.filePath(QStringLiteral("no/such/folder.dat")),
+                                               &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(300));
         const QString saved = m_dir.filePath(QStringLiteral("saved%1.dat").arg(m_fileNumber));
@@ -352,7 +379,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 QFile::remove(copy);
-                return QFile::copy(m_path, copy) && readValue(copy, "select count(*) from fennolink") == "800";
+                return QFile::copy(m_path, copy) &&
+                       readValue(copy, "select count(*) from fennolink") == "800";
             }(),
             10000);
     }
@@ -378,7 +406,8 @@ private slots:
                     take(child.readLine());
                     ++seen;
                 } else {
-                    QVERIFY2(child.waitForReadyRead(30000), qPrintable(child.readAllStandardError()));
+                    QVERIFY2(child.waitForReadyRead(30000),
+                             qPrintable(child.readAllStandardError()));
                 }
             }
             QThread::usleep(unsigned(QRandomGenerator::global()->bounded(20000)));
@@ -392,7 +421,8 @@ private slots:
 
         QCOMPARE(readValue(m_path, "PRAGMA integrity_check"), QStringLiteral("ok"));
         QMap<int, int> stored;
-        for (const QString &r : readRows(m_path, "select pointDate, count(*) from fennolink group by pointDate"))
+        for (const QString &r :
+             readRows(m_path, "select pointDate, count(*) from fennolink group by pointDate"))
             stored.insert(r.section(' ', 0, 0).toInt(), r.section(' ', 1, 1).toInt());
         for (auto it = committed.cbegin(); it != committed.cend(); ++it)
             QCOMPARE(stored.value(it.key()), it.value());

@@ -1,12 +1,12 @@
-#include "record/recordreader.h"
-#include "projectfixture.h"
-#include "testsupport.h"
 #include "../viewer/viewerfixture.h"
+#include "projectfixture.h"
+#include "record/recordreader.h"
+#include "testsupport.h"
 
 #include "common/common.h"
 
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <sqlite3.h>
 
@@ -22,13 +22,15 @@ private:
     {
         QVector<qint64> ids;
         for (const QVariantList &row : TestSupport::sqlRows(
-                 path, QStringLiteral("select id from fennolink where pointDate between %1 and %2 order by id")
+                 path, QStringLiteral(
+                           "select id from fennolink where pointDate between %1 and %2 order by id")
                            .arg(from)
                            .arg(to)))
             ids.append(row.at(0).toLongLong());
         return ids;
     }
-    static QVector<qint64> readerIds(RecordReader &reader, qint64 from, qint64 to, const QStringList &serials = {})
+    static QVector<qint64> readerIds(RecordReader &reader, qint64 from, qint64 to,
+                                     const QStringList &serials = {})
     {
         QVector<qint64> ids;
         const bool ok = reader.forEachRowInTime(from, to, serials, [&](const RecordRow &row) {
@@ -82,7 +84,8 @@ private slots:
         } else if (kind == QLatin1String("other")) {
             TestSupport::sqlRows(path, QStringLiteral("create table other (x integer)"));
         } else if (kind == QLatin1String("damaged")) {
-            QVector<Row> rows = polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
+            QVector<Row> rows =
+                polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
             QVERIFY(appendRows(path, rows));
             // Back to a rollback journal so that the file stands alone.
             TestSupport::sqlRows(path, QStringLiteral("PRAGMA journal_mode = DELETE"));
@@ -91,7 +94,8 @@ private slots:
             f.seek(100); // the schema page, past the header
             f.write(QByteArray(3900, '\x5a'));
         } else if (kind == QLatin1String("locked")) {
-            QVector<Row> rows = polls({"A"}, 0, 10, 1, [](int, int, qint64 t) { return double(t); });
+            QVector<Row> rows =
+                polls({"A"}, 0, 10, 1, [](int, int, qint64 t) { return double(t); });
             QVERIFY(appendRows(path, rows));
             sqlite3_open(QFile::encodeName(path).constData(), &holder);
             sqlite3_exec(holder, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
@@ -144,8 +148,8 @@ private slots:
 
         // The recording goes on after the clock went back, while the reader is open.
         QVERIFY(appendRows(path, polls({"A", "B"}, 1500, 20, 10, [](int d, int c, qint64 t) {
-                                return double(d * 1000 + c) + double(t);
-                            })));
+                               return double(d * 1000 + c) + double(t);
+                           })));
         QVERIFY(!reader.timeOrdered());
         const RecordReader::TimeOrderState state = reader.timeOrderState();
         QVERIFY(state.broken);
@@ -162,8 +166,9 @@ private slots:
         QVERIFY(!resumed.timeOrdered());
         // Device B is written second in every poll: its rows have even ids.
         QVector<qint64> expected = bruteIds(path, from, to);
-        expected.erase(std::remove_if(expected.begin(), expected.end(), [](qint64 id) { return id % 2 != 0; }),
-                       expected.end());
+        expected.erase(
+            std::remove_if(expected.begin(), expected.end(), [](qint64 id) { return id % 2 != 0; }),
+            expected.end());
         QCOMPARE(readerIds(resumed, from, to, {"B"}), expected);
     }
 
@@ -194,10 +199,11 @@ private slots:
         RecordReader reader;
         QVERIFY(reader.open(m_path));
         QVector<RecordRow> rows;
-        QVERIFY(reader.forEachRowInTime(1490, 1500, {QStringLiteral("A")}, [&](const RecordRow &row) {
-            rows.append(row);
-            return true;
-        }));
+        QVERIFY(
+            reader.forEachRowInTime(1490, 1500, {QStringLiteral("A")}, [&](const RecordRow &row) {
+                rows.append(row);
+                return true;
+            }));
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0).serialNo, QByteArray("A"));
         QCOMPARE(rows.at(0).channel1, 10 + 49.0);
@@ -206,7 +212,8 @@ private slots:
         QCOMPARE(rows.at(1).pointDate, qint64(1500));
         // A visitor that says stop ends the walk.
         int seen = 0;
-        QVERIFY(!reader.forEachRowInTime(0, 5000, {}, [&](const RecordRow &) { return ++seen < 3; }));
+        QVERIFY(
+            !reader.forEachRowInTime(0, 5000, {}, [&](const RecordRow &) { return ++seen < 3; }));
         QCOMPARE(seen, 3);
     }
 };

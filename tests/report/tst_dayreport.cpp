@@ -194,8 +194,8 @@ private slots:
             file.write("[General]\nprojectName=broken\nDeviceList=\"{\\\"devices\\\": [\"\n");
         }
         QVERIFY(!report.loadProject(broken, &error));
-        QVERIFY2(error.startsWith(ProjectDocument::kNoDeviceInformation) && error.contains("JSON")
-                     && !error.contains('\n'),
+        QVERIFY2(error.startsWith(ProjectDocument::kNoDeviceInformation) &&
+                     error.contains("JSON") && !error.contains('\n'),
                  qPrintable(error));
 
         const QString bare = m_dir.path() + "/bare.qlk";

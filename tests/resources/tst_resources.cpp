@@ -14,9 +14,11 @@ private slots:
         QTest::addColumn<QSize>("exact");
         QTest::addColumn<QSize>("maximum");
         const QSize any;
-        const auto rows = [&](std::initializer_list<const char *> names, QSize exact, QSize maximum) {
+        const auto rows = [&](std::initializer_list<const char *> names, QSize exact,
+                              QSize maximum) {
             for (const char *name : names)
-                QTest::newRow(qPrintable(QStringLiteral(":/img/%1.png").arg(QLatin1String(name)))) << exact << maximum;
+                QTest::newRow(qPrintable(QStringLiteral(":/img/%1.png").arg(QLatin1String(name))))
+                    << exact << maximum;
         };
         rows({"LoadingLite", "I_2", "FennolinkSymbol"}, any, any);
         rows({"quillark_lite_Modbus"}, QSize(720, 326), any);

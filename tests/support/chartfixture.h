@@ -8,7 +8,8 @@ class XYChart;
 // Builds charts the way the device chart view does, for tests and benchmarks
 // of the chart engine: a (width x height) chart of 240 samples on a date
 // axis, and the track cursor over it.
-namespace ChartFixture {
+namespace ChartFixture
+{
 
 constexpr int kSlots = 240;
 
@@ -17,8 +18,8 @@ constexpr int kSlots = 240;
 QVector<double> times(double endTime, int intervalMs);
 QVector<double> sineValues(double base, double amplitude);
 
-XYChart *buildChart(int labelWidth, int labelHeight, const QVector<double> &times, const QVector<double> &values,
-                    int color, const char *name, int intervalMs);
+XYChart *buildChart(int labelWidth, int labelHeight, const QVector<double> &times,
+                    const QVector<double> &values, int color, const char *name, int intervalMs);
 // Returns the legend text it drew (with markup).
 QString drawTrackCursor(XYChart *chart, int mouseX, int intervalMs);
 

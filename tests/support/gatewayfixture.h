@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 // A simulator on a free loopback port (or `port`) whose values stay as they
 // are set; start() is left to the caller.

@@ -9,7 +9,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 quint16 freeLoopbackPort()
 {
@@ -56,7 +57,8 @@ QString PymodbusServer::start(const QVector<quint16> &registers)
         hex << QString::number(r, 16);
     m_port = freeLoopbackPort();
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(python, {script, QString::number(m_port), hex.join(QLatin1Char(',')), QStringLiteral("60")});
+    m_process.start(python, {script, QString::number(m_port), hex.join(QLatin1Char(',')),
+                             QStringLiteral("60")});
     if (!m_process.waitForStarted(5000))
         return QStringLiteral("cannot start the pymodbus server");
     if (!waitForListener(m_port))

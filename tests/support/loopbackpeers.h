@@ -4,7 +4,8 @@
 #include <QVector>
 
 // Loopback peers for the acquisition tests.
-namespace TestSupport {
+namespace TestSupport
+{
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freeLoopbackPort();

@@ -1,7 +1,7 @@
 #include "projectfixture.h"
 
-#include "common/messagedialog.h"
 #include "app/projectfile.h"
+#include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "testsupport.h"
 
@@ -14,7 +14,8 @@
 #include <QSqlRecord>
 #include <QTextBrowser>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports, int nodes,
                   float ch1Min, float ch1Max)
@@ -28,7 +29,9 @@ bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16
         for (int n = 0; n < nodes; ++n) {
             ProjectFile::Node node;
             node.startAddress = n * 8;
-            node.deviceNumber = QStringLiteral("QK%1%2").arg(c, 2, 10, QLatin1Char('0')).arg(n, 14, 10, QLatin1Char('0'));
+            node.deviceNumber = QStringLiteral("QK%1%2")
+                                    .arg(c, 2, 10, QLatin1Char('0'))
+                                    .arg(n, 14, 10, QLatin1Char('0'));
             node.deviceName = QStringLiteral("Device %1").arg(c * nodes + n + 1);
             node.ch1Name = QStringLiteral("Temperature");
             node.ch2Name = QStringLiteral("Humidity");
@@ -54,7 +57,8 @@ QStringList shownMessages(const QWidget *parent)
 {
     QStringList out;
     for (MessageDialog *d : parent->findChildren<MessageDialog *>())
-        out << d->findChild<QGroupBox *>()->title() + '|' + d->findChild<QTextBrowser *>()->toPlainText();
+        out << d->findChild<QGroupBox *>()->title() + '|' +
+                   d->findChild<QTextBrowser *>()->toPlainText();
     return out;
 }
 
@@ -62,7 +66,8 @@ QList<QVariantList> sqlRows(const QString &databasePath, const QString &statemen
 {
     QList<QVariantList> rows;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("testsupport"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("testsupport"));
         db.setDatabaseName(databasePath);
         QSqlQuery q(db);
         if (!db.open() || !q.exec(statement))

@@ -11,7 +11,8 @@
 
 #include <cmath>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 // A value stored as NULL (NAN does the same).
 constexpr double kNoReading = 1.7e308;
@@ -25,7 +26,8 @@ struct RecordRow {
 
 inline const char *recordTableStatement()
 {
-    return "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not null, "
+    return "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
+           "varchar(18) not null, "
            "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
 }
 
@@ -49,8 +51,9 @@ inline bool appendRecordRows(const QString &path, const QVector<RecordRow> &rows
     }
     ok = ok && sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt *insert = nullptr;
-    ok = ok && sqlite3_prepare_v2(db, "insert into fennolink (serialno, channel1, channel2, pointDate) "
-                                      "values (?1, ?2, ?3, ?4)",
+    ok = ok && sqlite3_prepare_v2(db,
+                                  "insert into fennolink (serialno, channel1, channel2, pointDate) "
+                                  "values (?1, ?2, ?3, ?4)",
                                   -1, &insert, nullptr) == SQLITE_OK;
     auto bindValue = [insert](int column, double value) {
         if (std::isnan(value) || value == kNoReading)

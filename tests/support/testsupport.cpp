@@ -5,7 +5,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 void isolateSettings()
 {

@@ -4,7 +4,8 @@
 #include <QString>
 
 // Helpers shared by the test programs.
-namespace TestSupport {
+namespace TestSupport
+{
 
 // Puts QSettings and standard locations into test mode so that a test never
 // touches the user's real settings. Call before the first QSettings is made.

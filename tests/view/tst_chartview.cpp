@@ -1,23 +1,33 @@
 #include "viewfixture.h"
 
+#include "chart/qchartviewer.h"
+#include "chart/xychart.h"
 #include "common/common.h"
 #include "view/chartview.h"
 #include "view/labelelider.h"
-#include "chart/qchartviewer.h"
 #include "view/valuestyle.h"
-#include "chart/xychart.h"
 
 #include <QFrame>
 #include <QtTest>
 
 using namespace ViewFixture;
 
-namespace {
+namespace
+{
 
-QString frameStyle(QWidget *view, const char *name) { return child<QFrame>(view, name)->styleSheet(); }
-QString fullText(QWidget *view, const char *name) { return LabelElider::fullText(label(view, name)); }
+QString frameStyle(QWidget *view, const char *name)
+{
+    return child<QFrame>(view, name)->styleSheet();
+}
+QString fullText(QWidget *view, const char *name)
+{
+    return LabelElider::fullText(label(view, name));
+}
 // Lets the chart widgets' hold time pass so that every redraw request is served.
-void settle() { QTest::qWait(60); }
+void settle()
+{
+    QTest::qWait(60);
+}
 
 // The right-most column of the plot area (away from its edges) with light
 // pixels (the dashed cursor line, its labels), or -1.
@@ -34,8 +44,7 @@ int lastLightColumn(XYChart *chart)
     return -1;
 }
 
-struct Shown
-{
+struct Shown {
     Project project;
     ConfiguredDevice *device = nullptr;
     NodeDevice *node = nullptr;
@@ -85,10 +94,14 @@ private slots:
         QFETCH(QString, model);
         Shown s(named, model);
         s.bind();
-        QCOMPARE(fullText(&s.view, "label_device"), named ? QStringLiteral("Dev1") : QStringLiteral("192.168.7.70"));
-        QCOMPARE(fullText(&s.view, "label_ch1_desc"), named ? QStringLiteral("Temp") : QStringLiteral("CH1"));
-        QCOMPARE(fullText(&s.view, "label_ch2_desc"), named ? QStringLiteral("Hum") : QStringLiteral("CH2"));
-        QCOMPARE(fullText(&s.view, "label_serialnumber"), QStringLiteral("ID : ") + s.node->deviceNumber());
+        QCOMPARE(fullText(&s.view, "label_device"),
+                 named ? QStringLiteral("Dev1") : QStringLiteral("192.168.7.70"));
+        QCOMPARE(fullText(&s.view, "label_ch1_desc"),
+                 named ? QStringLiteral("Temp") : QStringLiteral("CH1"));
+        QCOMPARE(fullText(&s.view, "label_ch2_desc"),
+                 named ? QStringLiteral("Hum") : QStringLiteral("CH2"));
+        QCOMPARE(fullText(&s.view, "label_serialnumber"),
+                 QStringLiteral("ID : ") + s.node->deviceNumber());
         feed(s.node, QStringLiteral("20.00"), QStringLiteral("30.00"), QDateTime::currentDateTime(),
              QStringLiteral("-70"), QStringLiteral("88"));
         const bool strip = model == QLatin1String("QA100");
@@ -113,7 +126,8 @@ private slots:
         s.bind();
         const QDateTime start = QDateTime::currentDateTime().addMSecs(-10LL * interval);
         for (int i = 0; i < 10; ++i)
-            feed(s.node, QString::number(10 + i, 'f', 2), QStringLiteral("1.00"), start.addMSecs(qint64(interval) * i));
+            feed(s.node, QString::number(10 + i, 'f', 2), QStringLiteral("1.00"),
+                 start.addMSecs(qint64(interval) * i));
         settle();
         const double newest = s.view.timeData()[239];
         QCOMPARE(s.view.values1Data()[239], 19.0);
@@ -154,7 +168,8 @@ private slots:
 
         s.device->deviceDisconnected();
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kGrey);
-        for (const char *name : {"label_ch1_number", "label_ch2_number", "label_ch1_unit", "label_ch2_unit"})
+        for (const char *name :
+             {"label_ch1_number", "label_ch2_number", "label_ch1_unit", "label_ch2_unit"})
             QVERIFY2(label(&s.view, name)->text().isEmpty(), name);
 
         s.device->deviceConnected();

@@ -13,21 +13,28 @@
 
 using namespace ViewFixture;
 
-namespace {
+namespace
+{
 
-QString style(DashBoardDeviceItem *tile) { return child<QFrame>(tile, "frame_value")->styleSheet(); }
-QString text(DashBoardDeviceItem *tile, const char *name) { return label(tile, name)->text(); }
+QString style(DashBoardDeviceItem *tile)
+{
+    return child<QFrame>(tile, "frame_value")->styleSheet();
+}
+QString text(DashBoardDeviceItem *tile, const char *name)
+{
+    return label(tile, name)->text();
+}
 
 // A board over `count` nodes, eight per connection.
-struct Board
-{
+struct Board {
     Project project;
     DashBoard board;
 
     explicit Board(int count, bool named = true, bool show = true)
     {
         for (int i = 0; i < count; i += 8)
-            project.addConnection(QStringLiteral("127.0.0.%1").arg(i / 8 + 1), qMin(8, count - i), named);
+            project.addConnection(QStringLiteral("127.0.0.%1").arg(i / 8 + 1), qMin(8, count - i),
+                                  named);
         board.resize(810, 404);
         board.setDeviceList(project.devices);
         if (show)
@@ -77,7 +84,8 @@ private slots:
     {
         Board b(4, false);
         QVERIFY(QTest::qWaitForWindowExposed(&b.board));
-        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_device")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_device")),
+                 QStringLiteral("127.0.0.1"));
         QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_desc")), QStringLiteral("CH1"));
         QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), QStringLiteral("CH2"));
         const QSize minimum = b.board.minimumSizeHint();
@@ -98,7 +106,9 @@ private slots:
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("unit");
-        QTest::newRow("1 celsius") << 1 << QString::fromUtf8("\xC2\xB0" "C");
+        QTest::newRow("1 celsius") << 1
+                                   << QString::fromUtf8("\xC2\xB0"
+                                                        "C");
         QTest::newRow("4 custom") << 4 << QStringLiteral("ppm");
         QTest::newRow("7 unknown") << 7 << QString();
     }
@@ -123,7 +133,8 @@ private slots:
 
         device->deviceDisconnected();
         QCOMPARE(style(b.tile(0)), ValueStyle::kGrey);
-        QVERIFY(text(b.tile(0), "label_number").isEmpty() && text(b.tile(0), "label_unit").isEmpty());
+        QVERIFY(text(b.tile(0), "label_number").isEmpty() &&
+                text(b.tile(0), "label_unit").isEmpty());
 
         device->deviceConnected();
         feed(b.node(0), QStringLiteral("9.99"), QStringLiteral("50.00"));
@@ -173,9 +184,12 @@ private slots:
         QTest::newRow("empty") << QString() << noData << ValueStyle::kNoData;
         QTest::newRow("not a number") << QStringLiteral("abc") << noData << ValueStyle::kNoData;
         QTest::newRow("nan") << QStringLiteral("nan") << noData << ValueStyle::kNoData;
-        QTest::newRow("1e30") << QStringLiteral("1e30") << QStringLiteral("1e30") << ValueStyle::kAlarm;
-        QTest::newRow("negative zero") << QStringLiteral("-0.00") << QStringLiteral("-0.00") << ValueStyle::kAlarm;
-        QTest::newRow("beyond float") << QString(400, QLatin1Char('9')) << noData << ValueStyle::kNoData;
+        QTest::newRow("1e30") << QStringLiteral("1e30") << QStringLiteral("1e30")
+                              << ValueStyle::kAlarm;
+        QTest::newRow("negative zero")
+            << QStringLiteral("-0.00") << QStringLiteral("-0.00") << ValueStyle::kAlarm;
+        QTest::newRow("beyond float")
+            << QString(400, QLatin1Char('9')) << noData << ValueStyle::kNoData;
     }
     void badValuesKeepLayout()
     {
@@ -226,7 +240,8 @@ private slots:
         QVERIFY(sim.start());
         sim.setDeviceValues(0, 21.5f, 48.0f, -58, 96);
         Project project;
-        ConfiguredDevice *device = project.addConnection(QStringLiteral("127.0.0.1"), 1, true, sim.serverPort());
+        ConfiguredDevice *device =
+            project.addConnection(QStringLiteral("127.0.0.1"), 1, true, sim.serverPort());
         NodeDevice *node = device->nodeList().first();
         node->setAlarmRange(10.0f, 30.0f, 0.0f, 0.0f);
         DashBoard board;
@@ -234,8 +249,13 @@ private slots:
         DashBoardDeviceItem *tile = board.tiles().at(0);
         QCOMPARE(style(tile), ValueStyle::kGrey);
 
-        const struct { float value; const char *text; const QString &look; } steps[] = {
-            {21.5f, "21.50", ValueStyle::kNormal}, {30.5f, "30.50", ValueStyle::kAlarm}, {29.0f, "29.00", ValueStyle::kNormal}};
+        const struct {
+            float value;
+            const char *text;
+            const QString &look;
+        } steps[] = {{21.5f, "21.50", ValueStyle::kNormal},
+                     {30.5f, "30.50", ValueStyle::kAlarm},
+                     {29.0f, "29.00", ValueStyle::kNormal}};
         for (const auto &step : steps) {
             sim.setDeviceValues(0, step.value, 48.0f, -58, 96);
             device->poll();

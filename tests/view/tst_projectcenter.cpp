@@ -21,10 +21,10 @@
 
 using namespace ViewFixture;
 
-namespace {
-
-struct Open
+namespace
 {
+
+struct Open {
     Project project;
     ProjectCenter center{QStringLiteral("/tmp/projects/Cold Store.qlk")};
 
@@ -38,7 +38,10 @@ struct Open
     ~Open() { project.unlinkViews(); }
     NodeDevice *node(int i) const { return project.nodes().at(i); }
     DashBoardDeviceItem *tile(int i) const { return center.dashBoard()->tiles().at(i); }
-    void click(QWidget *parent, const char *name) { QTest::mouseClick(child<QWidget>(parent, name), Qt::LeftButton); }
+    void click(QWidget *parent, const char *name)
+    {
+        QTest::mouseClick(child<QWidget>(parent, name), Qt::LeftButton);
+    }
 };
 
 } // namespace
@@ -73,7 +76,8 @@ private slots:
     void recordAgainKeepsStartTime()
     {
         Open open(1);
-        open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"), QStringLiteral("2020-05-05 11:00:00"));
+        open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"),
+                                   QStringLiteral("2020-05-05 11:00:00"));
         open.center.setRecordState(true);
         QCOMPARE(open.center.recordStartTime(), QStringLiteral("2020-05-05 10:00:00"));
     }
@@ -89,12 +93,15 @@ private slots:
         project.nodes().at(2)->setNames(longName, QStringLiteral("a"), QStringLiteral("b"));
         ProjectCenter center(QStringLiteral("/tmp/%1.qlk").arg(longName));
         auto *list = child<QListWidget>(&center, "list_project");
-        QAbstractItemModelTester tester(list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(list->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         center.setDeviceList(project.devices);
         QCOMPARE(list->count(), 3);
         QCOMPARE(list->item(0)->text(), project.nodes().at(0)->deviceNumber());
         QCOMPARE(list->item(2)->text(), longName);
-        auto shownConnected = [&](int row) { return list->item(row)->data(Qt::UserRole + 1).toBool(); };
+        auto shownConnected = [&](int row) {
+            return list->item(row)->data(Qt::UserRole + 1).toBool();
+        };
         const qint64 disconnectedKey = list->item(0)->icon().cacheKey();
         first->deviceConnected();
         QVERIFY(shownConnected(0) && shownConnected(1) && !shownConnected(2));
@@ -108,7 +115,8 @@ private slots:
         center.resize(1010, 464);
         center.show();
         QVERIFY(QTest::qWaitForWindowExposed(&center));
-        QVERIFY(child<QCommandLinkButton>(&center, "button_project")->text().endsWith(QChar(0x2026)));
+        QVERIFY(
+            child<QCommandLinkButton>(&center, "button_project")->text().endsWith(QChar(0x2026)));
         project.unlinkViews();
     }
 
@@ -132,7 +140,8 @@ private slots:
         QCOMPARE(open.node(1)->chartView(), open.center.chartView());
 
         // The list switches too.
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          list->visualItemRect(list->item(0)).center());
         QCOMPARE(open.center.chartView()->boundNode(), open.node(0));
     }
 
@@ -146,7 +155,8 @@ private slots:
         double times[240], ch1[240], ch2[240];
         open.node(0)->history(times, ch1, ch2);
         ch1[239] = 123.0;
-        open.center.chartView()->setDeviceData(times, ch1, ch2, QStringLiteral("123.00"), QStringLiteral("2.00"));
+        open.center.chartView()->setDeviceData(times, ch1, ch2, QStringLiteral("123.00"),
+                                               QStringLiteral("2.00"));
         open.center.slotDeviceClicked(open.node(0));
         QCOMPARE(open.center.chartView()->values1Data()[239], 123.0);
 
@@ -190,7 +200,8 @@ private slots:
         child<QDoubleSpinBox>(dialog, "doubleSpinBox_max_ch1")->setValue(40);
         open.click(dialog, "pushButton_confirm");
         QCOMPARE(update.count(), 1);
-        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(), QStringLiteral("Renamed"));
+        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(),
+                 QStringLiteral("Renamed"));
         open.center.slotDashboardClicked();
         QCOMPARE(child<QFrame>(open.tile(2), "frame_value")->styleSheet(), ValueStyle::kAlarm);
     }

@@ -5,12 +5,15 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
-QSize measure(const QLabel &label) { return QFontMetrics(label.font()).size(0, label.text()); }
+QSize measure(const QLabel &label)
+{
+    return QFontMetrics(label.font()).size(0, label.text());
+}
 
-template <class L = ResizeLabel>
-std::unique_ptr<L> makeLabel(const QString &text)
+template <class L = ResizeLabel> std::unique_ptr<L> makeLabel(const QString &text)
 {
     auto label = std::make_unique<L>();
     QFont f(QStringLiteral("Segoe UI"));
@@ -23,7 +26,8 @@ std::unique_ptr<L> makeLabel(const QString &text)
 // Sizes the label from the text the test measures so that the wanted factor
 // comes out on the tighter side, given the label's margins.
 template <class L>
-void checkFactor(const QString &text, int mw, int mh, double widthFactor, double heightFactor, double expected)
+void checkFactor(const QString &text, int mw, int mh, double widthFactor, double heightFactor,
+                 double expected)
 {
     auto label = makeLabel<L>(text);
     const QSize m = measure(*label);
@@ -35,8 +39,7 @@ void checkFactor(const QString &text, int mw, int mh, double widthFactor, double
     QVERIFY(qAbs(label->font().pointSizeF() - 18 * factor) < 0.01);
 }
 
-template <class L>
-void checkFontKept(const QString &text)
+template <class L> void checkFontKept(const QString &text)
 {
     auto label = makeLabel<L>(text);
     label->resize(300, 200);
@@ -54,7 +57,8 @@ private slots:
     void labelFactor()
     {
         checkFactor<ResizeLabel>(QStringLiteral("23.45"), 10, 8, 2.0, 2.0, 2.0);
-        checkFactor<ResizeLabel>(QStringLiteral("23.45"), 10, 8, 2.0, 3.0, 2.0); // the width is tighter
+        checkFactor<ResizeLabel>(QStringLiteral("23.45"), 10, 8, 2.0, 3.0,
+                                 2.0); // the width is tighter
         checkFactor<ResizeLabel>(QStringLiteral("23.45"), 10, 8, 0.5, 1.0, 0.5);
         checkFactor<ResizeLabelUnit>(QStringLiteral("%RH"), 0, 0, 2.0, 2.0, 2.0);
     }

@@ -5,12 +5,13 @@
 #include "viewerfixture.h"
 
 #include <QProcess>
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 using namespace ViewerFixture;
 
-namespace {
+namespace
+{
 
 struct Result {
     int code = -1;
@@ -32,8 +33,9 @@ Result runViewer(const QStringList &arguments, const QString &shellPrefix = QStr
         for (const QString &a : arguments)
             quoted << QLatin1Char('\'') + a + QLatin1Char('\'');
         process.start(QStringLiteral("/bin/sh"),
-                      {QStringLiteral("-c"), shellPrefix + QStringLiteral("; exec '") + program
-                                                 + QStringLiteral("' ") + quoted.join(QLatin1Char(' '))});
+                      {QStringLiteral("-c"), shellPrefix + QStringLiteral("; exec '") + program +
+                                                 QStringLiteral("' ") +
+                                                 quoted.join(QLatin1Char(' '))});
     }
     Result result;
     if (!process.waitForFinished(60000)) {
@@ -71,7 +73,8 @@ private slots:
         }
         QVERIFY(writeProject(m_project, devices, 1000));
         // 2026-01-01 00:00 UTC, one poll a second for 5000 s.
-        QVERIFY(appendRows(databaseOf(m_project), polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
+        QVERIFY(appendRows(databaseOf(m_project),
+                           polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
                                return double(d * 10 + c) + double(t % 100) / 4;
                            })));
     }
@@ -81,17 +84,27 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("unknown option") << QStringList{"--csv", "@OUT@", "--bogus", "@PROJECT@"} << 1 << "--bogus";
-        QTest::newRow("bad from") << QStringList{"--csv", "@OUT@", "--from", "yesterday", "@PROJECT@"} << 1 << "--from";
-        QTest::newRow("to before from") << QStringList{"--csv", "@OUT@", "--from", "2026-01-02 00:00:00", "--to",
-                                                       "2026-01-01 00:00:00", "@PROJECT@"}
+        QTest::newRow("unknown option")
+            << QStringList{"--csv", "@OUT@", "--bogus", "@PROJECT@"} << 1 << "--bogus";
+        QTest::newRow("bad from") << QStringList{"--csv", "@OUT@", "--from", "yesterday",
+                                                 "@PROJECT@"}
+                                  << 1 << "--from";
+        QTest::newRow("to before from") << QStringList{"--csv",    "@OUT@",
+                                                       "--from",   "2026-01-02 00:00:00",
+                                                       "--to",     "2026-01-01 00:00:00",
+                                                       "@PROJECT@"}
                                         << 1 << "before";
         QTest::newRow("no project") << QStringList{"--csv", "@OUT@"} << 1 << "project";
-        QTest::newRow("missing project") << QStringList{"--csv", "@OUT@", "@DIR@/none.qlk"} << 2 << "none.qlk";
-        QTest::newRow("unknown device") << QStringList{"--csv", "@OUT@", "--device", "NOPE", "@PROJECT@"} << 2 << "NOPE";
-        QTest::newRow("no database") << QStringList{"--csv", "@OUT@", "@DIR@/nodb.qlk"} << 3 << "nodb.dat";
-        QTest::newRow("other database") << QStringList{"--csv", "@OUT@", "@DIR@/other.qlk"} << 3 << "fennolink";
-        QTest::newRow("folder missing") << QStringList{"--csv", "@DIR@/no/x.csv", "@PROJECT@"} << 4 << "no";
+        QTest::newRow("missing project")
+            << QStringList{"--csv", "@OUT@", "@DIR@/none.qlk"} << 2 << "none.qlk";
+        QTest::newRow("unknown device")
+            << QStringList{"--csv", "@OUT@", "--device", "NOPE", "@PROJECT@"} << 2 << "NOPE";
+        QTest::newRow("no database")
+            << QStringList{"--csv", "@OUT@", "@DIR@/nodb.qlk"} << 3 << "nodb.dat";
+        QTest::newRow("other database")
+            << QStringList{"--csv", "@OUT@", "@DIR@/other.qlk"} << 3 << "fennolink";
+        QTest::newRow("folder missing")
+            << QStringList{"--csv", "@DIR@/no/x.csv", "@PROJECT@"} << 4 << "no";
     }
     void exitCodes()
     {
@@ -101,10 +114,12 @@ private slots:
         const QVector<Device> one = {device(QStringLiteral("X1"), QStringLiteral("X"))};
         QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), one, 1000));
         QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), one, 1000));
-        TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")), "create table if not exists notes (x)");
+        TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")),
+                             "create table if not exists notes (x)");
         const QString out = m_dir.filePath(QStringLiteral("fail.csv"));
         for (QString &a : arguments)
-            a.replace(QStringLiteral("@OUT@"), out).replace(QStringLiteral("@PROJECT@"), m_project)
+            a.replace(QStringLiteral("@OUT@"), out)
+                .replace(QStringLiteral("@PROJECT@"), m_project)
                 .replace(QStringLiteral("@DIR@"), m_dir.path());
         const Result result = runViewer(arguments);
         QCOMPARE(result.code, code);
@@ -127,17 +142,20 @@ private slots:
         const QString out = m_dir.filePath(QStringLiteral("two.csv"));
         const QDateTime from = QDateTime::fromSecsSinceEpoch(1767225600 + 100);
         const QDateTime to = QDateTime::fromSecsSinceEpoch(1767225600 + 199);
-        const Result result = runViewer({"--csv", out, "--from", from.toString("yyyy-MM-dd hh:mm:ss"), "--to",
-                                         to.toString("yyyy-MM-dd hh:mm:ss"), "--device", "QKDEV0000000000003",
-                                         "--device", "QKDEV0000000000000", "'" + m_project + "'"});
+        const Result result =
+            runViewer({"--csv", out, "--from", from.toString("yyyy-MM-dd hh:mm:ss"), "--to",
+                       to.toString("yyyy-MM-dd hh:mm:ss"), "--device", "QKDEV0000000000003",
+                       "--device", "QKDEV0000000000000", "'" + m_project + "'"});
         QCOMPARE(result.code, 0);
         QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), 1 + 100 + 1); // header, 100 seconds, nothing after the last CRLF
-        QCOMPARE(lines.at(0), QByteArray("Local time,Unix time,Room 1 / Temperature (\xc2\xb0""C),Room 1 / Humidity (%RH),"
-                                         "Room 4 / Temperature (\xc2\xb0""C),Room 4 / Humidity (%RH)\r"));
+        QCOMPARE(lines.at(0), QByteArray("Local time,Unix time,Room 1 / Temperature (\xc2\xb0"
+                                         "C),Room 1 / Humidity (%RH),"
+                                         "Room 4 / Temperature (\xc2\xb0"
+                                         "C),Room 4 / Humidity (%RH)\r"));
         QVERIFY(lines.at(1).contains(",1767225700,1,2,31,32\r"));
     }
 

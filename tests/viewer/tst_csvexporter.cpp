@@ -8,12 +8,13 @@
 #include <QJsonArray>
 #include <QtTest>
 
-#include <ctime>
 #include <QTemporaryDir>
+#include <ctime>
 
 using namespace ViewerFixture;
 
-namespace {
+namespace
+{
 
 SeriesInfo series(const QString &serial, int channel, const QString &name, const QString &unit)
 {
@@ -40,10 +41,15 @@ private slots:
     void initTestCase()
     {
         m_database = m_dir.filePath(QStringLiteral("csv.dat"));
-        QVector<Row> rows = {{"A", 21.5, 40, 1000}, {"B", -3.25, kNull, 1000}, {"A", kNull, kNull, 1010},
-                             {"B", 1e-7, 99.125, 1010}, {"A", 22, 41, 1020}, {"C", 5, 5, 1020},
+        QVector<Row> rows = {{"A", 21.5, 40, 1000},
+                             {"B", -3.25, kNull, 1000},
+                             {"A", kNull, kNull, 1010},
+                             {"B", 1e-7, 99.125, 1010},
+                             {"A", 22, 41, 1020},
+                             {"C", 5, 5, 1020},
                              // the clock went back: the same time again, another line
-                             {"A", 23, 42, 1020}, {"B", 4, 4, 1030}};
+                             {"A", 23, 42, 1020},
+                             {"B", 4, 4, 1030}};
         QVERIFY(appendRows(m_database, rows));
     }
 
@@ -54,9 +60,10 @@ private slots:
         RecordReader reader;
         QVERIFY(reader.open(m_database));
         const QString out = m_dir.filePath(QStringLiteral("out.csv"));
-        const QVector<SeriesInfo> shown = {series("A", 1, QStringLiteral("Temp, inside"), QStringLiteral("°C")),
-                                           series("A", 2, QStringLiteral("Say \"hi\""), QString()),
-                                           series("B", 1, QStringLiteral("T"), QStringLiteral("%RH"))};
+        const QVector<SeriesInfo> shown = {
+            series("A", 1, QStringLiteral("Temp, inside"), QStringLiteral("°C")),
+            series("A", 2, QStringLiteral("Say \"hi\""), QString()),
+            series("B", 1, QStringLiteral("T"), QStringLiteral("%RH"))};
         CsvExporter exporter(&reader, shown, 1000, 1030, out);
         QVERIFY(exporter.start());
         QVERIFY(exporter.run());
@@ -64,11 +71,14 @@ private slots:
 
         const QJsonArray table = TestSupport::csvReadByPython(out);
         QCOMPARE(table.size(), 6);
-        QCOMPARE(table.at(0).toArray(), (QJsonArray{"Local time", "Unix time", "A / Temp, inside (°C)",
-                                                    "A / Say \"hi\"", "B / T (%RH)"}));
+        QCOMPARE(table.at(0).toArray(),
+                 (QJsonArray{"Local time", "Unix time", "A / Temp, inside (°C)", "A / Say \"hi\"",
+                             "B / T (%RH)"}));
         auto line = [&](int i) { return table.at(i).toArray(); };
-        const QString local1000 = QDateTime::fromSecsSinceEpoch(1000).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-        QVERIFY2(line(1).at(0).toString().startsWith(local1000), qPrintable(line(1).at(0).toString()));
+        const QString local1000 =
+            QDateTime::fromSecsSinceEpoch(1000).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        QVERIFY2(line(1).at(0).toString().startsWith(local1000),
+                 qPrintable(line(1).at(0).toString()));
         QCOMPARE(line(1), (QJsonArray{line(1).at(0), "1000", "21.5", "40", "-3.25"}));
         QCOMPARE(line(2), (QJsonArray{line(2).at(0), "1010", "", "", "1e-07"}));
         QCOMPARE(line(3), (QJsonArray{line(3).at(0), "1020", "22", "41", ""}));
@@ -94,7 +104,9 @@ private slots:
             QCOMPARE(exporter.state(), CsvExporter::State::Cancelled);
         }
         QVERIFY(!QFileInfo::exists(out));
-        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("cancel*")}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(
+            QDir(m_dir.path()).entryList({QStringLiteral("cancel*")}, QDir::Files | QDir::Hidden),
+            QStringList());
 
         // An earlier export of the same name stays as it was when the new one is dropped.
         {
@@ -120,8 +132,10 @@ private slots:
             QVERIFY(!denied.start());
             QVERIFY(denied.errorText().contains(locked));
         }
-        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        CsvExporter nowhere(&reader, shown, 0, 5000, m_dir.filePath(QStringLiteral("no/such/x.csv")));
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        CsvExporter nowhere(&reader, shown, 0, 5000,
+                            m_dir.filePath(QStringLiteral("no/such/x.csv")));
         QVERIFY(!nowhere.start());
         QCOMPARE(nowhere.state(), CsvExporter::State::Failed);
     }
@@ -151,7 +165,8 @@ private slots:
         RecordReader reader;
         QVERIFY(reader.open(db));
         const QString out = dir.filePath(QStringLiteral("dst.csv"));
-        CsvExporter exporter(&reader, {series("A", 1, QStringLiteral("T"), QString())}, 0, 2000000000, out);
+        CsvExporter exporter(&reader, {series("A", 1, QStringLiteral("T"), QString())}, 0,
+                             2000000000, out);
         QVERIFY(exporter.run());
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -159,7 +174,8 @@ private slots:
         QCOMPARE(lines.size(), rows.size() + 2);
         for (int i = 0; i < rows.size(); ++i) {
             const QDateTime local = QDateTime::fromSecsSinceEpoch(rows.at(i).time, Qt::LocalTime);
-            const QByteArray expected = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+            const QByteArray expected =
+                local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
             QCOMPARE(lines.at(i + 1).split(',').at(0), expected);
         }
         qputenv("TZ", saved);

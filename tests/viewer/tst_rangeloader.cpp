@@ -5,8 +5,8 @@
 #include "viewer/summarycache.h"
 #include "viewerfixture.h"
 
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <cmath>
 
@@ -46,7 +46,8 @@ private slots:
         QVERIFY(reader.open(path));
         RangeLoader loader(&reader, nullptr, 10);
         QVector<SeriesView> views;
-        const QVector<SeriesInfo> shown = {series("A", 1, 19.5, 30), series("B", 2, 0, 0), series("A", 2, 0, 10)};
+        const QVector<SeriesInfo> shown = {series("A", 1, 19.5, 30), series("B", 2, 0, 0),
+                                           series("A", 2, 0, 10)};
         QVERIFY(loader.load(900, 1200, 1000, shown, &views));
         QVERIFY(!loader.usedSummary());
 
@@ -60,9 +61,10 @@ private slots:
         QCOMPARE(s.outsideSeconds(), qint64(20)); // 35 and 19, 10 s each
         QVERIFY(s.outsideExact());
         // Gaps: the NULL row at 1050 and the 60 s step from 1060 to 1120.
-        QCOMPARE(views.at(0).y, (QVector<double>{20, 21, 22, 35, 22, NoValue, 23, NoValue, 24, 19, 20}));
+        QCOMPARE(views.at(0).y,
+                 (QVector<double>{20, 21, 22, 35, 22, NoValue, 23, NoValue, 24, 19, 20}));
 
-        QCOMPARE(views.at(1).stats.samples(), qint64(0)); // only NULLs
+        QCOMPARE(views.at(1).stats.samples(), qint64(0));          // only NULLs
         QCOMPARE(views.at(2).stats.outsideSeconds(), qint64(100)); // 50 everywhere, limits 0..10
 
         // A narrower range: only its rows count.
@@ -82,10 +84,10 @@ private slots:
             serials << QStringLiteral("W%1").arg(d);
         const qint64 start = 1767225600;
         QVERIFY(appendRows(path, polls(serials, start, 14000, 1, [](int d, int c, qint64 t) {
-                                if (d == 3 && t % 1000 == 7)
-                                    return kNull;
-                                return double((t * 7919 + d * 31 + c) % 1000) / 10.0;
-                            })));
+                               if (d == 3 && t % 1000 == 7)
+                                   return kNull;
+                               return double((t * 7919 + d * 31 + c) % 1000) / 10.0;
+                           })));
         RecordReader reader;
         QVERIFY(reader.open(path));
         SummaryCache summary(path);

@@ -16,7 +16,8 @@
 
 #include <functional>
 
-namespace ViewerFixture {
+namespace ViewerFixture
+{
 
 constexpr double kNull = TestSupport::kNoReading;
 using Row = TestSupport::RecordRow;
@@ -66,7 +67,8 @@ inline Device device(const QString &serial, const QString &name)
 
 // A project file as the recorder writes it, its database named after it.
 inline bool writeProject(const QString &path, const QVector<Device> &devices, int intervalMs,
-                         const QString &recordStart = QString(), const QString &recordStop = QString())
+                         const QString &recordStart = QString(),
+                         const QString &recordStop = QString())
 {
     // Eight devices per gateway, as the editor places them.
     QJsonArray connections;
@@ -120,8 +122,8 @@ inline bool writeProject(const QString &path, const QVector<Device> &devices, in
 
 inline QString databaseOf(const QString &projectPath)
 {
-    return QFileInfo(projectPath).absolutePath() + QLatin1Char('/') + QFileInfo(projectPath).completeBaseName()
-           + QStringLiteral(".dat");
+    return QFileInfo(projectPath).absolutePath() + QLatin1Char('/') +
+           QFileInfo(projectPath).completeBaseName() + QStringLiteral(".dat");
 }
 
 } // namespace ViewerFixture

@@ -19,7 +19,8 @@
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 
-namespace {
+namespace
+{
 
 QTemporaryDir *workDir = nullptr;
 
@@ -33,7 +34,8 @@ QList<ConfiguredDevice *> sampleDevices(int connections, int nodesEach)
         for (int n = 0; n < nodesEach; ++n) {
             auto *node = new NodeDevice(QStringLiteral("e2Y1MGMwMjFjLTBiMD%1").arg(n), device);
             node->startAddress = 8 * n;
-            node->setNames(QStringLiteral("DEVICE%1").arg(n + 1), QStringLiteral("CH1"), QStringLiteral("CH2"));
+            node->setNames(QStringLiteral("DEVICE%1").arg(n + 1), QStringLiteral("CH1"),
+                           QStringLiteral("CH2"));
             node->setUnits(n % 5, (n + 1) % 5);
             node->setCustomUnits(QStringLiteral("kPa"), QString());
             node->setAlarmRange(-10.5f, 12.345f, 0.f, 100.f);

@@ -21,14 +21,16 @@ public:
     {
         QModbusDataUnitMap map;
         map.insert(QModbusDataUnit::HoldingRegisters,
-                   QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, GatewaySimulator::kRegisterSpace));
+                   QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0,
+                                   GatewaySimulator::kRegisterSpace));
         setMap(map);
         setServerAddress(1);
     }
     QModbusResponse process(const QModbusRequest &request) { return processRequest(request); }
 };
 
-namespace {
+namespace
+{
 
 constexpr int kHeaderBytes = 7; // transaction, protocol, length, unit
 constexpr int kMaxAduBytes = 260;
@@ -53,9 +55,7 @@ QByteArray frameResponse(quint16 transaction, quint8 unit, const QModbusResponse
 } // namespace
 
 GatewaySimulator::GatewaySimulator(const Options &options, QObject *parent)
-    : QObject(parent)
-    , m_options(options)
-    , m_bank(new RegisterBank)
+    : QObject(parent), m_options(options), m_bank(new RegisterBank)
 {
     m_options.devices = qBound(0, m_options.devices, kMaxDevices);
     m_random = m_options.fixedSeed ? QRandomGenerator(m_options.seed)
@@ -66,10 +66,7 @@ GatewaySimulator::GatewaySimulator(const Options &options, QObject *parent)
     updateValues();
 }
 
-GatewaySimulator::GatewaySimulator(QObject *parent)
-    : GatewaySimulator(Options(), parent)
-{
-}
+GatewaySimulator::GatewaySimulator(QObject *parent) : GatewaySimulator(Options(), parent) {}
 
 GatewaySimulator::~GatewaySimulator()
 {
@@ -96,21 +93,25 @@ QString GatewaySimulator::helpText()
         "  -h, --help        show this help\n");
 }
 
-bool GatewaySimulator::parseArguments(const QStringList &arguments, Options *options, QString *error,
-                                      bool *help)
+bool GatewaySimulator::parseArguments(const QStringList &arguments, Options *options,
+                                      QString *error, bool *help)
 {
     QCommandLineParser parser;
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption devicesOption(QStringLiteral("devices"), QString(), QStringLiteral("N"));
+    const QCommandLineOption devicesOption(QStringLiteral("devices"), QString(),
+                                           QStringLiteral("N"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QString(), QStringLiteral("N"));
-    const QCommandLineOption updateOption(QStringLiteral("update-ms"), QString(), QStringLiteral("N"));
+    const QCommandLineOption updateOption(QStringLiteral("update-ms"), QString(),
+                                          QStringLiteral("N"));
     const QCommandLineOption silentOption(QStringLiteral("silent"));
-    const QCommandLineOption dropOption(QStringLiteral("drop-every"), QString(), QStringLiteral("N"));
+    const QCommandLineOption dropOption(QStringLiteral("drop-every"), QString(),
+                                        QStringLiteral("N"));
     const QCommandLineOption delayOption(QStringLiteral("delay"), QString(), QStringLiteral("MS"));
-    const QCommandLineOption exceptionOption(QStringLiteral("exception"), QString(), QStringLiteral("CODE"));
+    const QCommandLineOption exceptionOption(QStringLiteral("exception"), QString(),
+                                             QStringLiteral("CODE"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, devicesOption, seedOption, updateOption, silentOption, dropOption,
-                       delayOption, exceptionOption, helpOption});
+    parser.addOptions({portOption, devicesOption, seedOption, updateOption, silentOption,
+                       dropOption, delayOption, exceptionOption, helpOption});
     *help = false;
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -131,7 +132,9 @@ bool GatewaySimulator::parseArguments(const QStringList &arguments, Options *opt
         const qint64 value = parser.value(option).toLongLong(&ok);
         if (!ok || value < low || value > high) {
             *error = QStringLiteral("--%1 needs a number from %2 to %3")
-                         .arg(option.names().first()).arg(low).arg(high);
+                         .arg(option.names().first())
+                         .arg(low)
+                         .arg(high);
             return false;
         }
         *out = value;
@@ -140,10 +143,10 @@ bool GatewaySimulator::parseArguments(const QStringList &arguments, Options *opt
     qint64 port = options->port, devices = options->devices, seed = options->seed,
            update = options->updateMs, drop = options->dropEvery, delay = options->delayMs,
            exception = options->exceptionCode;
-    if (!number(portOption, 0, 65535, &port) || !number(devicesOption, 0, kMaxDevices, &devices)
-        || !number(seedOption, 0, 0xFFFFFFFFLL, &seed) || !number(updateOption, 0, 3600000, &update)
-        || !number(dropOption, 0, 1000000, &drop) || !number(delayOption, 0, 600000, &delay)
-        || !number(exceptionOption, 0, 127, &exception))
+    if (!number(portOption, 0, 65535, &port) || !number(devicesOption, 0, kMaxDevices, &devices) ||
+        !number(seedOption, 0, 0xFFFFFFFFLL, &seed) || !number(updateOption, 0, 3600000, &update) ||
+        !number(dropOption, 0, 1000000, &drop) || !number(delayOption, 0, 600000, &delay) ||
+        !number(exceptionOption, 0, 127, &exception))
         return false;
     options->port = quint16(port);
     options->devices = int(devices);
@@ -266,9 +269,11 @@ void GatewaySimulator::handleFrame(QTcpSocket *socket, const QByteArray &frame)
 
     QModbusResponse response;
     if (unit != 1)
-        response = QModbusExceptionResponse(function, QModbusExceptionResponse::ExceptionCode(kGatewayTargetFailed));
+        response = QModbusExceptionResponse(
+            function, QModbusExceptionResponse::ExceptionCode(kGatewayTargetFailed));
     else if (m_options.exceptionCode > 0)
-        response = QModbusExceptionResponse(function, QModbusExceptionResponse::ExceptionCode(m_options.exceptionCode));
+        response = QModbusExceptionResponse(
+            function, QModbusExceptionResponse::ExceptionCode(m_options.exceptionCode));
     else
         response = m_bank->process(request);
     const QByteArray out = frameResponse(transaction, unit, response);
@@ -336,9 +341,12 @@ void GatewaySimulator::updateValues()
         const double phase = m_phases.at(d);
         const double noise1 = m_random.bounded(0.2) - 0.1;
         const double noise2 = m_random.bounded(0.6) - 0.3;
-        const float temperature = float(22.0 + 3.0 * std::sin(2 * M_PI * t / 600.0 + phase) + noise1);
-        const float humidity = float(50.0 + 12.0 * std::sin(2 * M_PI * t / 900.0 + 2 * phase) + noise2);
-        const qint32 lqi = qint32(190 + 30 * std::sin(2 * M_PI * t / 120.0 + phase)) + m_random.bounded(-5, 6);
+        const float temperature =
+            float(22.0 + 3.0 * std::sin(2 * M_PI * t / 600.0 + phase) + noise1);
+        const float humidity =
+            float(50.0 + 12.0 * std::sin(2 * M_PI * t / 900.0 + 2 * phase) + noise2);
+        const qint32 lqi =
+            qint32(190 + 30 * std::sin(2 * M_PI * t / 120.0 + phase)) + m_random.bounded(-5, 6);
         const qint32 battery = qMax(5, 100 - int(m_tick / 3600) - d % 7);
         setDeviceValues(d, temperature, humidity, lqi, battery);
     }

@@ -29,17 +29,16 @@ public:
     static constexpr int kRegisterSpace = 256;
     static constexpr int kMaxDevices = kRegisterSpace / 8;
 
-    struct Options
-    {
-        quint16 port = 1502;      // 0 picks a free port
+    struct Options {
+        quint16 port = 1502; // 0 picks a free port
         int devices = 16;
-        bool silent = false;      // accept connections, never answer
-        int dropEvery = 0;        // every N-th request is not answered; its connection is closed
-        int delayMs = 0;          // every answer is sent this much later
-        int exceptionCode = 0;    // answer every request with this Modbus exception code
+        bool silent = false;   // accept connections, never answer
+        int dropEvery = 0;     // every N-th request is not answered; its connection is closed
+        int delayMs = 0;       // every answer is sent this much later
+        int exceptionCode = 0; // answer every request with this Modbus exception code
         bool fixedSeed = false;
-        quint32 seed = 0;         // values repeat exactly for the same seed
-        int updateMs = 1000;      // values change this often; 0 freezes them
+        quint32 seed = 0;    // values repeat exactly for the same seed
+        int updateMs = 1000; // values change this often; 0 freezes them
     };
 
     explicit GatewaySimulator(const Options &options, QObject *parent = nullptr);
@@ -48,7 +47,8 @@ public:
 
     // Parses the program's command line (argv[0] first). Returns false with a
     // message when an option is wrong; sets *help when --help was given.
-    static bool parseArguments(const QStringList &arguments, Options *options, QString *error, bool *help);
+    static bool parseArguments(const QStringList &arguments, Options *options, QString *error,
+                               bool *help);
     static QString helpText();
 
     bool start(QString *error = nullptr);

@@ -24,7 +24,8 @@ int main(int argc, char *argv[])
 
     GatewaySimulator simulator(options);
     if (!simulator.start(&error)) {
-        err << "quillark-gateway-sim: cannot listen on 127.0.0.1:" << options.port << ": " << error << "\n";
+        err << "quillark-gateway-sim: cannot listen on 127.0.0.1:" << options.port << ": " << error
+            << "\n";
         return 1;
     }
     out << "quillark-gateway-sim listening on 127.0.0.1:" << simulator.serverPort() << " with "
