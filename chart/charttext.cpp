@@ -82,10 +82,6 @@ QPoint ChartText::alignedTopLeft(int x, int y, int w, int h, int alignment)
 // A short text in one font and colour, rendered once into a small image with
 // alpha; drawing it again is a blit. Chart after chart shows the same axis
 // labels, and the track cursor redraws the same texts on every mouse move, so
-// this removes most of the glyph work.
-// A short text in one font and colour, rendered once into a small image with
-// alpha; drawing it again is a blit. Chart after chart shows the same axis
-// labels, and the track cursor redraws the same texts on every mouse move, so
 // this removes most of the glyph work. A text is kept from its second use on:
 // many texts (the newest time, the newest value) are drawn once per sample.
 static const QImage *cachedTextImage(const QString &text, const QFont &font, const QColor &color)
@@ -161,15 +157,41 @@ qreal ChartText::fontAscent(const QFont &font)
 }
 
 ChartText::ChartText(const QString &markup, const QString &fontFile, double size, DrawArea *target)
-    : m_target(target)
+    : m_layout(layoutFor(markup, fontFile, size)), m_target(target), m_width(m_layout->width),
+      m_height(m_layout->height)
 {
+}
+
+std::shared_ptr<const ChartText::Layout> ChartText::layoutFor(const QString &markup,
+                                                              const QString &fontFile, double size)
+{
+    static QHash<QString, std::shared_ptr<const Layout>> layouts;
+    QString key;
+    key.reserve(markup.size() + fontFile.size() + 12);
+    key += fontFile;
+    key += QLatin1Char('@');
+    key += QString::number(size);
+    key += QLatin1Char('|');
+    key += markup;
+    auto it = layouts.constFind(key);
+    if (it != layouts.constEnd())
+        return *it;
+    if (layouts.size() >= kMaxCachedTexts)
+        layouts.clear();
+    return *layouts.insert(key, std::make_shared<const Layout>(parse(markup, fontFile, size)));
+}
+
+ChartText::Layout ChartText::parse(const QString &markup, const QString &fontFile, double size)
+{
+    Layout layout;
+    QVector<Run> &runs = layout.runs;
     QVector<Scope> scopes;
     Scope root;
     root.style.fontFile = fontFile;
     root.style.size = size;
     scopes.append(root);
 
-    auto addRun = [this, &scopes](const QString &text, bool icon, const QColor &iconColor) {
+    auto addRun = [&runs, &scopes](const QString &text, bool icon, const QColor &iconColor) {
         if (text.isEmpty() && !icon)
             return;
         const Style &s = scopes.last().style;
@@ -183,7 +205,7 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
         run.ascent = fontAscent(run.font);
         run.height = size.height();
         run.width = icon ? std::round(size.height() * 0.7) : size.width();
-        m_runs.append(run);
+        runs.append(run);
     };
 
     int pos = 0;
@@ -246,27 +268,30 @@ ChartText::ChartText(const QString &markup, const QString &fontFile, double size
     qreal x = 0;
     qreal ascent = 0;
     qreal descent = 0;
-    for (Run &run : m_runs) {
+    for (Run &run : runs) {
         run.x = x;
         x += run.width;
         ascent = qMax(ascent, run.ascent);
         descent = qMax(descent, run.height - run.ascent);
     }
-    if (m_runs.isEmpty()) {
+    if (runs.isEmpty()) {
         const QFont font = chartFont(fontFile, size);
         ascent = fontAscent(font);
         descent = plainSize(QString(), font).height() - ascent;
     }
-    m_ascent = ascent;
-    m_width = int(std::ceil(x));
-    m_height = int(std::ceil(ascent + descent));
+    layout.ascent = ascent;
+    layout.width = int(std::ceil(x));
+    layout.height = int(std::ceil(ascent + descent));
+    return layout;
 }
 
 QString ChartText::plainText() const
 {
     QString text;
-    for (const Run &run : m_runs)
-        text += run.text;
+    if (m_layout) {
+        for (const Run &run : m_layout->runs)
+            text += run.text;
+    }
     return text;
 }
 
@@ -280,10 +305,12 @@ void ChartText::draw(int x, int y, int color, int alignment) const
 
 void ChartText::paint(QPainter &painter, int x, int y, int color, int alignment) const
 {
+    if (!m_layout)
+        return;
     const QPoint tl = alignedTopLeft(x, y, m_width, m_height, alignment);
     const QColor base = ChartColor::toQColor(color);
-    const qreal baseline = tl.y() + m_ascent;
-    for (const Run &run : m_runs) {
+    const qreal baseline = tl.y() + m_layout->ascent;
+    for (const Run &run : m_layout->runs) {
         const QRectF box(tl.x() + run.x, tl.y(), run.width, m_height);
         if (run.background.isValid() && run.background.alpha() > 0)
             painter.fillRect(box, run.background);

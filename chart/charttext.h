@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 class QPainter;
 class QStaticText;
 class DrawArea;
@@ -59,9 +61,20 @@ private:
         qreal ascent = 0;
         qreal height = 0;
     };
-    QVector<Run> m_runs;
+    // A text's layout depends only on its markup, font and size; cursor and
+    // axis texts come back chart after chart, so layouts are kept and shared.
+    struct Layout {
+        QVector<Run> runs;
+        int width = 0;
+        int height = 0;
+        qreal ascent = 0;
+    };
+    static std::shared_ptr<const Layout> layoutFor(const QString &markup, const QString &fontFile,
+                                                   double size);
+    static Layout parse(const QString &markup, const QString &fontFile, double size);
+
+    std::shared_ptr<const Layout> m_layout;
     DrawArea *m_target = nullptr;
     int m_width = 0;
     int m_height = 0;
-    qreal m_ascent = 0;
 };

@@ -11,6 +11,8 @@ DrawArea::DrawArea(int width, int height)
     m_image = m_base;
 }
 
+DrawArea::DrawArea(const QImage &base) : m_base(base), m_image(base) {}
+
 DrawArea::~DrawArea()
 {
     endPaint();
@@ -57,13 +59,21 @@ void DrawArea::setBaseImage(const QImage &image)
 void DrawArea::initDynamicLayer()
 {
     endPaint();
-    m_image = m_base; // shared until the first stroke copies it
+    if (m_layers++ == 0 && !m_dynamic && !m_base.isNull()) {
+        // The first layer goes straight over the finished chart.
+        m_image = m_base;
+        m_base = QImage();
+    } else if (!m_base.isNull()) {
+        m_image = m_base; // shared until the first stroke copies it
+    }
     m_dynamic = true;
 }
 
 void DrawArea::removeDynamicLayer()
 {
     endPaint();
+    if (m_base.isNull())
+        return;
     m_image = m_base;
     m_dynamic = false;
 }

@@ -13,19 +13,29 @@ class QPen;
 // The picture of a chart: the finished chart plus an optional dynamic layer
 // drawn over it (track cursors and the like) that can be redrawn without
 // building the chart again.
+//
+// A chart is made once per sample and usually gets one dynamic layer, so the
+// first layer is drawn straight into the finished chart's picture: one image
+// per chart, nothing copied. The finished chart is then no longer kept
+// (hasBase() is false) and its owner gives it again (setBaseImage) before a
+// further layer; from then on every layer starts from a copy of it.
 class DrawArea
 {
 public:
     DrawArea(int width, int height);
+    explicit DrawArea(const QImage &base);
 
     int getWidth() const { return m_image.width(); }
     int getHeight() const { return m_image.height(); }
 
     // Starts a fresh dynamic layer: the picture goes back to the finished
-    // chart and later drawing goes over it.
+    // chart and later drawing goes over it. Needs hasBase() but for the first.
     void initDynamicLayer();
+    // Back to the finished chart; needs hasBase().
     void removeDynamicLayer();
     bool hasDynamicLayer() const { return m_dynamic; }
+    // Whether the finished chart is still kept apart from the dynamic layer.
+    bool hasBase() const { return !m_base.isNull(); }
 
     // A colour code for dashed lines: pattern bytes from the highest give
     // alternately the lengths in pixels of dashes and gaps (0x0505: 5 on,
@@ -43,7 +53,7 @@ public:
     const QImage &image() const;
 
     // Used by the chart while it draws itself: the picture drawn so far
-    // becomes the finished chart.
+    // becomes the finished chart, without a dynamic layer.
     void setBaseImage(const QImage &image);
     // One painter serves all drawing until the picture is asked for.
     QPainter *painter();
@@ -60,4 +70,5 @@ private:
     mutable std::unique_ptr<QPainter> m_painter;
     QVector<QPair<int, int>> m_dashes; // colour, pattern
     bool m_dynamic = false;
+    int m_layers = 0; // dynamic layers started
 };

@@ -234,6 +234,11 @@ void XYChart::render()
     if (m_rendered)
         return;
     m_rendered = true;
+    m_drawArea = std::make_shared<DrawArea>(renderBase());
+}
+
+QImage XYChart::renderBase()
+{
     layout();
     QImage image = background();
     QPainter p(&image);
@@ -277,9 +282,7 @@ void XYChart::render()
         drawAxes(p);
     }
     p.end();
-
-    m_drawArea = std::make_shared<DrawArea>(m_width, m_height);
-    m_drawArea->setBaseImage(image);
+    return image;
 }
 
 void XYChart::drawAxes(QPainter &p)
@@ -381,16 +384,22 @@ DrawArea *XYChart::makeChart()
     return m_drawArea.get();
 }
 
+// The first cursor layer of a chart is drawn into the chart's own picture;
+// a later one needs the chart drawn again, once, to start from.
 DrawArea *XYChart::initDynamicLayer()
 {
     render();
+    if (m_drawArea->hasDynamicLayer() && !m_drawArea->hasBase())
+        m_drawArea->setBaseImage(renderBase());
     m_drawArea->initDynamicLayer();
     return m_drawArea.get();
 }
 
 void XYChart::removeDynamicLayer()
 {
-    if (m_drawArea)
+    if (m_drawArea && m_drawArea->hasDynamicLayer() && !m_drawArea->hasBase())
+        m_drawArea->setBaseImage(renderBase());
+    else if (m_drawArea)
         m_drawArea->removeDynamicLayer();
 }
 

@@ -81,6 +81,7 @@ public:
 
 private:
     void render();
+    QImage renderBase();
     QImage background() const;
     void drawAxes(QPainter &painter);
     void drawYAxis(QPainter &painter, const ChartAxis &axis);

@@ -1,29 +1,34 @@
-// Median build + render time of one device chart against QCustomPlot.
+// The device chart against QCustomPlot on equal work, and a bare QPainter
+// drawing of the same picture as the floor.
 //
-//   bench_chart [iterations [ours.png [qcustomplot.png]]]   (QT_QPA_PLATFORM=offscreen)
+//   bench_chart [--runs N] [--charts M] [--save DIR]   (QT_QPA_PLATFORM=offscreen)
 //
-// Every iteration is one new sample: the 240-slot window moves on by one
-// interval, a new chart is built, laid out and rendered, the track cursor is
-// drawn at the newest sample and the picture becomes a pixmap, as the chart
-// widget shows it. QCustomPlot gets the same window and replots into a pixmap
-// of the same size with antialiasing.
-#include "chart/drawarea.h"
+// Every chart is one new sample: the 240-slot window moves on by one
+// interval and the whole picture is made again and handed over as a pixmap,
+// as the chart view does. Six series run interleaved chart by chart (their
+// order rotating): ours, QCustomPlot and the floor, each without and with
+// the track cursor (for QCustomPlot the same cursor made of its items). Per
+// run the median of each series is taken and the ratios to QCustomPlot are
+// formed; the table shows their median and spread over the runs.
 #include "chart/xychart.h"
 #include "chartfixture.h"
 #include "common/common.h"
+#include "floorchart.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
 
 #ifdef QK_HAVE_QCUSTOMPLOT
-#include <qcustomplot.h>
+#include "qcpchart.h"
 #endif
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,26 +37,13 @@ namespace
 
 constexpr int kInterval = 10000;
 constexpr int kLabelWidth = 810; // chart = label width - 10
+constexpr int kWidth = kLabelWidth - 10;
 constexpr int kHeight = 200;
-
-struct Series {
-    std::vector<double> times;
-    std::vector<double> values;
-};
-
-// Enough history for every iteration to see a fresh window; every 37th value missing.
-Series makeSeries(int iterations)
-{
-    Series s;
-    const double start = QDateTime(QDate(2026, 12, 6), QTime(6, 0)).toMSecsSinceEpoch() / 1000.0;
-    const int n = ChartFixture::kSlots + iterations;
-    for (int i = 0; i < n; ++i) {
-        s.times.push_back(start + i * (kInterval / 1000.0));
-        s.values.push_back(i % 37 == 5 ? NoValue
-                                       : 23.5 + 2.2 * std::sin(i / 20.0) + 0.1 * std::sin(i * 1.7));
-    }
-    return s;
-}
+constexpr double kSpan = ChartFixture::kSlots * kInterval / 1000.0;
+enum Series { OursPlain, OursCursor, QcpPlain, QcpCursor, FloorPlain, FloorCursor, SeriesCount };
+const char *const kNames[SeriesCount] = {"ours",          "ours + cursor",
+                                         "QCustomPlot",   "QCustomPlot + cursor",
+                                         "bare QPainter", "bare QPainter + cursor"};
 
 double median(std::vector<double> v)
 {
@@ -59,9 +51,43 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-double msSince(const QElapsedTimer &t)
+std::string joined(const std::vector<double> &v)
 {
-    return t.nsecsElapsed() / 1e6;
+    std::string s;
+    for (double x : v)
+        s += (s.empty() ? "" : " ") + std::to_string(x);
+    return s;
+}
+
+struct Window {
+    QVector<double> times;  // chart seconds
+    QVector<double> values; // NoValue for gaps
+    QVector<double> nan;    // NaN for gaps
+};
+
+// The window of 240 samples ending at sample `end`; every 37th value missing.
+Window windowAt(int end)
+{
+    Window w;
+    const double start = QDateTime(QDate(2026, 12, 6), QTime(6, 0)).toMSecsSinceEpoch() / 1000.0;
+    for (int i = end - ChartFixture::kSlots + 1; i <= end; ++i) {
+        const double v =
+            i % 37 == 5 ? NoValue : 23.5 + 2.2 * std::sin(i / 20.0) + 0.1 * std::sin(i * 1.7);
+        w.times.append(start + i * (kInterval / 1000.0));
+        w.values.append(v);
+        w.nan.append(v == NoValue ? qQNaN() : v);
+    }
+    return w;
+}
+
+QPixmap ours(const Window &w, bool cursor)
+{
+    std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, w.times, w.values,
+                                                        0xFF0000, "CH1", kInterval));
+    c->makeChart();
+    if (cursor)
+        ChartFixture::drawTrackCursor(c.get(), c->getPlotArea()->getRightX(), kInterval);
+    return QPixmap::fromImage(c->makeImage());
 }
 
 } // namespace
@@ -69,118 +95,106 @@ double msSince(const QElapsedTimer &t)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const int iterations = argc > 1 ? std::max(10, atoi(argv[1])) : 300;
+    const QStringList args = app.arguments();
+    auto option = [&args](const char *name, int fallback) {
+        const int at = args.indexOf(QLatin1String(name));
+        return at > 0 && at + 1 < args.size() ? std::max(1, args.at(at + 1).toInt()) : fallback;
+    };
+    const int runs = option("--runs", 5);
+    const int charts = std::max(10, option("--charts", 200));
+    const int saveAt = args.indexOf(QStringLiteral("--save"));
+    const QString saveDir =
+        saveAt > 0 && saveAt + 1 < args.size() ? args.at(saveAt + 1) : QString();
     const int warmup = 20;
-    const Series s = makeSeries(iterations + warmup);
-#ifdef QK_HAVE_QCUSTOMPLOT
-    QCustomPlot plot;
-    plot.resize(800, 200);
-    plot.setAntialiasedElements(QCP::aeAll);
-    plot.setBackground(QColor(0x59, 0x59, 0x59));
-    QLinearGradient plotBg(0, 25, 0, 185);
-    plotBg.setColorAt(0, QColor(0x59, 0x59, 0x59));
-    plotBg.setColorAt(1, QColor(0x30, 0x30, 0x30));
-    plot.axisRect()->setBackground(QBrush(plotBg));
-    QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
-    ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
-    plot.xAxis->setTicker(ticker);
-    for (QCPAxis *axis : {plot.xAxis, plot.yAxis}) {
-        axis->setBasePen(QPen(QColor(0xC0, 0xC0, 0xC0, 127), 2));
-        axis->setTickLabelColor(QColor(0xF4, 0xF4, 0xF4, 127));
-        axis->grid()->setPen(QPen(QColor(0x30, 0x30, 0x30, 127)));
-    }
-    QCPGraph *graph = plot.addGraph();
-    graph->setPen(QPen(QColor(255, 0, 0), 1));
-    std::vector<double> theirs, ratios;
-#endif
-    std::vector<double> ours, build, render, cursor, pixmap;
+    const QString interval = intervalText(kInterval);
 
-    for (int it = 0; it < iterations + warmup; ++it) {
-        const QVector<double> times(s.times.begin() + it,
-                                    s.times.begin() + it + ChartFixture::kSlots);
-        const QVector<double> values(s.values.begin() + it,
-                                     s.values.begin() + it + ChartFixture::kSlots);
-        QElapsedTimer t;
-        t.start();
-        std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, times, values,
-                                                            0xFF0000, "CH1", kInterval));
-        c->layout();
-        const double tBuild = msSince(t);
-        c->makeChart();
-        const double tRender = msSince(t);
-        ChartFixture::drawTrackCursor(c.get(), 100000, kInterval);
-        const double tCursor = msSince(t);
-        const QPixmap pm = QPixmap::fromImage(c->makeImage());
-        const double tAll = msSince(t);
-        if (it >= warmup) {
-            build.push_back(tBuild);
-            render.push_back(tRender - tBuild);
-            cursor.push_back(tCursor - tRender);
-            pixmap.push_back(tAll - tCursor);
-            ours.push_back(tAll);
-        }
-        if (it == iterations + warmup - 1 && argc > 2)
-            pm.save(QString::fromLocal8Bit(argv[2]));
+    FloorChart floor(kWidth, kHeight);
 #ifdef QK_HAVE_QCUSTOMPLOT
-        // The same window through QCustomPlot, right after ours, so that both
-        // see the same machine load.
-        {
-            QElapsedTimer q;
-            q.start();
-            QVector<double> keys(ChartFixture::kSlots);
-            QVector<double> vals(ChartFixture::kSlots);
-            for (int i = 0; i < ChartFixture::kSlots; ++i) {
-                keys[i] = s.times[size_t(it + i)];
-                const double v = s.values[size_t(it + i)];
-                vals[i] = v == NoValue ? qQNaN() : v;
-            }
-            graph->setData(keys, vals, true);
-            plot.xAxis->setRange(keys.last() - 2400, keys.last());
-            plot.yAxis->rescale();
-            const QPixmap qpm = plot.toPixmap(800, 200);
-            if (it >= warmup) {
-                theirs.push_back(msSince(q));
-                ratios.push_back(tAll / theirs.back());
-            }
-            if (it == iterations + warmup - 1 && argc > 3)
-                qpm.save(QString::fromLocal8Bit(argv[3]));
-        }
+    QcpChart qcp(kWidth, kHeight);
 #endif
-    }
-    const double oursMedian = median(ours);
-    std::printf("chart engine, 800 x 200, 240 points + track cursor: median %.3f ms per chart "
-                "(build+layout %.3f, render %.3f, track cursor %.3f, to pixmap %.3f; %d charts)\n",
-                oursMedian, median(build), median(render), median(cursor), median(pixmap),
-                iterations);
+    std::function<QPixmap(const Window &)> draw[SeriesCount] = {
+        [](const Window &w) { return ours(w, false); },
+        [](const Window &w) { return ours(w, true); },
+#ifdef QK_HAVE_QCUSTOMPLOT
+        [&](const Window &w) { return qcp.draw(w.times, w.nan, kSpan, false, interval); },
+        [&](const Window &w) { return qcp.draw(w.times, w.nan, kSpan, true, interval); },
+#else
+        nullptr,
+        nullptr,
+#endif
+        [&](const Window &w) { return floor.draw(w.times, w.nan, kSpan, false, interval); },
+        [&](const Window &w) { return floor.draw(w.times, w.nan, kSpan, true, interval); },
+    };
 
-    // Mouse movement only redraws the dynamic layer.
+    std::vector<double> runMedian[SeriesCount];
+    int sample = ChartFixture::kSlots;
+    for (int run = 0; run < runs; ++run) {
+        std::vector<double> times[SeriesCount];
+        for (int it = 0; it < charts + (run == 0 ? warmup : 0); ++it, ++sample) {
+            const Window w = windowAt(sample);
+            for (int k = 0; k < SeriesCount; ++k) {
+                const int s = (k + it) % SeriesCount;
+                if (!draw[s])
+                    continue;
+                QElapsedTimer t;
+                t.start();
+                const QPixmap pm = draw[s](w);
+                const double ms = t.nsecsElapsed() / 1e6;
+                if (run > 0 || it >= warmup)
+                    times[s].push_back(ms);
+                if (!saveDir.isEmpty() && run == runs - 1 && it == charts - 1)
+                    pm.save(QDir(saveDir).filePath(
+                        QString::fromLatin1(kNames[s]).replace(QLatin1String(" + "), "-") +
+                        QStringLiteral(".png")));
+            }
+        }
+        for (int s = 0; s < SeriesCount; ++s)
+            runMedian[s].push_back(median(times[s]));
+    }
+
+    std::printf("Device chart %d x %d, 240 points, %d runs of %d charts (ms per chart, median "
+                "of the run medians)\n",
+                kWidth, kHeight, runs, charts);
+    for (int s = 0; s < SeriesCount; ++s) {
+        if (draw[s])
+            std::printf("  %-26s %8.3f\n", kNames[s], median(runMedian[s]));
+    }
+    std::printf("QKROW\tchart, ours with cursor, per chart\t-\tms\t%s\n",
+                joined(runMedian[OursCursor]).c_str());
+#ifdef QK_HAVE_QCUSTOMPLOT
+    auto ratios = [&](Series a, Series b) {
+        std::vector<double> r;
+        for (int i = 0; i < runs; ++i)
+            r.push_back(runMedian[a][size_t(i)] / runMedian[b][size_t(i)]);
+        return joined(r);
+    };
+    const char *anchor = "QCustomPlot 2.1, same picture";
+    std::printf("QKROW\tchart, no cursor: ours / anchor\t%s\tx\t%s\n", anchor,
+                ratios(OursPlain, QcpPlain).c_str());
+    std::printf("QKROW\tchart, cursor on both sides: ours / anchor\t%s\tx\t%s\n", anchor,
+                ratios(OursCursor, QcpCursor).c_str());
+    std::printf("QKROW\tchart floor, no cursor: bare QPainter / anchor\t%s\tx\t%s\n", anchor,
+                ratios(FloorPlain, QcpPlain).c_str());
+    std::printf("QKROW\tchart floor, cursor: bare QPainter / anchor\t%s\tx\t%s\n", anchor,
+                ratios(FloorCursor, QcpCursor).c_str());
+#else
+    std::printf("QCustomPlot not found: no comparison\n");
+#endif
+
+    // Mouse movement over a chart redraws only the cursor layer.
     {
-        const QVector<double> times(s.times.begin(), s.times.begin() + ChartFixture::kSlots);
-        const QVector<double> values(s.values.begin(), s.values.begin() + ChartFixture::kSlots);
-        std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, times, values,
+        const Window w = windowAt(ChartFixture::kSlots);
+        std::unique_ptr<XYChart> c(ChartFixture::buildChart(kLabelWidth, kHeight, w.times, w.values,
                                                             0xFF0000, "CH1", kInterval));
         std::vector<double> moves;
-        for (int it = 0; it < iterations; ++it) {
+        for (int it = 0; it < charts; ++it) {
             QElapsedTimer t;
             t.start();
             ChartFixture::drawTrackCursor(c.get(), 45 + (it * 7) % 750, kInterval);
             const QPixmap pm = QPixmap::fromImage(c->makeImage());
-            moves.push_back(msSince(t));
+            moves.push_back(t.nsecsElapsed() / 1e6);
         }
-        std::printf("track cursor redraw on mouse move (dynamic layer + pixmap): median %.3f ms\n",
-                    median(moves));
+        std::printf("  %-26s %8.3f\n", "cursor moved (ours)", median(moves));
     }
-
-#ifdef QK_HAVE_QCUSTOMPLOT
-    const double theirMedian = median(theirs);
-    std::printf(
-        "QCustomPlot, same data, 800 x 200 pixmap, antialiased: median %.3f ms per replot\n",
-        theirMedian);
-    std::printf(
-        "ratio ours / QCustomPlot: %.2f (ratio of medians), %.2f (median of per-sample ratios)\n",
-        oursMedian / theirMedian, median(ratios));
-#else
-    std::printf("QCustomPlot not found: no comparison\n");
-#endif
     return 0;
 }

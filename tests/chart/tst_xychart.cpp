@@ -108,6 +108,40 @@ private slots:
         QCOMPARE(c->makeImage(), plain);
     }
 
+    // The first cursor is drawn into the chart's own picture, later ones start
+    // from the chart drawn again: either way the picture is the one a fresh
+    // chart with a single cursor at the last place shows.
+    void cursorRedrawsKeepThePicture_data()
+    {
+        QTest::addColumn<QVector<int>>("moves");
+        QTest::newRow("one") << QVector<int>{300};
+        QTest::newRow("two") << QVector<int>{100, 300};
+        QTest::newRow("three, back to the first") << QVector<int>{300, 700, 300};
+    }
+    void cursorRedrawsKeepThePicture()
+    {
+        QFETCH(QVector<int>, moves);
+        const auto t = ChartFixture::times(kEnd, kInterval);
+        const auto v = ChartFixture::sineValues(23.5, 2.2);
+        // Texts are drawn from cached images from their second use on: both
+        // charts below draw them from there.
+        for (int round = 0; round < 2; ++round) {
+            auto warm = build(t, v);
+            for (int x : moves)
+                ChartFixture::drawTrackCursor(warm.get(), x, kInterval);
+        }
+        auto c = build(t, v);
+        const QImage plain = c->makeImage().copy();
+        for (int x : moves)
+            ChartFixture::drawTrackCursor(c.get(), x, kInterval);
+        auto fresh = build(t, v);
+        ChartFixture::drawTrackCursor(fresh.get(), moves.last(), kInterval);
+        QCOMPARE(c->makeImage(), fresh->makeImage());
+        QVERIFY(c->makeImage() != plain);
+        c->removeDynamicLayer();
+        QCOMPARE(c->makeImage(), plain);
+    }
+
     void formats_data()
     {
         QTest::addColumn<double>("value");
