@@ -19,6 +19,9 @@ const QString kForwardStatusStyle =
 
 void QuillarkMain::startForwarding()
 {
+    // Another project than the one forwarded: its forwarder ends first.
+    if (m_forwarder && m_forwarder->projectPath() != m_projectFilePath)
+        stopForwarding();
     if (!m_forwarder) {
         m_forwarder = new Forwarder(m_projectFilePath, this);
         connect(m_forwarder, &Forwarder::stateChanged, this, &QuillarkMain::showForwardingState);
@@ -66,19 +69,13 @@ void QuillarkMain::showForwardingState()
 {
     if (!m_forwardStatus)
         return;
-    const QString text = m_forwarder ? m_forwarder->statusText() : QString();
-    if (text.isEmpty()) {
+    const QString line = m_forwarder ? m_forwarder->statusLine() : QString();
+    if (line.isEmpty()) {
         m_forwardStatus->hide();
         return;
     }
     // A short line in the strip; the whole story in its tool tip and the dialog.
-    QStringList failing;
-    if (!m_forwarder->state(Forwarder::Influx).lastError.isEmpty())
-        failing << QStringLiteral("InfluxDB");
-    if (!m_forwarder->state(Forwarder::Mqtt).lastError.isEmpty())
-        failing << QStringLiteral("MQTT");
-    m_forwardStatus->setText(QStringLiteral("Forwarding fails: ") +
-                             failing.join(QStringLiteral(", ")));
-    m_forwardStatus->setToolTip(text);
+    m_forwardStatus->setText(line);
+    m_forwardStatus->setToolTip(m_forwarder->statusText());
     m_forwardStatus->show();
 }

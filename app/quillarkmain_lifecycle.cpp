@@ -372,6 +372,7 @@ void QuillarkMain::clearProjectState()
     if (m_deviceTimer->isActive())
         m_deviceTimer->stop();
     m_linkNotices->clear();
+    stopForwarding();
     deleteInsertSerialData();
     detachNodeViews();
 

@@ -62,6 +62,8 @@ bool Forwarder::reload(QStringList *problems)
         project = ProjectDocument();
         project.path = m_projectPath;
     }
+    if (project.dataInterval > 0)
+        m_intervalMs = project.dataInterval;
     if (m_settings.influxEnabled()) {
         const QStringList influx = m_settings.influxProblems();
         if (influx.isEmpty())
@@ -69,7 +71,8 @@ bool Forwarder::reload(QStringList *problems)
         found += influx;
     }
     if (m_settings.mqttEnabled()) {
-        const QStringList mqtt = m_settings.mqttProblems();
+        // A CA file that cannot be used yet is the target's to tell and retry.
+        const QStringList mqtt = m_settings.mqttProblems(false);
         if (mqtt.isEmpty())
             startWorker(Mqtt, new MqttTarget(project, m_settings));
         found += mqtt;
@@ -79,7 +82,7 @@ bool Forwarder::reload(QStringList *problems)
             (i == Influx ? m_settings.influxEnabled() : m_settings.mqttEnabled())) {
             m_states[i].enabled = true;
             m_states[i].lastError =
-                (i == Influx ? m_settings.influxProblems() : m_settings.mqttProblems())
+                (i == Influx ? m_settings.influxProblems() : m_settings.mqttProblems(false))
                     .join(QLatin1Char(' '));
             emit stateChanged(i, m_states[i]);
         }
@@ -110,16 +113,64 @@ void Forwarder::startWorker(Target which, ForwardTarget *target)
     worker.thread->start();
 }
 
+bool Forwarder::isBehind(Target target) const
+{
+    const qint64 limit =
+        qMax<qint64>(kBehindIntervals, qint64(kBehindIntervals) * m_intervalMs / 1000);
+    return m_states[target].backlogSeconds > limit;
+}
+
+QString Forwarder::durationText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds / 60 % 60);
+    return QStringLiteral("%1 d %2 h").arg(seconds / 86400).arg(seconds / 3600 % 24);
+}
+
 QString Forwarder::statusText() const
 {
     QStringList parts;
-    if (!m_states[Influx].lastError.isEmpty())
-        parts << QStringLiteral("InfluxDB: ") + m_states[Influx].lastError;
-    if (!m_states[Mqtt].lastError.isEmpty())
-        parts << QStringLiteral("MQTT: ") + m_states[Mqtt].lastError;
-    if (parts.isEmpty())
-        return QString();
-    return QStringLiteral("Forwarding fails - ") + parts.join(QStringLiteral(" / "));
+    for (int i : {Influx, Mqtt}) {
+        const ForwardState &state = m_states[i];
+        QStringList said;
+        if (!state.lastError.isEmpty())
+            said << state.lastError;
+        if (isBehind(Target(i)))
+            said << QStringLiteral("%1 behind (%2 rows).")
+                        .arg(durationText(state.backlogSeconds))
+                        .arg(state.backlog);
+        if (state.rejected > 0)
+            said << QStringLiteral("%1 rows refused, the first: %2")
+                        .arg(state.rejected)
+                        .arg(state.rejectReason);
+        if (!said.isEmpty())
+            parts << (i == Influx ? QStringLiteral("InfluxDB: ") : QStringLiteral("MQTT: ")) +
+                         said.join(QLatin1Char(' '));
+    }
+    return parts.join(QLatin1Char('\n'));
+}
+
+QString Forwarder::statusLine() const
+{
+    QStringList failing;
+    QStringList behind;
+    for (int i : {Influx, Mqtt}) {
+        const QString name = i == Influx ? QStringLiteral("InfluxDB") : QStringLiteral("MQTT");
+        if (!m_states[i].lastError.isEmpty() || m_states[i].rejected > 0)
+            failing << name;
+        else if (isBehind(Target(i)))
+            behind << name + QLatin1Char(' ') + durationText(m_states[i].backlogSeconds);
+    }
+    QStringList line;
+    if (!failing.isEmpty())
+        line << QStringLiteral("Forwarding fails: ") + failing.join(QStringLiteral(", "));
+    if (!behind.isEmpty())
+        line << QStringLiteral("Forwarding behind: ") + behind.join(QStringLiteral(", "));
+    return line.join(QStringLiteral(" - "));
 }
 
 void Forwarder::liveSample(const QString &deviceNumber, double ch1, double ch2, qint64 unixSeconds)

@@ -34,8 +34,17 @@ public:
     ForwardSettings settings() const { return m_settings; }
     bool isEnabled(Target target) const;
     ForwardState state(Target target) const { return m_states[target]; }
-    // One line for the status strip while a target fails; empty while all is well.
+    // A target is behind when its oldest undelivered row is older than this
+    // many data intervals (and at least as many seconds).
+    static constexpr int kBehindIntervals = 5;
+    bool isBehind(Target target) const;
+    // The whole story while a target fails, falls behind or had rows
+    // refused; empty while all is well.
     QString statusText() const;
+    // The short form for the status strip.
+    QString statusLine() const;
+    // "3 s", "4 min 10 s", "2 h 5 min", "3 d 4 h".
+    static QString durationText(qint64 seconds);
 
     // A live value of a device (any thread that owns the caller; posted).
     void liveSample(const QString &deviceNumber, double ch1, double ch2, qint64 unixSeconds);
@@ -60,6 +69,7 @@ private:
 
     QString m_projectPath;
     ForwardSettings m_settings;
+    int m_intervalMs = 1000;
     Worker m_workers[2];
     ForwardState m_states[2];
 };

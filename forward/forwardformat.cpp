@@ -2,8 +2,7 @@
 
 #include "common/common.h"
 
-#include <QLocale>
-
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,25 +27,36 @@ QString plainText(const QString &text)
     return out;
 }
 
+// A backslash stands as it is in line protocol, except right before a
+// character that is escaped and at the end of the text, where no escaping can
+// express it (the server takes it for an escape, or refuses the line). There
+// it is written as U+2216 (set minus), which reads the same.
 QByteArray escaped(const QString &text, const char *special)
 {
     const QByteArray utf8 = plainText(text).toUtf8();
     QByteArray out;
     out.reserve(utf8.size() + 4);
-    for (char c : utf8) {
-        if (c == '\\' || std::strchr(special, c))
+    const int n = utf8.size();
+    for (int i = 0; i < n; ++i) {
+        const char c = utf8[i];
+        if (c == '\\') {
+            if (i + 1 == n || std::strchr(special, utf8[i + 1]))
+                out += "\xE2\x88\x96";
+            else
+                out += c;
+            continue;
+        }
+        if (std::strchr(special, c))
             out += '\\';
         out += c;
     }
-    // A trailing backslash would escape the separator after it.
-    if (out.endsWith('\\') && !out.endsWith("\\\\"))
-        out += '\\';
     return out;
 }
 } // namespace
 
-ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix)
-    : m_projectName(project.projectName)
+ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix,
+                             bool flatPayload)
+    : m_projectName(project.projectName), m_flat(flatPayload)
 {
     QByteArray prefix = plainText(mqttPrefix).toUtf8();
     while (prefix.endsWith('/'))
@@ -138,12 +148,12 @@ bool ForwardFormat::appendInfluxLine(QByteArray &out, const RecordRow &row)
         appendNumber(out, row.channel2);
     }
     out += ' ';
-    out += QByteArray::number(row.pointDate);
+    appendInteger(out, row.pointDate);
     out += '\n';
     return true;
 }
 
-QByteArray ForwardFormat::topic(const QByteArray &serialNo)
+const QByteArray &ForwardFormat::topic(const QByteArray &serialNo)
 {
     return device(serialNo).topic;
 }
@@ -153,28 +163,46 @@ QByteArray ForwardFormat::liveTopic(const QByteArray &serialNo)
     return device(serialNo).topic + "/live";
 }
 
-QByteArray ForwardFormat::payload(const RecordRow &row)
+QByteArray ForwardFormat::availabilityTopic() const
+{
+    return m_topicBase + "availability";
+}
+
+QByteArray ForwardFormat::payload(const RecordRow &row, bool withId)
 {
     const Device &d = device(row.serialNo);
     QByteArray out;
-    out.reserve(d.jsonHead.size() + d.jsonCh1.size() + d.jsonCh2.size() + 80);
+    out.reserve(d.jsonHead.size() + d.jsonCh1.size() + d.jsonCh2.size() + 96);
     out += d.jsonHead;
+    if (withId) {
+        out += "\"id\":";
+        appendInteger(out, row.id);
+        out += ',';
+    }
     out += "\"time\":";
-    out += QByteArray::number(row.pointDate);
+    appendInteger(out, row.pointDate);
     out += ",\"iso\":\"";
     appendIsoTime(out, row.pointDate);
+    const auto value = [&out](double v) {
+        if (hasValue(v))
+            appendNumber(out, v);
+        else
+            out += "null";
+    };
+    if (m_flat) {
+        out += "\",\"ch1\":";
+        value(row.channel1);
+        out += ",\"ch2\":";
+        value(row.channel2);
+        out += '}';
+        return out;
+    }
     out += "\",\"channels\":[";
     out += d.jsonCh1;
-    if (hasValue(row.channel1))
-        appendNumber(out, row.channel1);
-    else
-        out += "null";
+    value(row.channel1);
     out += "},";
     out += d.jsonCh2;
-    if (hasValue(row.channel2))
-        appendNumber(out, row.channel2);
-    else
-        out += "null";
+    value(row.channel2);
     out += "}]}";
     return out;
 }
@@ -228,7 +256,16 @@ QByteArray ForwardFormat::jsonString(const QString &text)
 
 void ForwardFormat::appendNumber(QByteArray &out, double value)
 {
-    out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    out.append(buf, int(end - buf));
+}
+
+void ForwardFormat::appendInteger(QByteArray &out, qint64 value)
+{
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    out.append(buf, int(end - buf));
 }
 
 void ForwardFormat::appendIsoTime(QByteArray &out, qint64 unixSeconds)

@@ -20,16 +20,20 @@
 //
 // MQTT: topic <prefix>/<project>/<device number> for recorded rows and
 // .../live for the latest live value; payload
-//   {"device":"..","name":"..","time":1600000000,"iso":"2020-09-13T12:26:40Z",
+//   {"device":"..","name":"..","id":81,"time":1600000000,"iso":"2020-09-13T12:26:40Z",
 //    "channels":[{"name":"..","unit":"..","value":21.5},{...}]}
-// with "value":null for a missing reading.
+// with "value":null for a missing reading, or, flat,
+//   {"device":"..","name":"..","id":81,"time":1600000000,"iso":"..","ch1":21.5,"ch2":null}
+// "id" is the row's id in the record database (live values have none): with
+// "time" it tells a row sent again after a restart from the first sending.
 class ForwardFormat
 {
 public:
     static const QByteArray kMeasurement;
 
     ForwardFormat() = default;
-    ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix);
+    ForwardFormat(const ProjectDocument &project, const QString &mqttPrefix,
+                  bool flatPayload = false);
 
     QString projectName() const { return m_projectName; }
 
@@ -37,9 +41,11 @@ public:
     // value to write.
     bool appendInfluxLine(QByteArray &out, const RecordRow &row);
 
-    QByteArray topic(const QByteArray &serialNo);
+    const QByteArray &topic(const QByteArray &serialNo);
     QByteArray liveTopic(const QByteArray &serialNo);
-    QByteArray payload(const RecordRow &row);
+    // <prefix>/<project>/availability: "online" while connected, "offline" after.
+    QByteArray availabilityTopic() const;
+    QByteArray payload(const RecordRow &row, bool withId = true);
 
     // Escaping of the line protocol.
     static QByteArray escapeMeasurement(const QString &text);
@@ -50,6 +56,7 @@ public:
     static QByteArray jsonString(const QString &text);
     // A value in the shortest form that reads back as the same double.
     static void appendNumber(QByteArray &out, double value);
+    static void appendInteger(QByteArray &out, qint64 value);
     // "yyyy-MM-ddThh:mm:ssZ".
     static void appendIsoTime(QByteArray &out, qint64 unixSeconds);
 
@@ -68,6 +75,7 @@ private:
                       const QString &gateway) const;
 
     QString m_projectName;
+    bool m_flat = false;
     QByteArray m_topicBase; // <prefix>/<project>/
     QHash<QByteArray, Device> m_devices;
 };

@@ -5,6 +5,7 @@
 #include "forward/forwarder.h"
 #include "ui_forwardingdialog.h"
 
+#include <QDateTime>
 #include <QFile>
 
 ForwardingDialog::ForwardingDialog(Forwarder *forwarder, QWidget *parent)
@@ -18,6 +19,13 @@ ForwardingDialog::ForwardingDialog(Forwarder *forwarder, QWidget *parent)
     connect(ui->btn_close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_forwarder, &Forwarder::stateChanged, this, &ForwardingDialog::showState);
     connect(m_forwarder, &Forwarder::testFinished, this, &ForwardingDialog::showTestResult);
+    // A test result says nothing about settings changed after it.
+    for (QLineEdit *edit : findChildren<QLineEdit *>())
+        connect(edit, &QLineEdit::textChanged, this, &ForwardingDialog::forgetTestResults);
+    connect(ui->spinBox_mqtt_port, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &ForwardingDialog::forgetTestResults);
+    connect(ui->comboBox_mqtt_payload, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ForwardingDialog::forgetTestResults);
     showState(Forwarder::Influx, m_forwarder->state(Forwarder::Influx));
     showState(Forwarder::Mqtt, m_forwarder->state(Forwarder::Mqtt));
     updateSecretNote();
@@ -44,6 +52,7 @@ ForwardSettings ForwardingDialog::fieldSettings() const
     s.mqttPassword = ui->lineEdit_mqtt_password->text();
     s.mqttPrefix = ui->lineEdit_mqtt_prefix->text().trimmed();
     s.mqttCaFile = ui->lineEdit_mqtt_cafile->text().trimmed();
+    s.mqttFlat = ui->comboBox_mqtt_payload->currentIndex() == 1;
     return s;
 }
 
@@ -62,31 +71,45 @@ void ForwardingDialog::setFieldSettings(const ForwardSettings &s)
     ui->lineEdit_mqtt_password->setText(s.mqttPassword);
     ui->lineEdit_mqtt_prefix->setText(s.mqttPrefix);
     ui->lineEdit_mqtt_cafile->setText(s.mqttCaFile);
+    ui->comboBox_mqtt_payload->setCurrentIndex(s.mqttFlat ? 1 : 0);
 }
 
 QString ForwardingDialog::stateText(const ForwardState &state)
 {
     if (!state.enabled)
         return QStringLiteral("Off.");
-    QStringList parts;
-    parts << (state.connected ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
-    parts << QStringLiteral("backlog %1 rows").arg(state.backlog);
-    parts << (state.lastSuccess.isValid() ? QStringLiteral("last success %1")
-                                                .arg(state.lastSuccess.toLocalTime().toString(
-                                                    QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                                          : QStringLiteral("no success yet"));
-    QString text = parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    QStringList lines;
+    lines << (state.connected ? QStringLiteral("Connected.") : QStringLiteral("Not connected."));
+    if (state.lastId <= 0)
+        lines << QStringLiteral("Nothing delivered yet.");
+    else if (state.lastTime > 0)
+        lines << QStringLiteral("Delivered up to %1 (row %2).")
+                     .arg(QDateTime::fromSecsSinceEpoch(state.lastTime)
+                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                     .arg(state.lastId);
+    else
+        lines << QStringLiteral("Delivered up to row %1.").arg(state.lastId);
+    lines << (state.backlog > 0 && state.backlogSeconds > 0
+                  ? QStringLiteral("Backlog: %1 rows, %2.")
+                        .arg(state.backlog)
+                        .arg(Forwarder::durationText(state.backlogSeconds))
+                  : QStringLiteral("Backlog: %1 rows.").arg(state.backlog));
+    if (state.rejected > 0)
+        lines << QStringLiteral("Rows refused: %1; the first: %2")
+                     .arg(state.rejected)
+                     .arg(state.rejectReason);
     if (!state.lastError.isEmpty())
-        text += QStringLiteral("\nLast error: ") + state.lastError;
-    return text;
+        lines << QStringLiteral("Last error: ") + state.lastError;
+    return lines.join(QLatin1Char('\n'));
 }
 
 void ForwardingDialog::showState(int target, const ForwardState &state)
 {
     QLabel *label = target == Forwarder::Influx ? ui->label_influx_state : ui->label_mqtt_state;
     label->setText(stateText(state));
-    label->setStyleSheet(state.lastError.isEmpty() ? QString()
-                                                   : QStringLiteral("color: rgb(200, 30, 30);"));
+    label->setStyleSheet(state.lastError.isEmpty() && state.rejected == 0
+                             ? QString()
+                             : QStringLiteral("color: rgb(200, 30, 30);"));
 }
 
 void ForwardingDialog::updateSecretNote()
@@ -131,8 +154,7 @@ bool ForwardingDialog::save()
 void ForwardingDialog::testConnection()
 {
     const ForwardSettings settings = fieldSettings();
-    m_testText[0].clear();
-    m_testText[1].clear();
+    forgetTestResults();
     if (!settings.influxEnabled() && !settings.mqttEnabled()) {
         ui->label_test_result->setText(
             QStringLiteral("Both targets are off: give an InfluxDB address or an MQTT host."));
@@ -140,6 +162,8 @@ void ForwardingDialog::testConnection()
     }
     ui->label_test_result->setText(QStringLiteral("Testing..."));
     ui->btn_test->setEnabled(false);
+    m_testPending[Forwarder::Influx] = settings.influxEnabled();
+    m_testPending[Forwarder::Mqtt] = settings.mqttEnabled();
     if (settings.influxEnabled())
         m_forwarder->testConnection(Forwarder::Influx, settings);
     else
@@ -150,8 +174,20 @@ void ForwardingDialog::testConnection()
         m_testText[Forwarder::Mqtt] = QStringLiteral("MQTT: off.");
 }
 
+void ForwardingDialog::forgetTestResults()
+{
+    m_testPending[0] = m_testPending[1] = false;
+    m_testText[0].clear();
+    m_testText[1].clear();
+    ui->label_test_result->clear();
+    ui->btn_test->setEnabled(true);
+}
+
 void ForwardingDialog::showTestResult(int target, bool ok, const QString &text)
 {
+    if (!m_testPending[target])
+        return; // asked with settings that have changed since
+    m_testPending[target] = false;
     m_testText[target] =
         (target == Forwarder::Influx ? QStringLiteral("InfluxDB: ") : QStringLiteral("MQTT: ")) +
         (ok ? QString() : QStringLiteral("FAILED - ")) + text;

@@ -13,7 +13,8 @@ class ForwardingDialog;
 }
 
 // The "Forwarding" dialog of the Project menu: the settings of the two
-// targets, their state (connected, backlog, last success, last error), a
+// targets, their state (connected, delivered up to, backlog, rows refused,
+// last error in full), a
 // "Test connection" button and Save. Shown without a nested event loop.
 class ForwardingDialog : public QDialog
 {
@@ -40,8 +41,10 @@ private:
     void showState(int target, const ForwardState &state);
     void showTestResult(int target, bool ok, const QString &text);
     void updateSecretNote();
+    void forgetTestResults();
 
     Ui::ForwardingDialog *ui = nullptr;
     Forwarder *m_forwarder = nullptr;
     QString m_testText[2];
+    bool m_testPending[2] = {false, false};
 };

@@ -24,6 +24,8 @@ const QString kMqttUser = QStringLiteral("MqttUser");
 const QString kMqttPassword = QStringLiteral("MqttPassword");
 const QString kMqttPrefix = QStringLiteral("MqttPrefix");
 const QString kMqttCaFile = QStringLiteral("MqttCaFile");
+const QString kMqttPayload = QStringLiteral("MqttPayload");
+const QString kFlat = QStringLiteral("flat");
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 } // namespace
@@ -65,7 +67,7 @@ QStringList ForwardSettings::influxProblems() const
     return problems;
 }
 
-QStringList ForwardSettings::mqttProblems() const
+QStringList ForwardSettings::mqttProblems(bool checkFiles) const
 {
     QStringList problems;
     if (!mqttEnabled())
@@ -82,7 +84,7 @@ QStringList ForwardSettings::mqttProblems() const
         problems << QStringLiteral("An MQTT password needs a user name.");
     if (mqttPrefix.contains(QLatin1Char('+')) || mqttPrefix.contains(QLatin1Char('#')))
         problems << QStringLiteral("The MQTT topic prefix must not contain + or #.");
-    if (!mqttCaFile.isEmpty()) {
+    if (checkFiles && !mqttCaFile.isEmpty()) {
         const QFileInfo ca(mqttCaFile);
         if (!ca.isFile() || !ca.isReadable())
             problems << QStringLiteral("The CA file \"%1\" cannot be read.").arg(mqttCaFile);
@@ -122,6 +124,7 @@ ForwardSettings ForwardSettings::load(const QString &projectPath)
     s.mqttPassword = file.value(kMqttPassword).toString();
     s.mqttPrefix = file.value(kMqttPrefix, kDefaultMqttPrefix).toString();
     s.mqttCaFile = file.value(kMqttCaFile).toString();
+    s.mqttFlat = file.value(kMqttPayload).toString() == kFlat;
     return s;
 }
 
@@ -149,6 +152,7 @@ bool ForwardSettings::save(const QString &projectPath, QString *error) const
     file.setValue(kMqttPassword, mqttPassword);
     file.setValue(kMqttPrefix, mqttPrefix);
     file.setValue(kMqttCaFile, mqttCaFile);
+    file.setValue(kMqttPayload, mqttFlat ? kFlat : QStringLiteral("channels"));
     file.endGroup();
     file.sync();
     if (file.status() != QSettings::NoError) {

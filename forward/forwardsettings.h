@@ -24,6 +24,7 @@ struct ForwardSettings {
     QString mqttPassword;                    // "MqttPassword"
     QString mqttPrefix = kDefaultMqttPrefix; // "MqttPrefix"
     QString mqttCaFile;                      // "MqttCaFile": TLS when set
+    bool mqttFlat = false;                   // "MqttPayload": "flat" or "channels"
 
     bool influxEnabled() const { return !influxUrl.trimmed().isEmpty(); }
     bool mqttEnabled() const { return !mqttHost.trimmed().isEmpty(); }
@@ -39,9 +40,11 @@ struct ForwardSettings {
     }
 
     // Plain-text problems with the InfluxDB / MQTT settings, one sentence each;
-    // empty when the target is off or its settings can be used.
+    // empty when the target is off or its settings can be used. Without
+    // `checkFiles` a CA file is not looked at (the target tells, and tries
+    // again until a usable one is there).
     QStringList influxProblems() const;
-    QStringList mqttProblems() const;
+    QStringList mqttProblems(bool checkFiles = true) const;
 
     // What a target's position belongs to: forwarding to another server,
     // database or topic starts from the first recorded row.

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -21,10 +20,11 @@ constexpr int kStateIntervalMs = 250;
 
 ForwardTarget::ForwardTarget(const QString &name, const ProjectDocument &project,
                              const ForwardSettings &settings, const QString &identity,
-                             QObject *parent)
-    : QObject(parent), m_name(name), m_projectPath(project.path),
+                             bool testOnly, QObject *parent)
+    : QObject(parent), m_name(name), m_testOnly(testOnly), m_projectPath(project.path),
       m_databasePath(project.databasePath()), m_settings(settings),
-      m_format(project, settings.mqttPrefix), m_position(project.path, name, identity)
+      m_format(project, settings.mqttPrefix, settings.mqttFlat),
+      m_position(project.path, name, identity)
 {
     qRegisterMetaType<ForwardState>();
     m_state.enabled = true;
@@ -49,6 +49,17 @@ int ForwardTarget::firstRetryMs()
 int ForwardTarget::maxRetryMs()
 {
     return g_maxRetryMs;
+}
+
+void ForwardTarget::start()
+{
+    // The position comes first: no set-up step that fails may leave it unknown.
+    if (!m_testOnly) {
+        m_lastId = m_position.load();
+        m_savedId = m_lastId;
+        m_state.lastId = m_lastId;
+    }
+    begin();
 }
 
 void ForwardTarget::wake()
@@ -112,26 +123,19 @@ bool ForwardTarget::ensureReader()
 
 bool ForwardTarget::newestId(qint64 *id)
 {
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(m_reader.handle(), "select max(id) from fennolink", -1, &statement,
-                           nullptr) != SQLITE_OK) {
-        sqlite3_finalize(statement);
-        return false;
-    }
-    const int rc = sqlite3_step(statement);
-    *id = rc == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
-    sqlite3_finalize(statement);
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    qint64 time = 0;
+    return m_reader.newestRow(id, &time);
 }
 
 bool ForwardTarget::refreshBacklog()
 {
     qint64 newest = 0;
-    if (!newestId(&newest)) {
+    qint64 newestTime = 0;
+    if (!m_reader.newestRow(&newest, &newestTime)) {
         // A read error is no proof that the rows are gone: keep the position,
         // open the file afresh at the next try.
-        const QString error = QStringLiteral("The record database cannot be read: %1")
-                                  .arg(QString::fromUtf8(sqlite3_errmsg(m_reader.handle())));
+        const QString error =
+            QStringLiteral("The record database cannot be read: %1").arg(m_reader.errorText());
         m_reader.close();
         failed(error, m_state.connected);
         return false;
@@ -143,20 +147,33 @@ bool ForwardTarget::refreshBacklog()
             << "were forwarded; it was replaced, forwarding it from its first row";
         m_lastId = 0;
         m_savedId = -1;
+        m_state.lastTime = 0;
         savePosition();
     }
+    if (m_lastId > 0 && m_state.lastTime == 0)
+        m_reader.rowTime(m_lastId, &m_state.lastTime);
     m_state.backlog = qMax<qint64>(0, newest - m_lastId);
+    m_state.backlogSeconds = m_state.backlog > 0 && m_state.lastTime > 0
+                                 ? qMax<qint64>(0, newestTime - m_state.lastTime)
+                                 : 0;
     m_state.lastId = m_lastId;
     return true;
 }
 
-void ForwardTarget::delivered(qint64 lastId, qint64 rows, bool save)
+void ForwardTarget::delivered(qint64 lastId, qint64 lastTime, qint64 rows, bool save)
 {
     m_lastId = lastId;
     m_state.forwarded += rows;
     m_state.lastId = lastId;
-    m_state.lastSuccess = QDateTime::currentDateTimeUtc();
+    if (lastTime > 0) {
+        if (m_state.lastTime > 0)
+            m_state.backlogSeconds =
+                qMax<qint64>(0, m_state.backlogSeconds - (lastTime - m_state.lastTime));
+        m_state.lastTime = lastTime;
+    }
     m_state.backlog = qMax<qint64>(0, m_state.backlog - rows);
+    if (m_state.backlog == 0)
+        m_state.backlogSeconds = 0;
     if (!m_state.lastError.isEmpty())
         qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": delivering again";
     m_state.lastError.clear();
@@ -164,6 +181,16 @@ void ForwardTarget::delivered(qint64 lastId, qint64 rows, bool save)
     if (save)
         savePosition();
     publishState(false);
+}
+
+void ForwardTarget::rejected(qint64 rows, const QString &reason)
+{
+    if (m_state.rejected == 0) {
+        m_state.rejectReason = reason;
+        qCWarning(lcForward).noquote() << "ForwardTarget :" << m_name << ": refused:" << reason;
+    }
+    m_state.rejected += rows;
+    publishState();
 }
 
 void ForwardTarget::savePosition()

@@ -17,11 +17,14 @@ class QTimer;
 struct ForwardState {
     bool enabled = false;
     bool connected = false;
-    qint64 backlog = 0;   // recorded rows not yet delivered
-    qint64 forwarded = 0; // rows delivered since the target started
-    qint64 lastId = 0;    // id of the last delivered row
-    QDateTime lastSuccess;
-    QString lastError; // empty while all is well
+    qint64 backlog = 0;        // recorded rows not yet delivered
+    qint64 backlogSeconds = 0; // newest sample time minus the last delivered one
+    qint64 forwarded = 0;      // rows delivered since the target started
+    qint64 lastId = 0;         // id of the last delivered row
+    qint64 lastTime = 0;       // its sample time (seconds since 1970; 0 unknown)
+    qint64 rejected = 0;       // rows the target refused, never sent again
+    QString rejectReason;      // the first refusal, as the server told it
+    QString lastError;         // empty while all is well
 };
 Q_DECLARE_METATYPE(ForwardState)
 
@@ -40,7 +43,7 @@ class ForwardTarget : public QObject
 public:
     // `name` names the target in the position file ("influx", "mqtt").
     ForwardTarget(const QString &name, const ProjectDocument &project,
-                  const ForwardSettings &settings, const QString &identity,
+                  const ForwardSettings &settings, const QString &identity, bool testOnly,
                   QObject *parent = nullptr);
     ~ForwardTarget() override;
 
@@ -54,8 +57,9 @@ public:
     QString positionFile() const { return m_position.filePath(); }
 
 public slots:
-    // Begins forwarding (or, for a connection test, one check; see testOnly).
-    virtual void start() = 0;
+    // Takes the stored position, then begins: forwarding, or for a
+    // connection test one check.
+    void start();
     // Makes an idle target look for new rows at once.
     void wake();
 
@@ -65,6 +69,7 @@ signals:
     void testFinished(bool ok, const QString &text);
 
 protected:
+    virtual void begin() = 0;
     // Sends what lies after m_lastId (or waits); called by the timer.
     virtual void pump() = 0;
     // The reader moved on to a new file whose rows start again at id 1:
@@ -79,7 +84,9 @@ protected:
     // False (failure noted, retry scheduled) when the database cannot be read.
     bool refreshBacklog();
     bool newestId(qint64 *id);
-    void delivered(qint64 lastId, qint64 rows, bool savePosition = true);
+    void delivered(qint64 lastId, qint64 lastTime, qint64 rows, bool savePosition = true);
+    // Rows the target refused for good: counted, the first reason kept.
+    void rejected(qint64 rows, const QString &reason);
     void savePosition();
     // Device and inode of the file at the database's path; false when there is none.
     bool fileIdentity(quint64 *device, quint64 *inode) const;
@@ -89,6 +96,7 @@ protected:
     void publishState(bool force = true);
 
     QString m_name;
+    bool m_testOnly = false;
     QString m_projectPath;
     QString m_databasePath;
     ForwardSettings m_settings;

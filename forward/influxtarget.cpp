@@ -8,7 +8,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
-#include <QUrlQuery>
 
 #include <algorithm>
 #include <atomic>
@@ -16,13 +15,15 @@
 namespace
 {
 std::atomic<int> g_timeoutMs{InfluxTarget::kDefaultTimeoutMs};
-constexpr int kMaxErrorText = 200;
+// An answer that is no JSON (a proxy's page) is shown up to this length.
+constexpr int kMaxErrorText = 2000;
 } // namespace
 
 InfluxTarget::InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings,
                            bool testOnly, QObject *parent)
-    : ForwardTarget(QStringLiteral("influx"), project, settings, settings.influxIdentity(), parent),
-      m_testOnly(testOnly), m_url(writeUrl(settings))
+    : ForwardTarget(QStringLiteral("influx"), project, settings, settings.influxIdentity(),
+                    testOnly, parent),
+      m_url(writeUrl(settings))
 {
     if (settings.influxV2())
         m_authorization = "Token " + settings.influxToken.toUtf8();
@@ -66,18 +67,24 @@ QUrl InfluxTarget::writeUrl(const ForwardSettings &settings)
     QString path = url.path();
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);
-    QUrlQuery query;
+    // Every value is percent-encoded, '+' included (a server reads a bare
+    // '+' in a query as a space).
+    QStringList query;
+    const auto add = [&query](const char *key, const QString &value) {
+        query << QLatin1String(key) + QLatin1Char('=') +
+                     QString::fromLatin1(QUrl::toPercentEncoding(value));
+    };
     if (settings.influxV2()) {
         path += QStringLiteral("/api/v2/write");
-        query.addQueryItem(QStringLiteral("org"), settings.influxOrg.trimmed());
-        query.addQueryItem(QStringLiteral("bucket"), settings.influxBucket.trimmed());
+        add("org", settings.influxOrg.trimmed());
+        add("bucket", settings.influxBucket.trimmed());
     } else {
         path += QStringLiteral("/write");
-        query.addQueryItem(QStringLiteral("db"), settings.influxDatabase.trimmed());
+        add("db", settings.influxDatabase.trimmed());
     }
-    query.addQueryItem(QStringLiteral("precision"), QStringLiteral("s"));
+    add("precision", QStringLiteral("s"));
     url.setPath(path);
-    url.setQuery(query);
+    url.setQuery(query.join(QLatin1Char('&')), QUrl::StrictMode);
     return url;
 }
 
@@ -112,7 +119,6 @@ QString InfluxTarget::describeFailure(const ForwardSettings &settings, int netwo
         detail = answer.value(QStringLiteral("message")).toString();
     if (detail.isEmpty())
         detail = QString::fromUtf8(body.left(kMaxErrorText)).trimmed();
-    detail = detail.left(kMaxErrorText);
     if (httpStatus == 401 || httpStatus == 403) {
         return settings.influxV2() ? QStringLiteral("InfluxDB refused the token.")
                                    : QStringLiteral("InfluxDB refused the user name or password.");
@@ -130,15 +136,13 @@ QString InfluxTarget::describeFailure(const ForwardSettings &settings, int netwo
     return QStringLiteral("InfluxDB answered HTTP %1: %2").arg(httpStatus).arg(detail);
 }
 
-void InfluxTarget::start()
+void InfluxTarget::begin()
 {
     m_network = new QNetworkAccessManager(this);
     if (m_testOnly) {
         m_reply = post(QByteArray());
         return;
     }
-    m_lastId = m_position.load();
-    m_savedId = m_lastId;
     qCDebug(lcForward).noquote() << "InfluxTarget::start : from id" << m_lastId << "to"
                                  << m_url.toString();
     schedule(0);
@@ -174,6 +178,7 @@ bool InfluxTarget::buildBatch(qint64 afterId, Batch *batch)
         m_reader.forEachRowAfterId(afterId, m_batchRows, [&](const RecordRow &row) {
             m_format.appendInfluxLine(batch->body, row);
             batch->lastId = row.id;
+            batch->lastTime = row.pointDate;
             ++batch->rows;
             return true;
         });
@@ -234,7 +239,7 @@ void InfluxTarget::deliverDone()
     while (!m_flight.empty() && m_flight.front().done) {
         const Batch batch = m_flight.front().batch;
         m_flight.pop_front();
-        delivered(batch.lastId, batch.rows);
+        delivered(batch.lastId, batch.lastTime, batch.rows);
     }
 }
 
@@ -243,6 +248,8 @@ void InfluxTarget::finished(QNetworkReply *reply)
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    if (!m_testOnly)
+        qCDebug(lcForward).noquote() << "InfluxTarget::finished : HTTP" << status;
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     if (m_testOnly) {
         if (reply != m_reply)
@@ -259,6 +266,12 @@ void InfluxTarget::finished(QNetworkReply *reply)
                                     [reply](const InFlight &f) { return f.reply == reply; });
     if (found == m_flight.end())
         return;
+    if (ok && !found->parts.empty()) {
+        // One part of a refused batch was taken: the next one goes.
+        found->parts.pop_front();
+        sendNextPart(*found);
+        return;
+    }
     if (ok) {
         found->done = true;
         found->reply = nullptr;
@@ -269,6 +282,15 @@ void InfluxTarget::finished(QNetworkReply *reply)
         pump();
         return;
     }
+    if (status == 400 && !found->batch.body.isEmpty()) {
+        // The server refused lines of the batch (a name or value it cannot
+        // take): halves are sent until each refused line stands alone; it is
+        // counted and left out, and the rest goes on.
+        m_state.connected = true;
+        splitRefused(*found, describeFailure(m_settings, reply->error(), status, body,
+                                             reply->errorString()));
+        return;
+    }
     // The position stays at the last batch delivered in order; what was on
     // the way after it goes again at the next try.
     found->reply = nullptr;
@@ -277,4 +299,39 @@ void InfluxTarget::finished(QNetworkReply *reply)
         m_batchRows /= 2;
     failed(describeFailure(m_settings, reply->error(), status, body, reply->errorString()),
            status != 0);
+}
+
+void InfluxTarget::splitRefused(InFlight &flight, const QString &reason)
+{
+    QByteArray part;
+    if (flight.parts.empty()) {
+        part = flight.batch.body;
+    } else {
+        part = flight.parts.front();
+        flight.parts.pop_front();
+    }
+    const int lines = part.count('\n');
+    if (lines <= 1) {
+        rejected(1, reason);
+    } else {
+        // Cut at the line end nearest the middle.
+        int cut = part.indexOf('\n', part.size() / 2);
+        if (cut < 0 || cut + 1 >= part.size())
+            cut = part.lastIndexOf('\n', part.size() - 2);
+        flight.parts.push_front(part.mid(cut + 1));
+        flight.parts.push_front(part.left(cut + 1));
+    }
+    sendNextPart(flight);
+}
+
+void InfluxTarget::sendNextPart(InFlight &flight)
+{
+    if (flight.parts.empty()) {
+        flight.reply = nullptr;
+        flight.done = true;
+        deliverDone();
+        pump();
+        return;
+    }
+    flight.reply = post(flight.parts.front());
 }

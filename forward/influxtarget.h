@@ -17,7 +17,9 @@ class QNetworkReply;
 // way at once (each on its own connection), so the server is never left
 // waiting on us; the position moves only over batches delivered in order.
 // A resent point (same series and time) overwrites itself in InfluxDB, so
-// at-least-once delivery stores every sample once.
+// at-least-once delivery stores every sample once. Lines the server refuses
+// (HTTP 400) are found by sending halves of the batch, counted as rejected
+// and left out; the rows around them go on.
 class InfluxTarget : public ForwardTarget
 {
     Q_OBJECT
@@ -44,10 +46,8 @@ public:
                                    int httpStatus, const QByteArray &body,
                                    const QString &networkText);
 
-public slots:
-    void start() override;
-
 protected:
+    void begin() override;
     void pump() override;
     void restartedFromFirstRow() override { abortInFlight(); }
 
@@ -55,12 +55,16 @@ private:
     struct Batch {
         QByteArray body;
         qint64 lastId = 0;
+        qint64 lastTime = 0;
         qint64 rows = 0; // recorded rows covered, gap marks included
     };
     struct InFlight {
         QNetworkReply *reply = nullptr; // none for a batch of gap marks only
         Batch batch;
         bool done = false;
+        // Once the server refused the batch: what is left of it, in parts
+        // sent one after the other (the front one is on the way).
+        std::deque<QByteArray> parts;
     };
     static constexpr int kMaxInFlight = 2;
     bool buildBatch(qint64 afterId, Batch *batch);
@@ -69,8 +73,9 @@ private:
     void abortInFlight();
     QNetworkReply *post(const QByteArray &body, bool closeAfter = false);
     void finished(QNetworkReply *reply);
+    void splitRefused(InFlight &flight, const QString &reason);
+    void sendNextPart(InFlight &flight);
 
-    bool m_testOnly = false;
     QNetworkAccessManager *m_network = nullptr;
     QNetworkReply *m_reply = nullptr;
     QByteArray m_authorization;

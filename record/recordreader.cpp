@@ -168,6 +168,30 @@ qint64 RecordReader::maxId()
     return singleValue("select max(id) from fennolink");
 }
 
+bool RecordReader::newestRow(qint64 *id, qint64 *time)
+{
+    *id = 0;
+    *time = 0;
+    if (!m_db)
+        return false;
+    Statement statement(m_db, "select id, pointDate from fennolink order by id desc limit 1");
+    const int rc = statement ? sqlite3_step(statement.get()) : sqlite3_errcode(m_db);
+    if (rc == SQLITE_ROW) {
+        *id = sqlite3_column_int64(statement.get(), 0);
+        *time = sqlite3_column_int64(statement.get(), 1);
+        return true;
+    }
+    if (rc == SQLITE_DONE)
+        return true;
+    return fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+bool RecordReader::rowTime(qint64 id, qint64 *time)
+{
+    qint64 rowId = 0;
+    return m_db && timeAtOrAfter(id, &rowId, time) && rowId == id;
+}
+
 qint64 RecordReader::countIds(qint64 firstId, qint64 lastId)
 {
     if (!m_db || lastId < firstId)

@@ -63,6 +63,12 @@ public:
     qint64 minId();
     qint64 maxId();
 
+    // The newest row's id and pointDate (id 0 on an empty table); false on
+    // an error (errorText()).
+    bool newestRow(qint64 *id, qint64 *time);
+    // pointDate of the row `id`; false when there is no such row.
+    bool rowTime(qint64 id, qint64 *time);
+
     // First and last pointDate of the recording (the first and last row by
     // id when the rows are in time order, else min/max). False on an empty
     // table or an error.

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUuid>
@@ -77,10 +79,67 @@ bool RecordedProject::record(int samples)
             r.channel2 = channel2(m_rows);
             r.pointDate = quint32(m_time);
             InsertSerialData::appendRecord(r);
+            m_expected.insert(rowKey(serial, m_time, r.channel1, r.channel2));
         }
         ++m_time;
     }
     return m_db->insertNow();
+}
+
+bool RecordedProject::editDevices(const QList<QJsonObject> &changes)
+{
+    QSettings settings(m_path, QSettings::IniFormat);
+    QJsonObject root = QJsonDocument::fromJson(settings.value("DeviceList").toByteArray()).object();
+    QJsonArray connections = root.value(QStringLiteral("devices")).toArray();
+    int i = 0;
+    for (int c = 0; c < connections.size(); ++c) {
+        QJsonObject connection = connections[c].toObject();
+        QJsonArray nodes = connection.value(QStringLiteral("nodes")).toArray();
+        for (int n = 0; n < nodes.size() && i < changes.size(); ++n) {
+            QJsonObject node = nodes[n].toObject();
+            const QJsonObject &change = changes.at(i++);
+            for (auto it = change.begin(); it != change.end(); ++it)
+                node.insert(it.key(), it.value());
+            nodes[n] = node;
+        }
+        connection.insert(QStringLiteral("nodes"), nodes);
+        connections[c] = connection;
+    }
+    root.insert(QStringLiteral("devices"), connections);
+    settings.setValue("DeviceList", QJsonDocument(root).toJson(QJsonDocument::Compact));
+    settings.sync();
+    return i == changes.size() && settings.status() == QSettings::NoError;
+}
+
+QString rowKey(const QString &serial, qint64 time, double ch1, double ch2)
+{
+    return QStringLiteral("%1@%2 %3 %4")
+        .arg(serial)
+        .arg(time)
+        .arg(QString::number(ch1, 'g', 17), QString::number(ch2, 'g', 17));
+}
+
+QString makeCertificates(const QString &dir)
+{
+    const auto run = [&dir](const QString &command) {
+        QProcess shell;
+        shell.setWorkingDirectory(dir);
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+        return shell.waitForFinished(60000) && shell.exitCode() == 0;
+    };
+    const QString ca = QStringLiteral(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=%1 -keyout %1.key -out "
+        "%1.pem");
+    if (!run(ca.arg(QStringLiteral("ca"))) || !run(ca.arg(QStringLiteral("other-ca"))))
+        return QStringLiteral("openssl cannot make a CA");
+    if (!run(QStringLiteral("printf 'subjectAltName=DNS:localhost\n' > san.ext && "
+                            "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost "
+                            "-keyout server.key -out server.csr && "
+                            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
+                            "-CAcreateserial -days 30 -extfile san.ext -out server.pem")))
+        return QStringLiteral("openssl cannot make the server certificate");
+    return QString();
 }
 
 bool RecordedProject::recordGap()
@@ -169,7 +228,7 @@ void InfluxServer::stop()
 QJsonObject InfluxServer::query(const QString &statement, const QString &database)
 {
     QStringList args{QStringLiteral("-s"), QStringLiteral("-XPOST"),
-                     url() + QStringLiteral("/query")};
+                     url() + QStringLiteral("/query?epoch=s")};
     if (!database.isEmpty())
         args << QStringLiteral("--data-urlencode") << QStringLiteral("db=") + database;
     if (m_auth)
@@ -200,12 +259,39 @@ QList<QJsonArray> InfluxServer::values(const QString &statement, const QString &
     return rows;
 }
 
+int InfluxServer::write(const QString &database, const QByteArray &lines)
+{
+    QProcess curl;
+    curl.start(QStringLiteral("curl"),
+               {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("-XPOST"),
+                url() + QStringLiteral("/write?db=") + database, QStringLiteral("--data-binary"),
+                QStringLiteral("@-")});
+    curl.write(lines);
+    curl.closeWriteChannel();
+    return curl.waitForFinished(30000) ? curl.readAllStandardOutput().toInt() : 0;
+}
+
+QSet<QString> InfluxServer::stored(const QString &database, int *count)
+{
+    const QList<QJsonArray> rows =
+        values(QStringLiteral("SELECT Temperature, Humidity, device FROM quillark"), database);
+    QSet<QString> keys;
+    for (const QJsonArray &row : rows)
+        keys.insert(rowKey(row.at(3).toString(), qint64(row.at(0).toDouble()), row.at(1).toDouble(),
+                           row.at(2).toDouble()));
+    if (count)
+        *count = rows.size();
+    return keys;
+}
+
 MosquittoBroker::~MosquittoBroker()
 {
     stop();
 }
 
-QString MosquittoBroker::start(const QString &user, const QString &password)
+QString MosquittoBroker::start(const QString &user, const QString &password,
+                               const QString &certificates)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
                                        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
@@ -224,6 +310,11 @@ QString MosquittoBroker::start(const QString &user, const QString &password)
             .toUtf8();
     if (::getuid() == 0)
         config += "user root\n";
+    if (!certificates.isEmpty())
+        config +=
+            QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n")
+                .arg(certificates)
+                .toUtf8();
     m_passwords = !user.isEmpty();
     if (m_passwords) {
         QProcess passwd;
@@ -328,6 +419,30 @@ bool Subscriber::waitReady(quint16 port, const QString &probeTopic)
 QStringList Subscriber::lines()
 {
     return m_lines;
+}
+
+QSet<QString> Subscriber::rows(int *count)
+{
+    QSet<QString> keys;
+    int messages = 0;
+    for (const QString &line : qAsConst(m_lines)) {
+        const int space = line.indexOf(QLatin1Char(' '));
+        const QJsonObject o = QJsonDocument::fromJson(line.mid(space + 1).toUtf8()).object();
+        if (!o.contains(QStringLiteral("id")))
+            continue; // a live value, the availability
+        const QJsonArray channels = o.value(QStringLiteral("channels")).toArray();
+        const auto value = [&](int i) {
+            return (channels.isEmpty() ? o.value(QStringLiteral("ch%1").arg(i + 1))
+                                       : channels.at(i).toObject().value(QStringLiteral("value")))
+                .toDouble();
+        };
+        keys.insert(rowKey(o.value(QStringLiteral("device")).toString(),
+                           qint64(o.value(QStringLiteral("time")).toDouble()), value(0), value(1)));
+        ++messages;
+    }
+    if (count)
+        *count = messages;
+    return keys;
 }
 
 bool FakeHttpServer::start()

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QProcess>
+#include <QSet>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -41,6 +42,10 @@ public:
     bool record(int samples);
     // Appends one gap row (no values) per device.
     bool recordGap();
+    // Sets keys of the devices (e.g. "DeviceName", "Ch1Name"), in order.
+    bool editDevices(const QList<QJsonObject> &changes);
+    // rowKey() of every recorded row with values.
+    QSet<QString> expected() const { return m_expected; }
     qint64 rowCount() const { return m_rows; }
     static double channel1(qint64 n) { return n / 4.0; }
     static double channel2(qint64 n) { return -double(n); }
@@ -54,7 +59,15 @@ private:
     qint64 m_rows = 0;
     qint64 m_time = kStartTime;
     bool m_valid = false;
+    QSet<QString> m_expected;
 };
+
+// "serial@time ch1 ch2": one delivered row as a target stored it.
+QString rowKey(const QString &serial, qint64 time, double ch1, double ch2);
+
+// A CA, a second CA and a certificate for "localhost" signed by the first,
+// made with openssl in `dir`: ca.pem, other-ca.pem, server.pem, server.key.
+QString makeCertificates(const QString &dir);
 
 // influxd (the Debian 1.x server).
 class InfluxServer
@@ -69,8 +82,12 @@ public:
     QString url() const;
     // Runs one InfluxQL statement through the HTTP API (as admin when auth is on).
     QJsonObject query(const QString &statement, const QString &database = QString());
-    // The values of the first series of a query, row by row.
+    // The values of the first series of a query, row by row (times in seconds).
     QList<QJsonArray> values(const QString &statement, const QString &database);
+    // Posts line protocol as it is; the HTTP status.
+    int write(const QString &database, const QByteArray &lines);
+    // rowKey() of every point of the measurement, and their number.
+    QSet<QString> stored(const QString &database, int *count = nullptr);
     static constexpr const char *kAdmin = "admin";
     static constexpr const char *kAdminPassword = "s3cret-admin";
 
@@ -88,7 +105,9 @@ class MosquittoBroker
 {
 public:
     ~MosquittoBroker();
-    QString start(const QString &user = QString(), const QString &password = QString());
+    // With `certificates` (see makeCertificates()) the listener speaks TLS only.
+    QString start(const QString &user = QString(), const QString &password = QString(),
+                  const QString &certificates = QString());
     void stop();
     QString restart();
     quint16 port() const { return m_port; }
@@ -112,6 +131,9 @@ public:
     bool waitReady(quint16 port, const QString &probeTopic);
     // Lines received so far (each "topic payload").
     QStringList lines();
+    // rowKey() of the recorded rows received (either payload form), and how
+    // many messages carried them.
+    QSet<QString> rows(int *count = nullptr);
 
 private:
     QProcess m_process;

@@ -98,7 +98,14 @@ void tst_ForwardFormat::influxLine_data()
         << "T, in=C"
         << "x\\" << QByteArray("SN1") << 1.0 << 2.0
         << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=a\\,b\\=c\\ d,project=plant "
-                      "T\\,\\ in\\=C=1,x\\\\=2 1767225600\n");
+                      "T\\,\\ in\\=C=1,x\xE2\x88\x96=2 1767225600\n");
+    // A backslash stays, except before an escaped character and at the end.
+    QTest::newRow("backslashes")
+        << "back\\slash\\ x\\"
+        << "Temp"
+        << "Hum" << QByteArray("SN1") << 1.0 << 2.0
+        << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=back\\slash\xE2\x88\x96\\ "
+                      "x\xE2\x88\x96,project=plant Temp=1,Hum=2 1767225600\n");
     QTest::newRow("empty names") << ""
                                  << ""
                                  << " " << QByteArray("SN1") << 1.0 << 2.0
@@ -152,6 +159,7 @@ void tst_ForwardFormat::payloadReadsBackAsJson()
             .object();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(o.value(QStringLiteral("device")).toString(), QStringLiteral("SN1"));
+    QCOMPARE(o.value(QStringLiteral("id")).toInt(), 1);
     QCOMPARE(o.value(QStringLiteral("name")).toString(), QStringLiteral("Say \"hi\"\t\x01"));
     QCOMPARE(o.value(QStringLiteral("time")).toDouble(), 1600000000.0);
     QCOMPARE(o.value(QStringLiteral("iso")).toString(), QStringLiteral("2020-09-13T12:26:40Z"));
@@ -163,6 +171,14 @@ void tst_ForwardFormat::payloadReadsBackAsJson()
     QCOMPARE(ch.at(0).toObject().value(QStringLiteral("value")).toDouble(), 21.5);
     QCOMPARE(ch.at(1).toObject().value(QStringLiteral("unit")).toString(), QStringLiteral("kPa"));
     QVERIFY(ch.at(1).toObject().value(QStringLiteral("value")).isNull());
+
+    // Flat: one key per channel; a live value has no row id.
+    ForwardFormat flat(project(QStringLiteral("plant"), QStringLiteral("d"), QString(), QString()),
+                       QStringLiteral("q"), true);
+    QCOMPARE(flat.payload(row("SN1", 1.5, NoValue, 1600000000), false),
+             QByteArray("{\"device\":\"SN1\",\"name\":\"d\",\"time\":1600000000,\"iso\":\"2020-09-"
+                        "13T12:26:40Z\",\"ch1\":1.5,\"ch2\":null}"));
+    QCOMPARE(flat.availabilityTopic(), QByteArray("q/plant/availability"));
 
     // A device the project no longer names still goes out, with its number.
     const QJsonObject unknown =

@@ -1,0 +1,533 @@
+#include "app/projectmain.h"
+#include "app/quillarkmain.h"
+#include "forward/forwarder.h"
+#include "forward/forwardingdialog.h"
+#include "forward/forwardposition.h"
+#include "forward/influxtarget.h"
+#include "forwardservers.h"
+#include "record/recordreader.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace ForwardTest;
+
+// Forwarding to a real influxd (1.x), a loopback stand-in for the 2.x API
+// and a real mosquitto, read back with InfluxQL and mosquitto_sub: every row
+// arrives, outages, restarts and project switches lose nothing, refused lines
+// hold nothing back, and what goes wrong is told plainly.
+class tst_Forwarding : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void everyRowThroughOutageAndRestart_data() { bothTargets(); }
+    void everyRowThroughOutageAndRestart();
+    void projectSwitchForwardsTheOpenProject_data() { bothTargets(); }
+    void projectSwitchForwardsTheOpenProject();
+    void refusedLinesAreCountedAndSkipped();
+    void queryValuesAreEncoded();
+    void refusalsAreToldWithoutSecrets();
+    void silentServerNeverDelaysRecording();
+    void newDatabaseFileFollowsTheOld();
+    void tlsFailuresAreToldAndRetried();
+    void flatPayloadLiveValuesAndAvailability();
+
+private:
+    static void bothTargets();
+    // Settings for `target` that store under `name` (a database or topic prefix).
+    ForwardSettings settingsFor(int target, const QString &name);
+    // What `target` stored under `name`, as rowKey()s, and how many.
+    QSet<QString> stored(int target, const QString &name, Subscriber &subscriber, int *count);
+    static QString targetName(int target)
+    {
+        return target == Forwarder::Influx ? QStringLiteral("influx") : QStringLiteral("mqtt");
+    }
+
+    InfluxServer m_influx;
+    MosquittoBroker m_broker;
+};
+
+void tst_Forwarding::initTestCase()
+{
+    TestSupport::isolateSettings();
+    ForwardTarget::setRetryDelays(100, 1000);
+    QString error = m_influx.start();
+    if (error.isEmpty())
+        error = m_broker.start();
+    if (!error.isEmpty())
+        QSKIP(qPrintable(error));
+}
+
+void tst_Forwarding::bothTargets()
+{
+    QTest::addColumn<int>("target");
+    QTest::newRow("influx") << int(Forwarder::Influx);
+    QTest::newRow("mqtt") << int(Forwarder::Mqtt);
+}
+
+ForwardSettings tst_Forwarding::settingsFor(int target, const QString &name)
+{
+    ForwardSettings s;
+    if (target == Forwarder::Influx) {
+        m_influx.query(QStringLiteral("CREATE DATABASE \"%1\"").arg(name));
+        s.influxUrl = m_influx.url();
+        s.influxDatabase = name;
+    } else {
+        s.mqttHost = QStringLiteral("127.0.0.1");
+        s.mqttPort = m_broker.port();
+        s.mqttPrefix = name;
+    }
+    return s;
+}
+
+QSet<QString> tst_Forwarding::stored(int target, const QString &name, Subscriber &subscriber,
+                                     int *count)
+{
+    return target == Forwarder::Influx ? m_influx.stored(name, count) : subscriber.rows(count);
+}
+
+void tst_Forwarding::everyRowThroughOutageAndRestart()
+{
+    QFETCH(int, target);
+    const auto which = Forwarder::Target(target);
+    const QString name = QStringLiteral("outage%1").arg(target);
+    Subscriber subscriber;
+    if (which == Forwarder::Mqtt) {
+        QVERIFY(subscriber.start(m_broker.port(), name + QStringLiteral("/site/+")));
+        QVERIFY(subscriber.waitReady(m_broker.port(), name + QStringLiteral("/site/probe")));
+    }
+    RecordedProject project(4);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(1500)); // 6000 rows: more than a batch, three windows
+    const ForwardSettings settings = settingsFor(target, name);
+    QVERIFY(settings.save(project.path()));
+    const ForwardPosition position(project.path(), targetName(target),
+                                   which == Forwarder::Influx ? settings.influxIdentity()
+                                                              : settings.mqttIdentity());
+    {
+        Forwarder forwarder(project.path());
+        QVERIFY(forwarder.reload());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(which).lastId, project.rowCount(), 60000);
+        QCOMPARE(forwarder.state(which).lastTime, RecordedProject::kStartTime + 1499);
+
+        // The server goes away while recording goes on.
+        which == Forwarder::Influx ? m_influx.stop() : m_broker.stop();
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(project.record(100));
+        QTRY_VERIFY_WITH_TIMEOUT(!forwarder.state(which).lastError.isEmpty(), 30000);
+        QVERIFY(forwarder.statusLine().startsWith(QLatin1String("Forwarding fails")));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(which).backlog, 8000, 20000);
+        QCOMPARE(forwarder.state(which).backlogSeconds, 2000);
+        QVERIFY(forwarder.isBehind(which));
+
+        QCOMPARE(which == Forwarder::Influx ? m_influx.restart() : m_broker.restart(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(which).lastId, project.rowCount(), 60000);
+        QVERIFY(forwarder.state(which).lastError.isEmpty());
+        QVERIFY(forwarder.statusText().isEmpty());
+        // Stopped in the middle of a backlog.
+        QVERIFY(project.record(4000));
+        QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(which).lastId > 14000, 60000);
+    }
+    const qint64 stoppedAt = position.load();
+    QVERIFY(stoppedAt > 14000);
+    Forwarder again(project.path());
+    QVERIFY(again.reload());
+    QCOMPARE(again.state(which).lastId, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(again.state(which).lastId, project.rowCount(), 60000);
+    // It went on from the stored position rather than from the start.
+    QCOMPARE(again.state(which).forwarded, project.rowCount() - stoppedAt);
+    int count = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(stored(target, name, subscriber, &count) == project.expected(), 30000);
+    // Points that came twice are one point in InfluxDB; MQTT delivers at least once.
+    QVERIFY(which == Forwarder::Influx ? count == project.rowCount() : count >= project.rowCount());
+}
+
+void tst_Forwarding::projectSwitchForwardsTheOpenProject()
+{
+    QFETCH(int, target);
+    const auto which = Forwarder::Target(target);
+    Subscriber subscriber;
+    if (which == Forwarder::Mqtt) {
+        QVERIFY(subscriber.start(m_broker.port(), QStringLiteral("second1/site/+")));
+        QVERIFY(subscriber.waitReady(m_broker.port(), QStringLiteral("second1/site/probe")));
+    }
+    RecordedProject a(1), b(2);
+    QVERIFY(a.isValid() && b.isValid());
+    QVERIFY(a.record(30) && b.record(50));
+    const QString nameA = QStringLiteral("first%1").arg(target);
+    const QString nameB = QStringLiteral("second%1").arg(target);
+    QVERIFY(settingsFor(target, nameA).save(a.path()));
+    QVERIFY(settingsFor(target, nameB).save(b.path()));
+
+    QuillarkMain w;
+    emit w.findChild<ProjectMain *>()->projectLoaded(a.path());
+    auto *forwarder = w.findChild<Forwarder *>();
+    QVERIFY(forwarder);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder->state(which).lastId, a.rowCount(), 30000);
+    w.menuAction(QStringLiteral("actionForwarding"))->trigger();
+    QVERIFY(w.findChild<ForwardingDialog *>());
+
+    QVERIFY(QMetaObject::invokeMethod(&w, "slotCloseProject"));
+    QVERIFY(!w.findChild<Forwarder *>());
+    QVERIFY(!w.findChild<ForwardingDialog *>());
+    emit w.findChild<ProjectMain *>()->projectLoaded(b.path());
+    forwarder = w.findChild<Forwarder *>();
+    QVERIFY(forwarder);
+    QCOMPARE(forwarder->projectPath(), b.path());
+    w.menuAction(QStringLiteral("actionForwarding"))->trigger();
+    auto *dialog = w.findChild<ForwardingDialog *>();
+    QVERIFY(dialog);
+    QCOMPARE(which == Forwarder::Influx ? dialog->fieldSettings().influxDatabase
+                                        : dialog->fieldSettings().mqttPrefix,
+             nameB);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder->state(which).lastId, b.rowCount(), 30000);
+    int count = 0;
+    QTRY_COMPARE_WITH_TIMEOUT(stored(target, nameB, subscriber, &count), b.expected(), 30000);
+}
+
+void tst_Forwarding::refusedLinesAreCountedAndSkipped()
+{
+    RecordedProject project(4);
+    QVERIFY(project.isValid());
+    // Names line protocol cannot carry as they are, and a device whose field
+    // holds text in the database, so that InfluxDB refuses every line of it.
+    QVERIFY(project.editDevices({{{"DeviceName", "back\\slash"}},
+                                 {{"DeviceName", "ends\\"}},
+                                 {{"DeviceName", "a,b=c d\\,"}},
+                                 {{"DeviceName", "conflict"}, {"Ch1Name", "Level"}}}));
+    const ForwardSettings settings = settingsFor(Forwarder::Influx, QStringLiteral("poison"));
+    QCOMPARE(m_influx.write(QStringLiteral("poison"),
+                            "quillark Level=\"text\" " +
+                                QByteArray::number(RecordedProject::kStartTime) + "000000000\n"),
+             204);
+    QVERIFY(project.record(40));
+    QVERIFY(settings.save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 60000);
+    const ForwardState state = forwarder.state(Forwarder::Influx);
+    QCOMPARE(state.rejected, 40);
+    QVERIFY2(state.rejectReason.contains(QLatin1String("field type conflict")),
+             qPrintable(state.rejectReason));
+    QVERIFY(state.lastError.isEmpty());
+    QVERIFY(forwarder.statusLine().startsWith(QLatin1String("Forwarding fails: InfluxDB")));
+    QVERIFY(forwarder.statusText().contains(QLatin1String("40 rows refused")));
+    int count = 0;
+    const QSet<QString> keys = m_influx.stored(QStringLiteral("poison"), &count);
+    QCOMPARE(count, 120);
+    QVERIFY(project.expected().contains(keys));
+    QStringList names;
+    for (const QJsonArray &row :
+         m_influx.values(QStringLiteral("SHOW TAG VALUES FROM quillark WITH KEY = \"name\""),
+                         QStringLiteral("poison")))
+        names << row.at(1).toString();
+    QVERIFY2(names.contains(QStringLiteral("back\\slash")), qPrintable(names.join('|')));
+    QVERIFY(names.contains(QString::fromUtf8("ends\u2216")));
+    QVERIFY(names.contains(QString::fromUtf8("a,b=c d\u2216,")));
+}
+
+void tst_Forwarding::queryValuesAreEncoded()
+{
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(3000)); // 6000 rows: two batches
+    const ForwardSettings plus = settingsFor(Forwarder::Influx, QStringLiteral("plus+db"));
+    QVERIFY(plus.save(project.path()));
+    {
+        Forwarder forwarder(project.path());
+        QVERIFY(forwarder.reload());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(),
+                                  60000);
+    }
+    QCOMPARE(m_influx.stored(QStringLiteral("plus+db")), project.expected());
+
+    // The 2.x API, failing first.
+    FakeHttpServer server;
+    QVERIFY(server.start());
+    server.setStatus(500,
+                     QByteArrayLiteral("{\"code\":\"internal error\",\"message\":\"disk full\"}"));
+    ForwardSettings s;
+    s.influxUrl = server.url() + QStringLiteral("/influx/");
+    s.influxOrg = QStringLiteral("my org&co");
+    s.influxBucket = QStringLiteral("x+y");
+    s.influxToken = QStringLiteral("tok-123");
+    QVERIFY(s.save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError,
+                              QStringLiteral("InfluxDB answered HTTP 500: disk full"), 20000);
+    QTRY_VERIFY(server.requests().size() >= 2); // tried again
+    server.setStatus(204);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 20000);
+    const FakeHttpServer::Request last = server.requests().last();
+    QCOMPARE(last.target,
+             QByteArray("/influx/api/v2/write?org=my%20org%26co&bucket=x%2By&precision=s"));
+    QCOMPARE(last.headers.value("authorization"), QByteArray("Token tok-123"));
+    QVERIFY(last.headers.value("content-type").startsWith("text/plain"));
+    QVERIFY(server.acceptedLines().contains(
+        "quillark,device=QK0000000000000000,gateway=127.0.0.1:1502,name=Device\\ "
+        "1,project=site Temperature=0.25,Humidity=-1 1767225600"));
+    const QList<QByteArray> accepted = server.acceptedLines();
+    QCOMPARE(QSet<QByteArray>(accepted.begin(), accepted.end()).size(), int(project.rowCount()));
+
+    server.setStatus(
+        401, QByteArrayLiteral("{\"code\":\"unauthorized\",\"message\":\"unauthorized access\"}"));
+    QSignalSpy tested(&forwarder, &Forwarder::testFinished);
+    forwarder.testConnection(Forwarder::Influx, s);
+    QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 1, 20000);
+    QCOMPARE(tested.at(0).at(2).toString(), QStringLiteral("InfluxDB refused the token."));
+}
+
+void tst_Forwarding::refusalsAreToldWithoutSecrets()
+{
+    InfluxServer influx;
+    MosquittoBroker broker;
+    QCOMPARE(influx.start(true), QString());
+    QCOMPARE(broker.start(QStringLiteral("meter"), QStringLiteral("right-one")), QString());
+    influx.query(QStringLiteral("CREATE DATABASE guarded"));
+
+    // Every log line is kept, debug lines included, to look for the secrets.
+    static QStringList logLines;
+    logLines.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("quillark.forward.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &m) { logLines << m; });
+
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(50));
+    ForwardSettings s;
+    s.influxUrl = influx.url();
+    s.influxDatabase = QStringLiteral("guarded");
+    s.influxUser = QString::fromLatin1(InfluxServer::kAdmin);
+    s.influxPassword = QStringLiteral("not-the-password");
+    s.mqttHost = QStringLiteral("127.0.0.1");
+    s.mqttPort = broker.port();
+    s.mqttUser = QStringLiteral("meter");
+    s.mqttPassword = QStringLiteral("wrong-one");
+    QVERIFY(s.save(project.path()));
+    Forwarder forwarder(project.path());
+    QSignalSpy tested(&forwarder, &Forwarder::testFinished);
+    const auto test = [&](Forwarder::Target which, const QString &expected) {
+        const int before = tested.size();
+        forwarder.testConnection(which, s);
+        QTRY_COMPARE_WITH_TIMEOUT(tested.size(), before + 1, 20000);
+        QCOMPARE(tested.last().at(2).toString(), expected);
+    };
+    test(Forwarder::Influx, QStringLiteral("InfluxDB refused the user name or password."));
+    test(Forwarder::Mqtt, QStringLiteral("The MQTT broker refused the user name or password."));
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastError,
+                              QStringLiteral("InfluxDB refused the user name or password."), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).lastError,
+                              QStringLiteral("The MQTT broker refused the user name or password."),
+                              20000);
+    QCOMPARE(forwarder.state(Forwarder::Influx).backlog, project.rowCount());
+
+    s.influxPassword = QString::fromLatin1(InfluxServer::kAdminPassword);
+    s.influxDatabase = QStringLiteral("nope");
+    s.mqttPassword = QStringLiteral("right-one");
+    test(Forwarder::Influx, QStringLiteral("InfluxDB has no database \"nope\"."));
+    test(
+        Forwarder::Mqtt,
+        QStringLiteral("The MQTT broker 127.0.0.1:%1 accepted the connection.").arg(broker.port()));
+    // Put right, everything waiting arrives.
+    s.influxDatabase = QStringLiteral("guarded");
+    QVERIFY(s.save(project.path()));
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).lastId, project.rowCount(), 30000);
+    forwarder.stop();
+
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    QVERIFY(!logLines.isEmpty());
+    for (const QString &line : qAsConst(logLines)) {
+        for (const char *secret :
+             {"not-the-password", InfluxServer::kAdminPassword, "wrong-one", "right-one"})
+            QVERIFY2(!line.contains(QLatin1String(secret)), qPrintable(line));
+    }
+    QCOMPARE(QFile(project.path()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+             QFile::Permissions());
+    QCOMPARE(influx.stored(QStringLiteral("guarded")), project.expected());
+}
+
+void tst_Forwarding::silentServerNeverDelaysRecording()
+{
+    FakeHttpServer server;
+    QVERIFY(server.start());
+    server.setStatus(0); // takes the request, never answers
+    InfluxTarget::setTimeoutMs(500);
+    RecordedProject project(16);
+    QVERIFY(project.isValid());
+    ForwardSettings s;
+    s.influxUrl = server.url();
+    s.influxDatabase = QStringLiteral("qk");
+    QVERIFY(s.save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    // Record at full rate while the target hangs: every write goes through.
+    for (int i = 0; i < 200; ++i) {
+        QVERIFY(project.record(1));
+        QCoreApplication::processEvents();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        forwarder.state(Forwarder::Influx).lastError.contains(QLatin1String("did not answer")),
+        20000);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog, project.rowCount(),
+                              10000);
+    QCOMPARE(forwarder.state(Forwarder::Influx).lastId, 0);
+    server.setStatus(204);
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 30000);
+    InfluxTarget::setTimeoutMs(InfluxTarget::kDefaultTimeoutMs);
+    const QList<QByteArray> accepted = server.acceptedLines();
+    QCOMPARE(QSet<QByteArray>(accepted.begin(), accepted.end()).size(), int(project.rowCount()));
+}
+
+// The record database moved away while rows wait: the recorder goes on into
+// a new file, and the forwarder sends the old file's last rows, then the new
+// file's from its first row.
+void tst_Forwarding::newDatabaseFileFollowsTheOld()
+{
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(100));
+    const ForwardSettings settings = settingsFor(Forwarder::Influx, QStringLiteral("moved"));
+    QVERIFY(settings.save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).lastId, project.rowCount(), 30000);
+
+    m_influx.stop();
+    QVERIFY(project.record(50));
+    QTRY_VERIFY_WITH_TIMEOUT(!forwarder.state(Forwarder::Influx).lastError.isEmpty(), 30000);
+    QVERIFY(QFile::rename(project.databasePath(), project.databasePath() + QStringLiteral(".old")));
+    QVERIFY(project.record(30));
+    QCOMPARE(m_influx.restart(), QString());
+    RecordReader reader;
+    QVERIFY(reader.open(project.databasePath()));
+    const qint64 newest = reader.maxId();
+    QVERIFY(newest >= 60 && newest < project.rowCount());
+    QTRY_VERIFY_WITH_TIMEOUT(forwarder.state(Forwarder::Influx).backlog == 0 &&
+                                 forwarder.state(Forwarder::Influx).lastId == newest,
+                             60000);
+    const ForwardPosition position(project.path(), QStringLiteral("influx"),
+                                   settings.influxIdentity());
+    QTRY_COMPARE(position.load(), newest);
+    QCOMPARE(m_influx.stored(QStringLiteral("moved")), project.expected());
+}
+
+void tst_Forwarding::tlsFailuresAreToldAndRetried()
+{
+    QTemporaryDir certificates;
+    const QString made = makeCertificates(certificates.path());
+    if (!made.isEmpty())
+        QSKIP(qPrintable(made));
+    MosquittoBroker broker;
+    QCOMPARE(broker.start(QString(), QString(), certificates.path()), QString());
+    const auto pem = [&](const char *name) {
+        return certificates.filePath(QString::fromLatin1(name));
+    };
+    QFile garbage(pem("garbage.pem"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a certificate\n");
+    garbage.close();
+
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(50));
+    ForwardSettings s;
+    s.mqttHost = QStringLiteral("localhost");
+    s.mqttPort = broker.port();
+    s.mqttPrefix = QStringLiteral("tls");
+    Forwarder forwarder(project.path());
+    QSignalSpy tested(&forwarder, &Forwarder::testFinished);
+    const struct {
+        const char *host, *ca, *says;
+    } cases[] = {
+        {"localhost", "other-ca.pem", "not trusted: the CA file"},
+        {"127.0.0.1", "ca.pem", "host name mismatch"},
+        {"localhost", "garbage.pem", "holds no certificate"},
+        {"localhost", "ca.pem", "accepted the connection"},
+    };
+    for (const auto &c : cases) {
+        ForwardSettings t = s;
+        t.mqttHost = QString::fromLatin1(c.host);
+        t.mqttCaFile = pem(c.ca);
+        forwarder.testConnection(Forwarder::Mqtt, t);
+        QTRY_COMPARE_WITH_TIMEOUT(tested.size(), int(&c - cases) + 1, 20000);
+        QVERIFY2(tested.last().at(2).toString().contains(QLatin1String(c.says)),
+                 qPrintable(tested.last().at(2).toString()));
+    }
+
+    // Forwarding with a CA file that is first broken, then the wrong one,
+    // then the right one: told each time, the position kept until it works.
+    s.mqttCaFile = pem("in-use.pem");
+    QVERIFY(QFile::copy(pem("garbage.pem"), s.mqttCaFile));
+    QVERIFY(s.save(project.path()));
+    const ForwardPosition position(project.path(), QStringLiteral("mqtt"), s.mqttIdentity());
+    QVERIFY(position.save(40));
+    QVERIFY(forwarder.reload());
+    const auto replaceCa = [&](const char *with, const char *says) {
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            forwarder.state(Forwarder::Mqtt).lastError.contains(QLatin1String(says)),
+            qPrintable(forwarder.state(Forwarder::Mqtt).lastError), 20000);
+        QCOMPARE(position.load(), 40);
+        QVERIFY(QFile::remove(s.mqttCaFile) && QFile::copy(pem(with), s.mqttCaFile));
+    };
+    replaceCa("other-ca.pem", "holds no certificate");
+    replaceCa("ca.pem", "not trusted");
+    QTRY_COMPARE_WITH_TIMEOUT(forwarder.state(Forwarder::Mqtt).lastId, project.rowCount(), 30000);
+    QCOMPARE(forwarder.state(Forwarder::Mqtt).forwarded, project.rowCount() - 40);
+}
+
+void tst_Forwarding::flatPayloadLiveValuesAndAvailability()
+{
+    Subscriber subscriber;
+    QVERIFY(subscriber.start(m_broker.port(), QStringLiteral("flat/site/#")));
+    QVERIFY(subscriber.waitReady(m_broker.port(), QStringLiteral("flat/site/probe")));
+    RecordedProject project(2);
+    QVERIFY(project.isValid());
+    QVERIFY(project.record(20));
+    ForwardSettings s = settingsFor(Forwarder::Mqtt, QStringLiteral("flat"));
+    s.mqttFlat = true;
+    QVERIFY(s.save(project.path()));
+    Forwarder forwarder(project.path());
+    QVERIFY(forwarder.reload());
+    QTRY_COMPARE_WITH_TIMEOUT(subscriber.rows(), project.expected(), 30000);
+    const QString serial = project.serials().at(1);
+    const QString first =
+        subscriber.lines().filter(QStringLiteral("flat/site/%1 ").arg(serial)).first();
+    const QJsonObject row = QJsonDocument::fromJson(first.section(' ', 1).toUtf8()).object();
+    QCOMPARE(row.keys(), (QStringList{"ch1", "ch2", "device", "id", "iso", "name", "time"}));
+    QCOMPARE(row.value("id").toInt(), 2);
+    QCOMPARE(row.value("ch2").toDouble(), RecordedProject::channel2(2));
+    QVERIFY(subscriber.lines().contains(QStringLiteral("flat/site/availability online")));
+
+    // The newest live value is retained for a subscriber that comes later.
+    forwarder.liveSample(serial, 20.0, 1.0, 1767225600);
+    forwarder.liveSample(serial, 21.5, 45.25, 1767225601);
+    const QString liveTopic = QStringLiteral("flat/site/%1/live").arg(serial);
+    QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(liveTopic).isEmpty(), 20000);
+    Subscriber late;
+    QVERIFY(late.start(m_broker.port(), liveTopic));
+    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), 1, 20000);
+    QCOMPARE(late.lines().first(),
+             liveTopic + QStringLiteral(" {\"device\":\"%1\",\"name\":\"Device "
+                                        "2\",\"time\":1767225601,\"iso\":"
+                                        "\"2026-01-01T00:00:01Z\",\"ch1\":21."
+                                        "5,\"ch2\":45.25}")
+                             .arg(serial));
+    forwarder.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        subscriber.lines().contains(QStringLiteral("flat/site/availability offline")), 20000);
+}
+
+QTEST_MAIN(tst_Forwarding)
+#include "tst_forwarding.moc"
