@@ -184,10 +184,16 @@ void QuillarkMain::buildMenus()
                                     QStringLiteral("actionMonthlyReport"));
     m_actHaccpReport = makeAction(m_reportMenu, QStringLiteral("HACCP Report"),
                                   QStringLiteral("actionHaccpReport"));
-    // Reports other than the daily one are not available in this edition.
-    m_actWeeklyReport->setEnabled(false);
-    m_actMonthlyReport->setEnabled(false);
-    m_actHaccpReport->setEnabled(false);
+    // Each report starts the report program on its kind.
+    const QVector<QPair<QAction *, QString>> reports = {{m_actWeeklyReport, "weekly"},
+                                                        {m_actMonthlyReport, "monthly"},
+                                                        {m_actHaccpReport, "haccp"}};
+    for (const auto &report : reports) {
+        const QString kind = report.second;
+        connect(report.first, &QAction::triggered, this, [this, kind]() {
+            startSideTool(QStringLiteral("DavavoZurer"), {QStringLiteral("--kind"), kind});
+        });
+    }
 
     m_viewMenu = makeMenu(QStringLiteral("View"), QStringLiteral("menuView"), nullptr);
     m_actFullScreen =

@@ -176,7 +176,8 @@ private:
     void resolveUnwrittenRows();
 
     // Side tools and alarm sound (quillarkmain_tools.cpp).
-    void startSideTool(const QString &program);
+    // Starts a sibling program on the project, after `options`.
+    void startSideTool(const QString &program, const QStringList &options = {});
     void restartAlarmSound();
 
     // Forwarding to InfluxDB / MQTT (quillarkmain_forward.cpp).

@@ -51,7 +51,7 @@ void QuillarkMain::slotReportDaily()
     startSideTool(QStringLiteral("DavavoZurer"));
 }
 
-void QuillarkMain::startSideTool(const QString &program)
+void QuillarkMain::startSideTool(const QString &program, const QStringList &options)
 {
     if (m_projectFilePath.isEmpty())
         return;
@@ -68,13 +68,14 @@ void QuillarkMain::startSideTool(const QString &program)
     // as one argument so that a path with spaces arrives whole.
     const QString path = QFileInfo(m_projectFilePath).absoluteFilePath();
     const QString argument = QLatin1Char('\'') + path + QLatin1Char('\'');
-    const QString command = program + QLatin1Char(' ') + argument;
+    const QString command =
+        QStringList(QStringList{program} + options + QStringList{argument}).join(QLatin1Char(' '));
     qCDebug(lcApp).noquote() << "cmd : " + command;
     // The tools are installed beside this program; elsewhere PATH decides.
     const QString besideUs = QCoreApplication::applicationDirPath() + QLatin1Char('/') + program;
     const QFileInfo beside(besideUs);
     const QString executable = beside.isFile() && beside.isExecutable() ? besideUs : program;
-    if (!startDetached(executable, {argument})) {
+    if (!startDetached(executable, options + QStringList{argument})) {
         qCDebug(lcApp).noquote() << "startDetached : " + command + " failed!";
         showMessage(this, QStringLiteral("ERROR"),
                     QStringLiteral("Please check the %1 execution file.").arg(program));

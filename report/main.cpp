@@ -38,6 +38,11 @@ int main(int argc, char *argv[])
     }
 
     ReportWindow window;
+    window.setKind(commandLine.kind());
+    if (commandLine.kind() == PeriodReport::Kind::Haccp && commandLine.days() > 0)
+        window.setLastDay(commandLine.date().addDays(commandLine.days() - 1));
+    if (commandLine.mktEnergy() != PeriodStatistics::kDefaultMktEnergy)
+        window.setMktEnergy(commandLine.mktEnergy());
     window.show();
     if (commandLine.projectPath().isEmpty())
         window.askForProject();

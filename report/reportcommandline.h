@@ -5,15 +5,18 @@
 #include <QStringList>
 #include <QTimeZone>
 
-class QTextStream;
+#include "report/periodreport.h"
 
 // The command line of DavavoZurer:
 //
 //   DavavoZurer                                   asks for a project
-//   DavavoZurer project.qlk                       opens the window on it
+//   DavavoZurer [--kind K] project.qlk            opens the window on it
 //   DavavoZurer 'path with spaces/project.qlk'    as the recorder starts it
 //   DavavoZurer --date YYYY-MM-DD --pdf out.pdf [--csv out.csv] project.qlk
-//                                                 writes the files, no window
+//   DavavoZurer --week 2026-W49 --pdf out.pdf [--csv out.csv] project.qlk
+//   DavavoZurer --month 2026-11 --pdf out.pdf [--csv out.csv] project.qlk
+//   DavavoZurer --haccp --from YYYY-MM-DD --to YYYY-MM-DD --pdf out.pdf project.qlk
+//                                                 write the files, no window
 class ReportCommandLine
 {
 public:
@@ -23,6 +26,7 @@ public:
         ProjectError = 2, // the project file cannot be read
         DataError = 3,    // no database, or it cannot be read
         WriteError = 4,   // an output file cannot be written
+        NoData = 5,       // the files were written, but the period holds no data
     };
 
     // False with `error` set when the arguments (without the program name)
@@ -33,7 +37,12 @@ public:
     // Files are asked for: no window is opened.
     bool batch() const { return !m_pdf.isEmpty() || !m_csv.isEmpty(); }
     QString projectPath() const { return m_project; }
+    PeriodReport::Kind kind() const { return m_kind; }
+    // The first day of the period (invalid: the report's default).
     QDate date() const { return m_date; }
+    // Days of the period (0: as the kind has it).
+    int days() const { return m_days; }
+    double mktEnergy() const { return m_mktEnergy; }
     QString pdfPath() const { return m_pdf; }
     QString csvPath() const { return m_csv; }
 
@@ -44,7 +53,11 @@ public:
 private:
     bool m_help = false;
     QString m_project;
+    PeriodReport::Kind m_kind = PeriodReport::Kind::Daily;
     QDate m_date;
+    QDate m_to;
+    int m_days = 0;
+    double m_mktEnergy = PeriodStatistics::kDefaultMktEnergy;
     QString m_pdf;
     QString m_csv;
 };

@@ -1,16 +1,21 @@
 #include "report/reportwindow.h"
 #include "ui_reportwindow.h"
 
+#include <QCalendarWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QTextCharFormat>
 #include <QThread>
+
+#include <algorithm>
 
 #include "common/common.h"
 #include "common/messagedialog.h"
-#include "report/dayreport.h"
+#include "report/periodreport.h"
+#include "report/reportoutput.h"
 #include "report/reportpainter.h"
 #include "report/reporttable.h"
 
@@ -25,10 +30,14 @@ const QString kInformation = QStringLiteral("INFORMATION");
 // One reading of a day, handed from the worker thread back to the window.
 struct ReportWindow::Job {
     QString projectPath;
+    PeriodReport::Kind kind = PeriodReport::Kind::Daily;
     QDate day;
+    QDate lastDay;
+    double mktEnergy = PeriodStatistics::kDefaultMktEnergy;
+    PeriodReport::Outcome outcome = PeriodReport::Outcome::Failed;
     bool useDefaultDay = false; // the project's own day, found once it is read
     QTimeZone zone;
-    std::unique_ptr<DayReport> report = std::make_unique<DayReport>();
+    std::unique_ptr<PeriodReport> report = std::make_unique<PeriodReport>();
     bool projectOk = false;
     bool ok = false;
     QString error;
@@ -43,10 +52,29 @@ ReportWindow::ReportWindow(QWidget *parent)
     connect(ui->btn_previous, &QPushButton::clicked, this, &ReportWindow::slotPreviousDay);
     connect(ui->btn_next, &QPushButton::clicked, this, &ReportWindow::slotNextDay);
     connect(ui->date_day, &QDateEdit::dateChanged, this, &ReportWindow::slotDayChanged);
+    connect(ui->date_to, &QDateEdit::dateChanged, this, &ReportWindow::slotDayChanged);
+    connect(ui->combo_kind, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ReportWindow::slotKindChanged);
+    connect(ui->spin_mkt, &QDoubleSpinBox::editingFinished, this,
+            [this]() { slotDayChanged(QDate()); });
+    // A picker that reads well on the dark window: dark numbers on white,
+    // the days with data in bold blue.
+    for (QDateEdit *edit : {ui->date_day, ui->date_to}) {
+        QCalendarWidget *calendar = edit->calendarWidget();
+        calendar->setStyleSheet(QStringLiteral(
+            "QWidget { color: rgb(20, 20, 20); background-color: white; font-weight: normal; }"
+            "QAbstractItemView:disabled { color: rgb(150, 150, 150); }"
+            "QToolButton { color: rgb(20, 20, 20); }"));
+        connect(calendar, &QCalendarWidget::currentPageChanged, this,
+                &ReportWindow::slotMonthShown);
+    }
+    ui->date_to->setDate(QDate::currentDate());
+    ui->label_to->setVisible(false);
+    ui->date_to->setVisible(false);
     connect(ui->btn_savePdf, &QPushButton::clicked, this, &ReportWindow::slotSavePdf);
     connect(ui->btn_print, &QPushButton::clicked, this, &ReportWindow::slotPrint);
     connect(ui->btn_saveCsv, &QPushButton::clicked, this, &ReportWindow::slotSaveCsv);
-    ui->label_status->setText(tr("Open a project to see its daily report."));
+    ui->label_status->setText(tr("Open a project to see its report."));
     updateButtons();
 }
 
@@ -92,7 +120,7 @@ void ReportWindow::slotOpenProject()
 
 void ReportWindow::openProject(const QString &path, const QDate &day)
 {
-    m_projectPath = DayReport::unquotedPath(path);
+    m_projectPath = PeriodReport::unquotedPath(path);
     m_report.reset();
     showPreview();
     ui->label_project->setText(QFileInfo(m_projectPath).fileName());
@@ -123,14 +151,89 @@ void ReportWindow::slotDayChanged(const QDate &)
     startReading();
 }
 
+void ReportWindow::setKind(PeriodReport::Kind kind)
+{
+    ui->combo_kind->setCurrentIndex(int(kind));
+}
+
+PeriodReport::Kind ReportWindow::kind() const
+{
+    return PeriodReport::Kind(ui->combo_kind->currentIndex());
+}
+
+void ReportWindow::setLastDay(const QDate &day)
+{
+    ui->date_to->setDate(day);
+}
+
+void ReportWindow::setMktEnergy(double kjPerMol)
+{
+    ui->spin_mkt->setValue(kjPerMol);
+    slotDayChanged(QDate());
+}
+
+void ReportWindow::slotKindChanged()
+{
+    const bool haccp = kind() == PeriodReport::Kind::Haccp;
+    ui->label_to->setVisible(haccp);
+    ui->date_to->setVisible(haccp);
+    if (haccp) {
+        // The month around the day chosen, to be narrowed at will.
+        int days = 0;
+        const QDate first = PeriodReport::periodStart(kind(), ui->date_day->date(), &days);
+        const QSignalBlocker block(ui->date_to);
+        const QSignalBlocker blockDay(ui->date_day);
+        ui->date_to->setDate(first.addDays(days - 1));
+        ui->date_day->setDate(first);
+    }
+    slotDayChanged(QDate());
+}
+
+void ReportWindow::slotMonthShown(int year, int month)
+{
+    markDays(year, month);
+}
+
+void ReportWindow::markDays(int year, int month)
+{
+    QTextCharFormat plain;
+    QTextCharFormat marked;
+    marked.setFontWeight(QFont::Bold);
+    marked.setForeground(QColor(0, 70, 170));
+    marked.setBackground(QColor(215, 230, 250));
+    const QDate first(year, month, 1);
+    const QDate last = first.addDays(first.daysInMonth() - 1);
+    for (QDate day : m_marked) {
+        ui->date_day->calendarWidget()->setDateTextFormat(day, plain);
+        ui->date_to->calendarWidget()->setDateTextFormat(day, plain);
+    }
+    m_marked.clear();
+    if (m_projectPath.isEmpty())
+        return;
+    ProjectDocument project;
+    QString reason;
+    if (!project.load(m_projectPath, &reason))
+        return;
+    m_marked = PeriodReport::daysWithData(project.databasePath(), first, last, m_zone);
+    for (QDate day : m_marked) {
+        ui->date_day->calendarWidget()->setDateTextFormat(day, marked);
+        ui->date_to->calendarWidget()->setDateTextFormat(day, marked);
+    }
+}
+
 void ReportWindow::slotPreviousDay()
 {
-    ui->date_day->setDate(ui->date_day->date().addDays(-1));
+    int days = 1;
+    const QDate first = PeriodReport::periodStart(kind(), ui->date_day->date(), &days);
+    ui->date_day->setDate(kind() == PeriodReport::Kind::Monthly ? first.addMonths(-1)
+                                                                : first.addDays(-days));
 }
 
 void ReportWindow::slotNextDay()
 {
-    ui->date_day->setDate(ui->date_day->date().addDays(1));
+    int days = 1;
+    const QDate first = PeriodReport::periodStart(kind(), ui->date_day->date(), &days);
+    ui->date_day->setDate(first.addDays(days));
 }
 
 void ReportWindow::startReading(bool useDefaultDay)
@@ -139,6 +242,9 @@ void ReportWindow::startReading(bool useDefaultDay)
     job->useDefaultDay = useDefaultDay;
     job->projectPath = m_projectPath;
     job->day = ui->date_day->date();
+    job->lastDay = ui->date_to->date();
+    job->kind = kind();
+    job->mktEnergy = ui->spin_mkt->value();
     job->zone = m_zone;
     setBusy(true);
     ui->label_status->setText(tr("Reading %1 ...").arg(job->day.toString(Qt::ISODate)));
@@ -148,8 +254,17 @@ void ReportWindow::startReading(bool useDefaultDay)
             return;
         const QDateTime now = QDateTime::currentDateTime().toTimeZone(job->zone);
         if (job->useDefaultDay)
-            job->day = DayReport::defaultDay(job->report->project(), now.date());
-        job->ok = job->report->compute(job->day, job->zone, now, &job->error);
+            job->day = PeriodReport::defaultDay(job->report->project(), job->zone, now.date());
+        int days = 1;
+        QDate first = PeriodReport::periodStart(job->kind, job->day, &days);
+        if (job->kind == PeriodReport::Kind::Haccp && !job->useDefaultDay &&
+            job->lastDay >= job->day) {
+            first = job->day;
+            days = int(std::min<qint64>(job->day.daysTo(job->lastDay) + 1, 366));
+        }
+        job->outcome = job->report->compute(job->kind, first, days, job->zone, now, &job->error,
+                                            job->mktEnergy);
+        job->ok = job->outcome != PeriodReport::Outcome::Failed;
     });
     connect(m_worker, &QThread::finished, this, [this, job]() { finishReading(job); });
     m_worker->start();
@@ -169,7 +284,13 @@ void ReportWindow::finishReading(const std::shared_ptr<Job> &job)
     if (job->useDefaultDay && job->day.isValid()) {
         const QSignalBlocker block(ui->date_day);
         ui->date_day->setDate(job->day);
+        if (job->ok) {
+            const QSignalBlocker blockTo(ui->date_to);
+            ui->date_to->setDate(job->report->statistics().lastDay());
+        }
     }
+    markDays(ui->date_day->calendarWidget()->yearShown(),
+             ui->date_day->calendarWidget()->monthShown());
     if (!job->ok) {
         m_report.reset();
         showPreview();
@@ -179,15 +300,14 @@ void ReportWindow::finishReading(const std::shared_ptr<Job> &job)
     }
     m_report = std::move(job->report);
     showPreview();
-    const DayStatistics &statistics = m_report->statistics();
+    const PeriodStatistics &statistics = m_report->statistics();
     ui->label_project->setText(m_report->projectTitle());
-    ui->label_status->setText(
-        statistics.totalRows() == 0
-            ? tr("No samples were recorded on %1.").arg(statistics.day().toString(Qt::ISODate))
-            : tr("%1: %2 rows, %3 pages.")
-                  .arg(statistics.day().toString(Qt::ISODate))
-                  .arg(statistics.totalRows())
-                  .arg(previewPageCount()));
+    ui->label_status->setText(statistics.totalRows() == 0
+                                  ? tr("%1: no data.").arg(m_report->title())
+                                  : tr("%1: %2 rows, %3 pages.")
+                                        .arg(m_report->title())
+                                        .arg(statistics.totalRows())
+                                        .arg(previewPageCount()));
     updateButtons();
     emit reportFinished(true);
 }
@@ -243,9 +363,10 @@ void ReportWindow::fail(const QString &title, const QString &text)
 QString ReportWindow::suggestedPath(const QString &suffix) const
 {
     const QFileInfo project(m_projectPath);
-    const QString day = ui->date_day->date().toString(Qt::ISODate);
+    QString title = m_report ? m_report->title() : ui->date_day->date().toString(Qt::ISODate);
+    title.replace(QLatin1Char(' '), QLatin1Char('-'));
     return project.absolutePath() +
-           QStringLiteral("/%1-report-%2.%3").arg(project.completeBaseName(), day, suffix);
+           QStringLiteral("/%1-%2.%3").arg(project.completeBaseName(), title.toLower(), suffix);
 }
 
 void ReportWindow::slotSavePdf()
@@ -279,8 +400,7 @@ void ReportWindow::slotPrint()
         m_printer->setPageSize(QPageSize(QPageSize::A4));
         m_printer->setFullPage(true);
     }
-    m_printer->setDocName(
-        QStringLiteral("Daily report %1").arg(ui->date_day->date().toString(Qt::ISODate)));
+    m_printer->setDocName(m_report ? m_report->title() : QStringLiteral("Report"));
     auto *dialog = new QPrintDialog(m_printer.get(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this]() { printTo(m_printer.get()); });
@@ -305,7 +425,25 @@ bool ReportWindow::saveCsvTo(const QString &path)
     if (!m_report)
         return false;
     QString error;
-    if (!ReportTable::writeCsv(m_report->statistics(), path, &error)) {
+    ReportOutput output(
+        ReportOutput::projectFiles(m_report->project().path, m_report->project().databasePath()));
+    const bool period = m_report->kind() == PeriodReport::Kind::Weekly ||
+                        m_report->kind() == PeriodReport::Kind::Monthly;
+    const bool ok =
+        output.add(
+            path,
+            ReportTable::csv(ReportTable::summaryHeader(), ReportTable::summaryRows(*m_report)),
+            &error) &&
+        output.add(
+            ReportTable::besidePath(path, QStringLiteral("excursions")),
+            ReportTable::csv(ReportTable::excursionHeader(), ReportTable::excursionRows(*m_report)),
+            &error) &&
+        (!period ||
+         output.add(ReportTable::besidePath(path, QStringLiteral("days")),
+                    ReportTable::csv(ReportTable::dayHeader(), ReportTable::dayRows(*m_report)),
+                    &error)) &&
+        output.commit(&error);
+    if (!ok) {
         fail(kError, error);
         return false;
     }

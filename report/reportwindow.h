@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QDate>
+#include <QSet>
 #include <QTimeZone>
 #include <QWidget>
 
 #include <memory>
 
-class DayReport;
+#include "report/periodreport.h"
+
 class QPrinter;
 class QThread;
 
@@ -15,8 +17,10 @@ namespace Ui
 class ReportWindow;
 }
 
-// The window of DavavoZurer: choose a project and a day, see the report as
-// it will print, save it as PDF, print it, save its table as CSV.
+// The window of DavavoZurer: choose a project, the kind of report (daily,
+// weekly, monthly, HACCP) and its period, see the report as it will print,
+// save it as PDF, print it, save its tables as CSV. The day picker marks the
+// days that hold data.
 //
 // The day's rows are read on a worker thread so that the window stays alive
 // while a large file is read; the report is shown once it is complete.
@@ -33,12 +37,20 @@ public:
     // Reads the project and shows the report of `day` (its default day when
     // invalid).
     void openProject(const QString &path, const QDate &day = QDate());
+    // The kind of report shown (Daily until chosen otherwise).
+    void setKind(PeriodReport::Kind kind);
+    PeriodReport::Kind kind() const;
+    // The last day of a HACCP report.
+    void setLastDay(const QDate &day);
+    void setMktEnergy(double kjPerMol);
+    // The days of the picker's month that hold data.
+    QSet<QDate> markedDays() const { return m_marked; }
     // The zone whose midnights bound the day (the system's by default).
     void setZone(const QTimeZone &zone) { m_zone = zone; }
 
     bool isBusy() const { return m_busy; }
     // The report on show; null before the first one is ready.
-    const DayReport *report() const { return m_report.get(); }
+    const PeriodReport *report() const { return m_report.get(); }
     QDate day() const;
     int previewPageCount() const;
     QString statusText() const;
@@ -58,6 +70,8 @@ private slots:
     void slotPreviousDay();
     void slotNextDay();
     void slotDayChanged(const QDate &day);
+    void slotKindChanged();
+    void slotMonthShown(int year, int month);
     void slotSavePdf();
     void slotPrint();
     void slotSaveCsv();
@@ -71,11 +85,13 @@ private:
     void updateButtons();
     void fail(const QString &title, const QString &text);
     QString suggestedPath(const QString &suffix) const;
+    void markDays(int year, int month);
+    QSet<QDate> m_marked;
 
     Ui::ReportWindow *ui;
     QTimeZone m_zone;
     QString m_projectPath;
-    std::unique_ptr<DayReport> m_report;
+    std::unique_ptr<PeriodReport> m_report;
     std::unique_ptr<QPrinter> m_printer;
     QThread *m_worker = nullptr;
     bool m_busy = false;

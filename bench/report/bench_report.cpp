@@ -38,7 +38,7 @@
 
 #include "common/common.h"
 #include "record/recordreader.h"
-#include "report/dayreport.h"
+#include "report/periodreport.h"
 #include "report/recordordercache.h"
 #include "report/reportpainter.h"
 
@@ -83,12 +83,12 @@ void writeProject(const QString &path, int devices)
 // statistics and the same PDF.
 bool naiveReport(const QString &project, const QDate &day, const QString &pdf)
 {
-    DayReport report;
+    PeriodReport report;
     QString error;
     if (!report.loadProject(project, &error))
         return false;
-    DayStatistics &statistics = const_cast<DayStatistics &>(report.statistics());
-    statistics.start(day, QTimeZone::utc(), 1000, QDateTime::currentSecsSinceEpoch());
+    PeriodStatistics &statistics = const_cast<PeriodStatistics &>(report.statistics());
+    statistics.start(day, 1, QTimeZone::utc(), 1000, QDateTime::currentSecsSinceEpoch());
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(report.project().databasePath()).constData(), &db,
                         SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
@@ -99,8 +99,8 @@ bool naiveReport(const QString &project, const QDate &day, const QString &pdf)
                        "where serialno = ?1 and pointDate between ?2 and ?3 order by id",
                        -1, &query, nullptr);
     for (const ProjectDocument::Node &node : report.project().nodes()) {
-        statistics.addDevice(node.deviceName, node.deviceNumber, node.ch1Name, "°C", node.ch1Min,
-                             node.ch1Max, node.ch2Name, "%RH", node.ch2Min, node.ch2Max);
+        statistics.addDevice(node.deviceName, node.deviceNumber, node.ch1Name, 1, "°C", node.ch1Min,
+                             node.ch1Max, node.ch2Name, 3, "%RH", node.ch2Min, node.ch2Max);
     }
     for (const ProjectDocument::Node &node : report.project().nodes()) {
         const QByteArray serial = node.deviceNumber.toUtf8();
@@ -252,10 +252,12 @@ int main(int argc, char *argv[])
         QElapsedTimer timer;
         timer.start();
         double cpu = cpuSeconds(RUSAGE_SELF);
-        DayReport report;
+        PeriodReport report;
         QString error;
         if (!report.loadProject(project, &error) ||
-            !report.compute(day, QTimeZone::utc(), QDateTime::currentDateTimeUtc(), &error) ||
+            report.compute(PeriodReport::Kind::Daily, day, 1, QTimeZone::utc(),
+                           QDateTime::currentDateTimeUtc(),
+                           &error) == PeriodReport::Outcome::Failed ||
             !ReportPainter(report).writePdf(dir.path() + "/ours.pdf", &error)) {
             out << "ours failed: " << error << "\n";
             return 1;

@@ -242,6 +242,8 @@ void tst_QuillarkMainParts::sideTools_data()
     QTest::addColumn<bool>("starts");     // the program could be started
     QTest::addColumn<QString>("message"); // "title|text"; "-": the data file is gone
     QTest::newRow("viewer") << "actionDataViewer" << true << "";
+    QTest::newRow("weekly report") << "actionWeeklyReport" << true << "";
+    QTest::newRow("HACCP report") << "actionHaccpReport" << true << "";
     QTest::newRow("report fails") << "actionDailyReport" << false
                                   << "ERROR|Please check the DavavoZurer execution file.";
     QTest::newRow("no data file") << "actionDataViewer" << true << "-";
@@ -276,8 +278,14 @@ void tst_QuillarkMainParts::sideTools()
         return;
     }
     QCOMPARE(shownMessages(&w), message.isEmpty() ? QStringList() : QStringList{message});
-    QCOMPARE(started, (QStringList{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer",
-                                   "'" + path + "'"}));
+    QStringList expected{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer"};
+    if (entry == "actionWeeklyReport")
+        expected << "--kind"
+                 << "weekly";
+    else if (entry == "actionHaccpReport")
+        expected << "--kind"
+                 << "haccp";
+    QCOMPARE(started, expected << "'" + path + "'");
     QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
              "2026-01-02 04:05:06");
 }

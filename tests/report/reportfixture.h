@@ -100,6 +100,64 @@ inline QJsonObject node(const QString &name, const QByteArray &serial, const QSt
         {"ch2_custom", ""}};
 }
 
+// A project file as the recorder writes it, naming `nodes`.
+inline void writeProjectWith(const QString &path, const QString &databaseName,
+                             const QJsonArray &nodes, const QString &stopTime,
+                             int intervalMs = kInterval * 1000)
+{
+    QFile::remove(path);
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue("projectName", QFileInfo(path).completeBaseName());
+    settings.setValue("DataInterval", intervalMs);
+    settings.setValue("databaseName", databaseName);
+    settings.setValue("record_start_time", "2026-03-01 08:00:00");
+    settings.setValue("record_stop_time", stopTime);
+    const QJsonObject connection{{"DeviceInterface", "127.0.0.1"},
+                                 {"DevicePort", "1502"},
+                                 {"DeviceModel", "QA100"},
+                                 {"nodes", nodes}};
+    settings.setValue("DeviceList",
+                      QJsonDocument(QJsonObject{{"devices", QJsonArray{connection}}}).toJson());
+    settings.sync();
+}
+
+// The probe (channel 1 in degrees C, limits 2.00..22.10) at 10 s on
+// 2026-11-02 (Berlin, 24 h): 5.0 throughout, except
+//   22.10 at 12:00:00 (equal to the printed limit: inside)
+//   22.11 from 12:00:10 to 12:00:50 (outside 12:00:10 to 12:01:00)
+//   25.0 from 20:00:00 to 20:04:50, then no rows until 21:00:00
+//   (open, data missing; gap 20:04:50 to 21:00:00)
+// and channel 2 (humidity, alarm off) 50.0. Nothing after the day.
+inline const QByteArray kProbe = "QKTEST000000000003";
+inline QVector<Row> probeRows()
+{
+    QVector<Row> result;
+    const qint64 start = at(QDate(2026, 11, 2), 0, 0);
+    for (qint64 s = 0; s < 86400; s += kInterval) {
+        if (s >= 72300 && s < 75600)
+            continue;
+        double value = 5.0;
+        if (s == 43200)
+            value = 22.10;
+        else if (s > 43200 && s < 43260)
+            value = 22.11;
+        else if (s >= 72000 && s < 72300)
+            value = 25.0;
+        result.append({kProbe, value, 50.0, start + s});
+    }
+    return result;
+}
+
+inline QString writeProbe(const QString &dir)
+{
+    writeProjectWith(dir + "/probe.qlk", "probe.dat",
+                     {node("Probe", kProbe, "2.00", "22.10", "0.00", "0.00")},
+                     "2026-11-02 23:59:59");
+    QFile::remove(dir + "/probe.dat");
+    TestSupport::appendRecordRows(dir + "/probe.dat", probeRows(), false);
+    return dir + "/probe.qlk";
+}
+
 // A project file as the recorder writes it, naming the two devices above.
 inline void writeProject(const QString &path, const QString &databaseName,
                          const QString &fridgeName = "Fridge",

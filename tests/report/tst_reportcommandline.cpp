@@ -76,6 +76,12 @@ private slots:
         QTest::newRow("quoted, split at spaces") << QStringList{"'/p/my", "cold", "store.qlk'"}
                                                  << true << false << "/p/my cold store.qlk"
                                                  << "";
+        QTest::newRow("week window")
+            << QStringList{"--kind", "weekly", "p.qlk"} << true << false << "p.qlk"
+            << "";
+        QTest::newRow("unknown kind")
+            << QStringList{"--kind", "yearly", "p.qlk"} << false << false << ""
+            << "";
         QTest::newRow("batch") << QStringList{"--date", "2026-03-10", "--pdf", "o.pdf", "p.qlk"}
                                << true << true << "p.qlk"
                                << "2026-03-10";
@@ -111,49 +117,142 @@ private slots:
         QTEST(commandLine.date().toString(Qt::ISODate), "date");
     }
 
-    void batchExitCodes()
+    // Each run's exit code and the files it leaves: %P the project, %D its
+    // database, %O a folder for the outputs.
+    void batch_data()
     {
-        const QString out = m_dir.path() + "/out";
-        QDir().mkpath(out);
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("files"); // left in %O afterwards
+        QTest::addColumn<QString>("error");
 
-        Run help = run({"--help"});
-        QCOMPARE(help.code, 0);
-        QVERIFY(help.out.contains("--pdf") && help.out.contains("--csv") &&
-                help.out.contains("--date"));
+        QTest::newRow("day") << QStringList{"--date", "2026-03-10", "--pdf", "%O/d.pdf",
+                                            "--csv",  "%O/d.csv",   "%P"}
+                             << 0 << QStringList{"d-excursions.csv", "d.csv", "d.pdf"} << "";
+        QTest::newRow("week") << QStringList{"--week", "2026-W13", "--pdf", "%O/w.pdf",
+                                             "--csv",  "%O/w.csv", "%P"}
+                              << 0
+                              << QStringList{"w-days.csv", "w-excursions.csv", "w.csv", "w.pdf"}
+                              << "";
+        QTest::newRow("month") << QStringList{"--month",  "2026-03", "--mkt-energy", "60", "--pdf",
+                                              "%O/m.pdf", "%P"}
+                               << 0 << QStringList{"m.pdf"} << "";
+        QTest::newRow("haccp") << QStringList{"--haccp",    "--from", "2026-03-09", "--to",
+                                              "2026-03-11", "--pdf",  "%O/h.pdf",   "%P"}
+                               << 0 << QStringList{"h.pdf"} << "";
+        QTest::newRow("no data: written, own code")
+            << QStringList{"--date", "2026-03-28", "--csv", "%O/e.csv", "%P"} << 5
+            << QStringList{"e-excursions.csv", "e.csv"} << "No data";
+        QTest::newRow("haccp without its days") << QStringList{"--haccp", "--pdf", "%O/h.pdf", "%P"}
+                                                << 1 << QStringList{} << "--from and --to";
+        QTest::newRow("bad week") << QStringList{"--week", "2026-49", "--pdf", "%O/x.pdf", "%P"}
+                                  << 1 << QStringList{} << "YYYY-Www";
+        QTest::newRow("bad energy") << QStringList{"--mkt-energy", "-3", "--pdf", "%O/x.pdf", "%P"}
+                                    << 1 << QStringList{} << "kJ/mol";
+        QTest::newRow("no project")
+            << QStringList{"--pdf", "%O/x.pdf", "%O/none.qlk"} << 2 << QStringList{} << "none.qlk";
+        QTest::newRow("no database") << QStringList{"--pdf", "%O/x.pdf", "%O/nodata.qlk"} << 3
+                                     << QStringList{} << "There is no data file.";
+        QTest::newRow("onto the database") << QStringList{"--pdf", "%D", "%P"} << 4 << QStringList{}
+                                           << "file of the project itself";
+        QTest::newRow("onto the project") << QStringList{"--csv", "%P", "%P"} << 4 << QStringList{}
+                                          << "file of the project itself";
+        QTest::newRow("onto a device") << QStringList{"--csv", "/dev/null", "%P"} << 4
+                                       << QStringList{} << "not a regular file";
+        QTest::newRow("onto a folder")
+            << QStringList{"--pdf", "%O", "%P"} << 4 << QStringList{} << "not a regular file";
+        QTest::newRow("one fails, none written")
+            << QStringList{"--pdf", "%O/ok.pdf", "--csv", "%O/missing/x.csv", "%P"} << 4
+            << QStringList{} << "missing/x.csv";
+    }
 
-        Run done = run({"--date", "2026-03-10", "--pdf", out + "/day.pdf", "--csv",
-                        out + "/day.csv", m_project});
-        QCOMPARE(done.code, 0);
-        QVERIFY(done.err.isEmpty());
-        QVERIFY(QFileInfo(out + "/day.pdf").size() > 1000);
-        QVERIFY(QFile(out + "/day.pdf").open(QIODevice::ReadOnly));
-        QFile csv(out + "/day.csv");
-        QVERIFY(csv.open(QIODevice::ReadOnly));
-        QVERIFY(csv.readAll().contains("Fridge,QKTEST000000000001,Temperature"));
+    void batch()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, files);
+        QFETCH(QString, error);
+        QTemporaryDir out;
+        writeProject(out.path() + "/nodata.qlk", "nodata.dat");
+        const QString database = m_dir.path() + "/with space/coldstore.dat";
+        const QString project = m_project;
+        const QByteArray before =
+            TestSupport::fileDigest(database) + TestSupport::fileDigest(project);
+        for (QString &argument : arguments)
+            argument.replace("%P", project).replace("%D", database).replace("%O", out.path());
+        const Run result = run(arguments);
+        QTEST(result.code, "code");
+        QVERIFY2(result.err.contains(error), qPrintable(result.err));
+        QStringList left = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        left.removeAll("nodata.qlk");
+        QCOMPARE(left, files);
+        QCOMPARE(TestSupport::fileDigest(database) + TestSupport::fileDigest(project), before);
+    }
 
-        // Without --date: the day recording stopped (2026-03-10 in the project file).
-        QCOMPARE(run({"--csv", out + "/default.csv", m_project}).code, 0);
-        QFile defaultCsv(out + "/default.csv");
-        QVERIFY(defaultCsv.open(QIODevice::ReadOnly));
-        QVERIFY(defaultCsv.readAll().contains("2026-03-10 15:00:30"));
+    // A pipe and "-" are streams: written to, never replaced.
+    void streams()
+    {
+        QTemporaryDir out;
+        const QString fifo = out.path() + "/pipe";
+        QCOMPARE(QProcess::execute("mkfifo", {fifo}), 0);
+        QProcess reader;
+        reader.start("cat", {fifo});
+        QVERIFY(reader.waitForStarted());
+        const Run piped = run({"--date", "2026-03-10", "--csv", fifo, m_project});
+        QCOMPARE(piped.code, 0);
+        QVERIFY(reader.state() == QProcess::NotRunning || reader.waitForFinished(30000));
+        QVERIFY(reader.readAllStandardOutput().startsWith("Device,Device number"));
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 
-        Run usage = run({"--date", "yesterday", "--pdf", out + "/x.pdf", m_project});
-        QCOMPARE(usage.code, int(ReportCommandLine::UsageError));
-        QVERIFY(usage.err.contains("YYYY-MM-DD"));
+        const Run standard = run({"--date", "2026-03-10", "--csv", "-", m_project});
+        QCOMPARE(standard.code, 0);
+        QVERIFY(standard.out.contains("Fridge,QKTEST000000000001,Temperature"));
+    }
 
-        Run project = run({"--pdf", out + "/x.pdf", m_dir.path() + "/none.qlk"});
-        QCOMPARE(project.code, int(ReportCommandLine::ProjectError));
-        QVERIFY(project.err.contains("none.qlk"));
+    // What an auditor reads: the CSV through Python's csv module, the PDF
+    // through pdftotext.
+    void contents()
+    {
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        QTemporaryDir out;
+        const QString name = "=2+3 cold room with a very long name"; // 36 characters
+        writeProject(out.path() + "/c.qlk", "c.dat", name);
+        QVERIFY(writeDatabase(out.path() + "/c.dat", rows()));
+        const QString project = out.path() + "/c.qlk";
 
-        writeProject(m_dir.path() + "/nodata.qlk", "nodata.dat");
-        Run data = run({"--pdf", out + "/x.pdf", m_dir.path() + "/nodata.qlk"});
-        QCOMPARE(data.code, int(ReportCommandLine::DataError));
-        QCOMPARE(data.err, QString("DavavoZurer: There is no data file."));
+        QCOMPARE(run({"--date", "2026-03-11", "--pdf", out.path() + "/d.pdf", "--csv",
+                      out.path() + "/d.csv", project})
+                     .code,
+                 0);
+        const QJsonArray summary = TestSupport::csvReadByPython(out.path() + "/d.csv");
+        QCOMPARE(summary.size(), 5);
+        QCOMPARE(summary.at(1).toArray().at(0).toString(), "'" + name); // no formula
+        QCOMPARE(summary.at(1).toArray().at(6).toString(), QString("2026-03-11T00:00:00+01:00"));
+        QCOMPARE(summary.at(3).toArray().at(4).toString(), QString("no data")); // the freezer
+        const QJsonArray excursions =
+            TestSupport::csvReadByPython(out.path() + "/d-excursions.csv");
+        QCOMPARE(excursions.size(), 2);
+        QCOMPARE(excursions.at(1).toArray().at(8).toString(), QString("open, data missing"));
+        const QString day = TestSupport::pdfPages(out.path() + "/d.pdf").join('\n');
+        QVERIFY(day.contains("How the figures are counted"));
+        QVERIFY(day.contains("open, data missing"));
+        QVERIFY(day.contains(QChar(0x2026))); // the long name cut in its cell
 
-        Run write = run({"--date", "2026-03-10", "--pdf", out + "/missing/x.pdf", m_project});
-        QCOMPARE(write.code, int(ReportCommandLine::WriteError));
-        QVERIFY(write.err.contains("missing/x.pdf"));
-        QVERIFY(!QFile::exists(out + "/x.pdf"));
+        QCOMPARE(run({"--month", "2026-03", "--pdf", out.path() + "/m.pdf", project}).code, 0);
+        const QString month = TestSupport::pdfPages(out.path() + "/m.pdf").join('\n');
+        QVERIFY(month.contains("Monthly Report"));
+        QVERIFY(month.contains("= 83.144 kJ/mol"));
+        QVERIFY(month.contains("Sun 2026-03-29"));
+
+        QCOMPARE(run({"--haccp", "--from", "2026-03-10", "--to", "2026-03-10", "--pdf",
+                      out.path() + "/h.pdf", project})
+                     .code,
+                 0);
+        const QString haccp = TestSupport::pdfPages(out.path() + "/h.pdf").join('\n');
+        for (const char *text : {"HACCP Report", "Findings: 6", "FINDING: no corrective action",
+                                 "FINDING: not monitored from 09:59:50 to 10:10:00",
+                                 "Journal verification: no journal", "Responsible person"})
+            QVERIFY2(haccp.contains(text), qPrintable(text));
     }
 };
 

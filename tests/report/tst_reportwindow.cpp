@@ -12,7 +12,7 @@
 #include <QtTest>
 
 #include "common/messagedialog.h"
-#include "report/dayreport.h"
+#include "report/periodreport.h"
 #include "report/reportwindow.h"
 #include "reportfixture.h"
 #include "testsupport.h"
@@ -67,7 +67,7 @@ private slots:
 
         QTest::mouseClick(window.findChild<QPushButton *>("btn_next"), Qt::LeftButton);
         QVERIFY(waitForReport(window, spy));
-        QCOMPARE(window.report()->statistics().day(), QDate(2026, 3, 11));
+        QCOMPARE(window.report()->statistics().firstDay(), QDate(2026, 3, 11));
 
         // Several steps while a day is being read: the last day chosen is shown.
         auto *previous = window.findChild<QPushButton *>("btn_previous");
@@ -75,11 +75,26 @@ private slots:
         QTest::mouseClick(previous, Qt::LeftButton);
         QTest::mouseClick(previous, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && window.report() &&
-                                     window.report()->statistics().day() == QDate(2026, 3, 8),
+                                     window.report()->statistics().firstDay() == QDate(2026, 3, 8),
                                  30000);
-        QVERIFY2(window.statusText().contains("No samples were recorded on 2026-03-08."),
-                 qPrintable(window.statusText()));
+        QCOMPARE(window.statusText(), QString("Daily report 2026-03-08: no data."));
         shoot(window, "window-empty-day");
+
+        // The other kinds, each over its period around the day chosen; the
+        // picker marks the days with data.
+        QVERIFY(window.markedDays().contains(QDate(2026, 3, 10)));
+        QVERIFY(!window.markedDays().contains(QDate(2026, 3, 8)));
+        const QVector<QPair<PeriodReport::Kind, QString>> kinds = {
+            {PeriodReport::Kind::Weekly, "Weekly report 2026-W10"},
+            {PeriodReport::Kind::Monthly, "Monthly report 2026-03"},
+            {PeriodReport::Kind::Haccp, "HACCP report 2026-03-01 to 2026-03-31"}};
+        for (const auto &kind : kinds) {
+            window.setKind(kind.first);
+            QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && window.report() &&
+                                         window.report()->title() == kind.second,
+                                     30000);
+        }
+        shoot(window, "window-haccp");
     }
 
     void savesPdfCsvAndPrints()
@@ -97,7 +112,7 @@ private slots:
         QFileDialog *dialog = window.findChild<QFileDialog *>();
         QVERIFY(dialog);
         QTRY_VERIFY(dialog->isVisible());
-        QVERIFY(dialog->selectedFiles().value(0).endsWith("coldstore-report-2026-03-10.pdf"));
+        QVERIFY(dialog->selectedFiles().value(0).endsWith("coldstore-daily-report-2026-03-10.pdf"));
         const QString pdf = m_dir.path() + "/chosen.pdf";
         dialog->selectFile(pdf);
         QMetaObject::invokeMethod(dialog, "accept");
@@ -108,6 +123,10 @@ private slots:
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("Fridge"));
+        QVERIFY(QFile::exists(m_dir.path() + "/chosen-excursions.csv"));
+        // Never onto the project's own files.
+        QVERIFY(!window.saveCsvTo(m_project));
+        QVERIFY(window.statusText().contains("file of the project itself"));
 
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
@@ -130,10 +149,10 @@ private slots:
         window.openProject(m_dir.path() + "/nodata.qlk");
         QVERIFY(waitForReport(window, spy));
         QCOMPARE(spy.last().at(0).toBool(), false);
-        QCOMPARE(window.statusText(), DayReport::kNoDataFile);
+        QCOMPARE(window.statusText(), PeriodReport::kNoDataFile);
         auto *message = window.findChild<MessageDialog *>();
         QVERIFY(message);
-        QCOMPARE(message->findChild<QTextBrowser *>()->toPlainText(), DayReport::kNoDataFile);
+        QCOMPARE(message->findChild<QTextBrowser *>()->toPlainText(), PeriodReport::kNoDataFile);
         QCOMPARE(message->findChild<QGroupBox *>()->title(), QString("WARNING"));
         QCOMPARE(window.previewPageCount(), 0);
         QVERIFY(!window.findChild<QPushButton *>("btn_savePdf")->isEnabled());

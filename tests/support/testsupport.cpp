@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
+#include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
@@ -39,4 +41,27 @@ QJsonArray csvReadByPython(const QString &path)
     return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
 }
 
+QStringList pdfPages(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    QStringList pages = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
 } // namespace TestSupport
+
+QByteArray TestSupport::fileDigest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result().toHex();
+}

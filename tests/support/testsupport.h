@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QString>
+#include <QStringList>
 
 // Helpers shared by the test programs.
 namespace TestSupport
@@ -19,5 +20,13 @@ QString binaryDir();
 // The rows of a CSV file as Python's csv module reads them (strict quoting),
 // or nothing, with a warning, when it cannot.
 QJsonArray csvReadByPython(const QString &path);
+
+// The text of a PDF file as pdftotext (poppler) reads it, page by page;
+// nothing when it cannot.
+QStringList pdfPages(const QString &path);
+
+// A digest of a file's content (empty when it cannot be read), to tell
+// that a file was left alone.
+QByteArray fileDigest(const QString &path);
 
 } // namespace TestSupport

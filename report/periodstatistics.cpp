@@ -1,0 +1,388 @@
+#include "report/periodstatistics.h"
+
+#include <QDateTime>
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/alarmlimits.h"
+#include "common/common.h"
+#include "record/recordreader.h"
+
+namespace
+{
+
+constexpr int kMaxEnvelopeColumns = 1000;
+
+// How far a reading lies beyond a limit on the side it crossed.
+double beyond(double value, const PeriodStatistics::Excursion &excursion)
+{
+    return excursion.high ? value - excursion.limit : excursion.limit - value;
+}
+
+} // namespace
+
+void PeriodStatistics::Figures::add(double value, qint64 time)
+{
+    if (samples == 0 || value < minimum) {
+        minimum = value;
+        minimumTime = time;
+    }
+    if (samples == 0 || value > maximum) {
+        maximum = value;
+        maximumTime = time;
+    }
+    ++samples;
+    sum += value;
+}
+
+qint64 PeriodStatistics::cents(double value)
+{
+    return std::llround(value * 100.0);
+}
+
+void PeriodStatistics::start(const QDate &first, int days, const QTimeZone &zone, int intervalMs,
+                             qint64 now, double mktEnergy)
+{
+    m_first = first;
+    m_dayCount = std::max(1, days);
+    m_zone = zone;
+    m_dayBounds.clear();
+    for (int d = 0; d <= m_dayCount; ++d)
+        m_dayBounds.append(QDateTime(first.addDays(d), QTime(0, 0), zone).toSecsSinceEpoch());
+    m_periodStart = m_dayBounds.first();
+    m_periodEnd = m_dayBounds.last();
+    m_endOfData = std::min(m_periodEnd, std::max(m_periodStart, now));
+    m_interval = std::max(1, intervalMs / 1000);
+    m_margin = 3 * qint64(m_interval);
+    m_mktEnergy = mktEnergy > 0 ? mktEnergy : kDefaultMktEnergy;
+    m_mktFactor = m_mktEnergy * 1000.0 / kGasConstant;
+    m_columns = int(std::clamp<qint64>(periodSeconds() / m_interval / 2, 1, kMaxEnvelopeColumns));
+    m_totalRows = 0;
+    m_foreignRows = 0;
+    m_devices.clear();
+    m_lastIndex = -1;
+}
+
+void PeriodStatistics::addDevice(const QString &name, const QString &serial, const QString &ch1Name,
+                                 int ch1Unit, const QString &ch1UnitText, double ch1Low,
+                                 double ch1High, const QString &ch2Name, int ch2Unit,
+                                 const QString &ch2UnitText, double ch2Low, double ch2High,
+                                 QVector<Settings> settings)
+{
+    Device device;
+    device.name = name;
+    device.serial = serial.toUtf8();
+    if (settings.isEmpty()) {
+        Settings fixed;
+        fixed.intervalSeconds = m_interval;
+        fixed.low[0] = ch1Low;
+        fixed.high[0] = ch1High;
+        fixed.low[1] = ch2Low;
+        fixed.high[1] = ch2High;
+        settings.append(fixed);
+    }
+    std::sort(settings.begin(), settings.end(),
+              [](const Settings &a, const Settings &b) { return a.from < b.from; });
+    settings.first().from = std::numeric_limits<qint64>::min();
+    for (Settings &entry : settings) {
+        entry.intervalSeconds = std::max(1, entry.intervalSeconds);
+        m_margin = std::max(m_margin, 3 * qint64(entry.intervalSeconds));
+    }
+    device.settings = settings;
+
+    const QString names[2] = {ch1Name, ch2Name};
+    const QString units[2] = {ch1UnitText, ch2UnitText};
+    const int codes[2] = {ch1Unit, ch2Unit};
+    for (int c = 0; c < 2; ++c) {
+        Channel &channel = device.channel[c];
+        channel.name = names[c];
+        channel.unit = units[c];
+        channel.unitCode = codes[c];
+        channel.envelopeLow.fill(NoValue, m_columns);
+        channel.envelopeHigh.fill(NoValue, m_columns);
+        channel.envelopeBreak.fill(false, m_columns);
+        channel.days.resize(m_dayCount);
+        for (int s = 0; s < settings.size(); ++s) {
+            const Settings &entry = settings.at(s);
+            const qint64 from = std::max(entry.from, m_periodStart);
+            const qint64 to = s + 1 < settings.size()
+                                  ? std::min(settings.at(s + 1).from, m_endOfData)
+                                  : m_endOfData;
+            if (from >= m_periodEnd)
+                continue;
+            channel.low = entry.low[c];
+            channel.high = entry.high[c];
+            channel.watched =
+                channel.watched || (to > from && hasAlarmLimits(entry.low[c], entry.high[c]));
+            for (int d = 0; d < m_dayCount; ++d) {
+                const qint64 overlap = std::min(to, dayEnd(d)) - std::max(from, dayStart(d));
+                if (overlap > 0)
+                    channel.days[d].expected += overlap / entry.intervalSeconds;
+            }
+        }
+        for (const Figures &day : channel.days)
+            channel.total.expected += day.expected;
+    }
+    applySettings(device, settings.first());
+    m_devices.append(device);
+}
+
+void PeriodStatistics::applySettings(Device &device, const Settings &settings)
+{
+    for (int c = 0; c < 2; ++c) {
+        Channel &channel = device.channel[c];
+        channel.limitsOn = hasAlarmLimits(settings.low[c], settings.high[c]);
+        channel.lowCents = cents(settings.low[c]);
+        channel.highCents = cents(settings.high[c]);
+    }
+}
+
+int PeriodStatistics::gapLimit(const Device &device) const
+{
+    // More than 2.5 intervals without a reading: 5 / 2 in whole seconds.
+    return device.settings.at(device.settingsIndex).intervalSeconds * 5 / 2;
+}
+
+int PeriodStatistics::intervalSeconds() const
+{
+    return m_interval;
+}
+
+int PeriodStatistics::deviceIndex(const QByteArray &serial)
+{
+    // The recorder writes one row per device per sample, in project order:
+    // the next device is the likely one.
+    const int count = m_devices.size();
+    if (count == 0)
+        return -1;
+    const int next = m_lastIndex + 1 < count ? m_lastIndex + 1 : 0;
+    if (m_devices.at(next).serial == serial)
+        return m_lastIndex = next;
+    for (int i = 0; i < count; ++i) {
+        if (m_devices.at(i).serial == serial)
+            return m_lastIndex = i;
+    }
+    return -1;
+}
+
+int PeriodStatistics::dayIndex(qint64 time) const
+{
+    if (time < m_periodStart || time >= m_periodEnd)
+        return -1;
+    const auto it = std::upper_bound(m_dayBounds.cbegin(), m_dayBounds.cend(), time);
+    return int(it - m_dayBounds.cbegin()) - 1;
+}
+
+void PeriodStatistics::addRow(const RecordRow &row)
+{
+    const int index = deviceIndex(row.serialNo);
+    const bool inPeriod = row.pointDate >= m_periodStart && row.pointDate < m_periodEnd;
+    if (index < 0) {
+        if (inPeriod)
+            ++m_foreignRows;
+        return;
+    }
+    Device &device = m_devices[index];
+    if (inPeriod) {
+        ++m_totalRows;
+        ++device.rows;
+        if (row.channel1 == NoValue && row.channel2 == NoValue)
+            ++device.nullRows;
+    }
+    while (device.settingsIndex + 1 < device.settings.size() &&
+           row.pointDate >= device.settings.at(device.settingsIndex + 1).from)
+        applySettings(device, device.settings.at(++device.settingsIndex));
+    const double values[2] = {row.channel1, row.channel2};
+    for (int c = 0; c < 2; ++c) {
+        Channel &channel = device.channel[c];
+        if (values[c] == NoValue || std::isnan(values[c])) {
+            // No reading: a run outside the limits ends here, its end unknown.
+            if (channel.outside)
+                endRun(channel, channel.lastOutsideTime, true);
+            continue;
+        }
+        addValue(device, channel, values[c], row.pointDate);
+    }
+}
+
+void PeriodStatistics::addValue(Device &device, Channel &channel, double value, qint64 time)
+{
+    const int limit = gapLimit(device);
+    if (channel.hasLast && time - channel.lastTime > limit) {
+        if (channel.outside)
+            endRun(channel, channel.lastOutsideTime, true);
+        addGap(channel, channel.lastTime, time);
+    } else if (!channel.hasLast && time - m_periodStart > limit) {
+        addGap(channel, m_periodStart, time);
+    }
+    channel.hasLast = true;
+    channel.lastTime = time;
+
+    const bool inPeriod = time >= m_periodStart && time < m_periodEnd;
+    if (inPeriod) {
+        channel.total.add(value, time);
+        channel.days[dayIndex(time)].add(value, time);
+        const int column = int((time - m_periodStart) * m_columns / periodSeconds());
+        double &low = channel.envelopeLow[column];
+        double &high = channel.envelopeHigh[column];
+        if (low == NoValue || value < low)
+            low = value;
+        if (high == NoValue || value > high)
+            high = value;
+        if (channel.isTemperature()) {
+            const double kelvin =
+                channel.unitCode == 2 ? (value - 32.0) * 5.0 / 9.0 + 273.15 : value + 273.15;
+            if (kelvin > 0)
+                channel.mktSum += std::exp(-m_mktFactor / kelvin);
+        }
+    }
+
+    int side = 0;
+    if (channel.limitsOn) {
+        const qint64 shown = cents(value);
+        side = shown > channel.highCents ? 1 : (shown < channel.lowCents ? -1 : 0);
+    }
+    if (channel.outside && (side == 0 || (side > 0) != channel.current.high))
+        endRun(channel, time, false);
+    if (side == 0)
+        return;
+    if (!channel.outside) {
+        channel.outside = true;
+        channel.currentRealStart = time;
+        channel.current = Excursion();
+        channel.current.high = side > 0;
+        channel.current.limit = double(side > 0 ? channel.highCents : channel.lowCents) / 100.0;
+        channel.current.worst = value;
+        channel.runInPeriod = inPeriod;
+    } else {
+        // A reading inside the period outweighs the ones seen around it.
+        const bool further =
+            beyond(value, channel.current) > beyond(channel.current.worst, channel.current);
+        if ((inPeriod && !channel.runInPeriod) || (further && (inPeriod || !channel.runInPeriod)))
+            channel.current.worst = value;
+        channel.runInPeriod = channel.runInPeriod || inPeriod;
+    }
+    channel.lastOutsideTime = time;
+}
+
+void PeriodStatistics::endRun(Channel &channel, qint64 realEnd, bool dataMissing)
+{
+    channel.outside = false;
+    const qint64 realStart = channel.currentRealStart;
+    const qint64 start = std::max(realStart, m_periodStart);
+    const qint64 end = std::min(realEnd, m_periodEnd);
+    // A lone reading outside before the data stopped is an excursion too.
+    if (end < start || start >= m_periodEnd ||
+        (end == start && (!dataMissing || realStart < m_periodStart)))
+        return;
+    Excursion excursion = channel.current;
+    excursion.start = start;
+    excursion.end = end;
+    excursion.fromBefore = realStart < m_periodStart;
+    excursion.intoAfter = realEnd > m_periodEnd;
+    excursion.dataMissing = dataMissing && !excursion.intoAfter;
+    const double distance = beyond(excursion.worst, excursion);
+    if (channel.excursions.isEmpty() || distance > channel.worstBeyond) {
+        channel.worst = excursion.worst;
+        channel.worstBeyond = distance;
+    }
+    channel.excursions.append(excursion);
+    ++channel.total.excursions;
+    ++channel.days[dayIndex(start)].excursions;
+    spread(channel, start, end, &Figures::secondsOutside);
+}
+
+void PeriodStatistics::spread(Channel &channel, qint64 from, qint64 to, qint64 Figures::*field)
+{
+    if (to <= from)
+        return;
+    channel.total.*field += to - from;
+    for (int d = dayIndex(from); d >= 0 && d < m_dayCount && dayStart(d) < to; ++d)
+        channel.days[d].*field += std::min(to, dayEnd(d)) - std::max(from, dayStart(d));
+}
+
+void PeriodStatistics::addGap(Channel &channel, qint64 from, qint64 to)
+{
+    const qint64 start = std::max(from, m_periodStart);
+    const qint64 end = std::min(to, m_endOfData);
+    if (end <= start)
+        return;
+    channel.gaps.append(Gap{start, end});
+    spread(channel, start, end, &Figures::secondsUnmonitored);
+    if (from >= m_periodStart && from < m_periodEnd) {
+        const int column = int((from - m_periodStart) * m_columns / periodSeconds());
+        channel.envelopeBreak[column] = true;
+    }
+}
+
+void PeriodStatistics::finish()
+{
+    for (Device &device : m_devices) {
+        const int limit = gapLimit(device);
+        for (Channel &channel : device.channel) {
+            if (channel.outside)
+                endRun(channel, channel.lastOutsideTime, true);
+            if (!channel.hasLast) {
+                if (m_endOfData - m_periodStart > limit)
+                    addGap(channel, m_periodStart, m_endOfData);
+            } else if (channel.lastTime < m_endOfData && m_endOfData - channel.lastTime > limit) {
+                addGap(channel, channel.lastTime, m_endOfData);
+            }
+        }
+    }
+}
+
+bool PeriodStatistics::meanKineticTemperature(const Channel &channel, double *value) const
+{
+    if (!channel.isTemperature() || channel.total.samples == 0 || channel.mktSum <= 0)
+        return false;
+    const double kelvin = m_mktFactor / -std::log(channel.mktSum / double(channel.total.samples));
+    *value = channel.unitCode == 2 ? (kelvin - 273.15) * 9.0 / 5.0 + 32.0 : kelvin - 273.15;
+    return true;
+}
+
+int PeriodStatistics::spacingOf(const QVector<QPair<QByteArray, qint64>> &times)
+{
+    QHash<QByteArray, qint64> last;
+    QVector<qint64> distances;
+    for (const auto &entry : times) {
+        const auto it = last.find(entry.first);
+        if (it != last.end() && entry.second > it.value())
+            distances.append(entry.second - it.value());
+        last.insert(entry.first, entry.second);
+    }
+    if (distances.size() < 3)
+        return 0;
+    std::nth_element(distances.begin(), distances.begin() + distances.size() / 2, distances.end());
+    return int(distances.at(distances.size() / 2));
+}
+
+qint64 PeriodStatistics::columnTime(int column) const
+{
+    return m_periodStart + (2 * qint64(column) + 1) * periodSeconds() / (2 * qint64(m_columns));
+}
+
+QString PeriodStatistics::timeText(qint64 unixSeconds) const
+{
+    const bool oneDay = m_dayCount == 1;
+    if (oneDay && unixSeconds >= m_periodEnd)
+        return QStringLiteral("24:00:00");
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(unixSeconds, m_zone);
+    // When the clocks change an hour repeats or is missing: name the offset.
+    const bool clockChange = periodSeconds() != qint64(m_dayCount) * 86400;
+    QString format = oneDay ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    if (clockChange)
+        format += QStringLiteral(" t");
+    return time.toString(format);
+}
+
+QString PeriodStatistics::durationText(qint64 seconds)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}

@@ -1,0 +1,434 @@
+// The figures of daily, weekly and monthly reports, read from real record
+// databases with known values and checked against figures worked out by hand.
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "record/recordreader.h"
+#include "report/haccpsections.h"
+#include "report/periodreport.h"
+#include "report/recordordercache.h"
+#include "reportfixture.h"
+#include "testsupport.h"
+
+using namespace ReportFixture;
+
+namespace
+{
+
+const QDateTime kLater(QDate(2027, 1, 1), QTime(12, 0), Qt::UTC);
+using Kind = PeriodReport::Kind;
+
+} // namespace
+
+class tst_PeriodReport : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_project;
+
+    QString m_probe;
+
+    PeriodReport compute(const QDate &day, const QDateTime &now = kLater, int days = 1,
+                         Kind kind = Kind::Daily, const QString &project = QString())
+    {
+        PeriodReport report;
+        QString error;
+        if (!report.loadProject(project.isEmpty() ? m_project : project, &error) ||
+            report.compute(kind, day, days, berlin(), now, &error) == PeriodReport::Outcome::Failed)
+            qWarning() << error;
+        return report;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        QVERIFY(m_dir.isValid());
+        m_project = writeRecording(m_dir.path());
+        m_probe = writeProbe(m_dir.path());
+    }
+
+    void channelFigures_data()
+    {
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<int>("device");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<qint64>("samples");
+        QTest::addColumn<qint64>("expected");
+        QTest::addColumn<QString>("completeness");
+        QTest::addColumn<QString>("minimum"); // "value at time"
+        QTest::addColumn<QString>("maximum");
+        QTest::addColumn<QString>("mean");
+        QTest::addColumn<int>("gaps");
+        QTest::addColumn<int>("excursions");
+        QTest::addColumn<qint64>("secondsOutside");
+
+        const QDate day(2026, 3, 10);
+        // 8640 slots less 60 (gap at 10:00) and 180 (stop at 12:00 with its NULL row);
+        // sum 29*9 + 9.5 + 5*1 + 0.4 + 12*8.5 + 8352*5 = 42137.9, / 8400 = 5.0164.
+        QTest::newRow("fridge temperature")
+            << day << 1 << 0 << 0 << qint64(8400) << qint64(8640) << "97.2"
+            << "0.40 at 15:00:30"
+            << "9.50 at 00:01:40"
+            << "5.02" << 2 << 3 << qint64(300 + 60 + 120);
+        // Alarm off: the spike to 95 is no excursion.
+        QTest::newRow("fridge humidity, alarm off")
+            << day << 1 << 0 << 1 << qint64(8400) << qint64(8640) << "97.2"
+            << "50.00 at 00:00:00"
+            << "95.00 at 13:00:00"
+            << "50.01" << 2 << 0 << qint64(0);
+        QTest::newRow("freezer, nothing recorded")
+            << day << 1 << 1 << 0 << qint64(0) << qint64(8640) << "0.0"
+            << ""
+            << ""
+            << "" << 1 << 0 << qint64(0);
+        // Still outside from the day before until the data end at 00:09:50:
+        // open, its time outside up to the last reading.
+        QTest::newRow("next day, partly recorded")
+            << day.addDays(1) << 1 << 0 << 0 << qint64(60) << qint64(8640) << "0.7"
+            << "8.50 at 00:00:00"
+            << "8.50 at 00:00:00"
+            << "8.50" << 1 << 1 << qint64(590);
+        QTest::newRow("spring forward, 23 hours")
+            << QDate(2026, 3, 29) << 1 << 0 << 0 << qint64(8280) << qint64(8280) << "100.0"
+            << "4.00 at 00:00:00 CET"
+            << "4.00 at 00:00:00 CET"
+            << "4.00" << 0 << 0 << qint64(0);
+        QTest::newRow("fall back, 25 hours")
+            << QDate(2026, 10, 25) << 1 << 0 << 0 << qint64(9000) << qint64(9000) << "100.0"
+            << "4.00 at 00:00:00 CEST"
+            << "4.00 at 00:00:00 CEST"
+            << "4.00" << 0 << 0 << qint64(0);
+        // The week of the clocks going forward: six empty days and one of 23 h.
+        QTest::newRow("week 2026-W13") << QDate(2026, 3, 23) << 7 << 0 << 0 << qint64(8280)
+                                       << qint64(6 * 8640 + 8280) << "13.8"
+                                       << "4.00 at 2026-03-29 00:00:00 CET"
+                                       << "4.00 at 2026-03-29 00:00:00 CET"
+                                       << "4.00" << 1 << 0 << qint64(0);
+        // March: from 23:50 on the 9th (9.0, outside until 00:05:00 on the
+        // 10th: 900 s), 15:00 on the 10th (60 s), 23:58 on the 10th until the
+        // data end at 00:09:50 on the 11th (710 s); 60 + 8400 + 60 + 8280 readings.
+        QTest::newRow("month 2026-03") << QDate(2026, 3, 1) << 31 << 0 << 0 << qint64(16800)
+                                       << qint64(30 * 8640 + 8280) << "6.3"
+                                       << "0.40 at 2026-03-10 15:00:30 CET"
+                                       << "9.50 at 2026-03-10 00:01:40 CET"
+                                       << "4.54" << 5 << 3 << qint64(900 + 60 + 710);
+    }
+
+    void channelFigures()
+    {
+        QFETCH(QDate, day);
+        QFETCH(int, days);
+        QFETCH(int, device);
+        QFETCH(int, channel);
+        const PeriodReport report =
+            compute(day, kLater, days, days == 1 ? Kind::Daily : Kind::Monthly);
+        QVERIFY(report.hasStatistics());
+        const PeriodStatistics &s = report.statistics();
+        QCOMPARE(s.devices().size(), 2);
+        const PeriodStatistics::Figures &f = s.devices().at(device).channel[channel].total;
+        const PeriodStatistics::Channel &c = s.devices().at(device).channel[channel];
+        QTEST(f.samples, "samples");
+        QTEST(f.expected, "expected");
+        QTEST(QString::number(f.completeness(), 'f', 1), "completeness");
+        const auto valueAt = [&](double v, qint64 t) {
+            return f.samples ? QString("%1 at %2").arg(v, 0, 'f', 2).arg(s.timeText(t)) : QString();
+        };
+        QTEST(valueAt(f.minimum, f.minimumTime), "minimum");
+        QTEST(valueAt(f.maximum, f.maximumTime), "maximum");
+        QTEST(f.samples ? QString::number(f.mean(), 'f', 2) : QString(), "mean");
+        QTEST(c.gaps.size(), "gaps");
+        QTEST(c.excursions.size(), "excursions");
+        QTEST(f.secondsOutside, "secondsOutside");
+        // The days add up to the period.
+        qint64 samples = 0;
+        qint64 outside = 0;
+        for (const PeriodStatistics::Figures &d : c.days) {
+            samples += d.samples;
+            outside += d.secondsOutside;
+        }
+        QCOMPARE(samples, f.samples);
+        QCOMPARE(outside, f.secondsOutside);
+    }
+
+    void excursionsAndGapsOfTheDay()
+    {
+        const PeriodReport report = compute(QDate(2026, 3, 10));
+        const PeriodStatistics &s = report.statistics();
+        QCOMPARE(s.periodSeconds(), qint64(86400));
+        const PeriodStatistics::Channel &c = s.devices().at(0).channel[0];
+        QCOMPARE(c.excursions.size(), 3);
+        const auto text = [&](const PeriodStatistics::Excursion &e) {
+            return QString("%1-%2 %3 worst %4%5%6")
+                .arg(s.timeText(e.start), s.timeText(e.end),
+                     PeriodStatistics::durationText(e.duration()))
+                .arg(e.worst, 0, 'f', 2)
+                .arg(e.fromBefore ? " from before" : "", e.intoAfter ? " into next" : "");
+        };
+        QCOMPARE(text(c.excursions.at(0)),
+                 QString("00:00:00-00:05:00 0:05:00 worst 9.50 from before"));
+        QCOMPARE(text(c.excursions.at(1)), QString("15:00:00-15:01:00 0:01:00 worst 0.40"));
+        QCOMPARE(text(c.excursions.at(2)),
+                 QString("23:58:00-24:00:00 0:02:00 worst 8.50 into next"));
+        QCOMPARE(c.worst, 0.4); // 1.6 below the low limit is further out than 1.5 above
+        QCOMPARE(c.gaps.size(), 2);
+        QCOMPARE(s.timeText(c.gaps.at(0).from) + " " + s.timeText(c.gaps.at(0).to),
+                 QString("09:59:50 10:10:00"));
+        QCOMPARE(c.gaps.at(0).length(), qint64(610));
+        QCOMPARE(s.timeText(c.gaps.at(1).from) + " " + s.timeText(c.gaps.at(1).to),
+                 QString("11:59:50 12:30:00"));
+        QCOMPARE(c.gaps.at(1).length(), qint64(1810));
+
+        const PeriodStatistics::Device &fridge = s.devices().at(0);
+        QCOMPARE(fridge.rows, qint64(8401));
+        QCOMPARE(fridge.nullRows, qint64(1));
+        QCOMPARE(s.foreignRows(), qint64(1));
+        // The freezer's whole day is one gap.
+        const PeriodStatistics::Channel &freezer = s.devices().at(1).channel[0];
+        QCOMPARE(freezer.gaps.at(0).from, s.periodStart());
+        QCOMPARE(freezer.gaps.at(0).length(), qint64(86400));
+        QVERIFY(freezer.excursions.isEmpty());
+    }
+
+    void dayWithoutRowsAndDayNotOver()
+    {
+        PeriodReport empty = compute(QDate(2026, 3, 28));
+        QVERIFY(empty.hasStatistics() && !empty.hasData());
+        QCOMPARE(empty.statistics().devices().at(0).channel[0].total.samples, qint64(0));
+
+        // Made at 06:00 the same day: the trailing gap ends now, not at midnight.
+        const QDate day(2026, 3, 11);
+        const QDateTime six = QDateTime(day, QTime(6, 0), berlin());
+        const PeriodReport today = compute(day, six);
+        const PeriodStatistics::Channel &c = today.statistics().devices().at(0).channel[0];
+        QCOMPARE(c.gaps.size(), 1);
+        QCOMPARE(c.gaps.at(0).to, six.toSecsSinceEpoch());
+        QCOMPARE(c.gaps.at(0).length(), qint64(6 * 3600 - 590));
+    }
+
+    // A reading equal to the printed limit is inside; readings that stop
+    // while outside leave the excursion open; the mean kinetic temperature
+    // of 8274 x 5.0, 30 x 25.0, 5 x 22.11 and 1 x 22.10 degrees C is
+    // (dH/R) / -ln(sum(exp(-dH/(R T))) / 8310) - 273.15: 5.32 at 83.144
+    // kJ/mol (dH/R = 9999.93 K) and 5.21 at 60 kJ/mol.
+    void probeDay()
+    {
+        const PeriodReport report = compute(QDate(2026, 11, 2), kLater, 1, Kind::Haccp, m_probe);
+        const PeriodStatistics &s = report.statistics();
+        const PeriodStatistics::Channel &c = s.devices().at(0).channel[0];
+        QStringList excursions;
+        for (const PeriodStatistics::Excursion &e : c.excursions)
+            excursions << QString("%1-%2 %3 %4%5")
+                              .arg(s.timeText(e.start), s.timeText(e.end),
+                                   PeriodStatistics::durationText(e.duration()))
+                              .arg(e.worst, 0, 'f', 2)
+                              .arg(e.dataMissing ? " open" : "");
+        QCOMPARE(excursions, (QStringList{"12:00:10-12:01:00 0:00:50 22.11",
+                                          "20:00:00-20:04:50 0:04:50 25.00 open"}));
+        QCOMPARE(c.total.secondsOutside, qint64(50 + 290));
+        QCOMPARE(c.total.secondsUnmonitored, qint64(3310));
+        QCOMPARE(c.total.samples, qint64(8310));
+        double mkt = 0;
+        QVERIFY(s.meanKineticTemperature(c, &mkt));
+        QCOMPARE(QString::number(mkt, 'f', 2), QString("5.32"));
+        QVERIFY(!s.meanKineticTemperature(s.devices().at(0).channel[1], &mkt)); // humidity
+        // Two breaches without a corrective action and one gap.
+        QCOMPARE(HaccpSections::findings(report), 3);
+        QCOMPARE(report.journal().state, RecordJournalVerdict::State::NoJournal);
+        QVERIFY(!report.settingsFromRecord());
+
+        PeriodReport other;
+        QString error;
+        QVERIFY(other.loadProject(m_probe, &error));
+        other.compute(Kind::Weekly, QDate(2026, 11, 2), 7, berlin(), kLater, &error, 60.0);
+        QVERIFY(other.statistics().meanKineticTemperature(
+            other.statistics().devices().at(0).channel[0], &mkt));
+        QCOMPARE(QString::number(mkt, 'f', 2), QString("5.21"));
+        QCOMPARE(other.title(), QString("Weekly report 2026-W45"));
+    }
+
+    // Completeness counts the interval the data show when the project's
+    // differs, and says so.
+    void intervalFromTheData_data()
+    {
+        QTest::addColumn<int>("projectMs");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("agrees") << 10000 << "";
+        QTest::newRow("project says a minute") << 60000 << "names a data interval of 60 s";
+        QTest::newRow("project names none") << 0 << "names no data interval";
+    }
+
+    void intervalFromTheData()
+    {
+        QFETCH(int, projectMs);
+        QFETCH(QString, note);
+        const QString project = m_dir.path() + "/interval.qlk";
+        writeProjectWith(project, "probe.dat",
+                         {node("Probe", kProbe, "2.00", "22.10", "0.00", "0.00")},
+                         "2026-11-02 23:59:59", projectMs);
+        const PeriodReport report = compute(QDate(2026, 11, 2), kLater, 1, Kind::Daily, project);
+        QCOMPARE(report.statistics().devices().at(0).channel[0].total.expected, qint64(8640));
+        const QString notes = report.notes().join(' ');
+        QVERIFY2(note.isEmpty()
+                     ? !notes.contains("interval of") && !notes.contains("no data interval")
+                     : notes.contains(note),
+                 qPrintable(notes));
+    }
+
+    void periods_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDate>("first");
+        QTest::newRow("week 49") << "2026-W49" << QDate(2026, 11, 30);
+        QTest::newRow("week 1 starts in December") << "2026-W01" << QDate(2025, 12, 29);
+        QTest::newRow("week 53 of 2026") << "2026-W53" << QDate(2026, 12, 28);
+        QTest::newRow("no week 53 in 2027") << "2027-W53" << QDate();
+        QTest::newRow("month") << "2026-11" << QDate(2026, 11, 1);
+        QTest::newRow("month 13") << "2026-13" << QDate();
+    }
+
+    void periods()
+    {
+        QFETCH(QString, text);
+        QTEST(text.contains('W') ? PeriodReport::weekStart(text) : PeriodReport::monthStart(text),
+              "first");
+    }
+
+    void projectAndDatabaseErrors()
+    {
+        PeriodReport report;
+        QString error;
+        QVERIFY(!report.loadProject(m_dir.path() + "/missing.qlk", &error));
+        QVERIFY(error.contains("missing.qlk"));
+
+        // A broken device list names its reason, on the one line batch mode prints.
+        const QString broken = m_dir.path() + "/broken.qlk";
+        {
+            QFile file(broken);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nprojectName=broken\nDeviceList=\"{\\\"devices\\\": [\"\n");
+        }
+        QVERIFY(!report.loadProject(broken, &error));
+        QVERIFY2(error.startsWith(ProjectDocument::kNoDeviceInformation) &&
+                     error.contains("JSON") && !error.contains('\n'),
+                 qPrintable(error));
+
+        const QString bare = m_dir.path() + "/bare.qlk";
+        writeProject(bare, "bare.dat");
+        QVERIFY(
+            report.loadProject("'" + bare + "'", &error)); // quoted as the recorder hands it over
+        const auto failed = [&]() {
+            return report.compute(Kind::Daily, QDate(2026, 3, 10), 1, berlin(), kLater, &error) ==
+                   PeriodReport::Outcome::Failed;
+        };
+        QVERIFY(failed());
+        QCOMPARE(error, PeriodReport::kNoDataFile);
+
+        QFile junk(m_dir.path() + "/bare.dat");
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+        QVERIFY(failed());
+        QVERIFY2(error.contains("not a record database"), qPrintable(error));
+    }
+
+    void defaultDay_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QDate>("expected");
+        const QDate today(2026, 12, 6);
+        QTest::newRow("stopped") << "2026-03-01 08:00:00"
+                                 << "2026-03-10 18:00:00" << QDate(2026, 3, 10);
+        // Running or never stopped: the last day the record holds.
+        QTest::newRow("recording again") << "2026-03-12 08:00:00"
+                                         << "2026-03-10 18:00:00" << QDate(2026, 10, 25);
+        QTest::newRow("no stop time") << ""
+                                      << "" << QDate(2026, 10, 25);
+    }
+
+    void defaultDay()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, stop);
+        PeriodReport report;
+        QString error;
+        QVERIFY(report.loadProject(m_project, &error));
+        ProjectDocument project = report.project();
+        project.recordStartTime = start;
+        project.recordStopTime = stop;
+        QTEST(PeriodReport::defaultDay(project, berlin(), QDate(2026, 12, 6)), "expected");
+        // The picker marks the days that hold data.
+        const QSet<QDate> marked = PeriodReport::daysWithData(
+            project.databasePath(), QDate(2026, 3, 1), QDate(2026, 3, 31), berlin());
+        QCOMPARE(marked, (QSet<QDate>{QDate(2026, 3, 9), QDate(2026, 3, 10), QDate(2026, 3, 11),
+                                      QDate(2026, 3, 29)}));
+    }
+
+    // Rows out of time order (the clock went back) are still all found.
+    void clockStepBackFallsBackToFullScan()
+    {
+        QVector<Row> rows;
+        const qint64 start = at(QDate(2026, 3, 10), 0, 0);
+        for (qint64 t = start + 7200; t < start + 86400; t += kInterval)
+            rows.append({kFridge, 5.0, 50.0, t});
+        // Then the clock went back to 00:00 and the first two hours came after.
+        for (qint64 t = start; t < start + 7200; t += kInterval)
+            rows.append({kFridge, 5.0, 50.0, t});
+        const QString project = m_dir.path() + "/stepped.qlk";
+        writeProject(project, "stepped.dat");
+        QVERIFY(writeDatabase(m_dir.path() + "/stepped.dat", rows));
+        PeriodReport report;
+        QString error;
+        QVERIFY(report.loadProject(project, &error));
+        QVERIFY(report.compute(Kind::Daily, QDate(2026, 3, 10), 1, berlin(), kLater, &error) ==
+                PeriodReport::Outcome::Done);
+        QVERIFY(!report.timeOrdered());
+        QCOMPARE(report.statistics().devices().at(0).channel[0].total.samples, qint64(8640));
+
+        // The answer is kept: a second reader learns it from the cache.
+        RecordReader reader;
+        QVERIFY(reader.open(m_dir.path() + "/stepped.dat"));
+        QVERIFY(QFile::exists(RecordOrderCache::cacheFile(reader.path())));
+        QVERIFY(RecordOrderCache::apply(reader));
+        QVERIFY(!reader.timeOrdered());
+    }
+
+    // Rows added after a check are checked on the next run; a file replaced
+    // by another is checked again from the start.
+    void orderCacheFollowsTheFile()
+    {
+        const QString path = m_dir.path() + "/growing.dat";
+        QVector<Row> rows;
+        for (int i = 0; i < 100; ++i)
+            rows.append({kFridge, 1.0, 1.0, 1000 + i});
+        QVERIFY(writeDatabase(path, rows));
+        {
+            RecordReader reader;
+            QVERIFY(reader.open(path));
+            QVERIFY(RecordOrderCache::apply(reader));
+            QVERIFY(reader.timeOrdered());
+        }
+        rows.append({kFridge, 1.0, 1.0, 500}); // a step back in the new row
+        QVERIFY(writeDatabase(path, rows));
+        {
+            RecordReader reader;
+            QVERIFY(reader.open(path));
+            QVERIFY(RecordOrderCache::apply(reader));
+            QVERIFY(!reader.timeOrdered());
+        }
+        rows.removeLast();
+        rows[0].time = 999; // another file, same ids
+        QVERIFY(writeDatabase(path, rows));
+        RecordReader reader;
+        QVERIFY(reader.open(path));
+        QVERIFY(RecordOrderCache::apply(reader));
+        QVERIFY(reader.timeOrdered());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PeriodReport)
+#include "tst_periodreport.moc"

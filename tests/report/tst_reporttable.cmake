@@ -1,1 +1,0 @@
-target_link_libraries(${QK_TEST} PRIVATE quillark_report)
