@@ -172,6 +172,7 @@ void QuillarkMain::buildMenus()
     m_actDataViewer =
         makeAction(m_recordMenu, QStringLiteral("Data Viewer"), QStringLiteral("actionDataViewer"));
     connect(m_actDataViewer, &QAction::triggered, this, &QuillarkMain::slotRideZodazoRecord);
+    buildAlarmsEntry();
     m_recordMenu->addSeparator();
     m_reportMenu = makeMenu(QStringLiteral("Report"), QStringLiteral("menuReport"), nullptr);
     m_recordMenu->addMenu(m_reportMenu);

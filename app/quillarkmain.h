@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QMediaPlayer>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -19,6 +20,7 @@ class QTimer;
 class QLabel;
 class QVBoxLayout;
 
+class AlarmsWindow;
 class ConfiguredDevice;
 class Forwarder;
 class InsertSerialData;
@@ -128,6 +130,8 @@ private slots:
     void slotDatabaseWriteRecovered();
     void slotDatabaseRecreated(const QString &reason);
     void slotRecordTimesChecked(qint64 first, qint64 last);
+    void slotShowAlarms();
+    void slotAlarmEntriesQueued();
 
 private:
     friend class tst_QuillarkMain;
@@ -175,6 +179,11 @@ private:
     // until the user says what to do with them.
     void resolveUnwrittenRows();
 
+    // Alarm events (quillarkmain_alarms.cpp).
+    void buildAlarmsEntry();
+    bool anyAlarmSounding() const;
+    void closeAlarms();
+
     // Side tools and alarm sound (quillarkmain_tools.cpp).
     // Starts a sibling program on the project, after `options`.
     void startSideTool(const QString &program, const QStringList &options = {});
@@ -194,6 +203,8 @@ private:
     QAction *m_actExit = nullptr;
     QMenu *m_recordMenu = nullptr;
     QAction *m_actDataViewer = nullptr;
+    QAction *m_actAlarms = nullptr;
+    QPointer<AlarmsWindow> m_alarmsWindow;
     QMenu *m_reportMenu = nullptr; // no parent: deleted by the destructor
     QAction *m_actDailyReport = nullptr;
     QAction *m_actWeeklyReport = nullptr;

@@ -101,6 +101,7 @@ void QuillarkMain::setProjectEntriesEnabled(bool enabled)
     m_actRefreshDevices->setEnabled(enabled);
     m_actForwarding->setEnabled(enabled);
     m_actDataViewer->setEnabled(enabled);
+    m_actAlarms->setEnabled(enabled);
     m_reportMenu->setEnabled(enabled);
     m_actExpansionMode->setEnabled(enabled);
 }
@@ -374,6 +375,7 @@ void QuillarkMain::clearProjectState()
     m_linkNotices->clear();
     stopForwarding();
     deleteInsertSerialData();
+    closeAlarms();
     detachNodeViews();
 
     for (ConfiguredDevice *device : qAsConst(m_deviceList)) {

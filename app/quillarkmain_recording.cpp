@@ -7,6 +7,7 @@
 #include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
+#include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "view/projectcenter.h"
 
@@ -55,13 +56,11 @@ void QuillarkMain::slotStdTimer()
         m_projectCenter->setRecordEndTime(now);
 
     // Alarm scan: the sound plays while any channel of any node is in alarm.
-    for (const NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList)) {
-        if (node->alarm1() || node->alarm2()) {
-            slotAlarmAudioPlay();
-            return;
-        }
-    }
-    slotAlarmAudioStop();
+    // An acknowledged event no longer sounds while it lasts.
+    if (anyAlarmSounding())
+        slotAlarmAudioPlay();
+    else
+        slotAlarmAudioStop();
 }
 
 void QuillarkMain::writeDevice()
@@ -79,7 +78,12 @@ void QuillarkMain::writeDb()
     if (!m_insertSerialData || !m_insertSerialData->isOpened())
         return;
     const qsizetype waiting = InsertSerialData::pendingCount();
-    if (waiting == 0) {
+    // Alarm entries go at once, recording or not.
+    if (InsertSerialData::pendingContextCount() > 0 && !m_insertSerialData->isWriting()) {
+        m_insertSerialData->writeQueued(kMaxRowsPerWrite);
+        return;
+    }
+    if (waiting == 0 && InsertSerialData::pendingContextCount() == 0) {
         // After Stop the timer runs until the last row is written.
         if (!m_bIsRecordStart)
             m_dbTimer->stop();
@@ -158,6 +162,9 @@ void QuillarkMain::toggleRecordState(bool on)
             node->insertNoValue();
         node->setRecord(on);
     }
+    // Events are kept while recording only: they end with it.
+    if (!on)
+        AlarmTracker::closeAll(QDateTime::currentSecsSinceEpoch());
     qCDebug(lcApp).noquote().nospace()
         << "QuillarkMain::toggleRecordState : m_bIsRecordStart : " << on;
 

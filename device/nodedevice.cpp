@@ -3,6 +3,7 @@
 #include "chart/charttime.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
+#include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "view/chartview.h"
 #include "view/dashboarddeviceitem.h"
@@ -94,8 +95,12 @@ void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QStr
     showSample();
     emit liveSample(m_deviceNumber, value1, value2, seconds);
 
-    if (m_record && !refresh)
+    if (m_record && !refresh) {
         queueRecord(value1, value2, seconds);
+        // The alarm events follow the recorded samples and the alarm flags above.
+        AlarmTracker::noteSample(m_deviceNumber, 1, value1, m_alarm1, m_ch1Min, m_ch1Max, seconds);
+        AlarmTracker::noteSample(m_deviceNumber, 2, value2, m_alarm2, m_ch2Min, m_ch2Max, seconds);
+    }
 }
 
 double NodeDevice::chartTimeOf(const QDateTime &time, qint64 *unixSeconds)

@@ -25,6 +25,14 @@ std::deque<SerialRecord> &rowQueue()
     return queue;
 }
 
+// Changes to the alarm tables waiting to be written, oldest first. GUI thread only.
+std::deque<RecordContextOp> &contextQueue()
+{
+    static std::deque<RecordContextOp> queue;
+    return queue;
+}
+qsizetype g_inFlightOps = 0;
+
 qsizetype g_queueLimit = InsertSerialData::kDefaultQueueLimit;
 qint64 g_droppedRows = 0;
 // Rows of the batch with a writer (they still count as waiting).
@@ -158,6 +166,12 @@ InsertSerialData::~InsertSerialData()
                 << m_databasePath << "and are dropped";
         }
     }
+    if (!contextQueue().empty()) {
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData::~InsertSerialData :" << contextQueue().size()
+            << "alarm entries could not be written to" << m_databasePath << "and are dropped";
+        contextQueue().clear();
+    }
     m_writer.reset();
     qCDebug(lcRecord).noquote() << "InsertSerialData::~InsertSerialData()";
 }
@@ -189,6 +203,10 @@ void InsertSerialData::submit(qsizetype count, bool toWriter)
     std::move(queue.begin(), queue.begin() + count, std::back_inserter(batch->rows));
     queue.erase(queue.begin(), queue.begin() + count);
     g_inFlightRows = count;
+    auto &ops = contextQueue();
+    batch->ops.assign(std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
+    ops.clear();
+    g_inFlightOps = qsizetype(batch->ops.size());
     m_inFlight = batch;
     qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":"
                                 << count << "rows";
@@ -202,7 +220,7 @@ bool InsertSerialData::writeQueued(qsizetype maxRows)
         return false;
     if (m_inFlight)
         return true;
-    if (rowQueue().empty())
+    if (rowQueue().empty() && contextQueue().empty())
         return true;
     submit(rowsToWrite(maxRows));
     return true;
@@ -221,7 +239,7 @@ bool InsertSerialData::insertNow(qsizetype maxRows)
     if (!m_isOpened)
         return rowQueue().empty() && !m_inFlight;
     finishWrites();
-    if (rowQueue().empty())
+    if (rowQueue().empty() && contextQueue().empty())
         return true;
     // The caller waits anyway: the batch goes in on this thread, without
     // the hand-over to the writer's.
@@ -239,6 +257,12 @@ void InsertSerialData::collect()
     const std::shared_ptr<RecordBatch> batch = std::move(m_inFlight);
     m_inFlight.reset();
     g_inFlightRows = 0;
+    g_inFlightOps = 0;
+    if (!batch->ops.empty() && !(batch->ok && batch->opsWritten)) {
+        auto &ops = contextQueue();
+        ops.insert(ops.begin(), std::make_move_iterator(batch->ops.begin()),
+                   std::make_move_iterator(batch->ops.end()));
+    }
     auto &queue = rowQueue();
     if (batch->ok) {
         g_dropping = false;
@@ -487,4 +511,19 @@ bool InsertSerialData::saveQueueTo(const QString &path, QString *error)
                                << "rows saved to" << path;
     clearQueue();
     return true;
+}
+
+void InsertSerialData::appendContext(const RecordContextOp &op)
+{
+    contextQueue().push_back(op);
+}
+
+qsizetype InsertSerialData::pendingContextCount()
+{
+    return qsizetype(contextQueue().size()) + g_inFlightOps;
+}
+
+void InsertSerialData::clearContextQueue()
+{
+    contextQueue().clear();
 }

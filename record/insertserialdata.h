@@ -11,6 +11,7 @@
 
 class RecordWriter;
 struct RecordBatch;
+struct RecordContextOp;
 
 // One recorded sample of one node: a row of the table "fennolink".
 // A channel equal to NoValue (or NaN) is stored as NULL; any other value is
@@ -116,6 +117,14 @@ public:
     // the queue; false with *error set when that fails (the rows stay).
     // Only while no batch is with a writer.
     static bool saveQueueTo(const QString &path, QString *error);
+
+    // Changes to the alarm tables (events, acknowledgements, verifications)
+    // wait in a queue of their own and go with the next batch, rows or not.
+    // One that cannot be written stays queued, in order, for the next try.
+    static void appendContext(const RecordContextOp &op);
+    // Changes waiting, those with the writer included.
+    static qsizetype pendingContextCount();
+    static void clearContextQueue();
 
 signals:
     // Emitted when a write fails after the previous one succeeded; the rows

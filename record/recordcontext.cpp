@@ -50,12 +50,4 @@ QVector<RecordDeviceSettings> RecordContext::settingsBetween(qint64, qint64)
     return {};
 }
 
-QVector<RecordAlarmEvent> RecordContext::alarmEvents(qint64, qint64, const QStringList &)
-{
-    return {};
-}
-
-RecordJournalVerdict RecordContext::verifyJournal()
-{
-    return {};
-}
+// alarmEvents() and verifyJournal() are in recordcontextalarms.cpp.

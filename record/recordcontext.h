@@ -54,6 +54,7 @@ struct RecordDeviceSettings {
 // An excursion seen by the recorder's own alarm, with what people did about it.
 struct RecordAlarmEvent {
     qint64 id = 0;
+    qint64 token = 0; // the event's identity, chosen by the recorder when it starts
     QString serialNo;
     int channel = 1;  // 1 or 2
     bool high = true; // the high limit was crossed (else the low one)

@@ -174,6 +174,8 @@ bool RecordWriter::openFile(QString *error)
     }
     if (ok)
         ok = ensureTable(m_db, error);
+    if (ok)
+        m_journal.attach(m_db);
     if (!ok) {
         closeFile();
         return false;
@@ -323,7 +325,7 @@ void RecordWriter::write(RecordBatch &batch)
         batch.ok = false;
         return;
     }
-    batch.ok = insertRows(batch.rows, &batch.error);
+    batch.ok = insertRows(batch.rows, &batch.error, &batch.ops, &batch.opsWritten);
     if (!batch.ok)
         return;
     keepUntilCheckpoint(batch.rows);
@@ -413,9 +415,10 @@ sqlite3_stmt *RecordWriter::insertStatement(int rows)
     return statement;
 }
 
-bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QString *error)
+bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QString *error,
+                              const std::vector<RecordContextOp> *ops, bool *opsWritten)
 {
-    if (batchRows.empty())
+    if (batchRows.empty() && (!ops || ops->empty()))
         return true;
     if (!stepCached(&m_begin, "BEGIN IMMEDIATE", error))
         return false;
@@ -456,9 +459,16 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
         }
         done += rows;
     }
+    // Hour seals and alarm changes go in with the rows, or not at all; a
+    // journal that fails never holds back the samples.
+    const bool journaled =
+        m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops);
     if (!stepCached(&m_commit, "COMMIT", error)) {
         exec("ROLLBACK", nullptr);
+        m_journal.load(m_db);
         return false;
     }
+    if (opsWritten)
+        *opsWritten = journaled;
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/recordjournal.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -27,6 +29,10 @@ struct RecordBatch {
     // The file at the path was gone or was another file: a new file was
     // started there before these rows were written (reason in the text).
     QString recreated;
+    // Changes to the alarm tables, written in the same transaction as the
+    // rows; `opsWritten` tells whether they went in (else they are kept).
+    std::vector<RecordContextOp> ops;
+    bool opsWritten = false;
     std::atomic<bool> done{false};
 };
 
@@ -94,7 +100,8 @@ private:
     // Starts a new file when the one at the path went; false when no file
     // can be written to.
     bool switchFileIfGone(RecordBatch &batch);
-    bool insertRows(const std::vector<SerialRecord> &rows, QString *error);
+    bool insertRows(const std::vector<SerialRecord> &rows, QString *error,
+                    const std::vector<RecordContextOp> *ops = nullptr, bool *opsWritten = nullptr);
     void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
     sqlite3_stmt *insertStatement(int rows);
     bool exec(const char *sql, QString *error);
@@ -109,6 +116,8 @@ private:
     sqlite3_stmt *m_begin = nullptr;
     sqlite3_stmt *m_commit = nullptr;
     bool m_wal = false;
+    // The journal of the open file: hour seals and alarm changes.
+    RecordJournal m_journal;
     // Device numbers in UTF-8, as SQLite stores them (a few dozen at most).
     QHash<QString, QByteArray> m_utf8;
     // Rows committed since the last complete checkpoint: they live only in

@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QProcess>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -81,6 +82,19 @@ QList<QVariantList> sqlRows(const QString &databasePath, const QString &statemen
     }
     QSqlDatabase::removeDatabase(QStringLiteral("testsupport"));
     return rows;
+}
+
+bool sqliteCli(const QString &databasePath, const QString &sql)
+{
+    QProcess cli;
+    cli.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), databasePath, sql});
+    if (!cli.waitForStarted() || (cli.state() != QProcess::NotRunning && !cli.waitForFinished()))
+        return false;
+    if (cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
+        qWarning("sqlite3: %s: %s", qPrintable(sql), cli.readAllStandardError().constData());
+        return false;
+    }
+    return true;
 }
 
 void isolateSettingsIn(const QString &dir)

@@ -25,6 +25,10 @@ QStringList shownMessages(const QWidget *parent);
 // returns the rows it gives (none, with a warning, on error).
 QList<QVariantList> sqlRows(const QString &databasePath, const QString &statement);
 
+// Runs SQL on a file with the sqlite3 command-line program, as another
+// program would; true when it exited with 0.
+bool sqliteCli(const QString &databasePath, const QString &sql);
+
 // Sends the per-user settings (QSettings native format, user scope) into
 // `dir`. Call before the first QSettings object is made.
 void isolateSettingsIn(const QString &dir);

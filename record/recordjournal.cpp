@@ -1,0 +1,431 @@
+#include "record/recordjournal.h"
+
+#include "common/common.h"
+#include "record/insertserialdata.h"
+#include "record/sqlstatement.h"
+
+#include <QCryptographicHash>
+#include <QList>
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace
+{
+
+const char *const kCreateStatements[] = {
+    "create table if not exists alarm_event (id integer primary key, token integer not null "
+    "unique, serialno text not null, channel integer not null, high integer not null, "
+    "limit_value real, start_time integer not null, end_time integer, worst real)",
+    "create index if not exists alarm_event_start on alarm_event (start_time)",
+    "create table if not exists alarm_ack (id integer primary key, event_token integer not null, "
+    "ack_by text not null, ack_at integer not null, action text not null)",
+    "create table if not exists alarm_verification (id integer primary key, event_token integer "
+    "not null, verified_by text not null, verified_at integer not null, remark text not null)",
+};
+
+qint64 hourOf(qint64 time)
+{
+    return time >= 0 ? time / 3600 : (time - 3599) / 3600;
+}
+
+void appendInt(QByteArray &out, qint64 value)
+{
+    char bytes[8];
+    std::memcpy(bytes, &value, 8);
+    out.append(bytes, 8);
+}
+
+} // namespace
+
+bool RecordJournal::createTables(sqlite3 *db, QString *error)
+{
+    SqlStatement exists(db, "select 1 from sqlite_master where type='table' and name=?1");
+    exists.bind(1, QByteArray(kJournalTable));
+    const bool hasJournal = exists.step() == SQLITE_ROW;
+    exists.finish();
+    for (const char *sql : kCreateStatements) {
+        if (!SqlStatement::exec(db, sql, error))
+            return false;
+    }
+    if (hasJournal)
+        return true;
+    if (!SqlStatement::exec(db,
+                            "create table record_journal (seq integer primary key, tbl text not "
+                            "null, row_id integer not null, content blob not null, hash text not "
+                            "null)",
+                            error))
+        return false;
+    // The samples already in the file were written before the journal: it
+    // covers the rows after them.
+    SqlStatement last(db, "select coalesce(max(id), 0) from fennolink");
+    const qint64 lastId = last.step() == SQLITE_ROW ? last.int64(0) : 0;
+    last.finish();
+    const QByteArray content = "samples after id " + QByteArray::number(lastId);
+    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+                            "(1, ?1, ?2, ?3, ?4)");
+    insert.bind(1, QByteArray(kStartEntry));
+    insert.bind(2, lastId);
+    insert.bind(3, content);
+    insert.bind(4, chainHash(QByteArray(), 1, kStartEntry, lastId, content));
+    return insert.run(error);
+}
+
+QByteArray RecordJournal::rowContent(sqlite3_stmt *statement)
+{
+    QByteArray out;
+    const int columns = sqlite3_column_count(statement);
+    for (int i = 0; i < columns; ++i) {
+        out += sqlite3_column_name(statement, i);
+        out += '=';
+        switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_NULL: out += 'n'; break;
+        case SQLITE_INTEGER:
+            out += 'i' + QByteArray::number(sqlite3_column_int64(statement, i));
+            break;
+        case SQLITE_FLOAT:
+            out += 'f' + QByteArray::number(sqlite3_column_double(statement, i), 'g', 17);
+            break;
+        case SQLITE_TEXT: {
+            const char *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            const int size = sqlite3_column_bytes(statement, i);
+            out += 't' + QByteArray::number(size) + ':';
+            out.append(text, size);
+            break;
+        }
+        default: {
+            const char *blob = static_cast<const char *>(sqlite3_column_blob(statement, i));
+            const int size = sqlite3_column_bytes(statement, i);
+            out += 'b' + QByteArray(blob, size).toHex();
+            break;
+        }
+        }
+        out += ';';
+    }
+    return out;
+}
+
+QByteArray RecordJournal::chainHash(const QByteArray &previous, qint64 seq, const QByteArray &table,
+                                    qint64 rowId, const QByteArray &content)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(previous.isEmpty() ? QByteArray(64, '0') : previous);
+    hash.addData("\n" + QByteArray::number(seq) + "\n" + table + "\n" + QByteArray::number(rowId) +
+                 "\n");
+    hash.addData(content);
+    return hash.result().toHex();
+}
+
+bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QString *error)
+{
+    const QByteArray select = QByteArray("select * from \"") + table + "\" where rowid = ?1";
+    SqlStatement row(db, select.constData());
+    row.bind(1, rowId);
+    if (row.step() != SQLITE_ROW) {
+        if (error)
+            *error = QStringLiteral("%1 row %2 not found: %3")
+                         .arg(QString::fromUtf8(table))
+                         .arg(rowId)
+                         .arg(row.errorText());
+        return false;
+    }
+    const QByteArray content = rowContent(row.handle());
+    row.finish();
+
+    SqlStatement last(db, "select seq, hash from record_journal order by seq desc limit 1");
+    qint64 seq = 1;
+    QByteArray previous;
+    if (last.step() == SQLITE_ROW) {
+        seq = last.int64(0) + 1;
+        previous = last.bytes(1);
+    }
+    last.finish();
+    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+                            "(?1, ?2, ?3, ?4, ?5)");
+    insert.bind(1, seq);
+    insert.bind(2, QByteArray(table));
+    insert.bind(3, rowId);
+    insert.bind(4, content);
+    insert.bind(5, chainHash(previous, seq, table, rowId, content));
+    return insert.run(error);
+}
+
+bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint64 *rows,
+                               QByteArray *digest, QString *error)
+{
+    SqlStatement select(db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "where id between ?1 and ?2 order by id");
+    select.bind(1, firstId);
+    select.bind(2, lastId);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray buffer;
+    buffer.reserve(1 << 16);
+    qint64 count = 0;
+    int rc;
+    sqlite3_stmt *statement = select.handle();
+    while ((rc = select.step()) == SQLITE_ROW) {
+        ++count;
+        // Each column with its type: a value stored as an integer and one
+        // stored as a real differ, as do NULL and an empty text.
+        for (int i = 0; i < 5; ++i) {
+            const int type = sqlite3_column_type(statement, i);
+            buffer += char(type);
+            if (type == SQLITE_INTEGER) {
+                appendInt(buffer, sqlite3_column_int64(statement, i));
+            } else if (type == SQLITE_FLOAT) {
+                const double value = sqlite3_column_double(statement, i);
+                qint64 bits;
+                std::memcpy(&bits, &value, 8);
+                appendInt(buffer, bits);
+            } else if (type != SQLITE_NULL) {
+                const char *data = static_cast<const char *>(sqlite3_column_blob(statement, i));
+                const int size = sqlite3_column_bytes(statement, i);
+                appendInt(buffer, size);
+                buffer.append(data, size);
+            }
+        }
+        if (buffer.size() > (1 << 16) - 512) {
+            hash.addData(buffer);
+            buffer.resize(0);
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = select.errorText();
+        return false;
+    }
+    hash.addData(buffer);
+    *rows = count;
+    *digest = hash.result().toHex();
+    return true;
+}
+
+QByteArray RecordJournal::hourContent(qint64 firstId, qint64 lastId, qint64 rows,
+                                      const QByteArray &digest)
+{
+    return "ids " + QByteArray::number(firstId) + '-' + QByteArray::number(lastId) + " rows " +
+           QByteArray::number(rows) + " sha256 " + digest;
+}
+
+bool RecordJournal::parseHour(const QByteArray &content, qint64 *firstId, qint64 *lastId,
+                              qint64 *rows, QByteArray *digest)
+{
+    const QList<QByteArray> parts = content.split(' ');
+    if (parts.size() != 6 || parts[0] != "ids" || parts[2] != "rows" || parts[4] != "sha256")
+        return false;
+    const QList<QByteArray> ids = parts[1].split('-');
+    bool ok1 = false, ok2 = false, ok3 = false;
+    if (ids.size() == 2) {
+        *firstId = ids[0].toLongLong(&ok1);
+        *lastId = ids[1].toLongLong(&ok2);
+    }
+    *rows = parts[3].toLongLong(&ok3);
+    *digest = parts[5];
+    return ok1 && ok2 && ok3;
+}
+
+void RecordJournal::attach(sqlite3 *db)
+{
+    QString error;
+    bool ok = SqlStatement::exec(db, "BEGIN IMMEDIATE", &error);
+    ok = ok && createTables(db, &error) && closeStale(db, &error);
+    if (ok) {
+        ok = SqlStatement::exec(db, "COMMIT", &error);
+    } else {
+        qCWarning(lcRecord).noquote()
+            << "RecordJournal : the journal tables cannot be prepared:" << error;
+        SqlStatement::exec(db, "ROLLBACK", nullptr);
+    }
+    load(db);
+}
+
+void RecordJournal::load(sqlite3 *db)
+{
+    m_usable = false;
+    m_segmentHour = -1;
+    SqlStatement marker(db, "select tbl, row_id, content from record_journal where tbl in "
+                            "('#start', '#hour') order by seq desc limit 1");
+    if (marker.step() != SQLITE_ROW) {
+        qCWarning(lcRecord).noquote()
+            << "RecordJournal::load : the journal cannot be read; samples are written without it:"
+            << marker.errorText();
+        return;
+    }
+    if (marker.bytes(0) == kStartEntry) {
+        m_segmentFirst = marker.int64(1) + 1;
+    } else {
+        qint64 first = 0, last = 0, rows = 0;
+        QByteArray digest;
+        if (!parseHour(marker.bytes(2), &first, &last, &rows, &digest)) {
+            qCWarning(lcRecord).noquote() << "RecordJournal::load : the last hour seal is damaged";
+            return;
+        }
+        m_segmentFirst = last + 1;
+    }
+    marker.finish();
+    SqlStatement next(db, "select pointDate from fennolink where id >= ?1 order by id limit 1");
+    next.bind(1, m_segmentFirst);
+    if (next.step() == SQLITE_ROW)
+        m_segmentHour = hourOf(next.int64(0));
+    next.finish();
+    m_usable = true;
+}
+
+bool RecordJournal::closeStale(sqlite3 *db, QString *error)
+{
+    SqlStatement open(db, "select id from alarm_event where end_time is null");
+    QList<qint64> ids;
+    while (open.step() == SQLITE_ROW)
+        ids << open.int64(0);
+    open.finish();
+    if (ids.isEmpty())
+        return true;
+    // Nobody saw these events end: they count as ended with the last
+    // sample the file holds.
+    for (qint64 id : qAsConst(ids)) {
+        SqlStatement close(db, "update alarm_event set end_time = max(start_time, coalesce((select "
+                               "pointDate from fennolink order by id desc limit 1), start_time)) "
+                               "where id = ?1");
+        close.bind(1, id);
+        if (!close.run(error) || !appendRow(db, "alarm_event", id, error))
+            return false;
+    }
+    qCInfo(lcRecord).noquote() << "RecordJournal : closed" << ids.size()
+                               << "alarm events left open by an earlier run";
+    return true;
+}
+
+bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
+{
+    if (lastId < m_segmentFirst)
+        return true;
+    qint64 rows = 0;
+    QByteArray digest;
+    if (!hourDigest(db, m_segmentFirst, lastId, &rows, &digest, error))
+        return false;
+    const QByteArray content = hourContent(m_segmentFirst, lastId, rows, digest);
+    // The hour's rows are the row: its content is the seal itself.
+    SqlStatement last(db, "select seq, hash from record_journal order by seq desc limit 1");
+    qint64 seq = 1;
+    QByteArray previous;
+    if (last.step() == SQLITE_ROW) {
+        seq = last.int64(0) + 1;
+        previous = last.bytes(1);
+    }
+    last.finish();
+    const qint64 hourStart = m_segmentHour * 3600;
+    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+                            "(?1, ?2, ?3, ?4, ?5)");
+    insert.bind(1, seq);
+    insert.bind(2, QByteArray(kHourEntry));
+    insert.bind(3, hourStart);
+    insert.bind(4, content);
+    insert.bind(5, chainHash(previous, seq, kHourEntry, hourStart, content));
+    if (!insert.run(error))
+        return false;
+    m_segmentFirst = lastId + 1;
+    return true;
+}
+
+bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *error)
+{
+    using Kind = RecordContextOp::Kind;
+    const char *table = "alarm_event";
+    SqlStatement statement;
+    switch (op.kind) {
+    case Kind::EventOpen:
+        statement.prepare(db,
+                          "insert or ignore into alarm_event (token, serialno, channel, high, "
+                          "limit_value, start_time, worst) values (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        statement.bind(2, op.serialNo.toUtf8());
+        statement.bind(3, qint64(op.channel));
+        statement.bind(4, qint64(op.high ? 1 : 0));
+        statement.bind(5, op.limit);
+        statement.bind(6, op.time);
+        statement.bind(7, op.worst);
+        break;
+    case Kind::EventUpdate:
+        statement.prepare(db, "update alarm_event set worst = ?7 where token = ?1");
+        statement.bind(7, op.worst);
+        break;
+    case Kind::EventClose:
+        statement.prepare(db, "update alarm_event set worst = ?7, end_time = ?6 where token = ?1");
+        statement.bind(6, op.time);
+        statement.bind(7, op.worst);
+        break;
+    case Kind::Acknowledge:
+    case Kind::Verify:
+        table = op.kind == Kind::Acknowledge ? "alarm_ack" : "alarm_verification";
+        statement.prepare(db, op.kind == Kind::Acknowledge
+                                  ? "insert into alarm_ack (event_token, ack_by, ack_at, action) "
+                                    "values (?1, ?2, ?3, ?4)"
+                                  : "insert into alarm_verification (event_token, verified_by, "
+                                    "verified_at, remark) values (?1, ?2, ?3, ?4)");
+        statement.bind(2, op.person.toUtf8());
+        statement.bind(3, op.time);
+        statement.bind(4, op.text.toUtf8());
+        break;
+    }
+    statement.bind(1, op.token);
+    if (!statement.run(error))
+        return false;
+    if (sqlite3_changes(db) == 0)
+        return true; // an event written before (a retried batch) or not in this file
+    qint64 rowId = sqlite3_last_insert_rowid(db);
+    if (op.kind == Kind::EventUpdate || op.kind == Kind::EventClose) {
+        SqlStatement find(db, "select id from alarm_event where token = ?1");
+        find.bind(1, op.token);
+        if (find.step() != SQLITE_ROW)
+            return true;
+        rowId = find.int64(0);
+    }
+    return appendRow(db, table, rowId, error);
+}
+
+bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
+                                const std::vector<RecordContextOp> *ops)
+{
+    if (!m_usable)
+        load(db);
+    if (!m_usable)
+        return false;
+    QString error;
+    if (!SqlStatement::exec(db, "SAVEPOINT journal", &error)) {
+        qCWarning(lcRecord).noquote() << "RecordJournal : " << error;
+        return false;
+    }
+    const qint64 segmentFirst = m_segmentFirst;
+    const qint64 segmentHour = m_segmentHour;
+    bool ok = true;
+    // The ids of one batch follow each other: the writer holds the file.
+    const qint64 firstId = lastId - qint64(rows.size()) + 1;
+    for (size_t i = 0; ok && i < rows.size(); ++i) {
+        const qint64 hour = hourOf(qint64(rows[i].pointDate));
+        if (m_segmentHour < 0) {
+            m_segmentHour = hour;
+        } else if (hour != m_segmentHour) {
+            // A row of another hour (later, or earlier after the clock went
+            // back): the rows before it form a complete run.
+            ok = seal(db, firstId + qint64(i) - 1, &error);
+            m_segmentHour = hour;
+        }
+    }
+    if (ok && ops) {
+        for (const RecordContextOp &op : *ops) {
+            if (!(ok = applyOp(db, op, &error)))
+                break;
+        }
+    }
+    if (ok)
+        ok = SqlStatement::exec(db, "RELEASE journal", &error);
+    if (!ok) {
+        qCWarning(lcRecord).noquote()
+            << "RecordJournal : journal not written (the samples are):" << error;
+        SqlStatement::exec(db, "ROLLBACK TO journal", nullptr);
+        SqlStatement::exec(db, "RELEASE journal", nullptr);
+        m_segmentFirst = segmentFirst;
+        m_segmentHour = segmentHour;
+    }
+    return ok;
+}

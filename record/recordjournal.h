@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+struct SerialRecord;
+
+// A change to the alarm tables of a record file, made on the window's thread
+// and written by the record writer's thread together with the next batch of
+// rows. Events are known by a token chosen when they start, so that a person
+// can acknowledge an event before its first write has happened.
+struct RecordContextOp {
+    enum class Kind { EventOpen, EventUpdate, EventClose, Acknowledge, Verify };
+    Kind kind = Kind::EventOpen;
+    qint64 token = 0;
+    QString serialNo; // EventOpen
+    int channel = 1;  // EventOpen
+    bool high = true; // EventOpen
+    double limit = 0; // EventOpen
+    qint64 time = 0;  // start (open), end (close), acknowledged / verified at
+    double worst = 0; // EventOpen, EventUpdate, EventClose
+    QString person;   // Acknowledge, Verify
+    QString text;     // corrective action, remark
+};
+
+// The tamper-evident journal of a record file, on the writer's side.
+//
+// Every row of the context tables (settings, alarm events, acknowledgements,
+// verifications) enters the table "record_journal" when it is written or
+// changed: its table, its rowid and a canonical text of all its columns, with
+// a SHA-256 over that entry and the hash of the entry before it. When the
+// writer has written rows of a new hour, the rows written in the hour before
+// (an id range) are sealed: their count and a SHA-256 of their content enter
+// the chain as well. Rows of the running hour are not sealed yet.
+//
+// Nothing here ever fails a batch of samples: a journal that cannot be
+// written is logged, and the samples go in all the same.
+class RecordJournal
+{
+public:
+    static constexpr const char *kJournalTable = "record_journal";
+    // Journal entries that are not rows of a table.
+    static constexpr const char *kStartEntry = "#start"; // row_id: last id not covered
+    static constexpr const char *kHourEntry = "#hour";   // row_id: the hour (seconds)
+
+    // Creates the alarm tables and the journal where they are missing (the
+    // journal starts with an entry saying from which sample id it covers the
+    // rows). Run inside a write transaction or on its own.
+    static bool createTables(sqlite3 *db, QString *error);
+    // Appends the current content of row `rowId` of `table` to the chain.
+    // Inside the caller's transaction.
+    static bool appendRow(sqlite3 *db, const char *table, qint64 rowId, QString *error);
+    // The canonical text of the current row of a statement (every column,
+    // typed), as entered in the journal.
+    static QByteArray rowContent(sqlite3_stmt *statement);
+    // The hash of an entry given the hash of the one before it.
+    static QByteArray chainHash(const QByteArray &previous, qint64 seq, const QByteArray &table,
+                                qint64 rowId, const QByteArray &content);
+    // Count and SHA-256 (hex) of the samples with id in [firstId, lastId].
+    static bool hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint64 *rows,
+                           QByteArray *digest, QString *error);
+    // The text of an hour seal, and back.
+    static QByteArray hourContent(qint64 firstId, qint64 lastId, qint64 rows,
+                                  const QByteArray &digest);
+    static bool parseHour(const QByteArray &content, qint64 *firstId, qint64 *lastId, qint64 *rows,
+                          QByteArray *digest);
+
+    // Makes the file ready for the journal when the writer opens it: the
+    // tables, events a previous run left open (it ended without closing
+    // them) closed at the time of the file's last sample, and load().
+    void attach(sqlite3 *db);
+    // Learns where the unsealed rows of the file begin (after opening, and
+    // after a write was rolled back).
+    void load(sqlite3 *db);
+    // Called inside the write transaction after `rows` went in, the last of
+    // them with id `lastId`: seals completed hours and writes `ops`. Returns
+    // whether the ops were written (on failure they are kept by the caller).
+    bool afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
+                     const std::vector<RecordContextOp> *ops);
+    bool isUsable() const { return m_usable; }
+
+private:
+    bool seal(sqlite3 *db, qint64 lastId, QString *error);
+    bool applyOp(sqlite3 *db, const RecordContextOp &op, QString *error);
+    bool closeStale(sqlite3 *db, QString *error);
+
+    bool m_usable = false;
+    qint64 m_segmentFirst = 1; // first id not sealed
+    qint64 m_segmentHour = -1; // hour of the unsealed rows; -1 none yet
+};

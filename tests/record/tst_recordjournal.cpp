@@ -1,0 +1,257 @@
+// The journal of a record file and its alarm events, on real files: a
+// recording with an alarm that is acknowledged and verified, then changed by
+// the sqlite3 program in every way the journal must notice.
+#include "projectfixture.h"
+#include "record/alarmtracker.h"
+#include "record/insertserialdata.h"
+#include "record/recordcontext.h"
+#include "record/recordreader.h"
+#include "recordfixture.h"
+
+#include <QtTest>
+
+#include <sqlite3.h>
+
+namespace
+{
+
+const qint64 kHour0 = 1699999200; // the start of an hour
+const QString kDevice = QStringLiteral("QR0000000000000001");
+
+// One sample of channel 1, with the alarm as the node judges it (10 to 30).
+void sample(qint64 time, double value)
+{
+    InsertSerialData::appendRecord({kDevice, value, NoValue, quint32(time)});
+    AlarmTracker::noteSample(kDevice, 1, value, value < 10 || value > 30, 10, 30, time);
+}
+
+// Samples every minute from `from` for `minutes`, out of range in [alarmFrom, alarmTo).
+void samples(qint64 from, int minutes, int alarmFrom = -1, int alarmTo = -1)
+{
+    for (int m = 0; m < minutes; ++m)
+        sample(from + 60 * m, m >= alarmFrom && m < alarmTo ? 30.5 + m : 20.25);
+}
+
+QVector<RecordAlarmEvent> eventsOf(const QString &path, qint64 from = 0, qint64 to = 1LL << 40,
+                                   const QStringList &serials = {})
+{
+    RecordReader reader;
+    if (!reader.open(path))
+        return {};
+    return RecordContext(reader).alarmEvents(from, to, serials);
+}
+
+RecordJournalVerdict verdictOf(const QString &path)
+{
+    RecordReader reader;
+    if (!reader.open(path))
+        return {};
+    return RecordContext(reader).verifyJournal();
+}
+
+} // namespace
+
+class tst_RecordJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void recordedEvent();
+    void tampering_data();
+    void tampering();
+    void oldFileGetsAJournal();
+    void acknowledgementWhileLocked();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_recording;
+};
+
+void tst_RecordJournal::init()
+{
+    InsertSerialData::clearQueue();
+    InsertSerialData::clearContextQueue();
+    AlarmTracker::reset();
+}
+
+// Three hours, an excursion in the first, the clock back into the second
+// hour for ten minutes, then the fourth hour (not complete, so not sealed).
+void tst_RecordJournal::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_recording = m_dir.filePath(QStringLiteral("recording.dat"));
+    init();
+    InsertSerialData db(m_recording, QStringLiteral("journal"));
+    QVERIFY(db.createConnection());
+    samples(kHour0, 180, 30, 40);
+    samples(kHour0 + 3600 + 30, 10);
+    samples(kHour0 + 3 * 3600, 5);
+    AlarmTracker::closeAll(kHour0 + 3 * 3600 + 300);
+    QVERIFY(db.insertNow());
+    const QVector<RecordAlarmEvent> events = eventsOf(m_recording);
+    QCOMPARE(events.size(), 1);
+    AlarmTracker::acknowledge(events[0].token, QStringLiteral("<b>Ann</b>"),
+                              QStringLiteral("Door closed"), kHour0 + 4000);
+    AlarmTracker::verify(events[0].token, QStringLiteral("Bob"), QStringLiteral("Checked"),
+                         kHour0 + 5000);
+    QVERIFY(db.insertNow());
+    QCOMPARE(InsertSerialData::pendingContextCount(), 0);
+}
+
+void tst_RecordJournal::recordedEvent()
+{
+    const QVector<RecordAlarmEvent> events = eventsOf(m_recording);
+    QCOMPARE(events.size(), 1);
+    const RecordAlarmEvent &e = events[0];
+    QCOMPARE(e.serialNo, kDevice);
+    QCOMPARE(e.channel, 1);
+    QVERIFY(e.high);
+    QCOMPARE(e.limit, 30.0);
+    QCOMPARE(e.start, kHour0 + 30 * 60);
+    QCOMPARE(e.end, kHour0 + 40 * 60); // the first sample back inside
+    QCOMPARE(e.worst, 30.5 + 39);
+    QCOMPARE(e.ackBy, QStringLiteral("<b>Ann</b>"));
+    QCOMPARE(e.action, QStringLiteral("Door closed"));
+    QCOMPARE(e.verifiedBy, QStringLiteral("Bob"));
+    QCOMPARE(e.verifiedAt, kHour0 + 5000);
+    // Filters: another device, a period before the event.
+    QVERIFY(eventsOf(m_recording, 0, 1LL << 40, {QStringLiteral("other")}).isEmpty());
+    QVERIFY(eventsOf(m_recording, 0, kHour0 + 29 * 60).isEmpty());
+    QCOMPARE(eventsOf(m_recording, kHour0 + 35 * 60, kHour0 + 36 * 60).size(), 1);
+}
+
+void tst_RecordJournal::tampering_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("where");
+    const int altered = int(RecordJournalVerdict::State::Altered);
+    const int broken = int(RecordJournalVerdict::State::Broken);
+    QTest::newRow("untouched") << QString() << int(RecordJournalVerdict::State::Intact)
+                               << QString();
+    QTest::newRow("sample changed")
+        << "update fennolink set channel1 = 20.26 where id = 70" << altered
+        << "hour 2023-11-14 23:00 UTC (rows 61 to 120): rows changed";
+    QTest::newRow("sample time changed")
+        << "update fennolink set pointDate = pointDate + 1 where id = 3" << altered
+        << "(rows 1 to 60): rows changed";
+    QTest::newRow("sample deleted")
+        << "delete from fennolink where id = 130" << altered << "(rows 121 to 180): 1 rows deleted";
+    QTest::newRow("sample inserted") << "delete from fennolink where id = 5; insert into fennolink "
+                                        "values (5, 'x', 1, 1, 1); insert into fennolink values "
+                                        "(500, 'x', 1, 1, 1)"
+                                     << altered << "(rows 1 to 60): rows changed";
+    QTest::newRow("unsealed hour changed") << "update fennolink set channel1 = 1 where id = 192"
+                                           << int(RecordJournalVerdict::State::Intact) << QString();
+    QTest::newRow("event changed")
+        << "update alarm_event set worst = 31" << altered << "alarm_event row 1 was changed";
+    QTest::newRow("acknowledgement deleted")
+        << "delete from alarm_ack" << altered << "alarm_ack row 1 was deleted";
+    QTest::newRow("verification added")
+        << "insert into alarm_verification (event_token, "
+           "verified_by, verified_at, remark) values (1, 'Eve', 1, '')"
+        << altered << "alarm_verification row 2 was added by another program";
+    QTest::newRow("journal entry changed")
+        << "update record_journal set content = 'x' where seq = 2" << altered
+        << "journal entry 2 (#hour) was changed";
+    QTest::newRow("journal entry deleted")
+        << "delete from record_journal where seq = 3" << altered << "journal entry 3 was deleted";
+    QTest::newRow("journal dropped")
+        << "drop table record_journal" << broken << "the journal table is missing";
+    QTest::newRow("alarm table dropped")
+        << "drop table alarm_ack" << broken << "the table alarm_ack is missing";
+    QTest::newRow("event table damaged") << "drop table alarm_event; create table alarm_event (x)"
+                                         << altered << "alarm_event row 1 was deleted";
+}
+
+void tst_RecordJournal::tampering()
+{
+    QFETCH(QString, sql);
+    QFETCH(int, state);
+    QFETCH(QString, where);
+    const QString path = m_dir.filePath(QStringLiteral("%1.dat").arg(QTest::currentDataTag()));
+    QFile::remove(path);
+    QVERIFY(QFile::copy(m_recording, path));
+    if (!sql.isEmpty())
+        QVERIFY(TestSupport::sqliteCli(path, sql));
+    const RecordJournalVerdict verdict = verdictOf(path);
+    QCOMPARE(int(verdict.state), state);
+    QVERIFY2(verdict.where.contains(where), qPrintable(verdict.text()));
+    if (verdict.state == RecordJournalVerdict::State::Intact) {
+        QCOMPARE(verdict.hours, 4); // three hours, and the second again after the clock went back
+        QCOMPARE(verdict.text(), QStringLiteral("record intact"));
+    }
+    // Whatever was done to the journal, the samples read as before.
+    RecordReader reader;
+    QVERIFY(reader.open(path));
+    QVERIFY(reader.countIds(1, 200) >= 194);
+    eventsOf(path);
+}
+
+void tst_RecordJournal::oldFileGetsAJournal()
+{
+    const QString path = m_dir.filePath(QStringLiteral("old.dat"));
+    QVERIFY(TestSupport::appendRecordRows(path,
+                                          {{kDevice, 1, 2, kHour0}, {kDevice, 3, 4, kHour0 + 60}}));
+    QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::NoJournal);
+    QVERIFY(eventsOf(path).isEmpty());
+    {
+        InsertSerialData db(path, QStringLiteral("old"));
+        QVERIFY(db.createConnection());
+        samples(kHour0 + 120, 60);
+        QVERIFY(db.insertNow());
+    }
+    // The rows before the journal are not covered; the hour after them is.
+    const RecordJournalVerdict verdict = verdictOf(path);
+    QCOMPARE(verdict.state, RecordJournalVerdict::State::Intact);
+    QCOMPARE(verdict.hours, 1);
+    QVERIFY(TestSupport::sqliteCli(
+        path, QStringLiteral("update fennolink set channel1 = 9 where id = 1")));
+    QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
+    QCOMPARE(TestSupport::sqlRows(
+                 path, QStringLiteral("select content from record_journal where seq = 1"))
+                 .value(0)
+                 .value(0)
+                 .toString(),
+             QStringLiteral("samples after id 2"));
+}
+
+void tst_RecordJournal::acknowledgementWhileLocked()
+{
+    const QString path = m_dir.filePath(QStringLiteral("locked.dat"));
+    InsertSerialData db(path, QStringLiteral("locked"));
+    QVERIFY(db.createConnection());
+    samples(kHour0, 3, 1, 3); // an event left open
+    QVERIFY(db.insertNow());
+    const QVector<RecordAlarmEvent> open = AlarmTracker::openEvents();
+    QCOMPARE(open.size(), 1);
+    QVERIFY(!AlarmTracker::isSilenced(kDevice, 1));
+
+    // Another program holds the file while the person acknowledges.
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    AlarmTracker::acknowledge(open[0].token, QStringLiteral("Ann"), QStringLiteral("Fixed"),
+                              kHour0 + 200);
+    QVERIFY(AlarmTracker::isSilenced(kDevice, 1));
+    QVERIFY(!db.insertNow());
+    QCOMPARE(InsertSerialData::pendingContextCount(), 1);
+    QVector<RecordAlarmEvent> shown = AlarmTracker::openEvents();
+    QCOMPARE(shown.value(0).ackBy, QStringLiteral("Ann"));
+
+    // Free again: the acknowledgement goes in with the next write.
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QVERIFY(db.insertNow());
+    QCOMPARE(InsertSerialData::pendingContextCount(), 0);
+    const QVector<RecordAlarmEvent> events = eventsOf(path);
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].ackBy, QStringLiteral("Ann"));
+    QVERIFY(events[0].isOpen());
+    QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
+}
+
+QTEST_MAIN(tst_RecordJournal)
+#include "tst_recordjournal.moc"
