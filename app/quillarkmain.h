@@ -138,6 +138,7 @@ private:
     friend class tst_QuillarkMainFlow;
     friend class tst_QuillarkMainParts;
     friend class tst_RecordingCycle;
+    friend class tst_AlarmsWindow;
     friend class SoakBench;
 
     void buildMenus();
