@@ -459,8 +459,8 @@ void MqttTarget::acknowledged(int mid)
             m_saveClock.restart();
         delivered(last, lastTime, rows, save);
     }
-    // Top up once the window is half empty (one read for many acknowledgements).
-    if (m_pending.size() < size_t(kWindow / 2) &&
+    // Top up once a slice of the window is free (one read for many acknowledgements).
+    if (m_pending.size() <= size_t(kWindow - kTopUp) &&
         (!m_timer->isActive() || m_timer->remainingTime() > 0))
         schedule(0);
 }

@@ -29,6 +29,8 @@ class MqttTarget : public ForwardTarget
 public:
     // Rows published but not yet acknowledged, at most.
     static constexpr int kWindow = 2000;
+    // The window is topped up when this many rows were acknowledged.
+    static constexpr int kTopUp = 200;
     static constexpr int kKeepAliveSeconds = 30;
     // A connection test gives up after this long.
     static constexpr int kTestTimeoutMs = 10000;

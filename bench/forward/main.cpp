@@ -6,7 +6,10 @@
 //    connection (curl --next). Each run writes into a fresh database; the two
 //    alternate in one process and the ratio is taken per run.
 // 2. MQTT: the first N rows published at QoS 1 to a local mosquitto, against
-//    mosquitto_pub -l -q 1 reading the same payloads, one per line.
+//    mqttanchor (a libmosquitto client of our own with the same window of
+//    unacknowledged messages) publishing the same topics and payloads. Both
+//    are timed until a mosquitto_sub subscribed before the start has
+//    received all N messages and the publisher has every acknowledgement.
 // 3. Live: 16 rows a second written through the recorder's database writer
 //    and 16 live values, with forwarding off and on (InfluxDB and MQTT),
 //    alternating; CPU share of one core and resident memory of the process.
@@ -16,6 +19,7 @@
 #include "forward/forwarder.h"
 #include "forward/forwardformat.h"
 #include "forward/forwardposition.h"
+#include "forward/mqtttarget.h"
 #include "forwardservers.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
@@ -24,6 +28,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -95,10 +100,39 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-double median(QVector<double> v)
+// One table row for bench/run.sh: the figure, its anchor, the unit and a value per run.
+void row(const char *figure, const char *anchor, const char *unit, const QVector<double> &values)
 {
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? 0 : v[v.size() / 2];
+    QStringList text;
+    for (double v : values)
+        text << QString::number(v, 'f', 3);
+    std::printf("QKROW\t%s\t%s\t%s\t%s\n", figure, anchor, unit, qPrintable(text.join(' ')));
+    std::fflush(stdout);
+}
+
+// mosquitto_sub at QoS 1 on `topic`, ending after `count` messages besides
+// the probe it has already received when this returns.
+bool startCounter(QProcess &sub, quint16 port, const QString &topic, int count,
+                  const QString &outFile)
+{
+    QFile::remove(outFile);
+    sub.setStandardOutputFile(outFile);
+    sub.start(QStringLiteral("mosquitto_sub"),
+              {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+               QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
+               QStringLiteral("-t"), topic, QStringLiteral("-C"), QString::number(count + 1)});
+    if (!sub.waitForStarted(5000))
+        return false;
+    QString probe = topic;
+    probe.replace(QLatin1Char('+'), QStringLiteral("probe"));
+    for (int i = 0; i < 100 && QFileInfo(outFile).size() == 0; ++i) {
+        QProcess::execute(QStringLiteral("mosquitto_pub"),
+                          {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                           QString::number(port), QStringLiteral("-t"), probe, QStringLiteral("-m"),
+                           QStringLiteral("probe")});
+        QThread::msleep(50);
+    }
+    return QFileInfo(outFile).size() > 0;
 }
 
 } // namespace
@@ -144,7 +178,7 @@ int main(int argc, char **argv)
     const qint64 maxId = reader.maxId();
     std::printf("backlog: %lld rows in %s\n", maxId, qPrintable(database));
 
-    // The anchor's input: the same lines, in the same batches.
+    // The anchors' input: the same lines in the same batches, the same topics and payloads.
     ForwardFormat format(doc, QStringLiteral("bench"));
     QStringList batchFiles;
     {
@@ -172,8 +206,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "influxd: %s\n", qPrintable(influxError));
         return 1;
     }
-    QVector<double> ratios, oursRates, curlRates;
+    QVector<double> ratios, cpuPerDay;
     for (int r = 0; r < (influxRuns ? runs : 0); ++r) {
+        double cpu = 0;
         auto runOurs = [&] {
             const QString db = QStringLiteral("ours%1").arg(r);
             influx.query(QStringLiteral("CREATE DATABASE %1").arg(db));
@@ -183,6 +218,7 @@ int main(int argc, char **argv)
             s.save(projectPath);
             QFile::remove(ForwardPosition::filePathFor(projectPath, QStringLiteral("influx")));
             Forwarder forwarder(projectPath);
+            const double cpu0 = ProcStats::cpuSeconds();
             QElapsedTimer t;
             t.start();
             forwarder.reload();
@@ -190,7 +226,9 @@ int main(int argc, char **argv)
                          600000))
                 std::fprintf(stderr, "ours: timed out: %s\n",
                              qPrintable(forwarder.state(Forwarder::Influx).lastError));
-            return maxId / (t.elapsed() / 1000.0);
+            const double seconds = t.elapsed() / 1000.0;
+            cpu = ProcStats::cpuSeconds() - cpu0;
+            return maxId / seconds;
         };
         auto runCurl = [&] {
             const QString db = QStringLiteral("curl%1").arg(r);
@@ -229,17 +267,19 @@ int main(int argc, char **argv)
                 .at(1)
                 .toDouble();
         };
-        std::printf(
-            "influx run %d: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f (points %.0f / %.0f)\n",
-            r + 1, ours, curl, ours / curl, count(QStringLiteral("ours%1").arg(r)),
-            count(QStringLiteral("curl%1").arg(r)));
+        std::printf("influx run %d: ours %.0f rows/s (%.2f CPU-s), curl %.0f rows/s, ratio %.2f "
+                    "(points %.0f / %.0f)\n",
+                    r + 1, ours, cpu, curl, ours / curl, count(QStringLiteral("ours%1").arg(r)),
+                    count(QStringLiteral("curl%1").arg(r)));
         std::fflush(stdout);
         ratios << ours / curl;
-        oursRates << ours;
-        curlRates << curl;
+        cpuPerDay << cpu * 1382400.0 / maxId;
     }
-    std::printf("influx median: ours %.0f rows/s, curl %.0f rows/s, ratio %.2f\n",
-                median(oursRates), median(curlRates), median(ratios));
+    if (!ratios.isEmpty()) {
+        row("forward InfluxDB one-day backlog: ours / curl", "curl, same lines and batches", "x",
+            ratios);
+        row("forward InfluxDB: our CPU per day of rows", "-", "s", cpuPerDay);
+    }
     influx.stop();
 
     // MQTT.
@@ -249,56 +289,69 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "mosquitto: %s\n", qPrintable(brokerError));
         return 1;
     }
-    const QString payloads = dir.filePath(QStringLiteral("payloads.txt"));
+    const QString messages = dir.filePath(QStringLiteral("messages.txt"));
     {
-        QFile f(payloads);
+        QFile f(messages);
         f.open(QIODevice::WriteOnly);
         reader.forEachRowAfterId(0, mqttRows, [&](const RecordRow &row) {
-            f.write(format.payload(row) + '\n');
+            f.write(format.topic(row.serialNo) + ' ' + format.payload(row) + '\n');
             return true;
         });
     }
+    const QString topic = QStringLiteral("bench/bench/+");
+    const QString counted = dir.filePath(QStringLiteral("counted.txt"));
     QVector<double> mqttRatios;
     for (int r = 0; r < runs; ++r) {
         auto runOurs = [&] {
+            QProcess sub;
+            if (!startCounter(sub, broker.port(), topic, mqttRows, counted))
+                return 0.0;
             ForwardSettings s;
             s.mqttHost = QStringLiteral("127.0.0.1");
             s.mqttPort = broker.port();
+            s.mqttPrefix = QStringLiteral("bench");
             s.save(projectPath);
             QFile::remove(ForwardPosition::filePathFor(projectPath, QStringLiteral("mqtt")));
             Forwarder forwarder(projectPath);
             QElapsedTimer t;
             t.start();
             forwarder.reload();
-            waitFor([&] { return forwarder.state(Forwarder::Mqtt).lastId >= mqttRows; }, 600000);
+            // Counted at the subscriber, as for the anchor; the rows after the
+            // first N are the program's own backlog going on.
+            waitFor([&] { return sub.state() == QProcess::NotRunning; }, 600000);
             return mqttRows / (t.elapsed() / 1000.0);
         };
-        auto runPub = [&] {
-            QProcess pub;
-            pub.setStandardInputFile(payloads);
+        auto runAnchor = [&] {
+            QProcess sub;
+            if (!startCounter(sub, broker.port(), topic, mqttRows, counted))
+                return 0.0;
+            QProcess anchor;
             QElapsedTimer t;
             t.start();
-            pub.start(QStringLiteral("mosquitto_pub"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(broker.port()), QStringLiteral("-q"), QStringLiteral("1"),
-                       QStringLiteral("-t"), QStringLiteral("bench/anchor"), QStringLiteral("-l")});
-            pub.waitForFinished(600000);
-            return mqttRows / (t.elapsed() / 1000.0);
+            anchor.start(QStringLiteral(QK_MQTT_ANCHOR),
+                         {QStringLiteral("127.0.0.1"), QString::number(broker.port()), messages,
+                          QString::number(MqttTarget::kWindow)});
+            waitFor([&] { return sub.state() == QProcess::NotRunning; }, 600000);
+            const double rate = mqttRows / (t.elapsed() / 1000.0);
+            if (!anchor.waitForFinished(60000) || anchor.exitCode() != 0)
+                std::fprintf(stderr, "mqttanchor failed\n");
+            return rate;
         };
-        double ours, pub;
+        double ours, anchor;
         if (r % 2 == 0) {
             ours = runOurs();
-            pub = runPub();
+            anchor = runAnchor();
         } else {
-            pub = runPub();
+            anchor = runAnchor();
             ours = runOurs();
         }
-        std::printf("mqtt run %d: ours %.0f msg/s, mosquitto_pub %.0f msg/s, ratio %.2f\n", r + 1,
-                    ours, pub, ours / pub);
+        std::printf("mqtt run %d: ours %.0f msg/s, libmosquitto client %.0f msg/s, ratio %.2f\n",
+                    r + 1, ours, anchor, ours / anchor);
         std::fflush(stdout);
-        mqttRatios << ours / pub;
+        mqttRatios << ours / anchor;
     }
-    std::printf("mqtt median ratio %.2f\n", median(mqttRatios));
+    row(qPrintable(QStringLiteral("forward MQTT %1 rows: ours / anchor").arg(mqttRows)),
+        "mqttanchor (libmosquitto, same window)", "x", mqttRatios);
 
     // Live: 16 rows a second through the recorder's writer, forwarding off and on.
     if (liveSeconds > 0) {
@@ -317,10 +370,11 @@ int main(int argc, char **argv)
         s.mqttPort = broker.port();
         s.save(livePath);
         quint32 time = 1767225600;
+        QVector<double> on, off;
         for (int phase = 0; phase < 4; ++phase) {
-            const bool on = phase % 2 == 1;
+            const bool forwarding = phase % 2 == 1;
             Forwarder forwarder(livePath);
-            if (on)
+            if (forwarding)
                 forwarder.reload();
             const double cpu0 = ProcStats::cpuSeconds();
             QElapsedTimer t;
@@ -340,14 +394,18 @@ int main(int argc, char **argv)
                 waitFor([&] { return t.elapsed() >= (sec + 1) * 1000; }, 2000);
             }
             const double share = (ProcStats::cpuSeconds() - cpu0) / (t.elapsed() / 1000.0) * 100;
+            (forwarding ? on : off) << share;
             std::printf("live, forwarding %s: CPU %.2f %% of one core, resident %.1f MiB%s\n",
-                        on ? "on " : "off", share, ProcStats::residentKiB() / 1024.0,
-                        on ? qPrintable(QStringLiteral(", influx backlog %1, mqtt backlog %2")
-                                            .arg(forwarder.state(Forwarder::Influx).backlog)
-                                            .arg(forwarder.state(Forwarder::Mqtt).backlog))
-                           : "");
+                        forwarding ? "on " : "off", share, ProcStats::residentKiB() / 1024.0,
+                        forwarding
+                            ? qPrintable(QStringLiteral(", influx backlog %1, mqtt backlog %2")
+                                             .arg(forwarder.state(Forwarder::Influx).backlog)
+                                             .arg(forwarder.state(Forwarder::Mqtt).backlog))
+                            : "");
             std::fflush(stdout);
         }
+        row("forward live 16 rows/s, both targets: CPU with forwarding on", "-", "% core", on);
+        row("forward live 16 rows/s: CPU with forwarding off", "-", "% core", off);
     }
     return 0;
 }
