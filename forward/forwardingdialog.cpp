@@ -105,11 +105,13 @@ QString ForwardingDialog::stateText(const ForwardState &state)
 
 void ForwardingDialog::showState(int target, const ForwardState &state)
 {
-    QLabel *label = target == Forwarder::Influx ? ui->label_influx_state : ui->label_mqtt_state;
-    label->setText(stateText(state));
-    label->setStyleSheet(state.lastError.isEmpty() && state.rejected == 0
-                             ? QString()
-                             : QStringLiteral("color: rgb(200, 30, 30);"));
+    // A text field of its own: long errors stay whole, and can be selected and copied.
+    QPlainTextEdit *field =
+        target == Forwarder::Influx ? ui->plainTextEdit_influx_state : ui->plainTextEdit_mqtt_state;
+    field->setPlainText(stateText(state));
+    field->setStyleSheet(state.lastError.isEmpty() && state.rejected == 0
+                             ? QStringLiteral("background: transparent;")
+                             : QStringLiteral("background: transparent; color: rgb(200, 30, 30);"));
 }
 
 void ForwardingDialog::updateSecretNote()

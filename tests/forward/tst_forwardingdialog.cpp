@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -84,7 +85,8 @@ void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
     auto *dialog = new ForwardingDialog(&forwarder);
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog));
-    QCOMPARE(text(dialog, "label_influx_state"), QStringLiteral("Off."));
+    auto *influxState = dialog->findChild<QPlainTextEdit *>("plainTextEdit_influx_state");
+    QCOMPARE(influxState->toPlainText(), QStringLiteral("Off."));
     QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(),
              QStringLiteral("quillark"));
     QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_influx_password")->echoMode(),
@@ -123,8 +125,8 @@ void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
     QVERIFY(text(dialog, "label_secret_note").contains(QLatin1String("owner only (mode 600)")));
     QVERIFY(forwarder.isEnabled(Forwarder::Influx));
     QVERIFY(forwarder.isEnabled(Forwarder::Mqtt));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        text(dialog, "label_influx_state").contains(QLatin1String("Last error")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(influxState->toPlainText().contains(QLatin1String("Last error")),
+                             20000);
     saveScreenshot(dialog, QStringLiteral("forwardingdialog.png"));
 
     // A later rewrite of the project file by the recorder keeps it private.
