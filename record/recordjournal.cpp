@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -28,13 +29,6 @@ const char *const kCreateStatements[] = {
 qint64 hourOf(qint64 time)
 {
     return time >= 0 ? time / 3600 : (time - 3599) / 3600;
-}
-
-void appendInt(QByteArray &out, qint64 value)
-{
-    char bytes[8];
-    std::memcpy(bytes, &value, 8);
-    out.append(bytes, 8);
 }
 
 } // namespace
@@ -159,8 +153,14 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
     select.bind(1, firstId);
     select.bind(2, lastId);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer;
-    buffer.reserve(1 << 16);
+    // Rows are packed into a buffer of 64 KiB and hashed a buffer at a time.
+    constexpr int kBufferSize = 1 << 16;
+    std::vector<char> buffer(kBufferSize);
+    int used = 0;
+    auto put = [&buffer, &used](const void *data, int size) {
+        std::memcpy(buffer.data() + used, data, size_t(size));
+        used += size;
+    };
     qint64 count = 0;
     int rc;
     sqlite3_stmt *statement = select.handle();
@@ -169,25 +169,34 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
         // Each column with its type: a value stored as an integer and one
         // stored as a real differ, as do NULL and an empty text.
         for (int i = 0; i < 5; ++i) {
-            const int type = sqlite3_column_type(statement, i);
-            buffer += char(type);
+            const char type = char(sqlite3_column_type(statement, i));
+            qint64 value = 0;
+            const char *data = nullptr;
+            int size = 0;
             if (type == SQLITE_INTEGER) {
-                appendInt(buffer, sqlite3_column_int64(statement, i));
+                value = sqlite3_column_int64(statement, i);
             } else if (type == SQLITE_FLOAT) {
-                const double value = sqlite3_column_double(statement, i);
-                qint64 bits;
-                std::memcpy(&bits, &value, 8);
-                appendInt(buffer, bits);
+                const double real = sqlite3_column_double(statement, i);
+                std::memcpy(&value, &real, 8);
             } else if (type != SQLITE_NULL) {
-                const char *data = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                const int size = sqlite3_column_bytes(statement, i);
-                appendInt(buffer, size);
-                buffer.append(data, size);
+                data = static_cast<const char *>(sqlite3_column_blob(statement, i));
+                size = sqlite3_column_bytes(statement, i);
+                value = size;
             }
-        }
-        if (buffer.size() > (1 << 16) - 512) {
-            hash.addData(buffer);
-            buffer.resize(0);
+            if (used + 9 + size > kBufferSize) {
+                hash.addData(buffer.data(), used);
+                used = 0;
+            }
+            put(&type, 1);
+            if (type != SQLITE_NULL)
+                put(&value, 8);
+            if (size > kBufferSize - 9) {
+                hash.addData(buffer.data(), used);
+                used = 0;
+                hash.addData(data, size);
+            } else if (size > 0) {
+                put(data, size);
+            }
         }
     }
     if (rc != SQLITE_DONE) {
@@ -195,7 +204,7 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
             *error = select.errorText();
         return false;
     }
-    hash.addData(buffer);
+    hash.addData(buffer.data(), used);
     *rows = count;
     *digest = hash.result().toHex();
     return true;
