@@ -15,7 +15,7 @@ namespace
 {
 
 // The tables whose rows the recorder always journals.
-const char *const kAlarmTables[] = {"alarm_event", "alarm_ack", "alarm_verification"};
+const char *const kAlarmTables[] = {"qk_alarm_events", "qk_alarm_acks", "qk_alarm_verifications"};
 
 QString hourText(qint64 hourStart)
 {
@@ -51,7 +51,7 @@ RecordJournalVerdict JournalVerifier::verify()
 
     // The chain, entry by entry.
     SqlStatement entries(m_db,
-                         "select seq, tbl, row_id, content, hash from record_journal order by seq");
+                         "select seq, tbl, row_id, content, hash from qk_journal order by seq");
     QByteArray previous;
     qint64 expected = 1;
     int rc;

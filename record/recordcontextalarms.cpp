@@ -37,7 +37,7 @@ QVector<RecordAlarmEvent> RecordContext::alarmEvents(qint64 from, qint64 to,
     if (!db)
         return events;
     SqlStatement select(db, "select id, token, serialno, channel, high, limit_value, start_time, "
-                            "end_time, worst from alarm_event where start_time <= ?2 and "
+                            "end_time, worst from qk_alarm_events where start_time <= ?2 and "
                             "(end_time is null or end_time >= ?1) order by start_time, id");
     if (!select.isValid())
         return events; // a file without alarm events (or with the table damaged)
@@ -62,11 +62,11 @@ QVector<RecordAlarmEvent> RecordContext::alarmEvents(qint64 from, qint64 to,
     if (events.isEmpty())
         return events;
     // Ordered by id, so the latest entry of an event is the one kept.
-    const QHash<qint64, PersonEntry> acks =
-        latestEntries(db, "select event_token, ack_by, ack_at, action from alarm_ack order by id");
+    const QHash<qint64, PersonEntry> acks = latestEntries(
+        db, "select event_token, ack_by, ack_at, action from qk_alarm_acks order by id");
     const QHash<qint64, PersonEntry> checks =
         latestEntries(db, "select event_token, verified_by, verified_at, remark from "
-                          "alarm_verification order by id");
+                          "qk_alarm_verifications order by id");
     for (RecordAlarmEvent &event : events) {
         const auto ack = acks.constFind(event.token);
         if (ack != acks.constEnd()) {

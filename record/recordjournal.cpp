@@ -16,13 +16,15 @@ namespace
 {
 
 const char *const kCreateStatements[] = {
-    "create table if not exists alarm_event (id integer primary key, token integer not null "
+    "create table if not exists qk_alarm_events (id integer primary key, token integer not null "
     "unique, serialno text not null, channel integer not null, high integer not null, "
     "limit_value real, start_time integer not null, end_time integer, worst real)",
-    "create index if not exists alarm_event_start on alarm_event (start_time)",
-    "create table if not exists alarm_ack (id integer primary key, event_token integer not null, "
+    "create index if not exists qk_alarm_events_start on qk_alarm_events (start_time)",
+    "create table if not exists qk_alarm_acks (id integer primary key, event_token integer not "
+    "null, "
     "ack_by text not null, ack_at integer not null, action text not null)",
-    "create table if not exists alarm_verification (id integer primary key, event_token integer "
+    "create table if not exists qk_alarm_verifications (id integer primary key, event_token "
+    "integer "
     "not null, verified_by text not null, verified_at integer not null, remark text not null)",
 };
 
@@ -46,7 +48,7 @@ bool RecordJournal::createTables(sqlite3 *db, QString *error)
     if (hasJournal)
         return true;
     if (!SqlStatement::exec(db,
-                            "create table record_journal (seq integer primary key, tbl text not "
+                            "create table qk_journal (seq integer primary key, tbl text not "
                             "null, row_id integer not null, content blob not null, hash text not "
                             "null)",
                             error))
@@ -57,7 +59,7 @@ bool RecordJournal::createTables(sqlite3 *db, QString *error)
     const qint64 lastId = last.step() == SQLITE_ROW ? last.int64(0) : 0;
     last.finish();
     const QByteArray content = "samples after id " + QByteArray::number(lastId);
-    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+    SqlStatement insert(db, "insert into qk_journal (seq, tbl, row_id, content, hash) values "
                             "(1, ?1, ?2, ?3, ?4)");
     insert.bind(1, QByteArray(kStartEntry));
     insert.bind(2, lastId);
@@ -127,7 +129,7 @@ bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QStr
     const QByteArray content = rowContent(row.handle());
     row.finish();
 
-    SqlStatement last(db, "select seq, hash from record_journal order by seq desc limit 1");
+    SqlStatement last(db, "select seq, hash from qk_journal order by seq desc limit 1");
     qint64 seq = 1;
     QByteArray previous;
     if (last.step() == SQLITE_ROW) {
@@ -135,7 +137,7 @@ bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QStr
         previous = last.bytes(1);
     }
     last.finish();
-    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+    SqlStatement insert(db, "insert into qk_journal (seq, tbl, row_id, content, hash) values "
                             "(?1, ?2, ?3, ?4, ?5)");
     insert.bind(1, seq);
     insert.bind(2, QByteArray(table));
@@ -253,7 +255,7 @@ void RecordJournal::load(sqlite3 *db)
 {
     m_usable = false;
     m_segmentHour = -1;
-    SqlStatement marker(db, "select tbl, row_id, content from record_journal where tbl in "
+    SqlStatement marker(db, "select tbl, row_id, content from qk_journal where tbl in "
                             "('#start', '#hour') order by seq desc limit 1");
     if (marker.step() != SQLITE_ROW) {
         qCWarning(lcRecord).noquote()
@@ -283,7 +285,7 @@ void RecordJournal::load(sqlite3 *db)
 
 bool RecordJournal::closeStale(sqlite3 *db, QString *error)
 {
-    SqlStatement open(db, "select id from alarm_event where end_time is null");
+    SqlStatement open(db, "select id from qk_alarm_events where end_time is null");
     QList<qint64> ids;
     while (open.step() == SQLITE_ROW)
         ids << open.int64(0);
@@ -293,11 +295,12 @@ bool RecordJournal::closeStale(sqlite3 *db, QString *error)
     // Nobody saw these events end: they count as ended with the last
     // sample the file holds.
     for (qint64 id : qAsConst(ids)) {
-        SqlStatement close(db, "update alarm_event set end_time = max(start_time, coalesce((select "
-                               "pointDate from fennolink order by id desc limit 1), start_time)) "
-                               "where id = ?1");
+        SqlStatement close(db,
+                           "update qk_alarm_events set end_time = max(start_time, coalesce((select "
+                           "pointDate from fennolink order by id desc limit 1), start_time)) "
+                           "where id = ?1");
         close.bind(1, id);
-        if (!close.run(error) || !appendRow(db, "alarm_event", id, error))
+        if (!close.run(error) || !appendRow(db, "qk_alarm_events", id, error))
             return false;
     }
     qCInfo(lcRecord).noquote() << "RecordJournal : closed" << ids.size()
@@ -315,7 +318,7 @@ bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
         return false;
     const QByteArray content = hourContent(m_segmentFirst, lastId, rows, digest);
     // The hour's rows are the row: its content is the seal itself.
-    SqlStatement last(db, "select seq, hash from record_journal order by seq desc limit 1");
+    SqlStatement last(db, "select seq, hash from qk_journal order by seq desc limit 1");
     qint64 seq = 1;
     QByteArray previous;
     if (last.step() == SQLITE_ROW) {
@@ -324,7 +327,7 @@ bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
     }
     last.finish();
     const qint64 hourStart = m_segmentHour * 3600;
-    SqlStatement insert(db, "insert into record_journal (seq, tbl, row_id, content, hash) values "
+    SqlStatement insert(db, "insert into qk_journal (seq, tbl, row_id, content, hash) values "
                             "(?1, ?2, ?3, ?4, ?5)");
     insert.bind(1, seq);
     insert.bind(2, QByteArray(kHourEntry));
@@ -340,12 +343,12 @@ bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
 bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *error)
 {
     using Kind = RecordContextOp::Kind;
-    const char *table = "alarm_event";
+    const char *table = "qk_alarm_events";
     SqlStatement statement;
     switch (op.kind) {
     case Kind::EventOpen:
         statement.prepare(db,
-                          "insert or ignore into alarm_event (token, serialno, channel, high, "
+                          "insert or ignore into qk_alarm_events (token, serialno, channel, high, "
                           "limit_value, start_time, worst) values (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
         statement.bind(2, op.serialNo.toUtf8());
         statement.bind(3, qint64(op.channel));
@@ -355,22 +358,24 @@ bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *err
         statement.bind(7, op.worst);
         break;
     case Kind::EventUpdate:
-        statement.prepare(db, "update alarm_event set worst = ?7 where token = ?1");
+        statement.prepare(db, "update qk_alarm_events set worst = ?7 where token = ?1");
         statement.bind(7, op.worst);
         break;
     case Kind::EventClose:
-        statement.prepare(db, "update alarm_event set worst = ?7, end_time = ?6 where token = ?1");
+        statement.prepare(db,
+                          "update qk_alarm_events set worst = ?7, end_time = ?6 where token = ?1");
         statement.bind(6, op.time);
         statement.bind(7, op.worst);
         break;
     case Kind::Acknowledge:
     case Kind::Verify:
-        table = op.kind == Kind::Acknowledge ? "alarm_ack" : "alarm_verification";
-        statement.prepare(db, op.kind == Kind::Acknowledge
-                                  ? "insert into alarm_ack (event_token, ack_by, ack_at, action) "
-                                    "values (?1, ?2, ?3, ?4)"
-                                  : "insert into alarm_verification (event_token, verified_by, "
-                                    "verified_at, remark) values (?1, ?2, ?3, ?4)");
+        table = op.kind == Kind::Acknowledge ? "qk_alarm_acks" : "qk_alarm_verifications";
+        statement.prepare(db,
+                          op.kind == Kind::Acknowledge
+                              ? "insert into qk_alarm_acks (event_token, ack_by, ack_at, action) "
+                                "values (?1, ?2, ?3, ?4)"
+                              : "insert into qk_alarm_verifications (event_token, verified_by, "
+                                "verified_at, remark) values (?1, ?2, ?3, ?4)");
         statement.bind(2, op.person.toUtf8());
         statement.bind(3, op.time);
         statement.bind(4, op.text.toUtf8());
@@ -383,7 +388,7 @@ bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *err
         return true; // an event written before (a retried batch) or not in this file
     qint64 rowId = sqlite3_last_insert_rowid(db);
     if (op.kind == Kind::EventUpdate || op.kind == Kind::EventClose) {
-        SqlStatement find(db, "select id from alarm_event where token = ?1");
+        SqlStatement find(db, "select id from qk_alarm_events where token = ?1");
         find.bind(1, op.token);
         if (find.step() != SQLITE_ROW)
             return true;

@@ -30,7 +30,7 @@ struct RecordContextOp {
 // The tamper-evident journal of a record file, on the writer's side.
 //
 // Every row of the context tables (settings, alarm events, acknowledgements,
-// verifications) enters the table "record_journal" when it is written or
+// verifications) enters the table "qk_journal" when it is written or
 // changed: its table, its rowid and a canonical text of all its columns, with
 // a SHA-256 over that entry and the hash of the entry before it. When the
 // writer has written rows of a new hour, the rows written in the hour before
@@ -42,7 +42,7 @@ struct RecordContextOp {
 class RecordJournal
 {
 public:
-    static constexpr const char *kJournalTable = "record_journal";
+    static constexpr const char *kJournalTable = "qk_journal";
     // Journal entries that are not rows of a table.
     static constexpr const char *kStartEntry = "#start"; // row_id: last id not covered
     static constexpr const char *kHourEntry = "#hour";   // row_id: the hour (seconds)

@@ -46,7 +46,7 @@ bool fileIsReady(const QString &path, qint64 rows)
     bool ready = false;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
         SQLITE_OK) {
-        SqlStatement journal(db, "select count(*) from record_journal");
+        SqlStatement journal(db, "select count(*) from qk_journal");
         SqlStatement count(db, "select max(id) from fennolink");
         ready = journal.step() == SQLITE_ROW && journal.int64(0) > 1 &&
                 count.step() == SQLITE_ROW && count.int64(0) == rows;

@@ -132,9 +132,9 @@ void tst_AlarmsWindow::alarmAcknowledgedVerifiedAndJournaled()
 
     // In the file's journal, and intact.
     const QString database = w.m_insertSerialData->databasePath();
-    QCOMPARE(TestSupport::sqlRows(database, QStringLiteral("select count(*) from record_journal "
-                                                           "where tbl in ('alarm_ack', "
-                                                           "'alarm_verification')"))
+    QCOMPARE(TestSupport::sqlRows(database, QStringLiteral("select count(*) from qk_journal "
+                                                           "where tbl in ('qk_alarm_acks', "
+                                                           "'qk_alarm_verifications')"))
                  .value(0)
                  .value(0)
                  .toInt(),

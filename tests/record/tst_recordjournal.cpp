@@ -145,25 +145,25 @@ void tst_RecordJournal::tampering_data()
                                      << altered << "(rows 1 to 60): rows changed";
     QTest::newRow("unsealed hour changed") << "update fennolink set channel1 = 1 where id = 192"
                                            << int(RecordJournalVerdict::State::Intact) << QString();
-    QTest::newRow("event changed")
-        << "update alarm_event set worst = 31" << altered << "alarm_event row 1 was changed";
+    QTest::newRow("event changed") << "update qk_alarm_events set worst = 31" << altered
+                                   << "qk_alarm_events row 1 was changed";
     QTest::newRow("acknowledgement deleted")
-        << "delete from alarm_ack" << altered << "alarm_ack row 1 was deleted";
+        << "delete from qk_alarm_acks" << altered << "qk_alarm_acks row 1 was deleted";
     QTest::newRow("verification added")
-        << "insert into alarm_verification (event_token, "
+        << "insert into qk_alarm_verifications (event_token, "
            "verified_by, verified_at, remark) values (1, 'Eve', 1, '')"
-        << altered << "alarm_verification row 2 was added by another program";
-    QTest::newRow("journal entry changed")
-        << "update record_journal set content = 'x' where seq = 2" << altered
-        << "journal entry 2 (#hour) was changed";
+        << altered << "qk_alarm_verifications row 2 was added by another program";
+    QTest::newRow("journal entry changed") << "update qk_journal set content = 'x' where seq = 2"
+                                           << altered << "journal entry 2 (#hour) was changed";
     QTest::newRow("journal entry deleted")
-        << "delete from record_journal where seq = 3" << altered << "journal entry 3 was deleted";
+        << "delete from qk_journal where seq = 3" << altered << "journal entry 3 was deleted";
     QTest::newRow("journal dropped")
-        << "drop table record_journal" << broken << "the journal table is missing";
+        << "drop table qk_journal" << broken << "the journal table is missing";
     QTest::newRow("alarm table dropped")
-        << "drop table alarm_ack" << broken << "the table alarm_ack is missing";
-    QTest::newRow("event table damaged") << "drop table alarm_event; create table alarm_event (x)"
-                                         << altered << "alarm_event row 1 was deleted";
+        << "drop table qk_alarm_acks" << broken << "the table qk_alarm_acks is missing";
+    QTest::newRow("event table damaged")
+        << "drop table qk_alarm_events; create table qk_alarm_events (x)" << altered
+        << "qk_alarm_events row 1 was deleted";
 }
 
 void tst_RecordJournal::tampering()
@@ -210,12 +210,12 @@ void tst_RecordJournal::oldFileGetsAJournal()
     QVERIFY(TestSupport::sqliteCli(
         path, QStringLiteral("update fennolink set channel1 = 9 where id = 1")));
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
-    QCOMPARE(TestSupport::sqlRows(
-                 path, QStringLiteral("select content from record_journal where seq = 1"))
-                 .value(0)
-                 .value(0)
-                 .toString(),
-             QStringLiteral("samples after id 2"));
+    QCOMPARE(
+        TestSupport::sqlRows(path, QStringLiteral("select content from qk_journal where seq = 1"))
+            .value(0)
+            .value(0)
+            .toString(),
+        QStringLiteral("samples after id 2"));
 }
 
 void tst_RecordJournal::acknowledgementWhileLocked()
