@@ -22,15 +22,31 @@ MessageDialog::~MessageDialog()
     delete ui;
 }
 
-void showMessage(QWidget *parent, const QString &title, const QString &message)
+namespace
+{
+
+MessageDialog *openMessage(QWidget *parent, const QString &title, const QString &message)
 {
     qCDebug(lcApp).noquote() << "showMessage :" << title << ":" << message;
     auto *dialog = new MessageDialog(title, message, parent);
     // A closed message is of no further use; without this every message of a
     // long run would stay in memory until its parent goes.
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog;
+}
+
+} // namespace
+
+void showMessage(QWidget *parent, const QString &title, const QString &message)
+{
+    MessageDialog *dialog = openMessage(parent, title, message);
     // The timer is bound to the dialog, so a dialog already closed (and
     // deleted) by CLOSE is never touched again.
     QTimer::singleShot(kMessageAutoCloseMs, dialog, &QDialog::close);
     dialog->show();
+}
+
+void showLastingMessage(QWidget *parent, const QString &title, const QString &message)
+{
+    openMessage(parent, title, message)->show();
 }

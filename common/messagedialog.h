@@ -28,3 +28,7 @@ constexpr int kMessageAutoCloseMs = 5000;
 // Shows a MessageDialog as a child of parent without blocking; it closes
 // itself after kMessageAutoCloseMs and is deleted once closed.
 void showMessage(QWidget *parent, const QString &title, const QString &message);
+
+// Like showMessage(), but the message stays until the user closes it: for
+// errors a user must be able to read after stepping away.
+void showLastingMessage(QWidget *parent, const QString &title, const QString &message);

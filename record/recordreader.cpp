@@ -463,3 +463,25 @@ qint64 RecordReader::forEachRowAfterId(qint64 afterId, qint64 limit,
         return -1;
     return visited;
 }
+
+QStringList RecordReader::serialNumbersAtEnds(int rows)
+{
+    QStringList numbers;
+    if (!m_db)
+        return numbers;
+    for (const char *sql : {"select serialno from fennolink order by id limit ?1",
+                            "select serialno from fennolink order by id desc limit ?1"}) {
+        Statement statement(m_db, sql);
+        if (!statement)
+            return numbers;
+        sqlite3_bind_int(statement.get(), 1, rows);
+        while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+            const QString number = QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(statement.get(), 0)),
+                sqlite3_column_bytes(statement.get(), 0));
+            if (!numbers.contains(number))
+                numbers.append(number);
+        }
+    }
+    return numbers;
+}

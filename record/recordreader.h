@@ -119,6 +119,11 @@ public:
     // Number of rows with id in [firstId, lastId].
     qint64 countIds(qint64 firstId, qint64 lastId);
 
+    // The device numbers among the first and the last `rows` rows (by id), in
+    // the order first seen: every device a recording polls shows up in its
+    // first and last cycles, without reading the whole table.
+    QStringList serialNumbersAtEnds(int rows);
+
     // The open connection, for readers that need a query of their own.
     sqlite3 *handle() const { return m_db; }
 

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QLoggingCategory>
 #include <QTextStream>
 
@@ -45,12 +44,9 @@ int main(int argc, char *argv[])
     ViewerWindow window;
     window.resize(1280, 800);
     window.show();
-    QString project = options.projectPath;
-    if (project.isEmpty())
-        project = QFileDialog::getOpenFileName(&window, QStringLiteral("Open a project"), QString(),
-                                               QStringLiteral("Quillark projects (*.qlk)"));
-    if (project.isEmpty())
-        return 0;
-    window.openProject(project);
+    // Without a file the window opens empty, its Open button and recent list
+    // at hand; a file that cannot be read leaves the same, with the reason.
+    if (!options.projectPath.isEmpty())
+        window.openProject(options.projectPath);
     return app.exec();
 }

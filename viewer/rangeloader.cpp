@@ -8,6 +8,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace
@@ -189,23 +190,52 @@ bool RangeLoader::loadSummary(qint64 from, qint64 to, int columns,
 
         SeriesStatistics &stats = view.stats;
         stats = edges[size_t(i)];
-        if (wholeTo >= wholeFrom) {
-            m_summary->forEachBucket(
-                info.deviceNumber, info.channel, SummaryCache::Minute, wholeFrom, wholeTo,
-                [&](qint64 start, const SummaryCache::Bucket &b) {
-                    if (b.count == 0)
-                        return;
-                    qint64 outside = 0;
-                    bool known = true;
-                    if (info.hasLimits) {
-                        if (b.max < info.low || b.min > info.high)
-                            outside = b.count;
-                        else if (b.min < info.low || b.max > info.high)
-                            known = false; // some of its samples, not known which
-                    }
-                    stats.addBucket(b.min, start + b.minAt, b.max, start + b.maxAt, b.sum, b.count,
-                                    outside, known);
+        if (wholeTo < wholeFrom)
+            continue;
+        // The summary keeps its extremes as floats: a bucket counts as wholly
+        // inside or outside only with a margin of float rounding to spare.
+        const double lowMargin = std::abs(info.low) * 1e-6 + 1e-9;
+        const double highMargin = std::abs(info.high) * 1e-6 + 1e-9;
+        QVector<QPair<qint64, qint64>> partly; // minutes partly outside, joined
+        m_summary->forEachBucket(info.deviceNumber, info.channel, SummaryCache::Minute, wholeFrom,
+                                 wholeTo, [&](qint64 start, const SummaryCache::Bucket &b) {
+                                     if (b.count == 0)
+                                         return;
+                                     qint64 outside = 0;
+                                     if (info.hasLimits) {
+                                         const bool allBelow = b.max < info.low - lowMargin;
+                                         const bool allAbove = b.min > info.high + highMargin;
+                                         const bool allInside = b.min > info.low + lowMargin &&
+                                                                b.max < info.high - highMargin;
+                                         if (allBelow || allAbove) {
+                                             outside = b.count;
+                                         } else if (!allInside) {
+                                             if (!partly.isEmpty() &&
+                                                 partly.last().second + 1 >= start)
+                                                 partly.last().second = start + 59;
+                                             else
+                                                 partly.append(qMakePair(start, start + 59));
+                                         }
+                                     }
+                                     stats.addBucket(b.min, start + b.minAt, b.max, start + b.maxAt,
+                                                     b.sum, b.count, outside, true);
+                                 });
+        // Which samples of those minutes lay outside, the rows tell.
+        for (const auto &span : qAsConst(partly)) {
+            const QByteArray serial = info.deviceNumber.toUtf8();
+            qint64 outside = 0;
+            const bool ok = m_reader->forEachRowInTime(
+                span.first, span.second, {info.deviceNumber}, [&](const RecordRow &row) {
+                    const double value = info.channel == 1 ? row.channel1 : row.channel2;
+                    if (row.serialNo == serial && value != NoValue && stats.isOutside(value))
+                        ++outside;
+                    return true;
                 });
+            if (!ok) {
+                m_errorText = m_reader->errorText();
+                return false;
+            }
+            stats.addOutside(outside);
         }
     }
     return true;

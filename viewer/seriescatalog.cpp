@@ -1,7 +1,9 @@
 #include "viewer/seriescatalog.h"
 
+#include "common/alarmlimits.h"
 #include "common/common.h"
 #include "common/projectdocument.h"
+#include "record/recordcontext.h"
 
 QString SeriesInfo::label() const
 {
@@ -35,10 +37,46 @@ void SeriesCatalog::load(const ProjectDocument &project)
             info.low = channel == 1 ? node.ch1Min : node.ch2Min;
             info.high = channel == 1 ? node.ch1Max : node.ch2Max;
             // A range of 0..0 is what an untouched device holds: no limits.
-            info.hasLimits = info.low < info.high;
+            info.hasLimits = hasAlarmLimits(info.low, info.high);
             m_series.append(info);
         }
     }
+}
+
+void SeriesCatalog::load(const QVector<RecordDeviceSettings> &devices)
+{
+    m_series.clear();
+    for (const RecordDeviceSettings &device : devices) {
+        if (device.serialNo.isEmpty() || indexOf(device.serialNo, 1) >= 0)
+            continue;
+        for (int channel = 1; channel <= 2; ++channel) {
+            SeriesInfo info;
+            info.deviceNumber = device.serialNo;
+            info.deviceName = device.deviceName;
+            info.channel = channel;
+            info.channelName = channel == 1 ? device.ch1Name : device.ch2Name;
+            info.unit = channel == 1 ? unitDisplayText(device.ch1Unit, device.ch1Custom)
+                                     : unitDisplayText(device.ch2Unit, device.ch2Custom);
+            info.low = channel == 1 ? device.ch1Low : device.ch2Low;
+            info.high = channel == 1 ? device.ch1High : device.ch2High;
+            info.hasLimits = hasAlarmLimits(info.low, info.high);
+            m_series.append(info);
+        }
+    }
+}
+
+bool SeriesCatalog::addUnlisted(const QString &deviceNumber)
+{
+    if (deviceNumber.isEmpty() || indexOf(deviceNumber, 1) >= 0)
+        return false;
+    for (int channel = 1; channel <= 2; ++channel) {
+        SeriesInfo info;
+        info.deviceNumber = deviceNumber;
+        info.channel = channel;
+        info.notInProject = true;
+        m_series.append(info);
+    }
+    return true;
 }
 
 int SeriesCatalog::indexOf(const QString &deviceNumber, int channel) const

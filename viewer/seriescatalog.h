@@ -5,6 +5,7 @@
 #include <QVector>
 
 class ProjectDocument;
+struct RecordDeviceSettings;
 
 // One channel of one device, as the viewer shows and exports it.
 struct SeriesInfo {
@@ -16,6 +17,8 @@ struct SeriesInfo {
     double low = 0;
     double high = 0;
     bool hasLimits = false;
+    // Recorded in the file but not listed by the project (shown by number).
+    bool notInProject = false;
 
     // "Device / Channel", and with the unit "Device / Channel (unit)".
     QString label() const;
@@ -27,6 +30,12 @@ class SeriesCatalog
 {
 public:
     void load(const ProjectDocument &project);
+    // The devices as the record file itself describes them (a file opened
+    // without its project).
+    void load(const QVector<RecordDeviceSettings> &devices);
+    // Adds a device found in the file but in neither of the above, under its
+    // number; false when it is listed already.
+    bool addUnlisted(const QString &deviceNumber);
 
     const QVector<SeriesInfo> &all() const { return m_series; }
     int size() const { return m_series.size(); }

@@ -15,6 +15,9 @@ public:
     void addBucket(double min, qint64 minTime, double max, qint64 maxTime, double sum, qint64 count,
                    qint64 outside, bool outsideKnown);
     void merge(const SeriesStatistics &other);
+    // Samples outside the limits counted apart (from the rows of buckets
+    // that lay partly outside).
+    void addOutside(qint64 samples) { m_outside += samples; }
 
     qint64 samples() const { return m_count; }
     double minimum() const { return m_min; }

@@ -530,3 +530,14 @@ bool SummaryCache::load(RecordReader &reader)
     }
     return true;
 }
+
+QStringList SummaryCache::serials() const
+{
+    QStringList numbers;
+    for (const auto &series : m_series) {
+        const QString number = QString::fromUtf8(series->serial);
+        if (!numbers.contains(number))
+            numbers.append(number);
+    }
+    return numbers;
+}

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <atomic>
@@ -72,6 +73,9 @@ public:
     // the level whose start lies in [from, to], in time order.
     void forEachBucket(const QString &serial, int channel, Level level, qint64 from, qint64 to,
                        const std::function<void(qint64, const Bucket &)> &visit) const;
+
+    // The device numbers seen in the rows read so far, in the order first seen.
+    QStringList serials() const;
 
     // Memory held by the summary, in bytes.
     qint64 memoryBytes() const;

@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSaveFile>
 #include <QThread>
@@ -52,6 +53,13 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
                                 tr("Recording period"), tr("Everything"), tr("Chosen range")});
     ui->combo_preset->setCurrentIndex(Everything);
     setupStatsTable();
+    m_recentMenu = new QMenu(this);
+    ui->btn_open->setMenu(m_recentMenu);
+    ui->btn_open->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(ui->btn_open, &QToolButton::clicked, this, &ViewerWindow::openFile);
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &ViewerWindow::fillRecentMenu);
+    fillRecentMenu();
+    ui->label_status->setText(tr("Open a project (.qlk) or a record file (.dat) with Open."));
 
     QChartViewer *viewer = ui->chart_viewer;
     viewer->setMouseMode(QChartViewer::MouseUsageScroll);
@@ -113,39 +121,6 @@ ViewerWindow::~ViewerWindow()
     delete ui;
 }
 
-bool ViewerWindow::openProject(const QString &path)
-{
-    const QString projectPath = BatchExport::unquotePath(path);
-    ProjectDocument project;
-    QString error;
-    if (!project.load(projectPath, &error)) {
-        showMessage(
-            this, QStringLiteral("ERROR"),
-            tr("%1 cannot be read as a project file: %2").arg(projectPath, project.errorText()));
-        return false;
-    }
-    auto reader = std::make_unique<RecordReader>();
-    if (!reader->open(project.databasePath())) {
-        showMessage(this, QStringLiteral("ERROR"), reader->errorText());
-        return false;
-    }
-    stopSummaryBuild();
-    m_project = project;
-    m_reader = std::move(reader);
-    m_catalog.load(m_project);
-    m_intervalSeconds = m_project.dataInterval >= 1000 ? m_project.dataInterval / 1000 : 10;
-    ui->label_project->setText(m_project.projectName + QStringLiteral("  ·  ") +
-                               intervalText(m_project.dataInterval));
-    setWindowTitle(QStringLiteral("RideZodazo - ") + m_project.projectName);
-    setupSeriesTree();
-    m_history.clear();
-    m_loaded = true;
-    refreshBounds();
-    startSummary();
-    applyPreset(Preset(ui->combo_preset->currentIndex()));
-    return true;
-}
-
 void ViewerWindow::refreshBounds()
 {
     qint64 first = 0;
@@ -173,10 +148,15 @@ void ViewerWindow::setupSeriesTree()
     for (int i = 0; i < m_catalog.size(); ++i) {
         const SeriesInfo &info = m_catalog.at(i);
         if (!device || device->data(0, Qt::UserRole).toString() != info.deviceNumber) {
-            device = new QTreeWidgetItem(
-                tree, {info.deviceName.isEmpty() ? info.deviceNumber : info.deviceName});
+            QString name = info.deviceName.isEmpty() ? info.deviceNumber : info.deviceName;
+            if (info.notInProject && !m_bareDatabase)
+                name += tr(" (not in the project)");
+            device = new QTreeWidgetItem(tree, {name});
             device->setData(0, Qt::UserRole, info.deviceNumber);
-            device->setToolTip(0, info.deviceNumber);
+            // A tool tip that looks like markup is taken for it: escaped, the
+            // number shows as it is.
+            device->setToolTip(0, QStringLiteral("<span>") + info.deviceNumber.toHtmlEscaped() +
+                                      QStringLiteral("</span>"));
             device->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
             device->setExpanded(true);
         }
@@ -305,6 +285,10 @@ bool ViewerWindow::eventFilter(QObject *watched, QEvent *event)
     // A drag or a drawn rectangle changes the range once: Back returns to
     // where the mouse was pressed.
     if (watched == ui->chart_viewer) {
+        // The chart is drawn to the viewer's size: whenever the layout gives
+        // it another size (the first layout included) it is drawn anew.
+        if (event->type() == QEvent::Resize && m_loaded)
+            ui->chart_viewer->requestViewPortUpdate(true, false);
         if (event->type() == QEvent::MouseButtonPress)
             m_pressRange = qMakePair(m_visibleFrom, m_visibleTo);
         else if (event->type() == QEvent::MouseButtonRelease &&
@@ -354,10 +338,14 @@ void ViewerWindow::startSummary()
     m_summaryReady = false;
     if (m_summary->load(*m_reader)) {
         m_reader->resumeTimeOrder(m_summary->timeOrder());
-        m_summary->update(*m_reader, 0); // the rows recorded since, usually few
+        // The rows recorded since, usually few; the cache is written again
+        // only when there were some.
+        const qint64 added = m_summary->update(*m_reader, 0);
         m_reader->resumeTimeOrder(m_summary->timeOrder());
         m_summaryReady = true;
-        m_summary->save();
+        if (added > 0)
+            m_summary->save();
+        addUnlistedDevices(m_summary->serials());
         return;
     }
     // Until the summary has read every row, the rows are taken to be in time
@@ -406,6 +394,7 @@ void ViewerWindow::summaryStep()
     m_reader->resumeTimeOrder(m_summary->timeOrder());
     m_summaryReady = true;
     m_summary->save();
+    addUnlistedDevices(m_summary->serials());
     endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
     m_reload = true;
     redrawNow();
@@ -482,14 +471,13 @@ void ViewerWindow::exportCsv()
     if (path.isEmpty())
         return;
     if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_reader->path()).absoluteFilePath()) {
-        showMessage(this, QStringLiteral("ERROR"),
-                    tr("The CSV file would replace the record database."));
+        showError(tr("The CSV file would replace the record database."));
         return;
     }
     m_exporter =
         std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo, path);
     if (!m_exporter->start()) {
-        showMessage(this, QStringLiteral("ERROR"), m_exporter->errorText());
+        showError(m_exporter->errorText());
         m_exporter.reset();
         emit exportFinished(false);
         return;
@@ -511,9 +499,9 @@ void ViewerWindow::exportStep()
     const QString text =
         ok ? tr("Exported %1 lines.").arg(m_exporter->linesWritten()) : m_exporter->errorText();
     m_exporter.reset();
-    endWork(ok ? text : QString());
+    endWork(text);
     if (!ok)
-        showMessage(this, QStringLiteral("ERROR"), text);
+        showError(text);
     emit exportFinished(ok);
 }
 
@@ -541,18 +529,10 @@ void ViewerWindow::exportPng()
     QSaveFile file(path);
     if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
         !file.commit()) {
-        showMessage(this, QStringLiteral("ERROR"),
-                    tr("The picture could not be written to %1.").arg(path));
+        showError(tr("The picture could not be written to %1.").arg(path));
         return;
     }
     ui->label_status->setText(tr("Picture written to %1.").arg(QFileInfo(path).fileName()));
-}
-
-void ViewerWindow::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    if (m_loaded)
-        ui->chart_viewer->requestViewPortUpdate(true, false);
 }
 
 void ViewerWindow::closeEvent(QCloseEvent *event)

@@ -20,6 +20,7 @@ class ViewerWindow;
 }
 
 class CsvExporter;
+class QMenu;
 class RecordReader;
 class SummaryCache;
 class XYChart;
@@ -39,15 +40,20 @@ public:
     using SavePathHook = std::function<QString(QWidget *, const QString &caption,
                                                const QString &suggested, const QString &filter)>;
     static SavePathHook askSavePath;
+    // Asks for a file to open (empty: cancelled). Tests answer it.
+    static SavePathHook askOpenPath;
 
     enum Preset { LastHour, Last24Hours, Last7Days, RecordingPeriod, Everything, Custom };
 
     explicit ViewerWindow(QWidget *parent = nullptr);
     ~ViewerWindow() override;
 
-    // Opens a project and its recording; false (with a message shown) when
-    // either cannot be read.
+    // Opens a project and its recording, or a record file on its own (its
+    // devices named by number, or as the file describes them); false, with a
+    // message that stays until closed, when it cannot be read. A failed open
+    // leaves what was on show.
     bool openProject(const QString &path);
+    bool isLoaded() const { return m_loaded; }
 
     // The series on show, in catalog order.
     QVector<SeriesInfo> shownSeries() const;
@@ -69,6 +75,8 @@ public:
     QImage chartImage() const;
 
 public slots:
+    // Asks for a project or record file and opens it.
+    void openFile();
     void exportCsv();
     void exportPng();
     void cancelWork();
@@ -82,11 +90,16 @@ signals:
     void summaryBuilt();
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool openSource(const ProjectDocument &project, const QString &databasePath, bool bare);
+    void fillRecentMenu();
+    // Lists devices the file holds but the project does not, under their number.
+    void addUnlistedDevices(const QStringList &numbers);
+    void showError(const QString &text);
+    void updateProjectLabel();
     void setupSeriesTree();
     void setupStatsTable();
     void refreshBounds();
@@ -108,6 +121,9 @@ private:
 
     Ui::ViewerWindow *ui;
     ProjectDocument m_project;
+    QString m_databasePath;
+    bool m_bareDatabase = false; // a record file opened without its project
+    QMenu *m_recentMenu = nullptr;
     SeriesCatalog m_catalog;
     std::unique_ptr<RecordReader> m_reader;
     std::unique_ptr<SummaryCache> m_summary;

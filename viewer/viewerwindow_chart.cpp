@@ -114,6 +114,8 @@ void ViewerWindow::drawChart()
         m_visibleFrom = from;
         m_visibleTo = to;
         m_reload = false;
+        // The cursor's text belongs to the old range and series.
+        ui->label_cursor->clear();
         loadRange();
         updateRangeEdits();
         if (moved && !m_applyingPreset) {
@@ -228,27 +230,64 @@ void ViewerWindow::drawChart()
 
 QString ViewerWindow::cursorText(qint64 time) const
 {
-    QStringList parts{timeText(time)};
-    for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
-        const SeriesView &view = m_views.at(i);
-        const double spacing =
-            std::max(double(m_visibleTo - m_visibleFrom) / 500.0, 2.5 * m_intervalSeconds);
-        const auto it = std::lower_bound(view.x.begin(), view.x.end(), double(time));
-        double best = NoValue;
-        double bestDistance = spacing;
-        for (auto candidate : {it, it == view.x.begin() ? it : it - 1}) {
-            if (candidate == view.x.end())
-                continue;
-            const int index = int(candidate - view.x.begin());
-            const double distance = std::abs(*candidate - double(time));
-            if (view.y.at(index) != NoValue && distance <= bestDistance) {
-                best = view.y.at(index);
-                bestDistance = distance;
+    // Each series shows its sample nearest to the cursor, with that sample's
+    // own time: read from the rows around the cursor when the file can be
+    // searched by time, else the nearest point drawn (a real sample too:
+    // the extremes of a column keep their times).
+    const double gap = 2.5 * m_intervalSeconds;
+    QVector<double> bestValue(m_shown.size(), NoValue);
+    QVector<qint64> bestTime(m_shown.size(), 0);
+    QVector<double> bestDistance(m_shown.size(), gap);
+    auto consider = [&](int i, qint64 at, double value) {
+        const double distance = std::abs(double(at - time));
+        if (value != NoValue && distance <= bestDistance.at(i)) {
+            bestDistance[i] = distance;
+            bestValue[i] = value;
+            bestTime[i] = at;
+        }
+    };
+    bool fromRows = false;
+    if (m_reader && m_summaryReady && !m_shown.isEmpty() && m_reader->timeOrdered()) {
+        QStringList devices;
+        for (const SeriesInfo &info : m_shown) {
+            if (!devices.contains(info.deviceNumber))
+                devices.append(info.deviceNumber);
+        }
+        const qint64 reach = qint64(std::ceil(gap));
+        fromRows = m_reader->forEachRowInTime(
+            time - reach, time + reach, devices, [&](const RecordRow &row) {
+                for (int i = 0; i < m_shown.size(); ++i) {
+                    const SeriesInfo &info = m_shown.at(i);
+                    if (info.deviceNumber.toUtf8() == row.serialNo)
+                        consider(i, row.pointDate, info.channel == 1 ? row.channel1 : row.channel2);
+                }
+                return true;
+            });
+    }
+    if (!fromRows) {
+        for (int i = 0; i < m_views.size() && i < m_shown.size(); ++i) {
+            const SeriesView &view = m_views.at(i);
+            const auto it = std::lower_bound(view.x.begin(), view.x.end(), double(time));
+            bestDistance[i] = std::max(gap, double(m_visibleTo - m_visibleFrom) / 500.0);
+            for (auto candidate : {it, it == view.x.begin() ? it : it - 1}) {
+                if (candidate != view.x.end())
+                    consider(i, qint64(*candidate), view.y.at(int(candidate - view.x.begin())));
             }
         }
-        parts << m_shown.at(i).label() + QStringLiteral(": ") +
-                     (best == NoValue ? QStringLiteral("no value")
-                                      : valueText(best, m_shown.at(i).unit));
+    }
+    const QString day = QDateTime::fromSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd"));
+    QStringList parts{timeText(time)};
+    for (int i = 0; i < m_shown.size(); ++i) {
+        QString text = m_shown.at(i).label() + QStringLiteral(": ");
+        if (bestValue.at(i) == NoValue) {
+            text += tr("no value");
+        } else {
+            QString at = timeText(bestTime.at(i));
+            if (at.startsWith(day))
+                at = at.mid(11);
+            text += tr("%1 at %2").arg(valueText(bestValue.at(i), m_shown.at(i).unit), at);
+        }
+        parts << text;
     }
     return parts.join(QStringLiteral("   |   "));
 }
