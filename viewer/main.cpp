@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTextStream>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -46,7 +47,10 @@ int main(int argc, char *argv[])
     window.show();
     // Without a file the window opens empty, its Open button and recent list
     // at hand; a file that cannot be read leaves the same, with the reason.
+    // The file is opened once the window has met the window system and its
+    // layout has settled.
     if (!options.projectPath.isEmpty())
-        window.openProject(options.projectPath);
+        QTimer::singleShot(0, &window,
+                           [&window, &options] { window.openProject(options.projectPath); });
     return app.exec();
 }

@@ -43,6 +43,10 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("RideZodazo"));
+    // The chart and the lists take every pixel the window gains; the status
+    // line never does.
+    ui->layout_main->setStretchFactor(ui->splitter_main, 1);
+    ui->label_status->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     ui->splitter_main->setStretchFactor(1, 1);
     ui->splitter_main->setSizes({260, 1000});
     ui->splitter_right->setStretchFactor(0, 1);
@@ -62,6 +66,9 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     ui->label_status->setText(tr("Open a project (.qlk) or a record file (.dat) with Open."));
 
     QChartViewer *viewer = ui->chart_viewer;
+    // The chart is drawn to the viewer's size, never the other way round: the
+    // picture shown must not become the size the layout asks for.
+    viewer->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     viewer->setMouseMode(QChartViewer::MouseUsageScroll);
     viewer->setScrollAxes(0);
     viewer->setZoomAxes(0);

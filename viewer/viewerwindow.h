@@ -108,6 +108,7 @@ private:
     void loadRange();
     void drawChart();
     void drawCursor(int mouseX);
+    bool searchableByTime() const;
     void fillStatistics();
     void startSummary();
     void summaryStep();

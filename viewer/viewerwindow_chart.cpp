@@ -228,6 +228,17 @@ void ViewerWindow::drawChart()
         drawCursor(viewer->plotAreaMouseX());
 }
 
+bool ViewerWindow::searchableByTime() const
+{
+    // Where the clock went back, the rows after the step are read whole by a
+    // search: cheap enough for a cursor only while they are few.
+    constexpr qint64 kScannedRowsAtMost = 50000;
+    if (m_reader->timeOrdered())
+        return true;
+    const RecordReader::TimeOrderState order = m_reader->timeOrderState();
+    return order.broken && m_reader->maxId() - order.orderedUpTo <= kScannedRowsAtMost;
+}
+
 QString ViewerWindow::cursorText(qint64 time) const
 {
     // Each series shows its sample nearest to the cursor, with that sample's
@@ -247,7 +258,7 @@ QString ViewerWindow::cursorText(qint64 time) const
         }
     };
     bool fromRows = false;
-    if (m_reader && m_summaryReady && !m_shown.isEmpty() && m_reader->timeOrdered()) {
+    if (m_reader && m_summaryReady && !m_shown.isEmpty() && searchableByTime()) {
         QStringList devices;
         for (const SeriesInfo &info : m_shown) {
             if (!devices.contains(info.deviceNumber))

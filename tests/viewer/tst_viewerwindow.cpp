@@ -1,5 +1,7 @@
 #include "viewer/viewerwindow.h"
 
+#include "viewer/recentprojects.h"
+
 #include "chart/chartdataset.h"
 #include "chart/linelayer.h"
 #include "chart/qchartviewer.h"
@@ -17,6 +19,8 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <cmath>
@@ -26,8 +30,8 @@ using namespace ViewerFixture;
 namespace
 {
 
-constexpr qint64 kStart = 1767225600;   // 2026-01-01 00:00 UTC
-constexpr int kWeekPolls = 7 * 24 * 60; // one a minute
+constexpr qint64 kStart = 1767225600;    // 2026-01-01 00:00 UTC
+constexpr int kWeekPolls = 14 * 24 * 60; // one a minute: the summary draws it whole
 constexpr qint64 kGapFrom =
     kStart + 3 * 86400 + 12 * 3600; // an hour with nothing, after a NULL row
 constexpr qint64 kGapTo = kGapFrom + 3600;
@@ -79,14 +83,18 @@ class tst_ViewerWindow : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_project;
-    QString m_answer; // what the save dialog answers
+    QString m_answer;  // what the save and open dialogs answer
+    QString m_seconds; // one device a second for three days, its clock once back
+    QString m_markup;  // names that look like markup
+    QString m_partly;  // a project that lists 15 of the 16 devices recorded
+    int m_fresh = 0;
 
-    bool openWindow(ViewerWindow &window)
+    bool openWindow(ViewerWindow &window, const QString &path = QString())
     {
         window.resize(1280, 800);
         window.show();
         QSignalSpy built(&window, &ViewerWindow::summaryBuilt);
-        if (!window.openProject(m_project))
+        if (!window.openProject(path.isEmpty() ? m_project : path))
             return false;
         if (!window.summaryReady() && !built.wait(30000))
             return false;
@@ -100,6 +108,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         ViewerWindow::askSavePath = [this](QWidget *, const QString &, const QString &,
                                            const QString &) { return m_answer; };
+        ViewerWindow::askOpenPath = ViewerWindow::askSavePath;
         m_project = m_dir.filePath(QStringLiteral("week.qlk"));
         QVector<Device> devices;
         for (const QString &serial : serials16()) {
@@ -115,6 +124,34 @@ private slots:
                            [](const Row &r) { return r.time > kGapFrom && r.time < kGapTo; }),
             rows.end());
         QVERIFY(appendRows(databaseOf(m_project), rows));
+
+        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("lonely.qlk")),
+                             {device(QStringLiteral("L1"), QStringLiteral("L"))}, 1000));
+        m_partly = m_dir.filePath(QStringLiteral("partly.qlk"));
+        QVERIFY(writeProject(m_partly, devices.mid(0, 15), 60000));
+        QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(m_partly)));
+        m_markup = m_dir.filePath(QStringLiteral("markup.qlk"));
+        QVector<Device> marked{device(serials16().at(0), QStringLiteral("<i>Room</i> &amp;"))};
+        QVERIFY(writeProject(m_markup, marked, 60000));
+        QSettings(m_markup, QSettings::IniFormat)
+            .setValue(QStringLiteral("projectName"),
+                      QStringLiteral("<b>Bold</b><img src=/dev/zero>"));
+        QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(m_markup)));
+
+        // A value that crosses its limits in mid-minute, then 1,800 seconds at
+        // 99 °C recorded after the clock went back an hour.
+        m_seconds = m_dir.filePath(QStringLiteral("seconds.qlk"));
+        Device probe = device(QStringLiteral("QKSEC000000000001"), QStringLiteral("Probe"));
+        probe.ch1Min = 16;
+        probe.ch1Max = 24;
+        QVERIFY(writeProject(m_seconds, {probe}, 1000));
+        QVector<Row> seconds =
+            polls({probe.serial}, kStart, 3 * 86400, 1, [](int, int c, qint64 t) {
+                return c == 2 ? 50.0 : 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
+            });
+        for (qint64 t = kStart + 2 * 86400; t < kStart + 2 * 86400 + 1800; ++t)
+            seconds.append({probe.serial, 99, 50, t});
+        QVERIFY(appendRows(databaseOf(m_seconds), seconds));
     }
 
     // Presets, wheel zoom, a drawn rectangle, drag pan and Back, with the
@@ -250,18 +287,173 @@ private slots:
                      .isEmpty());
     }
 
-    void openErrors()
+    // How a user meets the window: opened from the summary's cache or not
+    // (the chart drawn to the viewer's size either way), a failed open that
+    // leaves its reason on screen and is followed by a good one through the
+    // Open button, a record file on its own, and names shown as written.
+    void opens_data()
+    {
+        QTest::addColumn<QString>("first");  // opened first, may fail
+        QTest::addColumn<QString>("second"); // then opened through the Open button
+        QTest::addColumn<QString>("label");  // the project label then says
+        QTest::addColumn<QString>("device"); // the first device row in the list
+        QTest::newRow("uncached") << ""
+                                  << "@FRESH@"
+                                  << "week"
+                                  << "Room 1";
+        QTest::newRow("cached") << ""
+                                << "@PROJECT@"
+                                << "week"
+                                << "Room 1";
+        QTest::newRow("failed, then good") << "@DIR@/nothing.qlk"
+                                           << "@PROJECT@"
+                                           << "week"
+                                           << "Room 1";
+        QTest::newRow("no database, then good") << "@DIR@/lonely.qlk"
+                                                << "@PROJECT@"
+                                                << "week"
+                                                << "Room 1";
+        QTest::newRow("record file alone") << ""
+                                           << "@DATABASE@"
+                                           << "without its project" << serials16().at(0);
+        QTest::newRow("markup in names") << ""
+                                         << "@MARKUP@"
+                                         << "<b>Bold</b><img src=/dev/zero>"
+                                         << "<i>Room</i>";
+        QTest::newRow("devices not in the project")
+            << ""
+            << "@PARTLY@"
+            << "1 device(s) in the file but not in the project"
+            << "Room 1";
+    }
+    void opens()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, label);
+        QFETCH(QString, device);
+        auto resolve = [this](QString path) {
+            if (path == QLatin1String("@FRESH@")) {
+                // A copy of the week under a new name: no cache yet.
+                path = m_dir.filePath(QStringLiteral("fresh%1.qlk").arg(++m_fresh));
+                QFile::copy(m_project, path);
+                QSettings(path, QSettings::IniFormat)
+                    .setValue("databaseName", QFileInfo(path).completeBaseName() + ".dat");
+                QFile::copy(databaseOf(m_project), databaseOf(path));
+            }
+            return path.replace(QStringLiteral("@PROJECT@"), m_project)
+                .replace(QStringLiteral("@DATABASE@"), databaseOf(m_project))
+                .replace(QStringLiteral("@MARKUP@"), m_markup)
+                .replace(QStringLiteral("@PARTLY@"), m_partly)
+                .replace(QStringLiteral("@DIR@"), m_dir.path());
+        };
+        ViewerWindow window;
+        window.resize(1280, 800);
+        window.show();
+        // Opened at once, as the program does with a file on its command
+        // line: before the first layout.
+        m_answer = resolve(second);
+        if (first.isEmpty())
+            QVERIFY(window.openProject(m_answer));
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *status = window.findChild<QLabel *>(QStringLiteral("label_status"));
+        if (!first.isEmpty()) {
+            QVERIFY(!window.openProject(resolve(first)));
+            QVERIFY(!window.isLoaded());
+            const QString reason = QFileInfo(resolve(first)).completeBaseName();
+            QVERIFY2(status->text().contains(reason), qPrintable(status->text()));
+            QCOMPARE(TestSupport::shownMessages(&window).size(), 1);
+        }
+        if (!first.isEmpty())
+            window.findChild<QToolButton *>(QStringLiteral("btn_open"))->click();
+        QVERIFY(window.isLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(window.summaryReady(), 30000);
+        // The error of the failed open is still there to be read.
+        QCOMPARE(TestSupport::shownMessages(&window).size(), first.isEmpty() ? 0 : 1);
+
+        auto *project = window.findChild<QLabel *>(QStringLiteral("label_project"));
+        QCOMPARE(project->textFormat(), Qt::PlainText);
+        QVERIFY2(project->text().contains(label), qPrintable(project->text()));
+        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("tree_series"));
+        QVERIFY2(tree->topLevelItem(0)->text(0).startsWith(device),
+                 qPrintable(tree->topLevelItem(0)->text(0)));
+        // The chart fills the viewer, however the layout settled.
+        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
+        QTRY_VERIFY(viewer->chart() && viewer->chart()->getHeight() == viewer->height() &&
+                    viewer->chart()->getWidth() == viewer->width());
+        QVERIFY(viewer->getPlotAreaTop() + viewer->getPlotAreaHeight() > viewer->height() - 60);
+        // ... and the window gives its height to the chart and the lists.
+        const QWidget *splitter = window.findChild<QWidget *>(QStringLiteral("splitter_main"));
+        QVERIFY2(splitter->geometry().bottom() > window.height() - 50,
+                 qPrintable(QString::number(splitter->geometry().bottom())));
+        if (QTest::currentDataTag() == QLatin1String("cached"))
+            saveShot(&window, QStringLiteral("viewer-cached-open"));
+        // A project opened is offered by the recorder's recent list too.
+        bool listed = false;
+        for (const auto &entry : RecentProjects::load())
+            listed = listed || entry.second == QFileInfo(m_answer).absoluteFilePath();
+        QCOMPARE(listed, second != QLatin1String("@DATABASE@"));
+    }
+
+    // The cursor shows each series' nearest real sample, with that sample's
+    // time, at a zoom where a column holds hours; its text goes when the
+    // range or the series change.
+    void cursorAtWideZoom()
     {
         ViewerWindow window;
-        QVERIFY(!window.openProject(m_dir.filePath(QStringLiteral("nothing.qlk"))));
-        const QString lonely = m_dir.filePath(QStringLiteral("lonely.qlk"));
-        QVERIFY(writeProject(lonely, {device(QStringLiteral("L1"), QStringLiteral("L"))}, 1000));
-        QVERIFY(!window.openProject(lonely));
-        const QStringList messages = TestSupport::shownMessages(&window);
-        QCOMPARE(messages.size(), 2);
-        QVERIFY(messages.at(0).startsWith(QStringLiteral("ERROR|")));
-        QVERIFY2(messages.at(1).contains(QStringLiteral("There is no record database")),
-                 qPrintable(messages.at(1)));
+        QVERIFY(openWindow(window, m_seconds));
+        window.applyPreset(ViewerWindow::Everything);
+        QVERIFY(window.visibleTo() - window.visibleFrom() > 2 * 86400);
+        const QString db = databaseOf(m_seconds);
+        for (const qint64 t : {kStart + 3600 + 17, kStart + 86400 + 7 * 3600 + 44 * 60 + 35}) {
+            const QVariantList nearest =
+                TestSupport::sqlRows(
+                    db, QStringLiteral("select pointDate, channel1 from fennolink where "
+                                       "pointDate = %1")
+                            .arg(t))
+                    .value(0);
+            QCOMPARE(nearest.size(), 2);
+            const QString expected =
+                QString::number(nearest.at(1).toDouble(), 'g', 6) + QStringLiteral(" °C at ") +
+                QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("hh:mm:ss"));
+            QVERIFY2(window.cursorText(t).contains(expected),
+                     qPrintable(window.cursorText(t) + " / " + expected));
+        }
+        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
+        auto *cursor = window.findChild<QLabel *>(QStringLiteral("label_cursor"));
+        const QPoint centre(viewer->getPlotAreaLeft() + viewer->getPlotAreaWidth() / 2,
+                            viewer->getPlotAreaTop() + viewer->getPlotAreaHeight() / 2);
+        QMouseEvent move(QEvent::MouseMove, centre, viewer->mapToGlobal(centre), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &move);
+        QTRY_VERIFY(!cursor->text().isEmpty());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(viewer, &leave);
+        window.showRange(kStart, kStart + 600);
+        QVERIFY2(cursor->text().isEmpty(), qPrintable(cursor->text()));
+    }
+
+    // The time outside the limits over days, exact although most minutes
+    // lie partly outside and the clock once went back.
+    void exactTimeOutside()
+    {
+        ViewerWindow window;
+        QVERIFY(openWindow(window, m_seconds));
+        window.applyPreset(ViewerWindow::Everything);
+        const qint64 outside =
+            TestSupport::sqlRows(databaseOf(m_seconds),
+                                 QStringLiteral("select count(*) from fennolink where channel1 "
+                                                "< 16 or channel1 > 24"))
+                .value(0)
+                .value(0)
+                .toLongLong();
+        QVERIFY(outside > 1800);
+        const SeriesStatistics &s = window.seriesViews().at(0).stats;
+        QVERIFY(s.outsideExact());
+        QCOMPARE(s.outsideSeconds(), outside);
+        auto *table = window.findChild<QTableWidget *>(QStringLiteral("table_stats"));
+        QVERIFY2(!table->item(0, 7)->text().contains(QStringLiteral(">=")),
+                 qPrintable(table->item(0, 7)->text()));
     }
 
     // The recorder writes 16 devices a second into the file while the
