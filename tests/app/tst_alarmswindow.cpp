@@ -2,6 +2,7 @@
 // recorded, acknowledged (its sound stops, another device's does not) and
 // verified by a second person from the Alarms window, then found in the
 // record file and its journal.
+#include "app/alarmentrydialog.h"
 #include "app/alarmswindow.h"
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
@@ -14,7 +15,11 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -25,14 +30,40 @@ class tst_AlarmsWindow : public QObject
 private slots:
     void initTestCase();
     void alarmAcknowledgedVerifiedAndJournaled();
+    void entryDialog();
 
 private:
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    AlarmsWindow::EntryHook m_defaultEntry;
 };
+
+// The dialog the window opens by default: OK only with a name and a text,
+// both handed over trimmed, without a nested event loop.
+void tst_AlarmsWindow::entryDialog()
+{
+    QWidget parent;
+    QStringList given;
+    m_defaultEntry(&parent, QStringLiteral("Acknowledge Alarm"), QStringLiteral("<b>event</b>"),
+                   QStringLiteral("Corrective action"),
+                   [&given](const QString &name, const QString &text) { given << name << text; });
+    auto *dialog = parent.findChild<AlarmEntryDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("label_event"))->textFormat(),
+             Qt::PlainText);
+    QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    QVERIFY(!ok->isEnabled());
+    dialog->findChild<QLineEdit *>(QStringLiteral("editName"))->setText(QStringLiteral(" Ann "));
+    QVERIFY(!ok->isEnabled());
+    dialog->findChild<QPlainTextEdit *>()->setPlainText(QStringLiteral("Door shut\n"));
+    QVERIFY(ok->isEnabled());
+    ok->click();
+    QCOMPARE(given, (QStringList{QStringLiteral("Ann"), QStringLiteral("Door shut")}));
+}
 
 void tst_AlarmsWindow::initTestCase()
 {
+    m_defaultEntry = AlarmsWindow::askEntry;
     QVERIFY(m_settingsDir.isValid() && m_dir.isValid());
     TestSupport::isolateSettingsIn(m_settingsDir.path());
     InsertSerialData::clearQueue();
