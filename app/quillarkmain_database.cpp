@@ -125,26 +125,45 @@ void QuillarkMain::tellDroppedRows()
             .arg(InsertSerialData::queueLimit()));
 }
 
+namespace
+{
+
+QString unwrittenText(qsizetype rows, qsizetype entries)
+{
+    const QString rowText = QStringLiteral("%1 recorded rows").arg(rows);
+    if (entries == 0)
+        return rowText;
+    const QString entryText = QStringLiteral("%1 alarm entries (acknowledgements, verifications, "
+                                             "events)")
+                                  .arg(entries);
+    return rows == 0 ? entryText : rowText + QStringLiteral(" and ") + entryText;
+}
+
+} // namespace
+
 void QuillarkMain::resolveUnwrittenRows()
 {
     if (!m_insertSerialData || !m_insertSerialData->isOpened())
         return;
     m_insertSerialData->finishWrites();
-    while (InsertSerialData::pendingCount() > 0) {
-        if (m_insertSerialData->insertNow())
+    // Acknowledgements and verifications typed while the file could not be
+    // written are asked about like the rows: never dropped unasked.
+    while (InsertSerialData::pendingCount() > 0 || InsertSerialData::pendingContextCount() > 0) {
+        if (m_insertSerialData->insertNow() && InsertSerialData::pendingContextCount() == 0)
             return;
         const qsizetype count = InsertSerialData::pendingCount();
+        const qsizetype entries = InsertSerialData::pendingContextCount();
         const QString path = m_insertSerialData->databasePath();
-        qCWarning(lcApp).noquote()
-            << "QuillarkMain :" << count << "recorded rows cannot be written to" << path << ":"
-            << m_insertSerialData->lastWriteError();
+        qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows and" << entries
+                                   << "alarm entries cannot be written to" << path << ":"
+                                   << m_insertSerialData->lastWriteError();
         const QString text =
             QStringLiteral(
-                "%1 recorded rows cannot be written to the database file\n%2\n(%3).\n\n"
+                "%1 cannot be written to the database file\n%2\n(%3).\n\n"
                 "Retry: try writing them again.\nSave to File: write them into another database "
                 "file of your choice, which the data viewer and the reports open like this one.\n"
                 "Discard: throw them away.")
-                .arg(count)
+                .arg(unwrittenText(count, entries))
                 .arg(QDir::toNativeSeparators(path), m_insertSerialData->lastWriteError());
         switch (unwrittenRowsQuestion(this, text)) {
         case UnwrittenRowsChoice::Retry: break;
@@ -161,8 +180,8 @@ void QuillarkMain::resolveUnwrittenRows()
             QString error;
             if (InsertSerialData::saveQueueTo(target, &error)) {
                 showMessage(this, QStringLiteral("INFORMATION"),
-                            QStringLiteral("%1 recorded rows were saved to\n%2")
-                                .arg(count)
+                            QStringLiteral("%1 saved to\n%2")
+                                .arg(unwrittenText(count, entries))
                                 .arg(QDir::toNativeSeparators(target)));
                 return;
             }
@@ -172,9 +191,10 @@ void QuillarkMain::resolveUnwrittenRows()
             break;
         }
         case UnwrittenRowsChoice::Discard:
-            qCWarning(lcApp).noquote()
-                << "QuillarkMain :" << count << "recorded rows discarded by the user";
+            qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows and"
+                                       << entries << "alarm entries discarded by the user";
             InsertSerialData::clearQueue();
+            InsertSerialData::clearContextQueue();
             return;
         }
     }

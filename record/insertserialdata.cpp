@@ -494,22 +494,26 @@ bool InsertSerialData::saveQueueTo(const QString &path, QString *error)
         return false;
     }
     auto &queue = rowQueue();
-    if (queue.empty())
+    if (queue.empty() && contextQueue().empty())
         return true;
     RecordWriter writer(path);
     if (!writer.open(error))
         return false;
     auto batch = std::make_shared<RecordBatch>();
     batch->rows.assign(queue.begin(), queue.end());
+    batch->ops.assign(contextQueue().begin(), contextQueue().end());
     writer.submit(batch);
     writer.wait(batch);
-    if (!batch->ok) {
-        *error = batch->error;
+    if (!batch->ok || (!batch->ops.empty() && !batch->opsWritten)) {
+        *error = batch->error.isEmpty()
+                     ? QStringLiteral("the alarm entries cannot be written there")
+                     : batch->error;
         return false;
     }
     qCInfo(lcRecord).noquote() << "InsertSerialData::saveQueueTo :" << queue.size()
                                << "rows saved to" << path;
     clearQueue();
+    clearContextQueue();
     return true;
 }
 

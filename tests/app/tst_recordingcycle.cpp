@@ -10,6 +10,7 @@
 #include "device/nodedevice.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
+#include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
 #include "testsupport.h"
@@ -199,6 +200,8 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     w.slotStopRecord();
     const int rows = int(InsertSerialData::pendingCount());
     QVERIFY(rows >= 40);
+    // An acknowledgement typed meanwhile waits with them.
+    AlarmTracker::acknowledge(7, QStringLiteral("Ann"), QStringLiteral("Door shut"), 1700000000);
 
     int asked = 0;
     QuillarkMain::unwrittenRowsQuestion = [&](QWidget *, const QString &text) {
@@ -219,12 +222,17 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     w.menuAction("actionClose")->trigger();
 
     QCOMPARE(m_questions.size(), 1);
-    QVERIFY2(
-        m_questions.at(0).startsWith(QString::number(rows) + " recorded rows cannot be written"),
-        qPrintable(m_questions.at(0)));
+    QVERIFY2(m_questions.at(0).startsWith(QString::number(rows) +
+                                          " recorded rows and 1 alarm entries (acknowledgements, "
+                                          "verifications, events) cannot be written"),
+             qPrintable(m_questions.at(0)));
     QVERIFY(m_questions.at(0).contains("refused by test"));
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
+    QCOMPARE(int(InsertSerialData::pendingContextCount()), 0);
     QCOMPARE(rowCount(database), choice == "retry" ? rows : 0);
+    const QString kept = choice == "save" ? saved : database;
+    QCOMPARE(sqlRows(kept, QStringLiteral("select ack_by from qk_alarm_acks")).size(),
+             choice == "discard" ? 0 : 1);
     if (choice == "save") {
         QVERIFY(suggested.startsWith(m_dir.filePath(QStringLiteral("closing-unwritten-"))));
         RecordReader reader;
