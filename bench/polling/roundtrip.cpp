@@ -12,7 +12,11 @@
 // that says so, not after a further pass of the event loop); libmodbus's per-read series likewise
 // includes modbus_connect and modbus_close.
 //
-//   bench_polling_roundtrip [--reads N]
+// A bare QModbusTcpClient making the same reads is the floor of ours: Qt's
+// client is the dependency the design names.
+//
+//   bench_polling_roundtrip [--reads N] [--runs R]   (R blocks of N/R reads
+//   give the per-run figures of the QKROW lines)
 
 #include "common/common.h"
 #include "device/modbusdevice.h"
@@ -115,6 +119,89 @@ private:
     QModbusTcpClient *m_watched = nullptr;
 };
 
+// Qt's Modbus client alone, as the floor of ours: the same read through a
+// bare QModbusTcpClient, kept open or connected and disconnected per read,
+// its values taken from the reply in the finished signal.
+class QtReader
+{
+public:
+    QtReader(quint16 port, bool keptOpen) : m_keptOpen(keptOpen)
+    {
+        m_client.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                        QStringLiteral("127.0.0.1"));
+        m_client.setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+        m_client.setTimeout(800);
+        m_client.setNumberOfRetries(0);
+        QObject::connect(&m_client, &QModbusDevice::stateChanged,
+                         [this](QModbusDevice::State state) {
+                             if (state == QModbusDevice::ConnectedState && m_waiting)
+                                 send();
+                             else if (state == QModbusDevice::UnconnectedState && m_ok &&
+                                      !m_keptOpen && m_elapsedNs < 0)
+                                 finish();
+                         });
+        m_guard.setSingleShot(true);
+        QObject::connect(&m_guard, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+    }
+
+    double read()
+    {
+        m_ok = false;
+        m_elapsedNs = -1;
+        m_waiting = true;
+        m_guard.start(2000);
+        m_clock.start();
+        if (m_client.state() == QModbusDevice::ConnectedState)
+            send();
+        else
+            m_client.connectDevice();
+        m_loop.exec();
+        m_guard.stop();
+        return m_ok && m_elapsedNs >= 0 ? m_elapsedNs / 1e6 : -1;
+    }
+
+    void close() { m_client.disconnectDevice(); }
+
+private:
+    void send()
+    {
+        m_waiting = false;
+        QModbusReply *reply = m_client.sendReadRequest(
+            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, kRegisters), 1);
+        if (!reply) {
+            QMetaObject::invokeMethod(&m_loop, "quit", Qt::QueuedConnection);
+            return;
+        }
+        QObject::connect(reply, &QModbusReply::finished, [this, reply] {
+            const QModbusDataUnit unit = reply->result();
+            m_ok =
+                reply->error() == QModbusDevice::NoError && unit.valueCount() == uint(kRegisters);
+            // Closing aborts the replies still listed, this one included:
+            // it has said all it had to.
+            reply->disconnect();
+            reply->deleteLater();
+            if (m_keptOpen || !m_ok)
+                finish();
+            else
+                m_client.disconnectDevice();
+        });
+    }
+    void finish()
+    {
+        m_elapsedNs = m_clock.nsecsElapsed();
+        QMetaObject::invokeMethod(&m_loop, "quit", Qt::QueuedConnection);
+    }
+
+    bool m_keptOpen;
+    bool m_waiting = false;
+    QModbusTcpClient m_client;
+    QEventLoop m_loop;
+    QTimer m_guard;
+    bool m_ok = false;
+    QElapsedTimer m_clock;
+    qint64 m_elapsedNs = -1;
+};
+
 class LibmodbusReader
 {
 public:
@@ -168,6 +255,10 @@ int main(int argc, char *argv[])
     const int at = args.indexOf(QStringLiteral("--reads"));
     if (at > 0 && at + 1 < args.size())
         reads = qMax(10, args.at(at + 1).toInt());
+    int blocks = 5;
+    const int bt = args.indexOf(QStringLiteral("--runs"));
+    if (bt > 0 && bt + 1 < args.size())
+        blocks = qMax(1, args.at(bt + 1).toInt());
 
     SimProcess sim;
     const quint16 port = sim.start({QStringLiteral("--seed"), QStringLiteral("1")});
@@ -178,51 +269,90 @@ int main(int argc, char *argv[])
 
     OurReader oursOpen(port, 1000);
     OurReader oursPerRead(port, 10000);
+    QtReader qtOpen(port, true);
+    QtReader qtPerRead(port, false);
     LibmodbusReader libOpen(port, true);
     LibmodbusReader libPerRead(port, false);
     // The first read of the kept-open mode includes the connect.
     oursOpen.read();
+    qtOpen.read();
     libOpen.read();
 
-    std::vector<double> tOursOpen, tLibOpen, tOursPer, tLibPer, rOpen, rPer;
+    // Per run one read of each, in an order that rotates from run to run.
+    enum { OursOpen, QtOpen, LibOpen, OursPer, QtPer, LibPer, Count };
+    std::vector<double> t[Count];
+    std::vector<double> rOpen, rPer, rQtOpen, rQtPer, rOursQtOpen, rOursQtPer;
     int failed = 0;
     for (int run = 0; run < reads; ++run) {
-        const bool oursFirst = run % 2 == 0;
-        double a, b, c, d;
-        if (oursFirst) {
-            a = oursOpen.read();
-            b = libOpen.read();
-            c = oursPerRead.read();
-            d = libPerRead.read();
-        } else {
-            b = libOpen.read();
-            a = oursOpen.read();
-            d = libPerRead.read();
-            c = oursPerRead.read();
+        double v[Count];
+        for (int k = 0; k < Count; ++k) {
+            const int s = (k + run) % Count;
+            switch (s) {
+            case OursOpen: v[s] = oursOpen.read(); break;
+            case QtOpen: v[s] = qtOpen.read(); break;
+            case LibOpen: v[s] = libOpen.read(); break;
+            case OursPer: v[s] = oursPerRead.read(); break;
+            case QtPer: v[s] = qtPerRead.read(); break;
+            default: v[s] = libPerRead.read(); break;
+            }
         }
-        if (a < 0 || b < 0 || c < 0 || d < 0) {
+        if (*std::min_element(v, v + Count) < 0) {
+            if (failed == 0) {
+                for (int k = 0; k < Count; ++k)
+                    std::fprintf(stderr, "first failed run: series %d %s\n", k,
+                                 v[k] < 0 ? "failed" : "ok");
+            }
             ++failed;
             continue;
         }
-        tOursOpen.push_back(a);
-        tLibOpen.push_back(b);
-        tOursPer.push_back(c);
-        tLibPer.push_back(d);
-        rOpen.push_back(a / b);
-        rPer.push_back(c / d);
+        for (int k = 0; k < Count; ++k)
+            t[k].push_back(v[k]);
+        rOpen.push_back(v[OursOpen] / v[LibOpen]);
+        rPer.push_back(v[OursPer] / v[LibPer]);
+        rQtOpen.push_back(v[QtOpen] / v[LibOpen]);
+        rQtPer.push_back(v[QtPer] / v[LibPer]);
+        rOursQtOpen.push_back(v[OursOpen] / v[QtOpen]);
+        rOursQtPer.push_back(v[OursPer] / v[QtPer]);
     }
     oursOpen.close();
     oursPerRead.close();
+    qtOpen.close();
 
     std::printf("Round trip of one %d-register read, %d interleaved runs, %d dropped (ms)\n",
                 kRegisters, reads, failed);
     std::printf("%-34s %9s %9s %9s %7s\n", "", "median", "p10", "p90", "n");
-    printRow("ours, kept open (1 s)", summarize(tOursOpen));
-    printRow("libmodbus, kept open", summarize(tLibOpen));
-    printRow("ours, connection per read", summarize(tOursPer));
-    printRow("libmodbus, connection per read", summarize(tLibPer));
-    std::printf("Ratio ours/libmodbus, taken per run\n");
-    printRow("kept open", summarize(rOpen));
-    printRow("connection per read", summarize(rPer));
+    printRow("ours, kept open (1 s)", summarize(t[OursOpen]));
+    printRow("bare QModbusTcpClient, kept open", summarize(t[QtOpen]));
+    printRow("libmodbus, kept open", summarize(t[LibOpen]));
+    printRow("ours, connection per read", summarize(t[OursPer]));
+    printRow("bare QModbusTcpClient, per read", summarize(t[QtPer]));
+    printRow("libmodbus, connection per read", summarize(t[LibPer]));
+    std::printf("Ratios, taken per run\n");
+    printRow("ours/libmodbus, kept open", summarize(rOpen));
+    printRow("ours/libmodbus, per read", summarize(rPer));
+    printRow("Qt/libmodbus (floor), kept open", summarize(rQtOpen));
+    printRow("Qt/libmodbus (floor), per read", summarize(rQtPer));
+    printRow("ours/Qt, kept open", summarize(rOursQtOpen));
+    printRow("ours/Qt, per read", summarize(rOursQtPer));
+
+    // For bench/run.sh: the median ratio of each block of reads is one run.
+    const int runs = qMax(1, blocks);
+    auto rowOf = [runs](const char *figure, const char *anchor, const std::vector<double> &r) {
+        std::string values;
+        const size_t per = r.size() / size_t(runs);
+        for (int b = 0; b < runs && per > 0; ++b) {
+            std::vector<double> block(r.begin() + long(b * per), r.begin() + long((b + 1) * per));
+            values += (values.empty() ? "" : " ") + std::to_string(summarize(block).median);
+        }
+        std::printf("QKROW\t%s\t%s\tx\t%s\n", figure, anchor, values.c_str());
+    };
+    rowOf("polling, kept open: ours / anchor", "libmodbus, same read", rOpen);
+    rowOf("polling, connection per read: ours / anchor", "libmodbus, same read", rPer);
+    rowOf("polling floor, kept open: bare QModbusTcpClient / anchor", "libmodbus, same read",
+          rQtOpen);
+    rowOf("polling floor, per read: bare QModbusTcpClient / anchor", "libmodbus, same read",
+          rQtPer);
+    rowOf("polling, kept open: ours / anchor", "bare QModbusTcpClient", rOursQtOpen);
+    rowOf("polling, per read: ours / anchor", "bare QModbusTcpClient", rOursQtPer);
     return 0;
 }

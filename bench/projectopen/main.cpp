@@ -231,6 +231,17 @@ int main(int argc, char **argv)
             days, double(QFileInfo(db).size()) / (1 << 30), median(ours),
             *std::max_element(ours.begin(), ours.end()), median(dbPart),
             *std::max_element(dbPart.begin(), dbPart.end()), median(anchor), median(ratio), scan);
+        auto joined = [](const std::vector<double> &v) {
+            QStringList parts;
+            for (double x : v)
+                parts << QString::number(x, 'g', 6);
+            return parts.join(QLatin1Char(' ')).toStdString();
+        };
+        std::printf("QKROW\tproject open %d d, window code on its thread / anchor\t"
+                    "C API full min/max(pointDate)\tx\t%s\n",
+                    days, joined(ratio).c_str());
+        std::printf("QKROW\tproject open %d d, window code on its thread\t-\tms\t%s\n", days,
+                    joined(ours).c_str());
         std::fflush(stdout);
     }
     return 0;

@@ -1,6 +1,10 @@
+#include "common/common.h"
+#include "projectfixture.h"
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -11,6 +15,7 @@ class tst_Main : public QObject
 
 private slots:
     void secondStartEndsAtOnceAndKilledInstanceDoesNotBlock();
+    void benchmarkHookOpensTheRecentProjectAndQuits();
 };
 
 void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
@@ -61,6 +66,51 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     QCOMPARE(next.state(), QProcess::Running);
     next.kill();
     QVERIFY(next.waitForFinished(10000));
+}
+
+// The benchmark hook: first paints of the window and of the project centre
+// noted in order, the project opened from the recent list, then the program
+// quits by itself.
+void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QTcpServer dead; // bound and never accepting: the gateway stays unreachable
+    QVERIFY(dead.listen(QHostAddress::LocalHost, 0));
+    dead.pauseAccepting();
+    const QString project = dir.filePath(QStringLiteral("bench.qlk"));
+    QVERIFY(TestSupport::writeProject(project, 1000, {dead.serverPort()}));
+    {
+        TestSupport::isolateSettingsIn(dir.filePath(QStringLiteral("config")));
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,
+                           kAppName);
+        settings.beginGroup(QStringLiteral("RecentProjects"));
+        settings.setValue(QStringLiteral("list"), QStringList{QStringLiteral("bench")});
+        settings.setValue(QStringLiteral("projects"),
+                          QVariantHash{{QStringLiteral("bench"), project}});
+    }
+    const QString probe = dir.filePath(QStringLiteral("probe"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QUILLARK_BENCH_PROBE"), probe);
+    env.insert(QStringLiteral("QUILLARK_BENCH_OPEN_RECENT"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QUILLARK_BENCH_EXIT"), QStringLiteral("1"));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"),
+                  QStringList());
+    QVERIFY(program.waitForStarted(10000));
+    QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QFile file(probe);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].startsWith("window ") && lines[1].startsWith("project "));
+    QVERIFY(lines[0].mid(7).toLongLong() <= lines[1].mid(8).toLongLong());
 }
 
 QTEST_MAIN(tst_Main)
