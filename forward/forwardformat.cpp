@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -70,8 +71,10 @@ ForwardFormat::ForwardFormat(const ProjectDocument &project, const QString &mqtt
             connection.ipAddress + QLatin1Char(':') + QString::number(connection.port);
         for (const ProjectDocument::Node &node : connection.nodes) {
             const QByteArray key = node.deviceNumber.toUtf8();
-            if (!m_devices.contains(key))
+            if (!m_devices.contains(key)) {
                 m_devices.insert(key, makeDevice(node.deviceNumber, &node, gateway));
+                m_gateways.insert(key, gateway);
+            }
         }
     }
 }
@@ -129,13 +132,49 @@ ForwardFormat::Device &ForwardFormat::device(const QByteArray &serialNo)
     return it.value();
 }
 
+void ForwardFormat::setSettingsHistory(const QVector<RecordDeviceSettings> &history)
+{
+    m_history.clear();
+    for (const RecordDeviceSettings &entry : history) {
+        ProjectDocument::Node node;
+        node.deviceNumber = entry.serialNo;
+        node.deviceName = entry.deviceName;
+        node.ch1Name = entry.ch1Name;
+        node.ch2Name = entry.ch2Name;
+        node.ch1Unit = entry.ch1Unit;
+        node.ch2Unit = entry.ch2Unit;
+        node.ch1Custom = entry.ch1Custom;
+        node.ch2Custom = entry.ch2Custom;
+        const QByteArray key = entry.serialNo.toUtf8();
+        auto &entries = m_history[key];
+        entries.append({entry.validFrom, makeDevice(entry.serialNo, &node, m_gateways.value(key))});
+    }
+    for (auto &entries : m_history)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+}
+
+const ForwardFormat::Device &ForwardFormat::device(const QByteArray &serialNo, qint64 time)
+{
+    if (!m_history.isEmpty()) {
+        const auto found = m_history.constFind(serialNo);
+        if (found != m_history.constEnd() && !found->isEmpty() && time >= found->first().first) {
+            const auto after = std::upper_bound(
+                found->begin(), found->end(), time,
+                [](qint64 t, const QPair<qint64, Device> &entry) { return t < entry.first; });
+            return (after - 1)->second;
+        }
+    }
+    return device(serialNo);
+}
+
 bool ForwardFormat::appendInfluxLine(QByteArray &out, const RecordRow &row)
 {
     const bool has1 = hasValue(row.channel1);
     const bool has2 = hasValue(row.channel2);
     if (!has1 && !has2)
         return false;
-    const Device &d = device(row.serialNo);
+    const Device &d = device(row.serialNo, row.pointDate);
     out += d.influxHead;
     if (has1) {
         out += d.field1;
@@ -170,7 +209,7 @@ QByteArray ForwardFormat::availabilityTopic() const
 
 QByteArray ForwardFormat::payload(const RecordRow &row, bool withId)
 {
-    const Device &d = device(row.serialNo);
+    const Device &d = device(row.serialNo, row.pointDate);
     QByteArray out;
     out.reserve(d.jsonHead.size() + d.jsonCh1.size() + d.jsonCh2.size() + 96);
     out += d.jsonHead;

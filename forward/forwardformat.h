@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/projectdocument.h"
+#include "record/recordcontext.h"
 #include "record/recordreader.h"
 
 #include <QByteArray>
@@ -37,6 +38,12 @@ public:
 
     QString projectName() const { return m_projectName; }
 
+    // The settings in force over time, as the record file keeps them: a row
+    // is named and labelled as its device was at the row's time. Rows older
+    // than a device's first entry, and files without any, take the project
+    // file's names.
+    void setSettingsHistory(const QVector<RecordDeviceSettings> &history);
+
     // Appends one line (with its '\n') for `row`; false when the row has no
     // value to write.
     bool appendInfluxLine(QByteArray &out, const RecordRow &row);
@@ -71,6 +78,7 @@ private:
         QByteArray jsonCh2;
     };
     Device &device(const QByteArray &serialNo);
+    const Device &device(const QByteArray &serialNo, qint64 time);
     Device makeDevice(const QString &serial, const ProjectDocument::Node *node,
                       const QString &gateway) const;
 
@@ -78,4 +86,7 @@ private:
     bool m_flat = false;
     QByteArray m_topicBase; // <prefix>/<project>/
     QHash<QByteArray, Device> m_devices;
+    QHash<QByteArray, QString> m_gateways;
+    // Per device: (valid from, how it was named then), oldest first.
+    QHash<QByteArray, QVector<QPair<qint64, Device>>> m_history;
 };

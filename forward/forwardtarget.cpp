@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <limits>
 
 namespace
 {
@@ -118,6 +119,10 @@ bool ForwardTarget::ensureReader()
         publishState();
         return false;
     }
+    // Names and units as they were when each row was recorded, where the file keeps them.
+    RecordContext context(m_reader);
+    if (context.hasSettings())
+        m_format.setSettingsHistory(context.settingsBetween(0, std::numeric_limits<qint64>::max()));
     return true;
 }
 

@@ -19,6 +19,7 @@ private slots:
     void influxLine();
     void payloadReadsBackAsJson();
     void topicsStayOneLevelPerName();
+    void namesAsInForceAtTheRowsTime();
     void numbersReadBackExactly_data();
     void numbersReadBackExactly();
     void positionFileBesideTheProject();
@@ -204,6 +205,33 @@ void tst_ForwardFormat::topicsStayOneLevelPerName()
     QCOMPARE(format.liveTopic("S/N#1"), QByteArray("site/north/hall_2 __/S_N_1/live"));
     ForwardFormat bare(doc, QString());
     QCOMPARE(bare.topic("x"), QByteArray("hall_2 __/x"));
+}
+
+void tst_ForwardFormat::namesAsInForceAtTheRowsTime()
+{
+    ForwardFormat format(project(QStringLiteral("plant"), QStringLiteral("Now"),
+                                 QStringLiteral("T"), QStringLiteral("H")),
+                         QStringLiteral("q"));
+    RecordDeviceSettings renamed;
+    renamed.serialNo = QStringLiteral("SN1");
+    renamed.validFrom = 200;
+    renamed.deviceName = QStringLiteral("Later");
+    renamed.ch1Name = QStringLiteral("Temp");
+    RecordDeviceSettings first = renamed;
+    first.validFrom = 100;
+    first.deviceName = QStringLiteral("First");
+    format.setSettingsHistory({renamed, first});
+    const auto line = [&](qint64 time) {
+        QByteArray out;
+        format.appendInfluxLine(out, row("SN1", 1, NoValue, time));
+        return out;
+    };
+    QCOMPARE(line(50), QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=Now,project=plant "
+                                  "T=1 50\n"));
+    QCOMPARE(line(150), QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=First,"
+                                   "project=plant Temp=1 150\n"));
+    QCOMPARE(line(250), QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=Later,"
+                                   "project=plant Temp=1 250\n"));
 }
 
 void tst_ForwardFormat::numbersReadBackExactly_data()
