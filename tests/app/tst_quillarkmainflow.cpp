@@ -1,6 +1,6 @@
-// The main window driven end to end through its start screen against Modbus
-// gateways on loopback: load, live values, recording checked with plain SQL,
-// Add/Delete, close, the recent projects, new projects and the alarm.
+// The main window driven end to end through its start screen against a Modbus
+// gateway on loopback: load, live values, recording checked with plain SQL,
+// Add/Delete, close, the recent projects and new projects.
 #include "app/projectfile.h"
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
@@ -62,13 +62,9 @@ class tst_QuillarkMainFlow : public QObject
 private slots:
     void init();
     void loadRecordStopAgainstSimulator();
-    void loadRecordStopAgainstPymodbus();
     void recentListAndNewProjects();
-    void alarmFlagDrivesPlayer();
 
 private:
-    // Shared by both gateways, which serve kValues.
-    void recordFlow(quint16 port);
     QString projectPath(const QString &name)
     {
         return m_dir->filePath(name + QStringLiteral(".qlk"));
@@ -106,8 +102,12 @@ void tst_QuillarkMainFlow::checkProjectEntries(QuillarkMain &w, bool enabled)
         QVERIFY2(w.menuAction(name)->isEnabled() == enabled, name);
 }
 
-void tst_QuillarkMainFlow::recordFlow(quint16 port)
+void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
 {
+    auto sim = frozenSimulator(2);
+    QVERIFY(sim);
+    sim->setHoldingRegisters(0, registers(kValues));
+    const quint16 port = sim->serverPort();
     const QVector<float> &ch = kValues;
     const QString path = projectPath(QStringLiteral("flow"));
     const QString database = m_dir->filePath(QStringLiteral("flow.dat"));
@@ -207,26 +207,10 @@ void tst_QuillarkMainFlow::recordFlow(quint16 port)
     QVERIFY(w.close());
 }
 
-void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
-{
-    auto sim = frozenSimulator(2);
-    QVERIFY(sim);
-    sim->setHoldingRegisters(0, registers(kValues));
-    recordFlow(sim->serverPort());
-}
-
-void tst_QuillarkMainFlow::loadRecordStopAgainstPymodbus()
-{
-    TestSupport::PymodbusServer server;
-    const QString why = server.start(registers(kValues));
-    if (!why.isEmpty())
-        QSKIP(qPrintable(why));
-    recordFlow(server.port());
-}
-
 void tst_QuillarkMainFlow::recentListAndNewProjects()
 {
-    const quint16 dead = TestSupport::freeLoopbackPort(); // nobody listens: values stay empty
+    const TestSupport::DeadPort deadPort; // nobody listens: values stay empty
+    const quint16 dead = deadPort.port();
     const QString first = projectPath(QStringLiteral("first")),
                   second = projectPath(QStringLiteral("second"));
     QVERIFY(TestSupport::writeProject(first, 5000, {dead}) &&
@@ -285,35 +269,6 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
     QuillarkMain next;
     QCOMPARE(next.m_recentList, (QStringList{"fresh", "first"}));
     QCOMPARE(next.m_projectMain->findChild<QListWidget *>()->count(), 2);
-}
-
-void tst_QuillarkMainFlow::alarmFlagDrivesPlayer()
-{
-    auto sim = frozenSimulator(1);
-    QVERIFY(sim);
-    sim->setHoldingRegisters(0, registers({20.0f, 50.0f}));
-    const QString path = projectPath(QStringLiteral("alarm"));
-    QVERIFY(TestSupport::writeProject(path, 1000, {sim->serverPort()}, 1, 10, 30));
-    QuillarkMain w;
-    emit w.m_projectMain->projectLoaded(path);
-    NodeDevice *node = w.m_deviceList.first()->nodeList().first();
-    QTRY_COMPARE(node->ch1Text(), QStringLiteral("20.00"));
-    QTest::qWait(1100);
-    QVERIFY(!w.alarmPlaying);
-
-    // Out of range: the next poll sets the flag, the next second starts the player.
-    sim->setHoldingRegisters(0, registers({35.0f, 50.0f}));
-    QTRY_VERIFY_WITH_TIMEOUT(node->alarm1(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(w.alarmPlaying, 3000);
-    QVERIFY(w.m_player->state() == QMediaPlayer::PlayingState ||
-            w.m_player->error() != QMediaPlayer::NoError ||
-            w.m_player->mediaStatus() != QMediaPlayer::NoMedia);
-
-    // Back in range: the player stops within about a second.
-    sim->setHoldingRegisters(0, registers({25.0f, 50.0f}));
-    QTRY_VERIFY_WITH_TIMEOUT(!node->alarm1(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.alarmPlaying, 2500);
-    QCOMPARE(w.m_player->state(), QMediaPlayer::StoppedState);
 }
 
 QTEST_MAIN(tst_QuillarkMainFlow)

@@ -39,6 +39,7 @@ private:
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    TestSupport::DeadPort m_dead;
     quint16 m_deadPort = 0;
 };
 
@@ -46,7 +47,7 @@ void tst_QuillarkMainParts::initTestCase()
 {
     QVERIFY(m_settingsDir.isValid() && m_dir.isValid());
     TestSupport::isolateSettingsIn(m_settingsDir.path());
-    m_deadPort = TestSupport::freeLoopbackPort();
+    m_deadPort = m_dead.port();
 }
 
 void tst_QuillarkMainParts::init()

@@ -78,6 +78,7 @@ private:
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    TestSupport::DeadPort m_dead;
     quint16 m_deadPort = 0;
     QStringList m_questions;
 };
@@ -86,7 +87,7 @@ void tst_RecordingCycle::initTestCase()
 {
     QVERIFY(m_settingsDir.isValid() && m_dir.isValid());
     TestSupport::isolateSettingsIn(m_settingsDir.path());
-    m_deadPort = TestSupport::freeLoopbackPort();
+    m_deadPort = m_dead.port();
 }
 
 void tst_RecordingCycle::init()

@@ -205,7 +205,8 @@ void tst_ForwardingDialog::testConnectionTellsEachTarget()
     Forwarder forwarder(project.path());
     ForwardingDialog dialog(&forwarder);
     dialog.setAttribute(Qt::WA_DeleteOnClose, false);
-    const quint16 dead = TestSupport::freeLoopbackPort();
+    const TestSupport::DeadPort deadPort;
+    const quint16 dead = deadPort.port();
     type(&dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:%1").arg(dead));
     type(&dialog, "lineEdit_influx_database", QStringLiteral("plant"));
     type(&dialog, "lineEdit_mqtt_host", QStringLiteral("127.0.0.1"));
@@ -293,7 +294,8 @@ void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
     s.mqttPort = m_broker.port();
     s.mqttPrefix = QStringLiteral("qk");
     // An InfluxDB that is not there: the status strip says so.
-    s.influxUrl = QStringLiteral("http://127.0.0.1:%1").arg(TestSupport::freeLoopbackPort());
+    const TestSupport::DeadPort noInflux;
+    s.influxUrl = QStringLiteral("http://127.0.0.1:%1").arg(noInflux.port());
     s.influxDatabase = QStringLiteral("plant");
     QVERIFY(s.save(path));
     Subscriber subscriber;

@@ -9,6 +9,11 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace TestSupport
 {
 
@@ -18,6 +23,24 @@ quint16 freeLoopbackPort()
     if (!server.listen(QHostAddress::LocalHost, 0))
         return 0;
     return server.serverPort();
+}
+
+DeadPort::DeadPort()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        m_port = ntohs(address.sin_port);
+}
+
+DeadPort::~DeadPort()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool waitForListener(quint16 port, int timeoutMs)
@@ -49,7 +72,7 @@ QString PymodbusServer::start(const QVector<quint16> &registers)
         return QStringLiteral("/usr/bin/python3 is missing");
     QProcess probe;
     probe.start(python, {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
-    if (!probe.waitForFinished(20000) || probe.exitCode() != 0)
+    if (!probe.waitForFinished(30000) || probe.exitCode() != 0)
         return QStringLiteral("python3-pymodbus (with python3-serial-asyncio) is not usable");
 
     QStringList hex;
@@ -61,7 +84,7 @@ QString PymodbusServer::start(const QVector<quint16> &registers)
                              QStringLiteral("60")});
     if (!m_process.waitForStarted(5000))
         return QStringLiteral("cannot start the pymodbus server");
-    if (!waitForListener(m_port))
+    if (!waitForListener(m_port, 30000))
         return QStringLiteral("the pymodbus server did not come up");
     return QString();
 }

@@ -54,6 +54,13 @@ QStringList pdfPages(const QString &path)
     return pages;
 }
 
+bool waitUntilFinished(QProcess &process, int timeoutMs)
+{
+    if (process.state() != QProcess::NotRunning)
+        process.waitForFinished(timeoutMs);
+    return process.state() == QProcess::NotRunning && process.error() != QProcess::FailedToStart;
+}
+
 } // namespace TestSupport
 
 QByteArray TestSupport::fileDigest(const QString &path)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 // Helpers shared by the test programs.
 namespace TestSupport
 {
@@ -28,5 +30,10 @@ QStringList pdfPages(const QString &path);
 // A digest of a file's content (empty when it cannot be read), to tell
 // that a file was left alone.
 QByteArray fileDigest(const QString &path);
+
+// Waits until the process has ended, also when it ended before this call
+// (waitForFinished() is false then, e.g. after other tests ran the event
+// loop). False when it never started or still runs after timeoutMs.
+bool waitUntilFinished(QProcess &process, int timeoutMs);
 
 } // namespace TestSupport
