@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "common/projectdocument.h"
+#include "record/recordcontext.h"
 #include "record/recordreader.h"
 #include "viewer/csvexporter.h"
 #include "viewer/seriescatalog.h"
@@ -10,7 +11,19 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <limits>
+
+namespace
+{
+
+// Rows read at each end of a file to find the devices it holds.
+constexpr int kDeviceProbeRows = 2000;
+
+} // namespace
 
 QString BatchExport::unquotePath(const QString &path)
 {
@@ -19,13 +32,42 @@ QString BatchExport::unquotePath(const QString &path)
     return path;
 }
 
-bool BatchExport::parseLocalTime(const QString &text, qint64 *seconds)
+bool BatchExport::parseLocalTime(const QString &text, qint64 *seconds, bool latest, QString *note)
 {
-    const QDateTime time =
-        QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    if (!time.isValid())
+    // Date and clock apart: read as local time, one the clocks skipped
+    // would be refused without a word.
+    const QDate date = QDate::fromString(text.trimmed().left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime clock = QTime::fromString(text.trimmed().mid(11), QStringLiteral("hh:mm:ss"));
+    if (text.trimmed().size() != 19 || !date.isValid() || !clock.isValid())
         return false;
-    *seconds = time.toSecsSinceEpoch();
+    // The wall-clock time read as UTC, less each offset in force around it:
+    // the instants whose local time is the one written (none, one or two).
+    const qint64 wall = QDateTime(date, clock, Qt::UTC).toSecsSinceEpoch();
+    QVector<qint64> instants;
+    for (const qint64 probe : {wall - 86400, wall + 86400}) {
+        const int offset = QDateTime::fromSecsSinceEpoch(probe, Qt::LocalTime).offsetFromUtc();
+        const qint64 instant = wall - offset;
+        if (QDateTime::fromSecsSinceEpoch(instant, Qt::LocalTime).offsetFromUtc() == offset &&
+            !instants.contains(instant))
+            instants.append(instant);
+    }
+    std::sort(instants.begin(), instants.end());
+    const QString shown = text.trimmed();
+    if (instants.isEmpty()) {
+        if (note)
+            *note = QStringLiteral("%1 does not exist in local time: the clocks skipped it when "
+                                   "summer time began")
+                        .arg(shown);
+        return false;
+    }
+    *seconds = latest ? instants.constLast() : instants.constFirst();
+    if (instants.size() > 1 && note) {
+        const QDateTime chosen = QDateTime::fromSecsSinceEpoch(*seconds, Qt::LocalTime);
+        *note = QStringLiteral("%1 occurs twice in local time (the clocks went back); the %2 one, "
+                               "%3, is taken")
+                    .arg(shown, latest ? QStringLiteral("later") : QStringLiteral("earlier"),
+                         chosen.toOffsetFromUtc(chosen.offsetFromUtc()).toString(Qt::ISODate));
+    }
     return true;
 }
 
@@ -35,15 +77,22 @@ QString BatchExport::helpText()
         "Usage: RideZodazo [project.qlk]\n"
         "       RideZodazo --csv out.csv [--from \"YYYY-MM-DD hh:mm:ss\"] [--to \"YYYY-MM-DD "
         "hh:mm:ss\"]\n"
-        "                  [--device NUMBER ...] project.qlk\n"
+        "                  [--device NUMBER ...] [--separator S] [--decimal-comma] [--bom]\n"
+        "                  [--full-precision] project.qlk|record.dat\n"
         "\n"
-        "Shows the recordings of a Quillark Lite Modbus project, or exports them to CSV.\n"
+        "Shows the recordings of a Quillark Lite Modbus project, or of a record file on its\n"
+        "own, or exports them to CSV. Times are local; the CSV holds each time as a local\n"
+        "date-time, in ISO 8601 with its offset and in Unix seconds.\n"
         "\n"
         "Options:\n"
         "  --csv FILE        write the recording to FILE as CSV and exit, without a window\n"
         "  --from TIME       first time to export (local time; default: the first row)\n"
         "  --to TIME         last time to export (local time; default: the last row)\n"
         "  --device NUMBER   export only this device (may be repeated; default: all)\n"
+        "  --separator S     field separator: , or ; or tab (default: ,)\n"
+        "  --decimal-comma   write 21,50 instead of 21.50 (with ; as separator unless given)\n"
+        "  --bom             begin with a UTF-8 byte order mark, for spreadsheets that need it\n"
+        "  --full-precision  every digit stored instead of the sensors' two decimals\n"
         "  --help            show this text\n"
         "\n"
         "Exit codes: 0 written, 1 bad command line, 2 project problem, 3 database problem,\n"
@@ -54,6 +103,7 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
 {
     Options options;
     QStringList positional;
+    bool separatorGiven = false;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &a = arguments.at(i);
         auto value = [&](QString *target) {
@@ -77,6 +127,22 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
             value(&device);
             if (!device.isEmpty())
                 options.devices.append(device);
+        } else if (a == QLatin1String("--separator")) {
+            QString separator;
+            value(&separator);
+            if (separator == QLatin1String(",") || separator == QLatin1String(";"))
+                options.format.separator = separator.at(0).toLatin1();
+            else if (separator == QLatin1String("tab") || separator == QLatin1String("\t"))
+                options.format.separator = '\t';
+            else if (options.error.isEmpty())
+                options.error = QStringLiteral("--separator takes , or ; or tab.");
+            separatorGiven = true;
+        } else if (a == QLatin1String("--decimal-comma")) {
+            options.format.decimalComma = true;
+        } else if (a == QLatin1String("--bom")) {
+            options.format.bom = true;
+        } else if (a == QLatin1String("--full-precision")) {
+            options.format.fullPrecision = true;
         } else if (a.startsWith(QLatin1String("--"))) {
             options.error = QStringLiteral("Unknown option %1.").arg(a);
         } else {
@@ -85,6 +151,9 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
         if (!options.error.isEmpty())
             return options;
     }
+    if (options.format.decimalComma && options.format.separator == ',' && separatorGiven &&
+        options.error.isEmpty())
+        options.error = QStringLiteral("--decimal-comma needs another separator than a comma.");
     if (positional.size() > 1)
         options.error = QStringLiteral("Only one project file may be given.");
     else if (!positional.isEmpty())
@@ -93,14 +162,23 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
         (!options.from.isEmpty() || !options.to.isEmpty() || !options.devices.isEmpty()) &&
         options.error.isEmpty())
         options.error = QStringLiteral("--from, --to and --device go with --csv.");
+    if (!options.batch && options.error.isEmpty() &&
+        arguments
+                .filter(QRegularExpression(QStringLiteral("^--(separator|decimal-comma|bom|full-"
+                                                          "precision)$")))
+                .size() > 0)
+        options.error = QStringLiteral("The CSV options go with --csv.");
     return options;
 }
 
 int BatchExport::run(const Options &options, QTextStream &err)
 {
-    auto failWith = [&](int code, const QString &text) {
+    auto say = [&](const QString &text) {
         err << "RideZodazo: " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
         err.flush();
+    };
+    auto failWith = [&](int code, const QString &text) {
+        say(text);
         return code;
     };
     if (!options.error.isEmpty())
@@ -111,28 +189,68 @@ int BatchExport::run(const Options &options, QTextStream &err)
         return failWith(UsageError, QStringLiteral("No project file given."));
     qint64 from = CsvExporter::kUnboundedFrom;
     qint64 to = CsvExporter::kUnboundedTo;
-    if (!options.from.isEmpty() && !parseLocalTime(options.from, &from))
-        return failWith(UsageError,
-                        QStringLiteral("--from \"%1\" is not a time like 2026-01-31 08:00:00.")
-                            .arg(options.from));
-    if (!options.to.isEmpty() && !parseLocalTime(options.to, &to))
-        return failWith(
-            UsageError,
-            QStringLiteral("--to \"%1\" is not a time like 2026-01-31 08:00:00.").arg(options.to));
+    QStringList notes;
+    for (const bool isTo : {false, true}) {
+        const QString &text = isTo ? options.to : options.from;
+        if (text.isEmpty())
+            continue;
+        QString note;
+        if (!parseLocalTime(text, isTo ? &to : &from, isTo, &note)) {
+            return failWith(
+                UsageError,
+                note.isEmpty()
+                    ? QStringLiteral("%1 \"%2\" is not a time like "
+                                     "2026-01-31 08:00:00.")
+                          .arg(isTo ? QStringLiteral("--to") : QStringLiteral("--from"), text)
+                    : note + QLatin1Char('.'));
+        }
+        if (!note.isEmpty())
+            notes << note;
+    }
     if (to < from)
         return failWith(UsageError, QStringLiteral("--to lies before --from."));
 
-    ProjectDocument project;
-    if (!project.load(options.projectPath)) {
-        const QString why = project.reason.isEmpty()
-                                ? QString()
-                                : QStringLiteral(": ") + project.reason.simplified();
-        return failWith(
-            ProjectError,
-            QStringLiteral("%1 is not a readable project file%2.").arg(options.projectPath, why));
-    }
+    // A project, or a record file on its own (its devices by number).
     SeriesCatalog catalog;
-    catalog.load(project);
+    QString databasePath;
+    const bool bare = isRecordFile(options.projectPath);
+    if (bare) {
+        databasePath = options.projectPath;
+    } else {
+        ProjectDocument project;
+        if (!project.load(options.projectPath)) {
+            QString why = project.reason.simplified();
+            while (why.endsWith(QLatin1Char('.')))
+                why.chop(1);
+            return failWith(ProjectError,
+                            QStringLiteral("%1 is not a readable project file%2.")
+                                .arg(options.projectPath,
+                                     why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+        }
+        catalog.load(project);
+        databasePath = project.databasePath();
+    }
+    if (QFileInfo(databasePath).absoluteFilePath() == QFileInfo(options.csvPath).absoluteFilePath())
+        return failWith(UsageError,
+                        QStringLiteral("The CSV file would replace the record database."));
+    RecordReader reader;
+    if (!reader.open(databasePath))
+        return failWith(DatabaseError, reader.errorText());
+    if (bare) {
+        RecordContext context(reader);
+        if (context.hasSettings())
+            catalog.load(context.settingsAt(std::numeric_limits<qint64>::max() / 2));
+    }
+    QStringList unlisted;
+    for (const QString &number : reader.serialNumbersAtEnds(kDeviceProbeRows)) {
+        if (catalog.addUnlisted(number))
+            unlisted << number;
+    }
+    if (!bare && !unlisted.isEmpty())
+        notes << QStringLiteral("the file holds devices the project does not list; they are "
+                                "exported under their number: %1")
+                     .arg(unlisted.join(QStringLiteral(", ")));
+
     QVector<SeriesInfo> series;
     for (const QString &device : options.devices) {
         if (!catalog.deviceNumbers().contains(device))
@@ -146,15 +264,7 @@ int BatchExport::run(const Options &options, QTextStream &err)
     if (series.isEmpty())
         return failWith(ProjectError, QStringLiteral("The project has no devices."));
 
-    const QString databasePath = project.databasePath();
-    if (QFileInfo(databasePath).absoluteFilePath() == QFileInfo(options.csvPath).absoluteFilePath())
-        return failWith(UsageError,
-                        QStringLiteral("The CSV file would replace the record database."));
-    RecordReader reader;
-    if (!reader.open(databasePath))
-        return failWith(DatabaseError, reader.errorText());
-
-    CsvExporter exporter(&reader, series, from, to, options.csvPath);
+    CsvExporter exporter(&reader, series, from, to, options.csvPath, options.format);
     if (!exporter.start()) {
         const bool readFailed = reader.status() != RecordReader::Status::Ok;
         return failWith(readFailed ? DatabaseError : WriteError, exporter.errorText());
@@ -164,6 +274,16 @@ int BatchExport::run(const Options &options, QTextStream &err)
                                 exporter.errorText().startsWith(QLatin1String("Reading"));
         return failWith(readFailed ? DatabaseError : WriteError, exporter.errorText());
     }
+    for (const QString &note : qAsConst(notes))
+        say(QStringLiteral("note: ") + note + QLatin1Char('.'));
     qCDebug(lcViewer) << "BatchExport::run : lines" << exporter.linesWritten();
     return Ok;
+}
+
+bool BatchExport::isRecordFile(const QString &path)
+{
+    if (QFileInfo(path).suffix().compare(QLatin1String("qlk"), Qt::CaseInsensitive) == 0)
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3\0", 16);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/csvexporter.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +10,8 @@ class QTextStream;
 // The command line of the viewer. With --csv it exports without a window:
 //
 //   RideZodazo --csv out.csv [--from "YYYY-MM-DD hh:mm:ss"] [--to "..."]
-//              [--device NUMBER ...] project.qlk
+//              [--device NUMBER ...] [--separator S] [--decimal-comma] [--bom]
+//              [--full-precision] project.qlk|record.dat
 //
 // and exits 0 when the file was written, else with one of the codes below
 // and a one-line reason on stderr.
@@ -32,6 +35,7 @@ public:
         QString from;
         QString to;
         QStringList devices;
+        CsvExporter::Format format;
         QString error; // set when the line cannot be understood
     };
 
@@ -40,8 +44,14 @@ public:
     // Runs the export; messages go to `err`.
     static int run(const Options &options, QTextStream &err);
 
-    // "yyyy-MM-dd hh:mm:ss" in local time to Unix seconds; false when invalid.
-    static bool parseLocalTime(const QString &text, qint64 *seconds);
+    // "yyyy-MM-dd hh:mm:ss" in local time to Unix seconds; false when
+    // invalid or when the clocks skipped that time (*note says so). A time
+    // the clocks showed twice (summer time ending) is taken at its first
+    // showing, or its last with `latest`, and *note says which.
+    static bool parseLocalTime(const QString &text, qint64 *seconds, bool latest = false,
+                               QString *note = nullptr);
+    // A SQLite file not named as a project: a record file opened on its own.
+    static bool isRecordFile(const QString &path);
     // The recorder hands the path over in single quotes.
     static QString unquotePath(const QString &path);
 };

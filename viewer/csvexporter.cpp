@@ -6,23 +6,19 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace
 {
 
 constexpr int kBufferBytes = 1 << 20;
-
-void appendNumber(QByteArray &out, double value)
-{
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, int(result.ptr - text));
-}
 
 void appendInteger(QByteArray &out, qint64 value)
 {
@@ -33,10 +29,22 @@ void appendInteger(QByteArray &out, qint64 value)
 
 } // namespace
 
-CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from,
-                         qint64 to, const QString &path)
-    : m_reader(reader), m_series(series), m_from(from), m_to(to), m_path(path)
+CsvFormat CsvFormat::forLocale()
 {
+    CsvFormat format;
+    if (QLocale().decimalPoint() == QLatin1Char(',')) {
+        format.decimalComma = true;
+        format.separator = ';';
+    }
+    return format;
+}
+
+CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from,
+                         qint64 to, const QString &path, const Format &format)
+    : m_reader(reader), m_series(series), m_from(from), m_to(to), m_path(path), m_format(format)
+{
+    if (m_format.decimalComma && m_format.separator == ',')
+        m_format.separator = ';';
     for (int i = 0; i < series.size(); ++i) {
         const QByteArray serial = series.at(i).deviceNumber.toUtf8();
         int d = 0;
@@ -58,10 +66,12 @@ CsvExporter::~CsvExporter()
         m_file->cancelWriting();
 }
 
-QByteArray CsvExporter::quoteField(const QString &text)
+QByteArray CsvExporter::quoteField(const QString &text, char separator)
 {
     QByteArray bytes = text.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') ||
+    if (!bytes.isEmpty() && QByteArray("=+-@\t\r").contains(bytes.at(0)))
+        bytes.prepend('\'');
+    if (bytes.contains(separator) || bytes.contains('"') || bytes.contains('\n') ||
         bytes.contains('\r')) {
         bytes.replace("\"", "\"\"");
         return '"' + bytes + '"';
@@ -69,11 +79,22 @@ QByteArray CsvExporter::quoteField(const QString &text)
     return bytes;
 }
 
+QString CsvExporter::writeError(const QFileDevice &file, int error)
+{
+    switch (error) {
+    case ENOSPC: return QStringLiteral("no space left on the disk");
+    case EDQUOT: return QStringLiteral("the disk quota is used up");
+    case EFBIG: return QStringLiteral("the file reached the largest size allowed");
+    default: return file.errorString();
+    }
+}
+
 QByteArray CsvExporter::headerLine() const
 {
-    QByteArray line = "Local time,Unix time";
+    const char s = m_format.separator;
+    QByteArray line = QByteArray("Local time") + s + "ISO 8601" + s + "Unix time";
     for (const SeriesInfo &info : m_series)
-        line += ',' + quoteField(info.labelWithUnit());
+        line += s + quoteField(info.labelWithUnit(), s);
     return line;
 }
 
@@ -127,7 +148,7 @@ bool CsvExporter::start()
                            -1, &m_statement, nullptr) != SQLITE_OK)
         return fail(QString::fromUtf8(sqlite3_errmsg(m_reader->handle())));
     m_buffer.reserve(kBufferBytes + 4096);
-    m_buffer = headerLine() + "\r\n";
+    m_buffer = (m_format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + headerLine() + "\r\n";
     return true;
 }
 
@@ -138,19 +159,26 @@ double CsvExporter::progress() const
     return double(m_nextId - m_firstId) / double(m_lastId - m_firstId + 1);
 }
 
-// "2026-01-01T01:00:00+01:00": local time with its offset from UTC. Zone
-// offsets are whole quarters of an hour and change only on such a boundary,
-// so within one quarter of UTC the local date and the offset stay the same:
-// they are worked out once per quarter and the clock time by arithmetic.
-void CsvExporter::appendLocalTime(qint64 seconds)
+// "2026-01-01 01:00:00" and "2026-01-01T01:00:00+01:00": local time, alone
+// and with its offset from UTC. Zone offsets are whole quarters of an hour
+// and change only on such a boundary, so within one quarter of UTC the local
+// date and the offset stay the same: they are worked out once per quarter
+// and the clock time by arithmetic.
+void CsvExporter::appendTimes(qint64 seconds)
 {
     const qint64 quarter = seconds >= 0 ? seconds / 900 : -((-seconds + 899) / 900);
     if (!m_quarterValid || quarter != m_quarter) {
         const QDateTime local = QDateTime::fromSecsSinceEpoch(quarter * 900, Qt::LocalTime);
         m_offset = local.offsetFromUtc();
-        m_datePrefix = local.date().toString(Qt::ISODate).toLatin1() + 'T';
-        const QString zone = local.toOffsetFromUtc(m_offset).toString(Qt::ISODate);
-        m_offsetSuffix = zone.mid(19).toLatin1(); // "+01:00" or "Z"
+        const QByteArray date = local.date().toString(Qt::ISODate).toLatin1();
+        m_localDate = date + ' ';
+        m_isoDate = date + 'T';
+        const int minutes = std::abs(m_offset) / 60;
+        m_offsetSuffix = QStringLiteral("%1%2:%3")
+                             .arg(m_offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                             .arg(minutes % 60, 2, 10, QLatin1Char('0'))
+                             .toLatin1();
         m_quarter = quarter;
         m_quarterValid = true;
     }
@@ -160,32 +188,54 @@ void CsvExporter::appendLocalTime(qint64 seconds)
     char clock[9] = {char('0' + daySeconds / 36000),      char('0' + daySeconds / 3600 % 10), ':',
                      char('0' + daySeconds % 3600 / 600), char('0' + daySeconds % 600 / 60),  ':',
                      char('0' + daySeconds % 60 / 10),    char('0' + daySeconds % 10),        0};
-    m_buffer += m_datePrefix;
+    m_buffer += m_localDate;
+    m_buffer.append(clock, 8);
+    m_buffer += m_format.separator;
+    m_buffer += m_isoDate;
     m_buffer.append(clock, 8);
     m_buffer += m_offsetSuffix;
+}
+
+void CsvExporter::appendValue(double value)
+{
+    char text[48];
+    const auto result = m_format.fullPrecision
+                            ? std::to_chars(text, text + sizeof text, value)
+                            : std::to_chars(text, text + sizeof text, value,
+                                            std::chars_format::fixed, kSensorDecimals);
+    if (result.ec != std::errc())
+        return; // a value too long for the cell's text: left empty
+    if (m_format.decimalComma) {
+        for (char *c = text; c != result.ptr; ++c) {
+            if (*c == '.')
+                *c = ',';
+        }
+    }
+    m_buffer.append(text, int(result.ptr - text));
 }
 
 bool CsvExporter::flushBuffer()
 {
     if (m_buffer.isEmpty())
         return true;
+    errno = 0;
     const qint64 written = m_file->write(m_buffer);
     if (written != m_buffer.size())
         return fail(QStringLiteral("Writing %1 failed (%2); nothing was kept.")
-                        .arg(m_path, m_file->errorString()));
+                        .arg(m_path, writeError(*m_file, errno)));
     m_buffer.clear();
     return true;
 }
 
 void CsvExporter::writeLine()
 {
-    appendLocalTime(m_lineTime);
-    m_buffer += ',';
+    appendTimes(m_lineTime);
+    m_buffer += m_format.separator;
     appendInteger(m_buffer, m_lineTime);
     for (int i = 0; i < m_values.size(); ++i) {
-        m_buffer += ',';
+        m_buffer += m_format.separator;
         if (m_hasValue.at(i)) {
-            appendNumber(m_buffer, m_values.at(i));
+            appendValue(m_values.at(i));
             m_hasValue[i] = false;
         }
     }
@@ -267,9 +317,10 @@ void CsvExporter::finish()
         return;
     sqlite3_finalize(m_statement);
     m_statement = nullptr;
+    errno = 0;
     if (!m_file->commit()) {
         m_errorText = QStringLiteral("Writing %1 failed (%2); nothing was kept.")
-                          .arg(m_path, m_file->errorString());
+                          .arg(m_path, writeError(*m_file, errno));
         m_state = State::Failed;
         qCWarning(lcViewer).noquote() << "CsvExporter :" << m_errorText;
         m_file.reset();

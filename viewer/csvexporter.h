@@ -10,13 +10,29 @@
 #include <limits>
 #include <memory>
 
+class QFileDevice;
 class RecordReader;
 struct sqlite3_stmt;
 
-// Writes the rows of a time range to a CSV file (RFC 4180, CRLF line ends):
-// local time in ISO 8601, Unix seconds, then one column per channel with its
-// name and unit in the header; an empty cell where there is no value. Rows of
-// the same time share a line.
+// How a CSV file is written (see CsvExporter).
+struct CsvFormat {
+    char separator = ','; // ',', ';' or '\t'; ';' when decimal commas go with ','
+    bool decimalComma = false;
+    bool bom = false;
+    bool fullPrecision = false; // every digit stored instead of two decimals
+    // The usual choice where the system's locale writes decimal commas.
+    static CsvFormat forLocale();
+};
+
+// Writes the rows of a time range to a CSV file (RFC 4180, CRLF line ends)
+// that a spreadsheet takes as it is: the local time as "yyyy-MM-dd hh:mm:ss"
+// (a date-time cell), the same time in ISO 8601 with its offset from UTC and
+// in Unix seconds (for programs), then one column per channel with its name
+// and unit in the header; an empty cell where there is no value. Rows of the
+// same time share a line. Values are rounded to the sensors' precision (two
+// decimals) unless asked otherwise; the separator, a decimal comma and a
+// byte order mark (which some spreadsheets need to read UTF-8) are options.
+// Header cells that a spreadsheet would take for a formula are guarded.
 //
 // The export streams: step() handles a slice of rows at a time (so that a
 // window can show progress and offer Cancel between slices) and never holds
@@ -31,8 +47,12 @@ public:
     static constexpr qint64 kUnboundedFrom = std::numeric_limits<qint64>::min() / 2;
     static constexpr qint64 kUnboundedTo = std::numeric_limits<qint64>::max() / 2;
 
+    using Format = CsvFormat;
+    // Decimals the sensors deliver.
+    static constexpr int kSensorDecimals = 2;
+
     CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from, qint64 to,
-                const QString &path);
+                const QString &path, const Format &format = Format());
     ~CsvExporter();
 
     // Opens the output and finds the rows; false with errorText() on failure.
@@ -52,15 +72,19 @@ public:
 
     // The header line (without its line end).
     QByteArray headerLine() const;
-    // RFC 4180: a field with a comma, a quote or a line break is quoted,
-    // its quotes doubled.
-    static QByteArray quoteField(const QString &text);
+    // RFC 4180: a field with the separator, a quote or a line break is
+    // quoted, its quotes doubled; one that starts like a formula (=, +, -, @)
+    // is preceded by an apostrophe so that a spreadsheet shows it as text.
+    static QByteArray quoteField(const QString &text, char separator = ',');
+    // Why a write failed, in words for the user ("no space left on the disk").
+    static QString writeError(const QFileDevice &file, int error);
 
 private:
     bool fail(const QString &text);
     bool flushBuffer();
     void writeLine();
-    void appendLocalTime(qint64 seconds);
+    void appendTimes(qint64 seconds);
+    void appendValue(double value);
     void finish();
 
     RecordReader *m_reader;
@@ -68,6 +92,7 @@ private:
     qint64 m_from;
     qint64 m_to;
     QString m_path;
+    Format m_format;
     std::unique_ptr<QSaveFile> m_file;
     State m_state = State::Running;
     QString m_errorText;
@@ -97,7 +122,8 @@ private:
     qint64 m_quarter = 0;
     bool m_quarterValid = false;
     int m_offset = 0;
-    QByteArray m_datePrefix;
+    QByteArray m_localDate; // "2026-01-01 "
+    QByteArray m_isoDate;   // "2026-01-01T"
     QByteArray m_offsetSuffix;
     qint64 m_rowsRead = 0;
     qint64 m_lines = 0;

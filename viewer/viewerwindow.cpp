@@ -481,8 +481,12 @@ void ViewerWindow::exportCsv()
         showError(tr("The CSV file would replace the record database."));
         return;
     }
-    m_exporter =
-        std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo, path);
+    // As the spreadsheets of this system's locale read it; the byte order
+    // mark makes them read the units' characters right.
+    CsvExporter::Format format = CsvExporter::Format::forLocale();
+    format.bom = true;
+    m_exporter = std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo,
+                                               path, format);
     if (!m_exporter->start()) {
         showError(m_exporter->errorText());
         m_exporter.reset();
@@ -532,7 +536,7 @@ void ViewerWindow::exportPng()
     const QString path = askSavePath(this, tr("Export PNG"), suggested, tr("PNG images (*.png)"));
     if (path.isEmpty())
         return;
-    const QImage image = chartImage();
+    const QImage image = exportImage();
     QSaveFile file(path);
     if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
         !file.commit()) {

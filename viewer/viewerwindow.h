@@ -71,8 +71,9 @@ public:
     bool exportRunning() const { return m_exporter != nullptr; }
     // Redraws now (the viewer's own redraws are merged and come later).
     void redrawNow();
-    // The chart picture on show.
+    // The chart picture on show, and as exported: with a title and a legend.
     QImage chartImage() const;
+    QImage exportImage() const;
 
 public slots:
     // Asks for a project or record file and opens it.

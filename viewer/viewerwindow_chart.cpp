@@ -14,7 +14,9 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
@@ -350,4 +352,62 @@ QImage ViewerWindow::chartImage() const
 {
     XYChart *chart = ui->chart_viewer->chart();
     return chart ? chart->makeImage() : QImage();
+}
+
+QImage ViewerWindow::exportImage() const
+{
+    // The chart with a title above it (what, and over which range) and a
+    // legend below it: a picture that still says what it shows once it is
+    // pasted into a report.
+    const QImage chart = chartImage();
+    if (chart.isNull())
+        return chart;
+    QFont titleFont = font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    titleFont.setBold(true);
+    const QFontMetrics titleMetrics(titleFont);
+    const QFontMetrics metrics(font());
+    constexpr int kMargin = 10;
+    constexpr int kSwatch = 22;
+    // Legend entries laid out in rows across the picture's width.
+    QVector<QRect> places;
+    int x = kMargin;
+    int y = 0;
+    for (const SeriesInfo &info : m_shown) {
+        const int width = kSwatch + 6 + metrics.horizontalAdvance(info.labelWithUnit()) + 18;
+        if (x > kMargin && x + width > chart.width() - kMargin) {
+            x = kMargin;
+            y += metrics.height() + 4;
+        }
+        places.append(QRect(x, y, width, metrics.height()));
+        x += width;
+    }
+    const int titleHeight = titleMetrics.height() + 2 * kMargin;
+    const int legendHeight = places.isEmpty() ? 0 : y + metrics.height() + 2 * kMargin;
+    QImage image(chart.width(), titleHeight + chart.height() + legendHeight, QImage::Format_RGB32);
+    image.fill(QColor(0x30, 0x30, 0x30));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QColor(0xE6, 0xE6, 0xE6));
+    painter.setFont(titleFont);
+    const QString title =
+        tr("%1  ·  %2 to %3")
+            .arg(m_project.projectName, timeText(m_visibleFrom), timeText(m_visibleTo));
+    painter.drawText(QRect(kMargin, kMargin, image.width() - 2 * kMargin, titleMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     titleMetrics.elidedText(title, Qt::ElideRight, image.width() - 2 * kMargin));
+    painter.drawImage(0, titleHeight, chart);
+    painter.setFont(font());
+    const int top = titleHeight + chart.height() + kMargin;
+    for (int i = 0; i < places.size(); ++i) {
+        const QRect place = places.at(i).translated(0, top);
+        painter.setPen(QPen(ChartColor::toQColor(m_colors.value(i, 0x00D0D0)), 2));
+        painter.drawLine(place.left(), place.center().y(), place.left() + kSwatch,
+                         place.center().y());
+        painter.setPen(QColor(0xE6, 0xE6, 0xE6));
+        painter.drawText(place.adjusted(kSwatch + 6, 0, 0, 0),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         m_shown.at(i).labelWithUnit());
+    }
+    return image;
 }

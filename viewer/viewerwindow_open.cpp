@@ -24,12 +24,6 @@ namespace
 // Rows read at each end of a file to find its devices at once.
 constexpr int kDeviceProbeRows = 2000;
 
-bool isSqliteFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3\0", 16);
-}
-
 // The data interval of a file without settings: the step between the first
 // two rows of its first device.
 int intervalFromRows(RecordReader &reader)
@@ -96,8 +90,7 @@ void ViewerWindow::showError(const QString &text)
 bool ViewerWindow::openProject(const QString &path)
 {
     const QString filePath = BatchExport::unquotePath(path);
-    if (QFileInfo(filePath).suffix().compare(QLatin1String("qlk"), Qt::CaseInsensitive) != 0 &&
-        isSqliteFile(filePath)) {
+    if (BatchExport::isRecordFile(filePath)) {
         ProjectDocument bare;
         bare.path = QFileInfo(filePath).absoluteFilePath();
         bare.projectName = QFileInfo(filePath).fileName();

@@ -25,15 +25,16 @@ QString binaryDir()
     return QStringLiteral(QK_BINARY_DIR);
 }
 
-QJsonArray csvReadByPython(const QString &path)
+QJsonArray csvReadByPython(const QString &path, QChar delimiter)
 {
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
                  {QStringLiteral("-c"),
                   QStringLiteral("import csv, json, sys\n"
-                                 "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-                                 "    print(json.dumps(list(csv.reader(f, strict=True))))\n"),
-                  path});
+                                 "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                                 "    print(json.dumps(list(csv.reader(f, delimiter=sys.argv[2], "
+                                 "strict=True))))\n"),
+                  path, QString(delimiter)});
     if (!python.waitForFinished(30000) || python.exitCode() != 0) {
         qWarning() << python.readAllStandardError();
         return {};

@@ -19,9 +19,9 @@ QString sourceDir();
 // Absolute path of the build tree (for built tools such as the gateway simulator).
 QString binaryDir();
 
-// The rows of a CSV file as Python's csv module reads them (strict quoting),
-// or nothing, with a warning, when it cannot.
-QJsonArray csvReadByPython(const QString &path);
+// The rows of a CSV file as Python's csv module reads them (strict quoting,
+// a byte order mark skipped), or nothing, with a warning, when it cannot.
+QJsonArray csvReadByPython(const QString &path, QChar delimiter = QLatin1Char(','));
 
 // The text of a PDF file as pdftotext (poppler) reads it, page by page;
 // nothing when it cannot.

@@ -4,9 +4,12 @@
 #include "testsupport.h"
 #include "viewerfixture.h"
 
+#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <ctime>
 
 using namespace ViewerFixture;
 
@@ -25,6 +28,8 @@ Result runViewer(const QStringList &arguments, const QString &shellPrefix = QStr
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Where summer time begins and ends, as the cases below need.
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
     process.setProcessEnvironment(env);
     if (shellPrefix.isEmpty()) {
         process.start(program, arguments);
@@ -38,7 +43,7 @@ Result runViewer(const QStringList &arguments, const QString &shellPrefix = QStr
                                                  quoted.join(QLatin1Char(' '))});
     }
     Result result;
-    if (!process.waitForFinished(60000)) {
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
         return result;
@@ -62,6 +67,8 @@ private:
 private slots:
     void initTestCase()
     {
+        qputenv("TZ", "Europe/Berlin"); // as the program is run below
+        tzset();
         QVERIFY(QFileInfo::exists(TestSupport::binaryDir() + QStringLiteral("/RideZodazo")));
         m_project = m_dir.filePath(QStringLiteral("plant.qlk"));
         QVector<Device> devices;
@@ -96,7 +103,15 @@ private slots:
                                         << 1 << "before";
         QTest::newRow("no project") << QStringList{"--csv", "@OUT@"} << 1 << "project";
         QTest::newRow("missing project")
-            << QStringList{"--csv", "@OUT@", "@DIR@/none.qlk"} << 2 << "none.qlk";
+            << QStringList{"--csv", "@OUT@", "@DIR@/none.qlk"} << 2 << "not exist.\n";
+        QTest::newRow("time the clocks skipped")
+            << QStringList{"--csv", "@OUT@", "--from", "2026-03-29 02:30:00", "@PROJECT@"} << 1
+            << "summer time began";
+        QTest::newRow("bad separator")
+            << QStringList{"--csv", "@OUT@", "--separator", "|", "@PROJECT@"} << 1 << "tab";
+        QTest::newRow("decimal comma with comma")
+            << QStringList{"--csv", "@OUT@", "--separator", ",", "--decimal-comma", "@PROJECT@"}
+            << 1 << "separator";
         QTest::newRow("unknown device")
             << QStringList{"--csv", "@OUT@", "--device", "NOPE", "@PROJECT@"} << 2 << "NOPE";
         QTest::newRow("no database")
@@ -152,11 +167,88 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), 1 + 100 + 1); // header, 100 seconds, nothing after the last CRLF
-        QCOMPARE(lines.at(0), QByteArray("Local time,Unix time,Room 1 / Temperature (\xc2\xb0"
-                                         "C),Room 1 / Humidity (%RH),"
-                                         "Room 4 / Temperature (\xc2\xb0"
-                                         "C),Room 4 / Humidity (%RH)\r"));
-        QVERIFY(lines.at(1).contains(",1767225700,1,2,31,32\r"));
+        QCOMPARE(lines.at(0),
+                 QByteArray("Local time,ISO 8601,Unix time,Room 1 / Temperature (\xc2\xb0"
+                            "C),Room 1 / Humidity (%RH),"
+                            "Room 4 / Temperature (\xc2\xb0"
+                            "C),Room 4 / Humidity (%RH)\r"));
+        QVERIFY(lines.at(1).contains(",1767225700,1.00,2.00,31.00,32.00\r"));
+    }
+
+    // Spreadsheet options, summer time ending, devices the project no
+    // longer lists and a record file on its own, read back by Python.
+    void spreadsheetOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("delimiter");
+        QTest::addColumn<QString>("note");   // on stderr
+        QTest::addColumn<QString>("header"); // the last column's
+        QTest::addColumn<QString>("value");  // its value on the first line
+        QTest::newRow("German spreadsheet") << QStringList{"--decimal-comma",
+                                                           "--bom",
+                                                           "--from",
+                                                           "2026-01-01 01:01:40",
+                                                           "--to",
+                                                           "2026-01-01 01:01:49",
+                                                           "@PROJECT@"}
+                                            << ";"
+                                            << ""
+                                            << "Room 16 / Humidity (%RH)"
+                                            << "152,00";
+        QTest::newRow("tab, full precision")
+            << QStringList{"--separator",        "tab",      "--full-precision", "--device",
+                           "QKDEV0000000000000", "@PROJECT@"}
+            << "\t"
+            << ""
+            << "Room 1 / Humidity (%RH)"
+            << "2";
+        QTest::newRow("clock shown twice") << QStringList{"--from", "2026-10-25 02:30:00", "--to",
+                                                          "2026-10-25 02:30:00", "@PROJECT@"}
+                                           << ","
+                                           << "earlier one, 2026-10-25T02:30:00+02:00"
+                                           << "Room 16 / Humidity (%RH)"
+                                           << "";
+        QTest::newRow("device not in the project")
+            << QStringList{"--device", "QKDEV0000000000015", "@PARTLY@"} << ","
+            << "exported under their number: QKDEV0000000000015"
+            << "QKDEV0000000000015 / CH2"
+            << "152.00";
+        QTest::newRow("record file alone")
+            << QStringList{"--device", "QKDEV0000000000002", "@DATABASE@"} << ","
+            << ""
+            << "QKDEV0000000000002 / CH2"
+            << "22.00";
+    }
+    void spreadsheetOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, delimiter);
+        QFETCH(QString, note);
+        QFETCH(QString, header);
+        QFETCH(QString, value);
+        const QString partly = m_dir.filePath(QStringLiteral("partly.qlk"));
+        if (!QFileInfo::exists(partly)) {
+            QVector<Device> devices;
+            for (int d = 0; d < 15; ++d)
+                devices.append(device(QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0')),
+                                      QStringLiteral("Room %1").arg(d + 1)));
+            QVERIFY(writeProject(partly, devices, 1000));
+            QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(partly)));
+        }
+        const QString out = m_dir.filePath(QStringLiteral("options.csv"));
+        QFile::remove(out);
+        for (QString &a : arguments)
+            a.replace(QStringLiteral("@PROJECT@"), m_project)
+                .replace(QStringLiteral("@PARTLY@"), partly)
+                .replace(QStringLiteral("@DATABASE@"), databaseOf(m_project));
+        const Result result = runViewer(QStringList{"--csv", out} + arguments);
+        QCOMPARE(result.code, 0);
+        QVERIFY2(note.isEmpty() ? result.err.isEmpty() : result.err.contains(note),
+                 qPrintable(result.err));
+        const QJsonArray table = TestSupport::csvReadByPython(out, delimiter.at(0));
+        QVERIFY(table.size() >= 1);
+        QCOMPARE(table.at(0).toArray().last().toString(), header);
+        QCOMPARE(table.size() > 1 ? table.at(1).toArray().last().toString() : QString(), value);
     }
 
     // The disk fills during the export: an error, and no file left.
@@ -166,7 +258,8 @@ private slots:
         const QString out = dir.filePath(QStringLiteral("full.csv"));
         const Result result = runViewer({"--csv", out, m_project}, QStringLiteral("ulimit -f 64"));
         QCOMPARE(result.code, int(BatchExport::WriteError));
-        QVERIFY2(result.err.contains(QStringLiteral("nothing was kept")), qPrintable(result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("largest size allowed); nothing was kept")),
+                 qPrintable(result.err));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 };

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <QTemporaryDir>
@@ -53,40 +54,71 @@ private slots:
         QVERIFY(appendRows(m_database, rows));
     }
 
-    // The file read back by Python's csv module: one line per time, empty
-    // cells where there is no value, names with commas and quotes intact.
+    // The file read back by Python's csv module, in each format offered:
+    // one line per time, empty cells where there is no value, names with
+    // separators and quotes intact, names that look like formulas guarded.
+    void readBackByPython_data()
+    {
+        QTest::addColumn<char>("separator");
+        QTest::addColumn<bool>("decimalComma");
+        QTest::addColumn<bool>("fullPrecision");
+        QTest::addColumn<bool>("bom");
+        QTest::addColumn<QStringList>("values"); // of the lines at 1000 and 1010
+        QTest::newRow("spreadsheet") << ',' << false << false << false
+                                     << QStringList{"21.50", "40.00", "-3.25", "", "", "0.00"};
+        QTest::newRow("full precision")
+            << ',' << false << true << false << QStringList{"21.5", "40", "-3.25", "", "", "1e-07"};
+        QTest::newRow("decimal comma, ; and a BOM")
+            << ',' << true << false << true
+            << QStringList{"21,50", "40,00", "-3,25", "", "", "0,00"};
+        QTest::newRow("tab") << '\t' << false << false << false
+                             << QStringList{"21.50", "40.00", "-3.25", "", "", "0.00"};
+    }
     void readBackByPython()
     {
+        QFETCH(char, separator);
+        QFETCH(bool, decimalComma);
+        QFETCH(bool, fullPrecision);
+        QFETCH(bool, bom);
+        QFETCH(QStringList, values);
         RecordReader reader;
         QVERIFY(reader.open(m_database));
         const QString out = m_dir.filePath(QStringLiteral("out.csv"));
         const QVector<SeriesInfo> shown = {
-            series("A", 1, QStringLiteral("Temp, inside"), QStringLiteral("°C")),
-            series("A", 2, QStringLiteral("Say \"hi\""), QString()),
+            series("A", 1, QStringLiteral("Temp, inside; \"hi\""), QStringLiteral("°C")),
+            series("A", 2, QStringLiteral("RH"), QString()),
             series("B", 1, QStringLiteral("T"), QStringLiteral("%RH"))};
-        CsvExporter exporter(&reader, shown, 1000, 1030, out);
-        QVERIFY(exporter.start());
+        CsvFormat format;
+        format.separator = separator;
+        format.decimalComma = decimalComma;
+        format.fullPrecision = fullPrecision;
+        format.bom = bom;
+        CsvExporter exporter(&reader, shown, 1000, 1030, out, format);
         QVERIFY(exporter.run());
         QCOMPARE(exporter.state(), CsvExporter::State::Done);
 
-        const QJsonArray table = TestSupport::csvReadByPython(out);
+        const QChar delimiter = decimalComma ? QLatin1Char(';') : QLatin1Char(separator);
+        const QJsonArray table = TestSupport::csvReadByPython(out, delimiter);
         QCOMPARE(table.size(), 6);
         QCOMPARE(table.at(0).toArray(),
-                 (QJsonArray{"Local time", "Unix time", "A / Temp, inside (°C)", "A / Say \"hi\"",
-                             "B / T (%RH)"}));
+                 (QJsonArray{"Local time", "ISO 8601", "Unix time", "A / Temp, inside; \"hi\" (°C)",
+                             "A / RH", "B / T (%RH)"}));
         auto line = [&](int i) { return table.at(i).toArray(); };
-        const QString local1000 =
-            QDateTime::fromSecsSinceEpoch(1000).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-        QVERIFY2(line(1).at(0).toString().startsWith(local1000),
-                 qPrintable(line(1).at(0).toString()));
-        QCOMPARE(line(1), (QJsonArray{line(1).at(0), "1000", "21.5", "40", "-3.25"}));
-        QCOMPARE(line(2), (QJsonArray{line(2).at(0), "1010", "", "", "1e-07"}));
-        QCOMPARE(line(3), (QJsonArray{line(3).at(0), "1020", "22", "41", ""}));
-        QCOMPARE(line(4), (QJsonArray{line(4).at(0), "1020", "23", "42", ""}));
-        QCOMPARE(line(5), (QJsonArray{line(5).at(0), "1030", "", "", "4"}));
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(1000);
+        QCOMPARE(line(1).at(0).toString(), local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        QVERIFY2(line(1).at(1).toString().startsWith(local.toString(Qt::ISODate).left(19)),
+                 qPrintable(line(1).at(1).toString()));
+        QVERIFY(line(1).at(1).toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
+        QCOMPARE(line(1).toVariantList().mid(2),
+                 (QVariantList{"1000", values.at(0), values.at(1), values.at(2)}));
+        QCOMPARE(line(2).toVariantList().mid(2),
+                 (QVariantList{"1010", values.at(3), values.at(4), values.at(5)}));
+        QCOMPARE(line(4).at(2).toString(), QStringLiteral("1020")); // the clock went back
         QFile raw(out);
         QVERIFY(raw.open(QIODevice::ReadOnly));
-        QVERIFY(raw.readAll().endsWith("\r\n"));
+        const QByteArray bytes = raw.readAll();
+        QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), bom);
+        QVERIFY(bytes.endsWith("\r\n"));
     }
 
     // Cancel and failures leave nothing behind, and never touch an older file.
@@ -176,7 +208,7 @@ private slots:
             const QDateTime local = QDateTime::fromSecsSinceEpoch(rows.at(i).time, Qt::LocalTime);
             const QByteArray expected =
                 local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
-            QCOMPARE(lines.at(i + 1).split(',').at(0), expected);
+            QCOMPARE(lines.at(i + 1).split(',').at(1), expected);
         }
         qputenv("TZ", saved);
         if (saved.isEmpty())
@@ -192,6 +224,10 @@ private slots:
         QTest::newRow("comma") << "a,b" << QByteArray("\"a,b\"");
         QTest::newRow("quote") << "5\" pipe" << QByteArray("\"5\"\" pipe\"");
         QTest::newRow("line break") << "a\nb" << QByteArray("\"a\nb\"");
+        QTest::newRow("formula") << "=HYPERLINK(1)" << QByteArray("'=HYPERLINK(1)");
+        QTest::newRow("at") << "@SUM(A1)" << QByteArray("'@SUM(A1)");
+        QTest::newRow("plus, quoted") << "+1,2" << QByteArray("\"'+1,2\"");
+        QTest::newRow("minus") << "-x" << QByteArray("'-x");
     }
     void quoting()
     {
