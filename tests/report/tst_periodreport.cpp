@@ -4,10 +4,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "record/alarmtracker.h"
+#include "record/insertserialdata.h"
 #include "record/recordreader.h"
 #include "report/haccpsections.h"
 #include "report/periodreport.h"
 #include "report/recordordercache.h"
+#include "report/reportpainter.h"
 #include "reportfixture.h"
 #include "testsupport.h"
 
@@ -250,6 +253,53 @@ private slots:
         QCOMPARE(other.title(), QString("Weekly report 2026-W45"));
     }
 
+    // The recorder's own alarm events: one breach acknowledged with its
+    // corrective action and verified, one left alone, a gap of half an hour
+    // and the rest of the day unmonitored; the journal is intact.
+    void haccpFromTheRecord()
+    {
+        const QString serial = "QKTEST000000000009";
+        const QString project = m_dir.path() + "/haccp.qlk";
+        writeProjectWith(project, "haccp.dat",
+                         {node("Cold room", serial.toUtf8(), "10.00", "30.00", "0.00", "0.00")},
+                         "2026-11-03 04:00:00", 60000);
+        InsertSerialData::clearQueue();
+        InsertSerialData::clearContextQueue();
+        AlarmTracker::reset();
+        InsertSerialData db(m_dir.path() + "/haccp.dat", "haccp");
+        QVERIFY(db.createConnection());
+        const qint64 start = at(QDate(2026, 11, 3), 0, 0);
+        for (int m = 0; m < 240; ++m) {
+            if (m >= 150 && m < 180)
+                continue;
+            const double value = m >= 30 && m < 40 ? 35.0 : (m >= 90 && m < 95 ? 5.0 : 20.0);
+            InsertSerialData::appendRecord({serial, value, NoValue, quint32(start + 60 * m)});
+            AlarmTracker::noteSample(serial, 1, value, value < 10 || value > 30, 10, 30,
+                                     start + 60 * m);
+        }
+        AlarmTracker::closeAll(start + 240 * 60);
+        QVERIFY(db.insertNow());
+        PeriodReport first = compute(QDate(2026, 11, 3), kLater, 1, Kind::Haccp, project);
+        QCOMPARE(first.alarmEvents().size(), 2);
+        AlarmTracker::acknowledge(first.alarmEvents().at(0).token, "Ann", "Door closed",
+                                  start + 45 * 60);
+        AlarmTracker::verify(first.alarmEvents().at(0).token, "Bob", "Checked", start + 50 * 60);
+        QVERIFY(db.insertNow());
+
+        const PeriodReport report = compute(QDate(2026, 11, 3), kLater, 1, Kind::Haccp, project);
+        QCOMPARE(HaccpSections::findings(report), 3);
+        QCOMPARE(report.journal().state, RecordJournalVerdict::State::Intact);
+        QString error;
+        const QString pdf = m_dir.path() + "/haccp.pdf";
+        QVERIFY2(ReportPainter(report).writePdf(pdf, &error), qPrintable(error));
+        const QString text = TestSupport::pdfPages(pdf).join('\n');
+        for (const char *expected : {"Findings: 3", "Journal verification: record intact",
+                                     "Door closed", "Ann", "Bob", "FINDING: no corrective action",
+                                     "FINDING: not monitored from 02:29:00 to 03:00:00 (0:31:00)",
+                                     "FINDING: not monitored from 03:59:00 to 24:00:00"})
+            QVERIFY2(text.contains(expected), expected);
+    }
+
     // Completeness counts the interval the data show when the project's
     // differs, and says so.
     void intervalFromTheData_data()
@@ -430,5 +480,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_PeriodReport)
+QTEST_MAIN(tst_PeriodReport)
 #include "tst_periodreport.moc"
