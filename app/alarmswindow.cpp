@@ -75,6 +75,15 @@ AlarmsWindow::AlarmsWindow(const QString &databasePath, const QVector<Device> &d
         ui->comboDevice->addItem(deviceText(device.serial), device.serial);
 
     connect(ui->btnRefresh, &QPushButton::clicked, this, &AlarmsWindow::refresh);
+    connect(ui->dateFrom, &QDateTimeEdit::editingFinished, this, &AlarmsWindow::refresh);
+    connect(ui->dateTo, &QDateTimeEdit::editingFinished, this, &AlarmsWindow::refresh);
+    // New events, ends and durations show while the window is open.
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            refresh();
+    });
+    m_refreshTimer.start();
     connect(ui->comboDevice, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &AlarmsWindow::refresh);
     connect(ui->btnAcknowledge, &QPushButton::clicked, this, &AlarmsWindow::acknowledgeSelected);
@@ -162,6 +171,9 @@ void AlarmsWindow::refresh()
 void AlarmsWindow::showEvents()
 {
     QTableWidget *table = ui->tableEvents;
+    // The selected event stays selected, wherever it moved to.
+    const RecordAlarmEvent *selected = selectedEvent();
+    const qint64 selectedToken = selected ? selected->token : 0;
     table->setRowCount(m_events.size());
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     for (int row = 0; row < m_events.size(); ++row) {
@@ -189,6 +201,8 @@ void AlarmsWindow::showEvents()
                 item->setForeground(QColor(178, 24, 43));
             table->setItem(row, column, item);
         }
+        if (selectedToken != 0 && event.token == selectedToken)
+            table->selectRow(row);
     }
     table->resizeColumnsToContents();
 }

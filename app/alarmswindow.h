@@ -3,6 +3,7 @@
 #include "record/recordcontext.h"
 
 #include <QFutureWatcher>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
 
@@ -29,6 +30,8 @@ public:
         QString serial;
         QString name;
     };
+    // The list is read again this often while the window shows.
+    static constexpr int kRefreshMs = 5000;
     enum Column {
         ColStatus,
         ColDevice,
@@ -85,5 +88,6 @@ private:
     QVector<Device> m_devices;
     QVector<RecordAlarmEvent> m_events;
     QFutureWatcher<RecordJournalVerdict> m_journalWatcher;
+    QTimer m_refreshTimer;
     std::shared_ptr<std::atomic<bool>> m_cancelJournal;
 };

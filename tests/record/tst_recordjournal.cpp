@@ -251,6 +251,14 @@ void tst_RecordJournal::acknowledgementWhileLocked()
     QCOMPARE(events[0].ackBy, QStringLiteral("Ann"));
     QVERIFY(events[0].isOpen());
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
+
+    // The program ends with the event open: the next opening closes it at
+    // the file's last sample.
+    AlarmTracker::reset();
+    InsertSerialData again(path, QStringLiteral("again"));
+    QVERIFY(again.createConnection());
+    QCOMPARE(eventsOf(path).value(0).end, kHour0 + 120);
+    QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
 }
 
 QTEST_MAIN(tst_RecordJournal)
