@@ -39,7 +39,11 @@ RecordJournalVerdict JournalVerifier::verify()
     m_rows.clear();
     m_hours.clear();
     if (!tableExists(RecordJournal::kJournalTable)) {
-        bool hadOne = false;
+        // A file of the version that brings the journal, or with alarm
+        // tables, had one.
+        SqlStatement version(m_db, "PRAGMA user_version");
+        bool hadOne =
+            version.step() == SQLITE_ROW && version.int64(0) >= RecordJournal::kSchemaVersion;
         for (const char *table : kAlarmTables)
             hadOne = hadOne || tableExists(table);
         if (hadOne) {

@@ -15,19 +15,6 @@
 namespace
 {
 
-const char *const kCreateStatements[] = {
-    "create table if not exists qk_alarm_events (id integer primary key, token integer not null "
-    "unique, serialno text not null, channel integer not null, high integer not null, "
-    "limit_value real, start_time integer not null, end_time integer, worst real)",
-    "create index if not exists qk_alarm_events_start on qk_alarm_events (start_time)",
-    "create table if not exists qk_alarm_acks (id integer primary key, event_token integer not "
-    "null, "
-    "ack_by text not null, ack_at integer not null, action text not null)",
-    "create table if not exists qk_alarm_verifications (id integer primary key, event_token "
-    "integer "
-    "not null, verified_by text not null, verified_at integer not null, remark text not null)",
-};
-
 qint64 hourOf(qint64 time)
 {
     return time >= 0 ? time / 3600 : (time - 3599) / 3600;
@@ -37,22 +24,20 @@ qint64 hourOf(qint64 time)
 
 bool RecordJournal::createTables(sqlite3 *db, QString *error)
 {
-    SqlStatement exists(db, "select 1 from sqlite_master where type='table' and name=?1");
-    exists.bind(1, QByteArray(kJournalTable));
-    const bool hasJournal = exists.step() == SQLITE_ROW;
-    exists.finish();
-    for (const char *sql : kCreateStatements) {
-        if (!SqlStatement::exec(db, sql, error))
-            return false;
-    }
-    if (hasJournal)
-        return true;
-    if (!SqlStatement::exec(db,
-                            "create table qk_journal (seq integer primary key, tbl text not "
-                            "null, row_id integer not null, content blob not null, hash text not "
-                            "null)",
-                            error))
+    // Tables dropped by hand come back empty, so that alarms are kept again;
+    // the check still finds the rows the journal names and the file lacks.
+    if (!SqlStatement::exec(db, kTablesSql, error))
         return false;
+    SqlStatement any(db, "select 1 from qk_journal limit 1");
+    const int rc = any.step();
+    any.finish();
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = any.errorText();
+        return false;
+    }
     // The samples already in the file were written before the journal: it
     // covers the rows after them.
     SqlStatement last(db, "select coalesce(max(id), 0) from fennolink");
@@ -258,9 +243,11 @@ void RecordJournal::load(sqlite3 *db)
     SqlStatement marker(db, "select tbl, row_id, content from qk_journal where tbl in "
                             "('#start', '#hour') order by seq desc limit 1");
     if (marker.step() != SQLITE_ROW) {
-        qCWarning(lcRecord).noquote()
-            << "RecordJournal::load : the journal cannot be read; samples are written without it:"
-            << marker.errorText();
+        if (!m_warned)
+            qCWarning(lcRecord).noquote() << "RecordJournal::load : the journal cannot be read; "
+                                             "samples are written without it:"
+                                          << marker.errorText();
+        m_warned = true;
         return;
     }
     if (marker.bytes(0) == kStartEntry) {
@@ -275,6 +262,7 @@ void RecordJournal::load(sqlite3 *db)
         m_segmentFirst = last + 1;
     }
     marker.finish();
+    m_warned = false;
     SqlStatement next(db, "select pointDate from fennolink where id >= ?1 order by id limit 1");
     next.bind(1, m_segmentFirst);
     if (next.step() == SQLITE_ROW)

@@ -43,13 +43,33 @@ class RecordJournal
 {
 public:
     static constexpr const char *kJournalTable = "qk_journal";
+    // The schema version from which a record file keeps the journal.
+    static constexpr int kSchemaVersion = 2;
     // Journal entries that are not rows of a table.
     static constexpr const char *kStartEntry = "#start"; // row_id: last id not covered
     static constexpr const char *kHourEntry = "#hour";   // row_id: the hour (seconds)
 
-    // Creates the alarm tables and the journal where they are missing (the
-    // journal starts with an entry saying from which sample id it covers the
-    // rows). Run inside a write transaction or on its own.
+    // The alarm tables and the journal, as the schema step that brings them
+    // creates them.
+    static constexpr const char kTablesSql[] =
+        // An excursion: `token` is chosen by the recorder when it starts.
+        "create table if not exists qk_alarm_events (id integer primary key, token integer not "
+        "null unique, serialno text not null, channel integer not null, high integer not null, "
+        "limit_value real, start_time integer not null, end_time integer, worst real);"
+        "create index if not exists qk_alarm_events_start on qk_alarm_events (start_time);"
+        "create table if not exists qk_alarm_acks (id integer primary key, event_token integer "
+        "not null, ack_by text not null, ack_at integer not null, action text not null);"
+        "create table if not exists qk_alarm_verifications (id integer primary key, event_token "
+        "integer not null, verified_by text not null, verified_at integer not null, remark text "
+        "not null);"
+        // The chain: `content` is the canonical text of the row (or the hour
+        // seal), `hash` the SHA-256 over it and the hash of entry seq - 1.
+        "create table if not exists qk_journal (seq integer primary key, tbl text not null, "
+        "row_id integer not null, content blob not null, hash text not null);";
+
+    // Creates the alarm tables and the journal where they are missing, and
+    // starts an empty journal with an entry saying from which sample id it
+    // covers the rows. Run inside a write transaction or on its own.
     static bool createTables(sqlite3 *db, QString *error);
     // Appends the current content of row `rowId` of `table` to the chain.
     // Inside the caller's transaction.
@@ -89,6 +109,7 @@ private:
     bool closeStale(sqlite3 *db, QString *error);
 
     bool m_usable = false;
+    bool m_warned = false;     // an unreadable journal is logged once
     qint64 m_segmentFirst = 1; // first id not sealed
     qint64 m_segmentHour = -1; // hour of the unsealed rows; -1 none yet
 };
