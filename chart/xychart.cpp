@@ -10,6 +10,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <algorithm>
+
 #include <climits>
 #include <cmath>
 
@@ -264,6 +266,15 @@ QImage XYChart::renderBase()
             }
         }
 
+        // Bands across the plot (spans of time to mark).
+        for (const XZone &zone : m_xZones) {
+            const int x1 = std::max(plot.left(), toPixelInt(m_xAxis.toPixel(zone.from)));
+            const int x2 = std::min(plot.right(), toPixelInt(m_xAxis.toPixel(zone.to)));
+            if (m_xAxis.hasScale() && x2 >= x1)
+                p.fillRect(QRect(x1, plot.top(), std::max(1, x2 - x1), plot.height()),
+                           ChartColor::toQColor(zone.color));
+        }
+
         // Layers.
         p.save();
         if (m_clipMargin >= 0)
@@ -423,4 +434,9 @@ std::shared_ptr<DrawArea> XYChart::drawAreaRef()
 {
     render();
     return m_drawArea;
+}
+
+void XYChart::addXZone(double from, double to, int color)
+{
+    m_xZones.push_back({from, to, color});
 }

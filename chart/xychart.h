@@ -52,6 +52,9 @@ public:
     int yAxisCount() const { return 1 + int(m_extraYAxes.size()); }
 
     LineLayer *addLineLayer(int dataCombineMethod = 0, int depth = 0);
+    // A band across the plot's height from x value `from` to `to`, drawn in
+    // `color` (with alpha) over the grid and under the layers.
+    void addXZone(double from, double to, int color);
     int getLayerCount() const { return int(m_layers.size()); }
     LineLayer *getLayerByZ(int z) const;
 
@@ -102,6 +105,12 @@ private:
     ChartAxis m_yAxis;
     std::vector<std::unique_ptr<ChartAxis>> m_extraYAxes;
     std::vector<std::unique_ptr<LineLayer>> m_layers;
+    struct XZone {
+        double from;
+        double to;
+        int color;
+    };
+    std::vector<XZone> m_xZones;
     std::vector<Gradient> m_gradients;
     std::shared_ptr<DrawArea> m_drawArea;
     bool m_laidOut = false;

@@ -57,6 +57,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
                                 tr("Recording period"), tr("Everything"), tr("Chosen range")});
     ui->combo_preset->setCurrentIndex(Everything);
     setupStatsTable();
+    setupEventsTable();
     m_recentMenu = new QMenu(this);
     ui->btn_open->setMenu(m_recentMenu);
     ui->btn_open->setPopupMode(QToolButton::MenuButtonPopup);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/projectdocument.h"
+#include "record/recordcontext.h"
 #include "viewer/rangeloader.h"
 #include "viewer/seriescatalog.h"
 
@@ -23,6 +24,7 @@ class CsvExporter;
 class QMenu;
 class RecordReader;
 class SummaryCache;
+class ChartAxis;
 class XYChart;
 
 // The data viewer's window: the channels of a project's recording on one
@@ -65,6 +67,10 @@ public:
     void applyPreset(Preset preset);
     bool goBack();
     const QVector<SeriesView> &seriesViews() const { return m_views; }
+    // The alarm events of the range on show, of the series on show.
+    const QVector<RecordAlarmEvent> &alarmEvents() const { return m_events; }
+    // The event text under the mouse (empty when there is none).
+    QString eventTip() const { return m_eventTip; }
     // The cursor text for a time (what the cursor line shows).
     QString cursorText(qint64 time) const;
     bool summaryReady() const { return m_summaryReady; }
@@ -111,6 +117,12 @@ private:
     void drawCursor(int mouseX);
     bool searchableByTime() const;
     void fillStatistics();
+    void setupEventsTable();
+    void loadAlarmContext();
+    void fillEvents();
+    QString alarmEventText(const RecordAlarmEvent &event) const;
+    void drawAlarmContext(XYChart *chart, const QVector<ChartAxis *> &axisOfSeries);
+    void showEventAt(qint64 time, const QPoint &globalPos);
     void startSummary();
     void summaryStep();
     void stopSummaryBuild();
@@ -153,6 +165,9 @@ private:
     QVector<SeriesInfo> m_shown;
     QVector<SeriesView> m_views;
     QVector<int> m_colors;
+    QVector<RecordAlarmEvent> m_events;
+    QVector<RecordDeviceSettings> m_settings;
+    QString m_eventTip;
     bool m_loaded = false;
     bool m_applyingPreset = false;
     bool m_reload = false; // the range on show is read again at the next redraw

@@ -94,6 +94,8 @@ void ViewerWindow::loadRange()
         m_colors.append(kPalette[std::max(0, index) % 16]);
     }
     fillStatistics();
+    loadAlarmContext();
+    fillEvents();
 }
 
 void ViewerWindow::redrawNow()
@@ -212,17 +214,11 @@ void ViewerWindow::drawChart()
         layer->setXData(view.x);
         layer->addDataSet(view.y, m_colors.value(i, 0x00D0D0), m_shown.at(i).labelWithUnit());
         layer->setLineWidth(1);
-        const SeriesInfo &info = m_shown.at(i);
-        if (info.hasLimits) {
-            const QVector<double> xs = {double(m_visibleFrom), double(m_visibleTo)};
-            for (double limit : {info.low, info.high}) {
-                LineLayer *limitLayer = chart->addLineLayer();
-                limitLayer->setUseYAxis(axis);
-                limitLayer->setXData(xs);
-                limitLayer->addDataSet(QVector<double>{limit, limit}, 0x60FF4040, tr("limit"));
-            }
-        }
     }
+    QVector<ChartAxis *> axisOfSeries;
+    for (int i = 0; i < m_shown.size(); ++i)
+        axisOfSeries.append(yAxes.value(axisOf.value(i), chart->yAxis()));
+    drawAlarmContext(chart, axisOfSeries);
     chart->makeChart();
     delete viewer->chart();
     viewer->setChart(chart);
@@ -316,6 +312,7 @@ void ViewerWindow::drawCursor(int mouseX)
     DrawArea *d = chart->initDynamicLayer();
     d->vline(plotArea->getTopY(), plotArea->getBottomY(), x, d->dashLineColor(0x40F4F4F4, 0x0202));
     ui->label_cursor->setText(cursorText(time));
+    showEventAt(time, ui->chart_viewer->mapToGlobal(QPoint(x, plotArea->getTopY())));
     ui->chart_viewer->refreshDisplay();
 }
 

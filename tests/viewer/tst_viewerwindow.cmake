@@ -1,1 +1,1 @@
-target_link_libraries(${QK_TEST} PRIVATE quillark_viewer)
+target_link_libraries(${QK_TEST} PRIVATE quillark_viewer SQLite::SQLite3)

@@ -8,6 +8,7 @@
 #include "chart/xychart.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
+#include "record/recordjournal.h"
 #include "testsupport.h"
 #include "viewerfixture.h"
 
@@ -24,6 +25,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <sqlite3.h>
 
 using namespace ViewerFixture;
 
@@ -152,6 +154,27 @@ private slots:
         for (qint64 t = kStart + 2 * 86400; t < kStart + 2 * 86400 + 1800; ++t)
             seconds.append({probe.serial, 99, 50, t});
         QVERIFY(appendRows(databaseOf(m_seconds), seconds));
+        // Two excursions the recorder's alarm saw: one acknowledged with its
+        // corrective action, one still open.
+        sqlite3 *db = nullptr;
+        QVERIFY(sqlite3_open(QFile::encodeName(databaseOf(m_seconds)).constData(), &db) ==
+                SQLITE_OK);
+        QString error;
+        QVERIFY2(RecordJournal::createTables(db, &error), qPrintable(error));
+        const QByteArray events =
+            QStringLiteral(
+                "insert into qk_alarm_events (token, serialno, channel, high, limit_value, "
+                "start_time, end_time, worst) values (1, '%1', 1, 1, 24, %2, %3, 24.5), "
+                "(2, '%1', 1, 0, 16, %4, null, 15.5);"
+                "insert into qk_alarm_acks (event_token, ack_by, ack_at, action) values "
+                "(1, 'Ann', %3, '<b>Door closed</b>, fan checked');")
+                .arg(probe.serial)
+                .arg(kStart + 3600)
+                .arg(kStart + 3 * 3600)
+                .arg(kStart + 20 * 3600)
+                .toUtf8();
+        QCOMPARE(sqlite3_exec(db, events.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
     }
 
     // Presets, wheel zoom, a drawn rectangle, drag pan and Back, with the
@@ -433,6 +456,35 @@ private slots:
         QApplication::sendEvent(viewer, &leave);
         window.showRange(kStart, kStart + 600);
         QVERIFY2(cursor->text().isEmpty(), qPrintable(cursor->text()));
+    }
+
+    // Alarm events on the chart: shaded spans, listed beside the statistics,
+    // and the one under the mouse with its corrective action as written.
+    void alarmEvents()
+    {
+        ViewerWindow window;
+        QVERIFY(openWindow(window, m_seconds));
+        window.showRange(kStart, kStart + 86400);
+        QCOMPARE(window.alarmEvents().size(), 2);
+        auto *events = window.findChild<QTableWidget *>(QStringLiteral("table_events"));
+        QCOMPARE(events->rowCount(), 2);
+        QCOMPARE(events->item(0, 5)->text(), QStringLiteral("<b>Door closed</b>, fan checked"));
+        QCOMPARE(events->item(1, 2)->text(), QStringLiteral("still open"));
+        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
+        QTRY_VERIFY(viewer->chart() != nullptr);
+        const int x = viewer->chart()->getXCoor(double(kStart + 2 * 3600));
+        const int y = viewer->getPlotAreaTop() + 5;
+        const QColor inside = window.chartImage().pixelColor(x, y);
+        const QColor before =
+            window.chartImage().pixelColor(viewer->chart()->getXCoor(double(kStart + 1800)), y);
+        QVERIFY2(inside.red() > before.red() + 20, qPrintable(inside.name() + before.name()));
+        QMouseEvent move(QEvent::MouseMove, QPoint(x, y + 20), viewer->mapToGlobal(QPoint(x, y)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &move);
+        QTRY_VERIFY2(window.eventTip().contains(QStringLiteral("Acknowledged by Ann: <b>Door "
+                                                               "closed</b>, fan checked")),
+                     qPrintable(window.eventTip()));
+        saveShot(&window, QStringLiteral("viewer-alarm-events"));
     }
 
     // The time outside the limits over days, exact although most minutes
