@@ -69,21 +69,21 @@ import statistics, sys
 rows = [l.rstrip('\n').split('\t') for l in open(sys.argv[1]) if l.strip()]
 print("Benchmarks, $started, $(nproc) cores, load before $load_before, after $load_after")
 print("rev $(git -C "$src" rev-parse --short HEAD 2>/dev/null), build $build, runs $runs, log $QK_LOG")
-fmt = "{:<58} {:<34} {:>9} {:>19} {:>4}"
+fmt = "{:<66} {:<32} {:>10} {:>17} {:>3}"
 print(fmt.format("figure", "anchor", "median", "spread (min-max)", "n"))
 for r in rows:
     if r[0] == "SKIP":
-        print(fmt.format(r[1][:58], "skipped: " + r[2], "", "", ""))
+        print(fmt.format(r[1][:66], "skipped: " + r[2], "", "", ""))
         continue
     figure, anchor, unit = r[1], r[2], r[3]
     values = [float(v) for v in r[4].split()] if len(r) > 4 and r[4].strip() else []
     if not values:
-        print(fmt.format(figure[:58], anchor[:34], "-", "no runs", 0))
+        print(fmt.format(figure[:66], anchor[:32], "-", "no runs", 0))
         continue
     m = statistics.median(values)
     u = "" if unit in ("x", "") else " " + unit
     d = 3 if max(abs(v) for v in values) < 10 else 1
     spread = "{:.{d}f}-{:.{d}f}".format(min(values), max(values), d=d)
-    print(fmt.format(figure[:58], anchor[:34], "{:.{d}f}{}".format(m, u, d=d), spread, len(values)))
+    print(fmt.format(figure[:66], anchor[:32], "{:.{d}f}{}".format(m, u, d=d), spread, len(values)))
 EOF
 rm -f "$QK_TABLE"
