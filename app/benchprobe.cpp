@@ -1,5 +1,6 @@
 #include "app/benchprobe.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -19,7 +20,8 @@ void BenchProbe::installIfAsked(QObject *application)
 BenchProbe::BenchProbe(const QString &path, QObject *parent)
     : QObject(parent), m_path(path),
       m_openRecent(qEnvironmentVariableIntValue("QUILLARK_BENCH_OPEN_RECENT") == 1),
-      m_exit(qEnvironmentVariableIntValue("QUILLARK_BENCH_EXIT") == 1)
+      m_exit(qEnvironmentVariableIntValue("QUILLARK_BENCH_EXIT") == 1),
+      m_use(qEnvironmentVariableIntValue("QUILLARK_BENCH_USE") == 1)
 {
 }
 
@@ -52,6 +54,19 @@ void BenchProbe::openRecent(QObject *window)
     emit list->itemActivated(list->item(0));
 }
 
+void BenchProbe::startUsing(QObject *center)
+{
+    auto *record = center->findChild<QAbstractButton *>(QStringLiteral("btn_record"));
+    auto *devices = center->findChild<QListWidget *>(QStringLiteral("list_project"));
+    if (!record || !devices || devices->count() == 0) {
+        note("no-use");
+        return;
+    }
+    record->click();
+    emit devices->itemClicked(devices->item(0));
+    note("using");
+}
+
 bool BenchProbe::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::Paint)
@@ -68,6 +83,8 @@ bool BenchProbe::eventFilter(QObject *watched, QEvent *event)
         note("project");
         if (m_exit)
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        else if (m_use)
+            QTimer::singleShot(3000, watched, [this, watched] { startUsing(watched); });
     }
     return false;
 }

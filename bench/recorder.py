@@ -12,7 +12,8 @@
 
   recorder.py memory --build B [--minutes M] [--display xvfb|offscreen] [--gl]
       The demo project (16 devices on two gateway simulator processes, 1 s)
-      opened in the recorder; VmHWM and VmRSS after M minutes, beside a bare
+      opened in the recorder, recording on and the first device's chart view
+      open (hook QUILLARK_BENCH_USE); VmHWM and VmRSS after M minutes, beside a bare
       Qt window process on the same display. --gl lets the X11 plugin load
       the OpenGL stack, as the program did before it turned that off.
 
@@ -203,7 +204,7 @@ def memory(args, s):
     probe = os.path.join(s.home, "probe")
     gl = {"QT_XCB_GL_INTEGRATION": "xcb_glx" if args.gl else "none"}
     recorder, t0 = s.start(os.path.join(args.build, "quillark-lite-modbus"), probe,
-                           QUILLARK_BENCH_OPEN_RECENT="1", **gl)
+                           QUILLARK_BENCH_OPEN_RECENT="1", QUILLARK_BENCH_USE="1", **gl)
     s.procs.append(recorder)
     window, _ = s.start(os.path.join(args.build, "bench/projectopen/qk-bench-window"),
                         os.path.join(s.home, "probe-window"), **gl)
@@ -211,8 +212,8 @@ def memory(args, s):
     deadline = time.monotonic() + 60 * args.minutes
     while time.monotonic() < deadline and recorder.poll() is None:
         time.sleep(1)
-    if recorder.poll() is not None or "project" not in probe_lines(probe):
-        raise SystemExit("the recorder did not open the demo project")
+    if recorder.poll() is not None or "using" not in probe_lines(probe):
+        raise SystemExit("the recorder did not open the demo project and start recording")
     hwm, rss = status_kib(recorder.pid, "VmHWM"), status_kib(recorder.pid, "VmRSS")
     floor = status_kib(window.pid, "VmRSS") if window.poll() is None else 0
     where = "Xvfb" if args.display == "xvfb" else "offscreen"
