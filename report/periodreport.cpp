@@ -171,9 +171,8 @@ int PeriodReport::intervalFromData(RecordReader &reader, int projectMs)
     return projectMs;
 }
 
-void PeriodReport::readContext(RecordContext &context, const QTimeZone &zone)
+void PeriodReport::readContext(RecordContext &context)
 {
-    Q_UNUSED(zone)
     m_settingsChanges =
         context.settingsBetween(m_statistics.periodStart(), m_statistics.periodEnd() - 1);
     m_settingsFromRecord = !m_settingsChanges.isEmpty();
@@ -213,7 +212,7 @@ PeriodReport::Outcome PeriodReport::compute(Kind kind, const QDate &first, int d
     const qint64 nowSeconds = now.toSecsSinceEpoch();
     m_statistics.start(first, days, zone, m_project.dataInterval, nowSeconds, mktEnergy);
     if (context.hasSettings())
-        readContext(context, zone);
+        readContext(context);
     int interval = m_project.dataInterval;
     if (m_settingsFromRecord) {
         interval = m_settingsChanges.first().intervalMs;

@@ -77,7 +77,7 @@ public:
     static QString unquotedPath(const QString &argument);
 
 private:
-    void readContext(RecordContext &context, const QTimeZone &zone);
+    void readContext(RecordContext &context);
     int intervalFromData(class RecordReader &reader, int projectMs);
 
     Kind m_kind = Kind::Daily;

@@ -123,7 +123,7 @@ void ReportSections::summary(ReportLayout &layout)
         {QStringLiteral("MKT"), 150}};
     if (period) {
         // Times carry their date: wider, at the cost of the names.
-        const int widths[] = {250, 170, 300, 300, 100, 145, 140, 135, 60, 120, 80};
+        const int widths[] = {290, 160, 290, 290, 95, 130, 135, 130, 60, 120, 100};
         for (int i = 0; i < columns.size(); ++i)
             columns[i].width = widths[i];
     }

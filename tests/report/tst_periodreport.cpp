@@ -300,6 +300,48 @@ private slots:
             QVERIFY2(text.contains(expected), expected);
     }
 
+    // Settings as the record keeps them: limits 2..8 at 10 min until the
+    // 16th, 0..10 at 5 min from then on; 9.0 throughout is outside for the
+    // first 15 days only and the month is complete at both intervals.
+    void settingsChangeInTheMonth()
+    {
+        const qint64 change = at(QDate(2026, 11, 16), 0, 0);
+        PeriodStatistics::Settings before;
+        before.intervalSeconds = 600;
+        before.low[0] = 2;
+        before.high[0] = 8;
+        PeriodStatistics::Settings after;
+        after.from = change;
+        after.intervalSeconds = 300;
+        after.low[0] = 0;
+        after.high[0] = 10;
+        PeriodStatistics s;
+        s.start(QDate(2026, 11, 1), 30, berlin(), 600000, kLater.toSecsSinceEpoch());
+        s.addDevice("Room", QString(kFridge), "Temperature", 1, "C", 0, 0, "Humidity", 3, "%RH", 0,
+                    0, {after, before});
+        RecordRow row;
+        row.serialNo = kFridge;
+        row.channel1 = 9.0;
+        row.channel2 = 50.0;
+        for (qint64 t = s.windowStart(); t < s.windowEnd(); t += t < change ? 600 : 300) {
+            row.pointDate = t;
+            s.addRow(row);
+        }
+        s.finish();
+        const PeriodStatistics::Channel &c = s.devices().at(0).channel[0];
+        QCOMPARE(c.total.expected, qint64(15 * 144 + 15 * 288));
+        QCOMPARE(c.total.samples, c.total.expected);
+        QCOMPARE(c.excursions.size(), 1);
+        QVERIFY(c.excursions.at(0).fromBefore && !c.excursions.at(0).dataMissing);
+        QCOMPARE(c.excursions.at(0).end, change);
+        QCOMPARE(c.total.secondsOutside, change - s.periodStart());
+        QCOMPARE(c.days.at(14).secondsOutside, qint64(86400));
+        QCOMPARE(c.days.at(15).secondsOutside, qint64(0));
+        QVERIFY(c.gaps.isEmpty());
+        QCOMPARE(c.low, 0.0); // the limits in force at the end
+        QCOMPARE(c.high, 10.0);
+    }
+
     // Completeness counts the interval the data show when the project's
     // differs, and says so.
     void intervalFromTheData_data()
