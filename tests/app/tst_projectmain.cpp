@@ -42,13 +42,8 @@ void tst_ProjectMain::createAndOpen_data()
     QTest::newRow("create 16 letters") << true << "abcdefghijklmnop"
                                        << "" << 0 << "abcdefghijklmnop.qlk"
                                        << "";
-    QTest::newRow("create 16+.qlk") << true << "abcdefghijklmnop.qlk"
-                                    << "" << 0 << "abcdefghijklmnop.qlk"
-                                    << "";
     QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq"
                                        << "" << 0 << "" << tooLong;
-    QTest::newRow("create 17+.qlk") << true << "abcdefghijklmnopq.qlk"
-                                    << "" << 0 << "" << tooLong;
     QTest::newRow("create other suffix") << true << "plant.ini"
                                          << "" << 0 << "plant.ini"
                                          << "";
@@ -59,9 +54,6 @@ void tst_ProjectMain::createAndOpen_data()
     QTest::newRow("demo over demo.qlk, yes") << true << "demo"
                                              << "demo.qlk" << yes << "demo.qlk"
                                              << "";
-    QTest::newRow("demo.qlk over demo.qlk, no") << true << "demo.qlk"
-                                                << "demo.qlk" << no << ""
-                                                << "";
     QTest::newRow("demo over demo, no question") << true << "demo"
                                                  << "demo" << 0 << "demo.qlk"
                                                  << "";

@@ -205,10 +205,9 @@ void tst_QuillarkMainProject::badFileSaysWhy()
     QVERIFY(!m_window->findChild<ProjectCenter *>());
 }
 
-// A read-only project file: every failed save is logged, the user is told
-// once (with the reason), the file stays as it was on disk and reads as
-// such; once writable again the next save goes through and a later failure
-// is told again.
+// A read-only project file: the user is told once (with the reason); once
+// writable again the next save goes through and a later failure is told
+// again. (What the file holds meanwhile is the project file test's.)
 void tst_QuillarkMainProject::failedSaveToldOnce()
 {
     const QString path = m_dir->filePath("locked.qlk");
@@ -225,11 +224,6 @@ void tst_QuillarkMainProject::failedSaveToldOnce()
     };
     if (!lock(true))
         QSKIP("no way to make a file read-only here");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
-    file.close();
-
     emit center->updateProjectFile();
     emit center->updateProjectFile();
     emit center->clickRecord(); // start: writes "record_start_time"
@@ -238,12 +232,6 @@ void tst_QuillarkMainProject::failedSaveToldOnce()
         "ERROR|The project file could not be saved:\n" + QDir::toNativeSeparators(path) +
         "\nThe file is read-only.\nThe changes are kept only until the project is closed.";
     QCOMPARE(TestSupport::shownMessages(m_window.data()), QStringList{told});
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), before);
-    file.close();
-    ProjectDocument document;
-    QVERIFY2(document.load(path), qPrintable(document.errorText()));
-    QCOMPARE(document.nodes().size(), 1);
 
     QVERIFY(lock(false));
     emit center->updateProjectFile();

@@ -1,8 +1,10 @@
-// The recording cycle of the main window against real record files: rows
-// that wait, a backlog after a failure, rows that cannot be written when the
-// project closes, a full queue, the size limit, a database file deleted
-// while recording and the recording period of a file whose clock went back.
-// Nobody listens on the projects' port; rows are queued as the nodes would.
+// The recording cycle of the main window against real record files: what is
+// read from the project file, batches and failed writes, rows that wait, a
+// backlog after a failure, rows that cannot be written when the project
+// closes, a full queue, the size limit, a database file deleted while
+// recording, the recording period of a file whose clock went back and the
+// side tools. Nobody listens on the projects' port; rows are queued as the
+// nodes would.
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
 #include "common/common.h"
@@ -18,6 +20,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QSettings>
 #include <QtTest>
 
 using TestSupport::shownMessages;
@@ -62,19 +65,27 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void projectFileValues_data();
+    void projectFileValues();
+    void batchesAndFailureNotices_data();
+    void batchesAndFailureNotices();
     void fewRowsWrittenAfterSeconds();
     void stopAfterFailureDrainsInSlices();
     void unwrittenRowsAtClose_data();
     void unwrittenRowsAtClose();
     void droppedRowsAreTold();
-    void sizeLimitIsTold();
+    void sizeLimit_data();
+    void sizeLimit();
     void databaseDeletedWhileRecording();
     void recordTimesWhereClockWentBack();
+    void sideTools_data();
+    void sideTools();
 
 private:
-    // Loads a project with one connection; the database beside it is kept
-    // when `keepDatabase`, else started afresh. Returns the database path.
-    QString loadProject(QuillarkMain &w, const QString &name, bool keepDatabase = false);
+    // Loads a project with `connections` connections; the database beside it
+    // is kept when `keepDatabase`, else started afresh. Returns the database path.
+    QString loadProject(QuillarkMain &w, const QString &name, bool keepDatabase = false,
+                        int connections = 1);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -100,6 +111,8 @@ void tst_RecordingCycle::init()
         return QuillarkMain::UnwrittenRowsChoice::Discard;
     };
     QuillarkMain::unwrittenRowsFile = [](QWidget *, const QString &) { return QString(); };
+    QuillarkMain::criticalBox = nullptr;
+    QuillarkMain::exitProgram = nullptr;
 }
 
 void tst_RecordingCycle::cleanup()
@@ -107,17 +120,155 @@ void tst_RecordingCycle::cleanup()
     InsertSerialData::setQueueLimit(InsertSerialData::kDefaultQueueLimit);
 }
 
-QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bool keepDatabase)
+QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bool keepDatabase,
+                                        int connections)
 {
     const QString path = m_dir.filePath(name + QStringLiteral(".qlk"));
     const QString database = m_dir.filePath(name + QStringLiteral(".dat"));
     QFile::remove(path);
     if (!keepDatabase)
         QFile::remove(database);
-    if (!TestSupport::writeProject(path, 10000, {m_deadPort}))
+    if (!TestSupport::writeProject(path, 10000, QVector<quint16>(connections, m_deadPort)))
         return QString();
     emit w.m_projectMain->projectLoaded(path);
     return w.m_insertSerialData ? w.m_insertSerialData->databasePath() : QString();
+}
+
+void tst_RecordingCycle::projectFileValues_data()
+{
+    QTest::addColumn<QVariant>("interval");     // "DataInterval" stored; invalid: none
+    QTest::addColumn<QVariant>("databaseName"); // "databaseName" stored; invalid: none
+    QTest::addColumn<int>("folderLength");      // of the project's absolute folder
+    QTest::addColumn<int>("used");              // the data interval in use
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("database"); // beside the project; empty: cannot be opened
+
+    QTest::newRow("1 sec") << QVariant(1000) << QVariant("a.dat") << 40 << 1000 << "1 sec"
+                           << "a.dat";
+    QTest::newRow("5 min") << QVariant(300000) << QVariant("a.dat") << 41 << 300000 << "5 min"
+                           << "a.dat";
+    QTest::newRow("10 min") << QVariant(600000) << QVariant("a.dat") << 60 << 600000 << "10 min"
+                            << "a.dat";
+    // A missing or unknown interval would poll as fast as the loop turns: the default is used.
+    QTest::newRow("no interval") << QVariant() << QVariant("a.dat") << 40 << 10000 << "10 sec"
+                                 << "a.dat";
+    QTest::newRow("interval 1234") << QVariant(1234) << QVariant("a.dat") << 40 << 10000 << "10 sec"
+                                   << "a.dat";
+    QTest::newRow("interval text")
+        << QVariant("fast") << QVariant("a.dat") << 40 << 10000 << "10 sec"
+        << "a.dat";
+    // The database stays beside the project whatever the file says.
+    QTest::newRow("database ../") << QVariant(1000) << QVariant("../escape.dat") << 40 << 1000
+                                  << "1 sec"
+                                  << "escape.dat";
+    QTest::newRow("database absolute")
+        << QVariant(1000) << QVariant("/tmp/x/abs.dat") << 40 << 1000 << "1 sec"
+        << "abs.dat";
+    QTest::newRow("no database name") << QVariant(1000) << QVariant() << 40 << 1000 << "1 sec"
+                                      << "place.dat";
+    QTest::newRow("database is a folder")
+        << QVariant(1000) << QVariant("folder.dat") << 40 << 1000 << "1 sec"
+        << "";
+}
+
+void tst_RecordingCycle::projectFileValues()
+{
+    QFETCH(QVariant, interval);
+    QFETCH(QVariant, databaseName);
+    QFETCH(int, folderLength);
+    QFETCH(int, used);
+    QFETCH(QString, label);
+    QFETCH(QString, database);
+
+    QTemporaryDir outer;
+    const QString folder =
+        outer.path() + '/' + QString(folderLength - outer.path().size() - 1, 'x');
+    const QString path = folder + QStringLiteral("/place.qlk");
+    QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_deadPort}));
+    {
+        QSettings s(path, QSettings::IniFormat);
+        interval.isValid() ? s.setValue("DataInterval", interval) : s.remove("DataInterval");
+        databaseName.isValid() ? s.setValue("databaseName", databaseName)
+                               : s.remove("databaseName");
+    }
+    if (database.isEmpty())
+        QVERIFY(QDir(folder).mkdir(databaseName.toString()));
+    QString box;
+    int exitCode = -1;
+    QuillarkMain::criticalBox = [&](const QString &title, const QString &text) {
+        box = title + '|' + text;
+    };
+    QuillarkMain::exitProgram = [&](int code) { exitCode = code; };
+
+    QuillarkMain w;
+    w.show();
+    emit w.m_projectMain->projectLoaded(path);
+    if (database.isEmpty()) {
+        QCOMPARE(box, QStringLiteral("ERROR|Create database error!\nExit program."));
+        QCOMPARE(exitCode, 0);
+        QVERIFY(!w.isVisible() && !w.m_insertSerialData && !w.m_projectCenter &&
+                !w.m_deviceTimer->isActive());
+        return;
+    }
+    QVERIFY(box.isEmpty() && w.m_projectCenter);
+    QCOMPARE(w.m_deviceTimer->interval(), used);
+    QVERIFY(w.m_deviceTimer->isActive());
+    QCOMPARE(w.findChild<QLabel *>("label_interval")->text(), "Interval : " + label);
+    QCOMPARE(w.findChild<QLabel *>("label_projectname")->text(),
+             folderLength <= 40 ? path : folder.left(40) + QStringLiteral(".../place.qlk"));
+    QCOMPARE(w.m_insertSerialData->databasePath(), folder + '/' + database);
+    QVERIFY(QFileInfo::exists(folder + '/' + database) &&
+            !QFileInfo::exists(outer.filePath("escape.dat")));
+    w.menuAction("actionClose")->trigger();
+    QCOMPARE(dataIntervalMs, 10000);
+}
+
+void tst_RecordingCycle::batchesAndFailureNotices_data()
+{
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<int>("batch");
+    QTest::newRow("one connection: 8 rows") << 1 << 8;
+    QTest::newRow("two connections: 16 rows") << 2 << 16;
+}
+
+// Rows go in batches of 8 per connection. A failing write is told once, and
+// told again only after writing has worked in between.
+void tst_RecordingCycle::batchesAndFailureNotices()
+{
+    QFETCH(int, connections);
+    QFETCH(int, batch);
+    QuillarkMain w;
+    const QString database = loadProject(w, QStringLiteral("batch"), false, connections);
+    w.slotStartRecord();
+    InsertSerialData::clearQueue(); // the start's no-value rows
+    quint32 time = 1700000000;
+    auto write = [&](int rows) {
+        append(rows, time);
+        time += quint32(rows);
+        w.writeDb();
+        w.m_insertSerialData->finishWrites();
+    };
+    auto notices = [&] { return shownMessages(&w).filter(QStringLiteral("WARNING|")).size(); };
+    write(batch - 1);
+    QCOMPARE(int(InsertSerialData::pendingCount()), batch - 1);
+    write(1);
+    QCOMPARE(int(InsertSerialData::pendingCount()), 0);
+    QCOMPARE(rowCount(database), batch);
+
+    refuseInserts(database, true);
+    for (int round = 0; round < 3; ++round)
+        write(batch);
+    QVERIFY(w.m_insertSerialData->lastWriteFailed());
+    QCOMPARE(notices(), 1);
+    refuseInserts(database, false);
+    write(0);
+    QCOMPARE(int(InsertSerialData::pendingCount()), 0);
+    refuseInserts(database, true);
+    write(batch);
+    QCOMPARE(notices(), 2);
+    refuseInserts(database, false);
+    w.slotStopRecord();
+    QTRY_COMPARE(rowCount(database, "pointDate - 1700000000 = id - 1"), 5 * batch); // in order
 }
 
 // A slow interval fills no batch for minutes: rows that have waited a few
@@ -260,31 +411,51 @@ void tst_RecordingCycle::droppedRowsAreTold()
     QCOMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|")).size(), 1);
 }
 
-// Recording stops at 3.9 GiB with a message that stays until dismissed, a
-// warning in the log and a note on the record bar. A sparse file stands in
-// for a full database.
-void tst_RecordingCycle::sizeLimitIsTold()
+void tst_RecordingCycle::sizeLimit_data()
 {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("stops");
+    // 3.9 GiB is 4187593113.6 bytes.
+    QTest::newRow("just below") << Q_INT64_C(4187593113) << false;
+    QTest::newRow("reached") << Q_INT64_C(4187593114) << true;
+}
+
+// Recording stops at 3.9 GiB with a message that stays until dismissed, a
+// warning in the log, a note on the record bar and the stop time in the
+// project. A sparse file stands in for a full database.
+void tst_RecordingCycle::sizeLimit()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, stops);
     QuillarkMain w;
     const QString database = loadProject(w, QStringLiteral("full"));
     w.slotStartRecord();
     w.slotStdTimer(); // the end time is known from the next tick on
     w.deleteInsertSerialData();
     QFile f(database);
-    QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(Q_INT64_C(4187593114)));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("database size limit reached"));
+    QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(size));
+    if (stops)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("database size limit reached"));
     w.slotStdTimer();
-    QVERIFY(!w.m_bIsRecordStart);
+    QCOMPARE(w.m_bIsRecordStart, !stops);
+    QCOMPARE(w.menuAction("actionClose")->isEnabled(), stops);
+    QCOMPARE(QSettings(m_dir.filePath(QStringLiteral("full.qlk")), QSettings::IniFormat)
+                 .value("record_stop_time")
+                 .isValid(),
+             stops);
     auto *message = w.findChild<MessageDialog *>(QStringLiteral("databaseFullMessage"));
-    QVERIFY(message && message->isVisible());
-    QVERIFY(shownMessages(&w)
-                .filter("WARNING|Recording has stopped")
-                .value(0)
-                .contains("create a new one"));
-    QCOMPARE(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text(),
-             QStringLiteral("Database full"));
-    QTest::qWait(kMessageAutoCloseMs + 300);
-    QVERIFY(message->isVisible());
+    QCOMPARE(message && message->isVisible(), stops);
+    if (stops) {
+        QVERIFY(shownMessages(&w)
+                    .filter("WARNING|Recording has stopped")
+                    .value(0)
+                    .contains("create a new one"));
+        QCOMPARE(w.m_projectCenter->findChild<QLabel *>("label_record_bytes")->text(),
+                 QStringLiteral("Database full"));
+        QTest::qWait(kMessageAutoCloseMs + 300);
+        QVERIFY(message->isVisible());
+    }
+    w.slotStopRecord();
     f.remove();
 }
 
@@ -335,6 +506,60 @@ void tst_RecordingCycle::recordTimesWhereClockWentBack()
     QCOMPARE(w.m_projectCenter->recordEndTime(), text(1700010009));
     QTRY_COMPARE(w.m_projectCenter->recordStartTime(), text(1700000000));
     QCOMPARE(w.m_projectCenter->recordEndTime(), text(1700010009));
+}
+
+void tst_RecordingCycle::sideTools_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("starts");     // the program could be started
+    QTest::addColumn<QString>("message"); // "title|text"; "-": the data file is gone
+    QTest::newRow("viewer") << "actionDataViewer" << true << "";
+    QTest::newRow("weekly report") << "actionWeeklyReport" << true << "";
+    QTest::newRow("HACCP report") << "actionHaccpReport" << true << "";
+    QTest::newRow("report fails") << "actionDailyReport" << false
+                                  << "ERROR|Please check the DavavoZurer execution file.";
+    QTest::newRow("no data file") << "actionDataViewer" << true << "-";
+}
+
+void tst_RecordingCycle::sideTools()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, starts);
+    QFETCH(QString, message);
+    QStringList started;
+    QuillarkMain::startDetached = [&](const QString &program, const QStringList &arguments) {
+        started << program << arguments;
+        return starts;
+    };
+    QuillarkMain w;
+    loadProject(w, QStringLiteral("my tools")); // one argument despite the space
+    const QString path = m_dir.filePath(QStringLiteral("my tools.qlk"));
+    w.m_projectCenter->setRecordTimes("2026-01-02 03:04:05", "2026-01-02 04:05:06");
+    if (message == "-") {
+        const QString db = w.m_insertSerialData->databasePath();
+        w.deleteInsertSerialData();
+        QVERIFY(QFile::remove(db));
+    }
+    w.menuAction(entry)->trigger();
+    QuillarkMain::startDetached = [](const QString &p, const QStringList &a) {
+        return QProcess::startDetached(p, a);
+    };
+    if (message == "-") {
+        QVERIFY(started.isEmpty());
+        QCOMPARE(shownMessages(&w), QStringList{"WARNING|There is no data file."});
+        return;
+    }
+    QCOMPARE(shownMessages(&w), message.isEmpty() ? QStringList() : QStringList{message});
+    QStringList expected{entry == "actionDataViewer" ? "RideZodazo" : "DavavoZurer"};
+    if (entry == "actionWeeklyReport")
+        expected << "--kind"
+                 << "weekly";
+    else if (entry == "actionHaccpReport")
+        expected << "--kind"
+                 << "haccp";
+    QCOMPARE(started, expected << "'" + path + "'");
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
+             "2026-01-02 04:05:06");
 }
 
 QTEST_MAIN(tst_RecordingCycle)
