@@ -541,3 +541,32 @@ QStringList SummaryCache::serials() const
     }
     return numbers;
 }
+
+bool SummaryCache::timeBounds(qint64 *first, qint64 *last) const
+{
+    bool any = false;
+    for (const auto &series : m_series) {
+        if (series->days.empty())
+            continue;
+        const auto &earliest = *series->days.begin();
+        for (int m = 0; m < 1440; ++m) {
+            const Bucket &b = earliest.second->minutes[m];
+            if (b.count > 0 || (b.flags & kHasGap)) {
+                const qint64 t = earliest.first * 86400 + m * 60 + b.first;
+                *first = any ? std::min(*first, t) : t;
+                break;
+            }
+        }
+        const auto &latest = *series->days.rbegin();
+        for (int m = 1439; m >= 0; --m) {
+            const Bucket &b = latest.second->minutes[m];
+            if (b.count > 0 || (b.flags & kHasGap)) {
+                const qint64 t = latest.first * 86400 + m * 60 + b.last;
+                *last = any ? std::max(*last, t) : t;
+                any = true;
+                break;
+            }
+        }
+    }
+    return any;
+}

@@ -74,6 +74,9 @@ public:
     void forEachBucket(const QString &serial, int channel, Level level, qint64 from, qint64 to,
                        const std::function<void(qint64, const Bucket &)> &visit) const;
 
+    // The first and last sample time of the rows read so far, whatever their
+    // order; false when there are none.
+    bool timeBounds(qint64 *first, qint64 *last) const;
     // The device numbers seen in the rows read so far, in the order first seen.
     QStringList serials() const;
 

@@ -133,7 +133,11 @@ void ViewerWindow::refreshBounds()
 {
     qint64 first = 0;
     qint64 last = 0;
-    if (m_reader && m_reader->timeBounds(&first, &last)) {
+    // Where the clock went back the reader would read every row for its
+    // bounds; the summary knows them.
+    const bool fromSummary = m_summaryReady && m_reader && m_reader->timeOrderState().broken &&
+                             m_summary->timeBounds(&first, &last);
+    if (fromSummary || (m_reader && m_reader->timeBounds(&first, &last))) {
         m_dataFrom = first;
         m_dataTo = last;
     } else if (m_dataFrom == 0 && m_dataTo == 0) {
@@ -404,8 +408,15 @@ void ViewerWindow::summaryStep()
     m_summary->save();
     addUnlistedDevices(m_summary->serials());
     endWork(tr("%1 rows").arg(m_summary->rowsSeen()));
+    // The bounds were taken with the rows assumed in time order; now the
+    // order is known (the clock may have gone back), they are taken again
+    // and a preset on show follows them.
+    refreshBounds();
     m_reload = true;
-    redrawNow();
+    if (ui->combo_preset->currentIndex() != Custom)
+        applyPreset(Preset(ui->combo_preset->currentIndex()));
+    else
+        redrawNow();
     emit summaryBuilt();
 }
 

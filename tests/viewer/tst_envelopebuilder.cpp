@@ -57,36 +57,6 @@ private slots:
         QCOMPARE(seenLo, lo);
         QCOMPARE(seenHi, hi);
     }
-
-    // A row without a value and a step longer than the gap time break the
-    // line; short steps do not.
-    void gapsBreakTheLine()
-    {
-        EnvelopeBuilder envelope(1000, 1199, 1000, 25);
-        const QVector<qint64> times = {1000, 1010, 1020, 1030, 1040, 1050, 1060, 1120, 1130, 1140};
-        const QVector<double> values = {20, 21, 22, 35, 22, NoValue, 23, 24, 19, 20};
-        for (int i = 0; i < times.size(); ++i)
-            envelope.addSample(times.at(i), values.at(i));
-        envelope.finish();
-        const QVector<double> expected = {20, 21, 22, 35, 22, NoValue, 23, NoValue, 24, 19, 20};
-        QCOMPARE(envelope.ys(), expected);
-        QCOMPARE(envelope.xs().at(5), 1050.0); // between 1040 and 1060
-        QCOMPARE(envelope.xs().at(7), 1090.0);
-    }
-
-    // Summary buckets keep their extremes at their own times.
-    void spansKeepTheirExtremes()
-    {
-        EnvelopeBuilder envelope(0, 7199, 10, 150);
-        envelope.addSpan(0, 59, 1, 40, 9, 10);    // max before min
-        envelope.addSpan(60, 119, 2, 70, 3, 100); // min before max
-        envelope.addGap();
-        envelope.addSpan(3600, 3659, 5, 3600, 5, 3600);
-        envelope.finish();
-        // The first two share a 720 s column: its extremes are 9 at 10 and 1 at 40.
-        QCOMPARE(envelope.xs(), (QVector<double>{10, 40, 1859.5, 3600}));
-        QCOMPARE(envelope.ys(), (QVector<double>{9, 1, NoValue, 5}));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_EnvelopeBuilder)

@@ -6,8 +6,8 @@
 #include "chart/linelayer.h"
 #include "chart/qchartviewer.h"
 #include "chart/xychart.h"
+#include "common/common.h"
 #include "projectfixture.h"
-#include "record/insertserialdata.h"
 #include "record/recordjournal.h"
 #include "testsupport.h"
 #include "viewerfixture.h"
@@ -254,23 +254,6 @@ private slots:
         saveShot(&window, QStringLiteral("viewer-zoomed-hour-gap"));
     }
 
-    // The table shows each series' statistics of the range on show.
-    void statisticsTable()
-    {
-        ViewerWindow window;
-        QVERIFY(openWindow(window));
-        // One day, whole minutes: device 1 peaks once a day at +9.
-        window.showRange(kStart, kStart + 86400 - 1);
-        auto *table = window.findChild<QTableWidget *>(QStringLiteral("table_stats"));
-        QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(table->item(0, 6)->text(), QString::number(1440));
-        const SeriesStatistics &s = window.seriesViews().at(0).stats;
-        QCOMPARE(s.maximumTime(), kStart); // the spike at midnight
-        QCOMPARE(s.maximum(), weekValue(0, 1, kStart));
-        QVERIFY(table->item(0, 3)->text().startsWith(QString::number(s.maximum(), 'g', 6)));
-        QVERIFY(s.outsideSeconds() > 0); // 18 + 4 + 9 > 24
-    }
-
     void exportsCsvAndPng()
     {
         ViewerWindow window;
@@ -420,15 +403,16 @@ private slots:
         QCOMPARE(listed, second != QLatin1String("@DATABASE@"));
     }
 
-    // The cursor shows each series' nearest real sample, with that sample's
-    // time, at a zoom where a column holds hours; its text goes when the
-    // range or the series change.
-    void cursorAtWideZoom()
+    // Three days of a sample a second: the cursor shows each series' nearest
+    // real sample, with that sample's time, at a zoom where a column holds
+    // hours, and its text goes when the range changes.
+    void wideRangeOfSeconds()
     {
         ViewerWindow window;
         QVERIFY(openWindow(window, m_seconds));
         window.applyPreset(ViewerWindow::Everything);
-        QVERIFY(window.visibleTo() - window.visibleFrom() > 2 * 86400);
+        // The whole recording, though its last rows are older than others.
+        QCOMPARE(window.visibleTo(), kStart + 3 * 86400 - 1);
         const QString db = databaseOf(m_seconds);
         for (const qint64 t : {kStart + 3600 + 17, kStart + 86400 + 7 * 3600 + 44 * 60 + 35}) {
             const QVariantList nearest =
@@ -456,48 +440,13 @@ private slots:
         QApplication::sendEvent(viewer, &leave);
         window.showRange(kStart, kStart + 600);
         QVERIFY2(cursor->text().isEmpty(), qPrintable(cursor->text()));
-    }
 
-    // Alarm events on the chart: shaded spans, listed beside the statistics,
-    // and the one under the mouse with its corrective action as written.
-    void alarmEvents()
-    {
-        ViewerWindow window;
-        QVERIFY(openWindow(window, m_seconds));
-        window.showRange(kStart, kStart + 86400);
-        QCOMPARE(window.alarmEvents().size(), 2);
-        auto *events = window.findChild<QTableWidget *>(QStringLiteral("table_events"));
-        QCOMPARE(events->rowCount(), 2);
-        QCOMPARE(events->item(0, 5)->text(), QStringLiteral("<b>Door closed</b>, fan checked"));
-        QCOMPARE(events->item(1, 2)->text(), QStringLiteral("still open"));
-        auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
-        QTRY_VERIFY(viewer->chart() != nullptr);
-        const int x = viewer->chart()->getXCoor(double(kStart + 2 * 3600));
-        const int y = viewer->getPlotAreaTop() + 5;
-        const QColor inside = window.chartImage().pixelColor(x, y);
-        const QColor before =
-            window.chartImage().pixelColor(viewer->chart()->getXCoor(double(kStart + 1800)), y);
-        QVERIFY2(inside.red() > before.red() + 20, qPrintable(inside.name() + before.name()));
-        QMouseEvent move(QEvent::MouseMove, QPoint(x, y + 20), viewer->mapToGlobal(QPoint(x, y)),
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(viewer, &move);
-        QTRY_VERIFY2(window.eventTip().contains(QStringLiteral("Acknowledged by Ann: <b>Door "
-                                                               "closed</b>, fan checked")),
-                     qPrintable(window.eventTip()));
-        saveShot(&window, QStringLiteral("viewer-alarm-events"));
-    }
-
-    // The time outside the limits over days, exact although most minutes
-    // lie partly outside and the clock once went back.
-    void exactTimeOutside()
-    {
-        ViewerWindow window;
-        QVERIFY(openWindow(window, m_seconds));
+        // The time outside the limits over days, exact although most minutes
+        // lie partly outside and the clock once went back.
         window.applyPreset(ViewerWindow::Everything);
         const qint64 outside =
-            TestSupport::sqlRows(databaseOf(m_seconds),
-                                 QStringLiteral("select count(*) from fennolink where channel1 "
-                                                "< 16 or channel1 > 24"))
+            TestSupport::sqlRows(db, QStringLiteral("select count(*) from fennolink where channel1 "
+                                                    "< 16 or channel1 > 24"))
                 .value(0)
                 .value(0)
                 .toLongLong();
@@ -506,12 +455,36 @@ private slots:
         QVERIFY(s.outsideExact());
         QCOMPARE(s.outsideSeconds(), outside);
         auto *table = window.findChild<QTableWidget *>(QStringLiteral("table_stats"));
+        QCOMPARE(s.maximum(), 99.0); // after the clock went back
+        QVERIFY(table->item(0, 3)->text().startsWith(QStringLiteral("99 ")));
         QVERIFY2(!table->item(0, 7)->text().contains(QStringLiteral(">=")),
                  qPrintable(table->item(0, 7)->text()));
+
+        // Alarm events: shaded spans, listed beside the statistics, and the
+        // one under the mouse with its corrective action as written.
+        window.showRange(kStart, kStart + 86400);
+        QCOMPARE(window.alarmEvents().size(), 2);
+        auto *events = window.findChild<QTableWidget *>(QStringLiteral("table_events"));
+        QCOMPARE(events->rowCount(), 2);
+        QCOMPARE(events->item(0, 5)->text(), QStringLiteral("<b>Door closed</b>, fan checked"));
+        QCOMPARE(events->item(1, 2)->text(), QStringLiteral("still open"));
+        const int x = viewer->chart()->getXCoor(double(kStart + 2 * 3600));
+        const int y = viewer->getPlotAreaTop() + 5;
+        const QColor inside = window.chartImage().pixelColor(x, y);
+        const QColor before =
+            window.chartImage().pixelColor(viewer->chart()->getXCoor(double(kStart + 1800)), y);
+        QVERIFY2(inside.red() > before.red() + 20, qPrintable(inside.name() + before.name()));
+        QMouseEvent over(QEvent::MouseMove, QPoint(x, y + 20), viewer->mapToGlobal(QPoint(x, y)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &over);
+        QTRY_VERIFY2(window.eventTip().contains(QStringLiteral("Acknowledged by Ann: <b>Door "
+                                                               "closed</b>, fan checked")),
+                     qPrintable(window.eventTip()));
+        saveShot(&window, QStringLiteral("viewer-alarm-events"));
     }
 
-    // The recorder writes 16 devices a second into the file while the
-    // viewer follows, pans and redraws: no row is lost, no write fails.
+    // 16 devices a second are written into the file while the viewer
+    // follows, looks back and follows again.
     void readsWhileTheRecorderWrites()
     {
         QTemporaryDir dir;
@@ -520,59 +493,29 @@ private slots:
         for (const QString &serial : serials16())
             devices.append(device(serial, serial));
         QVERIFY(writeProject(project, devices, 1000));
-        const QString database = databaseOf(project);
-
-        InsertSerialData recorder(database, QStringLiteral("live"));
-        QVERIFY(recorder.createConnection());
-        QSignalSpy failures(&recorder, &InsertSerialData::writeFailed);
-        const qint64 dropped = InsertSerialData::droppedCount();
-        auto record = [&](qint64 t) {
-            for (int d = 0; d < 16; ++d) {
-                SerialRecord row;
-                row.serialNo = serials16().at(d);
-                row.channel1 = double(t % 1000) + d;
-                row.channel2 = d;
-                row.pointDate = quint32(t);
-                InsertSerialData::appendRecord(row);
-            }
-            recorder.writeQueued();
-        };
         const qint64 start = 1780000000;
-        for (int s = 0; s < 60; ++s)
-            record(start + s);
-        QVERIFY(recorder.insertNow());
-
+        auto record = [&](qint64 from, int seconds) {
+            return appendRows(databaseOf(project),
+                              polls(serials16(), from, seconds, 1,
+                                    [](int d, int, qint64 t) { return double(t % 1000) + d; }));
+        };
+        QVERIFY(record(start, 60));
         ViewerWindow window;
         window.resize(1000, 700);
         window.show();
         QVERIFY(window.openProject(project));
         QTRY_VERIFY(window.summaryReady());
         window.setFollow(true);
-        const int seconds = 1500;
-        for (int s = 60; s < seconds; ++s) {
-            record(start + s);
-            if (s % 20 == 0) {
-                window.refreshFromDatabase();
-                QVERIFY(window.visibleTo() <= start + s);
-            }
-            if (s % 50 == 0) {
+        for (int s = 60; s < 1500; s += 20) {
+            QVERIFY(record(start + s, 20));
+            window.refreshFromDatabase();
+            QCOMPARE(window.visibleTo(), start + s + 19);
+            if (s % 100 == 0) {
                 window.showRange(start, start + s / 2); // a look back
                 window.setFollow(true);
             }
             QCoreApplication::processEvents();
         }
-        recorder.finishWrites();
-        QVERIFY(recorder.insertNow());
-        window.refreshFromDatabase();
-        QCOMPARE(failures.count(), 0);
-        QCOMPARE(InsertSerialData::droppedCount(), dropped);
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        QCOMPARE(TestSupport::sqlRows(
-                     database,
-                     QStringLiteral("select count(*), count(distinct pointDate) from fennolink"))
-                     .value(0),
-                 (QVariantList{qint64(16) * seconds, qint64(seconds)}));
-        QCOMPARE(window.visibleTo(), start + seconds - 1);
         QCOMPARE(window.seriesViews().at(0).stats.samples() > 0, true);
     }
 };
