@@ -356,7 +356,8 @@ int main(int argc, char **argv)
                           QString::number(MqttTarget::kWindow)});
             waitFor([&] { return sub.state() == QProcess::NotRunning; }, 600000);
             const double rate = mqttRows / (t.elapsed() / 1000.0);
-            if (!anchor.waitForFinished(60000) || anchor.exitCode() != 0)
+            if ((anchor.state() != QProcess::NotRunning && !anchor.waitForFinished(60000)) ||
+                anchor.exitCode() != 0)
                 std::fprintf(stderr, "mqttanchor failed\n");
             return rate;
         };
