@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 const QByteArray ForwardFormat::kMeasurement = QByteArrayLiteral("quillark");
 
@@ -209,9 +210,17 @@ QByteArray ForwardFormat::availabilityTopic() const
 
 QByteArray ForwardFormat::payload(const RecordRow &row, bool withId)
 {
-    const Device &d = device(row.serialNo, row.pointDate);
     QByteArray out;
+    appendPayload(out, row, withId);
+    return out;
+}
+
+void ForwardFormat::appendPayload(QByteArray &out, const RecordRow &row, bool withId)
+{
+    const Device &d = device(row.serialNo, row.pointDate);
+    // A reserved array keeps its memory when emptied.
     out.reserve(d.jsonHead.size() + d.jsonCh1.size() + d.jsonCh2.size() + 96);
+    out.resize(0);
     out += d.jsonHead;
     if (withId) {
         out += "\"id\":";
@@ -234,7 +243,7 @@ QByteArray ForwardFormat::payload(const RecordRow &row, bool withId)
         out += ",\"ch2\":";
         value(row.channel2);
         out += '}';
-        return out;
+        return;
     }
     out += "\",\"channels\":[";
     out += d.jsonCh1;
@@ -243,7 +252,6 @@ QByteArray ForwardFormat::payload(const RecordRow &row, bool withId)
     out += d.jsonCh2;
     value(row.channel2);
     out += "}]}";
-    return out;
 }
 
 QByteArray ForwardFormat::escapeMeasurement(const QString &text)
@@ -309,12 +317,23 @@ void ForwardFormat::appendInteger(QByteArray &out, qint64 value)
 
 void ForwardFormat::appendIsoTime(QByteArray &out, qint64 unixSeconds)
 {
-    const std::time_t t = static_cast<std::time_t>(unixSeconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    const int n =
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
-                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    out.append(buf, n);
+    // The date changes once a day: it is worked out then, the time of day by arithmetic.
+    thread_local qint64 cachedDay = std::numeric_limits<qint64>::min();
+    thread_local char date[16];
+    thread_local int dateLength = 0;
+    const qint64 day = unixSeconds >= 0 ? unixSeconds / 86400 : (unixSeconds - 86399) / 86400;
+    if (day != cachedDay) {
+        const std::time_t t = static_cast<std::time_t>(day * 86400);
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        dateLength = std::snprintf(date, sizeof date, "%04d-%02d-%02dT", tm.tm_year + 1900,
+                                   tm.tm_mon + 1, tm.tm_mday);
+        cachedDay = day;
+    }
+    const int second = int(unixSeconds - day * 86400);
+    const char clock[9] = {char('0' + second / 36000),   char('0' + second / 3600 % 10), ':',
+                           char('0' + second / 600 % 6), char('0' + second / 60 % 10),   ':',
+                           char('0' + second % 60 / 10), char('0' + second % 10),        'Z'};
+    out.append(date, dateLength);
+    out.append(clock, int(sizeof clock));
 }

@@ -53,6 +53,8 @@ public:
     // <prefix>/<project>/availability: "online" while connected, "offline" after.
     QByteArray availabilityTopic() const;
     QByteArray payload(const RecordRow &row, bool withId = true);
+    // The payload into `out` (emptied first, its memory kept).
+    void appendPayload(QByteArray &out, const RecordRow &row, bool withId = true);
 
     // Escaping of the line protocol.
     static QByteArray escapeMeasurement(const QString &text);

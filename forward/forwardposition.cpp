@@ -5,7 +5,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cstdio>
 
 namespace
 {
@@ -58,15 +59,26 @@ qint64 ForwardPosition::load() const
 
 bool ForwardPosition::save(qint64 lastId) const
 {
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Written beside and renamed over the old file: a reader sees the old or
+    // the new position, never a torn one. No sync to disk: the position is
+    // rewritten twice a second while rows flow, and a sync each time would
+    // hold the target up for as long as the disk is busy; the file system
+    // puts a renamed file's data on disk before the rename itself.
+    const QString temporary = m_filePath + QStringLiteral(".new");
+    QFile file(temporary);
+    const QByteArray text =
+        kIdentityKey + m_identityHash + '\n' + kLastIdKey + QByteArray::number(lastId) + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+        !file.flush()) {
         qCWarning(lcForward).noquote() << "ForwardPosition::save : cannot write" << m_filePath;
+        file.remove();
         return false;
     }
-    file.write(kIdentityKey + m_identityHash + '\n' + kLastIdKey + QByteArray::number(lastId) +
-               '\n');
-    if (!file.commit()) {
+    file.close();
+    if (::rename(QFile::encodeName(temporary).constData(),
+                 QFile::encodeName(m_filePath).constData()) != 0) {
         qCWarning(lcForward).noquote() << "ForwardPosition::save : cannot write" << m_filePath;
+        QFile::remove(temporary);
         return false;
     }
     return true;

@@ -251,7 +251,8 @@ void MqttTarget::readReady()
 {
     if (!m_mosq || m_lost)
         return;
-    const int rc = mosquitto_loop_read(m_mosq, 1);
+    // As many packets as there are (acknowledgements come by the hundred).
+    const int rc = mosquitto_loop_read(m_mosq, kWindow);
     if (rc != MOSQ_ERR_SUCCESS)
         lost(QStringLiteral("The connection to the MQTT broker %1 failed: %2")
                  .arg(where(), describeError(rc)),
@@ -267,7 +268,7 @@ void MqttTarget::writeReady()
     // moves on through the reading side whichever way the socket is ready.
     int rc = m_connected ? MOSQ_ERR_SUCCESS : mosquitto_loop_read(m_mosq, 1);
     if (rc == MOSQ_ERR_SUCCESS && m_mosq && !m_lost)
-        rc = mosquitto_loop_write(m_mosq, 1);
+        rc = mosquitto_loop_write(m_mosq, kWindow);
     if (rc != MOSQ_ERR_SUCCESS)
         lost(QStringLiteral("The connection to the MQTT broker %1 failed: %2")
                  .arg(where(), describeError(rc)),
@@ -346,7 +347,7 @@ void MqttTarget::dropAndRetry(const QString &reason, bool tls)
     // libmosquitto's queue went with the client: everything after the
     // position goes again.
     m_pending.clear();
-    m_midToId.clear();
+    std::fill(m_midToId.begin(), m_midToId.end(), 0);
     m_queuedId = m_lastId;
     const auto report = [this](const QString &text) {
         if (m_testOnly)
@@ -435,11 +436,10 @@ void MqttTarget::connected(int code)
 
 void MqttTarget::acknowledged(int mid)
 {
-    const auto found = m_midToId.find(mid);
-    if (found == m_midToId.end())
+    if (mid <= 0 || mid >= int(m_midToId.size()) || m_midToId[size_t(mid)] == 0)
         return; // a live value or the availability
-    const qint64 id = found.value();
-    m_midToId.erase(found);
+    const qint64 id = m_midToId[size_t(mid)];
+    m_midToId[size_t(mid)] = 0;
     auto it = std::lower_bound(m_pending.begin(), m_pending.end(), id,
                                [](const Pending &p, qint64 value) { return p.id < value; });
     if (it != m_pending.end() && it->id == id)
@@ -470,7 +470,7 @@ void MqttTarget::restartedFromFirstRow()
     // Every row of the old file was acknowledged before the switch.
     m_queuedId = 0;
     m_pending.clear();
-    m_midToId.clear();
+    std::fill(m_midToId.begin(), m_midToId.end(), 0);
 }
 
 void MqttTarget::pump()
@@ -505,16 +505,18 @@ void MqttTarget::pump()
     if (room <= 0)
         return; // acknowledgements reschedule
     int rc = MOSQ_ERR_SUCCESS;
+    QByteArray &payload = m_payload;
     const qint64 visited = m_reader.forEachRowAfterId(m_queuedId, room, [&](const RecordRow &row) {
         const QByteArray &topic = m_format.topic(row.serialNo);
-        const QByteArray payload = m_format.payload(row);
+        m_format.appendPayload(payload, row);
         int mid = 0;
         rc = mosquitto_publish(m_mosq, &mid, topic.constData(), payload.size(), payload.constData(),
                                1, false);
         if (rc != MOSQ_ERR_SUCCESS)
             return false;
         m_pending.push_back({row.id, row.pointDate, false});
-        m_midToId.insert(mid, row.id);
+        if (mid > 0 && mid < int(m_midToId.size()))
+            m_midToId[size_t(mid)] = row.id;
         m_queuedId = row.id;
         return true;
     });

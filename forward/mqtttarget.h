@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <vector>
 
 class QSocketNotifier;
 struct mosquitto;
@@ -28,9 +29,9 @@ class MqttTarget : public ForwardTarget
 
 public:
     // Rows published but not yet acknowledged, at most.
-    static constexpr int kWindow = 2000;
+    static constexpr int kWindow = 500;
     // The window is topped up when this many rows were acknowledged.
-    static constexpr int kTopUp = 200;
+    static constexpr int kTopUp = 50;
     static constexpr int kKeepAliveSeconds = 30;
     // A connection test gives up after this long.
     static constexpr int kTestTimeoutMs = 10000;
@@ -95,7 +96,9 @@ private:
     QString m_tlsText;     // the TLS library's last complaint
     qint64 m_queuedId = 0; // last row handed to libmosquitto
     std::deque<Pending> m_pending;
-    QHash<int, qint64> m_midToId;
+    // Row id by message id (libmosquitto's are 1..65535); 0 for none.
+    std::vector<qint64> m_midToId = std::vector<qint64>(65536, 0);
+    QByteArray m_payload;                // built anew for every row, its memory kept
     QHash<QByteArray, RecordRow> m_live; // newest live row per device not yet sent
     QElapsedTimer m_saveClock;
     QTimer *m_testTimer = nullptr;

@@ -358,6 +358,8 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
     for (const QString &serial : serials)
         wanted.append(serial.toUtf8());
 
+    constexpr int kSharedSerials = 64;
+    QVector<QByteArray> seen;
     RecordRow row;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -377,7 +379,22 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
             row.serialNo = *match; // shared, no copy per row
         } else if (row.serialNo.size() != serialLength ||
                    memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0) {
-            row.serialNo = QByteArray(serial, serialLength);
+            // Devices take turns row by row: each number is made once and shared.
+            const QByteArray *known = nullptr;
+            for (const QByteArray &s : seen) {
+                if (s.size() == serialLength &&
+                    memcmp(s.constData(), serial, size_t(serialLength)) == 0) {
+                    known = &s;
+                    break;
+                }
+            }
+            if (known) {
+                row.serialNo = *known;
+            } else {
+                row.serialNo = QByteArray(serial, serialLength);
+                if (seen.size() < kSharedSerials)
+                    seen.append(row.serialNo);
+            }
         }
         row.id = sqlite3_column_int64(statement, 0);
         row.channel1 = sqlite3_column_type(statement, 2) == SQLITE_NULL

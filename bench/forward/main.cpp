@@ -323,8 +323,9 @@ int main(int argc, char **argv)
     }
     const QString topic = QStringLiteral("bench/bench/+");
     const QString counted = dir.filePath(QStringLiteral("counted.txt"));
-    QVector<double> mqttRatios;
+    QVector<double> mqttRatios, cpuRatios;
     for (int r = 0; r < runs; ++r) {
+        double oursCpu = 0, anchorCpu = 0;
         auto runOurs = [&] {
             QProcess sub;
             if (!startCounter(sub, broker.port(), topic, mqttRows, counted))
@@ -342,7 +343,11 @@ int main(int argc, char **argv)
             // Counted at the subscriber, as for the anchor; the rows after the
             // first N are the program's own backlog going on.
             waitFor([&] { return sub.state() == QProcess::NotRunning; }, 600000);
-            return mqttRows / (t.elapsed() / 1000.0);
+            const double rate = mqttRows / (t.elapsed() / 1000.0);
+            // The first N rows' share of the forwarding thread's time.
+            oursCpu = threadCpuSeconds({QStringLiteral("forward-")}) * mqttRows /
+                      qMax<qint64>(mqttRows, forwarder.state(Forwarder::Mqtt).lastId);
+            return rate;
         };
         auto runAnchor = [&] {
             QProcess sub;
@@ -359,6 +364,7 @@ int main(int argc, char **argv)
             if ((anchor.state() != QProcess::NotRunning && !anchor.waitForFinished(60000)) ||
                 anchor.exitCode() != 0)
                 std::fprintf(stderr, "mqttanchor failed\n");
+            anchorCpu = anchor.readAllStandardOutput().trimmed().split(' ').value(1).toDouble();
             return rate;
         };
         double ours, anchor;
@@ -369,13 +375,16 @@ int main(int argc, char **argv)
             anchor = runAnchor();
             ours = runOurs();
         }
-        std::printf("mqtt run %d: ours %.0f msg/s, libmosquitto client %.0f msg/s, ratio %.2f\n",
-                    r + 1, ours, anchor, ours / anchor);
+        std::printf("mqtt run %d: ours %.0f msg/s (%.2f CPU-s), libmosquitto client %.0f msg/s "
+                    "(%.2f CPU-s), ratio %.2f\n",
+                    r + 1, ours, oursCpu, anchor, anchorCpu, ours / anchor);
         std::fflush(stdout);
         mqttRatios << ours / anchor;
+        cpuRatios << oursCpu / anchorCpu;
     }
     row(qPrintable(QStringLiteral("forward MQTT %1 rows: ours / anchor").arg(mqttRows)),
         "mqttanchor (libmosquitto, same window)", "x", mqttRatios);
+    row("forward MQTT: CPU per message, ours / anchor", "mqttanchor", "x", cpuRatios);
 
     // Live: 16 rows a second through the recorder's writer, forwarding off and on.
     if (liveSeconds > 0) {

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 
 static long g_acked;
 static int g_connected;
@@ -88,6 +89,11 @@ int main(int argc, char **argv)
     mosquitto_destroy(m);
     mosquitto_lib_cleanup();
     free(text);
-    printf("%ld\n", sent);
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    /* Messages sent and CPU seconds used. */
+    printf("%ld %.3f\n", sent,
+           usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6);
     return 0;
 }
