@@ -1,6 +1,7 @@
 // RideZodazo: the data viewer of Quillark Lite Modbus.
 #include "common/common.h"
 #include "viewer/batchexport.h"
+#include "viewer/viewerbenchprobe.h"
 #include "viewer/viewerwindow.h"
 
 #include <QApplication>
@@ -39,11 +40,17 @@ int main(int argc, char *argv[])
         return BatchExport::run(options, err);
     }
 
+    // Nothing here draws with OpenGL; on an X display Qt would still load the
+    // OpenGL stack (Mesa's software renderer where there is no driver: some
+    // 50 MB resident). A value set from outside is kept.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(kSettingsOrganisation);
     QCoreApplication::setApplicationName(QStringLiteral("RideZodazo"));
     ViewerWindow window;
     window.resize(1280, 800);
+    ViewerBenchProbe::installIfAsked(&window);
     window.show();
     // Without a file the window opens empty, its Open button and recent list
     // at hand; a file that cannot be read leaves the same, with the reason.

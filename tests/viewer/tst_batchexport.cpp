@@ -251,6 +251,29 @@ private slots:
         QCOMPARE(table.size() > 1 ? table.at(1).toArray().last().toString() : QString(), value);
     }
 
+    // The window started on a record file with the benchmark hook: the
+    // chart is painted, wheel steps redraw it, and the program ends by itself.
+    void windowWithBenchmarkHook()
+    {
+        QTemporaryDir dir;
+        const QString probe = dir.filePath(QStringLiteral("probe"));
+        const Result result = runViewer({databaseOf(m_project)},
+                                        QStringLiteral("export QUILLARK_BENCH_PROBE='%1' "
+                                                       "QUILLARK_BENCH_WHEEL=2 "
+                                                       "QUILLARK_BENCH_WAIT_SUMMARY=1 "
+                                                       "QUILLARK_BENCH_EXIT=1 XDG_CACHE_HOME='%2'")
+                                            .arg(probe, dir.path()));
+        QCOMPARE(result.code, 0);
+        QFile file(probe);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList marks;
+        for (const QByteArray &line : file.readAll().split('\n'))
+            marks << QString::fromLatin1(line.split(' ').value(0));
+        for (const char *mark : {"chart", "summary", "wheel", "wheel-painted", "vmhwm"})
+            QVERIFY2(marks.contains(QLatin1String(mark)), mark);
+        QCOMPARE(marks.count(QStringLiteral("wheel-painted")), 2);
+    }
+
     // The disk fills during the export: an error, and no file left.
     void fullDiskLeavesNothing()
     {
