@@ -38,6 +38,8 @@ namespace
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int kMaxDirectoryShown = 40;
+// Wait before the scan of the record file for times out of order.
+constexpr int kBoundsScanDelayMs = 1000;
 
 QString recordTimeText(qint64 seconds)
 {
@@ -303,7 +305,9 @@ void QuillarkMain::openProjectCenter()
     m_projectCenter->setRecordTimes(recordTimeText(m_insertSerialData->startDateTime()),
                                     recordTimeText(m_insertSerialData->endDateTime()));
     // Where the clock went back the period is wider; found off this thread.
-    m_insertSerialData->checkTimeBounds();
+    // The first scan reads the whole file: started at once it would compete
+    // with the project centre's first paint for the disk and the processor.
+    QTimer::singleShot(kBoundsScanDelayMs, m_insertSerialData, &InsertSerialData::checkTimeBounds);
     m_projectCenter->setDeviceList(m_deviceList);
     m_pageLayout->addWidget(m_projectCenter);
     m_projectCenter->show();
