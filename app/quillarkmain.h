@@ -166,6 +166,10 @@ private:
     // Tells the user (once until a save works again) that a write of the
     // project file failed, and why.
     void projectFileSaved(bool ok, const QString &error);
+    // Stores every device's settings with the data interval, in force from
+    // now, in the record file (at each start of recording and each change
+    // while recording).
+    void recordSettingsInForce();
     void loadRecentProjects();
     void saveRecentProjects();
     void pruneRecentProjects();

@@ -256,6 +256,8 @@ void QuillarkMain::slotUpdateProjectFile()
 {
     QString error;
     projectFileSaved(ProjectFile::write(m_deviceList, m_projectFilePath, &error), error);
+    // A change of a device's options while recording holds from now on.
+    recordSettingsInForce();
 }
 
 void QuillarkMain::projectFileSaved(bool ok, const QString &error)

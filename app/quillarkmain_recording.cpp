@@ -123,6 +123,7 @@ void QuillarkMain::slotStartRecord()
         m_dbTimer->start(kDbTimerMs);
 
     ui->label_record_state->setPixmap(*m_pixRecording);
+    recordSettingsInForce();
 
     if (m_projectCenter) {
         m_projectCenter->setRecordState(true);
@@ -150,6 +151,37 @@ void QuillarkMain::slotStopRecord()
         m_projectCenter->setRecordState(false);
         writeRecordTime(QStringLiteral("record_stop_time"), m_projectCenter->recordEndTime());
     }
+}
+
+void QuillarkMain::recordSettingsInForce()
+{
+    if (!m_insertSerialData || !m_bIsRecordStart)
+        return;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QVector<RecordDeviceSettings> settings;
+    for (const NodeDevice *node : ConfiguredDevice::allNodes(m_deviceList)) {
+        RecordDeviceSettings entry;
+        entry.validFrom = now;
+        entry.intervalMs = dataIntervalMs;
+        entry.serialNo = node->deviceNumber();
+        entry.deviceName = node->deviceName();
+        entry.startAddress = node->startAddress;
+        entry.ch1Name = node->ch1Name();
+        entry.ch2Name = node->ch2Name();
+        entry.ch1Unit = node->ch1Unit();
+        entry.ch2Unit = node->ch2Unit();
+        entry.ch1Custom = node->ch1CustomUnit();
+        entry.ch2Custom = node->ch2CustomUnit();
+        entry.ch1Low = node->ch1Min();
+        entry.ch1High = node->ch1Max();
+        entry.ch2Low = node->ch2Min();
+        entry.ch2High = node->ch2Max();
+        settings.append(entry);
+    }
+    m_insertSerialData->recordSettings(settings);
+    // Written with the next batch, or at once when none is due soon.
+    if (!m_insertSerialData->isWriting())
+        m_insertSerialData->writeQueued(kMaxRowsPerWrite);
 }
 
 void QuillarkMain::toggleRecordState(bool on)

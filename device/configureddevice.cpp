@@ -309,6 +309,9 @@ void ConfiguredDevice::readData(QByteArray data)
         const char *block = bytes + offset;
         const QString ch1 = valueText(block);
         const QString ch2 = valueText(block + 4);
+        // The values as the gateway sent them go to the record file; the
+        // texts (two decimals) to the views.
+        node->setExactValues(floatAt(block), floatAt(block + 4));
         node->setData(ch1, ch2, QString::number(int32At(block + 8)),
                       QString::number(int32At(block + 12)), time, refresh);
     }

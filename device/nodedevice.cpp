@@ -96,11 +96,23 @@ void NodeDevice::setData(QString ch1Text, QString ch2Text, QString lqiText, QStr
     emit liveSample(m_deviceNumber, value1, value2, seconds);
 
     if (m_record && !refresh) {
-        queueRecord(value1, value2, seconds);
+        // A channel with a value is stored as the gateway sent it (a float32
+        // widened to double reads back to the same float32).
+        const bool exact = m_hasExact;
+        queueRecord(exact && !noData1 ? double(m_ch1Exact) : value1,
+                    exact && !noData2 ? double(m_ch2Exact) : value2, seconds);
         // The alarm events follow the recorded samples and the alarm flags above.
         AlarmTracker::noteSample(m_deviceNumber, 1, value1, m_alarm1, m_ch1Min, m_ch1Max, seconds);
         AlarmTracker::noteSample(m_deviceNumber, 2, value2, m_alarm2, m_ch2Min, m_ch2Max, seconds);
     }
+    m_hasExact = false;
+}
+
+void NodeDevice::setExactValues(float ch1, float ch2)
+{
+    m_ch1Exact = ch1;
+    m_ch2Exact = ch2;
+    m_hasExact = true;
 }
 
 double NodeDevice::chartTimeOf(const QDateTime &time, qint64 *unixSeconds)

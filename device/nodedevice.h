@@ -47,6 +47,10 @@ public:
     // Fed by the connection.
     void setData(QString ch1Text, QString ch2Text, QString lqiText, QString batteryText,
                  QDateTime time, bool refresh);
+    // The channel values of the next setData() exactly as the gateway sent
+    // them (float32): recorded as such, where the texts keep two decimals
+    // for the views. Taken by that one setData() only.
+    void setExactValues(float ch1, float ch2);
     void deviceConnected();
     void deviceDisconnected();
     // The connection was lost: a no-value sample at `time` in the history
@@ -134,6 +138,9 @@ private:
     bool m_alarm1 = false;
     bool m_alarm2 = false;
     bool m_hasSample = false; // a sample came since the last disconnection
+    bool m_hasExact = false;  // set by setExactValues() for the next sample
+    float m_ch1Exact = 0;
+    float m_ch2Exact = 0;
     bool m_ch1NoData = false;
     bool m_ch2NoData = false;
     QString m_deviceNumber;

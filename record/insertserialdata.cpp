@@ -1,5 +1,6 @@
 #include "record/insertserialdata.h"
 
+#include "record/recordreader.h"
 #include "record/recordwriter.h"
 
 #include <QDateTime>
@@ -9,11 +10,7 @@
 #include <QMetaObject>
 #include <QTime>
 
-#include <sqlite3.h>
-#include <sys/stat.h>
-
 #include <deque>
-#include <mutex>
 
 namespace
 {
@@ -80,63 +77,6 @@ QString timeText()
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
 }
 
-// What the scans for times out of order found so far, per file, so that a
-// project opened again (or after Add/Delete) scans only the rows added since.
-struct BoundsScan {
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 lastId = 0;
-    qint64 first = 0;
-    qint64 last = 0;
-};
-std::mutex g_scanMutex;
-QHash<QString, BoundsScan> g_scans;
-
-bool fileIdentity(const QByteArray &path, quint64 *device, quint64 *inode)
-{
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0)
-        return false;
-    *device = quint64(info.st_dev);
-    *inode = quint64(info.st_ino);
-    return true;
-}
-
-sqlite3 *openReadOnly(const QString &path)
-{
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-        SQLITE_OK) {
-        sqlite3_close_v2(db);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, 200);
-    return db;
-}
-
-// One integer (or 0 for NULL) from a statement with up to two bound ids.
-bool singleValue(sqlite3 *db, const char *sql, qint64 *value, qint64 bind1 = -1, qint64 bind2 = -1,
-                 qint64 *second = nullptr)
-{
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK)
-        return false;
-    if (bind1 >= 0)
-        sqlite3_bind_int64(statement, 1, bind1);
-    if (bind2 >= 0)
-        sqlite3_bind_int64(statement, 2, bind2);
-    const int rc = sqlite3_step(statement);
-    if (rc == SQLITE_ROW) {
-        *value = sqlite3_column_int64(statement, 0);
-        if (second)
-            *second = sqlite3_column_int64(statement, 1);
-    } else {
-        *value = 0;
-    }
-    sqlite3_finalize(statement);
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
-}
-
 } // namespace
 
 InsertSerialData::InsertSerialData(const QString &databasePath, const QString &databaseIdentifier,
@@ -147,7 +87,6 @@ InsertSerialData::InsertSerialData(const QString &databasePath, const QString &d
 
 InsertSerialData::~InsertSerialData()
 {
-    stopBoundsCheck();
     // The queue is shared by every project opened in this process: rows this
     // file could not take get one last try here and are then dropped, so
     // that they never land in the file of the next project opened. Nobody
@@ -155,7 +94,8 @@ InsertSerialData::~InsertSerialData()
     const QSignalBlocker quiet(this);
     if (m_isOpened) {
         finishWrites();
-        if (!rowQueue().empty() && !insertNow()) {
+        if ((!rowQueue().empty() || !m_settings.empty() || !contextQueue().empty()) &&
+            !insertNow()) {
             const qsizetype lost = qsizetype(rowQueue().size());
             rowQueue().clear();
             g_oldestSince = -1;
@@ -189,6 +129,8 @@ bool InsertSerialData::createConnection()
     }
     // The writer's thread tells this object through the event loop.
     writer->setNotify([this] { QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection); });
+    writer->setOrderNotify(
+        [this] { QMetaObject::invokeMethod(this, "boundsChecked", Qt::QueuedConnection); });
     m_writer = std::move(writer);
     m_isOpened = true;
     qCDebug(lcRecord).noquote() << "InsertSerialData::createConnection : success";
@@ -202,6 +144,8 @@ void InsertSerialData::submit(qsizetype count, bool toWriter)
     batch->rows.reserve(size_t(count));
     std::move(queue.begin(), queue.begin() + count, std::back_inserter(batch->rows));
     queue.erase(queue.begin(), queue.begin() + count);
+    batch->settings = std::move(m_settings);
+    m_settings.clear();
     g_inFlightRows = count;
     auto &ops = contextQueue();
     batch->ops.assign(std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
@@ -220,7 +164,7 @@ bool InsertSerialData::writeQueued(qsizetype maxRows)
         return false;
     if (m_inFlight)
         return true;
-    if (rowQueue().empty() && contextQueue().empty())
+    if (rowQueue().empty() && contextQueue().empty() && m_settings.empty())
         return true;
     submit(rowsToWrite(maxRows));
     return true;
@@ -239,7 +183,7 @@ bool InsertSerialData::insertNow(qsizetype maxRows)
     if (!m_isOpened)
         return rowQueue().empty() && !m_inFlight;
     finishWrites();
-    if (rowQueue().empty() && contextQueue().empty())
+    if (rowQueue().empty() && contextQueue().empty() && m_settings.empty())
         return true;
     // The caller waits anyway: the batch goes in on this thread, without
     // the hand-over to the writer's.
@@ -273,15 +217,11 @@ void InsertSerialData::collect()
         // Back to the head of the queue, in order, for the next try.
         queue.insert(queue.begin(), std::make_move_iterator(batch->rows.begin()),
                      std::make_move_iterator(batch->rows.end()));
+        m_settings.insert(m_settings.begin(), std::make_move_iterator(batch->settings.begin()),
+                          std::make_move_iterator(batch->settings.end()));
     }
-    if (!batch->recreated.isEmpty()) {
-        // Times scanned belong to the file that is gone.
-        {
-            std::lock_guard<std::mutex> lock(g_scanMutex);
-            g_scans.remove(m_databasePath);
-        }
+    if (!batch->recreated.isEmpty())
         emit databaseRecreated(batch->recreated);
-    }
     if (batch->ok) {
         if (m_lastWriteFailed) {
             m_lastWriteFailed = false;
@@ -315,30 +255,25 @@ qint64 InsertSerialData::boundaryTime(bool latest)
 {
     const char *name =
         latest ? "InsertSerialData::endDateTime :" : "InsertSerialData::startDateTime :";
-    sqlite3 *db = openReadOnly(m_databasePath);
-    if (!db) {
-        qCDebug(lcRecord).noquote() << name << "query error";
-        return 0;
+    // The first and last rows and the time steps the file keeps: a handful
+    // of pages whatever the size of the file. Rows whose order is not known
+    // yet are read by the writer in its idle time (checkTimeBounds()).
+    RecordReader reader;
+    qint64 first = 0;
+    qint64 last = 0;
+    QVector<RecordTimeStep> steps;
+    bool ok = reader.open(m_databasePath) && reader.timeSteps(&steps, false);
+    if (ok) {
+        reader.setTimeOrdered(true);
+        ok = reader.timeBounds(&first, &last);
+        if (ok)
+            RecordTimeOrder::bounds(first, last, steps, &first, &last);
     }
-    qint64 value = 0;
-    const bool ok = singleValue(db,
-                                latest ? "select pointDate from fennolink order by id desc limit 1"
-                                       : "select pointDate from fennolink order by id limit 1",
-                                &value);
-    sqlite3_close_v2(db);
     if (!ok) {
         qCDebug(lcRecord).noquote() << name << "query error";
         return 0;
     }
-    // Times found by an earlier scan of this file (the clock went back).
-    quint64 device = 0, inode = 0;
-    if (value != 0 && fileIdentity(QFile::encodeName(m_databasePath), &device, &inode)) {
-        std::lock_guard<std::mutex> lock(g_scanMutex);
-        const auto it = g_scans.constFind(m_databasePath);
-        if (it != g_scans.constEnd() && it->device == device && it->inode == inode &&
-            it->lastId > 0)
-            value = latest ? qMax(value, it->last) : qMin(value, it->first);
-    }
+    const qint64 value = latest ? last : first;
     (latest ? m_shownLast : m_shownFirst) = value;
     qCDebug(lcRecord).noquote() << name
                                 << QDateTime::fromSecsSinceEpoch(value).toString(
@@ -358,82 +293,34 @@ qint64 InsertSerialData::endDateTime()
 
 void InsertSerialData::checkTimeBounds()
 {
-    stopBoundsCheck();
-    m_cancelBounds = false;
-    m_boundsRunning = true;
-    const QString path = m_databasePath;
-    m_boundsThread = std::thread([this, path] {
-        struct Done {
-            std::atomic<bool> &flag;
-            ~Done() { flag = false; }
-        } done{m_boundsRunning};
-        sqlite3 *db = openReadOnly(path);
-        if (!db)
-            return;
-        // Interrupted when this object goes.
-        sqlite3_progress_handler(
-            db, 100000,
-            [](void *cancel) { return int(static_cast<std::atomic<bool> *>(cancel)->load()); },
-            &m_cancelBounds);
-        quint64 device = 0, inode = 0;
-        BoundsScan scan;
-        bool ok = fileIdentity(QFile::encodeName(path), &device, &inode);
-        if (ok) {
-            std::lock_guard<std::mutex> lock(g_scanMutex);
-            const auto it = g_scans.constFind(path);
-            if (it != g_scans.constEnd() && it->device == device && it->inode == inode)
-                scan = *it;
-        }
-        qint64 maxId = 0;
-        ok = ok && singleValue(db, "select max(id) from fennolink", &maxId);
-        qint64 low = 0, high = 0;
-        if (ok && maxId > scan.lastId)
-            ok = singleValue(
-                db,
-                "select min(pointDate), max(pointDate) from fennolink where id > ?1 and id <= ?2",
-                &low, scan.lastId, maxId, &high);
-        sqlite3_close_v2(db);
-        if (!ok || maxId <= scan.lastId)
-            return;
-        scan.first = scan.lastId > 0 ? qMin(scan.first, low) : low;
-        scan.last = scan.lastId > 0 ? qMax(scan.last, high) : high;
-        scan.lastId = maxId;
-        scan.device = device;
-        scan.inode = inode;
-        {
-            std::lock_guard<std::mutex> lock(g_scanMutex);
-            g_scans.insert(path, scan);
-        }
-        QMetaObject::invokeMethod(this, "boundsChecked", Qt::QueuedConnection);
-    });
+    m_boundsWanted = true;
+    if (m_isOpened && !m_writer->orderPending())
+        boundsChecked();
+}
+
+bool InsertSerialData::timeBoundsPending() const
+{
+    return m_isOpened && m_writer->orderPending();
 }
 
 void InsertSerialData::boundsChecked()
 {
-    BoundsScan scan;
-    {
-        std::lock_guard<std::mutex> lock(g_scanMutex);
-        scan = g_scans.value(m_databasePath);
-    }
-    if (scan.lastId == 0 || m_shownFirst == 0)
+    if (!m_boundsWanted || m_shownFirst == 0)
         return;
-    const qint64 first = qMin(scan.first, m_shownFirst);
-    const qint64 last = qMax(scan.last, m_shownLast);
-    if (first == m_shownFirst && last == m_shownLast)
+    const qint64 shownFirst = m_shownFirst;
+    const qint64 shownLast = m_shownLast;
+    const qint64 first = startDateTime();
+    const qint64 last = endDateTime();
+    if (first == 0 || (first == shownFirst && last == shownLast))
         return;
     qCDebug(lcRecord).noquote() << "InsertSerialData::checkTimeBounds : clock went back; first"
                                 << first << "last" << last;
-    m_shownFirst = first;
-    m_shownLast = last;
     emit timeBoundsChecked(first, last);
 }
 
-void InsertSerialData::stopBoundsCheck()
+void InsertSerialData::recordSettings(const QVector<RecordDeviceSettings> &settings)
 {
-    if (!m_boundsThread.joinable())
-        return;
-    m_cancelBounds = true;
-    m_boundsThread.join();
+    m_settings.insert(m_settings.end(), settings.begin(), settings.end());
 }
 
 // ---- the queue -------------------------------------------------------------

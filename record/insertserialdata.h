@@ -1,13 +1,15 @@
 #pragma once
 
 #include "common/common.h"
+#include "record/recordcontext.h"
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
+#include <QVector>
+
 #include <memory>
-#include <thread>
+#include <vector>
 
 class RecordWriter;
 struct RecordBatch;
@@ -72,20 +74,25 @@ public:
     // True while a batch is with the writer thread.
     bool isWriting() const { return bool(m_inFlight); }
 
-    // First / last sample time of the file, read from the first and last row
-    // by id (rows are stored in time order), so opening a project reads a
-    // handful of rows whatever the size of the file; 0 on an empty table or
-    // an error. Where the clock went back, checkTimeBounds() finds the
-    // smallest and largest time off this thread.
+    // First / last sample time of the file, from the first and last row by
+    // id and the places where the clock went back, which the file keeps: a
+    // handful of pages whatever the size of the file; 0 on an empty table or
+    // an error.
     qint64 startDateTime();
     qint64 endDateTime();
-    // Scans the rows not scanned before (in this process) for times before
-    // the first or after the last row, in a thread of its own; emits
-    // timeBoundsChecked() when the smallest or largest time differs from
-    // what startDateTime() / endDateTime() gave.
+    // A file written before it kept those places (an old recorder's) has
+    // its rows read once by the writer thread in its idle time; this asks
+    // to hear timeBoundsChecked() when the smallest or largest time then
+    // differs from what startDateTime() / endDateTime() gave.
     void checkTimeBounds();
-    // True while that scan runs (for tools that time it).
-    bool timeBoundsPending() const { return m_boundsRunning.load(); }
+    // True while those rows are being read (for tools that time it).
+    bool timeBoundsPending() const;
+
+    // Stores the settings in force (every device, from the time they hold)
+    // with the next rows written, through the writer thread.
+    void recordSettings(const QVector<RecordDeviceSettings> &settings);
+    // Settings waiting to be written.
+    qsizetype pendingSettings() const { return qsizetype(m_settings.size()); }
 
     // Looks whether the file at the database path is still the one written
     // to; when it was deleted or replaced, the writer starts a new file at
@@ -145,7 +152,6 @@ private:
     // Hands the `count` oldest waiting rows to the writer (none: a look at the file only).
     void submit(qsizetype count, bool toWriter = true);
     qint64 boundaryTime(bool latest);
-    void stopBoundsCheck();
 
     QString m_databasePath;
     QString m_databaseIdentifier;
@@ -155,10 +161,8 @@ private:
     std::unique_ptr<RecordWriter> m_writer;
     std::shared_ptr<RecordBatch> m_inFlight;
 
-    // The scan for times out of order.
-    std::thread m_boundsThread;
-    std::atomic<bool> m_cancelBounds{false};
-    std::atomic<bool> m_boundsRunning{false};
+    std::vector<RecordDeviceSettings> m_settings;
+    bool m_boundsWanted = false;
     qint64 m_shownFirst = 0;
     qint64 m_shownLast = 0;
 };

@@ -80,7 +80,10 @@ bool RecordReader::open(const QString &path)
     m_status = Status::Ok;
     m_errorText.clear();
     m_timeOrdered = -1;
-    m_order = TimeOrderState();
+    m_orderLoaded = false;
+    m_keepsSteps = false;
+    m_known = RecordTimeOrderState();
+    m_steps.clear();
 
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -229,45 +232,73 @@ bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
     return found;
 }
 
+bool RecordReader::ensureOrder(bool deriveMissing)
+{
+    if (!m_db)
+        return false;
+    bool ok = false;
+    const qint64 lastId = singleValue("select max(id) from fennolink", 0, false, &ok);
+    if (!ok)
+        return m_status == Status::Ok; // an empty table is in order
+    if (!m_orderLoaded) {
+        m_keepsSteps = RecordTimeOrder::loadKept(m_db, &m_known, &m_steps);
+        if (!m_keepsSteps) {
+            m_known = RecordTimeOrderState();
+            m_steps.clear();
+        }
+        m_orderLoaded = true;
+    }
+    if (m_known.checkedId >= lastId)
+        return true;
+    // Past what the file keeps: what an earlier reader of the same rows
+    // found, then the rows themselves, once.
+    RecordTimeOrder::loadCached(m_db, &m_known, &m_steps);
+    if (m_known.checkedId >= lastId || !deriveMissing)
+        return m_known.checkedId >= lastId;
+    const qint64 before = m_known.checkedId;
+    QString error;
+    RecordTimeOrderState known = m_known;
+    QVector<RecordTimeStep> steps = m_steps;
+    if (!RecordTimeOrder::derive(m_db, known, &steps, lastId, 0, &error))
+        return fail(sqlite3_errcode(m_db), error);
+    m_known = known;
+    m_steps = std::move(steps);
+    if (m_known.checkedId - before >= 1000)
+        RecordTimeOrder::storeCached(m_db, m_known, m_steps);
+    return true;
+}
+
 bool RecordReader::timeOrdered()
 {
     if (m_timeOrdered >= 0)
         return m_timeOrdered == 1;
-    if (!m_db || m_order.broken)
-        return false;
-    // Only the rows after the last check are read: a growing file costs
-    // what it grew by.
-    Statement statement(m_db, "select id, pointDate from fennolink where id > ?1 order by id");
-    if (!statement) {
-        fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-        return false;
-    }
-    sqlite3_bind_int64(statement.get(), 1, m_order.checkedId);
-    qint64 previous = m_order.checkedId > 0 ? m_order.lastTime : std::numeric_limits<qint64>::min();
-    qint64 previousId = m_order.checkedId;
-    int rc;
-    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        const qint64 id = sqlite3_column_int64(statement.get(), 0);
-        const qint64 time = sqlite3_column_int64(statement.get(), 1);
-        if (time < previous) {
-            m_order.broken = true;
-            m_order.orderedUpTo = previousId;
-            m_order.checkedId = id;
-            m_order.lastTime = time;
-            qCDebug(lcRecord) << "RecordReader::timeOrdered : time goes back at id" << id;
-            return false;
-        }
-        previous = time;
-        previousId = id;
-    }
-    if (rc != SQLITE_DONE) {
-        fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
-        return false;
-    }
-    m_order.checkedId = previousId;
-    m_order.orderedUpTo = previousId;
-    m_order.lastTime = previous;
-    return true;
+    return ensureOrder(true) && m_steps.isEmpty();
+}
+
+bool RecordReader::timeSteps(QVector<RecordTimeStep> *steps, bool deriveMissing, bool *complete)
+{
+    const bool known = ensureOrder(deriveMissing);
+    if (complete)
+        *complete = known;
+    *steps = m_steps;
+    return known || !deriveMissing;
+}
+
+bool RecordReader::keepsTimeSteps()
+{
+    if (!m_orderLoaded)
+        ensureOrder(false);
+    return m_keepsSteps;
+}
+
+RecordReader::TimeOrderState RecordReader::timeOrderState() const
+{
+    TimeOrderState state;
+    state.checkedId = m_known.checkedId;
+    state.lastTime = m_known.lastTime;
+    state.broken = !m_steps.isEmpty();
+    state.orderedUpTo = state.broken ? m_steps.first().id - 1 : m_known.checkedId;
+    return state;
 }
 
 void RecordReader::setTimeOrdered(bool ordered)
@@ -275,32 +306,32 @@ void RecordReader::setTimeOrdered(bool ordered)
     m_timeOrdered = ordered ? 1 : 0;
 }
 
-void RecordReader::resumeTimeOrder(const TimeOrderState &state)
+void RecordReader::resumeTimeOrder(const TimeOrderState &)
 {
     m_timeOrdered = -1;
-    m_order = state;
 }
 
 bool RecordReader::timeBounds(qint64 *first, qint64 *last)
 {
     if (!m_db)
         return false;
-    // In time order the first and last rows by id are found at once; where
-    // the clock went back only min/max over the whole table is right.
-    const bool ordered = timeOrdered();
-    const char *lowQuery = ordered ? "select pointDate from fennolink order by id limit 1"
-                                   : "select min(pointDate) from fennolink";
-    const char *highQuery = ordered ? "select pointDate from fennolink order by id desc limit 1"
-                                    : "select max(pointDate) from fennolink";
     bool ok = false;
-    const qint64 low = singleValue(lowQuery, 0, false, &ok);
+    const qint64 low =
+        singleValue("select pointDate from fennolink order by id limit 1", 0, false, &ok);
     if (!ok)
         return false;
-    const qint64 high = singleValue(highQuery, 0, false, &ok);
+    const qint64 high =
+        singleValue("select pointDate from fennolink order by id desc limit 1", 0, false, &ok);
     if (!ok)
         return false;
-    *first = low;
-    *last = high;
+    if (m_timeOrdered == 1) {
+        *first = low;
+        *last = high;
+        return true;
+    }
+    if (!ensureOrder(true))
+        return false;
+    RecordTimeOrder::bounds(low, high, m_steps, first, last);
     return true;
 }
 
@@ -314,8 +345,16 @@ bool RecordReader::idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId
 {
     if (!m_db || to < from)
         return false;
-    const qint64 low = minId();
-    const qint64 high = std::min(maxId(), maxSearchId);
+    return idRangeForTimeIn(from, to, minId(), maxSearchId, firstId, lastId);
+}
+
+bool RecordReader::idRangeForTimeIn(qint64 from, qint64 to, qint64 lowId, qint64 highId,
+                                    qint64 *firstId, qint64 *lastId)
+{
+    if (!m_db || to < from)
+        return false;
+    const qint64 low = std::max(minId(), lowId);
+    const qint64 high = std::min(maxId(), highId);
     if (high < low || (low == 0 && high == 0))
         return false;
 
@@ -419,49 +458,52 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
 {
     if (!m_db)
         return false;
-    if (timeOrdered()) {
-        qint64 first = 0;
-        qint64 last = 0;
-        if (!idRangeForTime(from, to, &first, &last))
-            return m_status == Status::Ok;
-        Statement statement(m_db,
-                            "select id, serialno, channel1, channel2, pointDate from fennolink "
-                            "where id between ?1 and ?2 order by id");
-        if (!statement)
-            return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-        sqlite3_bind_int64(statement.get(), 1, first);
-        sqlite3_bind_int64(statement.get(), 2, last);
-        return scan(statement.get(), serials, visit, nullptr);
-    }
-    if (m_timeOrdered < 0 && !m_order.broken)
-        return false; // the order check itself failed (errorText())
-    // The clock went back after orderedUpTo: the rows before the step are
-    // searched, the ones after it are scanned.
-    const qint64 prefixEnd = m_timeOrdered == 0 ? 0 : m_order.orderedUpTo;
-    if (prefixEnd > 0) {
-        qint64 first = 0;
-        qint64 last = 0;
-        if (idRangeForTimeUpTo(from, to, prefixEnd, &first, &last)) {
-            Statement statement(m_db,
-                                "select id, serialno, channel1, channel2, pointDate from fennolink "
-                                "where id between ?1 and ?2 order by id");
-            if (!statement)
-                return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-            sqlite3_bind_int64(statement.get(), 1, first);
-            sqlite3_bind_int64(statement.get(), 2, last);
-            if (!scan(statement.get(), serials, visit, nullptr))
-                return false;
-        } else if (m_status != Status::Ok) {
+    // Stretches of rows in time order, each searched by id.
+    QVector<std::pair<qint64, qint64>> stretches;
+    const qint64 highest = std::numeric_limits<qint64>::max();
+    if (m_timeOrdered == 1) {
+        stretches.append({0, highest});
+    } else if (m_timeOrdered == 0) {
+        stretches.clear(); // said to be out of order: every row is looked at
+    } else {
+        if (!ensureOrder(true))
             return false;
+        qint64 begin = 0;
+        for (const RecordTimeStep &step : qAsConst(m_steps)) {
+            stretches.append({begin, step.id - 1});
+            begin = step.id;
         }
+        stretches.append({begin, highest});
+    }
+    Statement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                         "where id between ?1 and ?2 order by id");
+    if (!byId)
+        return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    // A clock that went back and forth very often: one pass over the rows
+    // costs less than a search per stretch.
+    if (!stretches.isEmpty() && stretches.size() <= 4096) {
+        for (const auto &stretch : qAsConst(stretches)) {
+            qint64 first = 0;
+            qint64 last = 0;
+            if (!idRangeForTimeIn(from, to, stretch.first, stretch.second, &first, &last)) {
+                if (m_status != Status::Ok)
+                    return false;
+                continue;
+            }
+            sqlite3_reset(byId.get());
+            sqlite3_bind_int64(byId.get(), 1, first);
+            sqlite3_bind_int64(byId.get(), 2, last);
+            if (!scan(byId.get(), serials, visit, nullptr))
+                return false;
+        }
+        return true;
     }
     Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                              "where id > ?3 and pointDate between ?1 and ?2 order by id");
+                              "where pointDate between ?1 and ?2 order by id");
     if (!statement)
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
     sqlite3_bind_int64(statement.get(), 1, from);
     sqlite3_bind_int64(statement.get(), 2, to);
-    sqlite3_bind_int64(statement.get(), 3, prefixEnd);
     return scan(statement.get(), serials, visit, nullptr);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/recordtimeorder.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,11 +30,12 @@ struct RecordRow {
 // read while the recorder writes into it (write-ahead log readers never block
 // the writer, and the reader sees each committed transaction whole).
 //
-// Rows are written in time order, so a time range is found by a binary search
-// over `id` (a few B-tree lookups, whatever the size of the file). Where the
-// clock went back (rows whose pointDate is smaller than an earlier row's),
-// that search may miss rows; timeOrdered() tells, and the range functions
-// then fall back to a scan of the whole table.
+// Rows are written in time order, except where the clock went back. The
+// places where it did (time steps) are kept in the file by the recorder as it
+// writes (see RecordTimeOrder); for files that do not keep them they are
+// derived once and kept in the user's cache. Between two steps the rows are
+// in time order, so a time range is found by a binary search over `id` in
+// each stretch (a few B-tree lookups, whatever the size of the file).
 class RecordReader
 {
 public:
@@ -74,22 +77,33 @@ public:
     // table or an error.
     bool timeBounds(qint64 *first, qint64 *last);
 
-    // Whether pointDate never decreases with id. The first call scans the
-    // whole table; later calls only check the rows added since (the file may
-    // grow while it is read). setTimeOrdered() lets a caller that already
-    // knows skip the checks; resumeTimeOrder() lets a caller that kept
-    // timeOrderState() (a cache of its own) start where the last check ended.
+    // Whether pointDate never decreases with id. Taken from the steps the
+    // file keeps; rows past them (an old recorder's, or the last seconds of
+    // a live one) are read once and the outcome kept in the user's cache.
+    // setTimeOrdered() forces an answer (a caller that knows better);
+    // resumeTimeOrder() drops it again.
     bool timeOrdered();
     void setTimeOrdered(bool ordered);
 
-    // How far the time order has been checked.
+    // Every place where time goes back, by id; false when the rows could
+    // not be read. With deriveMissing false nothing is read beyond the steps
+    // the file or the cache keep (the answer may then be incomplete:
+    // *complete tells).
+    bool timeSteps(QVector<RecordTimeStep> *steps, bool deriveMissing = true,
+                   bool *complete = nullptr);
+    // Whether the file itself keeps its time steps (written by a recorder
+    // that does).
+    bool keepsTimeSteps();
+
+    // How far the time order is known (kept for callers that used to keep it
+    // themselves; the reader now finds it in the file or the cache).
     struct TimeOrderState {
         qint64 checkedId = 0;   // rows with id <= checkedId were checked
         qint64 lastTime = 0;    // pointDate of the row at checkedId (when checkedId > 0)
         qint64 orderedUpTo = 0; // rows with id <= orderedUpTo are in time order
         bool broken = false;    // a row after orderedUpTo went back in time
     };
-    TimeOrderState timeOrderState() const { return m_order; }
+    TimeOrderState timeOrderState() const;
     void resumeTimeOrder(const TimeOrderState &state);
 
     // The ids [*firstId, *lastId] of the rows with from <= pointDate <= to,
@@ -115,6 +129,9 @@ public:
     // Like idRangeForTime(), searching only the rows with id <= maxSearchId.
     bool idRangeForTimeUpTo(qint64 from, qint64 to, qint64 maxSearchId, qint64 *firstId,
                             qint64 *lastId);
+    // Like idRangeForTime(), searching only the rows with lowId <= id <= highId.
+    bool idRangeForTimeIn(qint64 from, qint64 to, qint64 lowId, qint64 highId, qint64 *firstId,
+                          qint64 *lastId);
 
     // Number of rows with id in [firstId, lastId].
     qint64 countIds(qint64 firstId, qint64 lastId);
@@ -140,6 +157,11 @@ private:
     QString m_path;
     Status m_status = Status::Ok;
     QString m_errorText;
-    int m_timeOrdered = -1; // -1 checked from m_order, 0 no, 1 yes (set by the caller)
-    TimeOrderState m_order;
+    bool ensureOrder(bool deriveMissing);
+
+    int m_timeOrdered = -1; // -1 from the steps, 0 no, 1 yes (set by the caller)
+    bool m_orderLoaded = false;
+    bool m_keepsSteps = false;
+    RecordTimeOrderState m_known;
+    QVector<RecordTimeStep> m_steps;
 };

@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "record/insertserialdata.h"
+#include "record/recordschema.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -15,11 +16,6 @@
 
 namespace
 {
-
-const char kCreateTable[] =
-    "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno varchar(18) not "
-    "null, "
-    "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
 
 const char kInsertHead[] =
     "insert into fennolink (serialno, channel1, channel2, pointDate) values ";
@@ -38,6 +34,23 @@ void bindChannel(sqlite3_stmt *statement, int index, double value)
     else
         sqlite3_bind_double(statement, index, value);
 }
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The mark saying how far the time order is known is moved at most this
+// often (and at once when time went back): a writer that dies leaves the
+// rows after it to be read again, a few seconds' worth.
+constexpr qint64 kOrderMarkMs = 10000;
+// The file is looked at this often between writes: deleted or replaced?
+constexpr qint64 kIdentityCheckMs = 1000;
+// A gap of other writers' rows read at once in a write; a larger one is
+// read in the writer's idle time.
+constexpr qint64 kGapRowsAtOnce = 50000;
 
 } // namespace
 
@@ -103,33 +116,6 @@ bool RecordWriter::stepCached(sqlite3_stmt **cached, const char *sql, QString *e
     return rc == SQLITE_DONE;
 }
 
-bool RecordWriter::ensureTable(sqlite3 *db, QString *error)
-{
-    sqlite3_stmt *statement = nullptr;
-    int rc = sqlite3_prepare_v2(
-        db, "select name from sqlite_master where type='table' and name='fennolink';", -1,
-        &statement, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (rc == SQLITE_ROW) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : table exist";
-        return true;
-    }
-    if (rc != SQLITE_DONE) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : select table : query error";
-        *error = sqliteError(db);
-        return false;
-    }
-    if (sqlite3_exec(db, kCreateTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : create table : query error";
-        *error = sqliteError(db);
-        return false;
-    }
-    qCDebug(lcRecord).noquote() << "InsertSerialData::createTable : create table";
-    return true;
-}
-
 bool RecordWriter::openFile(QString *error)
 {
     QString ignored;
@@ -173,14 +159,171 @@ bool RecordWriter::openFile(QString *error)
         }
     }
     if (ok)
-        ok = ensureTable(m_db, error);
-    if (ok)
-        m_journal.attach(m_db);
+        ok = RecordSchema::ensureSamples(m_db, error);
     if (!ok) {
         closeFile();
         return false;
     }
     rememberIdentity();
+    // The context tables: made on a file opened for writing; a file where
+    // that fails is still recorded into, samples only.
+    QString contextError;
+    m_order = RecordTimeOrderState();
+    m_newSteps.clear();
+    m_context = RecordSchema::upgrade(m_db, &contextError) &&
+                RecordTimeOrder::loadKept(m_db, &m_order, nullptr);
+    if (!m_context)
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData::createConnection : the file keeps its samples only:"
+            << (contextError.isEmpty() ? QStringLiteral("context tables damaged") : contextError);
+    qint64 lastId = 0;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, "select max(id) from fennolink", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        lastId = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    m_orderPending = m_context && m_order.checkedId < lastId;
+    m_orderStoredAt = steadyMs();
+    m_journal.attach(m_db);
+    return true;
+}
+
+void RecordWriter::contextFailed(const char *what)
+{
+    if (!m_context)
+        return;
+    m_context = false;
+    m_orderPending = false;
+    qCWarning(lcRecord).noquote() << "InsertSerialData :" << what << ":" << sqliteError(m_db)
+                                  << "; the file goes on keeping its samples only";
+}
+
+void RecordWriter::followOrder(const SerialRecord *rows, qint64 firstId, qint64 lastId)
+{
+    if (!m_context || m_orderPending)
+        return;
+    if (firstId - 1 > m_order.checkedId) {
+        // Rows of another writer since the last batch: read them now when
+        // few, else in the idle time (the rows of this batch with them).
+        if (firstId - 1 - m_order.checkedId > kGapRowsAtOnce) {
+            m_orderPending = true;
+            return;
+        }
+        QString error;
+        if (!RecordTimeOrder::derive(m_db, m_order, &m_newSteps, firstId - 1, 0, &error)) {
+            contextFailed("time order");
+            return;
+        }
+    }
+    RecordTimeStep step;
+    for (qint64 id = firstId; id <= lastId; ++id) {
+        if (RecordTimeOrder::feed(m_order, id, qint64(rows[id - firstId].pointDate), &step))
+            m_newSteps.append(step);
+    }
+}
+
+bool RecordWriter::storeOrder(bool force)
+{
+    if (!m_context)
+        return true;
+    const qint64 now = steadyMs();
+    if (!force && m_newSteps.isEmpty() && now - m_orderStoredAt < kOrderMarkMs)
+        return true;
+    QString error;
+    if (!RecordTimeOrder::storeKept(m_db, m_order, m_newSteps, &error))
+        return false;
+    m_orderStoredAt = now;
+    return true;
+}
+
+bool RecordWriter::storeSettings(const std::vector<RecordDeviceSettings> &settings)
+{
+    if (settings.empty())
+        return true;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+                           "insert into qk_settings (valid_from, interval_ms, serialno, "
+                           "device_name, start_address, ch1_name, ch2_name, ch1_unit, ch2_unit, "
+                           "ch1_custom, ch2_custom, ch1_low, ch1_high, ch2_low, ch2_high) values "
+                           "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+                           -1, &statement, nullptr) != SQLITE_OK)
+        return false;
+    bool ok = true;
+    for (const RecordDeviceSettings &entry : settings) {
+        const auto text = [statement](int index, const QString &value) {
+            const QByteArray utf8 = value.toUtf8();
+            sqlite3_bind_text(statement, index, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+        };
+        sqlite3_bind_int64(statement, 1, entry.validFrom);
+        sqlite3_bind_int(statement, 2, entry.intervalMs);
+        text(3, entry.serialNo);
+        text(4, entry.deviceName);
+        sqlite3_bind_int(statement, 5, entry.startAddress);
+        text(6, entry.ch1Name);
+        text(7, entry.ch2Name);
+        sqlite3_bind_int(statement, 8, entry.ch1Unit);
+        sqlite3_bind_int(statement, 9, entry.ch2Unit);
+        text(10, entry.ch1Custom);
+        text(11, entry.ch2Custom);
+        sqlite3_bind_double(statement, 12, entry.ch1Low);
+        sqlite3_bind_double(statement, 13, entry.ch1High);
+        sqlite3_bind_double(statement, 14, entry.ch2Low);
+        sqlite3_bind_double(statement, 15, entry.ch2High);
+        ok = sqlite3_step(statement) == SQLITE_DONE;
+        sqlite3_reset(statement);
+        if (!ok)
+            break;
+        // Each settings row enters the journal's chain; a journal that
+        // cannot be written never holds back the settings.
+        QString journalError;
+        if (m_journal.isUsable() &&
+            !RecordJournal::appendRow(m_db, "qk_settings", sqlite3_last_insert_rowid(m_db),
+                                      &journalError))
+            qCWarning(lcRecord).noquote()
+                << "InsertSerialData : settings not in the journal :" << journalError;
+    }
+    sqlite3_finalize(statement);
+    return ok;
+}
+
+bool RecordWriter::deriveOrderStep()
+{
+    if (!m_db || !m_orderPending)
+        return true;
+    QString error;
+    QVector<RecordTimeStep> steps;
+    RecordTimeOrderState order = m_order;
+    bool ok = exec("BEGIN IMMEDIATE", &error);
+    qint64 lastId = 0;
+    if (ok) {
+        sqlite3_stmt *statement = nullptr;
+        ok = sqlite3_prepare_v2(m_db, "select max(id) from fennolink", -1, &statement, nullptr) ==
+                 SQLITE_OK &&
+             sqlite3_step(statement) == SQLITE_ROW;
+        lastId = ok ? sqlite3_column_int64(statement, 0) : 0;
+        sqlite3_finalize(statement);
+        ok = ok &&
+             RecordTimeOrder::derive(m_db, order, &steps, lastId, RecordTimeOrder::kChunkRows,
+                                     &error) &&
+             RecordTimeOrder::storeKept(m_db, order, steps, &error) && exec("COMMIT", &error);
+    }
+    if (!ok) {
+        exec("ROLLBACK", nullptr);
+        // A lock held by another program: tried again at the next idle time.
+        const int code = sqlite3_errcode(m_db) & 0xff;
+        if (code != SQLITE_BUSY && code != SQLITE_LOCKED)
+            contextFailed("time order of the rows written before");
+        return false;
+    }
+    m_order = order;
+    m_orderStoredAt = steadyMs();
+    if (m_order.checkedId < lastId)
+        return true;
+    m_orderPending = false;
+    qCDebug(lcRecord).noquote() << "InsertSerialData : time order known up to id" << lastId;
+    if (m_orderNotify)
+        m_orderNotify();
     return true;
 }
 
@@ -198,6 +341,8 @@ void RecordWriter::closeFile()
     }
     m_device = 0;
     m_inode = 0;
+    m_context = false;
+    m_orderPending = false;
 }
 
 void RecordWriter::rememberIdentity()
@@ -236,7 +381,7 @@ void RecordWriter::writeHere(RecordBatch &batch)
 {
     {
         std::lock_guard<std::mutex> connection(m_connection);
-        write(batch);
+        write(batch, true);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     batch.done = true;
@@ -252,6 +397,7 @@ void RecordWriter::run()
     using Clock = std::chrono::steady_clock;
     bool checkpointDue = false;
     Clock::time_point checkpointAt;
+    Clock::time_point orderRetryAt = Clock::now();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         // The checkpoint follows the first write after the last one.
@@ -263,12 +409,30 @@ void RecordWriter::run()
         if (m_jobs.empty()) {
             if (m_stop)
                 break;
-            if (!checkpointDue) {
+            // Idle: rows written before the file kept its time order are
+            // read for it, a step at a time, between batches.
+            if (m_orderPending && Clock::now() >= orderRetryAt) {
+                lock.unlock();
+                bool progressed;
+                {
+                    std::lock_guard<std::mutex> connection(m_connection);
+                    progressed = deriveOrderStep();
+                }
+                lock.lock();
+                if (!progressed && m_orderPending) // locked by another program
+                    orderRetryAt = Clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+                continue;
+            }
+            if (!checkpointDue && !m_orderPending) {
                 m_wake.wait(lock);
                 continue;
             }
-            if (m_wake.wait_until(lock, checkpointAt) == std::cv_status::timeout &&
-                m_jobs.empty()) {
+            const Clock::time_point until =
+                !checkpointDue
+                    ? orderRetryAt
+                    : (m_orderPending ? std::min(checkpointAt, orderRetryAt) : checkpointAt);
+            if (m_wake.wait_until(lock, until) == std::cv_status::timeout && m_jobs.empty() &&
+                checkpointDue && Clock::now() >= checkpointAt) {
                 checkpointDue = false;
                 lock.unlock();
                 {
@@ -284,7 +448,8 @@ void RecordWriter::run()
         lock.unlock();
         {
             std::lock_guard<std::mutex> connection(m_connection);
-            write(*batch);
+            // A batch without rows is a look at the file.
+            write(*batch, batch->rows.empty());
         }
         lock.lock();
         batch->done = true;
@@ -296,6 +461,15 @@ void RecordWriter::run()
             m_notify();
             lock.lock();
         }
+    }
+    lock.unlock();
+    // The mark of the time order as far as written.
+    std::lock_guard<std::mutex> connection(m_connection);
+    if (m_db && m_context && fileIsCurrent() && exec("BEGIN IMMEDIATE", nullptr)) {
+        if (storeOrder(true) && exec("COMMIT", nullptr))
+            m_newSteps.clear();
+        else
+            exec("ROLLBACK", nullptr);
     }
 }
 
@@ -315,7 +489,7 @@ void RecordWriter::checkpoint()
         m_sinceCheckpoint.clear(); // every row is in the file itself now
 }
 
-void RecordWriter::write(RecordBatch &batch)
+void RecordWriter::write(RecordBatch &batch, bool checkNow)
 {
     // With the rows kept since the last checkpoint, a file that went before
     // this batch is caught after it and the batch goes into the new file
@@ -325,13 +499,21 @@ void RecordWriter::write(RecordBatch &batch)
         batch.ok = false;
         return;
     }
-    batch.ok = insertRows(batch.rows, &batch.error, &batch.ops, &batch.opsWritten);
-    if (!batch.ok)
+    batch.ok = insertRows(batch.rows, batch.settings, &batch.error, &batch.ops, &batch.opsWritten);
+    if (!batch.ok) {
+        // Looked at again at once: a file that went is a cause of failure.
+        m_identityCheckedAt = 0;
         return;
+    }
     keepUntilCheckpoint(batch.rows);
     // A file deleted while this batch went in took the batch with it; the
     // new file gets it from the rows kept since the last checkpoint (or, if
-    // no new file can be made now, at the next write).
+    // no new file can be made now, at the next write). Looked at once a
+    // second, not per batch: until the checkpoint, the rows are kept anyway.
+    const qint64 now = steadyMs();
+    if (!checkNow && now - m_identityCheckedAt < kIdentityCheckMs)
+        return;
+    m_identityCheckedAt = now;
     if (!fileIsCurrent()) {
         RecordBatch after;
         switchFileIfGone(after);
@@ -374,7 +556,7 @@ bool RecordWriter::switchFileIfGone(RecordBatch &batch)
     if (!m_db && !openFile(&batch.error))
         return false;
     if (!m_carry.empty()) {
-        if (!insertRows(m_carry, &batch.error))
+        if (!insertRows(m_carry, {}, &batch.error))
             return false;
         keepUntilCheckpoint(m_carry);
         m_carry.clear();
@@ -415,13 +597,22 @@ sqlite3_stmt *RecordWriter::insertStatement(int rows)
     return statement;
 }
 
-bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QString *error,
+bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
+                              const std::vector<RecordDeviceSettings> &settings, QString *error,
                               const std::vector<RecordContextOp> *ops, bool *opsWritten)
 {
-    if (batchRows.empty() && (!ops || ops->empty()))
+    if (batchRows.empty() && settings.empty() && (!ops || ops->empty()))
         return true;
     if (!stepCached(&m_begin, "BEGIN IMMEDIATE", error))
         return false;
+    const RecordTimeOrderState orderBefore = m_order;
+    const bool pendingBefore = m_orderPending;
+    const auto rollback = [&] {
+        exec("ROLLBACK", nullptr);
+        m_order = orderBefore;
+        m_orderPending = pendingBefore;
+        m_newSteps.clear();
+    };
     // Bound texts stay put until the statement has run: clear only here.
     if (m_utf8.size() > 1000)
         m_utf8.clear();
@@ -431,7 +622,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
         sqlite3_stmt *statement = insertStatement(rows);
         if (!statement) {
             *error = sqliteError(m_db);
-            exec("ROLLBACK", nullptr);
+            rollback();
             return false;
         }
         int index = 1;
@@ -454,21 +645,44 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows, QStrin
         sqlite3_reset(statement);
         sqlite3_clear_bindings(statement);
         if (rc != SQLITE_DONE) {
-            exec("ROLLBACK", nullptr);
+            rollback();
             return false;
         }
+        // One statement takes consecutive ids.
+        const qint64 lastId = sqlite3_last_insert_rowid(m_db);
+        followOrder(&batchRows[size_t(done)], lastId - rows + 1, lastId);
         done += rows;
     }
     // Hour seals and alarm changes go in with the rows, or not at all; a
     // journal that fails never holds back the samples.
     const bool journaled =
         m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops);
-    if (!stepCached(&m_commit, "COMMIT", error)) {
-        exec("ROLLBACK", nullptr);
+    // The settings and the time order go in with the rows too; a file whose
+    // context tables are damaged keeps its samples (a missing table is an
+    // SQL error, whereas a full disk or a lock fails the whole batch, which
+    // is tried again).
+    const auto contextOk = [&](bool ok, const char *what) {
+        if (ok)
+            return true;
+        if ((sqlite3_errcode(m_db) & 0xff) != SQLITE_ERROR) {
+            *error = sqliteError(m_db);
+            return false;
+        }
+        contextFailed(what);
+        return true;
+    };
+    if (!settings.empty() && !m_context)
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData :" << settings.size() << "settings entries not kept: samples only";
+    if (!(m_context ? contextOk(storeSettings(settings), "settings in force") : true) ||
+        !(m_context ? contextOk(storeOrder(false), "time order") : true) ||
+        !stepCached(&m_commit, "COMMIT", error)) {
+        rollback();
         m_journal.load(m_db);
         return false;
     }
     if (opsWritten)
         *opsWritten = journaled;
+    m_newSteps.clear();
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "record/recordcontext.h"
 #include "record/recordjournal.h"
+#include "record/recordtimeorder.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -24,6 +26,8 @@ struct SerialRecord;
 // the writer touches the batch.
 struct RecordBatch {
     std::vector<SerialRecord> rows;
+    // Settings in force to store with the rows (in the same transaction).
+    std::vector<RecordDeviceSettings> settings;
     bool ok = false;
     QString error;
     // The file at the path was gone or was another file: a new file was
@@ -89,19 +93,36 @@ public:
     // Whether the file at the path is still the one being written to.
     bool fileIsCurrent() const;
 
-    // Creates the table "fennolink" in `db` when it is missing.
-    static bool ensureTable(sqlite3 *db, QString *error);
+    // True while rows written before the file kept its time order are
+    // still being read for it (in the writer's idle time).
+    bool orderPending() const { return m_orderPending.load(); }
+    // Called on the writer thread when that reading is done.
+    void setOrderNotify(Notify notify) { m_orderNotify = std::move(notify); }
+
+    // Whether the file keeps its context tables (false for a file whose
+    // context tables could not be made or were damaged: samples only).
+    bool keepsContext() const { return m_context.load(); }
 
 private:
     bool openFile(QString *error);
     void closeFile();
     void run();
-    void write(RecordBatch &batch);
+    // checkNow: look whether the file went even if it was looked at less
+    // than a second ago.
+    void write(RecordBatch &batch, bool checkNow);
     // Starts a new file when the one at the path went; false when no file
     // can be written to.
     bool switchFileIfGone(RecordBatch &batch);
-    bool insertRows(const std::vector<SerialRecord> &rows, QString *error,
+    bool insertRows(const std::vector<SerialRecord> &rows,
+                    const std::vector<RecordDeviceSettings> &settings, QString *error,
                     const std::vector<RecordContextOp> *ops = nullptr, bool *opsWritten = nullptr);
+    // Time order of the rows just inserted, ids [firstId, lastId].
+    void followOrder(const SerialRecord *rows, qint64 firstId, qint64 lastId);
+    bool storeOrder(bool force);
+    bool storeSettings(const std::vector<RecordDeviceSettings> &settings);
+    // One step of reading old rows for their time order; false when done.
+    bool deriveOrderStep();
+    void contextFailed(const char *what);
     void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
     sqlite3_stmt *insertStatement(int rows);
     bool exec(const char *sql, QString *error);
@@ -131,6 +152,15 @@ private:
     std::atomic<quint64> m_inode{0};
 
     Notify m_notify;
+    Notify m_orderNotify;
+    // Time order: known up to m_order.checkedId; steps found in the current
+    // batch wait in m_newSteps until its commit. Writer thread only.
+    RecordTimeOrderState m_order;
+    QVector<RecordTimeStep> m_newSteps;
+    qint64 m_orderStoredAt = 0; // steady ms of the last mark written
+    qint64 m_identityCheckedAt = 0;
+    std::atomic<bool> m_orderPending{false};
+    std::atomic<bool> m_context{false};
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;     // new work or stop

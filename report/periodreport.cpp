@@ -9,7 +9,6 @@
 #include "common/alarmlimits.h"
 #include "common/common.h"
 #include "record/recordreader.h"
-#include "report/recordordercache.h"
 
 const QString PeriodReport::kNoDataFile = QStringLiteral("There is no data file.");
 
@@ -200,14 +199,13 @@ PeriodReport::Outcome PeriodReport::compute(Kind kind, const QDate &first, int d
         return Outcome::Failed;
     }
     RecordContext context(reader);
-    QString reason;
-    if (context.hasTimeSteps()) {
-        reader.setTimeOrdered(context.timeSteps().isEmpty());
-    } else if (!RecordOrderCache::apply(reader, &reason)) {
-        *error = reason;
+    // Where the clock went back is kept by the record file (for an old file
+    // it is found once and kept in the user's cache): the reader knows.
+    m_timeOrdered = reader.timeOrdered();
+    if (reader.status() != RecordReader::Status::Ok) {
+        *error = reader.errorText();
         return Outcome::Failed;
     }
-    m_timeOrdered = reader.timeOrdered();
 
     const qint64 nowSeconds = now.toSecsSinceEpoch();
     m_statistics.start(first, days, zone, m_project.dataInterval, nowSeconds, mktEnergy);

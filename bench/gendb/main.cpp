@@ -10,18 +10,16 @@
 // holds other rows (or is busy) is left alone unless --force is given.
 #include <sqlite3.h>
 
+#include "record/recordschema.h"
 #include <cmath>
 #include <cstdio>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace
 {
-
-const char *kCreate = "create table if not exists fennolink (\t\tid integer primary key "
-                      "autoincrement,\t\tserialno varchar(18) not null, "
-                      "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
 
 std::string serialFor(int device)
 {
@@ -87,7 +85,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot open %s\n", out);
         return 1;
     }
-    sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
+    RecordSchema::ensureSamples(db, nullptr);
     const long long existing = countRows(db);
     if (existing == expected) {
         std::printf("%s: %lld rows (reused)\n", out, expected);
@@ -104,7 +102,7 @@ int main(int argc, char **argv)
     sqlite3_exec(db, "drop table fennolink; vacuum", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA page_size = 4096; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF",
                  nullptr, nullptr, nullptr);
-    sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
+    RecordSchema::ensureSamples(db, nullptr);
     sqlite3_stmt *insert = nullptr;
     sqlite3_prepare_v2(
         db,

@@ -7,6 +7,7 @@
 //
 //   bench_recording [batches] [runs] [--log] [--only-ours|--only-ceiling]
 #include "record/insertserialdata.h"
+#include "record/recordschema.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -77,13 +78,9 @@ public:
         if (sqlite3_open(path.toUtf8().constData(), &m_db) != SQLITE_OK)
             return;
         const char *setup[] = {
-            "PRAGMA page_size = 4096",
-            "PRAGMA cache_size = 1024",
-            "PRAGMA journal_mode = WAL",
-            "PRAGMA synchronous = NORMAL",
-            "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
-            "varchar(18) not null, "
-            "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)",
+            "PRAGMA page_size = 4096",          "PRAGMA cache_size = 1024",
+            "PRAGMA journal_mode = WAL",        "PRAGMA synchronous = NORMAL",
+            RecordSchema::fennolinkStatement(),
         };
         for (const char *sql : setup) {
             if (!exec(sql))

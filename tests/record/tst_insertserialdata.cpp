@@ -1,8 +1,12 @@
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
+#include "record/recordcontext.h"
 #include "record/recordreader.h"
+#include "record/recordschema.h"
+#include "recordfixture.h"
 #include "testsupport.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -95,12 +99,8 @@ private slots:
         InsertSerialData db(m_path, QStringLiteral("rows"));
         QVERIFY(db.createConnection());
         QString sql = readValue(m_path, "select sql from sqlite_master where name='fennolink'");
-        QCOMPARE(
-            sql.replace(0, 12, QStringLiteral("create table")),
-            QStringLiteral(
-                "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
-                "varchar(18) not null, \t\tchannel1 float, channel2 float, \t\tpointDate integer "
-                "not null\t\t)"));
+        QCOMPARE(sql.replace(0, 12, QStringLiteral("create table")),
+                 QString::fromLatin1(RecordSchema::fennolinkStatement()));
         QCOMPARE(readValue(m_path, "PRAGMA journal_mode"), QStringLiteral("wal"));
         QCOMPARE(readValue(m_path, "PRAGMA page_size"), QStringLiteral("4096"));
 
@@ -144,10 +144,8 @@ private slots:
     }
 
     // Rows queued while nothing is open wait for the database; an empty table
-    // has no times. Opening reads the first and last row by id, not the whole
-    // table: where the clock went back the first row is not the earliest, and
-    // the earliest and latest times come a little later from a scan off the
-    // window's thread (then only of rows added since, for the same file).
+    // has no times. Where the clock went back is kept as rows are written, so
+    // the first and last times are known at once from a handful of rows.
     void recordTimes()
     {
         InsertSerialData db(m_path, QStringLiteral("times"));
@@ -159,27 +157,79 @@ private slots:
         QCOMPARE(db.endDateTime(), 0);
         InsertSerialData::appendRecord(row("2", NoValue, NoValue, 1700000000));
         QVERIFY(db.insertNow());
-        QCOMPARE(db.startDateTime(), 1700000050);
-        QCOMPARE(db.endDateTime(), 1700000000);
-
+        QCOMPARE(db.startDateTime(), 1700000000);
+        QCOMPARE(db.endDateTime(), 1700000050);
         for (int i = 0; i < 20000; ++i)
             InsertSerialData::appendRecord(row("3", i, i, quint32(1700000100 + i)));
         InsertSerialData::appendRecord(row("4", 0, 0, 1800000000));
         InsertSerialData::appendRecord(row("4", 0, 0, 1700001000));
         QVERIFY(db.insertNow());
-        QSignalSpy checked(&db, &InsertSerialData::timeBoundsChecked);
-        QCOMPARE(db.startDateTime(), 1700000050);
-        QCOMPARE(db.endDateTime(), 1700001000);
-        db.checkTimeBounds();
-        QTRY_COMPARE(checked.count(), 1);
-        QCOMPARE(checked.at(0).at(0).toLongLong(), 1700000000);
-        QCOMPARE(checked.at(0).at(1).toLongLong(), 1800000000);
+        QCOMPARE(db.startDateTime(), 1700000000);
+        QCOMPARE(db.endDateTime(), 1800000000);
+        QVERIFY(!db.timeBoundsPending());
 
-        // Opened again: what the scan found is known at once.
-        InsertSerialData again(m_path, QStringLiteral("again"));
-        QVERIFY(again.createConnection());
-        QCOMPARE(again.startDateTime(), 1700000000);
-        QCOMPARE(again.endDateTime(), 1800000000);
+        RecordReader reader;
+        QVERIFY(reader.open(m_path));
+        RecordContext context(reader);
+        QVERIFY(context.hasTimeSteps());
+        QCOMPARE(context.schemaVersion(), RecordSchema::currentVersion());
+        const QVector<RecordTimeStep> steps = context.timeSteps();
+        QCOMPARE(steps.size(), 2);
+        QCOMPARE(QVector<qint64>({steps[0].id, steps[0].time, steps[0].previousTime}),
+                 QVector<qint64>({2, 1700000000, 1700000050}));
+        QCOMPARE(QVector<qint64>({steps[1].id, steps[1].time, steps[1].previousTime}),
+                 QVector<qint64>({20004, 1700001000, 1800000000}));
+        QCOMPARE(context.timeSteps(3, 20003).size(), 0);
+        QVector<qint64> found;
+        QVERIFY(
+            reader.forEachRowInTime(1700000000, 1700001000, {"2", "4"}, [&](const RecordRow &r) {
+                found.append(r.id);
+                return true;
+            }));
+        QCOMPARE(found, QVector<qint64>({2, 20004}));
+    }
+
+    // A file an old recorder wrote (samples only, the clock went back in
+    // it) is taken over: the writer reads its rows once in its idle time and
+    // keeps what it found; a plain query on "fennolink" still reads it all.
+    // A file of a newer program (a higher version) is written as it is.
+    void oldFileTakenOver()
+    {
+        QVector<TestSupport::RecordRow> rows;
+        for (int i = 0; i < 3000; ++i)
+            rows.append({QStringLiteral("old"), double(i), 0, 1000 + i - (i >= 2000 ? 2500 : 0)});
+        QVERIFY(TestSupport::appendRecordRows(m_path, rows));
+        {
+            InsertSerialData db(m_path, QStringLiteral("old"));
+            QVERIFY(db.createConnection());
+            QTRY_VERIFY(!db.timeBoundsPending());
+            QCOMPARE(db.startDateTime(), 500);
+            QCOMPARE(db.endDateTime(), 2999);
+            InsertSerialData::appendRecord(row("new", 1, 1, 3000));
+            QVERIFY(db.insertNow());
+        }
+        // Read as any other program would, by the sqlite3 command line.
+        QProcess cli;
+        cli.start(QStringLiteral("sqlite3"),
+                  {m_path, QStringLiteral("select count(*), max(pointDate) from fennolink")});
+        QVERIFY(cli.waitForFinished() || cli.state() == QProcess::NotRunning);
+        QCOMPARE(cli.readAllStandardOutput().trimmed(), QByteArray("3001|3000"));
+        RecordReader reader;
+        QVERIFY(reader.open(m_path));
+        QVERIFY(reader.keepsTimeSteps());
+        QVector<RecordTimeStep> steps;
+        bool complete = false;
+        QVERIFY(reader.timeSteps(&steps, false, &complete));
+        QVERIFY(complete);
+        QCOMPARE(steps.size(), 1);
+        QCOMPARE(steps[0].id, qint64(2001));
+
+        TestSupport::sqlRows(m_path, QStringLiteral("PRAGMA user_version = 99"));
+        InsertSerialData newer(m_path, QStringLiteral("newer"));
+        QVERIFY(newer.createConnection());
+        InsertSerialData::appendRecord(row("new", 2, 2, 3001));
+        QVERIFY(newer.insertNow());
+        QCOMPARE(readValue(m_path, "PRAGMA user_version"), QStringLiteral("99"));
     }
 
     // A batch above the variable limit of any SQLite build (999 in old builds,

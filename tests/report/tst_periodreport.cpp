@@ -7,9 +7,9 @@
 #include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
+#include "record/recordtimeorder.h"
 #include "report/haccpsections.h"
 #include "report/periodreport.h"
-#include "report/recordordercache.h"
 #include "report/reportpainter.h"
 #include "reportfixture.h"
 #include "testsupport.h"
@@ -484,8 +484,7 @@ private slots:
         // The answer is kept: a second reader learns it from the cache.
         RecordReader reader;
         QVERIFY(reader.open(m_dir.path() + "/stepped.dat"));
-        QVERIFY(QFile::exists(RecordOrderCache::cacheFile(reader.path())));
-        QVERIFY(RecordOrderCache::apply(reader));
+        QVERIFY(QFile::exists(RecordTimeOrder::cacheFile(reader.handle())));
         QVERIFY(!reader.timeOrdered());
     }
 
@@ -501,7 +500,6 @@ private slots:
         {
             RecordReader reader;
             QVERIFY(reader.open(path));
-            QVERIFY(RecordOrderCache::apply(reader));
             QVERIFY(reader.timeOrdered());
         }
         rows.append({kFridge, 1.0, 1.0, 500}); // a step back in the new row
@@ -509,7 +507,6 @@ private slots:
         {
             RecordReader reader;
             QVERIFY(reader.open(path));
-            QVERIFY(RecordOrderCache::apply(reader));
             QVERIFY(!reader.timeOrdered());
         }
         rows.removeLast();
@@ -517,7 +514,6 @@ private slots:
         QVERIFY(writeDatabase(path, rows));
         RecordReader reader;
         QVERIFY(reader.open(path));
-        QVERIFY(RecordOrderCache::apply(reader));
         QVERIFY(reader.timeOrdered());
     }
 };

@@ -3,6 +3,8 @@
 // Record databases with known rows, written straight with SQLite in the
 // recorder's table, for the tests of the programs that read them.
 
+#include "record/recordschema.h"
+
 #include <QFile>
 #include <QString>
 #include <QVector>
@@ -26,9 +28,7 @@ struct RecordRow {
 
 inline const char *recordTableStatement()
 {
-    return "create table fennolink (\t\tid integer primary key autoincrement,\t\tserialno "
-           "varchar(18) not null, "
-           "\t\tchannel1 float, channel2 float, \t\tpointDate integer not null\t\t)";
+    return RecordSchema::fennolinkStatement();
 }
 
 // Appends rows in one transaction, creating the file and the table when
