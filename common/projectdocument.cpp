@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QSet>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -242,6 +243,9 @@ bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connect
 
     QVector<Connection> result;
     int deviceCount = 0;
+    // The device number keys the recorded rows: two devices under one
+    // number would be recorded as one, their values mixed.
+    QSet<QString> numbers;
     const QJsonValue devicesValue = document.object().value(kDevices);
     if (!devicesValue.isArray())
         leftOut << QStringLiteral("The device list has no \"devices\" list.");
@@ -293,6 +297,14 @@ bool ProjectDocument::parse(const QByteArray &json, QVector<Connection> *connect
             }
             node.deviceName = entry.value(kDeviceName).toString();
             node.deviceNumber = entry.value(kDeviceNumber).toString();
+            if (numbers.contains(node.deviceNumber)) {
+                leftOut << QStringLiteral("%1 under %2: its \"DeviceNumber\" %3 is already used by "
+                                          "another device of the project.")
+                               .arg(nodeText(entry), connectionText(device),
+                                    valueText(entry.value(kDeviceNumber)));
+                continue;
+            }
+            numbers.insert(node.deviceNumber);
             node.ch1Name = entry.value(kCh1Name).toString();
             node.ch2Name = entry.value(kCh2Name).toString();
             node.ch1Unit = unitValue(entry, kCh1Unit);

@@ -1,5 +1,7 @@
 #include "device/nodedevice.h"
 
+#include "common/alarmlimits.h"
+
 #include "chart/charttime.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
@@ -234,7 +236,7 @@ void NodeDevice::checkAlarms()
 void NodeDevice::setCheckAlarmSet1(double value)
 {
     m_alarm1 = false;
-    if (value == NoValue || m_ch1Min == m_ch1Max)
+    if (value == NoValue || !hasAlarmLimits(m_ch1Min, m_ch1Max))
         return;
     if (value < double(m_ch1Min) || value > double(m_ch1Max)) {
         qCDebug(lcDevice).noquote()
@@ -246,7 +248,7 @@ void NodeDevice::setCheckAlarmSet1(double value)
 void NodeDevice::setCheckAlarmSet2(double value)
 {
     m_alarm2 = false;
-    if (value == NoValue || m_ch2Min == m_ch2Max)
+    if (value == NoValue || !hasAlarmLimits(m_ch2Min, m_ch2Max))
         return;
     if (value < double(m_ch2Min) || value > double(m_ch2Max)) {
         qCDebug(lcDevice).noquote()

@@ -107,6 +107,12 @@ void SensingOptionDialog::confirm()
         message = QStringLiteral("Enter the Channel-1 Name.");
     else if (ch2Name.isEmpty())
         message = QStringLiteral("Enter the Channel-2 Name.");
+    // Equal limits switch a channel's alarm off; a minimum above the
+    // maximum means nothing and is refused (it would read as "no alarm").
+    else if (ui->doubleSpinBox_min_ch1->value() > ui->doubleSpinBox_max_ch1->value())
+        message = QStringLiteral("The Channel-1 alarm minimum is above its maximum.");
+    else if (ui->doubleSpinBox_min_ch2->value() > ui->doubleSpinBox_max_ch2->value())
+        message = QStringLiteral("The Channel-2 alarm minimum is above its maximum.");
     if (!message.isEmpty()) {
         showMessage(this, QStringLiteral("INFORMATION"), message);
         return;

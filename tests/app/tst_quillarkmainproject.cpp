@@ -129,7 +129,8 @@ void tst_QuillarkMainProject::cleanup()
     dataIntervalMs = kDefaultDataIntervalMs;
 }
 
-// A load that leaves devices out (bad start address, over 16) or finds no
+// A load that leaves devices out (bad start address, an ID used twice, over
+// 16) or finds no
 // usable interval says so in one message, and the file keeps its interval
 // through an Add/Delete confirmation.
 void tst_QuillarkMainProject::leftOutAndIntervalTold_data()
@@ -154,6 +155,11 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold_data()
            "under 127.0.0.1:9: "
            "its \"StartAddress\" \"0x10\" is not a whole number from 0 to 106.\n\n" +
                none;
+    QTest::newRow("two devices, one ID")
+        << QVariant(1000) << -2
+        << "WARNING|Some entries of the project file were left out:\n- Device \"Twin\" (ID ID1) "
+           "under 127.0.0.1:9: its \"DeviceNumber\" \"ID1\" is already used by another device "
+           "of the project.";
 }
 
 void tst_QuillarkMainProject::leftOutAndIntervalTold()
@@ -164,8 +170,10 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold()
     QList<QByteArray> nodes;
     for (int i = 0; i < qAbs(devices); ++i)
         nodes << node(i * 8, QStringLiteral("D%1").arg(i), QStringLiteral("ID%1").arg(i));
-    if (devices < 0)
+    if (devices == -1)
         nodes << QByteArray(R"({"StartAddress":"0x10","DeviceName":"Odd","DeviceNumber":"0x10"})");
+    if (devices == -2)
+        nodes << node(16, QStringLiteral("Twin"), QStringLiteral("ID1"));
     const QString path = m_dir->filePath("plant.qlk");
     QVERIFY(makeProject(path, interval, deviceList(nodes)));
     load(path);

@@ -60,7 +60,7 @@ private slots:
     void cleanup() { delete m_dialog; } // a dialog that stays open
 
     // Alarm ranges can be edited only while connected; confirming writes
-    // names, units and ranges, without ordering minimum and maximum.
+    // names, units and ranges.
     void confirmWritesNode_data()
     {
         QTest::addColumn<bool>("connected");
@@ -77,7 +77,7 @@ private slots:
         QSignalSpy spy(open(), &SensingOptionDialog::sensingConfirm);
         QCOMPARE(unit("comboBox_unit_ch1")->currentData().toInt(), 2);
         QCOMPARE(child<QDoubleSpinBox>(m_dialog, "doubleSpinBox_min_ch2")->value(), -3.25);
-        const double values[] = {10.1, 30, 80, 20};
+        const double values[] = {10.1, 30, 20, 80};
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(child<QDoubleSpinBox>(m_dialog, kRanges[i])->isEnabled(), connected);
             if (connected)
@@ -89,7 +89,7 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(m_node->deviceName(), QStringLiteral("Cold room"));
         QCOMPARE(m_node->ch1Unit(), 1);
-        QCOMPARE(m_node->alarmRange(), connected ? (QVector<float>{10.1f, 30.0f, 80.0f, 20.0f})
+        QCOMPARE(m_node->alarmRange(), connected ? (QVector<float>{10.1f, 30.0f, 20.0f, 80.0f})
                                                  : (QVector<float>{1.5f, 2.5f, -3.25f, 4.0f}));
         QTRY_VERIFY(m_dialog.isNull());
     }
@@ -121,28 +121,48 @@ private slots:
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("ch1");
         QTest::addColumn<QString>("ch2");
+        QTest::addColumn<QString>("ranges");
         QTest::addColumn<QString>("message");
         QTest::newRow("all empty") << ""
                                    << ""
                                    << ""
+                                   << "5 4 5 4"
                                    << "Enter the Device Name.";
         QTest::newRow("channel 1") << "d"
                                    << ""
                                    << ""
+                                   << "0 0 0 0"
                                    << "Enter the Channel-1 Name.";
         QTest::newRow("channel 2") << "d"
                                    << "a"
                                    << ""
+                                   << "0 0 0 0"
                                    << "Enter the Channel-2 Name.";
+        // A minimum above the maximum would switch the alarm off unnoticed.
+        QTest::newRow("channel 1 range") << "d"
+                                         << "a"
+                                         << "b"
+                                         << "5 4.99 0 0"
+                                         << "The Channel-1 alarm minimum is above its maximum.";
+        QTest::newRow("channel 2 range") << "d"
+                                         << "a"
+                                         << "b"
+                                         << "4 5 -1 -2"
+                                         << "The Channel-2 alarm minimum is above its maximum.";
     }
     void validation()
     {
         QFETCH(QString, device);
         QFETCH(QString, ch1);
         QFETCH(QString, ch2);
+        QFETCH(QString, ranges);
         QFETCH(QString, message);
         const QString oldName = m_node->deviceName();
+        m_project.devices.first()->deviceConnected();
         QSignalSpy spy(open(), &SensingOptionDialog::sensingConfirm);
+        const QStringList limits = ranges.split(QLatin1Char(' '));
+        for (int i = 0; i < 4; ++i)
+            child<QDoubleSpinBox>(m_dialog, kRanges[i])->setValue(limits[i].toDouble());
         child<QLineEdit>(m_dialog, "lineEdit_devicename")->setText(device);
         child<QLineEdit>(m_dialog, "lineEdit_ch1name")->setText(ch1);
         child<QLineEdit>(m_dialog, "lineEdit_ch2name")->setText(ch2);
