@@ -62,6 +62,15 @@ QString documentsDir()
 // tells the user when it cannot.
 bool canOpen(QWidget *parent, const QString &path, QIODevice::OpenMode mode, const char *where)
 {
+    // A named pipe or a device would hold the window until someone writes
+    // into it (or forever): only regular files are opened.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        showMessage(parent, QStringLiteral("ERROR"),
+                    QLatin1Char('"') + info.fileName() +
+                        QStringLiteral("\" is not a regular file: a project is kept in one."));
+        return false;
+    }
     QFile file(path);
     if (file.open(mode))
         return true;
@@ -149,7 +158,7 @@ void ProjectMain::slotCreateProject()
         const QString question = QLatin1Char('"') + info.fileName() +
                                  QStringLiteral("\" already exists.\nDo you want to replace it?\n"
                                                 "Its recorded data is kept under another name.");
-        if (!info.isFile() ||
+        if (info.isFile() &&
             replaceQuestion(this, QStringLiteral("Question"), question) != QMessageBox::Yes)
             return;
     }

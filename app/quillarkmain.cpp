@@ -3,6 +3,7 @@
 
 #include "app/projectmain.h"
 #include "common/common.h"
+#include "common/messagedialog.h"
 #include "common/plaintext.h"
 #include "device/configureddevice.h"
 #include "device/linknoticeboard.h"
@@ -11,6 +12,7 @@
 #include "view/projectcenter.h"
 
 #include <QAction>
+#include <QAudioDeviceInfo>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -103,9 +105,39 @@ QuillarkMain::QuillarkMain(QWidget *parent) : QWidget(parent)
     m_player->setMedia(QUrl(QStringLiteral("qrc:///critical.mp3")));
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
             &QuillarkMain::slotPlayerStatusChanged);
+    connect(m_player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this, [this] {
+        if (alarmSoundProblem) // switched off with the check (tests)
+            tellSoundUnavailable(m_player->errorString());
+    });
+    // Told once the window is up: an alarm system without its sound must
+    // say so in words, not in a line of the audio library's.
+    QTimer::singleShot(0, this, [this] {
+        const QString why = alarmSoundProblem ? alarmSoundProblem() : QString();
+        if (!why.isEmpty())
+            tellSoundUnavailable(why);
+    });
     m_alarmRestartTimer = new QTimer(this);
     m_alarmRestartTimer->setSingleShot(true);
     connect(m_alarmRestartTimer, &QTimer::timeout, this, &QuillarkMain::restartAlarmSound);
+}
+
+QuillarkMain::SoundCheckHook QuillarkMain::alarmSoundProblem = [] {
+    if (QAudioDeviceInfo::defaultOutputDevice().isNull())
+        return QStringLiteral("this computer has no audio output (no sound server is running)");
+    return QString();
+};
+
+void QuillarkMain::tellSoundUnavailable(const QString &why)
+{
+    if (m_soundProblemTold)
+        return;
+    m_soundProblemTold = true;
+    const QString text =
+        QStringLiteral("The alarm sound is unavailable: %1. Alarms are still shown on "
+                       "the dashboard and recorded.")
+            .arg(why.isEmpty() ? QStringLiteral("the audio output failed") : why);
+    qCWarning(lcApp).noquote() << "QuillarkMain :" << text;
+    showMessage(this, QStringLiteral("WARNING"), text);
 }
 
 QuillarkMain::~QuillarkMain()

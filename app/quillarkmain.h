@@ -73,6 +73,15 @@ public:
     // QCoreApplication::exit by default, replaced in tests.
     using ExitHook = std::function<void(int)>;
     static ExitHook exitProgram;
+    // A database file locked by another program when a project opens is
+    // tried again this often, this many times; meanwhile (and after) the
+    // project runs without recording.
+    static int databaseRetryMs;
+    static int databaseRetries;
+    // Why the alarm sound cannot play on this machine (empty when it can);
+    // asked once at start. Replaced in tests.
+    using SoundCheckHook = std::function<QString()>;
+    static SoundCheckHook alarmSoundProblem;
     // Starts a side tool detached (program, arguments); true when it started.
     // QProcess::startDetached by default, replaced in tests.
     using StartDetachedHook = std::function<bool(const QString &, const QStringList &)>;
@@ -126,6 +135,8 @@ private slots:
     void slotAlarmAudioPlay();
     void slotAlarmAudioStop();
     void slotPlayerStatusChanged(QMediaPlayer::MediaStatus status);
+    // Says once, plainly, that the alarm sound is unavailable and why.
+    void tellSoundUnavailable(const QString &why);
     void slotDatabaseWriteFailed(const QString &error);
     void slotDatabaseWriteRecovered();
     void slotDatabaseRecreated(const QString &reason);
@@ -161,6 +172,8 @@ private:
     void detachNodeViews();
     void openProjectCenter();
     bool createInsertSerialData(const QString &databasePath);
+    void connectDatabase();
+    void retryDatabase();
     void deleteInsertSerialData();
     QString databasePath() const;
     // Tells the user (once until a save works again) that a write of the
@@ -230,9 +243,12 @@ private:
     ProjectManager *m_projectManager = nullptr;
     ProjectCenter *m_projectCenter = nullptr;
 
-    QTimer *m_stdTimer = nullptr;    // 1000 ms, always running
-    QTimer *m_deviceTimer = nullptr; // at the data interval while a project is open
-    QTimer *m_dbTimer = nullptr;     // 1500 ms while recording
+    QTimer *m_stdTimer = nullptr;     // 1000 ms, always running
+    QTimer *m_deviceTimer = nullptr;  // at the data interval while a project is open
+    QTimer *m_dbTimer = nullptr;      // 1500 ms while recording
+    QTimer *m_dbRetryTimer = nullptr; // while the database file is locked at open
+    int m_dbRetriesLeft = 0;
+    bool m_soundProblemTold = false;
     // Gateway lost/back lines of the open project, shown in the status strip.
     LinkNoticeBoard *m_linkNotices = nullptr;
 

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStorageInfo>
 
 QuillarkMain::UnwrittenRowsHook QuillarkMain::unwrittenRowsQuestion = [](QWidget *parent,
                                                                          const QString &text) {
@@ -46,6 +48,30 @@ namespace
 
 // A new drop of rows is told at most this often.
 constexpr qint64 kDropNoticeMs = 10 * 60 * 1000;
+// Room a saved row takes at most in a record file (with its index), for
+// judging whether a disk can take the rows.
+constexpr qint64 kBytesPerRow = 128;
+constexpr qint64 kSpareBytes = 16 * 1024 * 1024;
+
+// `folder` when its disk has room for `bytes` more, else the first of the
+// user's documents and home folders whose disk has (the database's disk is
+// often the one that is full); `folder` when none has.
+QString folderWithRoom(const QString &folder, qint64 bytes)
+{
+    const auto hasRoom = [bytes](const QString &candidate) {
+        const QStorageInfo storage(candidate);
+        return storage.isValid() && storage.isReady() && !storage.isReadOnly() &&
+               storage.bytesAvailable() >= bytes + kSpareBytes;
+    };
+    if (hasRoom(folder))
+        return folder;
+    for (const QString &other :
+         {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QDir::homePath()}) {
+        if (!other.isEmpty() && QFileInfo(other).isDir() && hasRoom(other))
+            return other;
+    }
+    return folder;
+}
 
 QString recordTime(qint64 seconds)
 {
@@ -85,8 +111,8 @@ void QuillarkMain::checkDatabaseSize()
     slotStopRecord();
     m_sizeLimitReached = true;
     // Stays until dismissed: nobody may be watching when this happens.
-    auto *dialog = new MessageDialog(
-        QStringLiteral("WARNING"),
+    MessageDialog *dialog = showLastingMessage(
+        this, QStringLiteral("WARNING"),
         QStringLiteral(
             "Recording has stopped: the database file\n%1\nhas reached 3.9 GiB, the largest size "
             "this "
@@ -94,11 +120,8 @@ void QuillarkMain::checkDatabaseSize()
             "this "
             "project and create a new one, or close it, move the database file to another folder "
             "(it stays readable there) and open the project again: a new file is started.")
-            .arg(QDir::toNativeSeparators(database.filePath())),
-        this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+            .arg(QDir::toNativeSeparators(database.filePath())));
     dialog->setObjectName(QStringLiteral("databaseFullMessage"));
-    dialog->show();
 }
 
 void QuillarkMain::tellDroppedRows()
@@ -146,6 +169,7 @@ void QuillarkMain::resolveUnwrittenRows()
     if (!m_insertSerialData || !m_insertSerialData->isOpened())
         return;
     m_insertSerialData->finishWrites();
+    QString saveFailure; // told in the next question, not behind it
     // Acknowledgements and verifications typed while the file could not be
     // written are asked about like the rows: never dropped unasked.
     while (InsertSerialData::pendingCount() > 0 || InsertSerialData::pendingContextCount() > 0) {
@@ -158,6 +182,7 @@ void QuillarkMain::resolveUnwrittenRows()
                                    << "alarm entries cannot be written to" << path << ":"
                                    << m_insertSerialData->lastWriteError();
         const QString text =
+            saveFailure +
             QStringLiteral(
                 "%1 cannot be written to the database file\n%2\n(%3).\n\n"
                 "Retry: try writing them again.\nSave to File: write them into another database "
@@ -165,13 +190,14 @@ void QuillarkMain::resolveUnwrittenRows()
                 "Discard: throw them away.")
                 .arg(unwrittenText(count, entries))
                 .arg(QDir::toNativeSeparators(path), m_insertSerialData->lastWriteError());
+        saveFailure.clear();
         switch (unwrittenRowsQuestion(this, text)) {
         case UnwrittenRowsChoice::Retry: break;
         case UnwrittenRowsChoice::SaveToFile: {
             const QFileInfo info(path);
             const QString suggested =
-                info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
-                QStringLiteral("-unwritten-") +
+                folderWithRoom(info.absolutePath(), qint64(count) * kBytesPerRow) +
+                QLatin1Char('/') + info.completeBaseName() + QStringLiteral("-unwritten-") +
                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
                 QStringLiteral(".dat");
             const QString target = unwrittenRowsFile(this, suggested);
@@ -185,9 +211,9 @@ void QuillarkMain::resolveUnwrittenRows()
                                 .arg(QDir::toNativeSeparators(target)));
                 return;
             }
-            showMessage(this, QStringLiteral("ERROR"),
-                        QStringLiteral("The rows could not be saved to\n%1\n(%2).")
-                            .arg(QDir::toNativeSeparators(target), error));
+            saveFailure = QStringLiteral("The rows could not be saved to\n%1\n(%2).\n\n")
+                              .arg(QDir::toNativeSeparators(target), error);
+            qCWarning(lcApp).noquote() << "QuillarkMain :" << saveFailure.trimmed();
             break;
         }
         case UnwrittenRowsChoice::Discard:

@@ -38,8 +38,6 @@ namespace
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int kMaxDirectoryShown = 40;
-// Wait before the scan of the record file for times out of order.
-constexpr int kBoundsScanDelayMs = 1000;
 
 QString recordTimeText(qint64 seconds)
 {
@@ -303,13 +301,6 @@ void QuillarkMain::openProjectCenter()
         m_projectCenter = nullptr;
         return;
     }
-
-    m_projectCenter->setRecordTimes(recordTimeText(m_insertSerialData->startDateTime()),
-                                    recordTimeText(m_insertSerialData->endDateTime()));
-    // Where the clock went back the period is wider; found off this thread.
-    // The first scan reads the whole file: started at once it would compete
-    // with the project centre's first paint for the disk and the processor.
-    QTimer::singleShot(kBoundsScanDelayMs, m_insertSerialData, &InsertSerialData::checkTimeBounds);
     m_projectCenter->setDeviceList(m_deviceList);
     m_pageLayout->addWidget(m_projectCenter);
     m_projectCenter->show();
@@ -325,33 +316,102 @@ void QuillarkMain::openProjectCenter()
     startForwarding();
 }
 
+int QuillarkMain::databaseRetryMs = 2000;
+int QuillarkMain::databaseRetries = 15;
+
 bool QuillarkMain::createInsertSerialData(const QString &path)
 {
     m_insertSerialData = new InsertSerialData(path, m_databaseId, this);
     if (m_insertSerialData->createConnection()) {
         qCDebug(lcApp).noquote() << "QuillarkMain::createInsertSerialData : " + path;
-        m_dbWarningShown = false;
-        m_droppedTold = InsertSerialData::droppedCount();
-        connect(m_insertSerialData, &InsertSerialData::writeFailed, this,
-                &QuillarkMain::slotDatabaseWriteFailed);
-        connect(m_insertSerialData, &InsertSerialData::writeRecovered, this,
-                &QuillarkMain::slotDatabaseWriteRecovered);
-        connect(m_insertSerialData, &InsertSerialData::databaseRecreated, this,
-                &QuillarkMain::slotDatabaseRecreated);
-        connect(m_insertSerialData, &InsertSerialData::timeBoundsChecked, this,
-                &QuillarkMain::slotRecordTimesChecked);
+        connectDatabase();
         return true;
     }
+    const bool locked = m_insertSerialData->openFailedLocked();
     delete m_insertSerialData;
     m_insertSerialData = nullptr;
+    if (locked) {
+        // A lock is temporary: the project opens without recording and the
+        // file is tried again for a while, never waited for on this thread.
+        qCWarning(lcApp).noquote()
+            << "QuillarkMain : database file locked by another program :" << path;
+        if (!m_dbRetryTimer) {
+            m_dbRetryTimer = new QTimer(this);
+            m_dbRetryTimer->setSingleShot(true);
+            connect(m_dbRetryTimer, &QTimer::timeout, this, &QuillarkMain::retryDatabase);
+        }
+        m_dbRetriesLeft = databaseRetries;
+        m_dbRetryTimer->start(databaseRetryMs);
+        showMessage(this, QStringLiteral("WARNING"),
+                    QStringLiteral("The database file\n%1\nis locked by another program. The "
+                                   "project runs without recording while the file is tried "
+                                   "again for %2 seconds.")
+                        .arg(QDir::toNativeSeparators(path))
+                        .arg(qint64(databaseRetryMs) * databaseRetries / 1000));
+        return true;
+    }
     criticalBox(QStringLiteral("ERROR"), QStringLiteral("Create database error!\nExit program."));
     close();
     exitProgram(0);
     return false;
 }
 
+void QuillarkMain::connectDatabase()
+{
+    m_dbWarningShown = false;
+    m_droppedTold = InsertSerialData::droppedCount();
+    connect(m_insertSerialData, &InsertSerialData::writeFailed, this,
+            &QuillarkMain::slotDatabaseWriteFailed);
+    connect(m_insertSerialData, &InsertSerialData::writeRecovered, this,
+            &QuillarkMain::slotDatabaseWriteRecovered);
+    connect(m_insertSerialData, &InsertSerialData::databaseRecreated, this,
+            &QuillarkMain::slotDatabaseRecreated);
+    connect(m_insertSerialData, &InsertSerialData::timeBoundsChecked, this,
+            &QuillarkMain::slotRecordTimesChecked);
+    if (m_projectCenter) {
+        m_projectCenter->setRecordTimes(recordTimeText(m_insertSerialData->startDateTime()),
+                                        recordTimeText(m_insertSerialData->endDateTime()));
+        // An old file's rows are read once by the writer for where the clock
+        // went back; the period may then be wider.
+        m_insertSerialData->checkTimeBounds();
+    }
+}
+
+void QuillarkMain::retryDatabase()
+{
+    if (m_insertSerialData || !m_projectCenter)
+        return;
+    const QString path = databasePath();
+    m_insertSerialData = new InsertSerialData(path, m_databaseId, this);
+    if (m_insertSerialData->createConnection()) {
+        connectDatabase();
+        showMessage(this, QStringLiteral("INFORMATION"),
+                    QStringLiteral("The database file\n%1\nis open: recording is possible.")
+                        .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    const bool locked = m_insertSerialData->openFailedLocked();
+    delete m_insertSerialData;
+    m_insertSerialData = nullptr;
+    if (locked && --m_dbRetriesLeft > 0) {
+        m_dbRetryTimer->start(databaseRetryMs);
+        return;
+    }
+    qCWarning(lcApp).noquote() << "QuillarkMain : database file still unusable, no recording :"
+                               << path;
+    showLastingMessage(this, QStringLiteral("WARNING"),
+                       QStringLiteral("The database file\n%1\ncannot be opened (%2). The project "
+                                      "runs without recording; close it and open it again to "
+                                      "record.")
+                           .arg(QDir::toNativeSeparators(path),
+                                locked ? QStringLiteral("another program keeps it locked")
+                                       : QStringLiteral("it cannot be written")));
+}
+
 void QuillarkMain::deleteInsertSerialData()
 {
+    if (m_dbRetryTimer)
+        m_dbRetryTimer->stop();
     if (!m_insertSerialData)
         return;
     qCDebug(lcApp).noquote() << "QuillarkMain::deleteInsertSerialData()";

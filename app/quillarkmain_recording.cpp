@@ -50,6 +50,10 @@ void QuillarkMain::slotStdTimer()
         checkDatabaseSize();
     if (m_insertSerialData && (m_bIsRecordStart || InsertSerialData::pendingCount() > 0))
         m_insertSerialData->checkFile();
+    // While rows cannot be written the record bar says so, until they are.
+    const bool failing = m_insertSerialData && m_insertSerialData->lastWriteFailed();
+    m_projectCenter->setWriteProblem(failing ? m_insertSerialData->lastWriteError() : QString(),
+                                     InsertSerialData::pendingCount());
     tellDroppedRows();
 
     if (m_bIsRecordStart)
@@ -115,6 +119,13 @@ void QuillarkMain::writeRecordTime(const QString &key, const QString &value)
 void QuillarkMain::slotStartRecord()
 {
     qCDebug(lcApp).noquote() << "QuillarkMain::slotStartRecord";
+    if (!m_insertSerialData) {
+        // The database file was locked by another program at open.
+        showMessage(this, QStringLiteral("WARNING"),
+                    QStringLiteral("Recording is not possible: the database file is not open "
+                                   "(another program holds it locked)."));
+        return;
+    }
     toggleRecordState(true);
 
     if (m_dbTimer->isActive())
@@ -178,10 +189,8 @@ void QuillarkMain::recordSettingsInForce()
         entry.ch2High = node->ch2Max();
         settings.append(entry);
     }
+    // Written with the next batch of rows (in force from `now` all the same).
     m_insertSerialData->recordSettings(settings);
-    // Written with the next batch, or at once when none is due soon.
-    if (!m_insertSerialData->isWriting())
-        m_insertSerialData->writeQueued(kMaxRowsPerWrite);
 }
 
 void QuillarkMain::toggleRecordState(bool on)
@@ -211,13 +220,21 @@ void QuillarkMain::slotDatabaseWriteFailed(const QString &error)
     if (m_dbWarningShown)
         return;
     m_dbWarningShown = true;
-    showMessage(this, QStringLiteral("WARNING"),
-                QStringLiteral("Recorded data cannot be written to the database file.\n"
-                               "The data is kept and writing is retried."));
+    // Stays until dismissed: the disk may fill while nobody watches.
+    showLastingMessage(this, QStringLiteral("WARNING"),
+                       QStringLiteral("Recorded data cannot be written to the database file "
+                                      "(%1).\nThe data is kept in memory and writing is retried; "
+                                      "the record bar shows how many rows wait.")
+                           .arg(error))
+        ->setObjectName(QStringLiteral("writeFailedMessage"));
+    if (m_projectCenter)
+        m_projectCenter->setWriteProblem(error, InsertSerialData::pendingCount());
 }
 
 void QuillarkMain::slotDatabaseWriteRecovered()
 {
     qCDebug(lcApp).noquote() << "QuillarkMain::slotDatabaseWriteRecovered";
     m_dbWarningShown = false;
+    if (m_projectCenter)
+        m_projectCenter->setWriteProblem(QString(), 0);
 }

@@ -46,7 +46,9 @@ void showMessage(QWidget *parent, const QString &title, const QString &message)
     dialog->show();
 }
 
-void showLastingMessage(QWidget *parent, const QString &title, const QString &message)
+MessageDialog *showLastingMessage(QWidget *parent, const QString &title, const QString &message)
 {
-    openMessage(parent, title, message)->show();
+    MessageDialog *dialog = openMessage(parent, title, message);
+    dialog->show();
+    return dialog;
 }

@@ -31,4 +31,4 @@ void showMessage(QWidget *parent, const QString &title, const QString &message);
 
 // Like showMessage(), but the message stays until the user closes it: for
 // errors a user must be able to read after stepping away.
-void showLastingMessage(QWidget *parent, const QString &title, const QString &message);
+MessageDialog *showLastingMessage(QWidget *parent, const QString &title, const QString &message);

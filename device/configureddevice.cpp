@@ -262,6 +262,9 @@ void ConfiguredDevice::readData(QByteArray data)
     const QDateTime time = m_requestKind == NoRequest ? m_lastPollTime : m_requestTime;
     m_requestKind = NoRequest;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    // An outage lasts from the last answer before it, not from when the
+    // connection was declared lost (some polls later).
+    const qint64 previousAnswerMs = m_health.lastAnswerMs > 0 ? m_health.lastAnswerMs : m_lostAtMs;
     ++m_health.answers;
     m_health.lastAnswerMs = nowMs;
     if (m_requestClock.isValid())
@@ -274,7 +277,7 @@ void ConfiguredDevice::readData(QByteArray data)
             const QString line =
                 gateway() + QStringLiteral(" back at ") +
                 QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("HH:mm:ss")) +
-                QStringLiteral(", ") + durationText((nowMs - m_lostAtMs + 500) / 1000);
+                QStringLiteral(", ") + durationText((nowMs - previousAnswerMs + 500) / 1000);
             qCWarning(lcDevice).noquote() << "ConfiguredDevice :" << line;
             emit linkNotice(gateway(), false, line);
         }

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMetaObject>
 #include <QTime>
@@ -122,7 +123,9 @@ bool InsertSerialData::createConnection()
         return true;
     auto writer = std::make_unique<RecordWriter>(m_databasePath);
     QString error;
+    m_openFailedLocked = false;
     if (!writer->open(&error)) {
+        m_openFailedLocked = writer->openFailedLocked();
         qCWarning(lcRecord).noquote()
             << "InsertSerialData::createConnection : fail :" << m_databasePath << ":" << error;
         return false;
@@ -383,18 +386,31 @@ bool InsertSerialData::saveQueueTo(const QString &path, QString *error)
     auto &queue = rowQueue();
     if (queue.empty() && contextQueue().empty())
         return true;
-    RecordWriter writer(path);
-    if (!writer.open(error))
-        return false;
+    // A file made here for nothing (a full disk) is taken away again.
+    const bool existed = QFileInfo::exists(path);
+    const auto removeMade = [&] {
+        if (existed)
+            return;
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            QFile::remove(path + QLatin1String(suffix));
+    };
     auto batch = std::make_shared<RecordBatch>();
-    batch->rows.assign(queue.begin(), queue.end());
-    batch->ops.assign(contextQueue().begin(), contextQueue().end());
-    writer.submit(batch);
-    writer.wait(batch);
+    {
+        RecordWriter writer(path);
+        if (!writer.open(error)) {
+            removeMade();
+            return false;
+        }
+        batch->rows.assign(queue.begin(), queue.end());
+        batch->ops.assign(contextQueue().begin(), contextQueue().end());
+        writer.submit(batch);
+        writer.wait(batch);
+    }
     if (!batch->ok || (!batch->ops.empty() && !batch->opsWritten)) {
         *error = batch->error.isEmpty()
                      ? QStringLiteral("the alarm entries cannot be written there")
                      : batch->error;
+        removeMade();
         return false;
     }
     qCInfo(lcRecord).noquote() << "InsertSerialData::saveQueueTo :" << queue.size()

@@ -100,6 +100,9 @@ public:
     void checkFile();
 
     bool isOpened() const { return m_isOpened; }
+    // The last createConnection() failed because another program held a
+    // lock on the file (a lock is temporary: worth trying again).
+    bool openFailedLocked() const { return m_openFailedLocked; }
     QString databasePath() const { return m_databasePath; }
     QString databaseIdentifier() const { return m_databaseIdentifier; }
 
@@ -156,6 +159,7 @@ private:
     QString m_databasePath;
     QString m_databaseIdentifier;
     bool m_isOpened = false;
+    bool m_openFailedLocked = false;
     bool m_lastWriteFailed = false;
     QString m_lastWriteError;
     std::unique_ptr<RecordWriter> m_writer;

@@ -306,9 +306,24 @@ void RecordReader::setTimeOrdered(bool ordered)
     m_timeOrdered = ordered ? 1 : 0;
 }
 
-void RecordReader::resumeTimeOrder(const TimeOrderState &)
+void RecordReader::resumeTimeOrder(const TimeOrderState &state)
 {
     m_timeOrdered = -1;
+    if (state.checkedId <= 0)
+        return;
+    // What the caller checked itself counts where the file and the cache
+    // know less: rows in order up to its checked id; where it saw time go
+    // back it does not know every step, so the rows are looked at one by one.
+    ensureOrder(false);
+    if (m_known.checkedId >= state.checkedId || !m_steps.isEmpty())
+        return;
+    if (state.broken) {
+        m_timeOrdered = 0;
+        return;
+    }
+    m_known.checkedId = state.checkedId;
+    m_known.lastTime = state.lastTime;
+    m_known.newest = state.lastTime;
 }
 
 bool RecordReader::timeBounds(qint64 *first, qint64 *last)

@@ -81,7 +81,8 @@ public:
     // file keeps; rows past them (an old recorder's, or the last seconds of
     // a live one) are read once and the outcome kept in the user's cache.
     // setTimeOrdered() forces an answer (a caller that knows better);
-    // resumeTimeOrder() drops it again.
+    // resumeTimeOrder() drops it again and takes what a caller checked
+    // itself where the file and the cache know less.
     bool timeOrdered();
     void setTimeOrdered(bool ordered);
 

@@ -75,6 +75,12 @@ RecordWriter::~RecordWriter()
     closeFile();
 }
 
+bool RecordWriter::openFailedLocked() const
+{
+    const int primary = m_openErrorCode & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
 bool RecordWriter::open(QString *error)
 {
     if (isOpen())
@@ -128,7 +134,10 @@ bool RecordWriter::openFile(QString *error)
         return false;
     }
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // A lock held by another program is waited for briefly here: the
+    // caller may be the window, which tries again later.
+    sqlite3_busy_timeout(m_db, kOpenBusyTimeoutMs);
+    m_openErrorCode = SQLITE_OK;
 
     // page_size must come before the switch to the write-ahead log to take
     // effect on a new file; an existing file keeps its own.
@@ -161,9 +170,11 @@ bool RecordWriter::openFile(QString *error)
     if (ok)
         ok = RecordSchema::ensureSamples(m_db, error);
     if (!ok) {
+        m_openErrorCode = sqlite3_errcode(m_db);
         closeFile();
         return false;
     }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     rememberIdentity();
     // The context tables: made on a file opened for writing; a file where
     // that fails is still recorded into, samples only.
@@ -397,7 +408,9 @@ void RecordWriter::run()
     using Clock = std::chrono::steady_clock;
     bool checkpointDue = false;
     Clock::time_point checkpointAt;
-    Clock::time_point orderRetryAt = Clock::now();
+    // Rows an old file holds are first read a second after opening: the
+    // window's first paint does not share the disk and processor with them.
+    Clock::time_point orderRetryAt = Clock::now() + std::chrono::milliseconds(kOrderStartDelayMs);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         // The checkpoint follows the first write after the last one.

@@ -58,6 +58,11 @@ public:
     // A write waits this long for a lock held by another program, then fails
     // and is retried by the caller later.
     static constexpr int kBusyTimeoutMs = 1000;
+    // Rows written before the file kept its time order are first read this
+    // long after opening.
+    static constexpr int kOrderStartDelayMs = 1000;
+    // Opening waits this long for such a lock.
+    static constexpr int kOpenBusyTimeoutMs = 250;
     // Delay between the last write and the passive checkpoint.
     static constexpr int kCheckpointDelayMs = 1000;
     // Rows kept for a new file at most (the oldest go first).
@@ -77,6 +82,8 @@ public:
     // the writer thread; false with *error set when the file cannot be used.
     bool open(QString *error);
     bool isOpen() const { return m_thread.joinable(); }
+    // Why the last open failed: true when another program held a lock.
+    bool openFailedLocked() const;
     QString path() const { return m_path; }
 
     // Called on the writer thread after each batch is done.
@@ -137,6 +144,7 @@ private:
     sqlite3_stmt *m_begin = nullptr;
     sqlite3_stmt *m_commit = nullptr;
     bool m_wal = false;
+    int m_openErrorCode = 0;
     // The journal of the open file: hour seals and alarm changes.
     RecordJournal m_journal;
     // Device numbers in UTF-8, as SQLite stores them (a few dozen at most).

@@ -128,10 +128,47 @@ QString ProjectCenter::databaseSizeText(qint64 bytes)
 
 void ProjectCenter::setDatabaseSize(qint64 bytes)
 {
+    m_lastSize = bytes;
+    if (!m_writeProblem.isEmpty())
+        return;
     const QString style = bytes >= kDatabaseWarnBytes ? kStyleSizeLimit : kStyleIdle;
     if (ui->label_record_bytes->styleSheet() != style)
         ui->label_record_bytes->setStyleSheet(style);
     ui->label_record_bytes->setText(databaseSizeText(bytes));
+}
+
+void ProjectCenter::setWriteProblem(const QString &reason, qint64 waitingRows)
+{
+    if (reason.isEmpty()) {
+        if (m_writeProblem.isEmpty())
+            return;
+        m_writeProblem.clear();
+        ui->label_record_bytes->setToolTip(QString());
+        ui->label_record_bytes->setText(QString());
+        if (m_lastSize >= 0)
+            setDatabaseSize(m_lastSize);
+        return;
+    }
+    m_writeProblem = reason;
+    // The bar has room for a word or two on why; the whole reason is in
+    // the tool tip.
+    const QString lower = reason.toLower();
+    const QString why =
+        lower.contains(QLatin1String("full"))     ? QStringLiteral("disk full")
+        : lower.contains(QLatin1String("locked")) ? QStringLiteral("file locked")
+        : lower.contains(QLatin1String("readonly")) || lower.contains(QLatin1String("read-only"))
+            ? QStringLiteral("file read-only")
+        : lower.contains(QLatin1String("i/o")) ? QStringLiteral("disk error")
+                                               : QStringLiteral("write error");
+    const QString text = QStringLiteral("NOT WRITTEN (%1): %2 rows wait").arg(why).arg(waitingRows);
+    if (ui->label_record_bytes->styleSheet() != kStyleSizeLimit)
+        ui->label_record_bytes->setStyleSheet(kStyleSizeLimit);
+    ui->label_record_bytes->setText(text);
+    ui->label_record_bytes->setToolTip(
+        PlainText::toolTip(QStringLiteral("Recorded rows cannot be written to the database file "
+                                          "(%1); they are kept in memory and written as soon as "
+                                          "the file takes them.")
+                               .arg(reason)));
 }
 
 QString ProjectCenter::recordStartTime() const

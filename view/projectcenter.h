@@ -40,6 +40,10 @@ public:
     void setRecordTimes(const QString &start, const QString &end);
     void setRecordEndTime(const QString &end);
     void setDatabaseSize(qint64 bytes);
+    // While recorded rows cannot be written: why, and how many rows wait
+    // (shown on the record bar in place of the size until cleared with an
+    // empty reason).
+    void setWriteProblem(const QString &reason, qint64 waitingRows);
     QString recordStartTime() const;
     QString recordEndTime() const;
     void setEmptyCellsVisible(bool visible);
@@ -71,6 +75,8 @@ private:
 
     Ui::ProjectCenter *ui;
     QString m_projectFilePath;
+    QString m_writeProblem;
+    qint64 m_lastSize = -1;
     QString m_projectName;
     QIcon m_stopIcon;
     QIcon m_recordIcon;

@@ -1,24 +1,32 @@
-// Recording throughput: batches of 16 rows written by InsertSerialData::insertNow()
-// (handed to the record database's writer thread, waited for) against the
-// same rows written by the same statement through SQLite's C API: one
-// prepared 16-row insert, one transaction per batch, the same settings, both
-// on files in /tmp. The two alternate block by block within each run; the
-// ratio is taken per run, and the median of the per-run ratios is reported.
+// Recording throughput: batches of 16 rows queued through InsertSerialData as
+// the nodes queue them, handed to the record database's writer thread with
+// writeQueued() as the window's database timer does, and timed until they are
+// committed, against the same rows written by the same statement through
+// SQLite's C API: one prepared 16-row insert, one transaction per batch, the
+// same settings, both on files in /tmp. The two alternate block by block
+// within each run; rows per CPU-second of the whole process (every thread)
+// and per wall second, the ratio taken per run, the median of the per-run
+// ratios reported.
 //
 //   bench_recording [batches] [runs] [--log] [--only-ours|--only-ceiling]
+//   bench_recording --open FILE   what the recorder reads when it opens FILE
 #include "record/insertserialdata.h"
 #include "record/recordschema.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace
@@ -60,7 +68,11 @@ public:
         for (size_t i = 0; m_ok && i < count; i += kBatch) {
             for (int j = 0; j < kBatch; ++j)
                 InsertSerialData::appendRecord(rows[i + size_t(j)]);
-            m_ok = m_db.insertNow();
+            // The window's path: handed to the writer thread, outcome taken
+            // once it is committed.
+            m_ok = m_db.writeQueued();
+            m_db.finishWrites();
+            m_ok = m_ok && !m_db.lastWriteFailed() && InsertSerialData::pendingCount() == 0;
         }
         return m_ok;
     }
@@ -152,6 +164,66 @@ private:
     bool m_ok = false;
 };
 
+double cpuNow()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Bytes this process read: through read() calls (rchar) and from the disk
+// (read_bytes, 0 when the file was in the page cache).
+void ioNow(qint64 *rchar, qint64 *readBytes)
+{
+    QFile f(QStringLiteral("/proc/self/io"));
+    *rchar = *readBytes = 0;
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            *rchar = line.mid(6).trimmed().toLongLong();
+        else if (line.startsWith("read_bytes:"))
+            *readBytes = line.mid(11).trimmed().toLongLong();
+    }
+}
+
+// Opens FILE as the recorder does when a project opens (writer, first and
+// last time) and reports what that read against the file's size; then waits
+// for the one-time reading of rows a file keeps no time order for.
+int openBench(const QString &path)
+{
+    const qint64 size = QFileInfo(path).size();
+    qint64 r0 = 0, b0 = 0, r1 = 0, b1 = 0, r2 = 0, b2 = 0;
+    QElapsedTimer timer;
+    ioNow(&r0, &b0);
+    timer.start();
+    InsertSerialData db(path, QStringLiteral("open"));
+    if (!db.createConnection())
+        return 1;
+    const qint64 first = db.startDateTime();
+    const qint64 last = db.endDateTime();
+    const double openSeconds = double(timer.nsecsElapsed()) / 1e9;
+    ioNow(&r1, &b1);
+    const bool pending = db.timeBoundsPending();
+    while (db.timeBoundsPending())
+        QThread::msleep(20);
+    const double allSeconds = double(timer.nsecsElapsed()) / 1e9;
+    ioNow(&r2, &b2);
+    std::printf("%s: %.0f MiB, first %lld last %lld\n", qPrintable(path), double(size) / 1048576.0,
+                first, last);
+    std::printf("open (writer, first and last time): %.3f s, rchar %.2f MiB (%.4f %% of the file), "
+                "read_bytes %.2f MiB\n",
+                openSeconds, double(r1 - r0) / 1048576.0, 100.0 * double(r1 - r0) / double(size),
+                double(b1 - b0) / 1048576.0);
+    if (pending)
+        std::printf("then, once for a file that kept no time order, in the writer's idle time: "
+                    "%.1f s, rchar %.0f MiB\n",
+                    allSeconds - openSeconds, double(r2 - r1) / 1048576.0);
+    else
+        std::printf("no rows left to read for the time order\n");
+    return 0;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -165,13 +237,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool log = args.removeAll(QStringLiteral("--log")) > 0;
+    if (!log)
+        QLoggingCategory::setFilterRules(QStringLiteral("quillark.record.debug=false"));
+    const int open = args.indexOf(QStringLiteral("--open"));
+    if (open >= 0)
+        return openBench(args.value(open + 1));
     // For profiling one side alone.
     const bool onlyOurs = args.removeAll(QStringLiteral("--only-ours")) > 0;
     const bool onlyCeiling = args.removeAll(QStringLiteral("--only-ceiling")) > 0;
     const int batches = args.value(0, QStringLiteral("20000")).toInt();
     const int runs = args.value(1, QStringLiteral("5")).toInt();
-    if (!log)
-        QLoggingCategory::setFilterRules(QStringLiteral("quillark.record.debug=false"));
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qk-bench-recording-XXXXXX"));
     const std::vector<SerialRecord> rows = makeRows(batches);
@@ -180,7 +255,7 @@ int main(int argc, char **argv)
         serials.push_back(r.serialNo.toUtf8());
 
     constexpr size_t kBlock = 256 * kBatch;
-    std::vector<double> ours, ceiling, ratios;
+    std::vector<double> ours, ceiling, ratios, oursCpu, ceilingCpu, cpuRatios;
     for (int run = 0; run < runs; ++run) {
         OursWriter a(dir.filePath(QStringLiteral("ours%1.dat").arg(run)));
         CApiWriter b(dir.filePath(QStringLiteral("capi%1.dat").arg(run)));
@@ -189,35 +264,50 @@ int main(int argc, char **argv)
             return 1;
         }
         qint64 nsOurs = 0, nsCeiling = 0;
+        double cpuOurs = 0, cpuCeiling = 0;
         QElapsedTimer timer;
         for (size_t i = 0; i < rows.size(); i += kBlock) {
             const size_t n = std::min(kBlock, rows.size() - i);
             const bool oursFirst = (i / kBlock) % 2 == 0;
             for (int k = 0; k < 2; ++k) {
                 timer.start();
+                const double cpu = cpuNow();
                 if ((k == 0) == oursFirst) {
                     if (!onlyCeiling && !a.write(&rows[i], n))
                         return 1;
                     nsOurs += timer.nsecsElapsed();
+                    cpuOurs += cpuNow() - cpu;
                 } else {
                     if (!onlyOurs && !b.write(&rows[i], &serials[i], n))
                         return 1;
                     nsCeiling += timer.nsecsElapsed();
+                    cpuCeiling += cpuNow() - cpu;
                 }
             }
         }
         ours.push_back(double(rows.size()) / (double(nsOurs) / 1e9));
         ceiling.push_back(double(rows.size()) / (double(nsCeiling) / 1e9));
         ratios.push_back(ours.back() / ceiling.back());
-        std::printf("run %d: insertNow %.0f rows/s, C API %.0f rows/s, ratio %.2f\n", run + 1,
-                    ours.back(), ceiling.back(), ratios.back());
+        oursCpu.push_back(double(rows.size()) / std::max(cpuOurs, 1e-9));
+        ceilingCpu.push_back(double(rows.size()) / std::max(cpuCeiling, 1e-9));
+        cpuRatios.push_back(oursCpu.back() / ceilingCpu.back());
+        std::printf("run %d: per CPU-second writer path %.0f rows, C API %.0f rows, ratio %.2f; "
+                    "per wall second %.0f / %.0f rows, ratio %.2f\n",
+                    run + 1, oursCpu.back(), ceilingCpu.back(), cpuRatios.back(), ours.back(),
+                    ceiling.back(), ratios.back());
     }
     const double a = median(ours), b = median(ceiling);
     std::printf("batches of %d, %d batches, median of %d runs, debug log %s\n", kBatch, batches,
                 runs, log ? "on" : "off");
-    std::printf("insertNow: %.0f rows/s\nC API, same 16-row statement: %.0f rows/s\n"
-                "ratio (median of per-run ratios): %.2f, lowest %.2f\n",
-                a, b, median(ratios), *std::min_element(ratios.begin(), ratios.end()));
+    std::printf("per CPU-second: writer path %.0f rows, C API same 16-row statement %.0f rows; "
+                "ratio median %.2f, lowest %.2f, highest %.2f\n",
+                median(oursCpu), median(ceilingCpu), median(cpuRatios),
+                *std::min_element(cpuRatios.begin(), cpuRatios.end()),
+                *std::max_element(cpuRatios.begin(), cpuRatios.end()));
+    std::printf("per wall second: writer path %.0f rows/s, C API %.0f rows/s; ratio median %.2f, "
+                "lowest %.2f, highest %.2f\n",
+                a, b, median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()));
 
     // A full queue (a day of rows at the fastest rate) written at once, as
     // after a long time without an open database: one insertNow() call (the

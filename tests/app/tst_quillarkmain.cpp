@@ -117,9 +117,15 @@ void tst_QuillarkMain::alarmFollowsTheChannels()
     }
 }
 
+// Where the sound cannot play the user is told once, in plain words, why.
 void tst_QuillarkMain::alarmLoopIsPaced()
 {
+    QuillarkMain::alarmSoundProblem = [] { return QStringLiteral("no sound server is running"); };
     QuillarkMain w;
+    const QString told = QStringLiteral("WARNING|The alarm sound is unavailable: no sound server "
+                                        "is running. Alarms are still shown on the dashboard and "
+                                        "recorded.");
+    QTRY_COMPARE(TestSupport::shownMessages(&w), QStringList{told});
     QCOMPARE(w.m_player->media().request().url(), QUrl("qrc:///critical.mp3"));
     w.slotAlarmAudioPlay();
     w.slotAlarmAudioPlay();
@@ -148,6 +154,8 @@ void tst_QuillarkMain::alarmLoopIsPaced()
     QTest::qWait(QuillarkMain::kAlarmRestartMinMs + 100);
     QCOMPARE(w.m_alarmRestarts, before);
     QCOMPARE(w.m_player->state(), QMediaPlayer::StoppedState);
+    QCOMPARE(TestSupport::shownMessages(&w), QStringList{told}); // once, whatever the player said
+    QuillarkMain::alarmSoundProblem = nullptr;
 }
 
 QTEST_MAIN(tst_QuillarkMain)

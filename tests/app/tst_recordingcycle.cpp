@@ -15,6 +15,7 @@
 #include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
+#include "recordfixture.h"
 #include "testsupport.h"
 #include "view/projectcenter.h"
 
@@ -22,6 +23,8 @@
 #include <QLabel>
 #include <QSettings>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 using TestSupport::shownMessages;
 using TestSupport::sqlRows;
@@ -80,6 +83,8 @@ private slots:
     void recordTimesWhereClockWentBack();
     void sideTools_data();
     void sideTools();
+    void lockedDatabaseAtOpen_data();
+    void lockedDatabaseAtOpen();
 
 private:
     // Loads a project with `connections` connections; the database beside it
@@ -260,9 +265,19 @@ void tst_RecordingCycle::batchesAndFailureNotices()
         write(batch);
     QVERIFY(w.m_insertSerialData->lastWriteFailed());
     QCOMPARE(notices(), 1);
+    // The record bar says so for as long as it lasts; the warning stays.
+    auto *bar = w.m_projectCenter->findChild<QLabel *>(QStringLiteral("label_record_bytes"));
+    w.slotStdTimer();
+    QCOMPARE(bar->text(), QStringLiteral("NOT WRITTEN (write error): %1 rows wait").arg(3 * batch));
+    QVERIFY(bar->toolTip().contains(QStringLiteral("refused by test")));
+    if (connections == 1) {
+        QTest::qWait(kMessageAutoCloseMs + 500);
+        QVERIFY(w.findChild<MessageDialog *>(QStringLiteral("writeFailedMessage")));
+    }
     refuseInserts(database, false);
     write(0);
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
+    QVERIFY(!bar->text().startsWith(QStringLiteral("NOT WRITTEN")));
     refuseInserts(database, true);
     write(batch);
     QCOMPARE(notices(), 2);
@@ -334,6 +349,7 @@ void tst_RecordingCycle::unwrittenRowsAtClose_data()
     QTest::newRow("retry") << "retry";
     QTest::newRow("save to another file") << "save";
     QTest::newRow("discard") << "discard";
+    QTest::newRow("save fails, then discard") << "save fails";
 }
 
 // Rows the file will not take when the project closes are never dropped
@@ -362,29 +378,36 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
             refuseInserts(database, false); // the disk was freed meanwhile
             return QuillarkMain::UnwrittenRowsChoice::Retry;
         }
-        return choice == "save" ? QuillarkMain::UnwrittenRowsChoice::SaveToFile
-                                : QuillarkMain::UnwrittenRowsChoice::Discard;
+        return choice == "save" || (choice == "save fails" && asked == 1)
+                   ? QuillarkMain::UnwrittenRowsChoice::SaveToFile
+                   : QuillarkMain::UnwrittenRowsChoice::Discard;
     };
     QString suggested;
     QuillarkMain::unwrittenRowsFile = [&](QWidget *, const QString &path) {
         suggested = path;
-        return saved;
+        return choice == "save fails" ? m_dir.filePath(QStringLiteral("no-folder/saved.dat"))
+                                      : saved;
     };
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written to"));
     w.menuAction("actionClose")->trigger();
 
-    QCOMPARE(m_questions.size(), 1);
+    // A failed save is told in the next question, not hidden behind it.
+    QCOMPARE(m_questions.size(), choice == "save fails" ? 2 : 1);
     QVERIFY2(m_questions.at(0).startsWith(QString::number(rows) +
                                           " recorded rows and 1 alarm entries (acknowledgements, "
                                           "verifications, events) cannot be written"),
              qPrintable(m_questions.at(0)));
+    if (choice == "save fails")
+        QVERIFY2(m_questions.at(1).startsWith("The rows could not be saved to\n" +
+                                              m_dir.filePath("no-folder/saved.dat")),
+                 qPrintable(m_questions.at(1)));
     QVERIFY(m_questions.at(0).contains("refused by test"));
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
     QCOMPARE(int(InsertSerialData::pendingContextCount()), 0);
     QCOMPARE(rowCount(database), choice == "retry" ? rows : 0);
     const QString kept = choice == "save" ? saved : database;
     QCOMPARE(sqlRows(kept, QStringLiteral("select ack_by from qk_alarm_acks")).size(),
-             choice == "discard" ? 0 : 1);
+             choice == "discard" || choice == "save fails" ? 0 : 1);
     if (choice == "save") {
         QVERIFY(suggested.startsWith(m_dir.filePath(QStringLiteral("closing-unwritten-"))));
         RecordReader reader;
@@ -560,6 +583,61 @@ void tst_RecordingCycle::sideTools()
     QCOMPARE(started, expected << "'" + path + "'");
     QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
              "2026-01-02 04:05:06");
+}
+
+// A database file another program holds locked when the project opens: the
+// project opens without recording and the file is tried again for a while;
+// recording works once the lock is gone. A lock that stays leaves the project
+// running without recording, said until dismissed. Never an exit.
+void tst_RecordingCycle::lockedDatabaseAtOpen_data()
+{
+    QTest::addColumn<bool>("released");
+    QTest::newRow("lock released") << true;
+    QTest::newRow("lock kept") << false;
+}
+
+void tst_RecordingCycle::lockedDatabaseAtOpen()
+{
+    QFETCH(bool, released);
+    const QString path = m_dir.filePath(QStringLiteral("locked.qlk"));
+    const QString db = m_dir.filePath(QStringLiteral("locked.dat"));
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(db + QLatin1String(suffix));
+    QVERIFY(TestSupport::writeProject(path, 1000, {m_deadPort}));
+    QVERIFY(TestSupport::appendRecordRows(db, {{QStringLiteral("X"), 1, 1, 1000}}, false));
+    sqlite3 *holder = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &holder), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+    int exitCode = -1;
+    QuillarkMain::exitProgram = [&](int code) { exitCode = code; };
+    QuillarkMain::databaseRetryMs = 100;
+    QuillarkMain::databaseRetries = 4;
+    QuillarkMain w;
+    w.show();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("locked by another program"));
+    emit w.m_projectMain->projectLoaded(path);
+    QVERIFY(w.m_projectCenter && !w.m_insertSerialData);
+    QVERIFY(shownMessages(&w).filter(QStringLiteral("is locked by another program")).size() == 1);
+    w.slotStartRecord(); // refused, said why
+    QVERIFY(!w.m_bIsRecordStart);
+    QVERIFY(!shownMessages(&w).filter(QStringLiteral("Recording is not possible")).isEmpty());
+    if (released) {
+        QCOMPARE(sqlite3_exec(holder, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+        QTRY_VERIFY(w.m_insertSerialData);
+        w.slotStartRecord();
+        QVERIFY(w.m_bIsRecordStart);
+        w.slotStopRecord();
+    } else {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("still unusable"));
+        QTRY_VERIFY(!shownMessages(&w).filter(QStringLiteral("keeps it locked")).isEmpty());
+        QVERIFY(!w.m_insertSerialData && w.m_projectCenter);
+    }
+    sqlite3_close(holder);
+    QCOMPARE(exitCode, -1);
+    QuillarkMain::databaseRetryMs = 2000;
+    QuillarkMain::databaseRetries = 15;
+    QuillarkMain::exitProgram = nullptr;
+    w.menuAction("actionClose")->trigger();
 }
 
 QTEST_MAIN(tst_RecordingCycle)

@@ -6,11 +6,13 @@
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
+#include "record/recordreader.h"
 #include "testsupport.h"
 
 #include <QModbusReply>
 #include <QModbusTcpClient>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace
@@ -52,22 +54,32 @@ private slots:
 
     // Two nodes at 0 and 8 split the reply (contiguous blocks are read exactly);
     // a node whose block lies beyond a short reply gets no value (and is never
-    // read outside the data).
+    // read outside the data). The texts keep two decimals; the recorded
+    // values are the float32 values as the gateway sent them.
     void decoding_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QVector<double>>("recorded");
         const QByteArray second = bytesOf(nodeBlock(5.5f, 6.5f, 7, 8));
+        const double none = NoValue;
         QTest::newRow("25.00 and -1")
             << bytesOf(kFirstBlock) + second
-            << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"};
+            << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"}
+            << QVector<double>{25, -12.5, 5.5, 6.5};
         QTest::newRow("rounding, high words")
             << bytesOf(nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
-            << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"};
-        QTest::newRow("short reply")
-            << (bytesOf(kFirstBlock) + second).left(20)
-            << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""};
-        QTest::newRow("empty reply") << QByteArray() << QStringList{"", "", "", "", "", "", "", ""};
+            << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"}
+            << QVector<double>{double(21.456f), double(99.994f), 5.5, 6.5};
+        QTest::newRow("exact values")
+            << bytesOf(nodeBlock(19.947872f, 0.0012345f, 1, 2)) + second
+            << QStringList{"19.95", "0.00", "1", "2", "5.50", "6.50", "7", "8"}
+            << QVector<double>{double(19.947872f), double(0.0012345f), 5.5, 6.5};
+        QTest::newRow("short reply") << (bytesOf(kFirstBlock) + second).left(20)
+                                     << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""}
+                                     << QVector<double>{25, -12.5, none, none};
+        QTest::newRow("empty reply") << QByteArray() << QStringList{"", "", "", "", "", "", "", ""}
+                                     << QVector<double>{none, none, none, none};
     }
     void decoding()
     {
@@ -77,11 +89,27 @@ private slots:
         addNode(connection, 0);
         addNode(connection, 8);
         QCOMPARE(connection.readCount(), 16);
-        for (NodeDevice *node : connection.nodeList())
+        QFETCH(QVector<double>, recorded);
+        for (NodeDevice *node : connection.nodeList()) {
             node->setData("9.00", "9.00", "9", "9", QDateTime::currentDateTime(), false);
+            node->setRecord(true);
+        }
         connection.readData(reply);
         QCOMPARE(textsOf(connection.nodeList()), texts);
         QVERIFY(connection.isConnected());
+
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY2(InsertSerialData::saveQueueTo(dir.filePath("rows.dat"), &error),
+                 qPrintable(error));
+        RecordReader reader;
+        QVERIFY(reader.open(dir.filePath("rows.dat")));
+        QVector<double> stored;
+        reader.forEachRowAfterId(0, 0, [&stored](const RecordRow &row) {
+            stored << row.channel1 << row.channel2;
+            return true;
+        });
+        QCOMPARE(stored, recorded); // exactly, not merely close
     }
 
     // Samples of a refresh carry the last poll's time and are not recorded;

@@ -213,6 +213,7 @@ private slots:
             QStringLiteral("^127\\.0\\.0\\.1:%1 lost at \\d\\d:\\d\\d:\\d\\d$")
                 .arg(sim.serverPort()));
         QDateTime firstMissed;
+        const qint64 lastAnswerBefore = connection.health().lastAnswerMs;
         for (int i = 0; i < 6; ++i) {
             if (i == 5)
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(" lost at ")));
@@ -248,6 +249,10 @@ private slots:
                      .hasMatch(),
                  qPrintable(notices.at(1).at(2).toString()));
         QCOMPARE(strip.text(), notices.at(1).at(2).toString());
+        // The outage counts from the last answer before it.
+        QVERIFY(lastAnswerBefore > 0);
+        QCOMPARE(notices.at(1).at(2).toString().section(' ', -2, -2).toLongLong(),
+                 (connection.health().lastAnswerMs - lastAnswerBefore + 500) / 1000);
 
         const LinkHealth &health = connection.health();
         QCOMPARE(health.state, LinkHealth::Up);

@@ -11,8 +11,10 @@
 #include <QtTest>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 
 namespace
@@ -187,6 +189,59 @@ private slots:
                 return true;
             }));
         QCOMPARE(found, QVector<qint64>({2, 20004}));
+    }
+
+    // The settings in force go in with the rows: every device at each start
+    // of recording and each change; read back as they held at any time.
+    void settingsInForce_data()
+    {
+        QTest::addColumn<qint64>("time");
+        QTest::addColumn<QString>("expected"); // device:low-high, ...; interval
+        QTest::newRow("before the first") << qint64(999) << "";
+        QTest::newRow("at the start") << qint64(1000) << "A:0-30,B:5-6;60000";
+        QTest::newRow("during") << qint64(1500) << "A:0-30,B:5-6;60000";
+        QTest::newRow("changed") << qint64(2000) << "A:2-25,B:5-6;60000";
+        QTest::newRow("later") << qint64(9000) << "A:2-25,B:5-6;60000";
+    }
+    void settingsInForce()
+    {
+        QFETCH(qint64, time);
+        QFETCH(QString, expected);
+        const auto entry = [](qint64 from, const QString &serial, double low, double high) {
+            RecordDeviceSettings s;
+            s.validFrom = from;
+            s.intervalMs = 60000;
+            s.serialNo = serial;
+            s.deviceName = QStringLiteral("<b>%1</b>").arg(serial);
+            s.ch1Low = low;
+            s.ch1High = high;
+            return s;
+        };
+        InsertSerialData db(m_path, QStringLiteral("settings"));
+        QVERIFY(db.createConnection());
+        db.recordSettings({entry(1000, "A", 0, 30), entry(1000, "B", 5, 6)});
+        InsertSerialData::appendRecord(row("A", 1, 1, 1000));
+        QVERIFY(db.insertNow());
+        db.recordSettings({entry(2000, "A", 2, 25), entry(2000, "B", 5, 6)});
+        QCOMPARE(db.pendingSettings(), qsizetype(2));
+        QVERIFY(db.insertNow()); // settings alone go in too
+        QCOMPARE(db.pendingSettings(), qsizetype(0));
+
+        RecordReader reader;
+        QVERIFY(reader.open(m_path));
+        RecordContext context(reader);
+        QVERIFY(context.hasSettings());
+        QStringList devices;
+        int interval = 0;
+        for (const RecordDeviceSettings &s : context.settingsAt(time)) {
+            devices << QStringLiteral("%1:%2-%3").arg(s.serialNo).arg(s.ch1Low).arg(s.ch1High);
+            interval = s.intervalMs;
+            QCOMPARE(s.deviceName, "<b>" + s.serialNo + "</b>");
+        }
+        QCOMPARE(devices.isEmpty() ? QString()
+                                   : devices.join(',') + ';' + QString::number(interval),
+                 expected);
+        QCOMPARE(context.settingsBetween(1500, 2500).size(), 4);
     }
 
     // A file an old recorder wrote (samples only, the clock went back in
@@ -397,6 +452,22 @@ private slots:
         QVERIFY(!InsertSerialData::saveQueueTo(m_dir.filePath(QStringLiteral("no/such/folder.dat")),
                                                &error));
         QVERIFY(!error.isEmpty());
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(300));
+        // A disk that takes no more bytes: the attempt leaves no empty file.
+        const QString full = m_dir.filePath(QStringLiteral("full%1.dat").arg(m_fileNumber));
+        {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit old;
+            QVERIFY(::getrlimit(RLIMIT_FSIZE, &old) == 0);
+            struct rlimit none = old;
+            none.rlim_cur = 0;
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &none) == 0);
+            const bool ok = InsertSerialData::saveQueueTo(full, &error);
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            QVERIFY(!ok);
+        }
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFile::exists(full));
         QCOMPARE(InsertSerialData::pendingCount(), qsizetype(300));
         const QString saved = m_dir.filePath(QStringLiteral("saved%1.dat").arg(m_fileNumber));
         QVERIFY2(InsertSerialData::saveQueueTo(saved, &error), qPrintable(error));

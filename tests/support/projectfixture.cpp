@@ -1,10 +1,13 @@
 #include "projectfixture.h"
 
+#include "app/quillarkmain.h"
+
 #include "app/projectfile.h"
 #include "common/messagedialog.h"
 #include "device/configureddevice.h"
 #include "testsupport.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QProcess>
@@ -14,6 +17,19 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTextBrowser>
+
+namespace
+{
+
+// As in testsupport.cpp, for tests that use only this part of the support
+// library: no notice about the alarm sound unless a test asks for it.
+void quietAlarmSoundHere()
+{
+    QuillarkMain::alarmSoundProblem = nullptr;
+}
+Q_COREAPP_STARTUP_FUNCTION(quietAlarmSoundHere)
+
+} // namespace
 
 namespace TestSupport
 {

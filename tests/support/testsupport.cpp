@@ -1,11 +1,27 @@
 #include "testsupport.h"
 
+#include "app/quillarkmain.h"
+
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
+
+namespace
+{
+
+// Test machines have no sound server: the recorder's notice about its alarm
+// sound is switched off unless a test asks for it.
+void quietAlarmSound()
+{
+    QuillarkMain::alarmSoundProblem = nullptr;
+}
+Q_COREAPP_STARTUP_FUNCTION(quietAlarmSound)
+
+} // namespace
 
 namespace TestSupport
 {
