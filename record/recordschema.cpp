@@ -1,6 +1,7 @@
 #include "record/recordschema.h"
 
 #include "common/common.h"
+#include "record/recordjournal.h"
 
 #include <sqlite3.h>
 
@@ -36,6 +37,9 @@ const SchemaStep kSteps[] = {
      "ch1_low real not null, ch1_high real not null, ch2_low real not null, "
      "ch2_high real not null);"
      "create index qk_settings_time on qk_settings (valid_from);"},
+    // Alarm events, their acknowledgements and verifications, and the
+    // journal chained over every context row and every complete hour.
+    {RecordJournal::kSchemaVersion, RecordJournal::kTablesSql},
 };
 
 const char kFennolink[] =
