@@ -390,6 +390,7 @@ void RecordWriter::wait(const std::shared_ptr<RecordBatch> &batch)
 
 void RecordWriter::writeHere(RecordBatch &batch)
 {
+    const bool hadRows = !batch.rows.empty();
     {
         std::lock_guard<std::mutex> connection(m_connection);
         write(batch, true);
@@ -397,7 +398,7 @@ void RecordWriter::writeHere(RecordBatch &batch)
     std::lock_guard<std::mutex> lock(m_mutex);
     batch.done = true;
     // The writer thread is woken only to plan a checkpoint, not per batch.
-    if (!batch.rows.empty() && !m_wroteSinceCheckpoint) {
+    if (hadRows && !m_wroteSinceCheckpoint) {
         m_wroteSinceCheckpoint = true;
         m_wake.notify_all();
     }
@@ -459,15 +460,16 @@ void RecordWriter::run()
         std::shared_ptr<RecordBatch> batch = m_jobs.front();
         m_jobs.pop_front();
         lock.unlock();
+        const bool hadRows = !batch->rows.empty();
         {
             std::lock_guard<std::mutex> connection(m_connection);
             // A batch without rows is a look at the file.
-            write(*batch, batch->rows.empty());
+            write(*batch, !hadRows);
         }
         lock.lock();
         batch->done = true;
         m_finished.notify_all();
-        if (!batch->rows.empty())
+        if (hadRows)
             m_wroteSinceCheckpoint = true;
         if (m_notify) {
             lock.unlock();
@@ -518,7 +520,10 @@ void RecordWriter::write(RecordBatch &batch, bool checkNow)
         m_identityCheckedAt = 0;
         return;
     }
-    keepUntilCheckpoint(batch.rows);
+    // Written: the rows move on to wait for the checkpoint (the caller needs
+    // them back only when a write fails).
+    keepUntilCheckpoint(std::move(batch.rows));
+    batch.rows.clear();
     // A file deleted while this batch went in took the batch with it; the
     // new file gets it from the rows kept since the last checkpoint (or, if
     // no new file can be made now, at the next write). Looked at once a
@@ -582,6 +587,16 @@ void RecordWriter::keepUntilCheckpoint(const std::vector<SerialRecord> &rows)
     if (!m_wal)
         return;
     m_sinceCheckpoint.insert(m_sinceCheckpoint.end(), rows.begin(), rows.end());
+    while (m_sinceCheckpoint.size() > kKeptRowsLimit)
+        m_sinceCheckpoint.pop_front();
+}
+
+void RecordWriter::keepUntilCheckpoint(std::vector<SerialRecord> &&rows)
+{
+    if (!m_wal)
+        return;
+    m_sinceCheckpoint.insert(m_sinceCheckpoint.end(), std::make_move_iterator(rows.begin()),
+                             std::make_move_iterator(rows.end()));
     while (m_sinceCheckpoint.size() > kKeptRowsLimit)
         m_sinceCheckpoint.pop_front();
 }

@@ -131,6 +131,7 @@ private:
     bool deriveOrderStep();
     void contextFailed(const char *what);
     void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
+    void keepUntilCheckpoint(std::vector<SerialRecord> &&rows);
     sqlite3_stmt *insertStatement(int rows);
     bool exec(const char *sql, QString *error);
     bool stepCached(sqlite3_stmt **cached, const char *sql, QString *error);
