@@ -179,6 +179,19 @@ void tst_AlarmsWindow::alarmAcknowledgedVerifiedAndJournaled()
     QVERIFY(window->findChild<QLabel *>(QStringLiteral("label_journal"))
                 ->text()
                 .startsWith(QStringLiteral("Journal: record intact")));
+
+    // The settings in force are in the chain too: a limit widened afterwards shows.
+    QVERIFY(TestSupport::sqlRows(database, QStringLiteral("select count(*) from qk_journal where "
+                                                          "tbl = 'qk_settings'"))
+                .value(0)
+                .value(0)
+                .toInt() >= 2);
+    QVERIFY(TestSupport::sqliteCli(database, QStringLiteral("update qk_settings set ch1_high = 40 "
+                                                            "where entry = 1")));
+    window->checkJournal();
+    QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 2, 20000);
+    QCOMPARE(verdicts.last().text(),
+             QStringLiteral("record altered: qk_settings row 1 was changed"));
     sim.stop();
 }
 
