@@ -338,15 +338,16 @@ void tst_Install::siblingsWorkFromThePrefix_data()
     if (QK_HAS_VIEWER)
         QTest::newRow("viewer CSV export")
             << "RideZodazo" << QStringList{"--csv"} << "recording.csv"
-            << QStringList{"2026-01-01T12:00:00Z,1767268800,20,50,",
-                           "2026-01-01T12:09:59Z,1767269399,23.5,50,"};
+            << QStringList{"2026-01-01T12:00:00+00:00,1767268800,20.00,50.00,",
+                           "2026-01-01T12:09:59+00:00,1767269399,23.50,50.00,"};
     if (QK_HAS_REPORT) {
         QTest::newRow("report PDF") << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--pdf"}
                                     << "day.pdf" << QStringList{"%PDF-"};
         QTest::newRow("report CSV")
             << "DavavoZurer" << QStringList{"--date", "2026-01-01", "--csv"} << "day.csv"
             << QStringList{
-                   "Cold room 1,e2E3ZDlhYjEzLTQ3Yz,Temperature,°C,20.00,2026-01-01 12:00:00,23.50,",
+                   "Cold room "
+                   "1,e2E3ZDlhYjEzLTQ3Yz,Temperature,°C,ok,20.00,2026-01-01T12:00:00+00:00,23.50,",
                    ",21.75,600,86400,"};
     }
 }
@@ -371,7 +372,8 @@ void tst_Install::siblingsWorkFromThePrefix()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString content = QString::fromUtf8(file.readAll());
     for (const QString &text : expected)
-        QVERIFY2(content.contains(text), qPrintable(text));
+        QVERIFY2(content.contains(text),
+                 qPrintable(text + QStringLiteral("\nnot in:\n") + content.right(600)));
 }
 
 void tst_Install::siblingWindowsStartOnAProject_data()
