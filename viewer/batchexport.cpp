@@ -6,6 +6,7 @@
 #include "record/recordreader.h"
 #include "viewer/csvexporter.h"
 #include "viewer/seriescatalog.h"
+#include "viewer/summarycache.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -236,6 +237,12 @@ int BatchExport::run(const Options &options, QTextStream &err)
     RecordReader reader;
     if (!reader.open(databasePath))
         return failWith(DatabaseError, reader.errorText());
+    // The window's summary of this file, when there is one, knows the rows'
+    // time order: the range is then found by a search instead of a read of
+    // every row.
+    SummaryCache summary(databasePath);
+    if (summary.load(reader))
+        reader.resumeTimeOrder(summary.timeOrder());
     if (bare) {
         RecordContext context(reader);
         if (context.hasSettings())

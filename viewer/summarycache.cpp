@@ -21,7 +21,7 @@ namespace
 {
 
 constexpr quint32 kMagic = 0x514b5355; // "QKSU"
-constexpr qint32 kVersion = 1;
+constexpr qint32 kVersion = 2;         // 2: blocks start on 8-byte boundaries, to be mapped
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -75,6 +75,10 @@ QString SummaryCache::cacheFileFor(const QString &databasePath)
 void SummaryCache::clear()
 {
     m_series.clear();
+    if (m_mapFile && m_map)
+        m_mapFile->unmap(m_map);
+    m_map = nullptr;
+    m_mapFile.reset();
     m_hint = 0;
     m_lastId = 0;
     m_lastTime = 0;
@@ -116,7 +120,7 @@ SummaryCache::DayBlock *SummaryCache::blockFor(Series &series, qint64 day)
         finishHours(*series.cachedBlock);
     auto &slot = series.days[day];
     if (!slot)
-        slot = std::make_unique<DayBlock>();
+        slot = newBlock();
     series.cachedBlock = slot.get();
     series.cachedDay = day;
     return series.cachedBlock;
@@ -438,6 +442,9 @@ bool SummaryCache::save() const
         out << s->serial << qint32(s->channel) << qint32(s->days.size());
         for (const auto &day : s->days) {
             out << day.first;
+            static const char padding[8] = {};
+            if (const qint64 rest = file.pos() % 8)
+                out.writeRawData(padding, int(8 - rest));
             out.writeRawData(reinterpret_cast<const char *>(day.second.get()),
                              int(sizeof(DayBlock)));
         }
@@ -452,9 +459,13 @@ bool SummaryCache::save() const
 bool SummaryCache::load(RecordReader &reader)
 {
     clear();
-    QFile file(m_cacheFile);
-    if (!file.open(QIODevice::ReadOnly))
+    m_mapFile = std::make_unique<QFile>(m_cacheFile);
+    QFile &file = *m_mapFile;
+    if (!file.open(QIODevice::ReadOnly) ||
+        !(m_map = file.map(0, file.size(), QFileDevice::MapPrivateOption))) {
+        m_mapFile.reset();
         return false;
+    }
     QDataStream in(&file);
     quint32 magic = 0;
     qint32 version = 0;
@@ -462,8 +473,10 @@ bool SummaryCache::load(RecordReader &reader)
     QString path;
     in >> magic >> version >> blockSize >> path;
     if (magic != kMagic || version != kVersion || blockSize != qint32(sizeof(DayBlock)) ||
-        path != m_databasePath)
+        path != m_databasePath) {
+        clear();
         return false;
+    }
     qint32 seriesCount = 0;
     in >> m_lastId >> m_lastTime >> m_lastSerial >> m_rows >> m_order.checkedId >>
         m_order.lastTime >> m_order.orderedUpTo >> m_order.broken >> seriesCount;
@@ -485,13 +498,14 @@ bool SummaryCache::load(RecordReader &reader)
         for (qint32 d = 0; d < days; ++d) {
             qint64 day = 0;
             in >> day;
-            auto block = std::make_unique<DayBlock>();
-            if (in.readRawData(reinterpret_cast<char *>(block.get()), int(sizeof(DayBlock))) !=
-                int(sizeof(DayBlock))) {
+            const qint64 offset = (file.pos() + 7) / 8 * 8;
+            if (in.status() != QDataStream::Ok || offset + qint64(sizeof(DayBlock)) > file.size() ||
+                !file.seek(offset + qint64(sizeof(DayBlock)))) {
                 clear();
                 return false;
             }
-            series->days[day] = std::move(block);
+            series->days[day] =
+                BlockPtr(reinterpret_cast<DayBlock *>(m_map + offset), BlockDeleter{false});
         }
         m_series.push_back(std::move(series));
     }

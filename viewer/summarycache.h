@@ -3,6 +3,7 @@
 #include "record/recordreader.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -88,10 +89,22 @@ private:
         Bucket minutes[1440];
         Bucket hours[24];
     };
+    // Blocks read from the cache file stay in its (private, copy-on-write)
+    // mapping: only the pages a picture touches are ever read in.
+    struct BlockDeleter {
+        bool owned = true;
+        void operator()(DayBlock *block) const
+        {
+            if (owned)
+                delete block;
+        }
+    };
+    using BlockPtr = std::unique_ptr<DayBlock, BlockDeleter>;
+    static BlockPtr newBlock() { return BlockPtr(new DayBlock()); }
     struct Series {
         QByteArray serial;
         int channel = 1;
-        std::map<qint64, std::unique_ptr<DayBlock>> days;
+        std::map<qint64, BlockPtr> days;
         qint64 cachedDay = 0;
         DayBlock *cachedBlock = nullptr;
     };
@@ -111,6 +124,9 @@ private:
 
     QString m_databasePath;
     QString m_cacheFile;
+    // The mapped cache file; declared before the series so that it outlives them.
+    std::unique_ptr<QFile> m_mapFile;
+    uchar *m_map = nullptr;
     std::vector<std::unique_ptr<Series>> m_series;
     int m_hint = 0;
     qint64 m_lastId = 0;
