@@ -291,6 +291,20 @@ int main(int argc, char *argv[])
         << ") (goal < 2 s), ours " << median(oursTimes) << " s (" << median(oursCpus)
         << "), anchor " << median(anchorTimes) << " s (" << median(anchorCpus) << "), anchor/ours "
         << median(ratios) << "\n";
+    // The table rows of bench/run.sh: ours against the naive queries, per run.
+    const auto row = [&](const char *figure, const char *anchor, const char *unit,
+                         const QVector<double> &values) {
+        out << "QKROW\t" << figure << '\t' << anchor << '\t' << unit << '\t';
+        for (int i = 0; i < values.size(); ++i)
+            out << (i ? " " : "") << values.at(i);
+        out << '\n';
+    };
+    QVector<double> inverse;
+    for (double ratio : ratios)
+        inverse.append(ratio > 0 ? 1.0 / ratio : 0);
+    row("daily report of a day of 16 devices at 1 s, in process", "per-device queries", "x",
+        inverse);
+    row("daily report, program start to PDF", "absolute", "s", programTimes);
     out << "peak RSS: program " << peakChildKb() / 1024
         << " MB (goal < 200 MB), this process (ours + anchor) " << peakSelfKb() / 1024 << " MB\n";
     return 0;
