@@ -184,9 +184,11 @@ void tst_ProjectFile::badInput_data()
     for (int i = 0; i < 300; ++i) {
         many += (i ? "," : "") + QByteArray(conn)
                                      .replace("127.0.0.1", "10.0.0." + QByteArray::number(i))
-                                     .replace("%1", R"({"StartAddress":"0"})");
+                                     .replace("%1", R"({"StartAddress":"0","DeviceNumber":"C)" +
+                                                        QByteArray::number(i) + "\"}");
+        // Device numbers are unique in a project: each huge one ends apart.
         nodes += (i ? "," : "") + QByteArray(R"({"StartAddress":"0","DeviceNumber":")") +
-                 QByteArray(5000, 'N') + "\"}";
+                 QByteArray(5000, 'N') + QByteArray::number(i) + "\"}";
     }
     QTest::newRow("hundreds of connections")
         << many + "]}" << none << 8 << 8
