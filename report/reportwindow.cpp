@@ -9,6 +9,7 @@
 #include <QPrinter>
 #include <QTextCharFormat>
 #include <QThread>
+#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -81,7 +82,7 @@ ReportWindow::ReportWindow(QWidget *parent)
 ReportWindow::~ReportWindow()
 {
     if (m_worker) {
-        m_worker->wait();
+        m_worker->waitForFinished();
         delete m_worker;
     }
     delete ui;
@@ -248,7 +249,9 @@ void ReportWindow::startReading(bool useDefaultDay)
     job->zone = m_zone;
     setBusy(true);
     ui->label_status->setText(tr("Reading %1 ...").arg(job->day.toString(Qt::ISODate)));
-    m_worker = QThread::create([job]() {
+    m_worker = new QFutureWatcher<void>(this);
+    connect(m_worker, &QFutureWatcher<void>::finished, this, [this, job]() { finishReading(job); });
+    m_worker->setFuture(QtConcurrent::run([job]() {
         job->projectOk = job->report->loadProject(job->projectPath, &job->error);
         if (!job->projectOk)
             return;
@@ -265,9 +268,7 @@ void ReportWindow::startReading(bool useDefaultDay)
         job->outcome = job->report->compute(job->kind, first, days, job->zone, now, &job->error,
                                             job->mktEnergy);
         job->ok = job->outcome != PeriodReport::Outcome::Failed;
-    });
-    connect(m_worker, &QThread::finished, this, [this, job]() { finishReading(job); });
-    m_worker->start();
+    }));
 }
 
 void ReportWindow::finishReading(const std::shared_ptr<Job> &job)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QFutureWatcher>
 #include <QSet>
 #include <QTimeZone>
 #include <QWidget>
@@ -10,7 +11,6 @@
 #include "report/periodreport.h"
 
 class QPrinter;
-class QThread;
 
 namespace Ui
 {
@@ -93,7 +93,8 @@ private:
     QString m_projectPath;
     std::unique_ptr<PeriodReport> m_report;
     std::unique_ptr<QPrinter> m_printer;
-    QThread *m_worker = nullptr;
+    // The report being read, off the window's thread.
+    QFutureWatcher<void> *m_worker = nullptr;
     bool m_busy = false;
     bool m_readAgain = false;
     bool m_readAgainDefaultDay = false;

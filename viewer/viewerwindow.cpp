@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QSaveFile>
 #include <QThread>
+#include <QtConcurrent>
 
 #include <QTreeWidgetItem>
 #include <algorithm>
@@ -374,7 +375,7 @@ void ViewerWindow::startSummary()
     // Small files are read on one thread; large ones on a few.
     const int threads = m_buildUpTo < 1000000 ? 1 : std::clamp(QThread::idealThreadCount(), 1, 4);
     SummaryCache *building = m_building.get();
-    m_buildThread = std::thread([this, building, threads] {
+    m_buildFuture = QtConcurrent::run([this, building, threads] {
         m_buildResult =
             building->build(m_buildUpTo, threads, &m_buildProgress, &m_buildCancel, &m_buildError);
         m_buildDone = true;
@@ -389,7 +390,7 @@ void ViewerWindow::summaryStep()
     if (!m_buildDone)
         return;
     m_summaryTimer.stop();
-    m_buildThread.join();
+    m_buildFuture.waitForFinished();
     if (m_buildResult >= 0) {
         m_summary = std::move(m_building);
         if (m_summary->update(*m_reader, 0) < 0) {
@@ -423,9 +424,9 @@ void ViewerWindow::summaryStep()
 void ViewerWindow::stopSummaryBuild()
 {
     m_summaryTimer.stop();
-    if (m_buildThread.joinable()) {
+    if (m_buildFuture.isRunning()) {
         m_buildCancel = true;
-        m_buildThread.join();
+        m_buildFuture.waitForFinished();
     }
     m_building.reset();
 }

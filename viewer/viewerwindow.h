@@ -5,6 +5,7 @@
 #include "viewer/rangeloader.h"
 #include "viewer/seriescatalog.h"
 
+#include <QFuture>
 #include <QPair>
 #include <QTimer>
 #include <QVector>
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace Ui
 {
@@ -143,7 +143,7 @@ private:
     std::unique_ptr<SummaryCache> m_summary;
     // The summary being built on its own thread.
     std::unique_ptr<SummaryCache> m_building;
-    std::thread m_buildThread;
+    QFuture<void> m_buildFuture;
     std::atomic<qint64> m_buildProgress{0};
     std::atomic<bool> m_buildCancel{false};
     std::atomic<bool> m_buildDone{false};
