@@ -18,7 +18,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-apps
   libmodbus-dev libqcustomplot-dev
   clang libclang-rt-14-dev
-  libmosquitto-dev mosquitto mosquitto-clients influxdb curl
+  libmosquitto-dev mosquitto mosquitto-clients influxdb curl openssl
   desktop-file-utils appstream shared-mime-info lintian dpkg-dev fakeroot file
   poppler-utils
 )
