@@ -140,19 +140,30 @@ void tst_DesktopSession::openRecordStopCloseExit()
     origin = QPoint(at.captured(1).toInt(), at.captured(2).toInt());
     QTest::qWait(500);
     screenshot("1-start");
-    // Without a sound server the program says so first; close that as a user would.
-    for (const QString &id :
-         xdotool({"search", "--onlyvisible", "--pid", QString::number(app.processId())})) {
-        const QRegularExpressionMatch box =
-            QRegularExpression("Position: (\\d+),(\\d+).*Geometry: (\\d+)x(\\d+)",
-                               QRegularExpression::DotMatchesEverythingOption)
-                .match(run("xdotool", {"getwindowgeometry", id}));
-        if (id != window && box.hasMatch() && box.captured(3).toInt() < 1152)
-            xdotool({"mousemove",
-                     QString::number(box.captured(1).toInt() + box.captured(3).toInt() - 58),
-                     QString::number(box.captured(2).toInt() + box.captured(4).toInt() - 19),
-                     "click", "1"});
-    }
+    // Without a sound server the program says so first (the message closes
+    // itself after a few seconds); close it as a user would, and go on only
+    // once no other window of the program is on show.
+    QTest::qWait(1000);
+    QVERIFY(waitFor(
+        [&] {
+            bool other = false;
+            for (const QString &id :
+                 xdotool({"search", "--onlyvisible", "--pid", QString::number(app.processId())})) {
+                const QRegularExpressionMatch box =
+                    QRegularExpression("Position: (\\d+),(\\d+).*Geometry: (\\d+)x(\\d+)",
+                                       QRegularExpression::DotMatchesEverythingOption)
+                        .match(run("xdotool", {"getwindowgeometry", id}));
+                if (id == window || !box.hasMatch() || box.captured(3).toInt() >= 1152)
+                    continue;
+                other = true;
+                xdotool({"mousemove",
+                         QString::number(box.captured(1).toInt() + box.captured(3).toInt() - 58),
+                         QString::number(box.captured(2).toInt() + box.captured(4).toInt() - 19),
+                         "click", "1"});
+            }
+            return !other;
+        },
+        15000));
     QTest::qWait(500);
 
     // "Open Project", type the path into the file dialog.
