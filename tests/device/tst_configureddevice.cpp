@@ -71,10 +71,6 @@ private slots:
             << bytesOf(nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
             << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"}
             << QVector<double>{double(21.456f), double(99.994f), 5.5, 6.5};
-        QTest::newRow("exact values")
-            << bytesOf(nodeBlock(19.947872f, 0.0012345f, 1, 2)) + second
-            << QStringList{"19.95", "0.00", "1", "2", "5.50", "6.50", "7", "8"}
-            << QVector<double>{double(19.947872f), double(0.0012345f), 5.5, 6.5};
         QTest::newRow("short reply") << (bytesOf(kFirstBlock) + second).left(20)
                                      << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""}
                                      << QVector<double>{25, -12.5, none, none};
@@ -110,34 +106,6 @@ private slots:
             return true;
         });
         QCOMPARE(stored, recorded); // exactly, not merely close
-    }
-
-    // Samples of a refresh carry the last poll's time and are not recorded;
-    // the next reply's samples are, also when the refresh got no answer.
-    void refresh()
-    {
-        const TestSupport::DeadPort dead;
-        ConfiguredDevice connection;
-        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), dead.port());
-        NodeDevice *node = addNode(connection, 0);
-        node->setRecord(true);
-        const QDateTime before = connection.lastPollTime();
-        connection.refresh();
-        QVERIFY(connection.isRefreshPending());
-        QCOMPARE(connection.lastPollTime(), before);
-        connection.readData(bytesOf(nodeBlock(20.0f, 40.0f, 1, 2)));
-        QVERIFY(!connection.isRefreshPending());
-        QCOMPARE(node->ch1Text(), QStringLiteral("20.00"));
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(0));
-        connection.readData(bytesOf(nodeBlock(21.0f, 41.0f, 1, 2)));
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(1));
-        // A refresh left unanswered does not keep the next poll's sample out.
-        connection.refresh();
-        connection.poll();
-        QVERIFY(!connection.isRefreshPending());
-        connection.readData(bytesOf(nodeBlock(22.0f, 42.0f, 1, 2)));
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
-        connection.close();
     }
 
     // Polls without a reply: the (limit+1)-th declares the connection lost

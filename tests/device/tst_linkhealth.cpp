@@ -18,7 +18,6 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include <cstring>
 #include <functional>
 
 namespace
@@ -74,26 +73,8 @@ QByteArray registerPdu(quint8 functionCode, const QVector<quint16> &registers)
     return pdu;
 }
 
-QVector<quint16> floatBlock(quint32 ch1Bits, quint32 ch2Bits)
-{
-    return {quint16(ch1Bits),
-            quint16(ch1Bits >> 16),
-            quint16(ch2Bits),
-            quint16(ch2Bits >> 16),
-            7,
-            0,
-            90,
-            0};
-}
-
-quint32 bitsOf(float value)
-{
-    quint32 bits;
-    std::memcpy(&bits, &value, 4);
-    return bits;
-}
-
 using TestSupport::addNode;
+using TestSupport::nodeBlock;
 
 // Polls once and waits until that request has ended, one way or the other.
 void pollAndSettle(ConfiguredDevice &connection)
@@ -131,16 +112,15 @@ private slots:
         QTest::addColumn<int>("errors");
         QTest::addColumn<int>("noData");
         QTest::addColumn<QString>("error");
-        const QVector<quint16> good = floatBlock(bitsOf(21.5f), bitsOf(48.25f));
-        const QVector<quint16> second = floatBlock(bitsOf(-4.0f), bitsOf(12.0f));
+        const QVector<quint16> good = nodeBlock(21.5f, 48.25f, 7, 90);
+        const QVector<quint16> second = nodeBlock(-4.0f, 12.0f, 7, 90);
         QTest::newRow("wrong function code")
             << registerPdu(0x04, good + second) << QStringList{"", "", "", ""} << 0 << 1 << 0
             << "wrong function code 0x04 in the reply";
         QTest::newRow("NaN values")
-            << registerPdu(0x03, floatBlock(0x7FC00000, 0xFFFFFFFF) + second)
+            << registerPdu(0x03, nodeBlock(qQNaN(), -qQNaN(), 7, 90) + second)
             << QStringList{"", "", "-4.00", "12.00"} << 1 << 0 << 2 << "";
-        QTest::newRow("infinity") << registerPdu(0x03,
-                                                 floatBlock(0x7F800000, bitsOf(3.0f)) + second)
+        QTest::newRow("infinity") << registerPdu(0x03, nodeBlock(qInf(), 3.0f, 7, 90) + second)
                                   << QStringList{"", "3.00", "-4.00", "12.00"} << 1 << 0 << 1 << "";
         QTest::newRow("short reply") << registerPdu(0x03, good)
                                      << QStringList{"21.50", "48.25", "", ""} << 1 << 0 << 2 << "";

@@ -118,43 +118,24 @@ private slots:
 
     void validation_data()
     {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("ch1");
-        QTest::addColumn<QString>("ch2");
+        QTest::addColumn<QStringList>("names"); // device, channel 1, channel 2
         QTest::addColumn<QString>("ranges");
         QTest::addColumn<QString>("message");
-        QTest::newRow("all empty") << ""
-                                   << ""
-                                   << ""
-                                   << "5 4 5 4"
+        QTest::newRow("all empty") << QStringList{"", "", ""} << "5 4 5 4"
                                    << "Enter the Device Name.";
-        QTest::newRow("channel 1") << "d"
-                                   << ""
-                                   << ""
-                                   << "0 0 0 0"
+        QTest::newRow("channel 1") << QStringList{"d", "", ""} << "0 0 0 0"
                                    << "Enter the Channel-1 Name.";
-        QTest::newRow("channel 2") << "d"
-                                   << "a"
-                                   << ""
-                                   << "0 0 0 0"
+        QTest::newRow("channel 2") << QStringList{"d", "a", ""} << "0 0 0 0"
                                    << "Enter the Channel-2 Name.";
         // A minimum above the maximum would switch the alarm off unnoticed.
-        QTest::newRow("channel 1 range") << "d"
-                                         << "a"
-                                         << "b"
-                                         << "5 4.99 0 0"
+        QTest::newRow("channel 1 range") << QStringList{"d", "a", "b"} << "5 4.99 0 0"
                                          << "The Channel-1 alarm minimum is above its maximum.";
-        QTest::newRow("channel 2 range") << "d"
-                                         << "a"
-                                         << "b"
-                                         << "4 5 -1 -2"
+        QTest::newRow("channel 2 range") << QStringList{"d", "a", "b"} << "4 5 -1 -2"
                                          << "The Channel-2 alarm minimum is above its maximum.";
     }
     void validation()
     {
-        QFETCH(QString, device);
-        QFETCH(QString, ch1);
-        QFETCH(QString, ch2);
+        QFETCH(QStringList, names);
         QFETCH(QString, ranges);
         QFETCH(QString, message);
         const QString oldName = m_node->deviceName();
@@ -163,9 +144,8 @@ private slots:
         const QStringList limits = ranges.split(QLatin1Char(' '));
         for (int i = 0; i < 4; ++i)
             child<QDoubleSpinBox>(m_dialog, kRanges[i])->setValue(limits[i].toDouble());
-        child<QLineEdit>(m_dialog, "lineEdit_devicename")->setText(device);
-        child<QLineEdit>(m_dialog, "lineEdit_ch1name")->setText(ch1);
-        child<QLineEdit>(m_dialog, "lineEdit_ch2name")->setText(ch2);
+        for (const char *name : {"lineEdit_devicename", "lineEdit_ch1name", "lineEdit_ch2name"})
+            child<QLineEdit>(m_dialog, name)->setText(names.takeFirst());
         confirm();
         QCoreApplication::processEvents();
         QVERIFY(m_dialog && m_dialog->isVisible());

@@ -144,22 +144,6 @@ private slots:
         QCOMPARE(style(b.tile(0)), ValueStyle::kAlarm);
     }
 
-    void numberRefitsOnlyOnLengthChange()
-    {
-        Board b(1);
-        QVERIFY(QTest::qWaitForWindowExposed(&b.board));
-        QLabel *number = label(b.tile(0), "label_number");
-        feed(b.node(0), QStringLiteral("21.50"), QStringLiteral("1.00"));
-        // A size no fit would choose shows whether the font was fitted again.
-        QFont marked = number->font();
-        marked.setPointSizeF(41.0);
-        number->setFont(marked);
-        feed(b.node(0), QStringLiteral("22.75"), QStringLiteral("1.00"));
-        QCOMPARE(number->font().pointSizeF(), 41.0);
-        feed(b.node(0), QStringLiteral("122.75"), QStringLiteral("1.00"));
-        QVERIFY(number->font().pointSizeF() != 41.0);
-    }
-
     void emptyCellsHidden()
     {
         Board b(3);
