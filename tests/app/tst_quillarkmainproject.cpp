@@ -92,7 +92,6 @@ private slots:
     void cleanup();
     void leftOutAndIntervalTold_data();
     void leftOutAndIntervalTold();
-    void badFileSaysWhy();
     void failedSaveToldOnce();
     void namesShownLiterally();
 
@@ -129,9 +128,8 @@ void tst_QuillarkMainProject::cleanup()
     dataIntervalMs = kDefaultDataIntervalMs;
 }
 
-// A load that leaves devices out (bad start address, an ID used twice, over
-// 16) or finds no
-// usable interval says so in one message, and the file keeps its interval
+// A load that leaves devices out (bad start address, an ID used twice) or
+// finds no usable interval says so in one message, and the file keeps its interval
 // through an Add/Delete confirmation.
 void tst_QuillarkMainProject::leftOutAndIntervalTold_data()
 {
@@ -144,10 +142,6 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold_data()
     QTest::newRow("interval abc")
         << QVariant("abc") << 3
         << "INFORMATION|The data interval \"abc\" of the project file is not one the "
-           "program offers; the project runs at 10 sec.";
-    QTest::newRow("interval 2500")
-        << QVariant(2500) << 1
-        << "INFORMATION|The data interval \"2500\" of the project file is not one the "
            "program offers; the project runs at 10 sec.";
     QTest::newRow("bad address, no interval")
         << QVariant() << -1
@@ -196,21 +190,6 @@ void tst_QuillarkMainProject::leftOutAndIntervalTold()
     ProjectDocument document;
     QVERIFY(document.load(path));
     QCOMPARE(document.nodes().size(), qAbs(devices));
-}
-
-// A bad file keeps the start screen and says why on the second line.
-void tst_QuillarkMainProject::badFileSaysWhy()
-{
-    const QString path = m_dir->filePath("broken.qlk");
-    QVERIFY(makeProject(path, 1000, "{\"devices\": [\n  {\"nodes\": [}\n]}"));
-    load(path);
-    QCOMPARE(
-        TestSupport::shownMessages(m_window.data()),
-        QStringList{
-            "ERROR|There is no device information!\nThe device list is not valid JSON at line 2 "
-            "(object is missing after a comma)."});
-    QVERIFY(m_window->findChild<ProjectMain *>());
-    QVERIFY(!m_window->findChild<ProjectCenter *>());
 }
 
 // A read-only project file: the user is told once (with the reason); once

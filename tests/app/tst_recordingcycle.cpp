@@ -159,9 +159,6 @@ void tst_RecordingCycle::projectFileValues_data()
                                  << "a.dat";
     QTest::newRow("interval 1234") << QVariant(1234) << QVariant("a.dat") << 40 << 10000 << "10 sec"
                                    << "a.dat";
-    QTest::newRow("interval text")
-        << QVariant("fast") << QVariant("a.dat") << 40 << 10000 << "10 sec"
-        << "a.dat";
     // The database stays beside the project whatever the file says.
     QTest::newRow("database ../") << QVariant(1000) << QVariant("../escape.dat") << 40 << 1000
                                   << "1 sec"
@@ -483,17 +480,14 @@ void tst_RecordingCycle::sizeLimit()
 }
 
 // The database file deleted while recording: the user is told, and the
-// rows from then on go into a new file at the same path.
+// rows from then on go into a new file at the same path (the file's side
+// is the record tests').
 void tst_RecordingCycle::databaseDeletedWhileRecording()
 {
     QuillarkMain w;
     const QString database = loadProject(w, QStringLiteral("deleted"));
     w.slotStartRecord();
     InsertSerialData::clearQueue();
-    append(8);
-    w.writeDb();
-    w.m_insertSerialData->finishWrites();
-    QCOMPARE(rowCount(database), 8);
     QVERIFY(QFile::remove(database));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("recording goes on into a new file"));
     w.slotStdTimer();
