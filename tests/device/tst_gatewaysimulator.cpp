@@ -58,10 +58,6 @@ private slots:
         process.start(program(), arguments);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), exitCode);
-        const QString help = QString::fromLatin1(process.readAllStandardOutput());
-        for (const char *option : {"--port", "--devices", "--seed", "--update-ms", "--silent",
-                                   "--drop-every", "--delay", "--exception", "--help"})
-            QVERIFY2(exitCode != 0 || help.contains(QLatin1String(option)), option);
     }
 
     // The same seed gives the same values; the values are plausible.

@@ -304,8 +304,6 @@ private slots:
         QVERIFY(!button("pushButton_del")->isEnabled());
     }
 
-    // Delete asks first (through the test seam); the remaining devices move
-    // down to close the gap and keep their names.
     // A start address that pushes later devices past 106 asks once, naming
     // them: Yes removes exactly those and moves the rest, No puts the old
     // address back and leaves every device where it was. No error boxes.
@@ -356,6 +354,8 @@ private slots:
         QCOMPARE(startAddresses(0).mid(0, 3), (QList<int>{0, 8, 16}));
     }
 
+    // Delete asks first (through the test seam); the remaining devices move
+    // down to close the gap and keep their names.
     void deleteAsks()
     {
         addConnection();
