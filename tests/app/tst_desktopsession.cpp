@@ -22,19 +22,6 @@ private slots:
     void openRecordStopCloseExit();
 };
 
-// Waits while the event loop runs, so that the in-process gateways answer.
-static bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(200);
-    }
-    return true;
-}
-
 void tst_DesktopSession::openRecordStopCloseExit()
 {
     for (const char *tool : {"Xvfb", "xdotool", "import"}) {
@@ -69,7 +56,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
         };
         const int before = windows();
         click(263, 18);
-        const bool opened = waitFor([&] { return windows() > before; }, 5000);
+        const bool opened = QTest::qWaitFor([&] { return windows() > before; }, 5000);
         QTest::qWait(300);
         screenshot(
             QStringLiteral("menu-%1").arg(y < 0 ? QStringLiteral("last") : QString::number(y)));
@@ -84,7 +71,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
     QVERIFY(dir.isValid());
     QProcess xvfb;
     xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-    QVERIFY(waitFor([&] { return xvfb.canReadLine(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return xvfb.canReadLine(); }, 10000));
     QDir(screens).removeRecursively();
     QVERIFY(QDir().mkpath(screens) && QDir().mkpath(dir.filePath("home/.config")));
     // A private runtime folder: the single-instance lock of other copies must not stop this one.
@@ -124,7 +111,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // The main window appears after the splash.
     QString window;
-    QVERIFY(waitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
             for (const QString &id :
                  xdotool({"search", "--onlyvisible", "--name", "^Quillark Lite Modbus$"})) {
@@ -144,7 +131,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
     // itself after a few seconds); close it as a user would, and go on only
     // once no other window of the program is on show.
     QTest::qWait(1000);
-    QVERIFY(waitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
             bool other = false;
             for (const QString &id :
@@ -168,7 +155,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
 
     // "Open Project", type the path into the file dialog.
     click(306, 180);
-    QVERIFY(waitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
             return !xdotool({"search", "--onlyvisible", "--name", "^Open Project$"}).isEmpty();
         },
@@ -178,9 +165,9 @@ void tst_DesktopSession::openRecordStopCloseExit()
     xdotool({"type", "--delay", "20", project});
     xdotool({"key", "Return"});
     const QString database = dir.filePath("demo.dat");
-    QVERIFY(waitFor([&] { return QFileInfo::exists(database); }, 10000));
-    QVERIFY(
-        waitFor([&] { return first.requestCount() >= 2 && second.requestCount() >= 2; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(database); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return first.requestCount() >= 2 && second.requestCount() >= 2; },
+                            10000));
     screenshot("3-open");
 
     // Record for a few seconds, then stop.
@@ -188,11 +175,11 @@ void tst_DesktopSession::openRecordStopCloseExit()
         return QSettings(project, QSettings::IniFormat).value(key).toString();
     };
     click(68, 572);
-    QVERIFY(waitFor([&] { return !projectValue("record_start_time").isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !projectValue("record_start_time").isEmpty(); }, 10000));
     QTest::qWait(4000);
     screenshot("4-recording");
     click(68, 572);
-    QVERIFY(waitFor([&] { return !projectValue("record_stop_time").isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !projectValue("record_stop_time").isEmpty(); }, 10000));
     QTest::qWait(500);
     screenshot("5-stopped");
 
@@ -201,7 +188,7 @@ void tst_DesktopSession::openRecordStopCloseExit()
     QTest::qWait(800);
     screenshot("6-closed");
     QVERIFY(chooseFromProjectMenu(app.processId(), 0, -1)); // Exit
-    QVERIFY(waitFor([&] { return app.state() == QProcess::NotRunning; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 10000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);
     xvfb.terminate();
