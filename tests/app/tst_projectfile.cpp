@@ -383,27 +383,11 @@ void tst_ProjectFile::mutatedFiles()
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray seedIni = in.readAll();
 
-    static const QByteArray tokens[] = {"null",
-                                        "-1",
-                                        "[",
-                                        "]",
-                                        "{",
-                                        "}",
-                                        "\"",
-                                        ",",
-                                        ":",
-                                        "\\",
-                                        "99999999999",
-                                        "1e999",
-                                        "\"StartAddress\":",
-                                        "@ByteArray(",
-                                        "\n",
-                                        "=",
-                                        "[General]\n",
-                                        "\\x0",
-                                        "%U",
-                                        "\xc3\x28",
-                                        QByteArray(1, '\0')};
+    const QByteArrayList tokens =
+        QByteArray("null|-1|[|]|{|}|\"|,|:|\\|99999999999|1e999|\"StartAddress\":|@ByteArray(|\n|=|"
+                   "[General]\n|\\x0|%U|\xc3\x28")
+            .split('|')
+        << QByteArray(1, '\0');
     QRandomGenerator rng(20261206);
     auto mutate = [&](QByteArray data) {
         for (int s = 1 + int(rng.bounded(8)); s > 0; --s) {
@@ -418,9 +402,7 @@ void tst_ProjectFile::mutatedFiles()
             case 3:
                 data.insert(at, data.mid(int(rng.bounded(size + 1)), int(rng.bounded(64))));
                 break;
-            case 4:
-                data.insert(at, tokens[rng.bounded(int(sizeof tokens / sizeof *tokens))]);
-                break;
+            case 4: data.insert(at, tokens.at(int(rng.bounded(tokens.size())))); break;
             default: data.truncate(at); break;
             }
         }

@@ -41,45 +41,35 @@ void tst_ProjectMain::createAndOpen_data()
                                            "retry.\nMax Length is 20 charactors.");
     const QString cannot = QStringLiteral("ERROR|Unable to open the project file.");
     const int yes = QMessageBox::Yes, no = QMessageBox::No;
-    QTest::newRow("create 16 letters") << true << "abcdefghijklmnop"
-                                       << "" << 0 << "abcdefghijklmnop.qlk"
-                                       << "";
-    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq"
-                                       << "" << 0 << "" << tooLong;
-    QTest::newRow("create other suffix") << true << "plant.ini"
-                                         << "" << 0 << "plant.ini"
-                                         << "";
+    const QString none;
+    QTest::newRow("create 16 letters")
+        << true << "abcdefghijklmnop" << none << 0 << "abcdefghijklmnop.qlk" << none;
+    QTest::newRow("create 17 letters")
+        << true << "abcdefghijklmnopq" << none << 0 << none << tooLong;
+    QTest::newRow("create other suffix") << true << "plant.ini" << none << 0 << "plant.ini" << none;
     // The name is checked with its suffix: "demo" is "demo.qlk".
     QTest::newRow("demo over demo.qlk, no") << true << "demo"
-                                            << "demo.qlk" << no << ""
-                                            << "";
+                                            << "demo.qlk" << no << none << none;
     QTest::newRow("demo over demo.qlk, yes") << true << "demo"
-                                             << "demo.qlk" << yes << "demo.qlk"
-                                             << "";
+                                             << "demo.qlk" << yes << "demo.qlk" << none;
     QTest::newRow("demo over demo, no question") << true << "demo"
-                                                 << "demo" << 0 << "demo.qlk"
-                                                 << "";
-    QTest::newRow("create, no folder") << true << "no-such-folder/p1"
-                                       << "" << 0 << "" << cannot;
-    QTest::newRow("create cancelled") << true << ""
-                                      << "" << 0 << ""
-                                      << "";
-    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk"
-                                        << "abcdefghijklmnop.qlk" << 0 << "abcdefghijklmnop.qlk"
-                                        << "";
+                                                 << "demo" << 0 << "demo.qlk" << none;
+    QTest::newRow("create, no folder")
+        << true << "no-such-folder/p1" << none << 0 << none << cannot;
+    QTest::newRow("create cancelled") << true << none << none << 0 << none << none;
+    QTest::newRow("open 20 characters")
+        << false << "abcdefghijklmnop.qlk"
+        << "abcdefghijklmnop.qlk" << 0 << "abcdefghijklmnop.qlk" << none;
     QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk"
-                                        << "abcdefghijklmnopq.qlk" << 0 << "" << tooLong;
-    QTest::newRow("open missing") << false << "gone.qlk"
-                                  << "" << 0 << "" << cannot;
-    QTest::newRow("open cancelled") << false << ""
-                                    << "" << 0 << ""
-                                    << "";
+                                        << "abcdefghijklmnopq.qlk" << 0 << none << tooLong;
+    QTest::newRow("open missing") << false << "gone.qlk" << none << 0 << none << cannot;
+    QTest::newRow("open cancelled") << false << none << none << 0 << none << none;
     // A named pipe ("|" below) would hold the window: refused, create or open.
     const QString pipe = "ERROR|\"pipe.qlk\" is not a regular file: a project is kept in one.";
     QTest::newRow("open a pipe") << false << "pipe.qlk"
-                                 << "|pipe.qlk" << 0 << "" << pipe;
+                                 << "|pipe.qlk" << 0 << none << pipe;
     QTest::newRow("create over a pipe") << true << "pipe.qlk"
-                                        << "|pipe.qlk" << 0 << "" << pipe;
+                                        << "|pipe.qlk" << 0 << none << pipe;
 }
 
 void tst_ProjectMain::createAndOpen()
