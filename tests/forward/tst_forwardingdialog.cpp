@@ -43,7 +43,6 @@ private:
     {
         return parent->findChild<QLabel *>(name)->text();
     }
-    static void saveScreenshot(QWidget *widget, const QString &name);
 
     MosquittoBroker m_broker;
     QString m_brokerError;
@@ -62,13 +61,6 @@ void tst_ForwardingDialog::type(ForwardingDialog *dialog, const char *name, cons
     QVERIFY2(edit, name);
     edit->clear();
     QTest::keyClicks(edit, text);
-}
-
-void tst_ForwardingDialog::saveScreenshot(QWidget *widget, const QString &name)
-{
-    const QString dir = TestSupport::binaryDir() + QStringLiteral("/test-screens");
-    QDir().mkpath(dir);
-    widget->grab().save(dir + QLatin1Char('/') + name);
 }
 
 void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
@@ -125,7 +117,6 @@ void tst_ForwardingDialog::savesSettingsAndKeepsTheFilePrivate()
     QVERIFY(forwarder.isEnabled(Forwarder::Mqtt));
     QTRY_VERIFY_WITH_TIMEOUT(influxState->toPlainText().contains(QLatin1String("Last error")),
                              20000);
-    saveScreenshot(dialog, QStringLiteral("forwardingdialog.png"));
 
     // A later rewrite of the project file by the recorder keeps it private.
     {
@@ -320,7 +311,6 @@ void tst_ForwardingDialog::recorderForwardsRecordedAndLiveSamples()
     auto *dialog = w.findChild<ForwardingDialog *>();
     QVERIFY(dialog && dialog->isVisible());
     QCOMPARE(dialog->findChild<QLineEdit *>("lineEdit_mqtt_prefix")->text(), QStringLiteral("qk"));
-    saveScreenshot(&w, QStringLiteral("forwarding-mainwindow.png"));
     dialog->close();
 
     // Record a few samples: each recorded row reaches the broker.

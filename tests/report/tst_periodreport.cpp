@@ -7,7 +7,6 @@
 #include "record/alarmtracker.h"
 #include "record/insertserialdata.h"
 #include "record/recordreader.h"
-#include "record/recordtimeorder.h"
 #include "report/haccpsections.h"
 #include "report/periodreport.h"
 #include "report/reportpainter.h"
@@ -480,41 +479,6 @@ private slots:
                 PeriodReport::Outcome::Done);
         QVERIFY(!report.timeOrdered());
         QCOMPARE(report.statistics().devices().at(0).channel[0].total.samples, qint64(8640));
-
-        // The answer is kept: a second reader learns it from the cache.
-        RecordReader reader;
-        QVERIFY(reader.open(m_dir.path() + "/stepped.dat"));
-        QVERIFY(QFile::exists(RecordTimeOrder::cacheFile(reader.handle())));
-        QVERIFY(!reader.timeOrdered());
-    }
-
-    // Rows added after a check are checked on the next run; a file replaced
-    // by another is checked again from the start.
-    void orderCacheFollowsTheFile()
-    {
-        const QString path = m_dir.path() + "/growing.dat";
-        QVector<Row> rows;
-        for (int i = 0; i < 100; ++i)
-            rows.append({kFridge, 1.0, 1.0, 1000 + i});
-        QVERIFY(writeDatabase(path, rows));
-        {
-            RecordReader reader;
-            QVERIFY(reader.open(path));
-            QVERIFY(reader.timeOrdered());
-        }
-        rows.append({kFridge, 1.0, 1.0, 500}); // a step back in the new row
-        QVERIFY(writeDatabase(path, rows));
-        {
-            RecordReader reader;
-            QVERIFY(reader.open(path));
-            QVERIFY(!reader.timeOrdered());
-        }
-        rows.removeLast();
-        rows[0].time = 999; // another file, same ids
-        QVERIFY(writeDatabase(path, rows));
-        RecordReader reader;
-        QVERIFY(reader.open(path));
-        QVERIFY(reader.timeOrdered());
     }
 };
 

@@ -143,14 +143,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(out));
     }
 
-    void helpListsTheOptions()
-    {
-        const Result result = runViewer({QStringLiteral("--help")});
-        QCOMPARE(result.code, 0);
-        for (const char *option : {"--csv", "--from", "--to", "--device", "--help"})
-            QVERIFY2(result.out.contains(QLatin1String(option)), option);
-    }
-
     // A bounded export of two devices, the project path in the recorder's quotes.
     void writesTheRangeAsked()
     {

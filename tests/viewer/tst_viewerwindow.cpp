@@ -13,7 +13,6 @@
 #include "viewerfixture.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -53,13 +52,6 @@ double weekValue(int d, int c, qint64 t)
     const double day = std::sin(double(t - kStart) / 86400.0 * 2 * M_PI);
     return (c == 1 ? 18 + d * 0.8 : 40 + d * 2) + day * (c == 1 ? 4 : 10) +
            ((t / 60 + d) % 1440 == 0 ? 9 : 0);
-}
-
-void saveShot(QWidget *widget, const QString &name)
-{
-    const QString folder = TestSupport::binaryDir() + QStringLiteral("/test-screens");
-    QDir().mkpath(folder);
-    widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 // A left-button drag in steps (QTest::mouseMove carries no buttons).
@@ -189,7 +181,6 @@ private slots:
         QCOMPARE(window.visibleFrom(), kStart);
         QCOMPARE(window.visibleTo(), kStart + qint64(kWeekPolls - 1) * 60);
         QCOMPARE(window.shownSeries().size(), 17);
-        saveShot(&window, QStringLiteral("viewer-week-16-devices"));
         // One value axis per unit, each line and limit line on its unit's axis.
         auto *viewer = window.findChild<QChartViewer *>(QStringLiteral("chart_viewer"));
         XYChart *chart = viewer->chart();
@@ -251,7 +242,6 @@ private slots:
                      .contains(QString::number(weekValue(0, 1, kGapFrom - 600), 'g', 6)),
                  qPrintable(window.cursorText(kGapFrom - 600)));
         QTest::mouseMove(viewer, centre);
-        saveShot(&window, QStringLiteral("viewer-zoomed-hour-gap"));
     }
 
     void exportsCsvAndPng()
@@ -394,8 +384,6 @@ private slots:
         const QWidget *splitter = window.findChild<QWidget *>(QStringLiteral("splitter_main"));
         QVERIFY2(splitter->geometry().bottom() > window.height() - 50,
                  qPrintable(QString::number(splitter->geometry().bottom())));
-        if (QTest::currentDataTag() == QLatin1String("cached"))
-            saveShot(&window, QStringLiteral("viewer-cached-open"));
         // A project opened is offered by the recorder's recent list too.
         bool listed = false;
         for (const auto &entry : RecentProjects::load())
@@ -480,7 +468,6 @@ private slots:
         QTRY_VERIFY2(window.eventTip().contains(QStringLiteral("Acknowledged by Ann: <b>Door "
                                                                "closed</b>, fan checked")),
                      qPrintable(window.eventTip()));
-        saveShot(&window, QStringLiteral("viewer-alarm-events"));
     }
 
     // 16 devices a second are written into the file while the viewer
