@@ -65,84 +65,56 @@ RecordRow tst_ForwardFormat::row(const char *serial, double ch1, double ch2, qin
 
 void tst_ForwardFormat::influxLine_data()
 {
-    QTest::addColumn<QString>("deviceName");
-    QTest::addColumn<QString>("ch1");
-    QTest::addColumn<QString>("ch2");
+    QTest::addColumn<QStringList>("names"); // device, channel 1, channel 2
     QTest::addColumn<QByteArray>("serial");
     QTest::addColumn<double>("v1");
     QTest::addColumn<double>("v2");
     QTest::addColumn<QByteArray>("line"); // empty: no line
 
+    const QStringList names{"Cold room", "Temp", "Hum"};
     const QByteArray tags =
         "quillark,device=SN1,gateway=10.0.0.5:502,name=Cold\\ room,project=plant ";
-    QTest::newRow("both") << "Cold room"
-                          << "Temp"
-                          << "Hum" << QByteArray("SN1") << 21.5 << 45.0
-                          << tags + "Temp=21.5,Hum=45 1767225600\n";
+    const QByteArray sn1("SN1");
+    QTest::newRow("both") << names << sn1 << 21.5 << 45.0 << tags + "Temp=21.5,Hum=45 1767225600\n";
     QTest::newRow("first missing")
-        << "Cold room"
-        << "Temp"
-        << "Hum" << QByteArray("SN1") << NoValue << 45.25 << tags + "Hum=45.25 1767225600\n";
+        << names << sn1 << NoValue << 45.25 << tags + "Hum=45.25 1767225600\n";
     QTest::newRow("second missing")
-        << "Cold room"
-        << "Temp"
-        << "Hum" << QByteArray("SN1") << -3.0 << NoValue << tags + "Temp=-3 1767225600\n";
-    QTest::newRow("gap mark") << "Cold room"
-                              << "Temp"
-                              << "Hum" << QByteArray("SN1") << NoValue << NoValue << QByteArray();
-    QTest::newRow("not a number") << "Cold room"
-                                  << "Temp"
-                                  << "Hum" << QByteArray("SN1") << qQNaN() << 1.0
-                                  << tags + "Hum=1 1767225600\n";
+        << names << sn1 << -3.0 << NoValue << tags + "Temp=-3 1767225600\n";
+    QTest::newRow("gap mark") << names << sn1 << NoValue << NoValue << QByteArray();
+    QTest::newRow("not a number") << names << sn1 << qQNaN() << 1.0 << tags + "Hum=1 1767225600\n";
     QTest::newRow("escaped names")
-        << "a,b=c d"
-        << "T, in=C"
-        << "x\\" << QByteArray("SN1") << 1.0 << 2.0
+        << QStringList{"a,b=c d", "T, in=C", "x\\"} << sn1 << 1.0 << 2.0
         << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=a\\,b\\=c\\ d,project=plant "
                       "T\\,\\ in\\=C=1,x\xE2\x88\x96=2 1767225600\n");
     // A backslash stays, except before an escaped character and at the end.
     QTest::newRow("backslashes")
-        << "back\\slash\\ x\\"
-        << "Temp"
-        << "Hum" << QByteArray("SN1") << 1.0 << 2.0
+        << QStringList{"back\\slash\\ x\\", "Temp", "Hum"} << sn1 << 1.0 << 2.0
         << QByteArray("quillark,device=SN1,gateway=10.0.0.5:502,name=back\\slash\xE2\x88\x96\\ "
                       "x\xE2\x88\x96,project=plant Temp=1,Hum=2 1767225600\n");
-    QTest::newRow("empty names") << ""
-                                 << ""
-                                 << " " << QByteArray("SN1") << 1.0 << 2.0
+    QTest::newRow("empty names") << QStringList{"", "", " "} << sn1 << 1.0 << 2.0
                                  << QByteArray(
                                         "quillark,device=SN1,gateway=10.0.0.5:502,project=plant "
                                         "channel1=1,channel2=2 1767225600\n");
-    QTest::newRow("same names") << "Cold room"
-                                << "T"
-                                << "T" << QByteArray("SN1") << 1.0 << 2.0
+    QTest::newRow("same names") << QStringList{"Cold room", "T", "T"} << sn1 << 1.0 << 2.0
                                 << tags + "T=1,channel2=2 1767225600\n";
-    QTest::newRow("time is no field")
-        << "Cold room"
-        << "time"
-        << "Hum" << QByteArray("SN1") << 1.0 << 2.0 << tags + "channel1=1,Hum=2 1767225600\n";
-    QTest::newRow("line break in name")
-        << "Cold\nroom"
-        << "Temp"
-        << "Hum" << QByteArray("SN1") << 1.0 << 2.0 << tags + "Temp=1,Hum=2 1767225600\n";
+    QTest::newRow("time is no field") << QStringList{"Cold room", "time", "Hum"} << sn1 << 1.0
+                                      << 2.0 << tags + "channel1=1,Hum=2 1767225600\n";
+    QTest::newRow("line break in name") << QStringList{"Cold\nroom", "Temp", "Hum"} << sn1 << 1.0
+                                        << 2.0 << tags + "Temp=1,Hum=2 1767225600\n";
     QTest::newRow("unknown device")
-        << "Cold room"
-        << "Temp"
-        << "Hum" << QByteArray("OLD 7") << 1.0 << 2.0
+        << names << QByteArray("OLD 7") << 1.0 << 2.0
         << QByteArray("quillark,device=OLD\\ 7,project=plant channel1=1,channel2=2 "
                       "1767225600\n");
 }
 
 void tst_ForwardFormat::influxLine()
 {
-    QFETCH(QString, deviceName);
-    QFETCH(QString, ch1);
-    QFETCH(QString, ch2);
+    QFETCH(QStringList, names);
     QFETCH(QByteArray, serial);
     QFETCH(double, v1);
     QFETCH(double, v2);
     QFETCH(QByteArray, line);
-    ForwardFormat format(project(QStringLiteral("plant"), deviceName, ch1, ch2),
+    ForwardFormat format(project(QStringLiteral("plant"), names.at(0), names.at(1), names.at(2)),
                          QStringLiteral("q"));
     QByteArray out = "before\n";
     QCOMPARE(format.appendInfluxLine(out, row(serial.constData(), v1, v2)), !line.isEmpty());
