@@ -291,45 +291,28 @@ private slots:
     // Open button, a record file on its own, and names shown as written.
     void opens_data()
     {
-        QTest::addColumn<QString>("first");  // opened first, may fail
-        QTest::addColumn<QString>("second"); // then opened through the Open button
-        QTest::addColumn<QString>("label");  // the project label then says
-        QTest::addColumn<QString>("device"); // the first device row in the list
-        QTest::newRow("uncached") << ""
-                                  << "@FRESH@"
-                                  << "week"
-                                  << "Room 1";
-        QTest::newRow("cached") << ""
-                                << "@PROJECT@"
-                                << "week"
-                                << "Room 1";
-        QTest::newRow("failed, then good") << "@DIR@/nothing.qlk"
-                                           << "@PROJECT@"
-                                           << "week"
-                                           << "Room 1";
-        QTest::newRow("no database, then good") << "@DIR@/lonely.qlk"
-                                                << "@PROJECT@"
-                                                << "week"
-                                                << "Room 1";
-        QTest::newRow("record file alone") << ""
-                                           << "@DATABASE@"
-                                           << "without its project" << serials16().at(0);
-        QTest::newRow("markup in names") << ""
-                                         << "@MARKUP@"
-                                         << "<b>Bold</b><img src=/dev/zero>"
-                                         << "<i>Room</i>";
+        // Opened first (may fail), then through the Open button; what the
+        // project label then says, and the first device row in the list.
+        QTest::addColumn<QStringList>("open");
+        const QString room = QStringLiteral("Room 1");
+        QTest::newRow("uncached") << QStringList{"", "@FRESH@", "week", room};
+        QTest::newRow("cached") << QStringList{"", "@PROJECT@", "week", room};
+        QTest::newRow("failed, then good")
+            << QStringList{"@DIR@/nothing.qlk", "@PROJECT@", "week", room};
+        QTest::newRow("no database, then good")
+            << QStringList{"@DIR@/lonely.qlk", "@PROJECT@", "week", room};
+        QTest::newRow("record file alone")
+            << QStringList{"", "@DATABASE@", "without its project", serials16().at(0)};
+        QTest::newRow("markup in names")
+            << QStringList{"", "@MARKUP@", "<b>Bold</b><img src=/dev/zero>", "<i>Room</i>"};
         QTest::newRow("devices not in the project")
-            << ""
-            << "@PARTLY@"
-            << "1 device(s) in the file but not in the project"
-            << "Room 1";
+            << QStringList{"", "@PARTLY@", "1 device(s) in the file but not in the project", room};
     }
     void opens()
     {
-        QFETCH(QString, first);
-        QFETCH(QString, second);
-        QFETCH(QString, label);
-        QFETCH(QString, device);
+        QFETCH(QStringList, open);
+        const QString first = open.at(0), second = open.at(1), label = open.at(2),
+                      device = open.at(3);
         auto resolve = [this](QString path) {
             if (path == QLatin1String("@FRESH@")) {
                 // A copy of the week under a new name: no cache yet.
