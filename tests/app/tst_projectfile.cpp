@@ -1,16 +1,14 @@
 #include <QElapsedTimer>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
-
 #include "app/projectfile.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
+#include "testsupport.h"
 
 // Real project files in a temporary folder.
 class tst_ProjectFile : public QObject
@@ -34,7 +32,6 @@ private:
         return QSettings(file, QSettings::IniFormat).value(key).toByteArray();
     }
     static QList<ConfiguredDevice *> sampleDevices();
-    static bool setWritable(const QString &file, bool writable);
     // Empty when the list respects the reader's limits ("gone" names a node that must be dropped).
     static QString checkInvariants(const QList<ConfiguredDevice *> &devices, int *nodes);
 
@@ -314,7 +311,7 @@ void tst_ProjectFile::readOnlyFile()
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray before = in.readAll();
     in.close();
-    if (!setWritable(file, false))
+    if (!TestSupport::setWritable(file, false))
         QSKIP("no way to make a file read-only here");
 
     QList<ConfiguredDevice *> fewer{devices.takeFirst()};
@@ -332,7 +329,7 @@ void tst_ProjectFile::readOnlyFile()
     QCOMPARE(document.dataInterval, 5000);
     QVERIFY(document.recordStartTime.isEmpty());
 
-    QVERIFY(setWritable(file, true));
+    QVERIFY(TestSupport::setWritable(file, true));
     QVERIFY(ProjectFile::write(fewer, file, &error));
     QVERIFY(document.load(file));
     QCOMPARE(document.connections.size(), 1);
@@ -355,16 +352,6 @@ void tst_ProjectFile::readOnlyFile()
              QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
     qDeleteAll(devices);
     qDeleteAll(fewer);
-}
-
-bool tst_ProjectFile::setWritable(const QString &file, bool writable)
-{
-    if (geteuid() != 0) {
-        const QFile::Permissions owner = QFile::ReadOwner | QFile::ReadGroup;
-        return QFile::setPermissions(file, writable ? owner | QFile::WriteOwner : owner);
-    }
-    // Root writes any file whatever its mode; the immutable flag holds.
-    return QProcess::execute(QStringLiteral("chattr"), {writable ? "-i" : "+i", file}) == 0;
 }
 
 // Seeded random mutations of a valid project file, of the whole file and of

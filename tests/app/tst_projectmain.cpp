@@ -5,12 +5,9 @@
 #include <QDateTime>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QtTest>
 
 #include <sys/stat.h>
-
-#include <unistd.h>
 
 class tst_ProjectMain : public QObject
 {
@@ -196,14 +193,7 @@ void tst_ProjectMain::oldRecordingThatCannotMove()
     QVERIFY(database.open(QIODevice::WriteOnly) && database.write("rows") > 0);
     project.close();
     database.close();
-    const bool root = geteuid() == 0;
-    auto lock = [&](bool locked) {
-        if (root)
-            return QProcess::execute("chattr", {locked ? "+i" : "-i", dir.path()}) == 0;
-        return QFile::setPermissions(dir.path(), locked ? QFile::ReadOwner | QFile::ExeOwner
-                                                        : QFile::ReadOwner | QFile::WriteOwner |
-                                                              QFile::ExeOwner);
-    };
+    auto lock = [&](bool locked) { return TestSupport::setWritable(dir.path(), !locked); };
     if (!lock(true))
         QSKIP("no way to lock a folder here");
     QString movedTo, error;

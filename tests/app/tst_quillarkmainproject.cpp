@@ -202,13 +202,7 @@ void tst_QuillarkMainProject::failedSaveToldOnce()
     load(path);
     auto *center = m_window->findChild<ProjectCenter *>();
     QVERIFY(center && TestSupport::shownMessages(m_window.data()).isEmpty());
-    const bool root = geteuid() == 0;
-    auto lock = [&](bool locked) {
-        if (root)
-            return QProcess::execute("chattr", {locked ? "+i" : "-i", path}) == 0;
-        return QFile::setPermissions(path, locked ? QFile::ReadOwner
-                                                  : QFile::ReadOwner | QFile::WriteOwner);
-    };
+    auto lock = [&](bool locked) { return TestSupport::setWritable(path, !locked); };
     if (!lock(true))
         QSKIP("no way to make a file read-only here");
     emit center->updateProjectFile();

@@ -6,9 +6,12 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <unistd.h>
 
 namespace
 {
@@ -76,6 +79,17 @@ bool waitUntilFinished(QProcess &process, int timeoutMs)
     if (process.state() != QProcess::NotRunning)
         process.waitForFinished(timeoutMs);
     return process.state() == QProcess::NotRunning && process.error() != QProcess::FailedToStart;
+}
+
+bool setWritable(const QString &path, bool writable)
+{
+    if (geteuid() == 0)
+        return QProcess::execute(QStringLiteral("chattr"),
+                                 {writable ? QStringLiteral("-i") : QStringLiteral("+i"), path}) ==
+               0;
+    const QFile::Permissions kept =
+        QFile::ReadOwner | (QFileInfo(path).isDir() ? QFile::ExeOwner : QFile::ReadGroup);
+    return QFile::setPermissions(path, writable ? kept | QFile::WriteOwner : kept);
 }
 
 } // namespace TestSupport

@@ -36,4 +36,8 @@ QByteArray fileDigest(const QString &path);
 // loop). False when it never started or still runs after timeoutMs.
 bool waitUntilFinished(QProcess &process, int timeoutMs);
 
+// Makes a file or folder writable by its owner or not; for root, whom modes
+// do not stop, through the immutable flag. False where neither works.
+bool setWritable(const QString &path, bool writable);
+
 } // namespace TestSupport
