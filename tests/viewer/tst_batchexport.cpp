@@ -172,52 +172,41 @@ private slots:
     void spreadsheetOptions_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("delimiter");
-        QTest::addColumn<QString>("note");   // on stderr
-        QTest::addColumn<QString>("header"); // the last column's
-        QTest::addColumn<QString>("value");  // its value on the first line
-        QTest::newRow("German spreadsheet") << QStringList{"--decimal-comma",
-                                                           "--bom",
-                                                           "--from",
-                                                           "2026-01-01 01:01:40",
-                                                           "--to",
-                                                           "2026-01-01 01:01:49",
-                                                           "@PROJECT@"}
-                                            << ";"
-                                            << ""
-                                            << "Room 16 / Humidity (%RH)"
-                                            << "152,00";
+        // The delimiter, the note on stderr, the last column's header and
+        // its value on the first line.
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("German spreadsheet")
+            << QStringList{"--decimal-comma",
+                           "--bom",
+                           "--from",
+                           "2026-01-01 01:01:40",
+                           "--to",
+                           "2026-01-01 01:01:49",
+                           "@PROJECT@"}
+            << QStringList{";", "", "Room 16 / Humidity (%RH)", "152,00"};
         QTest::newRow("tab, full precision")
             << QStringList{"--separator",        "tab",      "--full-precision", "--device",
                            "QKDEV0000000000000", "@PROJECT@"}
-            << "\t"
-            << ""
-            << "Room 1 / Humidity (%RH)"
-            << "2";
-        QTest::newRow("clock shown twice") << QStringList{"--from", "2026-10-25 02:30:00", "--to",
-                                                          "2026-10-25 02:30:00", "@PROJECT@"}
-                                           << ","
-                                           << "earlier one, 2026-10-25T02:30:00+02:00"
-                                           << "Room 16 / Humidity (%RH)"
-                                           << "";
+            << QStringList{"\t", "", "Room 1 / Humidity (%RH)", "2"};
+        QTest::newRow("clock shown twice")
+            << QStringList{"--from", "2026-10-25 02:30:00", "--to", "2026-10-25 02:30:00",
+                           "@PROJECT@"}
+            << QStringList{",", "earlier one, 2026-10-25T02:30:00+02:00",
+                           "Room 16 / Humidity (%RH)", ""};
         QTest::newRow("device not in the project")
-            << QStringList{"--device", "QKDEV0000000000015", "@PARTLY@"} << ","
-            << "exported under their number: QKDEV0000000000015"
-            << "QKDEV0000000000015 / CH2"
-            << "152.00";
+            << QStringList{"--device", "QKDEV0000000000015", "@PARTLY@"}
+            << QStringList{",", "exported under their number: QKDEV0000000000015",
+                           "QKDEV0000000000015 / CH2", "152.00"};
         QTest::newRow("record file alone")
-            << QStringList{"--device", "QKDEV0000000000002", "@DATABASE@"} << ","
-            << ""
-            << "QKDEV0000000000002 / CH2"
-            << "22.00";
+            << QStringList{"--device", "QKDEV0000000000002", "@DATABASE@"}
+            << QStringList{",", "", "QKDEV0000000000002 / CH2", "22.00"};
     }
     void spreadsheetOptions()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, delimiter);
-        QFETCH(QString, note);
-        QFETCH(QString, header);
-        QFETCH(QString, value);
+        QFETCH(QStringList, expected);
+        const QString delimiter = expected.at(0), note = expected.at(1), header = expected.at(2),
+                      value = expected.at(3);
         const QString partly = m_dir.filePath(QStringLiteral("partly.qlk"));
         if (!QFileInfo::exists(partly)) {
             QVector<Device> devices;
