@@ -60,10 +60,8 @@ private slots:
         QTest::addColumn<int>("channel");
         QTest::addColumn<qint64>("samples");
         QTest::addColumn<qint64>("expected");
-        QTest::addColumn<QString>("completeness");
-        QTest::addColumn<QString>("minimum"); // "value at time"
-        QTest::addColumn<QString>("maximum");
-        QTest::addColumn<QString>("mean");
+        // Completeness; minimum and maximum, each "value at time"; mean.
+        QTest::addColumn<QString>("figures");
         QTest::addColumn<int>("gaps");
         QTest::addColumn<int>("excursions");
         QTest::addColumn<qint64>("secondsOutside");
@@ -72,52 +70,38 @@ private slots:
         // 8640 slots less 60 (gap at 10:00) and 180 (stop at 12:00 with its NULL row);
         // sum 29*9 + 9.5 + 5*1 + 0.4 + 12*8.5 + 8352*5 = 42137.9, / 8400 = 5.0164.
         QTest::newRow("fridge temperature")
-            << day << 1 << 0 << 0 << qint64(8400) << qint64(8640) << "97.2"
-            << "0.40 at 15:00:30"
-            << "9.50 at 00:01:40"
-            << "5.02" << 2 << 3 << qint64(300 + 60 + 120);
+            << day << 1 << 0 << 0 << qint64(8400) << qint64(8640)
+            << "97.2; 0.40 at 15:00:30; 9.50 at 00:01:40; 5.02" << 2 << 3 << qint64(300 + 60 + 120);
         // Alarm off: the spike to 95 is no excursion.
         QTest::newRow("fridge humidity, alarm off")
-            << day << 1 << 0 << 1 << qint64(8400) << qint64(8640) << "97.2"
-            << "50.00 at 00:00:00"
-            << "95.00 at 13:00:00"
-            << "50.01" << 2 << 0 << qint64(0);
+            << day << 1 << 0 << 1 << qint64(8400) << qint64(8640)
+            << "97.2; 50.00 at 00:00:00; 95.00 at 13:00:00; 50.01" << 2 << 0 << qint64(0);
         QTest::newRow("freezer, nothing recorded")
-            << day << 1 << 1 << 0 << qint64(0) << qint64(8640) << "0.0"
-            << ""
-            << ""
-            << "" << 1 << 0 << qint64(0);
+            << day << 1 << 1 << 0 << qint64(0) << qint64(8640) << "0.0; ; ; " << 1 << 0
+            << qint64(0);
         // Still outside from the day before until the data end at 00:09:50:
         // open, its time outside up to the last reading.
         QTest::newRow("next day, partly recorded")
-            << day.addDays(1) << 1 << 0 << 0 << qint64(60) << qint64(8640) << "0.7"
-            << "8.50 at 00:00:00"
-            << "8.50 at 00:00:00"
-            << "8.50" << 1 << 1 << qint64(590);
+            << day.addDays(1) << 1 << 0 << 0 << qint64(60) << qint64(8640)
+            << "0.7; 8.50 at 00:00:00; 8.50 at 00:00:00; 8.50" << 1 << 1 << qint64(590);
         QTest::newRow("spring forward, 23 hours")
-            << QDate(2026, 3, 29) << 1 << 0 << 0 << qint64(8280) << qint64(8280) << "100.0"
-            << "4.00 at 00:00:00 CET"
-            << "4.00 at 00:00:00 CET"
-            << "4.00" << 0 << 0 << qint64(0);
+            << QDate(2026, 3, 29) << 1 << 0 << 0 << qint64(8280) << qint64(8280)
+            << "100.0; 4.00 at 00:00:00 CET; 4.00 at 00:00:00 CET; 4.00" << 0 << 0 << qint64(0);
         QTest::newRow("fall back, 25 hours")
-            << QDate(2026, 10, 25) << 1 << 0 << 0 << qint64(9000) << qint64(9000) << "100.0"
-            << "4.00 at 00:00:00 CEST"
-            << "4.00 at 00:00:00 CEST"
-            << "4.00" << 0 << 0 << qint64(0);
+            << QDate(2026, 10, 25) << 1 << 0 << 0 << qint64(9000) << qint64(9000)
+            << "100.0; 4.00 at 00:00:00 CEST; 4.00 at 00:00:00 CEST; 4.00" << 0 << 0 << qint64(0);
         // The week of the clocks going forward: six empty days and one of 23 h.
-        QTest::newRow("week 2026-W13") << QDate(2026, 3, 23) << 7 << 0 << 0 << qint64(8280)
-                                       << qint64(6 * 8640 + 8280) << "13.8"
-                                       << "4.00 at 2026-03-29 00:00:00 CET"
-                                       << "4.00 at 2026-03-29 00:00:00 CET"
-                                       << "4.00" << 1 << 0 << qint64(0);
+        QTest::newRow("week 2026-W13")
+            << QDate(2026, 3, 23) << 7 << 0 << 0 << qint64(8280) << qint64(6 * 8640 + 8280)
+            << "13.8; 4.00 at 2026-03-29 00:00:00 CET; 4.00 at 2026-03-29 00:00:00 CET; 4.00" << 1
+            << 0 << qint64(0);
         // March: from 23:50 on the 9th (9.0, outside until 00:05:00 on the
         // 10th: 900 s), 15:00 on the 10th (60 s), 23:58 on the 10th until the
         // data end at 00:09:50 on the 11th (710 s); 60 + 8400 + 60 + 8280 readings.
-        QTest::newRow("month 2026-03") << QDate(2026, 3, 1) << 31 << 0 << 0 << qint64(16800)
-                                       << qint64(30 * 8640 + 8280) << "6.3"
-                                       << "0.40 at 2026-03-10 15:00:30 CET"
-                                       << "9.50 at 2026-03-10 00:01:40 CET"
-                                       << "4.54" << 5 << 3 << qint64(900 + 60 + 710);
+        QTest::newRow("month 2026-03")
+            << QDate(2026, 3, 1) << 31 << 0 << 0 << qint64(16800) << qint64(30 * 8640 + 8280)
+            << "6.3; 0.40 at 2026-03-10 15:00:30 CET; 9.50 at 2026-03-10 00:01:40 CET; 4.54" << 5
+            << 3 << qint64(900 + 60 + 710);
     }
 
     void channelFigures()
@@ -135,13 +119,14 @@ private slots:
         const PeriodStatistics::Channel &c = s.devices().at(device).channel[channel];
         QTEST(f.samples, "samples");
         QTEST(f.expected, "expected");
-        QTEST(QString::number(f.completeness(), 'f', 1), "completeness");
         const auto valueAt = [&](double v, qint64 t) {
             return f.samples ? QString("%1 at %2").arg(v, 0, 'f', 2).arg(s.timeText(t)) : QString();
         };
-        QTEST(valueAt(f.minimum, f.minimumTime), "minimum");
-        QTEST(valueAt(f.maximum, f.maximumTime), "maximum");
-        QTEST(f.samples ? QString::number(f.mean(), 'f', 2) : QString(), "mean");
+        QTEST(QStringList({QString::number(f.completeness(), 'f', 1),
+                           valueAt(f.minimum, f.minimumTime), valueAt(f.maximum, f.maximumTime),
+                           f.samples ? QString::number(f.mean(), 'f', 2) : QString()})
+                  .join("; "),
+              "figures");
         QTEST(c.gaps.size(), "gaps");
         QTEST(c.excursions.size(), "excursions");
         QTEST(f.secondsOutside, "secondsOutside");
