@@ -98,22 +98,11 @@ QByteArray RecordJournal::chainHash(const QByteArray &previous, qint64 seq, cons
     return hash.result().toHex();
 }
 
-bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QString *error)
+// Adds one link to the chain: the next sequence number, hashed over the
+// newest link before it.
+bool RecordJournal::appendLink(sqlite3 *db, const char *table, qint64 rowId,
+                               const QByteArray &content, QString *error)
 {
-    const QByteArray select = QByteArray("select * from \"") + table + "\" where rowid = ?1";
-    SqlStatement row(db, select.constData());
-    row.bind(1, rowId);
-    if (row.step() != SQLITE_ROW) {
-        if (error)
-            *error = QStringLiteral("%1 row %2 not found: %3")
-                         .arg(QString::fromUtf8(table))
-                         .arg(rowId)
-                         .arg(row.errorText());
-        return false;
-    }
-    const QByteArray content = rowContent(row.handle());
-    row.finish();
-
     SqlStatement last(db, "select seq, hash from qk_journal order by seq desc limit 1");
     qint64 seq = 1;
     QByteArray previous;
@@ -130,6 +119,25 @@ bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QStr
     insert.bind(4, content);
     insert.bind(5, chainHash(previous, seq, table, rowId, content));
     return insert.run(error);
+}
+
+bool RecordJournal::appendRow(sqlite3 *db, const char *table, qint64 rowId, QString *error)
+{
+    const QByteArray select = QByteArray("select * from \"") + table + "\" where rowid = ?1";
+    SqlStatement row(db, select.constData());
+    row.bind(1, rowId);
+    if (row.step() != SQLITE_ROW) {
+        if (error)
+            *error = QStringLiteral("%1 row %2 not found: %3")
+                         .arg(QString::fromUtf8(table))
+                         .arg(rowId)
+                         .arg(row.errorText());
+        return false;
+    }
+    const QByteArray content = rowContent(row.handle());
+    row.finish();
+
+    return appendLink(db, table, rowId, content, error);
 }
 
 bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint64 *rows,
@@ -306,23 +314,7 @@ bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
         return false;
     const QByteArray content = hourContent(m_segmentFirst, lastId, rows, digest);
     // The hour's rows are the row: its content is the seal itself.
-    SqlStatement last(db, "select seq, hash from qk_journal order by seq desc limit 1");
-    qint64 seq = 1;
-    QByteArray previous;
-    if (last.step() == SQLITE_ROW) {
-        seq = last.int64(0) + 1;
-        previous = last.bytes(1);
-    }
-    last.finish();
-    const qint64 hourStart = m_segmentHour * 3600;
-    SqlStatement insert(db, "insert into qk_journal (seq, tbl, row_id, content, hash) values "
-                            "(?1, ?2, ?3, ?4, ?5)");
-    insert.bind(1, seq);
-    insert.bind(2, QByteArray(kHourEntry));
-    insert.bind(3, hourStart);
-    insert.bind(4, content);
-    insert.bind(5, chainHash(previous, seq, kHourEntry, hourStart, content));
-    if (!insert.run(error))
+    if (!appendLink(db, kHourEntry, m_segmentHour * 3600, content, error))
         return false;
     m_segmentFirst = lastId + 1;
     return true;

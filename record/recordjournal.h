@@ -74,6 +74,9 @@ public:
     // Appends the current content of row `rowId` of `table` to the chain.
     // Inside the caller's transaction.
     static bool appendRow(sqlite3 *db, const char *table, qint64 rowId, QString *error);
+    // One link of the chain with the given content.
+    static bool appendLink(sqlite3 *db, const char *table, qint64 rowId, const QByteArray &content,
+                           QString *error);
     // The canonical text of the current row of a statement (every column,
     // typed), as entered in the journal.
     static QByteArray rowContent(sqlite3_stmt *statement);

@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "record/recordjournal.h"
+#include "record/sqlstatement.h"
 
 #include <sqlite3.h>
 
@@ -48,13 +49,7 @@ const char kFennolink[] =
 
 bool exec(sqlite3 *db, const char *sql, QString *error)
 {
-    char *message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    if (error)
-        *error = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
-    sqlite3_free(message);
-    return false;
+    return SqlStatement::exec(db, sql, error);
 }
 
 } // namespace
