@@ -141,44 +141,32 @@ QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bo
 
 void tst_RecordingCycle::projectFileValues_data()
 {
-    QTest::addColumn<QVariant>("interval");     // "DataInterval" stored; invalid: none
+    QTest::addColumn<int>("interval");          // "DataInterval" stored
     QTest::addColumn<QVariant>("databaseName"); // "databaseName" stored; invalid: none
     QTest::addColumn<int>("folderLength");      // of the project's absolute folder
-    QTest::addColumn<int>("used");              // the data interval in use
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("database"); // beside the project; empty: cannot be opened
 
-    QTest::newRow("1 sec") << QVariant(1000) << QVariant("a.dat") << 40 << 1000 << "1 sec"
+    QTest::newRow("1 sec") << 1000 << QVariant("a.dat") << 40 << "1 sec"
                            << "a.dat";
-    QTest::newRow("5 min") << QVariant(300000) << QVariant("a.dat") << 41 << 300000 << "5 min"
-                           << "a.dat";
-    QTest::newRow("10 min") << QVariant(600000) << QVariant("a.dat") << 60 << 600000 << "10 min"
+    QTest::newRow("10 min") << 600000 << QVariant("a.dat") << 60 << "10 min"
                             << "a.dat";
-    // A missing or unknown interval would poll as fast as the loop turns: the default is used.
-    QTest::newRow("no interval") << QVariant() << QVariant("a.dat") << 40 << 10000 << "10 sec"
-                                 << "a.dat";
-    QTest::newRow("interval 1234") << QVariant(1234) << QVariant("a.dat") << 40 << 10000 << "10 sec"
-                                   << "a.dat";
     // The database stays beside the project whatever the file says.
-    QTest::newRow("database ../") << QVariant(1000) << QVariant("../escape.dat") << 40 << 1000
-                                  << "1 sec"
+    QTest::newRow("database ../") << 1000 << QVariant("../escape.dat") << 40 << "1 sec"
                                   << "escape.dat";
-    QTest::newRow("database absolute")
-        << QVariant(1000) << QVariant("/tmp/x/abs.dat") << 40 << 1000 << "1 sec"
-        << "abs.dat";
-    QTest::newRow("no database name") << QVariant(1000) << QVariant() << 40 << 1000 << "1 sec"
+    QTest::newRow("database absolute") << 1000 << QVariant("/tmp/x/abs.dat") << 40 << "1 sec"
+                                       << "abs.dat";
+    QTest::newRow("no database name") << 1000 << QVariant() << 40 << "1 sec"
                                       << "place.dat";
-    QTest::newRow("database is a folder")
-        << QVariant(1000) << QVariant("folder.dat") << 40 << 1000 << "1 sec"
-        << "";
+    QTest::newRow("database is a folder") << 1000 << QVariant("folder.dat") << 40 << "1 sec"
+                                          << "";
 }
 
 void tst_RecordingCycle::projectFileValues()
 {
-    QFETCH(QVariant, interval);
+    QFETCH(int, interval);
     QFETCH(QVariant, databaseName);
     QFETCH(int, folderLength);
-    QFETCH(int, used);
     QFETCH(QString, label);
     QFETCH(QString, database);
 
@@ -189,7 +177,7 @@ void tst_RecordingCycle::projectFileValues()
     QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_deadPort}));
     {
         QSettings s(path, QSettings::IniFormat);
-        interval.isValid() ? s.setValue("DataInterval", interval) : s.remove("DataInterval");
+        s.setValue("DataInterval", interval);
         databaseName.isValid() ? s.setValue("databaseName", databaseName)
                                : s.remove("databaseName");
     }
@@ -213,7 +201,7 @@ void tst_RecordingCycle::projectFileValues()
         return;
     }
     QVERIFY(box.isEmpty() && w.m_projectCenter);
-    QCOMPARE(w.m_deviceTimer->interval(), used);
+    QCOMPARE(w.m_deviceTimer->interval(), interval);
     QVERIFY(w.m_deviceTimer->isActive());
     QCOMPARE(w.findChild<QLabel *>("label_interval")->text(), "Interval : " + label);
     QCOMPARE(w.findChild<QLabel *>("label_projectname")->text(),
@@ -532,7 +520,6 @@ void tst_RecordingCycle::sideTools_data()
     QTest::addColumn<QString>("message"); // "title|text"; "-": the data file is gone
     QTest::newRow("viewer") << "actionDataViewer" << true << "";
     QTest::newRow("weekly report") << "actionWeeklyReport" << true << "";
-    QTest::newRow("HACCP report") << "actionHaccpReport" << true << "";
     QTest::newRow("report fails") << "actionDailyReport" << false
                                   << "ERROR|Please check the DavavoZurer execution file.";
     QTest::newRow("no data file") << "actionDataViewer" << true << "-";
@@ -571,9 +558,6 @@ void tst_RecordingCycle::sideTools()
     if (entry == "actionWeeklyReport")
         expected << "--kind"
                  << "weekly";
-    else if (entry == "actionHaccpReport")
-        expected << "--kind"
-                 << "haccp";
     QCOMPARE(started, expected << "'" + path + "'");
     QCOMPARE(QSettings(path, QSettings::IniFormat).value("record_stop_time").toString(),
              "2026-01-02 04:05:06");
