@@ -20,8 +20,6 @@ private slots:
     void roundTripAndBackup();
     void badInput_data();
     void badInput();
-    void startAddress_data();
-    void startAddress();
     void readOnlyFile();
     void mutatedFiles();
 
@@ -32,7 +30,8 @@ private:
         return QSettings(file, QSettings::IniFormat).value(key).toByteArray();
     }
     static QList<ConfiguredDevice *> sampleDevices();
-    // Empty when the list respects the reader's limits ("gone" names a node that must be dropped).
+    // Empty when the list respects the reader's limits ("gone" names a node that
+    // must be dropped, "@n" one that must sit at start address n).
     static QString checkInvariants(const QList<ConfiguredDevice *> &devices, int *nodes);
 
     QScopedPointer<QTemporaryDir> m_dir;
@@ -66,10 +65,13 @@ QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &device
     for (ConfiguredDevice *device : devices) {
         for (NodeDevice *node : device->nodeList()) {
             ++*nodes;
+            bool placed = false;
+            const int at =
+                node->deviceName().startsWith('@') ? node->deviceName().mid(1).toInt(&placed) : 0;
             if (node->startAddress < 0 || node->startAddress > ProjectFile::kMaxStartAddress ||
-                node->registerCount != 8 || node->parent() != device ||
-                node->deviceName() == "gone" || node->ch1Unit() < 0 || node->ch1Unit() > 4 ||
-                node->ch2Unit() < 0 || node->ch2Unit() > 4)
+                (placed && node->startAddress != at) || node->registerCount != 8 ||
+                node->parent() != device || node->deviceName() == "gone" || node->ch1Unit() < 0 ||
+                node->ch1Unit() > 4 || node->ch2Unit() < 0 || node->ch2Unit() > 4)
                 return QStringLiteral("bad node %1 at %2")
                     .arg(node->deviceName())
                     .arg(node->startAddress);
@@ -183,6 +185,22 @@ void tst_ProjectFile::badInput_data()
         << doc(nodes) << none << 1 << 16
         << "Device \"\" (ID " + QString(40, 'N') +
                "...) under 127.0.0.1:502: a project holds at most 16 devices.";
+    // Hand-edited start addresses: only a whole number from 0 to 106 loads;
+    // any other device is left out and named with its value, never read as 0.
+    auto edited = [&](const QByteArray &value, const QByteArray &name) {
+        return doc(R"({"StartAddress":"0","DeviceName":"@0","DeviceNumber":"Z"},{"DeviceName":")" +
+                   name + R"(","DeviceNumber":"E","StartAddress":)" + value + "}");
+    };
+    for (const QByteArray value : {R"("106")", R"(" 16 ")", "24"})
+        QTest::newRow("StartAddress " + value)
+            << edited(value, "@" + QByteArray(value).replace('"', "").trimmed()) << none << 1 << 2
+            << QString();
+    for (const QByteArray value : {R"("107")", R"("abc")", R"("8.5")", R"("")", R"("-8")",
+                                   R"("99999999999")", "8.5", "true", "null"})
+        QTest::newRow("StartAddress " + value)
+            << edited(value, "gone") << none << 1 << 1
+            << QString("Device \"gone\" (ID E) under 127.0.0.1:502: its \"StartAddress\" " + value +
+                       " is not a whole number from 0 to 106.");
     QTest::newRow("missing file") << none << none << -1 << 0 << "The file does not exist.";
     QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0
                               << "It is a folder, not a project file.";
@@ -239,60 +257,6 @@ void tst_ProjectFile::badInput()
     QCOMPARE(checkInvariants(devices, &total), QString());
     QCOMPARE(total, nodes);
     qDeleteAll(devices);
-}
-
-// Hand-edited start addresses: only a whole number from 0 to 106 loads; any
-// other device is left out and named with its value, never read as 0.
-void tst_ProjectFile::startAddress_data()
-{
-    QTest::addColumn<QByteArray>("value"); // as it stands in the JSON document
-    QTest::addColumn<int>("address");      // -1: left out
-    QTest::newRow("0") << QByteArray(R"("0")") << 0;
-    QTest::newRow("106") << QByteArray(R"("106")") << 106;
-    QTest::newRow("blanks around") << QByteArray(R"(" 16 ")") << 16;
-    QTest::newRow("JSON number") << QByteArray("24") << 24;
-    QTest::newRow("107") << QByteArray(R"("107")") << -1;
-    QTest::newRow("abc") << QByteArray(R"("abc")") << -1;
-    QTest::newRow("8.5") << QByteArray(R"("8.5")") << -1;
-    QTest::newRow("empty") << QByteArray(R"("")") << -1;
-    QTest::newRow("minus") << QByteArray(R"("-8")") << -1;
-    QTest::newRow("huge text") << QByteArray(R"("99999999999")") << -1;
-    QTest::newRow("JSON fraction") << QByteArray("8.5") << -1;
-    QTest::newRow("JSON true") << QByteArray("true") << -1;
-    QTest::newRow("null") << QByteArray("null") << -1;
-}
-
-void tst_ProjectFile::startAddress()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(int, address);
-    const QString name = path(QStringLiteral("edited.qlk"));
-    const QByteArray json =
-        R"({"devices":[{"DeviceInterface":"127.0.0.1","DevicePort":"1502","nodes":[
-        {"StartAddress":"0","DeviceName":"Kept","DeviceNumber":"K1"},
-        {"StartAddress":)" +
-        value + R"(,"DeviceName":"Edited","DeviceNumber":"E2"},
-        {"StartAddress":"112","DeviceName":"Too high","DeviceNumber":"T3"}]}]})";
-    QVERIFY(ProjectFile::create(name, QStringLiteral("edited"), 1000));
-    QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
-    ProjectDocument document;
-    QVERIFY(document.load(name));
-    QStringList loaded;
-    for (const ProjectDocument::Node &node : document.nodes())
-        loaded << node.deviceName + '@' + QString::number(node.startAddress);
-    QCOMPARE(loaded, address < 0 ? QStringList{"Kept@0"}
-                                 : (QStringList{"Kept@0", "Edited@" + QString::number(address)}));
-    const QString tooHigh =
-        QStringLiteral("Device \"Too high\" (ID T3) under 127.0.0.1:1502: its \"StartAddress\" "
-                       "\"112\" is not a whole number from 0 to 106.");
-    QCOMPARE(document.warnings.size(), address < 0 ? 2 : 1);
-    QCOMPARE(document.warnings.constLast(), tooHigh);
-    if (address < 0) {
-        QVERIFY2(document.warnings.constFirst().startsWith(
-                     "Device \"Edited\" (ID E2) under 127.0.0.1:1502: its "
-                     "\"StartAddress\" "),
-                 qPrintable(document.warnings.constFirst()));
-    }
 }
 
 // A project file that cannot be written (read-only, here made immutable so
