@@ -25,19 +25,8 @@ namespace
 constexpr int kKillRounds = 10;
 constexpr int kLargeBatch = 20000;
 
-// Reads the file through a connection of its own, as another program would;
-// each row as its values joined by spaces (NULL for null).
-QStringList readRows(const QString &path, const QString &sql)
-{
-    QStringList rows;
-    for (const QVariantList &row : TestSupport::sqlRows(path, sql)) {
-        QStringList values;
-        for (const QVariant &value : row)
-            values << (value.isNull() ? QStringLiteral("NULL") : value.toString());
-        rows << values.join(QLatin1Char(' '));
-    }
-    return rows;
-}
+// Reads the file through a connection of its own, as another program would.
+const auto readRows = &TestSupport::sqlTexts;
 
 QString readValue(const QString &path, const QString &sql)
 {
@@ -193,20 +182,8 @@ private slots:
 
     // The settings in force go in with the rows: every device at each start
     // of recording and each change; read back as they held at any time.
-    void settingsInForce_data()
-    {
-        QTest::addColumn<qint64>("time");
-        QTest::addColumn<QString>("expected"); // device:low-high, ...; interval
-        QTest::newRow("before the first") << qint64(999) << "";
-        QTest::newRow("at the start") << qint64(1000) << "A:0-30,B:5-6;60000";
-        QTest::newRow("during") << qint64(1500) << "A:0-30,B:5-6;60000";
-        QTest::newRow("changed") << qint64(2000) << "A:2-25,B:5-6;60000";
-        QTest::newRow("later") << qint64(9000) << "A:2-25,B:5-6;60000";
-    }
     void settingsInForce()
     {
-        QFETCH(qint64, time);
-        QFETCH(QString, expected);
         const auto entry = [](qint64 from, const QString &serial, double low, double high) {
             RecordDeviceSettings s;
             s.validFrom = from;
@@ -231,17 +208,23 @@ private slots:
         QVERIFY(reader.open(m_path));
         RecordContext context(reader);
         QVERIFY(context.hasSettings());
-        QStringList devices;
-        int interval = 0;
-        for (const RecordDeviceSettings &s : context.settingsAt(time)) {
-            devices << QStringLiteral("%1:%2-%3").arg(s.serialNo).arg(s.ch1Low).arg(s.ch1High);
-            interval = s.intervalMs;
-            QCOMPARE(s.deviceName, "<b>" + s.serialNo + "</b>");
-        }
-        QCOMPARE(devices.isEmpty() ? QString()
-                                   : devices.join(',') + ';' + QString::number(interval),
-                 expected);
         QCOMPARE(context.settingsBetween(1500, 2500).size(), 4);
+        // Before the first, at the start, during, changed, later: device:low-high, ...; interval.
+        QStringList held;
+        for (qint64 time : {999, 1000, 1500, 2000, 9000}) {
+            QStringList devices;
+            for (const RecordDeviceSettings &s : context.settingsAt(time)) {
+                devices << QStringLiteral("%1:%2-%3;%4")
+                               .arg(s.serialNo)
+                               .arg(s.ch1Low)
+                               .arg(s.ch1High)
+                               .arg(s.intervalMs);
+                QCOMPARE(s.deviceName, "<b>" + s.serialNo + "</b>");
+            }
+            held << devices.join(',');
+        }
+        QCOMPARE(held, (QStringList{"", "A:0-30;60000,B:5-6;60000", "A:0-30;60000,B:5-6;60000",
+                                    "A:2-25;60000,B:5-6;60000", "A:2-25;60000,B:5-6;60000"}));
     }
 
     // A file an old recorder wrote (samples only, the clock went back in

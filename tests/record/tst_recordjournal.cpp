@@ -211,11 +211,8 @@ void tst_RecordJournal::oldFileGetsAJournal()
         path, QStringLiteral("update fennolink set channel1 = 9 where id = 1")));
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
     QCOMPARE(
-        TestSupport::sqlRows(path, QStringLiteral("select content from qk_journal where seq = 1"))
-            .value(0)
-            .value(0)
-            .toString(),
-        QStringLiteral("samples after id 2"));
+        TestSupport::sqlTexts(path, QStringLiteral("select content from qk_journal where seq = 1")),
+        QStringList{"samples after id 2"});
 }
 
 void tst_RecordJournal::acknowledgementWhileLocked()

@@ -100,6 +100,18 @@ QList<QVariantList> sqlRows(const QString &databasePath, const QString &statemen
     return rows;
 }
 
+QStringList sqlTexts(const QString &databasePath, const QString &statement)
+{
+    QStringList texts;
+    for (const QVariantList &row : sqlRows(databasePath, statement)) {
+        QStringList values;
+        for (const QVariant &value : row)
+            values << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+        texts << values.join(QLatin1Char(' '));
+    }
+    return texts;
+}
+
 bool sqliteCli(const QString &databasePath, const QString &sql)
 {
     QProcess cli;

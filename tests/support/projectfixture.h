@@ -24,6 +24,8 @@ QStringList shownMessages(const QWidget *parent);
 // Runs one statement on an SQLite file through a connection of its own and
 // returns the rows it gives (none, with a warning, on error).
 QList<QVariantList> sqlRows(const QString &databasePath, const QString &statement);
+// The same rows as texts: the values of each joined by spaces (NULL for null).
+QStringList sqlTexts(const QString &databasePath, const QString &statement);
 
 // Runs SQL on a file with the sqlite3 command-line program, as another
 // program would; true when it exited with 0.
