@@ -1,3 +1,4 @@
+#include "chart/charttime.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/modbusdevice.h"
@@ -6,7 +7,6 @@
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
-#include "record/recordreader.h"
 #include "testsupport.h"
 
 #include <QModbusReply>
@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <limits>
 
 namespace
 {
@@ -37,10 +39,18 @@ QStringList textsOf(const QList<NodeDevice *> &nodes)
     return texts;
 }
 
+void sample(NodeDevice &node, const QString &ch1, const QString &ch2, const QDateTime &time,
+            bool refresh = false)
+{
+    node.setData(ch1, ch2, QStringLiteral("200"), QStringLiteral("95"), time, refresh);
+}
+
 const QVector<quint16> kFirstBlock{0x0000, 0x41C8, 0x0000, 0xC148, 0xFFFF, 0xFFFF, 0x0E10, 0x0000};
 
 } // namespace
 
+// A poller and its nodes: decoding, wire reads, the poll schedule, alarms,
+// the history and the rows each node records.
 class tst_ConfiguredDevice : public QObject
 {
     Q_OBJECT
@@ -50,113 +60,6 @@ private slots:
     {
         dataIntervalMs = kDefaultDataIntervalMs;
         InsertSerialData::clearQueue();
-    }
-
-    // Two nodes at 0 and 8 split the reply (contiguous blocks are read exactly);
-    // a node whose block lies beyond a short reply gets no value (and is never
-    // read outside the data). The texts keep two decimals; the recorded
-    // values are the float32 values as the gateway sent them.
-    void decoding_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<QVector<double>>("recorded");
-        const QByteArray second = bytesOf(nodeBlock(5.5f, 6.5f, 7, 8));
-        const double none = NoValue;
-        QTest::newRow("25.00 and -1")
-            << bytesOf(kFirstBlock) + second
-            << QStringList{"25.00", "-12.50", "-1", "3600", "5.50", "6.50", "7", "8"}
-            << QVector<double>{25, -12.5, 5.5, 6.5};
-        QTest::newRow("rounding, high words")
-            << bytesOf(nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678)) + second
-            << QStringList{"21.46", "99.99", "305419896", "-305419896", "5.50", "6.50", "7", "8"}
-            << QVector<double>{double(21.456f), double(99.994f), 5.5, 6.5};
-        QTest::newRow("short reply") << (bytesOf(kFirstBlock) + second).left(20)
-                                     << QStringList{"25.00", "-12.50", "-1", "3600", "", "", "", ""}
-                                     << QVector<double>{25, -12.5, none, none};
-        QTest::newRow("empty reply") << QByteArray() << QStringList{"", "", "", "", "", "", "", ""}
-                                     << QVector<double>{none, none, none, none};
-    }
-    void decoding()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(QStringList, texts);
-        ConfiguredDevice connection;
-        addNode(connection, 0);
-        addNode(connection, 8);
-        QCOMPARE(connection.readCount(), 16);
-        QFETCH(QVector<double>, recorded);
-        for (NodeDevice *node : connection.nodeList()) {
-            node->setData("9.00", "9.00", "9", "9", QDateTime::currentDateTime(), false);
-            node->setRecord(true);
-        }
-        connection.readData(reply);
-        QCOMPARE(textsOf(connection.nodeList()), texts);
-        QVERIFY(connection.isConnected());
-
-        QTemporaryDir dir;
-        QString error;
-        QVERIFY2(InsertSerialData::saveQueueTo(dir.filePath("rows.dat"), &error),
-                 qPrintable(error));
-        RecordReader reader;
-        QVERIFY(reader.open(dir.filePath("rows.dat")));
-        QVector<double> stored;
-        reader.forEachRowAfterId(0, 0, [&stored](const RecordRow &row) {
-            stored << row.channel1 << row.channel2;
-            return true;
-        });
-        QCOMPARE(stored, recorded); // exactly, not merely close
-    }
-
-    // Polls without a reply: the (limit+1)-th declares the connection lost
-    // (texts and alarms cleared, history kept), every further one again; a
-    // reply clears the count and reconnects.
-    void missedPolls_data()
-    {
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("limit");
-        QTest::newRow("10 s") << 10000 << 2;
-        QTest::newRow("1 s") << 1000 << 5;
-    }
-    void missedPolls()
-    {
-        QFETCH(int, interval);
-        QFETCH(int, limit);
-        dataIntervalMs = interval;
-        const TestSupport::DeadPort dead; // nobody there
-        ConfiguredDevice connection;
-        connection.setDeviceInfo(QStringLiteral("127.0.0.1"), dead.port());
-        NodeDevice *node = addNode(connection, 0);
-        node->setAlarmRange(0, 10, 0, 10);
-        connection.readData(bytesOf(nodeBlock(20.0f, 5.0f, 1, 2)));
-        QVERIFY(node->alarm1());
-
-        QTest::qWait(2); // the polls come after the sample, as they do at any interval
-        const_cast<QLoggingCategory &>(lcDevice()).setEnabled(QtDebugMsg, true);
-        const QRegularExpression lost(
-            QStringLiteral("^- ConfiguredDevice::deviceDisconnected\\(\\) :"));
-        for (int poll = 1; poll <= limit; ++poll) {
-            connection.poll();
-            QCOMPARE(connection.missedPolls(), poll);
-            QVERIFY(connection.isConnected());
-        }
-        QCOMPARE(node->ch1Text(), QStringLiteral("20.00"));
-        QTest::ignoreMessage(QtDebugMsg, lost);
-        connection.poll();
-        QVERIFY(!connection.isConnected());
-        QCOMPARE(connection.missedPolls(), limit);
-        QCOMPARE(textsOf({node}).mid(0, 2), (QStringList{"", ""}));
-        QVERIFY(!node->alarm1());
-        // The history keeps the sample and shows the gap after it.
-        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 2], 20.0);
-        QCOMPARE(node->ch1History()[NodeDevice::kHistorySize - 1], NoValue);
-        QTest::ignoreMessage(QtDebugMsg, lost); // declared again at every further poll
-        connection.poll();
-
-        connection.readData(bytesOf(nodeBlock(20.0f, 5.0f, 1, 2)));
-        QVERIFY(connection.isConnected());
-        QCOMPARE(connection.missedPolls(), 0);
-        connection.close();
     }
 
     // Reads on the wire, in both connection modes, against our simulator and a
@@ -271,12 +174,13 @@ private slots:
                             QStringLiteral("tstrefresh"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
-        const QList<QVariantList> rows = TestSupport::sqlRows(
-            db.databasePath(),
-            QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
-        QCOMPARE(rows.size(), 2);
-        QCOMPARE(rows.at(0), (QVariantList{30.25, 60.5, pollTime.toSecsSinceEpoch()}));
-        QCOMPARE(rows.at(1).at(2).toLongLong(), connection.lastPollTime().toSecsSinceEpoch());
+        const QString sample = QStringLiteral("30.25 60.5 %1");
+        QCOMPARE(
+            TestSupport::sqlTexts(
+                db.databasePath(),
+                QStringLiteral("select channel1, channel2, pointDate from fennolink order by id")),
+            (QStringList{sample.arg(pollTime.toSecsSinceEpoch()),
+                         sample.arg(connection.lastPollTime().toSecsSinceEpoch())}));
         connection.close();
     }
 
@@ -318,6 +222,108 @@ private slots:
         connection->readData(bytesOf(nodeBlock(1, 2, 3, 4) + nodeBlock(1, 2, 3, 4)));
         delete connection;
         QVERIFY(a.isNull());
+    }
+
+    // Bounds are inside the range; an empty range never alarms; a float bound
+    // of 10.1 is 10.1000004, so a reading of 10.10 is below it. checkAlarms()
+    // recomputes the flags from the latest sample.
+    void alarms_data()
+    {
+        QTest::addColumn<float>("min");
+        QTest::addColumn<float>("max");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("empty range") << 0.f << 0.f << "1000.00" << false;
+        QTest::newRow("lower bound") << 10.f << 30.f << "10.00" << false;
+        QTest::newRow("upper bound") << 10.f << 30.f << "30.00" << false;
+        QTest::newRow("below") << 10.f << 30.f << "9.99" << true;
+        QTest::newRow("above") << 10.f << 30.f << "30.01" << true;
+        QTest::newRow("float bound 10.1") << 10.1f << 30.f << "10.10" << true;
+        QTest::newRow("no value") << 10.f << 30.f << "" << false;
+        QTest::newRow("not a number") << 10.f << 30.f << "nan" << false;
+    }
+    void alarms()
+    {
+        QFETCH(float, min);
+        QFETCH(float, max);
+        QFETCH(QString, text);
+        QFETCH(bool, alarm);
+        NodeDevice node(QStringLiteral("N"));
+        node.setAlarmRange(min, max, 0, 0);
+        sample(node, text, text, QDateTime::currentDateTime());
+        QCOMPARE(node.alarm1(), alarm);
+        QVERIFY(!node.alarm2());
+        node.setCheckAlarmSet1(std::numeric_limits<double>::quiet_NaN());
+        QVERIFY(!node.alarm1());
+        node.setAlarmRange(0, 0, min, max);
+        node.checkAlarms();
+        QCOMPARE(node.alarm2(), alarm);
+        QVERIFY(!node.alarm1());
+    }
+
+    // The newest sample is at the end; a sample with the same time overwrites
+    // it; later ones shift the arrays towards index 0.
+    void history()
+    {
+        NodeDevice node(QStringLiteral("N"));
+        const int last = NodeDevice::kHistorySize - 1;
+        const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1600000000250LL);
+        QCOMPARE(node.timeHistory()[last], NoValue);
+        sample(node, QStringLiteral("1.00"), QString(), t0);
+        QCOMPARE(node.timeHistory()[last], chartTime2(1600000000) + 0.25);
+        QCOMPARE(chartTimeToDateTime(node.timeHistory()[last]), t0);
+        QCOMPARE(node.ch1History()[last], 1.0);
+        QCOMPARE(node.ch2History()[last], NoValue);
+
+        sample(node, QStringLiteral("2.00"), QStringLiteral("3.00"), t0, true);
+        QCOMPARE(node.ch1History()[last], 2.0);
+        QCOMPARE(node.ch2History()[last], 3.0);
+        QCOMPARE(node.timeHistory()[last - 1], NoValue);
+
+        for (int i = 1; i <= NodeDevice::kHistorySize + 5; ++i)
+            sample(node, QString::number(i, 'f', 2), QStringLiteral("0.00"), t0.addSecs(10 * i));
+        double t[NodeDevice::kHistorySize], c1[NodeDevice::kHistorySize],
+            c2[NodeDevice::kHistorySize];
+        node.history(t, c1, c2);
+        QCOMPARE(c1[last], double(NodeDevice::kHistorySize + 5));
+        QCOMPARE(c1[0], 6.0);
+        QCOMPARE(t[last] - t[0], 10.0 * last);
+    }
+
+    // Recorded samples become rows in a real database file: refresh samples
+    // are not recorded, values keep 6 significant digits, and insertNoValue()
+    // ends the period with a NULL row one interval after the last poll.
+    void recording()
+    {
+        dataIntervalMs = 60000;
+        ConfiguredDevice connection;
+        auto *node = new NodeDevice(QStringLiteral("QL'001"), &connection);
+        connection.addNode(node);
+        const QDateTime time = QDateTime::fromSecsSinceEpoch(1600000000);
+
+        sample(*node, QStringLiteral("21.50"), QStringLiteral("40.00"), time); // not recording yet
+        node->setRecord(true);
+        sample(*node, QStringLiteral("21.50"), QString(), time.addSecs(60));
+        sample(*node, QStringLiteral("22.00"), QStringLiteral("41.00"), time.addSecs(60), true);
+        sample(*node, QStringLiteral("1234567.89"), QStringLiteral("41.25"), time.addSecs(120));
+        node->insertNoValue();
+        node->setRecord(false);
+        node->insertNoValue();
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(3));
+
+        QTemporaryDir dir;
+        const QString end =
+            QString::number(connection.lastPollTime().addMSecs(dataIntervalMs).toSecsSinceEpoch());
+        InsertSerialData db(dir.filePath(QStringLiteral("node.dat")), QStringLiteral("tstnode"));
+        QVERIFY(db.createConnection());
+        QVERIFY(db.insertNow());
+        const QStringList rows = TestSupport::sqlTexts(
+            db.databasePath(),
+            QStringLiteral(
+                "select serialno, channel1, channel2, pointDate from fennolink order by id"));
+        QCOMPARE(rows,
+                 (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234567.89 41.25 1600000120",
+                              "QL'001 NULL NULL " + end}));
     }
 };
 

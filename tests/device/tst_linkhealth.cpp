@@ -9,12 +9,14 @@
 #include "gatewayfixture.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
+#include "record/recordreader.h"
 #include "testsupport.h"
 
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
@@ -101,37 +103,53 @@ private slots:
         InsertSerialData::clearQueue();
     }
 
-    // Replies a gateway should not send, on the wire: a wrong function code
-    // is refused and counted as an error; NaN values and a short reply are
-    // answers whose missing values are "no data"; an exception is an error.
-    void badReplies_data()
+    // Replies on the wire. Two nodes at 0 and 8 split the reply; the texts
+    // keep two decimals and the recorded values are the float32 values as
+    // the gateway sent them. A node whose block lies beyond a short reply,
+    // NaN and infinite values get "no data" (counted, never alarmed); a wrong
+    // function code is refused and an exception is an error: neither shows
+    // nor records a value.
+    void replies_data()
     {
         QTest::addColumn<QByteArray>("pdu");
         QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<int>("answers");
+        QTest::addColumn<QVector<double>>("recorded");
         QTest::addColumn<int>("errors");
         QTest::addColumn<int>("noData");
         QTest::addColumn<QString>("error");
-        const QVector<quint16> good = nodeBlock(21.5f, 48.25f, 7, 90);
+        const QVector<quint16> first{0x0000, 0x41C8, 0x0000, 0xC148, 0xFFFF, 0xFFFF, 0x0E10, 0};
         const QVector<quint16> second = nodeBlock(-4.0f, 12.0f, 7, 90);
+        const QStringList none{"", "", "", "", "", "", "", ""};
+        const double n = NoValue;
+        QTest::newRow("25.00 and -1")
+            << registerPdu(0x03, first + second)
+            << QStringList{"25.00", "-12.50", "-1", "3600", "-4.00", "12.00", "7", "90"}
+            << QVector<double>{25, -12.5, -4, 12} << 0 << 0 << "";
+        QTest::newRow("rounding, high words")
+            << registerPdu(0x03, nodeBlock(21.456f, 99.994f, 0x12345678, -0x12345678) + second)
+            << QStringList{"21.46", "99.99", "305419896", "-305419896", "-4.00", "12.00", "7", "90"}
+            << QVector<double>{double(21.456f), double(99.994f), -4, 12} << 0 << 0 << "";
         QTest::newRow("wrong function code")
-            << registerPdu(0x04, good + second) << QStringList{"", "", "", ""} << 0 << 1 << 0
+            << registerPdu(0x04, first + second) << none << QVector<double>{} << 1 << 0
             << "wrong function code 0x04 in the reply";
         QTest::newRow("NaN values")
             << registerPdu(0x03, nodeBlock(qQNaN(), -qQNaN(), 7, 90) + second)
-            << QStringList{"", "", "-4.00", "12.00"} << 1 << 0 << 2 << "";
+            << QStringList{"", "", "7", "90", "-4.00", "12.00", "7", "90"}
+            << QVector<double>{n, n, -4, 12} << 0 << 2 << "";
         QTest::newRow("infinity") << registerPdu(0x03, nodeBlock(qInf(), 3.0f, 7, 90) + second)
-                                  << QStringList{"", "3.00", "-4.00", "12.00"} << 1 << 0 << 1 << "";
-        QTest::newRow("short reply") << registerPdu(0x03, good)
-                                     << QStringList{"21.50", "48.25", "", ""} << 1 << 0 << 2 << "";
+                                  << QStringList{"", "3.00", "7", "90", "-4.00", "12.00", "7", "90"}
+                                  << QVector<double>{n, 3, -4, 12} << 0 << 1 << "";
+        QTest::newRow("short reply") << registerPdu(0x03, nodeBlock(21.5f, 48.25f, 7, 90))
+                                     << QStringList{"21.50", "48.25", "7", "90", "", "", "", ""}
+                                     << QVector<double>{21.5, 48.25, n, n} << 0 << 2 << "";
         QTest::newRow("exception")
-            << QByteArray("\x83\x02", 2) << QStringList{"", "", "", ""} << 0 << 1 << 0 << "";
+            << QByteArray("\x83\x02", 2) << none << QVector<double>{} << 1 << 0 << "";
     }
-    void badReplies()
+    void replies()
     {
         QFETCH(QByteArray, pdu);
         QFETCH(QStringList, texts);
-        QFETCH(int, answers);
+        QFETCH(QVector<double>, recorded);
         QFETCH(int, errors);
         QFETCH(int, noData);
         QFETCH(QString, error);
@@ -142,25 +160,43 @@ private slots:
         connection.setDeviceInfo(QStringLiteral("127.0.0.1"), gateway.port());
         NodeDevice *first = addNode(connection, 0);
         NodeDevice *second = addNode(connection, 8);
-        first->setAlarmRange(0, 10, 0, 10); // any number would alarm; none must
+        first->setAlarmRange(0, 10, 0, 10); // any number alarms, no value must
+        first->setRecord(true);
+        second->setRecord(true);
 
         pollAndSettle(connection);
-        QCOMPARE(
-            (QStringList{first->ch1Text(), first->ch2Text(), second->ch1Text(), second->ch2Text()}),
-            texts);
+        QStringList shown;
+        for (NodeDevice *node : {first, second})
+            shown << node->ch1Text() << node->ch2Text() << node->lqiText() << node->batteryText();
+        QCOMPARE(shown, texts);
         const LinkHealth &health = connection.health();
         QCOMPARE(health.pollsSent, quint64(1));
-        QCOMPARE(health.answers, quint64(answers));
+        QCOMPARE(health.answers, quint64(1 - errors));
         QCOMPARE(health.errors, quint64(errors));
         QCOMPARE(health.timeouts, quint64(0));
         QCOMPARE(health.noDataValues, quint64(noData));
         if (!error.isEmpty())
             QCOMPARE(health.lastError, error);
-        QCOMPARE(first->ch1NoData(), answers > 0 && texts.at(0).isEmpty());
-        QCOMPARE(second->ch2NoData(), answers > 0 && texts.at(3).isEmpty());
-        QVERIFY(!first->alarm1() || !texts.at(0).isEmpty());
-        QCOMPARE(connection.isConnected(), answers > 0);
+        QCOMPARE(first->ch1NoData(), errors == 0 && texts.at(0).isEmpty());
+        QCOMPARE(second->ch2NoData(), errors == 0 && texts.at(5).isEmpty());
+        QCOMPARE(first->alarm1(), !texts.at(0).isEmpty());
+        QCOMPARE(connection.isConnected(), errors == 0);
         connection.close();
+
+        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(recorded.size() / 2));
+        if (recorded.isEmpty())
+            return;
+        QTemporaryDir dir;
+        QString why;
+        QVERIFY2(InsertSerialData::saveQueueTo(dir.filePath("rows.dat"), &why), qPrintable(why));
+        RecordReader reader;
+        QVERIFY(reader.open(dir.filePath("rows.dat")));
+        QVector<double> stored;
+        reader.forEachRowAfterId(0, 0, [&stored](const RecordRow &row) {
+            stored << row.channel1 << row.channel2;
+            return true;
+        });
+        QCOMPARE(stored, recorded); // exactly, not merely close
     }
 
     // A known sequence against the simulator at 1 s: two answers, six
@@ -177,6 +213,7 @@ private slots:
         connection.setDeviceInfo(QStringLiteral("127.0.0.1"), sim.serverPort());
         NodeDevice *node = addNode(connection, 0);
         node->setRecord(true);
+        node->setAlarmRange(0, 10, 0, 10);
         QSignalSpy notices(&connection, &ConfiguredDevice::linkNotice);
         LinkNoticeBoard board;
         connect(&connection, &ConfiguredDevice::linkNotice, &board, &LinkNoticeBoard::post);
@@ -185,6 +222,7 @@ private slots:
 
         pollAndSettle(connection); // opens the connection and reads
         pollAndSettle(connection);
+        QVERIFY(node->alarm1());
         QCOMPARE(connection.health().answers, quint64(2));
         QCOMPARE(connection.health().state, LinkHealth::Up);
         sim.setSilent(true);
@@ -204,6 +242,7 @@ private slots:
         }
         QCOMPARE(connection.health().state, LinkHealth::Lost);
         QVERIFY(!connection.isConnected());
+        QVERIFY(!node->alarm1() && node->ch1Text().isEmpty()); // cleared, history kept
         QVERIFY(notices.at(0).at(1).toBool());
         QVERIFY2(lostLine.match(notices.at(0).at(2).toString()).hasMatch(),
                  qPrintable(notices.at(0).at(2).toString()));
@@ -249,16 +288,12 @@ private slots:
         InsertSerialData db(dir.filePath(QStringLiteral("gap.dat")), QStringLiteral("tstgap"));
         QVERIFY(db.createConnection());
         QVERIFY(db.insertNow());
-        const QList<QVariantList> rows = TestSupport::sqlRows(
-            db.databasePath(),
-            QStringLiteral("select channel1, channel2, pointDate from fennolink order by id"));
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows.at(0).at(0).toDouble(), 20.5);
-        QVERIFY(rows.at(2).at(0).isNull() && rows.at(2).at(1).isNull());
-        QCOMPARE(rows.at(2).at(2).toLongLong(), firstMissed.toSecsSinceEpoch());
-        QVERIFY(rows.at(1).at(2).toLongLong() < rows.at(2).at(2).toLongLong());
-        QVERIFY(rows.at(3).at(2).toLongLong() > rows.at(2).at(2).toLongLong());
-        QCOMPARE(rows.at(3).at(1).toDouble(), 40.0);
+        QCOMPARE(
+            TestSupport::sqlTexts(db.databasePath(),
+                                  QStringLiteral("select channel1, channel2, (pointDate > %1) - "
+                                                 "(pointDate < %1) from fennolink order by id")
+                                      .arg(firstMissed.toSecsSinceEpoch())),
+            (QStringList{"20.5 40 -1", "20.5 40 -1", "NULL NULL 0", "20.5 40 1"}));
 
         // The network dialog shows the same figures.
         auto *dialog = new NetworkSettingDialog(node);

@@ -1,14 +1,13 @@
 #include "../view/viewfixture.h"
 
-#include "common/messagedialog.h"
 #include "device/sensingoptiondialog.h"
+#include "projectfixture.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QTextBrowser>
 #include <QtTest>
 
 using namespace ViewFixture;
@@ -18,15 +17,6 @@ namespace
 
 const char *const kRanges[] = {"doubleSpinBox_min_ch1", "doubleSpinBox_max_ch1",
                                "doubleSpinBox_min_ch2", "doubleSpinBox_max_ch2"};
-
-// Texts of the message dialogs shown over `dialog` so far.
-QStringList shownMessages(QWidget *dialog)
-{
-    QStringList texts;
-    for (MessageDialog *message : dialog->findChildren<MessageDialog *>())
-        texts << message->findChild<QTextBrowser *>()->toPlainText();
-    return texts;
-}
 
 } // namespace
 
@@ -150,7 +140,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(m_dialog && m_dialog->isVisible());
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(shownMessages(m_dialog), QStringList{message});
+        QCOMPARE(TestSupport::shownMessages(m_dialog), QStringList{"INFORMATION|" + message});
         QCOMPARE(m_node->deviceName(), oldName);
     }
 };
