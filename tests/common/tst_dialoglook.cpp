@@ -1,15 +1,15 @@
 // Readable texts, measured on rendered widgets: the WCAG 2 contrast ratio of
 // the text against what it is drawn on must reach 4.5:1 on the start screen,
 // the title bar, the project button, the dialogs opened from the dark pages
-// (file dialogs, questions). QK_SCREENSHOT_DIR=<folder> saves every rendering as a PNG.
+// (file dialogs, questions). And the messages: closed by hand or going by
+// themselves.
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
 #include "common/dialoglook.h"
-#include "device/nodedevice.h"
+#include "common/messagedialog.h"
 #include "project/projectmanager.h"
 #include "projectfixture.h"
 #include "testsupport.h"
-#include "view/projectcenter.h"
 
 #include <QCommandLinkButton>
 #include <QFileDialog>
@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
+#include <QPushButton>
 #include <QtTest>
 
 #include <cmath>
@@ -75,12 +77,12 @@ private slots:
     void initTestCase() { TestSupport::isolateSettings(); }
     void startScreenAndTitleBar();
     void dialogsFromDarkPages();
+    void messagesCloseByHandOrByThemselves();
 
 private:
     // Renders `top` and checks the text of `widget` (within `local`, its
     // whole rectangle by default).
     void checkText(QWidget *top, QWidget *widget, const QString &what, QRect local = QRect());
-    QImage render(QWidget *top, const QString &name);
     // Moves the pointer over `widget` as a user would.
     static void hover(QWidget *widget)
     {
@@ -89,26 +91,16 @@ private:
     }
 };
 
-QImage tst_DialogLook::render(QWidget *top, const QString &name)
-{
-    QCoreApplication::processEvents();
-    const QImage image = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QString dir = qEnvironmentVariable("QK_SCREENSHOT_DIR");
-    if (!dir.isEmpty())
-        image.save(dir + '/' + QString(name).replace(' ', '_') + ".png");
-    return image;
-}
-
 void tst_DialogLook::checkText(QWidget *top, QWidget *widget, const QString &what, QRect local)
 {
     QVERIFY2(widget && widget->isVisible(), qPrintable(what));
     if (local.isNull())
         local = widget->rect();
-    const QImage image = render(top, what);
+    QCoreApplication::processEvents();
+    const QImage image = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect rect(widget->mapTo(top, local.topLeft()), local.size());
     QRgb background = 0;
     const double ratio = textContrast(image, rect, &background);
-    qInfo("%s: %.2f:1", qPrintable(what), ratio);
     QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: contrast %2:1 on #%3")
                                           .arg(what)
                                           .arg(ratio, 0, 'f', 2)
@@ -205,6 +197,30 @@ void tst_DialogLook::dialogsFromDarkPages()
                   button->rect().adjusted(4, 4, -4, -4));
     }
     QCOMPARE(question->textFormat(), Qt::PlainText);
+}
+
+// A message closed by hand stays closed; one left alone goes by itself.
+void tst_DialogLook::messagesCloseByHandOrByThemselves()
+{
+    QWidget parent;
+    showMessage(&parent, QStringLiteral("ERROR"), QStringLiteral("closed by hand"));
+    QPointer<MessageDialog> byHand = parent.findChild<MessageDialog *>();
+    QVERIFY(byHand);
+    showMessage(&parent, QStringLiteral("WARNING"), QStringLiteral("line one\nline two"));
+    QPointer<MessageDialog> leftAlone = parent.findChildren<MessageDialog *>().last();
+    QVERIFY(leftAlone != byHand && leftAlone->isVisible() && leftAlone->isModal());
+    QCOMPARE(TestSupport::shownMessages(&parent),
+             (QStringList{"ERROR|closed by hand", "WARNING|line one\nline two"}));
+
+    QTest::mouseClick(byHand->findChild<QPushButton *>("pushButton_close"), Qt::LeftButton);
+    QTRY_VERIFY(!byHand || !byHand->isVisible());
+
+    // The untouched one goes by itself; by then the first one's timer has
+    // fired as well and must not have brought it back.
+    QVERIFY(QTest::qWaitFor([&]() { return !leftAlone || !leftAlone->isVisible(); }, 6000));
+    QVERIFY(!byHand || !byHand->isVisible());
+    // Closed messages do not pile up under their parent.
+    QTRY_COMPARE(parent.findChildren<MessageDialog *>().size(), 0);
 }
 
 QTEST_MAIN(tst_DialogLook)

@@ -3,6 +3,8 @@
 #include "view/dashboard.h"
 #include "view/dashboarddeviceitem.h"
 #include "view/labelelider.h"
+#include "view/resizelabel.h"
+#include "view/resizelabelunit.h"
 #include "view/valuestyle.h"
 
 #include "gatewayfixture.h"
@@ -10,6 +12,8 @@
 #include <QFrame>
 #include <QLayout>
 #include <QtTest>
+
+#include <memory>
 
 using namespace ViewFixture;
 
@@ -76,6 +80,15 @@ private slots:
             QCOMPARE(b.tile(8)->parentWidget()->objectName(), QStringLiteral("widget_03"));
         else
             QCOMPARE(b.board.cell(0, 0)->layout()->itemAt(1)->widget(), b.tile(32));
+        // Cells without a tile can be hidden.
+        b.board.setEmptyCellsVisible(false);
+        int hidden = 0;
+        for (int cell = 0; cell < 32; ++cell)
+            hidden += b.board.cell(cell / 8, cell % 8)->isHidden();
+        QCOMPARE(hidden, qMax(0, 32 - 2 * count));
+        QVERIFY(!b.tile(2 * count - 1)->isHidden());
+        b.board.setEmptyCellsVisible(true);
+        QVERIFY(!b.board.cell(3, 7)->isHidden());
     }
 
     // Unnamed nodes show their address and "CH1"/"CH2"; long names are
@@ -98,63 +111,6 @@ private slots:
         QVERIFY(device->text().endsWith(QChar(0x2026)));
         QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), QStringLiteral("CH2"));
         QVERIFY(b.tile(0)->width() <= b.tile(2)->width() + 1);
-    }
-
-    // Unit codes 1, 4 and 7 (none); the value area greys on a disconnect and
-    // the next value colours it again.
-    void unitsDisconnectAndRecolour_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("unit");
-        QTest::newRow("1 celsius") << 1
-                                   << QString::fromUtf8("\xC2\xB0"
-                                                        "C");
-        QTest::newRow("4 custom") << 4 << QStringLiteral("ppm");
-        QTest::newRow("7 unknown") << 7 << QString();
-    }
-    void unitsDisconnectAndRecolour()
-    {
-        QFETCH(int, code);
-        QFETCH(QString, unit);
-        Board b(1);
-        ConfiguredDevice *device = b.project.devices.first();
-        b.node(0)->setUnits(code, 3);
-        b.node(0)->setCustomUnits(QStringLiteral("ppm"), QStringLiteral("lux"));
-        b.node(0)->setAlarmRange(10, 30, 0, 0);
-        b.board.refreshAll();
-        QCOMPARE(style(b.tile(0)), ValueStyle::kGrey);
-        device->deviceConnected();
-        QCOMPARE(style(b.tile(0)), ValueStyle::kNormal);
-        feed(b.node(0), QStringLiteral("35.00"), QStringLiteral("50.00"));
-        QCOMPARE(style(b.tile(0)), ValueStyle::kAlarm);
-        QCOMPARE(style(b.tile(1)), ValueStyle::kNormal);
-        QCOMPARE(text(b.tile(0), "label_unit"), unit);
-        QCOMPARE(text(b.tile(1), "label_unit"), QStringLiteral("%RH"));
-
-        device->deviceDisconnected();
-        QCOMPARE(style(b.tile(0)), ValueStyle::kGrey);
-        QVERIFY(text(b.tile(0), "label_number").isEmpty() &&
-                text(b.tile(0), "label_unit").isEmpty());
-
-        device->deviceConnected();
-        feed(b.node(0), QStringLiteral("9.99"), QStringLiteral("50.00"));
-        QCOMPARE(style(b.tile(0)), ValueStyle::kAlarm);
-        QCOMPARE(text(b.tile(0), "label_unit"), unit);
-        b.board.refreshAll(); // keeps the alarm look while a value is shown
-        QCOMPARE(style(b.tile(0)), ValueStyle::kAlarm);
-    }
-
-    void emptyCellsHidden()
-    {
-        Board b(3);
-        b.board.setEmptyCellsVisible(false);
-        int hidden = 0;
-        for (int cell = 0; cell < 32; ++cell)
-            hidden += b.board.cell(cell / 8, cell % 8)->isHidden();
-        QCOMPARE(hidden, 26);
-        QVERIFY(b.tile(5)->isVisible());
-        b.board.setEmptyCellsVisible(true);
-        QVERIFY(b.board.cell(3, 7)->isVisible());
     }
 
     void badValuesKeepLayout_data()
@@ -216,17 +172,30 @@ private slots:
         feed(project.nodes().first(), QStringLiteral("1.00"), QStringLiteral("2.00"));
     }
 
-    // A real Modbus gateway on loopback moves a tile grey -> teal -> crimson as
-    // the value leaves its alarm range, and back to grey when it falls silent.
+    // A real Modbus gateway on loopback moves a tile grey -> teal -> crimson
+    // as the value leaves its alarm range and back, with the unit of its code
+    // (1, 4 custom, 7 none); a redraw keeps the look of the value shown.
+    // Silent, the tile turns grey without number or unit.
+    void simulatorMovesTileGreyTealCrimson_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("1 celsius") << 1 << QStringLiteral("\u00B0C");
+        QTest::newRow("4 custom") << 4 << QStringLiteral("ppm");
+        QTest::newRow("7 unknown") << 7 << QString();
+    }
     void simulatorMovesTileGreyTealCrimson()
     {
+        QFETCH(int, code);
+        QFETCH(QString, unit);
         GatewaySimulator sim(TestSupport::frozenGateway(1));
         QVERIFY(sim.start());
-        sim.setDeviceValues(0, 21.5f, 48.0f, -58, 96);
         Project project;
         ConfiguredDevice *device =
             project.addConnection(QStringLiteral("127.0.0.1"), 1, true, sim.serverPort());
         NodeDevice *node = device->nodeList().first();
+        node->setUnits(code, 3);
+        node->setCustomUnits(QStringLiteral("ppm"), QStringLiteral("lux"));
         node->setAlarmRange(10.0f, 30.0f, 0.0f, 0.0f);
         DashBoard board;
         board.setDeviceList(project.devices);
@@ -239,20 +208,81 @@ private slots:
             const QString &look;
         } steps[] = {{21.5f, "21.50", ValueStyle::kNormal},
                      {30.5f, "30.50", ValueStyle::kAlarm},
+                     {9.99f, "9.99", ValueStyle::kAlarm},
                      {29.0f, "29.00", ValueStyle::kNormal}};
         for (const auto &step : steps) {
             sim.setDeviceValues(0, step.value, 48.0f, -58, 96);
             device->poll();
             QTRY_COMPARE(text(tile, "label_number"), QString::fromLatin1(step.text));
             QCOMPARE(style(tile), step.look);
+            QCOMPARE(text(tile, "label_unit"), unit);
+            board.refreshAll();
+            QCOMPARE(style(tile), step.look);
         }
+        QCOMPARE(style(board.tiles().at(1)), ValueStyle::kNormal);
+        QCOMPARE(text(board.tiles().at(1), "label_unit"), QStringLiteral("%RH"));
         sim.setSilent(true);
         for (int i = 0; i <= ConfiguredDevice::missedPollLimit() && device->isConnected(); ++i)
             device->poll();
         QVERIFY(!device->isConnected());
         QCOMPARE(style(tile), ValueStyle::kGrey);
+        QVERIFY(text(tile, "label_number").isEmpty() && text(tile, "label_unit").isEmpty());
         device->close();
         project.unlinkViews();
+    }
+
+    // The value and unit labels fit their font to the space they get.
+    // After fitting, the text fills the tighter side of the label within its
+    // margins (10 x 8 pixels for the value, none for the unit) and the other
+    // side holds it. A text of no extent leaves the font alone; a tiny room,
+    // or a huge one around a dot, keeps the font within its bounds.
+    void labelFontFits_data()
+    {
+        QTest::addColumn<bool>("unit");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("value, wide") << false << "23.45" << QSize(600, 90);
+        QTest::newRow("value, tall") << false << "23.45" << QSize(160, 400);
+        QTest::newRow("value, small") << false << "-123.45" << QSize(60, 30);
+        QTest::newRow("unit") << true << "%RH" << QSize(120, 120);
+        QTest::newRow("empty value") << false << "" << QSize(300, 200);
+        QTest::newRow("empty unit") << true << "" << QSize(300, 200);
+        QTest::newRow("zero-width space") << false << QString(QChar(0x200B)) << QSize(300, 200);
+        QTest::newRow("tiny room") << false << QString(2000, '8') << QSize(12, 9);
+        QTest::newRow("huge dot") << false << "." << QSize(20000, 20000);
+    }
+    void labelFontFits()
+    {
+        QFETCH(bool, unit);
+        QFETCH(QString, text);
+        QFETCH(QSize, size);
+        std::unique_ptr<QLabel> label;
+        if (unit)
+            label = std::make_unique<ResizeLabelUnit>();
+        else
+            label = std::make_unique<ResizeLabel>();
+        label->setFont(QFont(QStringLiteral("Segoe UI"), 18));
+        label->setText(text);
+        label->resize(size);
+        for (int i = 0; i < 3; ++i) { // fitting again keeps within bounds
+            if (unit)
+                static_cast<ResizeLabelUnit *>(label.get())->fitFont();
+            else
+                static_cast<ResizeLabel *>(label.get())->fitFont();
+        }
+        const qreal points = label->font().pointSizeF();
+        const QSize measured = QFontMetrics(label->font()).size(0, text);
+        const QSize room = size - (unit ? QSize(0, 0) : QSize(10, 8));
+        QVERIFY(points >= ResizeLabel::kMinPointSize && points <= ResizeLabel::kMaxPointSize);
+        if (measured.width() == 0 || measured.height() == 0) {
+            QCOMPARE(points, 18.0);
+        } else if (points == ResizeLabel::kMinPointSize || points == ResizeLabel::kMaxPointSize) {
+            QVERIFY(size.width() < 20 || size.width() > 10000); // only the extreme rows
+        } else {
+            const double fill = std::max(double(measured.width()) / room.width(),
+                                         double(measured.height()) / room.height());
+            QVERIFY2(qAbs(fill - 1) < 0.1, qPrintable(QString::number(fill)));
+        }
     }
 };
 

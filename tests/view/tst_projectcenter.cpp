@@ -51,31 +51,18 @@ class TstProjectCenter : public QObject
     Q_OBJECT
 
 private slots:
-    void databaseSize_data()
-    {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("red");
-        QTest::newRow("5 MB") << qint64(5242880) << "Database 5.00MB" << false;
-        QTest::newRow("below 3 GiB") << qint64(3221225471) << "Database 3072.00MB" << false;
-        QTest::newRow("3 GiB") << qint64(3221225472) << "Database 3072.00MB" << true;
-    }
-    void databaseSize()
-    {
-        QFETCH(qint64, bytes);
-        QFETCH(QString, text);
-        QFETCH(bool, red);
-        Open open(1);
-        open.center.setDatabaseSize(bytes);
-        QCOMPARE(label(&open.center, "label_record_bytes")->text(), text);
-        QCOMPARE(label(&open.center, "label_record_bytes")->styleSheet(),
-                 red ? ProjectCenter::kStyleSizeLimit : ProjectCenter::kStyleIdle);
-    }
-
-    // Starting to record again keeps the first start time.
-    void recordAgainKeepsStartTime()
+    // The size turns red at 3 GiB; starting to record again keeps the first start time.
+    void sizeAndStartTime()
     {
         Open open(1);
+        QLabel *size = label(&open.center, "label_record_bytes");
+        for (const qint64 bytes : {5242880LL, 3221225471LL, 3221225472LL}) {
+            open.center.setDatabaseSize(bytes);
+            QCOMPARE(size->text(), bytes == 5242880 ? QStringLiteral("Database 5.00MB")
+                                                    : QStringLiteral("Database 3072.00MB"));
+            QCOMPARE(size->styleSheet(), bytes < 3221225472LL ? ProjectCenter::kStyleIdle
+                                                              : ProjectCenter::kStyleSizeLimit);
+        }
         open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"),
                                    QStringLiteral("2020-05-05 11:00:00"));
         open.center.setRecordState(true);
@@ -120,9 +107,14 @@ private slots:
         project.unlinkViews();
     }
 
-    void tileDashboardTileReopensChart()
+    // A tile or a list entry shows its node's chart, the project button the
+    // dashboard. Clicking the node on show again keeps its chart; a node
+    // bound again shows its whole history, also what came while another was on show.
+    void clicksSwitchViews()
     {
         Open open;
+        open.project.devices.first()->deviceConnected();
+        feed(open.node(0), QStringLiteral("1.00"), QStringLiteral("2.00"));
         QTest::mouseClick(open.tile(2), Qt::LeftButton);
         QVERIFY(open.center.chartView()->isVisible() && !open.center.dashBoard()->isVisible());
         QCOMPARE(open.node(1)->chartView(), open.center.chartView());
@@ -138,19 +130,10 @@ private slots:
         QVERIFY(open.center.chartView()->isVisible());
         QCOMPARE(open.center.chartView()->boundNode(), open.node(1));
         QCOMPARE(open.node(1)->chartView(), open.center.chartView());
-
-        // The list switches too.
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
                           list->visualItemRect(list->item(0)).center());
         QCOMPARE(open.center.chartView()->boundNode(), open.node(0));
-    }
 
-    void secondClickKeepsChart()
-    {
-        Open open;
-        open.project.devices.first()->deviceConnected();
-        feed(open.node(0), QStringLiteral("1.00"), QStringLiteral("2.00"));
-        open.center.slotDeviceClicked(open.node(0));
         // Mark the view's data; clearing and binding again would overwrite it.
         double times[240], ch1[240], ch2[240];
         open.node(0)->history(times, ch1, ch2);
@@ -165,7 +148,7 @@ private slots:
         QCOMPARE(open.center.chartView()->values1Data()[239], NoValue);
         feed(open.node(0), QStringLiteral("7.00"), QStringLiteral("2.00"));
         QCOMPARE(open.center.chartView()->values1Data()[239], NoValue); // not on show
-        open.center.slotDeviceClicked(open.node(0)); // binding shows the whole history
+        open.center.slotDeviceClicked(open.node(0));
         QCOMPARE(open.center.chartView()->values1Data()[239], 7.0);
         QCOMPARE(open.center.chartView()->values1Data()[238], 1.0);
     }
