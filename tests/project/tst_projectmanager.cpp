@@ -30,7 +30,8 @@ const QString kNoDeviceMessage =
     QStringLiteral("INFORMATION|You must select at least one device.\nPlease retry.");
 } // namespace
 
-// The project editor driven through its model and with QTest as a user would.
+// The project editor driven through its model and with QTest as a user would,
+// and its tree model on its own.
 class tst_ProjectManager : public QObject
 {
     Q_OBJECT
@@ -255,8 +256,10 @@ private slots:
     }
 
     // At 8 connections and at 16 devices the add buttons go blank and disabled
-    // (a device row never offers one); deleting opens the way again.
-    void buttonLimits()
+    // (a device row never offers one). Delete asks first (through the test
+    // seam); the remaining devices move down to close the gap and keep their
+    // names, and the add buttons are back.
+    void buttonLimitsAndDelete()
     {
         for (int i = 0; i < 8; ++i) {
             QVERIFY(button("pushButton_add_top")->isEnabled());
@@ -281,10 +284,21 @@ private slots:
         click(button("pushButton_del"));
         QCOMPARE(m_model->rowCount(), 7);
         QCOMPARE(button("pushButton_add_top")->text(), QStringLiteral("ADD Connection"));
-        select(dev(1, 5, 0));
+        const int asked = m_questions;
+        select(dev(1, 0, 0));
+        m_answer = QMessageBox::No;
         click(button("pushButton_del"));
+        QCOMPARE(m_questions, asked + 1);
+        QCOMPARE(m_model->rowCount(conn(1)), 6);
+        m_answer = QMessageBox::Yes;
+        click(button("pushButton_del"));
+        QCOMPARE(m_questions, asked + 2);
+        QCOMPARE(startAddresses(1), (QList<int>{0, 8, 16, 24, 32}));
+        QCOMPARE(dev(1, 0, 4).data().toString(), QStringLiteral("DEVICE2"));
         select(conn(1));
         QVERIFY(button("pushButton_add_child")->isEnabled());
+        click(button("pushButton_del"));
+        QCOMPARE(m_model->rowCount(), 6);
     }
 
     // A start address that pushes later devices past 106 asks once, naming
@@ -335,27 +349,6 @@ private slots:
         settle();
         QCOMPARE(m_otherQuestions.size(), 1);
         QCOMPARE(startAddresses(0).mid(0, 3), (QList<int>{0, 8, 16}));
-    }
-
-    // Delete asks first (through the test seam); the remaining devices move
-    // down to close the gap and keep their names.
-    void deleteAsks()
-    {
-        addConnection();
-        addDevices(0, 3);
-        select(dev(0, 0, 0));
-        m_answer = QMessageBox::No;
-        click(button("pushButton_del"));
-        QCOMPARE(m_questions, 1);
-        QCOMPARE(m_model->rowCount(conn(0)), 3);
-        m_answer = QMessageBox::Yes;
-        click(button("pushButton_del"));
-        QCOMPARE(m_questions, 2);
-        QCOMPARE(startAddresses(0), (QList<int>{0, 8}));
-        QCOMPARE(dev(0, 0, 4).data().toString(), QStringLiteral("DEVICE2"));
-        select(conn(0));
-        click(button("pushButton_del"));
-        QCOMPARE(m_model->rowCount(), 0);
     }
 
     // Confirmation: nothing without connections, the message without devices,
@@ -460,6 +453,68 @@ private slots:
         m_editor->setIntervalDisabled(true);
         QVERIFY(!m_editor->findChild<QToolButton *>("btn_timeInterval")->isEnabled());
         QVERIFY(!menu->isEnabled());
+    }
+
+    // Random edits, at valid and invalid positions, under the model tester:
+    // invalid ones are refused and every change keeps the model consistent.
+    void editsKeepTheModelConsistent()
+    {
+        TreeModel model({"a", "b", "c", "d"});
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QRandomGenerator rng(4711);
+        for (int step = 0; step < 600 && !QTest::currentTestFailed(); ++step) {
+            QModelIndex parent;
+            if (model.rowCount() > 0 && rng.bounded(2))
+                parent = model.index(rng.bounded(model.rowCount()), 0);
+            const int rows = model.rowCount(parent);
+            const int columns = model.columnCount();
+            const int at = rng.bounded(-1, rows + 2);
+            const int count = rng.bounded(0, 3);
+            switch (rng.bounded(5)) {
+            case 0: QCOMPARE(model.insertRows(at, count, parent), at >= 0 && at <= rows); break;
+            case 1:
+                QCOMPARE(model.removeRows(at, count, parent), at >= 0 && at + count <= rows);
+                break;
+            case 2:
+                if (columns < 6 && step % 7 == 0)
+                    QVERIFY(model.insertColumns(rng.bounded(columns + 1), 1));
+                else if (columns > 1 && step % 7 == 1)
+                    QVERIFY(model.removeColumns(rng.bounded(columns), 1));
+                break;
+            default:
+                if (rows > 0) {
+                    const QModelIndex cell =
+                        model.index(rng.bounded(rows), rng.bounded(columns), parent);
+                    QVERIFY(model.setData(cell, QString::number(step)));
+                    QCOMPARE(cell.data().toString(), QString::number(step));
+                }
+                break;
+            }
+        }
+    }
+
+    // An empty value is stored without dataChanged (the editor's cascades rely
+    // on it); any other value, "0" included, is announced; other roles are refused.
+    void emptyValueIsSilent()
+    {
+        TreeModel model({"a", "b"});
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(model.insertRows(0, 1));
+        const QModelIndex cell = model.index(0, 1);
+        QSignalSpy spy(&model, &TreeModel::dataChanged);
+        QVERIFY(model.setData(cell, QStringLiteral("7")));
+        QVERIFY(model.setData(cell, QString()));
+        QCOMPARE(cell.data().toString(), QString());
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(model.setData(cell, 0));
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(1).at(0).toModelIndex(), cell);
+        QVERIFY(!model.setData(cell, QStringLiteral("new"), Qt::DisplayRole));
+        QVERIFY(!model.setData(QModelIndex(), QStringLiteral("x")));
+        QCOMPARE(cell.data().toString(), QStringLiteral("0"));
+        QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("b"));
     }
 };
 
