@@ -163,13 +163,14 @@ void tst_AlarmsWindow::alarmAcknowledgedVerifiedAndJournaled()
 
     // In the file's journal, and intact.
     const QString database = w.m_insertSerialData->databasePath();
-    QCOMPARE(TestSupport::sqlRows(database, QStringLiteral("select count(*) from qk_journal "
-                                                           "where tbl in ('qk_alarm_acks', "
-                                                           "'qk_alarm_verifications')"))
-                 .value(0)
-                 .value(0)
-                 .toInt(),
-             2);
+    auto journalEntries = [&](const QString &tables) {
+        return TestSupport::sqlRows(database,
+                                    "select count(*) from qk_journal where tbl in (" + tables + ")")
+            .value(0)
+            .value(0)
+            .toInt();
+    };
+    QCOMPARE(journalEntries("'qk_alarm_acks', 'qk_alarm_verifications'"), 2);
     QVector<RecordJournalVerdict> verdicts;
     connect(window, &AlarmsWindow::journalChecked,
             [&verdicts](const RecordJournalVerdict &verdict) { verdicts << verdict; });
@@ -181,11 +182,7 @@ void tst_AlarmsWindow::alarmAcknowledgedVerifiedAndJournaled()
                 .startsWith(QStringLiteral("Journal: record intact")));
 
     // The settings in force are in the chain too: a limit widened afterwards shows.
-    QVERIFY(TestSupport::sqlRows(database, QStringLiteral("select count(*) from qk_journal where "
-                                                          "tbl = 'qk_settings'"))
-                .value(0)
-                .value(0)
-                .toInt() >= 2);
+    QVERIFY(journalEntries("'qk_settings'") >= 2);
     QVERIFY(TestSupport::sqliteCli(database, QStringLiteral("update qk_settings set ch1_high = 40 "
                                                             "where entry = 1")));
     window->checkJournal();

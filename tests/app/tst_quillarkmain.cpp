@@ -1,4 +1,5 @@
 #include "app/quillarkmain.h"
+#include "app/splashscreen.h"
 #include "app/topcustomframe.h"
 #include "projectfixture.h"
 #include "testsupport.h"
@@ -7,7 +8,8 @@
 #include <QMenu>
 #include <QtTest>
 
-// The main window's frame: full screen, the title bar's menu and the alarm sound.
+// The main window's frame: full screen, the title bar's menu, the alarm sound
+// and the splash before it.
 class tst_QuillarkMain : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,7 @@ private slots:
     void fullScreenToggles_data();
     void fullScreenToggles();
     void alarmLoopIsPaced();
+    void splashStaysUntilTheWindowShows();
 };
 
 void tst_QuillarkMain::fullScreenToggles_data()
@@ -95,6 +98,26 @@ void tst_QuillarkMain::alarmLoopIsPaced()
     QCOMPARE(w.m_player->state(), QMediaPlayer::StoppedState);
     QCOMPARE(TestSupport::shownMessages(&w), QStringList{told}); // once, whatever the player said
     QuillarkMain::alarmSoundProblem = nullptr;
+}
+
+// The splash stays through clicks until the main window shows.
+void tst_QuillarkMain::splashStaysUntilTheWindowShows()
+{
+    SplashScreen splash(QPixmap(QStringLiteral(":/img/LoadingLite.png")));
+    QVERIFY(!splash.pixmap().isNull());
+    splash.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&splash));
+    QTest::mouseClick(&splash, Qt::LeftButton);
+    QTest::mouseDClick(&splash, Qt::LeftButton);
+    QTest::mouseClick(&splash, Qt::RightButton);
+    QCoreApplication::processEvents();
+    QVERIFY(splash.isVisible());
+
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    splash.finish(&window);
+    QTRY_VERIFY(!splash.isVisible());
 }
 
 QTEST_MAIN(tst_QuillarkMain)
