@@ -5,11 +5,10 @@
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
@@ -19,26 +18,6 @@
 
 namespace ForwardTest
 {
-
-namespace
-{
-bool writeText(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
-}
-
-void terminate(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-} // namespace
 
 RecordedProject::RecordedProject(int devices)
 {
@@ -75,8 +54,8 @@ bool RecordedProject::record(int samples)
             ++m_rows;
             SerialRecord r;
             r.serialNo = serial;
-            r.channel1 = channel1(m_rows);
-            r.channel2 = channel2(m_rows);
+            r.channel1 = m_rows / 4.0;
+            r.channel2 = -double(m_rows);
             r.pointDate = quint32(m_time);
             InsertSerialData::appendRecord(r);
             m_expected.insert(rowKey(serial, m_time, r.channel1, r.channel2));
@@ -91,24 +70,20 @@ bool RecordedProject::editDevices(const QList<QJsonObject> &changes)
     QSettings settings(m_path, QSettings::IniFormat);
     QJsonObject root = QJsonDocument::fromJson(settings.value("DeviceList").toByteArray()).object();
     QJsonArray connections = root.value(QStringLiteral("devices")).toArray();
-    int i = 0;
-    for (int c = 0; c < connections.size(); ++c) {
-        QJsonObject connection = connections[c].toObject();
-        QJsonArray nodes = connection.value(QStringLiteral("nodes")).toArray();
-        for (int n = 0; n < nodes.size() && i < changes.size(); ++n) {
-            QJsonObject node = nodes[n].toObject();
-            const QJsonObject &change = changes.at(i++);
-            for (auto it = change.begin(); it != change.end(); ++it)
-                node.insert(it.key(), it.value());
-            nodes[n] = node;
-        }
-        connection.insert(QStringLiteral("nodes"), nodes);
-        connections[c] = connection;
+    QJsonObject connection = connections.at(0).toObject();
+    QJsonArray nodes = connection.value(QStringLiteral("nodes")).toArray();
+    for (int n = 0; n < changes.size() && n < nodes.size(); ++n) {
+        QJsonObject node = nodes[n].toObject();
+        for (auto it = changes[n].begin(); it != changes[n].end(); ++it)
+            node.insert(it.key(), it.value());
+        nodes[n] = node;
     }
+    connection.insert(QStringLiteral("nodes"), nodes);
+    connections[0] = connection;
     root.insert(QStringLiteral("devices"), connections);
     settings.setValue("DeviceList", QJsonDocument(root).toJson(QJsonDocument::Compact));
     settings.sync();
-    return i == changes.size() && settings.status() == QSettings::NoError;
+    return changes.size() <= nodes.size() && settings.status() == QSettings::NoError;
 }
 
 QString rowKey(const QString &serial, qint64 time, double ch1, double ch2)
@@ -121,61 +96,75 @@ QString rowKey(const QString &serial, qint64 time, double ch1, double ch2)
 
 QString makeCertificates(const QString &dir)
 {
-    const auto run = [&dir](const QString &command) {
-        QProcess shell;
-        shell.setWorkingDirectory(dir);
-        shell.setProcessChannelMode(QProcess::MergedChannels);
-        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-        return shell.waitForFinished(60000) && shell.exitCode() == 0;
-    };
-    const QString ca = QStringLiteral(
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=%1 -keyout %1.key -out "
-        "%1.pem");
-    if (!run(ca.arg(QStringLiteral("ca"))) || !run(ca.arg(QStringLiteral("other-ca"))))
-        return QStringLiteral("openssl cannot make a CA");
-    if (!run(QStringLiteral("printf 'subjectAltName=DNS:localhost\n' > san.ext && "
-                            "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost "
-                            "-keyout server.key -out server.csr && "
-                            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
-                            "-CAcreateserial -days 30 -extfile san.ext -out server.pem")))
-        return QStringLiteral("openssl cannot make the server certificate");
+    QProcess shell;
+    shell.setWorkingDirectory(dir);
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("sh"),
+                {QStringLiteral("-ec"),
+                 QStringLiteral(
+                     "for ca in ca other-ca; do openssl req -x509 -newkey rsa:2048 -nodes -days 30"
+                     " -subj /CN=$ca -keyout $ca.key -out $ca.pem; done\n"
+                     "printf 'subjectAltName=DNS:localhost\\n' > san.ext\n"
+                     "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key"
+                     " -out server.csr\n"
+                     "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+                     " -days 30 -extfile san.ext -out server.pem\n")});
+    if (shell.waitForFinished(120000) && shell.exitCode() == 0)
+        return QString();
+    return QStringLiteral("openssl cannot make the certificates: ") + shell.readAll();
+}
+
+QString ServerProcess::launch(const QString &program, const QString &option,
+                              const QByteArray &config)
+{
+    m_program = QStandardPaths::findExecutable(
+        program, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+    if (m_program.isEmpty())
+        return program + QStringLiteral(" is not installed");
+    QFile file(m_dir.filePath(QStringLiteral("server.conf")));
+    if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) ||
+        file.write(config) != config.size() || !file.flush())
+        return QStringLiteral("cannot write the configuration of ") + program;
+    m_arguments = QStringList{option, file.fileName()};
+    return restart();
+}
+
+QString ServerProcess::restart()
+{
+    stop();
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("server.log")),
+                                    QIODevice::Append);
+    m_process.start(m_program, m_arguments);
+    if (!m_process.waitForStarted(10000))
+        return m_program + QStringLiteral(" did not start");
+    if (!TestSupport::waitForListener(m_port, 30000))
+        return m_program + QStringLiteral(" did not listen on 127.0.0.1:%1").arg(m_port);
     return QString();
 }
 
-bool RecordedProject::recordGap()
+void ServerProcess::stop()
 {
-    for (const QString &serial : qAsConst(m_serials)) {
-        ++m_rows;
-        SerialRecord r;
-        r.serialNo = serial;
-        r.pointDate = quint32(m_time);
-        InsertSerialData::appendRecord(r);
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
-    ++m_time;
-    return m_db->insertNow();
-}
-
-InfluxServer::~InfluxServer()
-{
-    stop();
 }
 
 QString InfluxServer::url() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_httpPort);
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
 }
 
 QString InfluxServer::start(bool auth)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("influxd")).isEmpty())
-        return QStringLiteral("influxd is not installed");
-    if (!m_dir.isValid())
-        return QStringLiteral("no temporary folder");
-    m_auth = auth;
-    m_httpPort = TestSupport::freeLoopbackPort();
-    m_rpcPort = TestSupport::freeLoopbackPort();
+    m_port = TestSupport::freeLoopbackPort();
     const QString d = m_dir.path();
-    const QByteArray config =
+    const QString error = launch(
+        QStringLiteral("influxd"), QStringLiteral("-config"),
         QStringLiteral(
             "reporting-disabled = true\n"
             "bind-address = \"127.0.0.1:%1\"\n"
@@ -186,73 +175,47 @@ QString InfluxServer::start(bool auth)
             "[monitor]\n  store-enabled = false\n"
             "[continuous_queries]\n  enabled = false\n"
             "[subscriber]\n  enabled = false\n")
-            .arg(m_rpcPort)
-            .arg(m_httpPort)
+            .arg(TestSupport::freeLoopbackPort())
+            .arg(m_port)
             .arg(d, auth ? QStringLiteral("true") : QStringLiteral("false"))
-            .toUtf8();
-    if (!writeText(d + QStringLiteral("/influxdb.conf"), config))
-        return QStringLiteral("cannot write the influxd configuration");
-    return restart();
+            .toUtf8());
+    // The first user may be made without credentials.
+    if (error.isEmpty() && auth)
+        curl({QStringLiteral("--data-urlencode"),
+              QStringLiteral("q=CREATE USER %1 WITH PASSWORD '%2' WITH ALL PRIVILEGES")
+                  .arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword)),
+              url() + QStringLiteral("/query")});
+    m_auth = auth;
+    return error;
 }
 
-QString InfluxServer::restart()
+QByteArray InfluxServer::curl(QStringList arguments, const QByteArray &input)
 {
-    stop();
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("influxd.log")),
-                                    QIODevice::Append);
-    m_process.start(QStringLiteral("influxd"),
-                    {QStringLiteral("-config"), m_dir.filePath(QStringLiteral("influxdb.conf"))});
-    if (!m_process.waitForStarted(10000))
-        return QStringLiteral("influxd did not start");
-    if (!TestSupport::waitForListener(m_httpPort, 30000))
-        return QStringLiteral("influxd did not listen on 127.0.0.1:%1").arg(m_httpPort);
-    if (m_auth) {
-        // The first user may be made without credentials; later starts find it.
-        QProcess curl;
-        curl.start(QStringLiteral("curl"),
-                   {QStringLiteral("-s"), QStringLiteral("-XPOST"),
-                    url() + QStringLiteral("/query"), QStringLiteral("--data-urlencode"),
-                    QStringLiteral("q=CREATE USER %1 WITH PASSWORD '%2' WITH ALL PRIVILEGES")
-                        .arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword))});
-        curl.waitForFinished(10000);
-    }
-    return QString();
-}
-
-void InfluxServer::stop()
-{
-    terminate(m_process);
+    if (m_auth)
+        arguments << QStringLiteral("-u")
+                  << QStringLiteral("%1:%2").arg(QLatin1String(kAdmin),
+                                                 QLatin1String(kAdminPassword));
+    QProcess curl;
+    curl.start(QStringLiteral("curl"), QStringList{QStringLiteral("-s")} + arguments);
+    curl.write(input);
+    curl.closeWriteChannel();
+    return curl.waitForFinished(30000) ? curl.readAllStandardOutput() : QByteArray();
 }
 
 QJsonObject InfluxServer::query(const QString &statement, const QString &database)
 {
-    QStringList args{QStringLiteral("-s"), QStringLiteral("-XPOST"),
-                     url() + QStringLiteral("/query?epoch=s")};
+    QStringList args{url() + QStringLiteral("/query?epoch=s"), QStringLiteral("--data-urlencode"),
+                     QStringLiteral("q=") + statement};
     if (!database.isEmpty())
         args << QStringLiteral("--data-urlencode") << QStringLiteral("db=") + database;
-    if (m_auth)
-        args << QStringLiteral("-u")
-             << QStringLiteral("%1:%2").arg(QLatin1String(kAdmin), QLatin1String(kAdminPassword));
-    args << QStringLiteral("--data-urlencode") << QStringLiteral("q=") + statement;
-    QProcess curl;
-    curl.start(QStringLiteral("curl"), args);
-    if (!curl.waitForFinished(30000))
-        return QJsonObject();
-    return QJsonDocument::fromJson(curl.readAllStandardOutput()).object();
+    return QJsonDocument::fromJson(curl(args)).object();
 }
 
 QList<QJsonArray> InfluxServer::values(const QString &statement, const QString &database)
 {
     QList<QJsonArray> rows;
-    const QJsonObject answer = query(statement, database);
-    const QJsonArray series = answer.value(QStringLiteral("results"))
-                                  .toArray()
-                                  .at(0)
-                                  .toObject()
-                                  .value(QStringLiteral("series"))
-                                  .toArray();
-    for (const QJsonValue &s : series) {
+    const QJsonValue result = query(statement, database).value("results").toArray().at(0);
+    for (const QJsonValue &s : result.toObject().value(QStringLiteral("series")).toArray()) {
         for (const QJsonValue &v : s.toObject().value(QStringLiteral("values")).toArray())
             rows << v.toArray();
     }
@@ -261,15 +224,11 @@ QList<QJsonArray> InfluxServer::values(const QString &statement, const QString &
 
 int InfluxServer::write(const QString &database, const QByteArray &lines)
 {
-    QProcess curl;
-    curl.start(QStringLiteral("curl"),
-               {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("-XPOST"),
-                url() + QStringLiteral("/write?db=") + database, QStringLiteral("--data-binary"),
-                QStringLiteral("@-")});
-    curl.write(lines);
-    curl.closeWriteChannel();
-    return curl.waitForFinished(30000) ? curl.readAllStandardOutput().toInt() : 0;
+    return curl({QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
+                 QStringLiteral("%{http_code}"), QStringLiteral("--data-binary"),
+                 QStringLiteral("@-"), url() + QStringLiteral("/write?db=") + database},
+                lines)
+        .toInt();
 }
 
 QSet<QString> InfluxServer::stored(const QString &database, int *count)
@@ -285,20 +244,9 @@ QSet<QString> InfluxServer::stored(const QString &database, int *count)
     return keys;
 }
 
-MosquittoBroker::~MosquittoBroker()
-{
-    stop();
-}
-
 QString MosquittoBroker::start(const QString &user, const QString &password,
                                const QString &certificates)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
-                                       {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
-            .isEmpty())
-        return QStringLiteral("mosquitto is not installed");
-    if (!m_dir.isValid())
-        return QStringLiteral("no temporary folder");
     m_port = TestSupport::freeLoopbackPort();
     const QString d = m_dir.path();
     QByteArray config =
@@ -315,119 +263,60 @@ QString MosquittoBroker::start(const QString &user, const QString &password,
             QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n")
                 .arg(certificates)
                 .toUtf8();
-    m_passwords = !user.isEmpty();
-    if (m_passwords) {
-        QProcess passwd;
-        passwd.start(QStringLiteral("mosquitto_passwd"),
-                     {QStringLiteral("-b"), QStringLiteral("-c"), d + QStringLiteral("/passwords"),
-                      user, password});
-        if (!passwd.waitForFinished(10000) || passwd.exitCode() != 0)
+    config += "allow_anonymous true\n";
+    if (!user.isEmpty()) {
+        const QString passwords = d + QStringLiteral("/passwords");
+        if (QProcess::execute(
+                QStringLiteral("mosquitto_passwd"),
+                {QStringLiteral("-b"), QStringLiteral("-c"), passwords, user, password}) != 0)
             return QStringLiteral("mosquitto_passwd failed");
-        config += "allow_anonymous false\npassword_file " + d.toUtf8() + "/passwords\n";
-    } else {
-        config += "allow_anonymous true\n";
+        config.replace("allow_anonymous true",
+                       "allow_anonymous false\npassword_file " + passwords.toUtf8());
     }
-    if (!writeText(d + QStringLiteral("/mosquitto.conf"), config))
-        return QStringLiteral("cannot write the mosquitto configuration");
-    return restart();
-}
-
-QString MosquittoBroker::restart()
-{
-    stop();
-    const QString program = QStandardPaths::findExecutable(
-        QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("stdout.log")),
-                                    QIODevice::Append);
-    m_process.start(program,
-                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
-    if (!m_process.waitForStarted(10000))
-        return QStringLiteral("mosquitto did not start");
-    if (!TestSupport::waitForListener(m_port, 20000))
-        return QStringLiteral("mosquitto did not listen on 127.0.0.1:%1").arg(m_port);
-    return QString();
-}
-
-void MosquittoBroker::stop()
-{
-    terminate(m_process);
+    return launch(QStringLiteral("mosquitto"), QStringLiteral("-c"), config);
 }
 
 Subscriber::~Subscriber()
 {
-    stop();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 }
 
-bool Subscriber::start(quint16 port, const QString &topic, const QStringList &extra)
+bool Subscriber::start(quint16 port, const QString &topic, const QString &probeTopic)
 {
-    QStringList args{
-        QStringLiteral("-h"),
-        QStringLiteral("127.0.0.1"),
-        QStringLiteral("-p"),
-        QString::number(port),
-        QStringLiteral("-t"),
-        topic,
-        QStringLiteral("-q"),
-        QStringLiteral("1"),
-        QStringLiteral("-v"),
-        QStringLiteral("-c"),
-        QStringLiteral("-i"),
-        QStringLiteral("qk-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(8))};
-    args += extra;
-    m_process.setReadChannel(QProcess::StandardOutput);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
         m_buffer += m_process.readAllStandardOutput();
-        int nl;
-        while ((nl = m_buffer.indexOf('\n')) >= 0) {
+        for (int nl; (nl = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, nl + 1))
             m_lines << QString::fromUtf8(m_buffer.left(nl));
-            m_buffer.remove(0, nl + 1);
-        }
     });
-    m_process.start(QStringLiteral("mosquitto_sub"), args);
-    if (!m_process.waitForStarted(5000))
+    const QString id = QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString host = QStringLiteral("-h 127.0.0.1 -p %1 ").arg(port);
+    m_process.start(QStringLiteral("mosquitto_sub"),
+                    (host + QStringLiteral("-q 1 -v -c -i qk-test-") + id).split(' ') +
+                        QStringList{QStringLiteral("-t"), topic});
+    if (!m_process.waitForStarted(5000) || m_process.state() != QProcess::Running)
         return false;
-    return m_process.state() == QProcess::Running;
-}
-
-void Subscriber::stop()
-{
-    terminate(m_process);
-}
-
-bool Subscriber::waitReady(quint16 port, const QString &probeTopic)
-{
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; !probeTopic.isEmpty() && i < 100; ++i) {
         QProcess::execute(QStringLiteral("mosquitto_pub"),
-                          {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                           QString::number(port), QStringLiteral("-t"), probeTopic,
-                           QStringLiteral("-m"), QStringLiteral("probe")});
+                          (host + QStringLiteral("-m probe -t")).split(' ') << probeTopic);
         QTest::qWait(100);
-        bool seen = false;
-        for (int j = m_lines.size() - 1; j >= 0; --j) {
-            if (m_lines[j].startsWith(probeTopic + QLatin1Char(' '))) {
-                m_lines.removeAt(j);
-                seen = true;
-            }
-        }
-        if (seen)
+        const int before = m_lines.size();
+        m_lines = m_lines.filter(QRegularExpression(
+            QStringLiteral("^(?!%1 )").arg(QRegularExpression::escape(probeTopic))));
+        if (m_lines.size() < before)
             return true;
     }
-    return false;
+    return probeTopic.isEmpty();
 }
 
-QStringList Subscriber::lines()
-{
-    return m_lines;
-}
-
-QSet<QString> Subscriber::rows(int *count)
+QSet<QString> Subscriber::rows(int *count) const
 {
     QSet<QString> keys;
     int messages = 0;
-    for (const QString &line : qAsConst(m_lines)) {
-        const int space = line.indexOf(QLatin1Char(' '));
-        const QJsonObject o = QJsonDocument::fromJson(line.mid(space + 1).toUtf8()).object();
+    for (const QString &line : m_lines) {
+        const QJsonObject o = QJsonDocument::fromJson(line.section(' ', 1).toUtf8()).object();
         if (!o.contains(QStringLiteral("id")))
             continue; // a live value, the availability
         const QJsonArray channels = o.value(QStringLiteral("channels")).toArray();
@@ -447,45 +336,32 @@ QSet<QString> Subscriber::rows(int *count)
 
 bool FakeHttpServer::start()
 {
-    m_server = new QTcpServer(this);
-    if (!m_server->listen(QHostAddress::LocalHost, 0))
-        return false;
-    connect(m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         }
     });
-    return true;
-}
-
-quint16 FakeHttpServer::port() const
-{
-    return m_server->serverPort();
+    return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
 QString FakeHttpServer::url() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
 }
 
 void FakeHttpServer::serve(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
-    for (;;) {
-        const int end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            break;
+    for (int end; (end = buffer.indexOf("\r\n\r\n")) >= 0;) {
         Request request;
         const QList<QByteArray> head = buffer.left(end).split('\n');
-        const QList<QByteArray> first = head.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.target = first.value(1);
-        for (int i = 1; i < head.size(); ++i) {
-            const int colon = head[i].indexOf(':');
+        request.target = head.value(0).split(' ').value(1);
+        for (const QByteArray &line : head.mid(1)) {
+            const int colon = line.indexOf(':');
             if (colon > 0)
-                request.headers.insert(head[i].left(colon).trimmed().toLower(),
-                                       head[i].mid(colon + 1).trimmed());
+                request.headers.insert(line.left(colon).trimmed().toLower(),
+                                       line.mid(colon + 1).trimmed());
         }
         const int length = request.headers.value("content-length").toInt();
         if (buffer.size() < end + 4 + length)
@@ -502,8 +378,7 @@ void FakeHttpServer::serve(QTcpSocket *socket)
             }
         }
         socket->write("HTTP/1.1 " + QByteArray::number(m_status) +
-                      " X\r\nContent-Type: application/json\r\n"
-                      "Content-Length: " +
+                      " X\r\nContent-Type: application/json\r\nContent-Length: " +
                       QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
     }
     socket->setProperty("buffer", buffer);

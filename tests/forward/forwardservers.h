@@ -24,7 +24,7 @@ namespace ForwardTest
 // A project file with `devices` devices (serials QK00000...) in a temporary
 // folder, and a writer that appends rows to its record database through the
 // recorder's own database writer. Row n (from 1) of the whole recording holds
-// channel1 = n / 4.0 and channel2 = -n, so a reader can tell every row apart.
+// channel 1 = n / 4.0 and channel 2 = -n, so a reader can tell every row apart.
 class RecordedProject
 {
 public:
@@ -34,21 +34,15 @@ public:
     bool isValid() const { return m_valid; }
     QString path() const { return m_path; }
     QString databasePath() const;
-    QString folder() const { return m_dir.path(); }
-    QStringList serials() const { return m_serials; }
 
     // Appends `samples` samples of every device, written in one go; true
     // when the database took them.
     bool record(int samples);
-    // Appends one gap row (no values) per device.
-    bool recordGap();
-    // Sets keys of the devices (e.g. "DeviceName", "Ch1Name"), in order.
+    // Sets keys of the first gateway's devices (e.g. "DeviceName", "Ch1Name"), in order.
     bool editDevices(const QList<QJsonObject> &changes);
-    // rowKey() of every recorded row with values.
+    // rowKey() of every recorded row.
     QSet<QString> expected() const { return m_expected; }
     qint64 rowCount() const { return m_rows; }
-    static double channel1(qint64 n) { return n / 4.0; }
-    static double channel2(qint64 n) { return -double(n); }
     static constexpr qint64 kStartTime = 1767225600; // 2026-01-01 00:00 UTC
 
 private:
@@ -69,20 +63,36 @@ QString rowKey(const QString &serial, qint64 time, double ch1, double ch2);
 // made with openssl in `dir`: ca.pem, other-ca.pem, server.pem, server.key.
 QString makeCertificates(const QString &dir);
 
-// influxd (the Debian 1.x server).
-class InfluxServer
+// A server program started with a configuration file of its own folder.
+// start() and restart() give an empty text when it listens, else why not.
+class ServerProcess
 {
 public:
-    ~InfluxServer();
-    // Empty when it runs; otherwise why not.
-    QString start(bool auth = false);
-    void stop();
+    ~ServerProcess() { stop(); }
     QString restart();
-    quint16 port() const { return m_httpPort; }
+    void stop();
+    quint16 port() const { return m_port; }
+
+protected:
+    // Writes the configuration and starts `program` with `option` naming it.
+    QString launch(const QString &program, const QString &option, const QByteArray &config);
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_program;
+    QStringList m_arguments;
+    quint16 m_port = 0;
+};
+
+// influxd (the Debian 1.x server); port() is its HTTP API.
+class InfluxServer : public ServerProcess
+{
+public:
+    QString start(bool auth = false);
     QString url() const;
     // Runs one InfluxQL statement through the HTTP API (as admin when auth is on).
     QJsonObject query(const QString &statement, const QString &database = QString());
-    // The values of the first series of a query, row by row (times in seconds).
+    // The values of every series of a query, row by row (times in seconds).
     QList<QJsonArray> values(const QString &statement, const QString &database);
     // Posts line protocol as it is; the HTTP status.
     int write(const QString &database, const QByteArray &lines);
@@ -92,31 +102,18 @@ public:
     static constexpr const char *kAdminPassword = "s3cret-admin";
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_httpPort = 0;
-    quint16 m_rpcPort = 0;
+    QByteArray curl(QStringList arguments, const QByteArray &input = QByteArray());
     bool m_auth = false;
 };
 
 // mosquitto, optionally with a password file and always with persistence, so
 // that a subscriber's session survives a restart of the broker.
-class MosquittoBroker
+class MosquittoBroker : public ServerProcess
 {
 public:
-    ~MosquittoBroker();
     // With `certificates` (see makeCertificates()) the listener speaks TLS only.
     QString start(const QString &user = QString(), const QString &password = QString(),
                   const QString &certificates = QString());
-    void stop();
-    QString restart();
-    quint16 port() const { return m_port; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port = 0;
-    bool m_passwords = false;
 };
 
 // mosquitto_sub with a persistent session at QoS 1, printing "topic payload".
@@ -124,16 +121,14 @@ class Subscriber
 {
 public:
     ~Subscriber();
-    bool start(quint16 port, const QString &topic, const QStringList &extra = QStringList());
-    void stop();
-    // Publishes to `probeTopic` until the subscription shows it; the probe
-    // lines are then forgotten.
-    bool waitReady(quint16 port, const QString &probeTopic);
+    // With `probeTopic` (under `topic`), publishes there until the
+    // subscription shows it, and forgets the probe lines.
+    bool start(quint16 port, const QString &topic, const QString &probeTopic = QString());
     // Lines received so far (each "topic payload").
-    QStringList lines();
+    QStringList lines() const { return m_lines; }
     // rowKey() of the recorded rows received (either payload form), and how
     // many messages carried them.
-    QSet<QString> rows(int *count = nullptr);
+    QSet<QString> rows(int *count = nullptr) const;
 
 private:
     QProcess m_process;
@@ -147,13 +142,11 @@ class FakeHttpServer : public QObject
 {
 public:
     struct Request {
-        QByteArray method;
         QByteArray target;                     // path and query
         QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
     };
     bool start();
-    quint16 port() const;
     QString url() const;
     // Status of the next answers; 0 means never answer.
     void setStatus(int status, const QByteArray &body = QByteArray())
@@ -167,7 +160,7 @@ public:
 
 private:
     void serve(QTcpSocket *socket);
-    QTcpServer *m_server = nullptr;
+    QTcpServer m_server;
     int m_status = 204;
     QByteArray m_body;
     QList<Request> m_requests;
