@@ -274,11 +274,7 @@ private slots:
                  (connection.health().lastAnswerMs - lastAnswerBefore + 500) / 1000);
 
         const LinkHealth &health = connection.health();
-        QCOMPARE(health.state, LinkHealth::Up);
-        QCOMPARE(health.pollsSent, quint64(10));
-        QCOMPARE(health.answers, quint64(3));
-        QCOMPARE(health.timeouts, quint64(6));
-        QCOMPARE(health.errors, quint64(1));
+        QCOMPARE(health.state, LinkHealth::Up); // its counters: in the dialog below
         QVERIFY(!health.lastError.isEmpty());
         QVERIFY(health.lastRoundTripMicros() >= 0 && health.medianRoundTripMicros() >= 0);
         QVERIFY(health.lastAnswerMs >= health.lastErrorMs);
