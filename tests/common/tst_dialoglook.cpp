@@ -1,12 +1,13 @@
 // Readable texts, measured on rendered widgets: the WCAG 2 contrast ratio of
 // the text against what it is drawn on must reach 4.5:1 on the start screen,
-// the title bar, the project button, the dialogs opened from the dark pages
-// (file dialogs, questions). And the messages: closed by hand or going by
-// themselves.
+// the title bar, the project button, the status strip (a link notice in it
+// shown as plain text), the dialogs opened from the dark pages (file dialogs,
+// questions). And the messages: closed by hand or going by themselves.
 #include "app/projectmain.h"
 #include "app/quillarkmain.h"
 #include "common/dialoglook.h"
 #include "common/messagedialog.h"
+#include "device/linknoticeboard.h"
 #include "project/projectmanager.h"
 #include "projectfixture.h"
 #include "testsupport.h"
@@ -146,7 +147,14 @@ void tst_DialogLook::startScreenAndTitleBar()
     checkText(&window, button, "project button", text);
     hover(button);
     checkText(&window, button, "project button hovered", text);
-    for (const char *name : {"label_projectname", "label_interval", "label_datetime"})
+    // The link notice in the status strip too, shown as plain text.
+    window.findChild<LinkNoticeBoard *>()->post("10.0.0.9:502", true,
+                                                "<b>10.0.0.9:502</b> lost at 10:00:00");
+    auto *notice = window.findChild<QLabel *>("label_link_notice");
+    QCOMPARE(notice->text(), QStringLiteral("<b>10.0.0.9:502</b> lost at 10:00:00"));
+    QCOMPARE(notice->textFormat(), Qt::PlainText);
+    for (const char *name :
+         {"label_projectname", "label_interval", "label_datetime", "label_link_notice"})
         checkText(&window, window.findChild<QLabel *>(name), name);
 }
 

@@ -1,4 +1,3 @@
-#include "app/quillarkmain.h"
 #include "common/common.h"
 #include "device/configureddevice.h"
 #include "device/linkhealth.h"
@@ -331,14 +330,6 @@ private slots:
         board.clear();
         QVERIFY(board.text().isEmpty() && !board.anyLost());
         QCOMPARE(changed.count(), 5);
-
-        // The main window's status strip shows its board, as plain text.
-        QuillarkMain window;
-        auto *strip = window.findChild<QLabel *>(QStringLiteral("label_link_notice"));
-        QVERIFY(strip && strip->textFormat() == Qt::PlainText);
-        window.findChild<LinkNoticeBoard *>()->post("10.0.0.9:502", true,
-                                                    "<b>10.0.0.9:502</b> lost at 10:00:00");
-        QCOMPARE(strip->text(), QStringLiteral("<b>10.0.0.9:502</b> lost at 10:00:00"));
     }
 
     void roundTripsAndDurations()
