@@ -1,6 +1,7 @@
 #include "record/recordreader.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 #include <sqlite3.h>
 
@@ -414,10 +415,11 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
 
     constexpr int kSharedSerials = 64;
     QVector<QByteArray> seen;
+    int last = -1;
     RecordRow row;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
+        const char *serial = reinterpret_cast<const char *>(sqlite3_column_blob(statement, 1));
         const int serialLength = sqlite3_column_bytes(statement, 1);
         if (!wanted.isEmpty()) {
             const QByteArray *match = nullptr;
@@ -431,23 +433,29 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
             if (!match)
                 continue;
             row.serialNo = *match; // shared, no copy per row
-        } else if (row.serialNo.size() != serialLength ||
-                   memcmp(row.serialNo.constData(), serial, size_t(serialLength)) != 0) {
-            // Devices take turns row by row: each number is made once and shared.
-            const QByteArray *known = nullptr;
-            for (const QByteArray &s : seen) {
+        } else {
+            // Devices take turns row by row: the one after the last is the
+            // likely next, and each number is made once and shared.
+            const int count = seen.size();
+            int found = -1;
+            for (int k = 0; k < count; ++k) {
+                const int i = (last + 1 + k) % count;
+                const QByteArray &s = seen.at(i);
                 if (s.size() == serialLength &&
                     memcmp(s.constData(), serial, size_t(serialLength)) == 0) {
-                    known = &s;
+                    found = i;
                     break;
                 }
             }
-            if (known) {
-                row.serialNo = *known;
-            } else {
+            if (found < 0) {
                 row.serialNo = QByteArray(serial, serialLength);
-                if (seen.size() < kSharedSerials)
+                if (count < kSharedSerials) {
                     seen.append(row.serialNo);
+                    last = count;
+                }
+            } else if (found != last || row.serialNo.constData() != seen.at(found).constData()) {
+                row.serialNo = seen.at(found);
+                last = found;
             }
         }
         row.id = sqlite3_column_int64(statement, 0);
@@ -470,6 +478,23 @@ bool RecordReader::scan(sqlite3_stmt *statement, const QStringList &serials,
 
 bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &serials,
                                     const std::function<bool(const RecordRow &)> &visit)
+{
+    return scanInTime(from, to, [&](sqlite3_stmt *statement) {
+        return scan(statement, serials, visit, nullptr);
+    });
+}
+
+bool RecordReader::forEachSampleInTime(qint64 from, qint64 to, const QVector<QByteArray> &serials,
+                                       const std::function<bool(QVector<RecordSample> &)> &visit,
+                                       int blockSize)
+{
+    return scanInTime(from, to, [&](sqlite3_stmt *statement) {
+        return scanSamples(statement, serials, visit, std::max(1, blockSize));
+    });
+}
+
+bool RecordReader::scanInTime(qint64 from, qint64 to,
+                              const std::function<bool(sqlite3_stmt *)> &scanOne)
 {
     if (!m_db)
         return false;
@@ -508,7 +533,7 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
             sqlite3_reset(byId.get());
             sqlite3_bind_int64(byId.get(), 1, first);
             sqlite3_bind_int64(byId.get(), 2, last);
-            if (!scan(byId.get(), serials, visit, nullptr))
+            if (!scanOne(byId.get()))
                 return false;
         }
         return true;
@@ -519,7 +544,57 @@ bool RecordReader::forEachRowInTime(qint64 from, qint64 to, const QStringList &s
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
     sqlite3_bind_int64(statement.get(), 1, from);
     sqlite3_bind_int64(statement.get(), 2, to);
-    return scan(statement.get(), serials, visit, nullptr);
+    return scanOne(statement.get());
+}
+
+bool RecordReader::scanSamples(sqlite3_stmt *statement, const QVector<QByteArray> &serials,
+                               const std::function<bool(QVector<RecordSample> &)> &visit,
+                               int blockSize)
+{
+    QHash<QByteArray, int> places;
+    for (int i = serials.size() - 1; i >= 0; --i)
+        places.insert(serials.at(i), i); // the first of two equal numbers wins
+    const int count = serials.size();
+    QVector<bool> first(count);
+    for (int i = 0; i < count; ++i)
+        first[i] = places.value(serials.at(i)) == i;
+    int last = -1;
+    QVector<RecordSample> block;
+    block.reserve(blockSize);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const char *serial = reinterpret_cast<const char *>(sqlite3_column_blob(statement, 1));
+        const int serialLength = sqlite3_column_bytes(statement, 1);
+        // Devices take turns row by row: the one after the last is the likely next.
+        const int next = last + 1 < count ? last + 1 : 0;
+        if (count > 0 && serials.at(next).size() == serialLength &&
+            memcmp(serials.at(next).constData(), serial, size_t(serialLength)) == 0 &&
+            first.at(next)) {
+            last = next;
+        } else {
+            last = places.value(QByteArray::fromRawData(serial, serialLength), -1);
+        }
+        RecordSample sample;
+        sample.serial = last;
+        // Each column looked up once (the connection is this thread's alone).
+        sqlite3_value *channel1 = sqlite3_column_value(statement, 2);
+        sqlite3_value *channel2 = sqlite3_column_value(statement, 3);
+        sample.channel1 =
+            sqlite3_value_type(channel1) == SQLITE_NULL ? NoValue : sqlite3_value_double(channel1);
+        sample.channel2 =
+            sqlite3_value_type(channel2) == SQLITE_NULL ? NoValue : sqlite3_value_double(channel2);
+        sample.pointDate = sqlite3_column_int64(statement, 4);
+        block.append(sample);
+        if (block.size() >= blockSize) {
+            if (!visit(block))
+                return false;
+            block.clear();
+            block.reserve(blockSize);
+        }
+    }
+    if (rc != SQLITE_DONE)
+        return fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+    return block.isEmpty() || visit(block);
 }
 
 qint64 RecordReader::forEachRowAfterId(qint64 afterId, qint64 limit,

@@ -23,6 +23,15 @@ struct RecordRow {
     qint64 pointDate = 0; // seconds since 1970-01-01 00:00 UTC
 };
 
+// A row in the compact form a long pass hands on: the device is its place in
+// the numbers the pass asked for (-1 for any other); NULL reads as NoValue.
+struct RecordSample {
+    qint64 pointDate = 0;
+    double channel1 = 0;
+    double channel2 = 0;
+    int serial = -1;
+};
+
 // Reads a record database without ever writing it: the one reader shared by
 // the data viewer, the daily report and the forwarder.
 //
@@ -121,6 +130,13 @@ public:
     bool forEachRowInTime(qint64 from, qint64 to, const QStringList &serials,
                           const std::function<bool(const RecordRow &)> &visit);
 
+    // The rows of forEachRowInTime() for every device, handed to `visit` in
+    // blocks of up to `blockSize` (which it may empty or keep), each row
+    // naming its device by its place in `serials`: no allocation per row.
+    bool forEachSampleInTime(qint64 from, qint64 to, const QVector<QByteArray> &serials,
+                             const std::function<bool(QVector<RecordSample> &)> &visit,
+                             int blockSize = 2048);
+
     // Calls `visit` for up to `limit` rows (all when limit <= 0) with
     // id > afterId, in id order. Returns the number of rows visited, or -1 on
     // an error.
@@ -152,6 +168,11 @@ private:
     bool timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time);
     bool scan(sqlite3_stmt *statement, const QStringList &serials,
               const std::function<bool(const RecordRow &)> &visit, qint64 *visited);
+    bool scanSamples(sqlite3_stmt *statement, const QVector<QByteArray> &serials,
+                     const std::function<bool(QVector<RecordSample> &)> &visit, int blockSize);
+    // Runs `scanOne` on a statement over the rows with from <= pointDate <= to
+    // (once per stretch of rows in time order), in id order.
+    bool scanInTime(qint64 from, qint64 to, const std::function<bool(sqlite3_stmt *)> &scanOne);
 
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_probe = nullptr;

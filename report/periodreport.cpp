@@ -9,6 +9,7 @@
 #include "common/alarmlimits.h"
 #include "common/common.h"
 #include "record/recordreader.h"
+#include "report/samplequeue.h"
 
 const QString PeriodReport::kNoDataFile = QStringLiteral("There is no data file.");
 
@@ -242,10 +243,21 @@ PeriodReport::Outcome PeriodReport::compute(Kind kind, const QDate &first, int d
                                unitDisplayText(node.ch2Unit, node.ch2Custom), node.ch2Min,
                                node.ch2Max, settings);
     }
-    const bool read = reader.forEachRowInTime(
-        m_statistics.windowStart(), m_statistics.windowEnd() - 1, {}, [this](const RecordRow &row) {
-            m_statistics.addRow(row);
-            return true;
+    // One thread steps through the file, this one sums up what it read.
+    const QVector<QByteArray> serials = m_statistics.serials();
+    const qint64 from = m_statistics.windowStart();
+    const qint64 to = m_statistics.windowEnd() - 1;
+    const bool read = SampleQueue::relay(
+        [&reader, &serials, from, to](SampleQueue &queue) {
+            return reader.forEachSampleInTime(from, to, serials,
+                                              [&queue](QVector<RecordSample> &block) {
+                                                  queue.push(block);
+                                                  return true;
+                                              });
+        },
+        [this](const QVector<RecordSample> &block) {
+            for (const RecordSample &sample : block)
+                m_statistics.add(sample.serial, sample.pointDate, sample.channel1, sample.channel2);
         });
     if (!read) {
         *error = reader.errorText();

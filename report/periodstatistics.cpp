@@ -64,6 +64,7 @@ void PeriodStatistics::start(const QDate &first, int days, const QTimeZone &zone
     m_foreignRows = 0;
     m_devices.clear();
     m_lastIndex = -1;
+    m_day = 0;
 }
 
 void PeriodStatistics::addDevice(const QString &name, const QString &serial, const QString &ch1Name,
@@ -132,18 +133,14 @@ void PeriodStatistics::addDevice(const QString &name, const QString &serial, con
 
 void PeriodStatistics::applySettings(Device &device, const Settings &settings)
 {
+    // More than 2.5 intervals without a reading: 5 / 2 in whole seconds.
+    device.gapLimit = settings.intervalSeconds * 5 / 2;
     for (int c = 0; c < 2; ++c) {
         Channel &channel = device.channel[c];
         channel.limitsOn = hasAlarmLimits(settings.low[c], settings.high[c]);
         channel.lowCents = cents(settings.low[c]);
         channel.highCents = cents(settings.high[c]);
     }
-}
-
-int PeriodStatistics::gapLimit(const Device &device) const
-{
-    // More than 2.5 intervals without a reading: 5 / 2 in whole seconds.
-    return device.settings.at(device.settingsIndex).intervalSeconds * 5 / 2;
 }
 
 int PeriodStatistics::intervalSeconds() const
@@ -178,8 +175,21 @@ int PeriodStatistics::dayIndex(qint64 time) const
 
 void PeriodStatistics::addRow(const RecordRow &row)
 {
-    const int index = deviceIndex(row.serialNo);
-    const bool inPeriod = row.pointDate >= m_periodStart && row.pointDate < m_periodEnd;
+    add(deviceIndex(row.serialNo), row.pointDate, row.channel1, row.channel2);
+}
+
+QVector<QByteArray> PeriodStatistics::serials() const
+{
+    QVector<QByteArray> numbers;
+    numbers.reserve(m_devices.size());
+    for (const Device &device : m_devices)
+        numbers.append(device.serial);
+    return numbers;
+}
+
+void PeriodStatistics::add(int index, qint64 time, double channel1, double channel2)
+{
+    const bool inPeriod = time >= m_periodStart && time < m_periodEnd;
     if (index < 0) {
         if (inPeriod)
             ++m_foreignRows;
@@ -189,13 +199,13 @@ void PeriodStatistics::addRow(const RecordRow &row)
     if (inPeriod) {
         ++m_totalRows;
         ++device.rows;
-        if (row.channel1 == NoValue && row.channel2 == NoValue)
+        if (channel1 == NoValue && channel2 == NoValue)
             ++device.nullRows;
     }
     while (device.settingsIndex + 1 < device.settings.size() &&
-           row.pointDate >= device.settings.at(device.settingsIndex + 1).from)
+           time >= device.settings.at(device.settingsIndex + 1).from)
         applySettings(device, device.settings.at(++device.settingsIndex));
-    const double values[2] = {row.channel1, row.channel2};
+    const double values[2] = {channel1, channel2};
     for (int c = 0; c < 2; ++c) {
         Channel &channel = device.channel[c];
         if (values[c] == NoValue || std::isnan(values[c])) {
@@ -204,13 +214,13 @@ void PeriodStatistics::addRow(const RecordRow &row)
                 endRun(channel, channel.lastOutsideTime, true);
             continue;
         }
-        addValue(device, channel, values[c], row.pointDate);
+        addValue(device, channel, values[c], time);
     }
 }
 
 void PeriodStatistics::addValue(Device &device, Channel &channel, double value, qint64 time)
 {
-    const int limit = gapLimit(device);
+    const int limit = device.gapLimit;
     if (channel.hasLast && time - channel.lastTime > limit) {
         if (channel.outside)
             endRun(channel, channel.lastOutsideTime, true);
@@ -224,7 +234,10 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
     const bool inPeriod = time >= m_periodStart && time < m_periodEnd;
     if (inPeriod) {
         channel.total.add(value, time);
-        channel.days[dayIndex(time)].add(value, time);
+        // Rows come in time order: the day of the last one is the likely one.
+        if (time < m_dayBounds.at(m_day) || time >= m_dayBounds.at(m_day + 1))
+            m_day = dayIndex(time);
+        channel.days[m_day].add(value, time);
         const int column = int((time - m_periodStart) * m_columns / periodSeconds());
         double &low = channel.envelopeLow[column];
         double &high = channel.envelopeHigh[column];
@@ -235,8 +248,13 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
         if (channel.isTemperature()) {
             const double kelvin =
                 channel.unitCode == 2 ? (value - 32.0) * 5.0 / 9.0 + 273.15 : value + 273.15;
+            // Readings repeat: the term of the last one is kept.
+            if (kelvin > 0 && value != channel.mktValue) {
+                channel.mktValue = value;
+                channel.mktTerm = std::exp(-m_mktFactor / kelvin);
+            }
             if (kelvin > 0)
-                channel.mktSum += std::exp(-m_mktFactor / kelvin);
+                channel.mktSum += channel.mktTerm;
         }
     }
 
@@ -321,7 +339,7 @@ void PeriodStatistics::addGap(Channel &channel, qint64 from, qint64 to)
 void PeriodStatistics::finish()
 {
     for (Device &device : m_devices) {
-        const int limit = gapLimit(device);
+        const int limit = device.gapLimit;
         for (Channel &channel : device.channel) {
             if (channel.outside)
                 endRun(channel, channel.lastOutsideTime, true);

@@ -7,6 +7,8 @@
 #include <QTimeZone>
 #include <QVector>
 
+#include <cmath>
+
 struct RecordRow;
 
 // The figures of a run of whole local days of a recording (one day, a week,
@@ -82,7 +84,9 @@ public:
         bool watched = false; // alarm limits in force at some time of the period
         double low = 0;       // the limits in force at the period's end
         double high = 0;
-        double mktSum = 0; // sum of exp(-dH / (R T)) over the readings
+        double mktSum = 0;     // sum of exp(-dH / (R T)) over the readings
+        double mktValue = NAN; // the last reading summed and its term
+        double mktTerm = 0;
         bool isTemperature() const { return unitCode == 1 || unitCode == 2; }
         bool alarmOn() const { return watched; }
 
@@ -113,6 +117,7 @@ public:
         Channel channel[2];
         QVector<Settings> settings; // oldest first
         int settingsIndex = 0;
+        int gapLimit = 1; // seconds without a reading that make a gap
     };
 
     PeriodStatistics() = default;
@@ -130,6 +135,10 @@ public:
                    const QString &ch2Name, int ch2Unit, const QString &ch2UnitText, double ch2Low,
                    double ch2High, QVector<Settings> settings = {});
     void addRow(const RecordRow &row);
+    // A row of the device at `index` in devices() (-1: of no device).
+    void add(int index, qint64 time, double channel1, double channel2);
+    // The device numbers in the order of devices().
+    QVector<QByteArray> serials() const;
     void finish();
 
     static constexpr double kDefaultMktEnergy = 83.144; // kJ/mol
@@ -179,7 +188,6 @@ private:
     void applySettings(Device &device, const Settings &settings);
     void spread(Channel &channel, qint64 from, qint64 to, qint64 Figures::*field);
     int deviceIndex(const QByteArray &serial);
-    int gapLimit(const Device &device) const;
 
     QDate m_first;
     int m_dayCount = 1;
@@ -197,4 +205,5 @@ private:
     qint64 m_foreignRows = 0;
     QVector<Device> m_devices;
     int m_lastIndex = -1;
+    int m_day = 0; // the day of the last reading in the period
 };

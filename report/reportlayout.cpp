@@ -2,6 +2,9 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QVarLengthArray>
+
+#include <cmath>
 
 #include "report/periodreport.h"
 
@@ -161,14 +164,34 @@ void ReportLayout::table(const QVector<Column> &columns, const QVector<QStringLi
                 QStringList parts = cells.at(c).split(QLatin1Char('\n'));
                 for (QString &part : parts)
                     part = metrics.elidedText(part, Qt::ElideRight, width);
-                p->drawText(QRect(x + 6, m_y + 2, width, height - 4),
-                            Qt::AlignLeft | Qt::AlignVCenter, parts.join(QLatin1Char('\n')));
+                cellLines(p, metrics, QRect(x + 6, m_y + 2, width, height - 4), parts);
                 x += columns.at(c).width;
             }
         }
         m_y += height;
     }
     space(30);
+}
+
+void ReportLayout::cellLines(QPainter *p, const QFontMetricsF &metrics, const QRect &cell,
+                             const QStringList &lines)
+{
+    // Lines centred as a block, each drawn at its baseline: a table of many
+    // pages paints thousands of cells, and a text layout for each costs.
+    const qreal leading = metrics.leading();
+    const qreal lineHeight = metrics.ascent() + metrics.descent();
+    qreal height = -leading;
+    QVarLengthArray<qreal, 4> tops;
+    for (int i = 0; i < lines.size(); ++i) {
+        height = std::ceil(height + leading);
+        tops.append(height);
+        height += lineHeight;
+    }
+    const qreal top = cell.y() + (cell.height() - height) / 2 + metrics.ascent();
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!lines.at(i).isEmpty())
+            p->drawText(QPointF(cell.x(), top + tops.at(i)), lines.at(i));
+    }
 }
 
 void ReportLayout::box(const QString &title, const QStringList &paragraphs)

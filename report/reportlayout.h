@@ -10,6 +10,7 @@
 #include <functional>
 
 class PeriodReport;
+class QFontMetricsF;
 class QPainter;
 
 // Lays out report pages top to bottom, in tenths of a millimetre on A4:
@@ -64,6 +65,8 @@ public:
 private:
     QPainter *painter() { return m_painterOf(); }
     void tableHeader(const QVector<Column> &columns, int height);
+    static void cellLines(QPainter *p, const QFontMetricsF &metrics, const QRect &cell,
+                          const QStringList &lines);
     int wrappedHeight(const QString &text, int size, int width) const;
 
     const PeriodReport &m_report;

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
+#include <limits>
+
 #include "report/haccpsections.h"
 #include "report/periodreport.h"
 #include "report/reportlayout.h"
@@ -17,6 +20,7 @@ namespace
 constexpr int kPageWidth = ReportPainter::kPageWidth;
 constexpr int kPageHeight = ReportPainter::kPageHeight;
 constexpr int kPdfResolution = 300;
+constexpr qint64 kPdfBytesPerPage = 6000; // a page of a long table, compressed
 
 } // namespace
 
@@ -140,7 +144,11 @@ int ReportPainter::run(ReportLayout &layout) const
 
 QByteArray ReportPainter::pdf(QString *error) const
 {
-    QBuffer buffer;
+    // Room for the whole file at once: the writer adds it in small pieces.
+    QByteArray data;
+    data.reserve(int(std::min<qint64>(qint64(pageCount()) * kPdfBytesPerPage + (1 << 16),
+                                      std::numeric_limits<int>::max() / 2)));
+    QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QPdfWriter writer(&buffer);
     writer.setPageSize(QPageSize(QPageSize::A4));
@@ -152,7 +160,7 @@ QByteArray ReportPainter::pdf(QString *error) const
         *error = QStringLiteral("Cannot make the PDF.");
         return QByteArray();
     }
-    return buffer.data();
+    return data;
 }
 
 bool ReportPainter::writePdf(const QString &path, QString *error) const
