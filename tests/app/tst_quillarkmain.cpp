@@ -1,15 +1,29 @@
+#include "app/alarmentrydialog.h"
+#include "app/alarmswindow.h"
+#include "app/projectmain.h"
 #include "app/quillarkmain.h"
 #include "app/splashscreen.h"
 #include "app/topcustomframe.h"
+#include "common/common.h"
+#include "device/nodedevice.h"
+#include "gatewayfixture.h"
 #include "projectfixture.h"
+#include "record/alarmtracker.h"
+#include "record/insertserialdata.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QtTest>
 
 // The main window's frame: full screen, the title bar's menu, the alarm sound
-// and the splash before it.
+// and the alarm events, and the splash before it.
 class tst_QuillarkMain : public QObject
 {
     Q_OBJECT
@@ -18,8 +32,14 @@ private slots:
     void initTestCase();
     void fullScreenToggles_data();
     void fullScreenToggles();
+    void alarmAcknowledgedVerifiedAndJournaled();
+    void entryDialog();
     void alarmLoopIsPaced();
     void splashStaysUntilTheWindowShows();
+
+private:
+    QTemporaryDir m_dir;
+    AlarmsWindow::EntryHook m_defaultEntry;
 };
 
 void tst_QuillarkMain::fullScreenToggles_data()
@@ -55,8 +75,160 @@ void tst_QuillarkMain::fullScreenToggles()
 void tst_QuillarkMain::initTestCase()
 {
     TestSupport::isolateSettings();
+    QVERIFY(m_dir.isValid());
+    m_defaultEntry = AlarmsWindow::askEntry;
+    InsertSerialData::clearQueue();
     QCoreApplication::addLibraryPath(QStringLiteral(QK_TEST_PLUGINS));
     qputenv("QT_MULTIMEDIA_PREFERRED_PLUGINS", "silentplayer");
+}
+
+// Alarm events in the recorder against the loopback gateway: an excursion
+// recorded, acknowledged (its sound stops, another device's does not) and
+// verified by a second person from the Alarms window, then found in the
+// record file and its journal.
+void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
+{
+    GatewaySimulator sim(TestSupport::frozenGateway(2));
+    QVERIFY(sim.start());
+    sim.setHoldingRegisters(0, TestSupport::nodeBlock(20, 50, 1, 1));
+    sim.setHoldingRegisters(8, TestSupport::nodeBlock(20, 50, 1, 1));
+    const QString path = m_dir.filePath(QStringLiteral("alarms.qlk"));
+    QVERIFY(TestSupport::writeProject(path, 1000, {sim.serverPort()}, 2, 10, 30));
+    QuillarkMain w;
+    emit w.m_projectMain->projectLoaded(path);
+    const QList<NodeDevice *> nodes = w.m_deviceList.first()->nodeList();
+    QTRY_COMPARE_WITH_TIMEOUT(nodes[0]->ch1Text(), QStringLiteral("20.00"), 10000);
+    w.slotStartRecord();
+
+    // Out of range while recording: the sound and an open event.
+    sim.setHoldingRegisters(0, TestSupport::nodeBlock(35.5f, 50, 1, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(w.alarmPlaying, 8000);
+    QTRY_COMPARE(AlarmTracker::openEvents().size(), 1);
+    sim.setHoldingRegisters(0, TestSupport::nodeBlock(37.25f, 50, 1, 1));
+
+    w.menuAction(QStringLiteral("actionAlarms"))->trigger();
+    AlarmsWindow *window = w.m_alarmsWindow;
+    QVERIFY(window && window->isVisible());
+    auto *table = window->findChild<QTableWidget *>(QStringLiteral("tableEvents"));
+    QTRY_COMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, AlarmsWindow::ColStatus)->text(),
+             QStringLiteral("Active, unacknowledged"));
+    QCOMPARE(table->item(0, AlarmsWindow::ColEnd)->text(), QStringLiteral("open"));
+
+    // Acknowledged: this event no longer sounds, though the value stays out.
+    QStringList asked;
+    QString name = QStringLiteral("<i>Ann</i>");
+    AlarmsWindow::askEntry = [&](QWidget *, const QString &title, const QString &, const QString &,
+                                 const AlarmsWindow::Done &done) {
+        asked << title;
+        done(name, QStringLiteral("Closed the <b>door</b>"));
+    };
+    window->verifySelected(); // nothing selected
+    window->selectRow(0);
+    window->verifySelected(); // not acknowledged yet
+    QVERIFY(asked.isEmpty());
+    window->acknowledgeSelected();
+    QCOMPARE(asked, QStringList{QStringLiteral("Acknowledge Alarm")});
+    QTRY_VERIFY_WITH_TIMEOUT(!w.alarmPlaying, 3000);
+    QVERIFY(nodes[0]->alarm1());
+    QVERIFY(table->item(0, AlarmsWindow::ColAcknowledgement)
+                ->text()
+                .startsWith(QStringLiteral("<i>Ann</i>, ")));
+    QVERIFY(table->item(0, AlarmsWindow::ColAcknowledgement)
+                ->text()
+                .endsWith(QStringLiteral(": Closed the <b>door</b>")));
+
+    // Another device out of range sounds again.
+    sim.setHoldingRegisters(8, TestSupport::nodeBlock(5, 50, 1, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(w.alarmPlaying, 8000);
+    sim.setHoldingRegisters(8, TestSupport::nodeBlock(20, 50, 1, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.alarmPlaying, 8000);
+
+    // The same person cannot verify; a second one can.
+    window->refresh();
+    int row = 0;
+    while (row < window->events().size() &&
+           window->events().at(row).serialNo != nodes[0]->deviceNumber())
+        ++row;
+    window->selectRow(row);
+    window->acknowledgeSelected(); // already acknowledged
+    window->verifySelected();
+    QVERIFY(
+        TestSupport::shownMessages(window).join('\n').contains(QStringLiteral("second person")));
+    name = QStringLiteral("Bob");
+    window->verifySelected();
+    QVERIFY(table->item(row, AlarmsWindow::ColVerification)
+                ->text()
+                .startsWith(QStringLiteral("Bob, ")));
+
+    // Back inside, then Stop: every event ended and everything written.
+    sim.setHoldingRegisters(0, TestSupport::nodeBlock(20, 50, 1, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!nodes[0]->alarm1(), 8000);
+    w.slotStopRecord();
+    QTRY_VERIFY_WITH_TIMEOUT(InsertSerialData::pendingContextCount() == 0 &&
+                                 InsertSerialData::pendingCount() == 0,
+                             10000);
+    window->refresh();
+    QCOMPARE(window->events().size(), 2);
+    for (const RecordAlarmEvent &event : window->events())
+        QVERIFY(!event.isOpen());
+    const RecordAlarmEvent first = window->events().at(row);
+    QCOMPARE(first.worst, 37.25);
+    QCOMPARE(first.ackBy, QStringLiteral("<i>Ann</i>"));
+    QCOMPARE(first.verifiedBy, QStringLiteral("Bob"));
+    QCOMPARE(table->item(row, AlarmsWindow::ColStatus)->text(), QStringLiteral("Ended, verified"));
+
+    // In the file's journal, and intact.
+    const QString database = w.m_insertSerialData->databasePath();
+    auto journalEntries = [&](const QString &tables) {
+        return TestSupport::sqlTexts(database, "select count(*) from qk_journal where tbl in (" +
+                                                   tables + ")")
+            .value(0)
+            .toInt();
+    };
+    QCOMPARE(journalEntries("'qk_alarm_acks', 'qk_alarm_verifications'"), 2);
+    QVector<RecordJournalVerdict> verdicts;
+    connect(window, &AlarmsWindow::journalChecked,
+            [&verdicts](const RecordJournalVerdict &verdict) { verdicts << verdict; });
+    window->checkJournal();
+    QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 1, 20000);
+    QCOMPARE(verdicts.first().state, RecordJournalVerdict::State::Intact);
+    QVERIFY(window->findChild<QLabel *>(QStringLiteral("label_journal"))
+                ->text()
+                .startsWith(QStringLiteral("Journal: record intact")));
+
+    // The settings in force are in the chain too: a limit widened afterwards shows.
+    QVERIFY(journalEntries("'qk_settings'") >= 2);
+    QVERIFY(TestSupport::sqliteCli(database, QStringLiteral("update qk_settings set ch1_high = 40 "
+                                                            "where entry = 1")));
+    window->checkJournal();
+    QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 2, 20000);
+    QCOMPARE(verdicts.last().text(),
+             QStringLiteral("record altered: qk_settings row 1 was changed"));
+    sim.stop();
+}
+
+// The dialog the window opens by default: OK only with a name and a text,
+// both handed over trimmed, without a nested event loop.
+void tst_QuillarkMain::entryDialog()
+{
+    QWidget parent;
+    QStringList given;
+    m_defaultEntry(&parent, QStringLiteral("Acknowledge Alarm"), QStringLiteral("<b>event</b>"),
+                   QStringLiteral("Corrective action"),
+                   [&given](const QString &name, const QString &text) { given << name << text; });
+    auto *dialog = parent.findChild<AlarmEntryDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("label_event"))->textFormat(),
+             Qt::PlainText);
+    QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    QVERIFY(!ok->isEnabled());
+    dialog->findChild<QLineEdit *>(QStringLiteral("editName"))->setText(QStringLiteral(" Ann "));
+    QVERIFY(!ok->isEnabled());
+    dialog->findChild<QPlainTextEdit *>()->setPlainText(QStringLiteral("Door shut\n"));
+    QVERIFY(ok->isEnabled());
+    ok->click();
+    QCOMPARE(given, (QStringList{QStringLiteral("Ann"), QStringLiteral("Door shut")}));
 }
 
 // Where the sound cannot play the user is told once, in plain words, why.

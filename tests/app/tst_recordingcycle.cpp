@@ -41,10 +41,7 @@ void append(int rows, quint32 firstTime = 1700000000)
 
 int rowCount(const QString &database, const char *where = "1")
 {
-    return sqlRows(
-               database,
-               QStringLiteral("select count(*) from fennolink where %1").arg(QLatin1String(where)))
-        .value(0)
+    return TestSupport::sqlTexts(database, "select count(*) from fennolink where " + QString(where))
         .value(0)
         .toInt();
 }
