@@ -1,5 +1,4 @@
 #include <QElapsedTimer>
-#include <QImage>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -128,8 +127,7 @@ void tst_ProjectFile::roundTripAndBackup()
 void tst_ProjectFile::badInput_data()
 {
     QTest::addColumn<QByteArray>("json"); // the "DeviceList" document; null: none
-    QTest::addColumn<QByteArray>(
-        "file"); // else the whole file as on disk ("<dir>": a folder, "<jpeg>": a photo)
+    QTest::addColumn<QByteArray>("file"); // else the whole file as on disk ("<dir>": a folder)
     QTest::addColumn<int>("connections"); // -1: refused with the message
     QTest::addColumn<int>("nodes");
     QTest::addColumn<QString>(
@@ -205,7 +203,6 @@ void tst_ProjectFile::badInput_data()
     QTest::newRow("a folder") << none << QByteArray("<dir>") << -1 << 0
                               << "It is a folder, not a project file.";
     QTest::newRow("empty file") << none << QByteArray("") << -1 << 0 << "The file is empty.";
-    QTest::newRow("photo renamed") << none << QByteArray("<jpeg>") << -1 << 0 << notProject;
     QTest::newRow("record database renamed")
         << none << QByteArray("SQLite format 3\0\x10\0", 19) << -1 << 0
         << "It is a record database, not a project file.";
@@ -231,10 +228,6 @@ void tst_ProjectFile::badInput()
         QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
     } else if (file == "<dir>") {
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("bad.qlk")));
-    } else if (file == "<jpeg>") {
-        QImage photo(64, 48, QImage::Format_RGB32);
-        photo.fill(Qt::darkCyan);
-        QVERIFY(photo.save(name, "JPG"));
     } else if (!file.isNull()) {
         QFile out(name);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
