@@ -131,12 +131,9 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     QCOMPARE(asked, QStringList{QStringLiteral("Acknowledge Alarm")});
     QTRY_VERIFY_WITH_TIMEOUT(!w.alarmPlaying, 3000);
     QVERIFY(nodes[0]->alarm1());
-    QVERIFY(table->item(0, AlarmsWindow::ColAcknowledgement)
-                ->text()
-                .startsWith(QStringLiteral("<i>Ann</i>, ")));
-    QVERIFY(table->item(0, AlarmsWindow::ColAcknowledgement)
-                ->text()
-                .endsWith(QStringLiteral(": Closed the <b>door</b>")));
+    const QString acknowledged = table->item(0, AlarmsWindow::ColAcknowledgement)->text();
+    QVERIFY(acknowledged.startsWith("<i>Ann</i>, ") &&
+            acknowledged.endsWith(": Closed the <b>door</b>"));
 
     // Another device out of range sounds again.
     sim.setHoldingRegisters(8, TestSupport::nodeBlock(5, 50, 1, 1));
@@ -157,9 +154,7 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
         TestSupport::shownMessages(window).join('\n').contains(QStringLiteral("second person")));
     name = QStringLiteral("Bob");
     window->verifySelected();
-    QVERIFY(table->item(row, AlarmsWindow::ColVerification)
-                ->text()
-                .startsWith(QStringLiteral("Bob, ")));
+    QVERIFY(table->item(row, AlarmsWindow::ColVerification)->text().startsWith("Bob, "));
 
     // Back inside, then Stop: every event ended and everything written.
     sim.setHoldingRegisters(0, TestSupport::nodeBlock(20, 50, 1, 1));
@@ -193,9 +188,8 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     window->checkJournal();
     QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 1, 20000);
     QCOMPARE(verdicts.first().state, RecordJournalVerdict::State::Intact);
-    QVERIFY(window->findChild<QLabel *>(QStringLiteral("label_journal"))
-                ->text()
-                .startsWith(QStringLiteral("Journal: record intact")));
+    QVERIFY(
+        window->findChild<QLabel *>("label_journal")->text().startsWith("Journal: record intact"));
 
     // The settings in force are in the chain too: a limit widened afterwards shows.
     QVERIFY(journalEntries("'qk_settings'") >= 2);
