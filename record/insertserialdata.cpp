@@ -131,9 +131,15 @@ bool InsertSerialData::createConnection()
         return false;
     }
     // The writer's thread tells this object through the event loop.
-    writer->setNotify([this] { QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection); });
-    writer->setOrderNotify(
-        [this] { QMetaObject::invokeMethod(this, "boundsChecked", Qt::QueuedConnection); });
+    // (functors: no look-up of the method by its name per batch)
+    writer->setNotify([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { collect(); }, Qt::QueuedConnection);
+    });
+    writer->setOrderNotify([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { boundsChecked(); }, Qt::QueuedConnection);
+    });
     m_writer = std::move(writer);
     m_isOpened = true;
     qCDebug(lcRecord).noquote() << "InsertSerialData::createConnection : success";
@@ -154,6 +160,7 @@ void InsertSerialData::submit(qsizetype count, bool toWriter)
     batch->ops.assign(std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
     ops.clear();
     g_inFlightOps = qsizetype(batch->ops.size());
+    batch->tell = m_lastWriteFailed || !batch->ops.empty();
     m_inFlight = batch;
     qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : starttime :" << timeText() << ":"
                                 << count << "rows";
@@ -165,12 +172,19 @@ bool InsertSerialData::writeQueued(qsizetype maxRows)
 {
     if (!m_isOpened)
         return false;
-    if (m_inFlight)
+    if (isWriting())
         return true;
     if (rowQueue().empty() && contextQueue().empty() && m_settings.empty())
         return true;
     submit(rowsToWrite(maxRows));
     return true;
+}
+
+bool InsertSerialData::isWriting()
+{
+    if (m_inFlight && m_inFlight->done.load())
+        collect();
+    return bool(m_inFlight);
 }
 
 void InsertSerialData::finishWrites()
@@ -246,7 +260,7 @@ void InsertSerialData::collect()
 
 void InsertSerialData::checkFile()
 {
-    if (!m_isOpened || m_inFlight || m_writer->fileIsCurrent())
+    if (!m_isOpened || isWriting() || m_writer->fileIsCurrent())
         return;
     // The writer looks again before it writes, and starts the new file.
     submit(0);

@@ -36,8 +36,10 @@ struct SerialRecord {
 // is full the oldest rows are dropped and counted (droppedCount()), so that
 // the window can tell the user.
 //
-// Everything here is called on the GUI thread; the outcome of a batch comes
-// back to it through the event loop (or at once, for insertNow()).
+// Everything here is called on the GUI thread. The outcome of a batch is
+// taken at the next look (isWriting(), writeQueued(), finishWrites()); a
+// failure, a new file and the first success after a failure also come back
+// by themselves through the event loop.
 class InsertSerialData : public QObject
 {
     Q_OBJECT
@@ -71,8 +73,9 @@ public:
     bool insertNow(qsizetype maxRows = -1);
     // Waits for the batch with the writer, if any, and takes its outcome.
     void finishWrites();
-    // True while a batch is with the writer thread.
-    bool isWriting() const { return bool(m_inFlight); }
+    // True while a batch is with the writer thread; a batch the writer has
+    // finished is taken here (its signals, if any, are emitted from here).
+    bool isWriting();
 
     // First / last sample time of the file, from the first and last row by
     // id and the places where the clock went back, which the file keeps: a

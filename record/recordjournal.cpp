@@ -384,6 +384,15 @@ bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &ro
         load(db);
     if (!m_usable)
         return false;
+    // Most batches neither end an hour nor carry alarm changes: nothing to
+    // write, and no savepoint to pay for.
+    if (!ops || ops->empty()) {
+        bool sameHour = m_segmentHour >= 0;
+        for (size_t i = 0; sameHour && i < rows.size(); ++i)
+            sameHour = hourOf(qint64(rows[i].pointDate)) == m_segmentHour;
+        if (sameHour)
+            return true;
+    }
     QString error;
     if (!SqlStatement::exec(db, "SAVEPOINT journal", &error)) {
         qCWarning(lcRecord).noquote() << "RecordJournal : " << error;

@@ -468,14 +468,16 @@ void RecordWriter::run()
         }
         lock.lock();
         batch->done = true;
-        m_finished.notify_all();
         if (hadRows)
             m_wroteSinceCheckpoint = true;
-        if (m_notify) {
-            lock.unlock();
+        // Woken with the lock free, so that a waiter does not wake only to
+        // wait for the lock. A batch that simply went in is taken at the
+        // caller's next look (isWriting(), the next write): no event per batch.
+        lock.unlock();
+        m_finished.notify_all();
+        if (m_notify && (batch->tell || !batch->ok || !batch->recreated.isEmpty()))
             m_notify();
-            lock.lock();
-        }
+        lock.lock();
     }
     lock.unlock();
     // The mark of the time order as far as written.
@@ -670,8 +672,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         const int rc = sqlite3_step(statement);
         if (rc != SQLITE_DONE)
             *error = sqliteError(m_db);
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
+        sqlite3_reset(statement); // every parameter is bound again for the next rows
         if (rc != SQLITE_DONE) {
             rollback();
             return false;

@@ -37,6 +37,10 @@ struct RecordBatch {
     // rows; `opsWritten` tells whether they went in (else they are kept).
     std::vector<RecordContextOp> ops;
     bool opsWritten = false;
+    // The caller wants to hear of this batch through the notifier even when
+    // it went in (after a failure, or with alarm entries); a batch that
+    // fails or found its file gone is always told.
+    bool tell = false;
     std::atomic<bool> done{false};
 };
 
