@@ -81,9 +81,11 @@ void QuillarkMain::writeDb()
 {
     if (!m_insertSerialData || !m_insertSerialData->isOpened())
         return;
+    // First takes back a batch the writer has finished, if any.
+    const bool writing = m_insertSerialData->isWriting();
     const qsizetype waiting = InsertSerialData::pendingCount();
     // Alarm entries go at once, recording or not.
-    if (InsertSerialData::pendingContextCount() > 0 && !m_insertSerialData->isWriting()) {
+    if (InsertSerialData::pendingContextCount() > 0 && !writing) {
         m_insertSerialData->writeQueued(kMaxRowsPerWrite);
         return;
     }
@@ -94,7 +96,7 @@ void QuillarkMain::writeDb()
         return;
     }
     // One batch with the writer at a time; its outcome comes back by itself.
-    if (m_insertSerialData->isWriting())
+    if (writing)
         return;
     const int threshold = m_deviceList.size() < 2 ? kBatchRowsSingle : kBatchRows;
     if (waiting >= threshold || !m_bIsRecordStart ||

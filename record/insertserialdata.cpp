@@ -153,6 +153,9 @@ void InsertSerialData::submit(qsizetype count, bool toWriter)
     batch->rows.reserve(size_t(count));
     std::move(queue.begin(), queue.begin() + count, std::back_inserter(batch->rows));
     queue.erase(queue.begin(), queue.begin() + count);
+    batch->waitingSince = g_oldestSince;
+    if (queue.empty())
+        g_oldestSince = -1;
     batch->settings = std::move(m_settings);
     m_settings.clear();
     g_inFlightRows = count;
@@ -227,11 +230,13 @@ void InsertSerialData::collect()
     auto &queue = rowQueue();
     if (batch->ok) {
         g_dropping = false;
-        if (queue.empty())
-            g_oldestSince = -1;
         qCDebug(lcRecord).noquote() << "InsertSerialData::insertNow : endtime :" << timeText();
     } else {
-        // Back to the head of the queue, in order, for the next try.
+        // Back to the head of the queue, in order, for the next try, as
+        // old as they were.
+        if (!batch->rows.empty() && batch->waitingSince >= 0)
+            g_oldestSince =
+                g_oldestSince < 0 ? batch->waitingSince : qMin(g_oldestSince, batch->waitingSince);
         queue.insert(queue.begin(), std::make_move_iterator(batch->rows.begin()),
                      std::make_move_iterator(batch->rows.end()));
         m_settings.insert(m_settings.begin(), std::make_move_iterator(batch->settings.begin()),
@@ -348,7 +353,9 @@ void InsertSerialData::appendRecord(const SerialRecord &record)
     const qsizetype waiting = qsizetype(queue.size()) + g_inFlightRows;
     if (waiting >= g_queueLimit)
         dropOldest(waiting - g_queueLimit + 1);
-    if (waiting == 0)
+    // The age counts for rows not yet handed over: a batch with the writer
+    // (taken back at the next look) does not age the rows after it.
+    if (queue.empty())
         g_oldestSince = waitClock().elapsed();
     queue.push_back(record);
 }
@@ -386,8 +393,7 @@ void InsertSerialData::setQueueLimit(qsizetype limit)
 void InsertSerialData::clearQueue()
 {
     rowQueue().clear();
-    if (g_inFlightRows == 0)
-        g_oldestSince = -1;
+    g_oldestSince = -1;
     g_dropping = false;
 }
 

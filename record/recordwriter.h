@@ -41,6 +41,8 @@ struct RecordBatch {
     // it went in (after a failure, or with alarm entries); a batch that
     // fails or found its file gone is always told.
     bool tell = false;
+    // Since when the oldest of these rows waited (the caller's clock).
+    qint64 waitingSince = -1;
     std::atomic<bool> done{false};
 };
 
