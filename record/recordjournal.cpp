@@ -2,9 +2,9 @@
 
 #include "common/common.h"
 #include "record/insertserialdata.h"
+#include "record/sha256.h"
 #include "record/sqlstatement.h"
 
-#include <QCryptographicHash>
 #include <QList>
 
 #include <sqlite3.h>
@@ -90,7 +90,7 @@ QByteArray RecordJournal::rowContent(sqlite3_stmt *statement)
 QByteArray RecordJournal::chainHash(const QByteArray &previous, qint64 seq, const QByteArray &table,
                                     qint64 rowId, const QByteArray &content)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     hash.addData(previous.isEmpty() ? QByteArray(64, '0') : previous);
     hash.addData("\n" + QByteArray::number(seq) + "\n" + table + "\n" + QByteArray::number(rowId) +
                  "\n");
@@ -147,7 +147,7 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
                             "where id between ?1 and ?2 order by id");
     select.bind(1, firstId);
     select.bind(2, lastId);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     // Rows are packed into a buffer of 64 KiB and hashed a buffer at a time.
     constexpr int kBufferSize = 1 << 16;
     std::vector<char> buffer(kBufferSize);
@@ -179,16 +179,16 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
                 value = size;
             }
             if (used + 9 + size > kBufferSize) {
-                hash.addData(buffer.data(), used);
+                hash.addData(buffer.data(), size_t(used));
                 used = 0;
             }
             put(&type, 1);
             if (type != SQLITE_NULL)
                 put(&value, 8);
             if (size > kBufferSize - 9) {
-                hash.addData(buffer.data(), used);
+                hash.addData(buffer.data(), size_t(used));
                 used = 0;
-                hash.addData(data, size);
+                hash.addData(data, size_t(size));
             } else if (size > 0) {
                 put(data, size);
             }
@@ -199,7 +199,7 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
             *error = select.errorText();
         return false;
     }
-    hash.addData(buffer.data(), used);
+    hash.addData(buffer.data(), size_t(used));
     *rows = count;
     *digest = hash.result().toHex();
     return true;

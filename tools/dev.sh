@@ -14,7 +14,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5serialbus5-dev qtmultimedia5-dev
   libqt5sql5-sqlite libqt5multimedia5-plugins gstreamer1.0-plugins-good
   fonts-dejavu-core
-  python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll sqlite3 libsqlite3-dev
+  python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll sqlite3 libsqlite3-dev libssl-dev
   xvfb xauth xdotool imagemagick x11-apps
   libmodbus-dev libqcustomplot-dev
   clang libclang-rt-14-dev
