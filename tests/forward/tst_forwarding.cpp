@@ -45,7 +45,7 @@ void tst_Forwarding::initTestCase()
 
 void tst_Forwarding::everyRowThroughOutageAndRestart_data()
 {
-    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("target");   // the row's tag names its position file
     QTest::addColumn<QString>("name"); // a database name the query must encode
     QTest::newRow("influx") << int(Forwarder::Influx) << "out+age";
     QTest::newRow("mqtt") << int(Forwarder::Mqtt) << "outage";
