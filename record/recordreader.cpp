@@ -493,6 +493,22 @@ bool RecordReader::forEachSampleInTime(qint64 from, qint64 to, const QVector<QBy
     });
 }
 
+bool RecordReader::forEachSampleInIds(qint64 firstId, qint64 lastId,
+                                      const QVector<QByteArray> &serials,
+                                      const std::function<bool(QVector<RecordSample> &)> &visit,
+                                      int blockSize)
+{
+    if (!m_db)
+        return false;
+    Statement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                         "where id between ?1 and ?2 order by id");
+    if (!byId)
+        return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    sqlite3_bind_int64(byId.get(), 1, firstId);
+    sqlite3_bind_int64(byId.get(), 2, lastId);
+    return scanSamples(byId.get(), serials, visit, std::max(1, blockSize));
+}
+
 bool RecordReader::scanInTime(qint64 from, qint64 to,
                               const std::function<bool(sqlite3_stmt *)> &scanOne)
 {

@@ -137,6 +137,11 @@ public:
                              const std::function<bool(QVector<RecordSample> &)> &visit,
                              int blockSize = 2048);
 
+    // Like forEachSampleInTime() for the rows with firstId <= id <= lastId.
+    bool forEachSampleInIds(qint64 firstId, qint64 lastId, const QVector<QByteArray> &serials,
+                            const std::function<bool(QVector<RecordSample> &)> &visit,
+                            int blockSize = 2048);
+
     // Calls `visit` for up to `limit` rows (all when limit <= 0) with
     // id > afterId, in id order. Returns the number of rows visited, or -1 on
     // an error.

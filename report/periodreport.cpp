@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cstdlib>
@@ -243,26 +245,9 @@ PeriodReport::Outcome PeriodReport::compute(Kind kind, const QDate &first, int d
                                unitDisplayText(node.ch2Unit, node.ch2Custom), node.ch2Min,
                                node.ch2Max, settings);
     }
-    // One thread steps through the file, this one sums up what it read.
-    const QVector<QByteArray> serials = m_statistics.serials();
-    const qint64 from = m_statistics.windowStart();
-    const qint64 to = m_statistics.windowEnd() - 1;
-    const bool read = SampleQueue::relay(
-        [&reader, &serials, from, to](SampleQueue &queue) {
-            return reader.forEachSampleInTime(from, to, serials,
-                                              [&queue](QVector<RecordSample> &block) {
-                                                  queue.push(block);
-                                                  return true;
-                                              });
-        },
-        [this](const QVector<RecordSample> &block) {
-            for (const RecordSample &sample : block)
-                m_statistics.add(sample.serial, sample.pointDate, sample.channel1, sample.channel2);
-        });
-    if (!read) {
-        *error = reader.errorText();
+    const bool read = readRows(reader, error);
+    if (!read)
         return Outcome::Failed;
-    }
     m_statistics.finish();
     m_events = context.alarmEvents(m_statistics.periodStart(), m_statistics.periodEnd() - 1);
     if (kind == Kind::Haccp)
@@ -271,6 +256,77 @@ PeriodReport::Outcome PeriodReport::compute(Kind kind, const QDate &first, int d
     qCDebug(lcReport).noquote() << "PeriodReport::compute :" << first.toString(Qt::ISODate) << days
                                 << "days" << m_statistics.totalRows() << "rows";
     return hasData() ? Outcome::Done : Outcome::NoData;
+}
+
+bool PeriodReport::readRows(RecordReader &reader, QString *error)
+{
+    const QVector<QByteArray> serials = m_statistics.serials();
+    const qint64 from = m_statistics.windowStart();
+    const qint64 to = m_statistics.windowEnd() - 1;
+    const auto sum = [this](const QVector<RecordSample> &block) {
+        for (const RecordSample &sample : block)
+            m_statistics.add(sample.serial, sample.pointDate, sample.channel1, sample.channel2);
+        return true;
+    };
+    const auto visit = [&sum](QVector<RecordSample> &block) { return sum(block); };
+    qint64 firstId = 0;
+    qint64 lastId = 0;
+    if (m_timeOrdered && reader.idRangeForTime(from, to, &firstId, &lastId) &&
+        lastId - firstId + 1 >= m_rowsToSplit) {
+        // Two halves read at once, each by a connection and a thread of its
+        // own; the later half's figures are then taken after the earlier's.
+        const qint64 middle = firstId + (lastId - firstId) / 2;
+        PeriodStatistics later = m_statistics;
+        later.startLater();
+        const QString path = reader.path();
+        QThreadPool pool;
+        pool.setMaxThreadCount(1);
+        QFuture<bool> second = QtConcurrent::run(&pool, [&]() {
+            RecordReader own;
+            return own.open(path) &&
+                   own.forEachSampleInIds(middle + 1, lastId, serials,
+                                          [&later](QVector<RecordSample> &block) {
+                                              for (const RecordSample &sample : block)
+                                                  later.add(sample.serial, sample.pointDate,
+                                                            sample.channel1, sample.channel2);
+                                              return later.appendable();
+                                          });
+        });
+        const bool first = reader.forEachSampleInIds(firstId, middle, serials, visit);
+        const bool secondRead = second.result();
+        if (!first) {
+            *error = reader.errorText();
+            return false;
+        }
+        if (secondRead && later.appendable()) {
+            m_statistics.append(later);
+            return true;
+        }
+        // The later half could not be read on its own (or held back too
+        // much): it is read again after the earlier one.
+        if (!reader.forEachSampleInIds(middle + 1, lastId, serials, visit)) {
+            *error = reader.errorText();
+            return false;
+        }
+        return true;
+    }
+    if (reader.status() != RecordReader::Status::Ok) {
+        *error = reader.errorText();
+        return false;
+    }
+    // One thread steps through the file, this one sums up what it read.
+    const bool read = SampleQueue::relay(
+        [&reader, &serials, from, to](SampleQueue &queue) {
+            return reader.forEachSampleInTime(from, to, serials,
+                                              [&queue](QVector<RecordSample> &block) {
+                                                  queue.push(block);
+                                                  return true;
+                                              });
+        },
+        [&sum](const QVector<RecordSample> &block) { sum(block); });
+    if (!read)
+        *error = reader.errorText();
+    return read;
 }
 
 const RecordAlarmEvent *PeriodReport::eventFor(const QByteArray &serial, int channel,

@@ -76,9 +76,17 @@ public:
     // The project path as handed over by the recorder: in single quotes.
     static QString unquotedPath(const QString &argument);
 
+    // From this many rows on, two connections read two halves of the period
+    // at once (on a file whose rows are in time order).
+    static constexpr qint64 kRowsToSplit = 500000;
+    void setRowsToSplit(qint64 rows) { m_rowsToSplit = rows; }
+
 private:
     void readContext(RecordContext &context);
     int intervalFromData(class RecordReader &reader, int projectMs);
+    // Feeds the rows of the period's window to the figures; false with a
+    // reason on a read error.
+    bool readRows(class RecordReader &reader, QString *error);
 
     Kind m_kind = Kind::Daily;
     ProjectDocument m_project;
@@ -86,6 +94,7 @@ private:
     QDateTime m_generatedAt;
     bool m_computed = false;
     bool m_timeOrdered = true;
+    qint64 m_rowsToSplit = kRowsToSplit;
     bool m_settingsFromRecord = false;
     QStringList m_notes;
     QVector<RecordDeviceSettings> m_settingsChanges;

@@ -202,19 +202,144 @@ void PeriodStatistics::add(int index, qint64 time, double channel1, double chann
         if (channel1 == NoValue && channel2 == NoValue)
             ++device.nullRows;
     }
+    advanceSettings(device, time);
+    const double values[2] = {channel1, channel2};
+    HeldRow *held = nullptr;
+    for (int c = 0; c < 2; ++c) {
+        Channel &channel = device.channel[c];
+        const bool none = values[c] == NoValue || std::isnan(values[c]);
+        if (channel.pending) {
+            if (!held) {
+                device.held.append(HeldRow{time, {channel1, channel2}, {false, false}});
+                held = &device.held.last();
+                m_heldOverflow = m_heldOverflow || ++m_heldCount > kMaxHeldRows;
+            }
+            held->pending[c] = true;
+            // A reading inside the limits ends whatever ran before: from
+            // here on this part can go on by itself.
+            if (!none && sideOf(channel, values[c]) == 0) {
+                channel.pending = false;
+                channel.hasLast = true;
+                channel.lastTime = time;
+            }
+            continue;
+        }
+        take(device, channel, values[c], time);
+    }
+}
+
+void PeriodStatistics::advanceSettings(Device &device, qint64 time)
+{
     while (device.settingsIndex + 1 < device.settings.size() &&
            time >= device.settings.at(device.settingsIndex + 1).from)
         applySettings(device, device.settings.at(++device.settingsIndex));
-    const double values[2] = {channel1, channel2};
-    for (int c = 0; c < 2; ++c) {
-        Channel &channel = device.channel[c];
-        if (values[c] == NoValue || std::isnan(values[c])) {
-            // No reading: a run outside the limits ends here, its end unknown.
-            if (channel.outside)
-                endRun(channel, channel.lastOutsideTime, true);
-            continue;
+}
+
+void PeriodStatistics::take(Device &device, Channel &channel, double value, qint64 time)
+{
+    if (value == NoValue || std::isnan(value)) {
+        // No reading: a run outside the limits ends here, its end unknown.
+        if (channel.outside)
+            endRun(channel, channel.lastOutsideTime, true);
+        return;
+    }
+    addValue(device, channel, value, time);
+}
+
+int PeriodStatistics::sideOf(const Channel &channel, double value)
+{
+    if (!channel.limitsOn)
+        return 0;
+    const qint64 shown = cents(value);
+    return shown > channel.highCents ? 1 : (shown < channel.lowCents ? -1 : 0);
+}
+
+void PeriodStatistics::startLater()
+{
+    for (Device &device : m_devices) {
+        for (Channel &channel : device.channel)
+            channel.pending = true;
+    }
+    m_heldCount = 0;
+    m_heldOverflow = false;
+}
+
+void PeriodStatistics::Figures::merge(const Figures &later)
+{
+    if (later.samples > 0 && (samples == 0 || later.minimum < minimum)) {
+        minimum = later.minimum;
+        minimumTime = later.minimumTime;
+    }
+    if (later.samples > 0 && (samples == 0 || later.maximum > maximum)) {
+        maximum = later.maximum;
+        maximumTime = later.maximumTime;
+    }
+    samples += later.samples;
+    sum += later.sum;
+    excursions += later.excursions;
+    secondsOutside += later.secondsOutside;
+    secondsUnmonitored += later.secondsUnmonitored;
+}
+
+void PeriodStatistics::append(const PeriodStatistics &later)
+{
+    m_totalRows += later.m_totalRows;
+    m_foreignRows += later.m_foreignRows;
+    for (int i = 0; i < m_devices.size() && i < later.m_devices.size(); ++i) {
+        Device &device = m_devices[i];
+        const Device &next = later.m_devices.at(i);
+        device.rows += next.rows;
+        device.nullRows += next.nullRows;
+        // The rows held back, taken as one pass would have taken them.
+        for (const HeldRow &row : next.held) {
+            advanceSettings(device, row.time);
+            for (int c = 0; c < 2; ++c) {
+                if (row.pending[c])
+                    take(device, device.channel[c], row.value[c], row.time);
+            }
         }
-        addValue(device, channel, values[c], time);
+        for (int c = 0; c < 2; ++c) {
+            Channel &channel = device.channel[c];
+            const Channel &part = next.channel[c];
+            if (part.pending)
+                continue; // all of it held back: taken above
+            channel.total.merge(part.total);
+            for (int d = 0; d < channel.days.size() && d < part.days.size(); ++d)
+                channel.days[d].merge(part.days.at(d));
+            channel.gaps += part.gaps;
+            for (int k = 0; k < channel.envelopeLow.size() && k < part.envelopeLow.size(); ++k) {
+                const double low = part.envelopeLow.at(k);
+                const double high = part.envelopeHigh.at(k);
+                if (low != NoValue &&
+                    (channel.envelopeLow.at(k) == NoValue || low < channel.envelopeLow.at(k)))
+                    channel.envelopeLow[k] = low;
+                if (high != NoValue &&
+                    (channel.envelopeHigh.at(k) == NoValue || high > channel.envelopeHigh.at(k)))
+                    channel.envelopeHigh[k] = high;
+                if (part.envelopeBreak.at(k))
+                    channel.envelopeBreak[k] = true;
+            }
+            channel.mktSum += part.mktSum;
+            for (const Excursion &excursion : part.excursions) {
+                const double distance = beyond(excursion.worst, excursion);
+                if (channel.excursions.isEmpty() || distance > channel.worstBeyond) {
+                    channel.worst = excursion.worst;
+                    channel.worstBeyond = distance;
+                }
+                channel.excursions.append(excursion);
+            }
+            channel.lastTime = part.lastTime;
+            channel.hasLast = part.hasLast;
+            channel.outside = part.outside;
+            channel.runInPeriod = part.runInPeriod;
+            channel.current = part.current;
+            channel.currentRealStart = part.currentRealStart;
+            channel.lastOutsideTime = part.lastOutsideTime;
+        }
+        if (next.settingsIndex > device.settingsIndex) {
+            device.settingsIndex = next.settingsIndex;
+            applySettings(device, device.settings.at(device.settingsIndex));
+        }
     }
 }
 
@@ -258,11 +383,7 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
         }
     }
 
-    int side = 0;
-    if (channel.limitsOn) {
-        const qint64 shown = cents(value);
-        side = shown > channel.highCents ? 1 : (shown < channel.lowCents ? -1 : 0);
-    }
+    const int side = sideOf(channel, value);
     if (channel.outside && (side == 0 || (side > 0) != channel.current.high))
         endRun(channel, time, false);
     if (side == 0)

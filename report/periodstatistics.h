@@ -71,6 +71,8 @@ public:
             return expected > 0 ? 100.0 * double(samples) / double(expected) : 0;
         }
         void add(double value, qint64 time);
+        // Takes the figures of a later time (the expected count aside).
+        void merge(const Figures &later);
     };
     struct Channel {
         QString name;
@@ -108,6 +110,12 @@ public:
         qint64 lowCents = 0;
         qint64 highCents = 0;
         bool limitsOn = false;
+        bool pending = false; // a later part: readings held back (see startLater())
+    };
+    struct HeldRow {
+        qint64 time;
+        double value[2];
+        bool pending[2];
     };
     struct Device {
         QString name;
@@ -117,7 +125,8 @@ public:
         Channel channel[2];
         QVector<Settings> settings; // oldest first
         int settingsIndex = 0;
-        int gapLimit = 1; // seconds without a reading that make a gap
+        int gapLimit = 1;      // seconds without a reading that make a gap
+        QVector<HeldRow> held; // a later part's rows held back
     };
 
     PeriodStatistics() = default;
@@ -139,6 +148,16 @@ public:
     void add(int index, qint64 time, double channel1, double channel2);
     // The device numbers in the order of devices().
     QVector<QByteArray> serials() const;
+
+    // A long pass read in two parts at once: a copy made after the devices
+    // were added reads the later rows after startLater(), then append()
+    // takes its figures after this one's, as one pass would have had them.
+    // Until a channel's first reading inside its limits the later part holds
+    // its rows back (what they mean depends on the rows before them);
+    // appendable() is false once too many were held.
+    void startLater();
+    bool appendable() const { return !m_heldOverflow; }
+    void append(const PeriodStatistics &later);
     void finish();
 
     static constexpr double kDefaultMktEnergy = 83.144; // kJ/mol
@@ -183,6 +202,9 @@ public:
 
 private:
     void addValue(Device &device, Channel &channel, double value, qint64 time);
+    void take(Device &device, Channel &channel, double value, qint64 time);
+    void advanceSettings(Device &device, qint64 time);
+    static int sideOf(const Channel &channel, double value);
     void endRun(Channel &channel, qint64 realEnd, bool dataMissing);
     void addGap(Channel &channel, qint64 from, qint64 to);
     void applySettings(Device &device, const Settings &settings);
@@ -206,4 +228,7 @@ private:
     QVector<Device> m_devices;
     int m_lastIndex = -1;
     int m_day = 0; // the day of the last reading in the period
+    static constexpr int kMaxHeldRows = 1 << 20;
+    int m_heldCount = 0;
+    bool m_heldOverflow = false;
 };

@@ -21,6 +21,52 @@ namespace
 const QDateTime kLater(QDate(2027, 1, 1), QTime(12, 0), Qt::UTC);
 using Kind = PeriodReport::Kind;
 
+// Every figure of every channel as text, sums to nine digits.
+QStringList dump(const PeriodStatistics &s)
+{
+    QStringList out{QString("rows %1 foreign %2").arg(s.totalRows()).arg(s.foreignRows())};
+    const auto figures = [](const PeriodStatistics::Figures &f) {
+        return QString("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10")
+            .arg(f.samples)
+            .arg(f.sum, 0, 'g', 9)
+            .arg(f.minimum)
+            .arg(f.minimumTime)
+            .arg(f.maximum)
+            .arg(f.maximumTime)
+            .arg(f.excursions)
+            .arg(f.secondsOutside)
+            .arg(f.secondsUnmonitored)
+            .arg(f.expected);
+    };
+    for (const PeriodStatistics::Device &d : s.devices()) {
+        out << QString("device %1 %2").arg(d.rows).arg(d.nullRows);
+        for (const PeriodStatistics::Channel &c : d.channel) {
+            out << figures(c.total)
+                << QString("mkt %1 worst %2").arg(c.mktSum, 0, 'g', 9).arg(c.worst);
+            for (const PeriodStatistics::Figures &f : c.days)
+                out << figures(f);
+            for (const PeriodStatistics::Gap &g : c.gaps)
+                out << QString("gap %1 %2").arg(g.from).arg(g.to);
+            for (const PeriodStatistics::Excursion &e : c.excursions)
+                out << QString("excursion %1 %2 %3 %4 %5%6%7%8")
+                           .arg(e.start)
+                           .arg(e.end)
+                           .arg(e.worst)
+                           .arg(e.limit)
+                           .arg(e.high)
+                           .arg(e.fromBefore)
+                           .arg(e.intoAfter)
+                           .arg(e.dataMissing);
+            for (int k = 0; k < c.envelopeLow.size(); ++k)
+                out << QString("%1 %2 %3")
+                           .arg(c.envelopeLow.at(k))
+                           .arg(c.envelopeHigh.at(k))
+                           .arg(c.envelopeBreak.at(k));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 class tst_PeriodReport : public QObject
@@ -324,6 +370,65 @@ private slots:
         QVERIFY(c.gaps.isEmpty());
         QCOMPARE(c.low, 0.0); // the limits in force at the end
         QCOMPARE(c.high, 10.0);
+    }
+
+    // Two halves read at once come out as one pass, wherever the rows are
+    // cut: inside an excursion, a gap, at a NULL row, with limits changing.
+    void readInTwoHalves()
+    {
+        const QVector<Row> all = rows();
+        PeriodStatistics::Settings before;
+        before.intervalSeconds = 10;
+        before.low[0] = 2;
+        before.high[0] = 8;
+        PeriodStatistics::Settings after = before;
+        after.from = at(QDate(2026, 3, 10), 15, 0, 20);
+        after.high[0] = 4.5;
+        PeriodStatistics fresh;
+        fresh.start(QDate(2026, 3, 1), 31, berlin(), 10000, kLater.toSecsSinceEpoch());
+        fresh.addDevice("Fridge", QString(kFridge), "T", 1, "C", 0, 0, "H", 3, "%RH", 0, 0,
+                        {before, after});
+        fresh.addDevice("Freezer", QString(kFreezer), "T", 1, "C", -30, -15, "H", 3, "%RH", 0, 0);
+        const auto feed = [&](PeriodStatistics &s, int from, int to) {
+            for (int i = from; i < to; ++i)
+                s.add(all.at(i).serial == kFridge ? 0 : -1, all.at(i).time, all.at(i).ch1,
+                      all.at(i).ch2);
+        };
+        PeriodStatistics one = fresh;
+        feed(one, 0, all.size());
+        one.finish();
+        const QStringList expected = dump(one);
+        // Cut around every change of value, NULL row and gap, and here and there.
+        QSet<int> cuts;
+        for (int i = 1; i < all.size(); ++i) {
+            const Row &a = all.at(i - 1);
+            const Row &b = all.at(i);
+            if (i % 997 == 0 || a.serial != b.serial || b.time - a.time != 10 ||
+                !(a.ch1 == b.ch1) || !(a.ch2 == b.ch2))
+                cuts << i - 1 << i << i + 1;
+        }
+        cuts.remove(0);
+        cuts.remove(all.size());
+        for (const int cut : qAsConst(cuts)) {
+            PeriodStatistics first = fresh;
+            PeriodStatistics later = fresh;
+            later.startLater();
+            feed(first, 0, cut);
+            feed(later, cut, all.size());
+            QVERIFY(later.appendable());
+            first.append(later);
+            first.finish();
+            QCOMPARE(dump(first), expected);
+        }
+        // The report's own halves, each read by a connection of its own.
+        PeriodReport split;
+        QString error;
+        QVERIFY(split.loadProject(m_project, &error));
+        split.setRowsToSplit(1);
+        QVERIFY(split.compute(Kind::Monthly, QDate(2026, 3, 1), 31, berlin(), kLater, &error) ==
+                PeriodReport::Outcome::Done);
+        QCOMPARE(dump(split.statistics()),
+                 dump(compute(QDate(2026, 3, 1), kLater, 31, Kind::Monthly).statistics()));
     }
 
     // Completeness counts the interval the data show when the project's
