@@ -16,10 +16,9 @@ class tst_ProjectFile : public QObject
 
 private slots:
     void init();
-    void roundTripAndBackup();
+    void roundTripBackupAndReadOnly();
     void badInput_data();
     void badInput();
-    void readOnlyFile();
     void mutatedFiles();
 
 private:
@@ -81,7 +80,7 @@ QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &device
     return QString();
 }
 
-void tst_ProjectFile::roundTripAndBackup()
+void tst_ProjectFile::roundTripBackupAndReadOnly()
 {
     // A new project holds its three keys only.
     const QString file = path(QStringLiteral("Cold Store.qlk"));
@@ -121,7 +120,57 @@ void tst_ProjectFile::roundTripAndBackup()
     QVERIFY(stored(file, "DeviceList") != json);
     QCOMPARE(ProjectFile::projectName(file), QStringLiteral("Cold Store"));
 
+    // Made read-only (here immutable, so that it holds for root too): a write
+    // fails and says why, the file stays byte for byte, and every later read
+    // sees the file as it is on disk, not the failed write. Once writable
+    // again, a write works and keeps the file's permissions.
+    QVERIFY(ProjectFile::write(devices, file));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray before = in.readAll();
+    in.close();
+    if (!TestSupport::setWritable(file, false))
+        QSKIP("no way to make a file read-only here");
+
+    QList<ConfiguredDevice *> fewer{devices.takeFirst()};
+    QString error;
+    QVERIFY(!ProjectFile::write(fewer, file, &error));
+    QCOMPARE(error, QStringLiteral("The file is read-only."));
+    QVERIFY(!ProjectFile::writeDataInterval(file, 5000, &error));
+    QVERIFY(!ProjectFile::writeValue(file, "record_start_time", "2026-12-06 10:00:00", &error));
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.readAll(), before);
+    in.close();
+    ProjectDocument document;
+    QVERIFY2(document.load(file), qPrintable(document.errorText()));
+    QCOMPARE(document.connections.size(), 2);
+    QCOMPARE(document.dataInterval, 1000);
+    QVERIFY(document.recordStartTime.isEmpty());
+
+    QVERIFY(TestSupport::setWritable(file, true));
+    QVERIFY(ProjectFile::write(fewer, file, &error));
+    QVERIFY(document.load(file));
+    QCOMPARE(document.connections.size(), 1);
+    QCOMPARE(QFile::permissions(file) & 0x7077,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    // Saving needs no room in the temporary folder, and leaves nothing beside the project.
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", path(QStringLiteral("no-such-temp")).toUtf8());
+    const bool savedWithoutTemp = ProjectFile::writeDataInterval(file, 2000, &error);
+    qputenv("TMPDIR", tmp);
+    QVERIFY2(savedWithoutTemp, qPrintable(error));
+    QCOMPARE(ProjectFile::dataInterval(file), 2000);
+    QCOMPARE(QDir(QFileInfo(file).absolutePath())
+                 .entryList(QDir::Hidden | QDir::Files)
+                 .filter(".quillark"),
+             QStringList());
+    // A folder that is gone is told as such.
+    QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
+    QCOMPARE(error,
+             QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
     qDeleteAll(devices);
+    qDeleteAll(fewer);
 }
 
 void tst_ProjectFile::badInput_data()
@@ -250,65 +299,6 @@ void tst_ProjectFile::badInput()
     QCOMPARE(checkInvariants(devices, &total), QString());
     QCOMPARE(total, nodes);
     qDeleteAll(devices);
-}
-
-// A project file that cannot be written (read-only, here made immutable so
-// that it holds for root too): the write fails and says why, the file stays
-// byte for byte, and every later read sees the file as it is on disk, not
-// the failed write. Once writable again, a write works and keeps the
-// file's permissions.
-void tst_ProjectFile::readOnlyFile()
-{
-    const QString file = path(QStringLiteral("locked.qlk"));
-    QList<ConfiguredDevice *> devices = sampleDevices();
-    QVERIFY(ProjectFile::create(file, QStringLiteral("locked"), 5000) &&
-            ProjectFile::write(devices, file));
-    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-    QFile in(file);
-    QVERIFY(in.open(QIODevice::ReadOnly));
-    const QByteArray before = in.readAll();
-    in.close();
-    if (!TestSupport::setWritable(file, false))
-        QSKIP("no way to make a file read-only here");
-
-    QList<ConfiguredDevice *> fewer{devices.takeFirst()};
-    QString error;
-    QVERIFY(!ProjectFile::write(fewer, file, &error));
-    QCOMPARE(error, QStringLiteral("The file is read-only."));
-    QVERIFY(!ProjectFile::writeDataInterval(file, 1000, &error));
-    QVERIFY(!ProjectFile::writeValue(file, "record_start_time", "2026-12-06 10:00:00", &error));
-    QVERIFY(in.open(QIODevice::ReadOnly));
-    QCOMPARE(in.readAll(), before);
-    in.close();
-    ProjectDocument document;
-    QVERIFY2(document.load(file), qPrintable(document.errorText()));
-    QCOMPARE(document.connections.size(), 2);
-    QCOMPARE(document.dataInterval, 5000);
-    QVERIFY(document.recordStartTime.isEmpty());
-
-    QVERIFY(TestSupport::setWritable(file, true));
-    QVERIFY(ProjectFile::write(fewer, file, &error));
-    QVERIFY(document.load(file));
-    QCOMPARE(document.connections.size(), 1);
-    QCOMPARE(QFile::permissions(file) & 0x7077,
-             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-    // Saving needs no room in the temporary folder, and leaves nothing beside the project.
-    const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", path(QStringLiteral("no-such-temp")).toUtf8());
-    const bool savedWithoutTemp = ProjectFile::writeDataInterval(file, 2000, &error);
-    qputenv("TMPDIR", tmp);
-    QVERIFY2(savedWithoutTemp, qPrintable(error));
-    QCOMPARE(ProjectFile::dataInterval(file), 2000);
-    QCOMPARE(QDir(QFileInfo(file).absolutePath())
-                 .entryList(QDir::Hidden | QDir::Files)
-                 .filter(".quillark"),
-             QStringList());
-    // A folder that is gone is told as such.
-    QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
-    QCOMPARE(error,
-             QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
-    qDeleteAll(devices);
-    qDeleteAll(fewer);
 }
 
 // Seeded random mutations of a valid project file, of the whole file and of
