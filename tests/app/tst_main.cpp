@@ -1,10 +1,10 @@
 #include "common/common.h"
+#include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -75,11 +75,9 @@ void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QTcpServer dead; // bound and never accepting: the gateway stays unreachable
-    QVERIFY(dead.listen(QHostAddress::LocalHost, 0));
-    dead.pauseAccepting();
+    const TestSupport::DeadPort dead; // the gateway stays unreachable
     const QString project = dir.filePath(QStringLiteral("bench.qlk"));
-    QVERIFY(TestSupport::writeProject(project, 1000, {dead.serverPort()}));
+    QVERIFY(TestSupport::writeProject(project, 1000, {dead.port()}));
     {
         TestSupport::isolateSettingsIn(dir.filePath(QStringLiteral("config")));
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,

@@ -91,7 +91,6 @@ private:
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
     TestSupport::DeadPort m_dead;
-    quint16 m_deadPort = 0;
     QStringList m_questions;
 };
 
@@ -99,7 +98,6 @@ void tst_RecordingCycle::initTestCase()
 {
     QVERIFY(m_settingsDir.isValid() && m_dir.isValid());
     TestSupport::isolateSettingsIn(m_settingsDir.path());
-    m_deadPort = m_dead.port();
 }
 
 void tst_RecordingCycle::init()
@@ -129,7 +127,7 @@ QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bo
     QFile::remove(path);
     if (!keepDatabase)
         QFile::remove(database);
-    if (!TestSupport::writeProject(path, 10000, QVector<quint16>(connections, m_deadPort)))
+    if (!TestSupport::writeProject(path, 10000, QVector<quint16>(connections, m_dead.port())))
         return QString();
     emit w.m_projectMain->projectLoaded(path);
     return w.m_insertSerialData ? w.m_insertSerialData->databasePath() : QString();
@@ -168,7 +166,7 @@ void tst_RecordingCycle::projectFileValues()
     const QString folder =
         outer.path() + '/' + QString(folderLength - outer.path().size() - 1, 'x');
     const QString path = folder + QStringLiteral("/place.qlk");
-    QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_deadPort}));
+    QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_dead.port()}));
     {
         QSettings s(path, QSettings::IniFormat);
         s.setValue("DataInterval", interval);
@@ -550,7 +548,7 @@ void tst_RecordingCycle::lockedDatabaseAtOpen()
     const QString db = m_dir.filePath(QStringLiteral("locked.dat"));
     for (const char *suffix : {"", "-wal", "-shm"})
         QFile::remove(db + QLatin1String(suffix));
-    QVERIFY(TestSupport::writeProject(path, 1000, {m_deadPort}));
+    QVERIFY(TestSupport::writeProject(path, 1000, {m_dead.port()}));
     QVERIFY(TestSupport::appendRecordRows(db, {{QStringLiteral("X"), 1, 1, 1000}}, false));
     sqlite3 *holder = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &holder), SQLITE_OK);
