@@ -199,7 +199,6 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 2, 20000);
     QCOMPARE(verdicts.last().text(),
              QStringLiteral("record altered: qk_settings row 1 was changed"));
-    sim.stop();
 }
 
 // The dialog the window opens by default: OK only with a name and a text,

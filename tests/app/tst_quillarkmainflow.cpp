@@ -59,11 +59,6 @@ std::unique_ptr<GatewaySimulator> frozenSimulator(int devices)
     return sim->start() ? std::move(sim) : nullptr;
 }
 
-QString label(QuillarkMain &w, const char *name)
-{
-    return w.findChild<QLabel *>(name)->text();
-}
-
 // One connection on a closed loopback port (nothing answers; the window only
 // needs the names) holding `nodes` as JSON texts.
 QByteArray deviceList(const QList<QByteArray> &nodes)
@@ -270,7 +265,8 @@ void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
     QVERIFY(w.m_projectMain && !w.m_projectCenter && !w.projectOpen && !w.m_insertSerialData);
     QVERIFY(w.m_deviceList.isEmpty() && !w.m_deviceTimer->isActive());
     QCOMPARE(dataIntervalMs, 10000);
-    QVERIFY(label(w, "label_interval").isEmpty() && label(w, "label_projectname").isEmpty());
+    for (const char *name : {"label_interval", "label_projectname"})
+        QVERIFY(w.findChild<QLabel *>(name)->text().isEmpty());
     checkProjectEntries(w, false);
     QVERIFY(w.close());
 }
@@ -326,7 +322,7 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
     emit w.m_projectManager->projectListConfirm(devices);
     QTRY_VERIFY(!w.m_projectManager);
     QVERIFY(w.m_projectCenter && w.projectOpen);
-    QCOMPARE(label(w, "label_interval"), QStringLiteral("Interval : 10 sec"));
+    QCOMPARE(w.findChild<QLabel *>("label_interval")->text(), QStringLiteral("Interval : 10 sec"));
     QCOMPARE(recentList(), (QStringList{"fresh", "second", "first"}));
     QCOMPARE(QSettings(fresh, QSettings::IniFormat).value("DeviceList"),
              QSettings(first, QSettings::IniFormat).value("DeviceList"));

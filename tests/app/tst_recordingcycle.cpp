@@ -451,7 +451,6 @@ void tst_RecordingCycle::databaseDeletedWhileRecording()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("recording goes on into a new file"));
     w.slotStdTimer();
     QTRY_COMPARE(shownMessages(&w).filter(QStringLiteral("WARNING|The database file")).size(), 1);
-    QVERIFY(QFile::exists(database));
     append(8, 1700000100);
     w.writeDb();
     w.m_insertSerialData->finishWrites();
