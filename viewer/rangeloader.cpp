@@ -53,21 +53,89 @@ RangeLoader::RangeLoader(RecordReader *reader, const SummaryCache *summary, int 
 {
 }
 
-bool RangeLoader::load(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
+bool RangeLoader::load(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &given,
                        QVector<SeriesView> *out)
 {
     m_errorText.clear();
     m_usedSummary = false;
     m_deferred = false;
     out->clear();
-    out->resize(series.size());
+    out->resize(given.size());
+    // Each series is judged by the limits in force over the range: those of
+    // its end here, and where they changed inside the range the time
+    // outside is counted again span by span below.
+    QVector<SeriesInfo> series = given;
+    QVector<QVector<LimitSpan>> spans(series.size());
     for (int i = 0; i < series.size(); ++i) {
-        const SeriesInfo &info = series.at(i);
-        (*out)[i].stats.setLimits(info.hasLimits, info.low, info.high, m_interval);
+        SeriesInfo &info = series[i];
+        spans[i] = spansOver(info, from, to);
+        const LimitSpan &last = spans[i].constLast();
+        info.hasLimits = last.hasLimits;
+        info.low = last.low;
+        info.high = last.high;
+        info.inForce.clear();
+        (*out)[i].stats.setLimits(info.hasLimits, info.low, info.high,
+                                  last.intervalSeconds > 0 ? last.intervalSeconds : m_interval);
     }
     if (series.isEmpty() || to < from)
         return true;
+    if (!loadRange(from, to, columns, series, out))
+        return false;
+    for (int i = 0; i < series.size() && !m_deferred; ++i) {
+        if (spans[i].size() < 2)
+            continue;
+        qint64 seconds = 0;
+        bool exact = true;
+        for (int k = 0; k < spans[i].size(); ++k) {
+            const LimitSpan &span = spans[i].at(k);
+            SeriesInfo single = series.at(i);
+            single.hasLimits = span.hasLimits;
+            single.low = span.low;
+            single.high = span.high;
+            const qint64 end = k + 1 < spans[i].size() ? spans[i].at(k + 1).from - 1 : to;
+            RangeLoader part(m_reader, m_summary,
+                             span.intervalSeconds > 0 ? span.intervalSeconds : int(m_interval));
+            part.setDeferWideRanges(m_deferWide);
+            QVector<SeriesView> views;
+            if (!part.load(span.from, end, 1, {single}, &views)) {
+                m_errorText = part.errorText();
+                return false;
+            }
+            seconds += views.at(0).stats.outsideSeconds();
+            exact = exact && !part.deferred() && views.at(0).stats.outsideExact();
+        }
+        (*out)[i].stats.setOutsideTime(seconds, exact);
+    }
+    return true;
+}
 
+QVector<LimitSpan> RangeLoader::spansOver(const SeriesInfo &info, qint64 from, qint64 to)
+{
+    // Rows older than the first entry the file keeps: the limits given.
+    LimitSpan current;
+    current.from = from;
+    current.hasLimits = info.hasLimits;
+    current.low = info.low;
+    current.high = info.high;
+    QVector<LimitSpan> spans;
+    for (const LimitSpan &entry : info.inForce) {
+        if (entry.from > to)
+            break;
+        if (entry.hasLimits == current.hasLimits && entry.low == current.low &&
+            entry.high == current.high && entry.intervalSeconds == current.intervalSeconds)
+            continue; // stored again unchanged (each start of recording)
+        if (entry.from > from)
+            spans.append(current);
+        current = entry;
+        current.from = std::max(entry.from, from);
+    }
+    spans.append(current);
+    return spans;
+}
+
+bool RangeLoader::loadRange(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
+                            QVector<SeriesView> *out)
+{
     qint64 rows = std::numeric_limits<qint64>::max();
     qint64 firstId = 0;
     qint64 lastId = 0;

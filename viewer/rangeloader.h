@@ -31,6 +31,8 @@ public:
 
     RangeLoader(RecordReader *reader, const SummaryCache *summary, int intervalSeconds);
 
+    // Each series' statistics judge its samples by the limits in force at
+    // their time (SeriesInfo::inForce), its time outside by the interval then.
     bool load(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
               QVector<SeriesView> *out);
     bool usedSummary() const { return m_usedSummary; }
@@ -44,6 +46,10 @@ public:
     double gapSeconds() const { return 2.5 * m_interval; }
 
 private:
+    // The spans of the limits in force over [from, to], the first from `from`.
+    static QVector<LimitSpan> spansOver(const SeriesInfo &info, qint64 from, qint64 to);
+    bool loadRange(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
+                   QVector<SeriesView> *out);
     bool loadRaw(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,
                  QVector<SeriesView> *out);
     bool loadSummary(qint64 from, qint64 to, int columns, const QVector<SeriesInfo> &series,

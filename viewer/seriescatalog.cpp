@@ -5,6 +5,8 @@
 #include "common/projectdocument.h"
 #include "record/recordcontext.h"
 
+#include <algorithm>
+
 QString SeriesInfo::label() const
 {
     const QString device = deviceName.isEmpty() ? deviceNumber : deviceName;
@@ -96,4 +98,29 @@ QStringList SeriesCatalog::deviceNumbers() const
             numbers.append(info.deviceNumber);
     }
     return numbers;
+}
+
+void SeriesCatalog::setInForce(const QVector<RecordDeviceSettings> &settings)
+{
+    QVector<const RecordDeviceSettings *> sorted;
+    for (const RecordDeviceSettings &entry : settings)
+        sorted.append(&entry);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const RecordDeviceSettings *a, const RecordDeviceSettings *b) {
+                         return a->validFrom < b->validFrom;
+                     });
+    for (SeriesInfo &info : m_series) {
+        info.inForce.clear();
+        for (const RecordDeviceSettings *entry : qAsConst(sorted)) {
+            if (entry->serialNo != info.deviceNumber)
+                continue;
+            LimitSpan span;
+            span.from = entry->validFrom;
+            span.low = info.channel == 1 ? entry->ch1Low : entry->ch2Low;
+            span.high = info.channel == 1 ? entry->ch1High : entry->ch2High;
+            span.hasLimits = hasAlarmLimits(span.low, span.high);
+            span.intervalSeconds = entry->intervalMs >= 1000 ? entry->intervalMs / 1000 : 0;
+            info.inForce.append(span);
+        }
+    }
 }

@@ -7,6 +7,16 @@
 class ProjectDocument;
 struct RecordDeviceSettings;
 
+// The alarm limits and data interval of a channel in force from a time on,
+// as the record file keeps them.
+struct LimitSpan {
+    qint64 from = 0;
+    bool hasLimits = false;
+    double low = 0;
+    double high = 0;
+    int intervalSeconds = 0; // 0: not known
+};
+
 // One channel of one device, as the viewer shows and exports it.
 struct SeriesInfo {
     QString deviceNumber; // serialno in the record database
@@ -19,6 +29,9 @@ struct SeriesInfo {
     bool hasLimits = false;
     // Recorded in the file but not listed by the project (shown by number).
     bool notInProject = false;
+    // The limits in force as the file keeps them, oldest first; rows before
+    // the first (or all rows, when there is none) are judged by low/high.
+    QVector<LimitSpan> inForce;
 
     // "Device / Channel", and with the unit "Device / Channel (unit)".
     QString label() const;
@@ -36,6 +49,9 @@ public:
     // Adds a device found in the file but in neither of the above, under its
     // number; false when it is listed already.
     bool addUnlisted(const QString &deviceNumber);
+    // The settings the file keeps (every entry, any order): each channel
+    // is then judged by the limits in force at each time.
+    void setInForce(const QVector<RecordDeviceSettings> &settings);
 
     const QVector<SeriesInfo> &all() const { return m_series; }
     int size() const { return m_series.size(); }

@@ -18,6 +18,14 @@ public:
     // Samples outside the limits counted apart (from the rows of buckets
     // that lay partly outside).
     void addOutside(qint64 samples) { m_outside += samples; }
+    // The time outside counted elsewhere (range by range, each with the
+    // limits and interval in force then).
+    void setOutsideTime(qint64 seconds, bool exact)
+    {
+        m_outside = seconds;
+        m_interval = 1;
+        m_outsideExact = exact;
+    }
 
     qint64 samples() const { return m_count; }
     double minimum() const { return m_min; }

@@ -152,6 +152,7 @@ private:
     QString m_buildError;
     bool m_summaryReady = false;
     int m_intervalSeconds = 10;
+    bool m_keepsSettings = false; // the file keeps the settings in force
 
     qint64 m_dataFrom = 0; // first and last time in the database
     qint64 m_dataTo = 0;

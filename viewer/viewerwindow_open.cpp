@@ -123,10 +123,12 @@ bool ViewerWindow::openSource(const ProjectDocument &project, const QString &dat
     m_bareDatabase = bare;
     m_reader = std::move(reader);
     m_intervalSeconds = m_project.dataInterval >= 1000 ? m_project.dataInterval / 1000 : 10;
+    RecordContext context(*m_reader);
+    const bool keepsSettings = context.hasSettings();
+    m_keepsSettings = keepsSettings;
     if (bare) {
-        RecordContext context(*m_reader);
         QVector<RecordDeviceSettings> devices;
-        if (context.hasSettings())
+        if (keepsSettings)
             devices = context.settingsAt(std::numeric_limits<qint64>::max() / 2);
         m_catalog.load(devices);
         m_intervalSeconds = !devices.isEmpty() && devices.constFirst().intervalMs >= 1000
@@ -138,6 +140,9 @@ bool ViewerWindow::openSource(const ProjectDocument &project, const QString &dat
     // Devices the file holds beyond those listed are shown under their number.
     for (const QString &number : m_reader->serialNumbersAtEnds(kDeviceProbeRows))
         m_catalog.addUnlisted(number);
+    // The statistics judge each time by the limits then in force.
+    if (keepsSettings)
+        m_catalog.setInForce(context.settingsBetween(0, std::numeric_limits<qint64>::max() / 2));
     setWindowTitle(QStringLiteral("RideZodazo - ") + m_project.projectName);
     setupSeriesTree();
     m_history.clear();
@@ -167,6 +172,8 @@ void ViewerWindow::updateProjectLabel()
     else if (unlisted > 0)
         text += tr("  ·  %n device(s) in the file but not in the project, shown by number", "",
                    unlisted);
+    if (!m_bareDatabase && !m_keepsSettings)
+        text += tr("  ·  limits as the project file has them now (the file keeps no settings)");
     ui->label_project->setText(text);
 }
 

@@ -73,6 +73,42 @@ private slots:
         QCOMPARE(views.at(0).stats.minimum(), 22.0);
     }
 
+    // Time outside is judged by the limits and interval in force at each
+    // time, as the file keeps them; older rows by the limits given.
+    void limitsInForce_data()
+    {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("to");
+        QTest::addColumn<qint64>("outside");
+        // 25 at 1000..1090 every 10 s; 0..20 at 5 s from 1020, 0..30 from
+        // 1060; before 1020 the limits given, 0..24.
+        QTest::newRow("all three spans") << qint64(900) << qint64(1200) << qint64(2 * 10 + 4 * 5);
+        QTest::newRow("inside one span") << qint64(1020) << qint64(1055) << qint64(4 * 5);
+        QTest::newRow("the last span only") << qint64(1060) << qint64(1090) << qint64(0);
+        QTest::newRow("before any entry") << qint64(1000) << qint64(1015) << qint64(20);
+    }
+    void limitsInForce()
+    {
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(qint64, outside);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("force.dat"));
+        QVector<Row> rows;
+        for (qint64 t = 1000; t < 1100; t += 10)
+            rows.append({"A", 25, 50, t});
+        QVERIFY(appendRows(path, rows));
+        RecordReader reader;
+        QVERIFY(reader.open(path));
+        SeriesInfo info = series("A", 1, 0, 24);
+        info.inForce = {{1020, true, 0, 20, 5}, {1040, true, 0, 20, 5}, {1060, true, 0, 30, 5}};
+        RangeLoader loader(&reader, nullptr, 10);
+        QVector<SeriesView> views;
+        QVERIFY(loader.load(from, to, 100, {info}, &views));
+        QCOMPARE(views.at(0).stats.outsideSeconds(), outside);
+        QVERIFY(views.at(0).stats.outsideExact());
+    }
+
     // A wide range is drawn from the summary; its statistics equal the ones
     // read row by row, ragged ends included.
     void summaryMatchesRows()
