@@ -34,40 +34,90 @@ Q_COREAPP_STARTUP_FUNCTION(quietAlarmSoundHere)
 namespace TestSupport
 {
 
-bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports, int nodes,
-                  float ch1Min, float ch1Max)
+namespace
 {
-    QVector<ProjectFile::Connection> entries;
-    for (int c = 0; c < ports.size(); ++c) {
-        ProjectFile::Connection entry;
-        entry.ipAddress = QStringLiteral("127.0.0.1");
-        entry.port = ports[c];
-        entry.model = QStringLiteral("QA100");
-        for (int n = 0; n < nodes; ++n) {
-            ProjectFile::Node node;
-            node.startAddress = n * 8;
-            node.deviceNumber = QStringLiteral("QK%1%2")
-                                    .arg(c, 2, 10, QLatin1Char('0'))
-                                    .arg(n, 14, 10, QLatin1Char('0'));
-            node.deviceName = QStringLiteral("Device %1").arg(c * nodes + n + 1);
-            node.ch1Name = QStringLiteral("Temperature");
-            node.ch2Name = QStringLiteral("Humidity");
-            node.ch1Unit = 1;
-            node.ch2Unit = 3;
-            node.ch1Min = ch1Min;
-            node.ch1Max = ch1Max;
-            node.ch2Min = -100;
-            node.ch2Max = 100;
-            entry.nodes << node;
-        }
-        entries << entry;
-    }
+
+ProjectFile::Connection gateway(quint16 port)
+{
+    ProjectFile::Connection entry;
+    entry.ipAddress = QStringLiteral("127.0.0.1");
+    entry.port = port;
+    entry.model = QStringLiteral("QA100");
+    return entry;
+}
+
+bool writeConnections(const QString &path, int dataIntervalMs,
+                      const QVector<ProjectFile::Connection> &entries)
+{
     if (!ProjectFile::create(path, QFileInfo(path).completeBaseName(), dataIntervalMs))
         return false;
     QList<ConfiguredDevice *> devices = ProjectFile::build(entries);
     const bool ok = ProjectFile::write(devices, path);
     qDeleteAll(devices);
     return ok;
+}
+
+} // namespace
+
+bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports, int nodes,
+                  float ch1Min, float ch1Max)
+{
+    QVector<ProjectFile::Connection> entries;
+    for (int c = 0; c < ports.size(); ++c) {
+        entries << gateway(ports[c]);
+        for (int n = 0; n < nodes; ++n) {
+            entries.last().nodes << projectDevice(
+                QStringLiteral("QK%1%2")
+                    .arg(c, 2, 10, QLatin1Char('0'))
+                    .arg(n, 14, 10, QLatin1Char('0')),
+                QStringLiteral("Device %1").arg(c * nodes + n + 1), ch1Min, ch1Max, -100, 100);
+            entries.last().nodes.last().startAddress = n * 8;
+        }
+    }
+    return writeConnections(path, dataIntervalMs, entries);
+}
+
+ProjectDocument::Node projectDevice(const QString &serial, const QString &name, float ch1Min,
+                                    float ch1Max, float ch2Min, float ch2Max)
+{
+    ProjectFile::Node node;
+    node.deviceNumber = serial;
+    node.deviceName = name;
+    node.ch1Name = QStringLiteral("Temperature");
+    node.ch2Name = QStringLiteral("Humidity");
+    node.ch1Unit = 1;
+    node.ch2Unit = 3;
+    node.ch1Min = ch1Min;
+    node.ch1Max = ch1Max;
+    node.ch2Min = ch2Min;
+    node.ch2Max = ch2Max;
+    return node;
+}
+
+bool writeProject(const QString &path, int dataIntervalMs,
+                  const QVector<ProjectDocument::Node> &devices, const QString &recordStart,
+                  const QString &recordStop)
+{
+    QFile::remove(path);
+    QVector<ProjectFile::Connection> entries;
+    for (int i = 0; i < devices.size(); ++i) {
+        if (i % 8 == 0)
+            entries << gateway(quint16(502 + i / 8));
+        entries.last().nodes << devices.at(i);
+        entries.last().nodes.last().startAddress = i % 8 * 8;
+    }
+    return writeConnections(path, dataIntervalMs, entries) &&
+           (recordStart.isNull() ||
+            ProjectFile::writeValue(path, QStringLiteral("record_start_time"), recordStart)) &&
+           (recordStop.isNull() ||
+            ProjectFile::writeValue(path, QStringLiteral("record_stop_time"), recordStop));
+}
+
+QString databaseOf(const QString &projectPath)
+{
+    const QFileInfo project(projectPath);
+    return project.absolutePath() + QLatin1Char('/') + project.completeBaseName() +
+           QStringLiteral(".dat");
 }
 
 QStringList shownMessages(const QWidget *parent)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/projectdocument.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -17,6 +19,21 @@ namespace TestSupport
 // alarms outside [ch1Min, ch1Max].
 bool writeProject(const QString &path, int dataIntervalMs, const QVector<quint16> &ports,
                   int nodes = 1, float ch1Min = -100, float ch1Max = 100);
+
+// A device for the project below: channel 1 "Temperature" in degrees C and
+// channel 2 "Humidity" in %RH, each alarming outside its limits (none when
+// they are equal).
+ProjectDocument::Node projectDevice(const QString &serial, const QString &name, float ch1Min = -100,
+                                    float ch1Max = 100, float ch2Min = 0, float ch2Max = 100);
+
+// Writes a new project file with `devices`, eight to a QA100 connection on
+// 127.0.0.1, and the record start and stop times when given.
+bool writeProject(const QString &path, int dataIntervalMs,
+                  const QVector<ProjectDocument::Node> &devices,
+                  const QString &recordStart = QString(), const QString &recordStop = QString());
+
+// The record database a project written above names: beside it, after it.
+QString databaseOf(const QString &projectPath);
 
 // The messages (MessageDialog) shown under `parent`, oldest first, as "title|text".
 QStringList shownMessages(const QWidget *parent);

@@ -7,11 +7,13 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 
 namespace TestSupport
 {
@@ -25,6 +27,8 @@ struct RecordRow {
     double ch2;
     qint64 time;
 };
+// For the tests that also see the reader's RecordRow.
+using Row = RecordRow;
 
 inline const char *recordTableStatement()
 {
@@ -76,6 +80,21 @@ inline bool appendRecordRows(const QString &path, const QVector<RecordRow> &rows
     ok = sqlite3_exec(db, ok ? "commit" : "rollback", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
     sqlite3_close(db);
     return ok;
+}
+
+// Every `interval` seconds from `start`, `count` polls of all the devices;
+// values from `value(device, channel, time)` (kNoReading for none).
+inline QVector<RecordRow> polls(const QStringList &serials, qint64 start, int count, int interval,
+                                const std::function<double(int, int, qint64)> &value)
+{
+    QVector<RecordRow> rows;
+    rows.reserve(count * serials.size());
+    for (int i = 0; i < count; ++i) {
+        const qint64 t = start + qint64(i) * interval;
+        for (int d = 0; d < serials.size(); ++d)
+            rows.append({serials.at(d), value(d, 1, t), value(d, 2, t), t});
+    }
+    return rows;
 }
 
 } // namespace TestSupport

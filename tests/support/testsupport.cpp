@@ -81,6 +81,24 @@ bool waitUntilFinished(QProcess &process, int timeoutMs)
     return process.state() == QProcess::NotRunning && process.error() != QProcess::FailedToStart;
 }
 
+ProgramRun runProgram(const QString &program, const QStringList &arguments,
+                      const QProcessEnvironment &environment, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!waitUntilFinished(process, timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
 bool setWritable(const QString &path, bool writable)
 {
     if (geteuid() == 0)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QProcess;
+class QProcessEnvironment;
 
 // Helpers shared by the test programs.
 namespace TestSupport
@@ -35,6 +36,17 @@ QByteArray fileDigest(const QString &path);
 // (waitForFinished() is false then, e.g. after other tests ran the event
 // loop). False when it never started or still runs after timeoutMs.
 bool waitUntilFinished(QProcess &process, int timeoutMs);
+
+// How a program run to its end went: its exit code (-1 when it did not end
+// in time, -2 when it crashed) and what it wrote.
+struct ProgramRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+// Runs `program` in `environment` until it ends; killed after timeoutMs.
+ProgramRun runProgram(const QString &program, const QStringList &arguments,
+                      const QProcessEnvironment &environment, int timeoutMs = 60000);
 
 // Makes a file or folder writable by its owner or not; for root, whom modes
 // do not stop, through the immutable flag. False where neither works.
