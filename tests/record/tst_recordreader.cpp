@@ -1,6 +1,6 @@
-#include "../viewer/viewerfixture.h"
 #include "projectfixture.h"
 #include "record/recordreader.h"
+#include "recordfixture.h"
 #include "testsupport.h"
 
 #include "common/common.h"
@@ -10,7 +10,10 @@
 
 #include <sqlite3.h>
 
-using namespace ViewerFixture;
+using TestSupport::appendRecordRows;
+using TestSupport::kNoReading;
+using TestSupport::polls;
+using TestSupport::Row;
 
 class tst_RecordReader : public QObject
 {
@@ -52,9 +55,10 @@ private slots:
         // 100 polls of two devices every 10 s, one NULL row, then the clock
         // steps back by 490 s and 20 more polls follow.
         QVector<Row> rows = polls({"A", "B"}, 1000, 100, 10, [](int d, int c, qint64 t) {
-            return t == 1500 && d == 0 ? kNull : double(d * 100 + c * 10) + double(t - 1000) / 10;
+            return t == 1500 && d == 0 ? kNoReading
+                                       : double(d * 100 + c * 10) + double(t - 1000) / 10;
         });
-        QVERIFY(appendRows(m_path, rows));
+        QVERIFY(appendRecordRows(m_path, rows));
     }
 
     void errorsHaveAStatus_data()
@@ -86,7 +90,7 @@ private slots:
         } else if (kind == QLatin1String("damaged")) {
             QVector<Row> rows =
                 polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
-            QVERIFY(appendRows(path, rows));
+            QVERIFY(appendRecordRows(path, rows));
             // Back to a rollback journal so that the file stands alone.
             TestSupport::sqlRows(path, QStringLiteral("PRAGMA journal_mode = DELETE"));
             QFile f(path);
@@ -96,7 +100,7 @@ private slots:
         } else if (kind == QLatin1String("locked")) {
             QVector<Row> rows =
                 polls({"A"}, 0, 10, 1, [](int, int, qint64 t) { return double(t); });
-            QVERIFY(appendRows(path, rows));
+            QVERIFY(appendRecordRows(path, rows));
             sqlite3_open(QFile::encodeName(path).constData(), &holder);
             sqlite3_exec(holder, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
             sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE", nullptr, nullptr, nullptr);
@@ -151,9 +155,9 @@ private slots:
         QCOMPARE(last, qint64(1990));
 
         // The recording goes on after the clock went back, while the reader is open.
-        QVERIFY(appendRows(path, polls({"A", "B"}, 1500, 20, 10, [](int d, int c, qint64 t) {
-                               return double(d * 1000 + c) + double(t);
-                           })));
+        QVERIFY(appendRecordRows(path, polls({"A", "B"}, 1500, 20, 10, [](int d, int c, qint64 t) {
+                                     return double(d * 1000 + c) + double(t);
+                                 })));
         QVERIFY(!reader.timeOrdered());
         const RecordReader::TimeOrderState state = reader.timeOrderState();
         QVERIFY(state.broken);
@@ -183,7 +187,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("grow.dat"));
-        QVERIFY(appendRows(
+        QVERIFY(appendRecordRows(
             path, polls({"A", "B"}, 1000, 600, 10, [](int, int, qint64 t) { return double(t); })));
         {
             RecordReader first;
@@ -193,7 +197,7 @@ private slots:
         }
         const QString copy = dir.filePath(QStringLiteral("copy.dat"));
         QVERIFY(QFile::copy(path, copy));
-        QVERIFY(appendRows(copy, {{"A", 1, 2, 6995}, {"B", 1, 2, 6980}}));
+        QVERIFY(appendRecordRows(copy, {{"A", 1, 2, 6995}, {"B", 1, 2, 6980}}));
         RecordReader second;
         QVERIFY(second.open(copy));
         QVector<RecordTimeStep> steps;

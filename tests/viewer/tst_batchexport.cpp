@@ -1,8 +1,8 @@
 #include "viewer/batchexport.h"
 
 #include "projectfixture.h"
+#include "recordfixture.h"
 #include "testsupport.h"
-#include "viewerfixture.h"
 
 #include <QJsonArray>
 #include <QProcess>
@@ -11,47 +11,28 @@
 
 #include <ctime>
 
-using namespace ViewerFixture;
+using namespace TestSupport;
 
 namespace
 {
 
-struct Result {
-    int code = -1;
-    QString err;
-    QString out;
-};
-
-Result runViewer(const QStringList &arguments, const QString &shellPrefix = QString())
+ProgramRun runViewer(const QStringList &arguments, const QString &shellPrefix = QString())
 {
     const QString program = TestSupport::binaryDir() + QStringLiteral("/RideZodazo");
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // Where summer time begins and ends, as the cases below need.
     env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
-    process.setProcessEnvironment(env);
-    if (shellPrefix.isEmpty()) {
-        process.start(program, arguments);
-    } else {
-        QStringList quoted;
-        for (const QString &a : arguments)
-            quoted << QLatin1Char('\'') + a + QLatin1Char('\'');
-        process.start(QStringLiteral("/bin/sh"),
+    if (shellPrefix.isEmpty())
+        return runProgram(program, arguments, env);
+    QStringList quoted;
+    for (const QString &a : arguments)
+        quoted << QLatin1Char('\'') + a + QLatin1Char('\'');
+    return runProgram(QStringLiteral("/bin/sh"),
                       {QStringLiteral("-c"), shellPrefix + QStringLiteral("; exec '") + program +
                                                  QStringLiteral("' ") +
-                                                 quoted.join(QLatin1Char(' '))});
-    }
-    Result result;
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    return result;
+                                                 quoted.join(QLatin1Char(' '))},
+                      env);
 }
 
 } // namespace
@@ -70,20 +51,26 @@ private slots:
         qputenv("TZ", "Europe/Berlin"); // as the program is run below
         tzset();
         QVERIFY(QFileInfo::exists(TestSupport::binaryDir() + QStringLiteral("/RideZodazo")));
+        // 16 rooms, one poll a second for 5000 s from 2026-01-01 00:00 UTC;
+        // beside them a project that lists only 15, two without the file.
         m_project = m_dir.filePath(QStringLiteral("plant.qlk"));
-        QVector<Device> devices;
+        QVector<ProjectDocument::Node> devices;
         QStringList serials;
         for (int d = 0; d < 16; ++d) {
-            devices.append(device(QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0')),
-                                  QStringLiteral("Room %1").arg(d + 1)));
-            serials << devices.last().serial;
+            serials << QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0'));
+            devices << projectDevice(serials.last(), QStringLiteral("Room %1").arg(d + 1));
         }
-        QVERIFY(writeProject(m_project, devices, 1000));
-        // 2026-01-01 00:00 UTC, one poll a second for 5000 s.
-        QVERIFY(appendRows(databaseOf(m_project),
-                           polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
-                               return double(d * 10 + c) + double(t % 100) / 4;
-                           })));
+        QVERIFY(writeProject(m_project, 1000, devices));
+        QVERIFY(appendRecordRows(databaseOf(m_project),
+                                 polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
+                                     return double(d * 10 + c) + double(t % 100) / 4;
+                                 })));
+        QVERIFY(
+            writeProject(m_dir.filePath(QStringLiteral("partly.qlk")), 1000, devices.mid(0, 15)));
+        QVERIFY(QFile::copy(databaseOf(m_project), m_dir.filePath(QStringLiteral("partly.dat"))));
+        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), 1000, devices.mid(0, 1)));
+        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), 1000, devices.mid(0, 1)));
+        TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")), "create table notes (x)");
     }
 
     void exitCodes_data()
@@ -126,17 +113,12 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, code);
         QFETCH(QString, message);
-        const QVector<Device> one = {device(QStringLiteral("X1"), QStringLiteral("X"))};
-        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), one, 1000));
-        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), one, 1000));
-        TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")),
-                             "create table if not exists notes (x)");
         const QString out = m_dir.filePath(QStringLiteral("fail.csv"));
         for (QString &a : arguments)
             a.replace(QStringLiteral("@OUT@"), out)
                 .replace(QStringLiteral("@PROJECT@"), m_project)
                 .replace(QStringLiteral("@DIR@"), m_dir.path());
-        const Result result = runViewer(arguments);
+        const ProgramRun result = runViewer(arguments);
         QCOMPARE(result.code, code);
         QCOMPARE(result.err.count(QLatin1Char('\n')), 1); // one line
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
@@ -149,7 +131,7 @@ private slots:
         const QString out = m_dir.filePath(QStringLiteral("two.csv"));
         const QDateTime from = QDateTime::fromSecsSinceEpoch(1767225600 + 100);
         const QDateTime to = QDateTime::fromSecsSinceEpoch(1767225600 + 199);
-        const Result result =
+        const ProgramRun result =
             runViewer({"--csv", out, "--from", from.toString("yyyy-MM-dd hh:mm:ss"), "--to",
                        to.toString("yyyy-MM-dd hh:mm:ss"), "--device", "QKDEV0000000000003",
                        "--device", "QKDEV0000000000000", "'" + m_project + "'"});
@@ -207,22 +189,13 @@ private slots:
         QFETCH(QStringList, expected);
         const QString delimiter = expected.at(0), note = expected.at(1), header = expected.at(2),
                       value = expected.at(3);
-        const QString partly = m_dir.filePath(QStringLiteral("partly.qlk"));
-        if (!QFileInfo::exists(partly)) {
-            QVector<Device> devices;
-            for (int d = 0; d < 15; ++d)
-                devices.append(device(QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0')),
-                                      QStringLiteral("Room %1").arg(d + 1)));
-            QVERIFY(writeProject(partly, devices, 1000));
-            QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(partly)));
-        }
         const QString out = m_dir.filePath(QStringLiteral("options.csv"));
         QFile::remove(out);
         for (QString &a : arguments)
             a.replace(QStringLiteral("@PROJECT@"), m_project)
-                .replace(QStringLiteral("@PARTLY@"), partly)
+                .replace(QStringLiteral("@PARTLY@"), m_dir.filePath(QStringLiteral("partly.qlk")))
                 .replace(QStringLiteral("@DATABASE@"), databaseOf(m_project));
-        const Result result = runViewer(QStringList{"--csv", out} + arguments);
+        const ProgramRun result = runViewer(QStringList{"--csv", out} + arguments);
         QCOMPARE(result.code, 0);
         QVERIFY2(note.isEmpty() ? result.err.isEmpty() : result.err.contains(note),
                  qPrintable(result.err));
@@ -238,12 +211,12 @@ private slots:
     {
         QTemporaryDir dir;
         const QString probe = dir.filePath(QStringLiteral("probe"));
-        const Result result = runViewer({databaseOf(m_project)},
-                                        QStringLiteral("export QUILLARK_BENCH_PROBE='%1' "
-                                                       "QUILLARK_BENCH_WHEEL=2 "
-                                                       "QUILLARK_BENCH_WAIT_SUMMARY=1 "
-                                                       "QUILLARK_BENCH_EXIT=1 XDG_CACHE_HOME='%2'")
-                                            .arg(probe, dir.path()));
+        const ProgramRun result = runViewer(
+            {databaseOf(m_project)}, QStringLiteral("export QUILLARK_BENCH_PROBE='%1' "
+                                                    "QUILLARK_BENCH_WHEEL=2 "
+                                                    "QUILLARK_BENCH_WAIT_SUMMARY=1 "
+                                                    "QUILLARK_BENCH_EXIT=1 XDG_CACHE_HOME='%2'")
+                                         .arg(probe, dir.path()));
         QCOMPARE(result.code, 0);
         QFile file(probe);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -260,7 +233,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("full.csv"));
-        const Result result = runViewer({"--csv", out, m_project}, QStringLiteral("ulimit -f 64"));
+        const ProgramRun result =
+            runViewer({"--csv", out, m_project}, QStringLiteral("ulimit -f 64"));
         QCOMPARE(result.code, int(BatchExport::WriteError));
         QVERIFY2(result.err.contains(QStringLiteral("largest size allowed); nothing was kept")),
                  qPrintable(result.err));

@@ -1,8 +1,8 @@
 #include "viewer/csvexporter.h"
 
 #include "record/recordreader.h"
+#include "recordfixture.h"
 #include "testsupport.h"
-#include "viewerfixture.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <ctime>
 
-using namespace ViewerFixture;
+using namespace TestSupport;
 
 namespace
 {
@@ -43,15 +43,15 @@ private slots:
     {
         m_database = m_dir.filePath(QStringLiteral("csv.dat"));
         QVector<Row> rows = {{"A", 21.5, 40, 1000},
-                             {"B", -3.25, kNull, 1000},
-                             {"A", kNull, kNull, 1010},
+                             {"B", -3.25, kNoReading, 1000},
+                             {"A", kNoReading, kNoReading, 1010},
                              {"B", 1e-7, 99.125, 1010},
                              {"A", 22, 41, 1020},
                              {"C", 5, 5, 1020},
                              // the clock went back: the same time again, another line
                              {"A", 23, 42, 1020},
                              {"B", 4, 4, 1030}};
-        QVERIFY(appendRows(m_database, rows));
+        QVERIFY(appendRecordRows(m_database, rows));
     }
 
     // The file read back by Python's csv module, in each format offered:
@@ -181,8 +181,8 @@ private slots:
         QVector<Row> rows;
         for (qint64 base : {qint64(1772953200), qint64(1774746000)})
             for (qint64 t = base - 3 * 3600; t <= base + 3 * 3600; t += 450)
-                rows.append({"A", double(t % 97), kNull, t});
-        QVERIFY(appendRows(db, rows));
+                rows.append({"A", double(t % 97), kNoReading, t});
+        QVERIFY(appendRecordRows(db, rows));
         RecordReader reader;
         QVERIFY(reader.open(db));
         const QString out = dir.filePath(QStringLiteral("dst.csv"));

@@ -2,15 +2,15 @@
 
 #include "common/common.h"
 #include "record/recordreader.h"
+#include "recordfixture.h"
 #include "viewer/summarycache.h"
-#include "viewerfixture.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 
-using namespace ViewerFixture;
+using namespace TestSupport;
 
 class tst_RangeLoader : public QObject
 {
@@ -35,13 +35,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("hand.dat"));
         const QVector<qint64> times = {1000, 1010, 1020, 1030, 1040, 1050, 1060, 1120, 1130, 1140};
-        const QVector<double> a1 = {20, 21, 22, 35, 22, kNull, 23, 24, 19, 20};
+        const QVector<double> a1 = {20, 21, 22, 35, 22, kNoReading, 23, 24, 19, 20};
         QVector<Row> rows;
         for (int i = 0; i < times.size(); ++i) {
             rows.append({"A", a1.at(i), 50, times.at(i)});
-            rows.append({"B", 7, kNull, times.at(i)});
+            rows.append({"B", 7, kNoReading, times.at(i)});
         }
-        QVERIFY(appendRows(path, rows));
+        QVERIFY(appendRecordRows(path, rows));
         RecordReader reader;
         QVERIFY(reader.open(path));
         RangeLoader loader(&reader, nullptr, 10);
@@ -119,11 +119,11 @@ private slots:
         for (int d = 0; d < 16; ++d)
             serials << QStringLiteral("W%1").arg(d);
         const qint64 start = 1767225600;
-        QVERIFY(appendRows(path, polls(serials, start, 14000, 1, [](int d, int c, qint64 t) {
-                               if (d == 3 && t % 1000 == 7)
-                                   return kNull;
-                               return double((t * 7919 + d * 31 + c) % 1000) / 10.0;
-                           })));
+        QVERIFY(appendRecordRows(path, polls(serials, start, 14000, 1, [](int d, int c, qint64 t) {
+                                     if (d == 3 && t % 1000 == 7)
+                                         return kNoReading;
+                                     return double((t * 7919 + d * 31 + c) % 1000) / 10.0;
+                                 })));
         RecordReader reader;
         QVERIFY(reader.open(path));
         SummaryCache summary(path);

@@ -9,8 +9,8 @@
 #include "common/common.h"
 #include "projectfixture.h"
 #include "record/recordjournal.h"
+#include "recordfixture.h"
 #include "testsupport.h"
-#include "viewerfixture.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -26,7 +26,7 @@
 #include <cmath>
 #include <sqlite3.h>
 
-using namespace ViewerFixture;
+using namespace TestSupport;
 
 namespace
 {
@@ -48,7 +48,7 @@ QStringList serials16()
 double weekValue(int d, int c, qint64 t)
 {
     if (t == kGapFrom)
-        return kNull;
+        return kNoReading;
     const double day = std::sin(double(t - kStart) / 86400.0 * 2 * M_PI);
     return (c == 1 ? 18 + d * 0.8 : 40 + d * 2) + day * (c == 1 ? 4 : 10) +
            ((t / 60 + d) % 1440 == 0 ? 9 : 0);
@@ -104,29 +104,28 @@ private slots:
                                            const QString &) { return m_answer; };
         ViewerWindow::askOpenPath = ViewerWindow::askSavePath;
         m_project = m_dir.filePath(QStringLiteral("week.qlk"));
-        QVector<Device> devices;
-        for (const QString &serial : serials16()) {
-            devices.append(device(serial, QStringLiteral("Room %1").arg(devices.size() + 1)));
-            devices.last().ch1Min = 10;
-            devices.last().ch1Max = 24;
-        }
-        QVERIFY(writeProject(m_project, devices, 60000, QStringLiteral("2026-01-02 00:00:00"),
+        QVector<ProjectDocument::Node> devices;
+        for (const QString &serial : serials16())
+            devices << projectDevice(serial, QStringLiteral("Room %1").arg(devices.size() + 1), 10,
+                                     24);
+        QVERIFY(writeProject(m_project, 60000, devices, QStringLiteral("2026-01-02 00:00:00"),
                              QStringLiteral("2026-01-03 00:00:00")));
         QVector<Row> rows = polls(serials16(), kStart, kWeekPolls, 60, weekValue);
         rows.erase(
             std::remove_if(rows.begin(), rows.end(),
                            [](const Row &r) { return r.time > kGapFrom && r.time < kGapTo; }),
             rows.end());
-        QVERIFY(appendRows(databaseOf(m_project), rows));
+        QVERIFY(appendRecordRows(databaseOf(m_project), rows));
 
-        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("lonely.qlk")),
-                             {device(QStringLiteral("L1"), QStringLiteral("L"))}, 1000));
+        QVERIFY(
+            writeProject(m_dir.filePath(QStringLiteral("lonely.qlk")), 1000, devices.mid(0, 1)));
         m_partly = m_dir.filePath(QStringLiteral("partly.qlk"));
-        QVERIFY(writeProject(m_partly, devices.mid(0, 15), 60000));
+        QVERIFY(writeProject(m_partly, 60000, devices.mid(0, 15)));
         QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(m_partly)));
         m_markup = m_dir.filePath(QStringLiteral("markup.qlk"));
-        QVector<Device> marked{device(serials16().at(0), QStringLiteral("<i>Room</i> &amp;"))};
-        QVERIFY(writeProject(m_markup, marked, 60000));
+        QVERIFY(
+            writeProject(m_markup, 60000,
+                         {projectDevice(serials16().at(0), QStringLiteral("<i>Room</i> &amp;"))}));
         QSettings(m_markup, QSettings::IniFormat)
             .setValue(QStringLiteral("projectName"),
                       QStringLiteral("<b>Bold</b><img src=/dev/zero>"));
@@ -135,17 +134,15 @@ private slots:
         // A value that crosses its limits in mid-minute, then 1,800 seconds at
         // 99 °C recorded after the clock went back an hour.
         m_seconds = m_dir.filePath(QStringLiteral("seconds.qlk"));
-        Device probe = device(QStringLiteral("QKSEC000000000001"), QStringLiteral("Probe"));
-        probe.ch1Min = 16;
-        probe.ch1Max = 24;
-        QVERIFY(writeProject(m_seconds, {probe}, 1000));
-        QVector<Row> seconds =
-            polls({probe.serial}, kStart, 3 * 86400, 1, [](int, int c, qint64 t) {
-                return c == 2 ? 50.0 : 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
-            });
+        const QString probe = QStringLiteral("QKSEC000000000001");
+        QVERIFY(
+            writeProject(m_seconds, 1000, {projectDevice(probe, QStringLiteral("Probe"), 16, 24)}));
+        QVector<Row> seconds = polls({probe}, kStart, 3 * 86400, 1, [](int, int c, qint64 t) {
+            return c == 2 ? 50.0 : 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
+        });
         for (qint64 t = kStart + 2 * 86400; t < kStart + 2 * 86400 + 1800; ++t)
-            seconds.append({probe.serial, 99, 50, t});
-        QVERIFY(appendRows(databaseOf(m_seconds), seconds));
+            seconds.append({probe, 99, 50, t});
+        QVERIFY(appendRecordRows(databaseOf(m_seconds), seconds));
         // Two excursions the recorder's alarm saw: one acknowledged with its
         // corrective action, one still open.
         sqlite3 *db = nullptr;
@@ -160,7 +157,7 @@ private slots:
                 "(2, '%1', 1, 0, 16, %4, null, 15.5);"
                 "insert into qk_alarm_acks (event_token, ack_by, ack_at, action) values "
                 "(1, 'Ann', %3, '<b>Door closed</b>, fan checked');")
-                .arg(probe.serial)
+                .arg(probe)
                 .arg(kStart + 3600)
                 .arg(kStart + 3 * 3600)
                 .arg(kStart + 20 * 3600)
@@ -459,15 +456,16 @@ private slots:
     {
         QTemporaryDir dir;
         const QString project = dir.filePath(QStringLiteral("live.qlk"));
-        QVector<Device> devices;
+        QVector<ProjectDocument::Node> devices;
         for (const QString &serial : serials16())
-            devices.append(device(serial, serial));
-        QVERIFY(writeProject(project, devices, 1000));
+            devices << projectDevice(serial, serial);
+        QVERIFY(writeProject(project, 1000, devices));
         const qint64 start = 1780000000;
         auto record = [&](qint64 from, int seconds) {
-            return appendRows(databaseOf(project),
-                              polls(serials16(), from, seconds, 1,
-                                    [](int d, int, qint64 t) { return double(t % 1000) + d; }));
+            return appendRecordRows(databaseOf(project),
+                                    polls(serials16(), from, seconds, 1, [](int d, int, qint64 t) {
+                                        return double(t % 1000) + d;
+                                    }));
         };
         QVERIFY(record(start, 60));
         ViewerWindow window;
