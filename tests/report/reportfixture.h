@@ -4,17 +4,12 @@
 // file and a real record database, written the way the recorder writes them.
 
 #include <QDateTime>
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSettings>
 #include <QTimeZone>
 #include <QVector>
 
+#include "projectfixture.h"
 #include "recordfixture.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace ReportFixture
@@ -34,7 +29,7 @@ inline qint64 at(const QDate &day, int h, int m, int s = 0)
     return QDateTime(day, QTime(h, m, s), berlin()).toSecsSinceEpoch();
 }
 
-using Row = TestSupport::RecordRow; // NAN: no reading (NULL)
+using TestSupport::Row; // NAN: no reading (NULL)
 
 // The fridge (channel 1 limits 2..8, channel 2 alarm off) at 10 s on
 // 2026-03-10 (Berlin, 24 h):
@@ -82,43 +77,12 @@ inline QVector<Row> rows()
     return result;
 }
 
-// Writes `rows` into a new record database with the recorder's table.
-inline bool writeDatabase(const QString &path, const QVector<Row> &rows)
+// A project file as the recorder writes it, naming `devices` (all with
+// channel 2's alarm off), recording from 2026-03-01 08:00 until `stopTime`.
+inline bool writeProjectOf(const QString &path, const QVector<ProjectDocument::Node> &devices,
+                           const QString &stopTime, int intervalMs = kInterval * 1000)
 {
-    QFile::remove(path);
-    return TestSupport::appendRecordRows(path, rows, false);
-}
-
-inline QJsonObject node(const QString &name, const QByteArray &serial, const QString &low1,
-                        const QString &high1, const QString &low2, const QString &high2)
-{
-    return QJsonObject{
-        {"StartAddress", "0"},      {"DeviceName", name},    {"DeviceNumber", QString(serial)},
-        {"Ch1Name", "Temperature"}, {"Ch2Name", "Humidity"}, {"ch1_unit", "1"},
-        {"ch1_min", low1},          {"ch1_max", high1},      {"ch1_custom", ""},
-        {"ch2_unit", "3"},          {"ch2_min", low2},       {"ch2_max", high2},
-        {"ch2_custom", ""}};
-}
-
-// A project file as the recorder writes it, naming `nodes`.
-inline void writeProjectWith(const QString &path, const QString &databaseName,
-                             const QJsonArray &nodes, const QString &stopTime,
-                             int intervalMs = kInterval * 1000)
-{
-    QFile::remove(path);
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue("projectName", QFileInfo(path).completeBaseName());
-    settings.setValue("DataInterval", intervalMs);
-    settings.setValue("databaseName", databaseName);
-    settings.setValue("record_start_time", "2026-03-01 08:00:00");
-    settings.setValue("record_stop_time", stopTime);
-    const QJsonObject connection{{"DeviceInterface", "127.0.0.1"},
-                                 {"DevicePort", "1502"},
-                                 {"DeviceModel", "QA100"},
-                                 {"nodes", nodes}};
-    settings.setValue("DeviceList",
-                      QJsonDocument(QJsonObject{{"devices", QJsonArray{connection}}}).toJson());
-    settings.sync();
+    return TestSupport::writeProject(path, intervalMs, devices, "2026-03-01 08:00:00", stopTime);
 }
 
 // The probe (channel 1 in degrees C, limits 2.00..22.10) at 10 s on
@@ -150,42 +114,27 @@ inline QVector<Row> probeRows()
 
 inline QString writeProbe(const QString &dir)
 {
-    writeProjectWith(dir + "/probe.qlk", "probe.dat",
-                     {node("Probe", kProbe, "2.00", "22.10", "0.00", "0.00")},
-                     "2026-11-02 23:59:59");
-    QFile::remove(dir + "/probe.dat");
+    writeProjectOf(dir + "/probe.qlk",
+                   {TestSupport::projectDevice(kProbe, "Probe", 2, 22.1f, 0, 0)},
+                   "2026-11-02 23:59:59");
     TestSupport::appendRecordRows(dir + "/probe.dat", probeRows(), false);
     return dir + "/probe.qlk";
 }
 
-// A project file as the recorder writes it, naming the two devices above.
-inline void writeProject(const QString &path, const QString &databaseName,
-                         const QString &fridgeName = "Fridge",
-                         const QString &stopTime = "2026-03-10 18:00:00")
+// A project file naming the two devices above, its database beside it.
+inline bool writeProject(const QString &path, const QString &fridgeName = "Fridge")
 {
-    QFile::remove(path);
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue("projectName", QFileInfo(path).completeBaseName());
-    settings.setValue("DataInterval", kInterval * 1000);
-    settings.setValue("databaseName", databaseName);
-    settings.setValue("record_start_time", "2026-03-01 08:00:00");
-    settings.setValue("record_stop_time", stopTime);
-    const QJsonArray nodes{node(fridgeName, kFridge, "2.00", "8.00", "0.00", "0.00"),
-                           node("Freezer", kFreezer, "-25.00", "-15.00", "0.00", "0.00")};
-    const QJsonObject connection{{"DeviceInterface", "127.0.0.1"},
-                                 {"DevicePort", "1502"},
-                                 {"DeviceModel", "QA100"},
-                                 {"nodes", nodes}};
-    settings.setValue("DeviceList",
-                      QJsonDocument(QJsonObject{{"devices", QJsonArray{connection}}}).toJson());
-    settings.sync();
+    return writeProjectOf(path,
+                          {TestSupport::projectDevice(kFridge, fridgeName, 2, 8, 0, 0),
+                           TestSupport::projectDevice(kFreezer, "Freezer", -25, -15, 0, 0)},
+                          "2026-03-10 18:00:00");
 }
 
 // Project and database in `dir`; returns the project path.
 inline QString writeRecording(const QString &dir, const QString &name = "coldstore")
 {
-    writeProject(dir + "/" + name + ".qlk", name + ".dat");
-    writeDatabase(dir + "/" + name + ".dat", rows());
+    writeProject(dir + "/" + name + ".qlk");
+    TestSupport::appendRecordRows(dir + "/" + name + ".dat", rows(), false);
     return dir + "/" + name + ".qlk";
 }
 

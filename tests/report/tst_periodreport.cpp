@@ -89,6 +89,20 @@ class tst_PeriodReport : public QObject
         return report;
     }
 
+    // Each excursion as "from-to duration worst value" and its marks.
+    static QStringList excursionTexts(const PeriodStatistics &s, const PeriodStatistics::Channel &c)
+    {
+        QStringList texts;
+        for (const PeriodStatistics::Excursion &e : c.excursions)
+            texts << QString("%1-%2 %3 worst %4%5%6%7")
+                         .arg(s.timeText(e.start), s.timeText(e.end),
+                              PeriodStatistics::durationText(e.duration()))
+                         .arg(e.worst, 0, 'f', 2)
+                         .arg(e.fromBefore ? " from before" : "", e.intoAfter ? " into next" : "",
+                              e.dataMissing ? " open" : "");
+        return texts;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -193,19 +207,10 @@ private slots:
         const PeriodStatistics &s = report.statistics();
         QCOMPARE(s.periodSeconds(), qint64(86400));
         const PeriodStatistics::Channel &c = s.devices().at(0).channel[0];
-        QCOMPARE(c.excursions.size(), 3);
-        const auto text = [&](const PeriodStatistics::Excursion &e) {
-            return QString("%1-%2 %3 worst %4%5%6")
-                .arg(s.timeText(e.start), s.timeText(e.end),
-                     PeriodStatistics::durationText(e.duration()))
-                .arg(e.worst, 0, 'f', 2)
-                .arg(e.fromBefore ? " from before" : "", e.intoAfter ? " into next" : "");
-        };
-        QCOMPARE(text(c.excursions.at(0)),
-                 QString("00:00:00-00:05:00 0:05:00 worst 9.50 from before"));
-        QCOMPARE(text(c.excursions.at(1)), QString("15:00:00-15:01:00 0:01:00 worst 0.40"));
-        QCOMPARE(text(c.excursions.at(2)),
-                 QString("23:58:00-24:00:00 0:02:00 worst 8.50 into next"));
+        QCOMPARE(excursionTexts(s, c),
+                 (QStringList{"00:00:00-00:05:00 0:05:00 worst 9.50 from before",
+                              "15:00:00-15:01:00 0:01:00 worst 0.40",
+                              "23:58:00-24:00:00 0:02:00 worst 8.50 into next"}));
         QCOMPARE(c.worst, 0.4); // 1.6 below the low limit is further out than 1.5 above
         QCOMPARE(c.gaps.size(), 2);
         QCOMPARE(s.timeText(c.gaps.at(0).from) + " " + s.timeText(c.gaps.at(0).to),
@@ -252,15 +257,8 @@ private slots:
         const PeriodReport report = compute(QDate(2026, 11, 2), kLater, 1, Kind::Haccp, m_probe);
         const PeriodStatistics &s = report.statistics();
         const PeriodStatistics::Channel &c = s.devices().at(0).channel[0];
-        QStringList excursions;
-        for (const PeriodStatistics::Excursion &e : c.excursions)
-            excursions << QString("%1-%2 %3 %4%5")
-                              .arg(s.timeText(e.start), s.timeText(e.end),
-                                   PeriodStatistics::durationText(e.duration()))
-                              .arg(e.worst, 0, 'f', 2)
-                              .arg(e.dataMissing ? " open" : "");
-        QCOMPARE(excursions, (QStringList{"12:00:10-12:01:00 0:00:50 22.11",
-                                          "20:00:00-20:04:50 0:04:50 25.00 open"}));
+        QCOMPARE(excursionTexts(s, c), (QStringList{"12:00:10-12:01:00 0:00:50 worst 22.11",
+                                                    "20:00:00-20:04:50 0:04:50 worst 25.00 open"}));
         QCOMPARE(c.total.secondsOutside, qint64(50 + 290));
         QCOMPARE(c.total.secondsUnmonitored, qint64(3310));
         QCOMPARE(c.total.samples, qint64(8310));
@@ -290,9 +288,9 @@ private slots:
     {
         const QString serial = "QKTEST000000000009";
         const QString project = m_dir.path() + "/haccp.qlk";
-        writeProjectWith(project, "haccp.dat",
-                         {node("Cold room", serial.toUtf8(), "10.00", "30.00", "0.00", "0.00")},
-                         "2026-11-03 04:00:00", 60000);
+        QVERIFY(writeProjectOf(project,
+                               {TestSupport::projectDevice(serial, "Cold room", 10, 30, 0, 0)},
+                               "2026-11-03 04:00:00", 60000));
         InsertSerialData::clearQueue();
         InsertSerialData::clearContextQueue();
         AlarmTracker::reset();
@@ -447,9 +445,10 @@ private slots:
         QFETCH(int, projectMs);
         QFETCH(QString, note);
         const QString project = m_dir.path() + "/interval.qlk";
-        writeProjectWith(project, "probe.dat",
-                         {node("Probe", kProbe, "2.00", "22.10", "0.00", "0.00")},
-                         "2026-11-02 23:59:59", projectMs);
+        QVERIFY(writeProjectOf(project,
+                               {TestSupport::projectDevice(kProbe, "Probe", 2, 22.1f, 0, 0)},
+                               "2026-11-02 23:59:59", projectMs));
+        QFile::copy(m_dir.path() + "/probe.dat", m_dir.path() + "/interval.dat");
         const PeriodReport report = compute(QDate(2026, 11, 2), kLater, 1, Kind::Daily, project);
         QCOMPARE(report.statistics().devices().at(0).channel[0].total.expected, qint64(8640));
         const QString notes = report.notes().join(' ');
@@ -498,7 +497,7 @@ private slots:
                  qPrintable(error));
 
         const QString bare = m_dir.path() + "/bare.qlk";
-        writeProject(bare, "bare.dat");
+        QVERIFY(writeProject(bare));
         QVERIFY(
             report.loadProject("'" + bare + "'", &error)); // quoted as the recorder hands it over
         const auto failed = [&]() {
@@ -560,8 +559,8 @@ private slots:
         for (qint64 t = start; t < start + 7200; t += kInterval)
             rows.append({kFridge, 5.0, 50.0, t});
         const QString project = m_dir.path() + "/stepped.qlk";
-        writeProject(project, "stepped.dat");
-        QVERIFY(writeDatabase(m_dir.path() + "/stepped.dat", rows));
+        QVERIFY(writeProject(project));
+        QVERIFY(TestSupport::appendRecordRows(m_dir.path() + "/stepped.dat", rows, false));
         PeriodReport report;
         QString error;
         QVERIFY(report.loadProject(project, &error));

@@ -18,33 +18,17 @@ class tst_ReportCommandLine : public QObject
     QTemporaryDir m_dir;
     QString m_project;
 
-    struct Run {
-        int code = -1;
-        QString out;
-        QString err;
-    };
-
-    Run run(const QStringList &arguments)
+    // The run of the real program; of its stderr only its own lines.
+    static TestSupport::ProgramRun run(const QStringList &arguments)
     {
-        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TZ", "Europe/Berlin");
         environment.remove("QT_QPA_PLATFORM"); // batch mode needs no screen of its own
-        process.setProcessEnvironment(environment);
-        process.start(TestSupport::binaryDir() + "/DavavoZurer", arguments);
-        Run result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return result;
-        }
-        result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        TestSupport::ProgramRun result = TestSupport::runProgram(
+            TestSupport::binaryDir() + "/DavavoZurer", arguments, environment);
         // Qt's own start-up notes aside, the reason is one line.
-        for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split('\n')) {
-            if (line.startsWith("DavavoZurer: "))
-                result.err += line;
-        }
+        const QStringList lines = result.err.split('\n');
+        result.err = lines.filter(QRegularExpression("^DavavoZurer: ")).join(QString());
         return result;
     }
 
@@ -148,14 +132,14 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(QString, error);
         QTemporaryDir out;
-        writeProject(out.path() + "/nodata.qlk", "nodata.dat");
+        QVERIFY(writeProject(out.path() + "/nodata.qlk"));
         const QString database = m_dir.path() + "/with space/coldstore.dat";
         const QString project = m_project;
         const QByteArray before =
             TestSupport::fileDigest(database) + TestSupport::fileDigest(project);
         for (QString &argument : arguments)
             argument.replace("%P", project).replace("%D", database).replace("%O", out.path());
-        const Run result = run(arguments);
+        const auto result = run(arguments);
         QTEST(result.code, "code");
         QVERIFY2(result.err.contains(error), qPrintable(result.err));
         QStringList left = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
@@ -173,13 +157,15 @@ private slots:
         QProcess reader;
         reader.start("cat", {fifo});
         QVERIFY(reader.waitForStarted());
-        const Run piped = run({"--date", "2026-03-10", "--csv", fifo, m_project});
+        const TestSupport::ProgramRun piped =
+            run({"--date", "2026-03-10", "--csv", fifo, m_project});
         QCOMPARE(piped.code, 0);
         QVERIFY(reader.state() == QProcess::NotRunning || reader.waitForFinished(30000));
         QVERIFY(reader.readAllStandardOutput().startsWith("Device,Device number"));
         QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 
-        const Run standard = run({"--date", "2026-03-10", "--csv", "-", m_project});
+        const TestSupport::ProgramRun standard =
+            run({"--date", "2026-03-10", "--csv", "-", m_project});
         QCOMPARE(standard.code, 0);
         QVERIFY(standard.out.contains("Fridge,QKTEST000000000001,Temperature"));
     }
@@ -192,8 +178,8 @@ private slots:
             QSKIP("pdftotext (poppler-utils) is not installed");
         QTemporaryDir out;
         const QString name = "=2+3 cold room with a very long name"; // 36 characters
-        writeProject(out.path() + "/c.qlk", "c.dat", name);
-        QVERIFY(writeDatabase(out.path() + "/c.dat", rows()));
+        QVERIFY(writeProject(out.path() + "/c.qlk", name));
+        QVERIFY(TestSupport::appendRecordRows(out.path() + "/c.dat", rows(), false));
         const QString project = out.path() + "/c.qlk";
 
         QCOMPARE(run({"--date", "2026-03-11", "--pdf", out.path() + "/d.pdf", "--csv",
