@@ -82,7 +82,8 @@ inline QVector<Row> rows()
 inline bool writeProjectOf(const QString &path, const QVector<ProjectDocument::Node> &devices,
                            const QString &stopTime, int intervalMs = kInterval * 1000)
 {
-    return TestSupport::writeProject(path, intervalMs, devices, "2026-03-01 08:00:00", stopTime);
+    return TestSupport::writeDeviceProject(path, intervalMs, devices, "2026-03-01 08:00:00",
+                                           stopTime);
 }
 
 // The probe (channel 1 in degrees C, limits 2.00..22.10) at 10 s on

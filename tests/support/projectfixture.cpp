@@ -94,9 +94,9 @@ ProjectDocument::Node projectDevice(const QString &serial, const QString &name, 
     return node;
 }
 
-bool writeProject(const QString &path, int dataIntervalMs,
-                  const QVector<ProjectDocument::Node> &devices, const QString &recordStart,
-                  const QString &recordStop)
+bool writeDeviceProject(const QString &path, int dataIntervalMs,
+                        const QVector<ProjectDocument::Node> &devices, const QString &recordStart,
+                        const QString &recordStop)
 {
     QFile::remove(path);
     QVector<ProjectFile::Connection> entries;

@@ -28,9 +28,10 @@ ProjectDocument::Node projectDevice(const QString &serial, const QString &name, 
 
 // Writes a new project file with `devices`, eight to a QA100 connection on
 // 127.0.0.1, and the record start and stop times when given.
-bool writeProject(const QString &path, int dataIntervalMs,
-                  const QVector<ProjectDocument::Node> &devices,
-                  const QString &recordStart = QString(), const QString &recordStop = QString());
+bool writeDeviceProject(const QString &path, int dataIntervalMs,
+                        const QVector<ProjectDocument::Node> &devices,
+                        const QString &recordStart = QString(),
+                        const QString &recordStop = QString());
 
 // The record database a project written above names: beside it, after it.
 QString databaseOf(const QString &projectPath);

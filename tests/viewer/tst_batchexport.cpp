@@ -60,16 +60,18 @@ private slots:
             serials << QStringLiteral("QKDEV%1").arg(d, 13, 10, QLatin1Char('0'));
             devices << projectDevice(serials.last(), QStringLiteral("Room %1").arg(d + 1));
         }
-        QVERIFY(writeProject(m_project, 1000, devices));
+        QVERIFY(writeDeviceProject(m_project, 1000, devices));
         QVERIFY(appendRecordRows(databaseOf(m_project),
                                  polls(serials, 1767225600, 5000, 1, [](int d, int c, qint64 t) {
                                      return double(d * 10 + c) + double(t % 100) / 4;
                                  })));
-        QVERIFY(
-            writeProject(m_dir.filePath(QStringLiteral("partly.qlk")), 1000, devices.mid(0, 15)));
+        QVERIFY(writeDeviceProject(m_dir.filePath(QStringLiteral("partly.qlk")), 1000,
+                                   devices.mid(0, 15)));
         QVERIFY(QFile::copy(databaseOf(m_project), m_dir.filePath(QStringLiteral("partly.dat"))));
-        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("nodb.qlk")), 1000, devices.mid(0, 1)));
-        QVERIFY(writeProject(m_dir.filePath(QStringLiteral("other.qlk")), 1000, devices.mid(0, 1)));
+        QVERIFY(writeDeviceProject(m_dir.filePath(QStringLiteral("nodb.qlk")), 1000,
+                                   devices.mid(0, 1)));
+        QVERIFY(writeDeviceProject(m_dir.filePath(QStringLiteral("other.qlk")), 1000,
+                                   devices.mid(0, 1)));
         TestSupport::sqlRows(m_dir.filePath(QStringLiteral("other.dat")), "create table notes (x)");
     }
 

@@ -36,7 +36,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("hand.dat"));
         const QVector<qint64> times = {1000, 1010, 1020, 1030, 1040, 1050, 1060, 1120, 1130, 1140};
         const QVector<double> a1 = {20, 21, 22, 35, 22, kNoReading, 23, 24, 19, 20};
-        QVector<Row> rows;
+        QVector<TestSupport::RecordRow> rows;
         for (int i = 0; i < times.size(); ++i) {
             rows.append({"A", a1.at(i), 50, times.at(i)});
             rows.append({"B", 7, kNoReading, times.at(i)});
@@ -94,10 +94,10 @@ private slots:
         QFETCH(qint64, outside);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("force.dat"));
-        QVector<Row> rows;
+        QVector<TestSupport::RecordRow> rows;
         for (qint64 t = 1000; t < 1100; t += 10)
             rows.append({"A", 25, 50, t});
-        QVERIFY(appendRows(path, rows));
+        QVERIFY(appendRecordRows(path, rows));
         RecordReader reader;
         QVERIFY(reader.open(path));
         SeriesInfo info = series("A", 1, 0, 24);

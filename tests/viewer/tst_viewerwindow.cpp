@@ -108,8 +108,8 @@ private slots:
         for (const QString &serial : serials16())
             devices << projectDevice(serial, QStringLiteral("Room %1").arg(devices.size() + 1), 10,
                                      24);
-        QVERIFY(writeProject(m_project, 60000, devices, QStringLiteral("2026-01-02 00:00:00"),
-                             QStringLiteral("2026-01-03 00:00:00")));
+        QVERIFY(writeDeviceProject(m_project, 60000, devices, QStringLiteral("2026-01-02 00:00:00"),
+                                   QStringLiteral("2026-01-03 00:00:00")));
         QVector<Row> rows = polls(serials16(), kStart, kWeekPolls, 60, weekValue);
         rows.erase(
             std::remove_if(rows.begin(), rows.end(),
@@ -117,15 +117,15 @@ private slots:
             rows.end());
         QVERIFY(appendRecordRows(databaseOf(m_project), rows));
 
-        QVERIFY(
-            writeProject(m_dir.filePath(QStringLiteral("lonely.qlk")), 1000, devices.mid(0, 1)));
+        QVERIFY(writeDeviceProject(m_dir.filePath(QStringLiteral("lonely.qlk")), 1000,
+                                   devices.mid(0, 1)));
         m_partly = m_dir.filePath(QStringLiteral("partly.qlk"));
-        QVERIFY(writeProject(m_partly, 60000, devices.mid(0, 15)));
+        QVERIFY(writeDeviceProject(m_partly, 60000, devices.mid(0, 15)));
         QVERIFY(QFile::copy(databaseOf(m_project), databaseOf(m_partly)));
         m_markup = m_dir.filePath(QStringLiteral("markup.qlk"));
-        QVERIFY(
-            writeProject(m_markup, 60000,
-                         {projectDevice(serials16().at(0), QStringLiteral("<i>Room</i> &amp;"))}));
+        QVERIFY(writeDeviceProject(
+            m_markup, 60000,
+            {projectDevice(serials16().at(0), QStringLiteral("<i>Room</i> &amp;"))}));
         QSettings(m_markup, QSettings::IniFormat)
             .setValue(QStringLiteral("projectName"),
                       QStringLiteral("<b>Bold</b><img src=/dev/zero>"));
@@ -135,8 +135,8 @@ private slots:
         // 99 °C recorded after the clock went back an hour.
         m_seconds = m_dir.filePath(QStringLiteral("seconds.qlk"));
         const QString probe = QStringLiteral("QKSEC000000000001");
-        QVERIFY(
-            writeProject(m_seconds, 1000, {projectDevice(probe, QStringLiteral("Probe"), 16, 24)}));
+        QVERIFY(writeDeviceProject(m_seconds, 1000,
+                                   {projectDevice(probe, QStringLiteral("Probe"), 16, 24)}));
         QVector<Row> seconds = polls({probe}, kStart, 3 * 86400, 1, [](int, int c, qint64 t) {
             return c == 2 ? 50.0 : 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
         });
@@ -459,7 +459,7 @@ private slots:
         QVector<ProjectDocument::Node> devices;
         for (const QString &serial : serials16())
             devices << projectDevice(serial, serial);
-        QVERIFY(writeProject(project, 1000, devices));
+        QVERIFY(writeDeviceProject(project, 1000, devices));
         const qint64 start = 1780000000;
         auto record = [&](qint64 from, int seconds) {
             return appendRecordRows(databaseOf(project),
