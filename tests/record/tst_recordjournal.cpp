@@ -16,7 +16,7 @@ namespace
 {
 
 const qint64 kHour0 = 1699999200; // the start of an hour
-const QString kDevice = QStringLiteral("QR0000000000000001");
+const QString kDevice = "QR0000000000000001";
 
 // One sample of channel 1, with the alarm as the node judges it (10 to 30).
 void sample(qint64 time, double value)
@@ -81,9 +81,9 @@ void tst_RecordJournal::init()
 void tst_RecordJournal::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_recording = m_dir.filePath(QStringLiteral("recording.dat"));
+    m_recording = m_dir.filePath("recording.dat");
     init();
-    InsertSerialData db(m_recording, QStringLiteral("journal"));
+    InsertSerialData db(m_recording, "journal");
     QVERIFY(db.createConnection());
     samples(kHour0, 180, 30, 40);
     samples(kHour0 + 3600 + 30, 10);
@@ -92,10 +92,8 @@ void tst_RecordJournal::initTestCase()
     QVERIFY(db.insertNow());
     const QVector<RecordAlarmEvent> events = eventsOf(m_recording);
     QCOMPARE(events.size(), 1);
-    AlarmTracker::acknowledge(events[0].token, QStringLiteral("<b>Ann</b>"),
-                              QStringLiteral("Door closed"), kHour0 + 4000);
-    AlarmTracker::verify(events[0].token, QStringLiteral("Bob"), QStringLiteral("Checked"),
-                         kHour0 + 5000);
+    AlarmTracker::acknowledge(events[0].token, "<b>Ann</b>", "Door closed", kHour0 + 4000);
+    AlarmTracker::verify(events[0].token, "Bob", "Checked", kHour0 + 5000);
     QVERIFY(db.insertNow());
     QCOMPARE(InsertSerialData::pendingContextCount(), 0);
 }
@@ -112,12 +110,12 @@ void tst_RecordJournal::recordedEvent()
     QCOMPARE(e.start, kHour0 + 30 * 60);
     QCOMPARE(e.end, kHour0 + 40 * 60); // the first sample back inside
     QCOMPARE(e.worst, 30.5 + 39);
-    QCOMPARE(e.ackBy, QStringLiteral("<b>Ann</b>"));
-    QCOMPARE(e.action, QStringLiteral("Door closed"));
-    QCOMPARE(e.verifiedBy, QStringLiteral("Bob"));
+    QCOMPARE(e.ackBy, QString("<b>Ann</b>"));
+    QCOMPARE(e.action, QString("Door closed"));
+    QCOMPARE(e.verifiedBy, QString("Bob"));
     QCOMPARE(e.verifiedAt, kHour0 + 5000);
     // Filters: another device, a period before the event.
-    QVERIFY(eventsOf(m_recording, 0, 1LL << 40, {QStringLiteral("other")}).isEmpty());
+    QVERIFY(eventsOf(m_recording, 0, 1LL << 40, {"other"}).isEmpty());
     QVERIFY(eventsOf(m_recording, 0, kHour0 + 29 * 60).isEmpty());
     QCOMPARE(eventsOf(m_recording, kHour0 + 35 * 60, kHour0 + 36 * 60).size(), 1);
 }
@@ -181,7 +179,7 @@ void tst_RecordJournal::tampering()
     QVERIFY2(verdict.where.contains(where), qPrintable(verdict.text()));
     if (verdict.state == RecordJournalVerdict::State::Intact) {
         QCOMPARE(verdict.hours, 4); // three hours, and the second again after the clock went back
-        QCOMPARE(verdict.text(), QStringLiteral("record intact"));
+        QCOMPARE(verdict.text(), QString("record intact"));
     }
     // Whatever was done to the journal, the samples read as before.
     RecordReader reader;
@@ -192,13 +190,13 @@ void tst_RecordJournal::tampering()
 
 void tst_RecordJournal::oldFileGetsAJournal()
 {
-    const QString path = m_dir.filePath(QStringLiteral("old.dat"));
+    const QString path = m_dir.filePath("old.dat");
     QVERIFY(TestSupport::appendRecordRows(path,
                                           {{kDevice, 1, 2, kHour0}, {kDevice, 3, 4, kHour0 + 60}}));
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::NoJournal);
     QVERIFY(eventsOf(path).isEmpty());
     {
-        InsertSerialData db(path, QStringLiteral("old"));
+        InsertSerialData db(path, "old");
         QVERIFY(db.createConnection());
         samples(kHour0 + 120, 60);
         QVERIFY(db.insertNow());
@@ -207,18 +205,16 @@ void tst_RecordJournal::oldFileGetsAJournal()
     const RecordJournalVerdict verdict = verdictOf(path);
     QCOMPARE(verdict.state, RecordJournalVerdict::State::Intact);
     QCOMPARE(verdict.hours, 1);
-    QVERIFY(TestSupport::sqliteCli(
-        path, QStringLiteral("update fennolink set channel1 = 9 where id = 1")));
+    QVERIFY(TestSupport::sqliteCli(path, "update fennolink set channel1 = 9 where id = 1"));
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
-    QCOMPARE(
-        TestSupport::sqlTexts(path, QStringLiteral("select content from qk_journal where seq = 1")),
-        QStringList{"samples after id 2"});
+    QCOMPARE(TestSupport::sqlTexts(path, QString("select content from qk_journal where seq = 1")),
+             QStringList{"samples after id 2"});
 }
 
 void tst_RecordJournal::acknowledgementWhileLocked()
 {
-    const QString path = m_dir.filePath(QStringLiteral("locked.dat"));
-    InsertSerialData db(path, QStringLiteral("locked"));
+    const QString path = m_dir.filePath("locked.dat");
+    InsertSerialData db(path, "locked");
     QVERIFY(db.createConnection());
     samples(kHour0, 3, 1, 3); // an event left open
     QVERIFY(db.insertNow());
@@ -230,13 +226,12 @@ void tst_RecordJournal::acknowledgementWhileLocked()
     sqlite3 *other = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
     QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    AlarmTracker::acknowledge(open[0].token, QStringLiteral("Ann"), QStringLiteral("Fixed"),
-                              kHour0 + 200);
+    AlarmTracker::acknowledge(open[0].token, "Ann", "Fixed", kHour0 + 200);
     QVERIFY(AlarmTracker::isSilenced(kDevice, 1));
     QVERIFY(!db.insertNow());
     QCOMPARE(InsertSerialData::pendingContextCount(), 1);
     QVector<RecordAlarmEvent> shown = AlarmTracker::openEvents();
-    QCOMPARE(shown.value(0).ackBy, QStringLiteral("Ann"));
+    QCOMPARE(shown.value(0).ackBy, QString("Ann"));
 
     // Free again: the acknowledgement goes in with the next write.
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
@@ -245,14 +240,14 @@ void tst_RecordJournal::acknowledgementWhileLocked()
     QCOMPARE(InsertSerialData::pendingContextCount(), 0);
     const QVector<RecordAlarmEvent> events = eventsOf(path);
     QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].ackBy, QStringLiteral("Ann"));
+    QCOMPARE(events[0].ackBy, QString("Ann"));
     QVERIFY(events[0].isOpen());
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
 
     // The program ends with the event open: the next opening closes it at
     // the file's last sample.
     AlarmTracker::reset();
-    InsertSerialData again(path, QStringLiteral("again"));
+    InsertSerialData again(path, "again");
     QVERIFY(again.createConnection());
     QCOMPARE(eventsOf(path).value(0).end, kHour0 + 120);
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);

@@ -51,7 +51,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_path = m_dir.filePath(QStringLiteral("clock.dat"));
+        m_path = m_dir.filePath("clock.dat");
         // 100 polls of two devices every 10 s, one NULL row, then the clock
         // steps back by 490 s and 20 more polls follow.
         QVector<Row> rows = polls({"A", "B"}, 1000, 100, 10, [](int d, int c, qint64 t) {
@@ -77,7 +77,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(int, status);
         QTemporaryDir dir;
-        QString path = dir.filePath(kind + QStringLiteral(".dat"));
+        QString path = dir.filePath(kind + ".dat");
         sqlite3 *holder = nullptr;
         if (kind == QLatin1String("folder")) {
             QDir().mkpath(path);
@@ -86,13 +86,13 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(8192, 'x'));
         } else if (kind == QLatin1String("other")) {
-            TestSupport::sqlRows(path, QStringLiteral("create table other (x integer)"));
+            TestSupport::sqlRows(path, "create table other (x integer)");
         } else if (kind == QLatin1String("damaged")) {
             QVector<Row> rows =
                 polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
             QVERIFY(appendRecordRows(path, rows));
             // Back to a rollback journal so that the file stands alone.
-            TestSupport::sqlRows(path, QStringLiteral("PRAGMA journal_mode = DELETE"));
+            TestSupport::sqlRows(path, "PRAGMA journal_mode = DELETE");
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             f.seek(100); // the schema page, past the header
@@ -137,7 +137,7 @@ private slots:
         QFETCH(qint64, from);
         QFETCH(qint64, to);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("step.dat"));
+        const QString path = dir.filePath("step.dat");
         QVERIFY(QFile::copy(m_path, path));
 
         RecordReader reader;
@@ -186,7 +186,7 @@ private slots:
     void orderCachedByContent()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("grow.dat"));
+        const QString path = dir.filePath("grow.dat");
         QVERIFY(appendRecordRows(
             path, polls({"A", "B"}, 1000, 600, 10, [](int, int, qint64 t) { return double(t); })));
         {
@@ -195,7 +195,7 @@ private slots:
             QVERIFY(first.timeOrdered());
             QVERIFY(!first.keepsTimeSteps());
         }
-        const QString copy = dir.filePath(QStringLiteral("copy.dat"));
+        const QString copy = dir.filePath("copy.dat");
         QVERIFY(QFile::copy(path, copy));
         QVERIFY(appendRecordRows(copy, {{"A", 1, 2, 6995}, {"B", 1, 2, 6980}}));
         RecordReader second;
