@@ -21,15 +21,13 @@ Q_DECLARE_METATYPE(QList<ConfiguredDevice *>)
 
 namespace
 {
-const QString kDefaultAddress = QStringLiteral("192.168.1.2:502");
+const QString kDefaultAddress = "192.168.1.2:502";
 const QString kAddressMessage =
-    QStringLiteral("ERROR|IP Address & Port Number format is not valid.\nPlease retry.");
-const QString kStartMessage =
-    QStringLiteral("ERROR|The maximum value of the start address is 106.");
+    "ERROR|IP Address & Port Number format is not valid.\nPlease retry.";
+const QString kStartMessage = "ERROR|The maximum value of the start address is 106.";
 const QString kEraseQuestion =
-    QStringLiteral("Question|Erasing the device may result in loss of data.\n Are you sure?");
-const QString kNoDeviceMessage =
-    QStringLiteral("INFORMATION|You must select at least one device.\nPlease retry.");
+    "Question|Erasing the device may result in loss of data.\n Are you sure?";
+const QString kNoDeviceMessage = "INFORMATION|You must select at least one device.\nPlease retry.";
 } // namespace
 
 // The project editor driven through its model and with QTest as a user would,
@@ -189,7 +187,7 @@ private slots:
         for (int r = 0; r < starts.size(); ++r) {
             QCOMPARE(dev(0, r, 4).data().toString(), QStringLiteral("DEVICE%1").arg(r + 1));
             QCOMPARE(dev(0, r, 5).data().toString() + dev(0, r, 6).data().toString(),
-                     QStringLiteral("CH1CH2"));
+                     QString("CH1CH2"));
             QCOMPARE(dev(0, r, 3).data().toString().size(), 18);
             ids << dev(0, r, 3).data().toString();
         }
@@ -211,7 +209,7 @@ private slots:
             QCOMPARE(combo->count(), 2);
             combo->setCurrentIndex(1);
             QCOMPARE(cell.data().toString(),
-                     cell.parent().isValid() ? QString() : QStringLiteral("QB200"));
+                     cell.parent().isValid() ? QString() : QString("QB200"));
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(!combo);
         }
@@ -224,7 +222,7 @@ private slots:
         QCOMPARE(dev(0, 1, 2).data(Qt::EditRole).type(), QVariant::Int);
         QCOMPARE(dev(0, 1, 2).data().toInt(), 12);
         // An ID from a file that looks like markup is shown as typed.
-        QVERIFY(m_model->setData(dev(0, 0, 3), QStringLiteral("<b>ID</b>")));
+        QVERIFY(m_model->setData(dev(0, 0, 3), "<b>ID</b>"));
         const QString number = dev(0, 0, 3).data().toString();
         QLabel *idLabel = openEditor<QLabel>(dev(0, 0, 3));
         QCOMPARE(idLabel->text(), number);
@@ -235,10 +233,10 @@ private slots:
         QCOMPARE(dev(0, 0, 3).data().toString(), number);
 
         const QModelIndex id = dev(0, 0, 3);
-        QVERIFY(m_model->setData(id, QStringLiteral("ABCDEFGHIJKLMNOPQRST")));
-        QCOMPARE(id.data().toString(), QStringLiteral("ABCDEFGHIJKLMNOPQR"));
-        QVERIFY(m_model->setData(id, QStringLiteral("   ")));
-        QCOMPARE(id.data().toString(), QStringLiteral("   "));
+        QVERIFY(m_model->setData(id, "ABCDEFGHIJKLMNOPQRST"));
+        QCOMPARE(id.data().toString(), QString("ABCDEFGHIJKLMNOPQR"));
+        QVERIFY(m_model->setData(id, "   "));
+        QCOMPARE(id.data().toString(), QString("   "));
         QVERIFY(m_model->setData(id, QString()));
         const auto devices = confirm();
         QCOMPARE(devices.size(), 1);
@@ -275,7 +273,7 @@ private slots:
 
         click(button("pushButton_del"));
         QCOMPARE(m_model->rowCount(), 7);
-        QCOMPARE(button("pushButton_add_top")->text(), QStringLiteral("ADD Connection"));
+        QCOMPARE(button("pushButton_add_top")->text(), QString("ADD Connection"));
         const int asked = m_questions.size();
         select(dev(1, 0, 0));
         m_answer = QMessageBox::No;
@@ -286,7 +284,7 @@ private slots:
         click(button("pushButton_del"));
         QCOMPARE(m_questions.mid(asked), (QStringList{kEraseQuestion, kEraseQuestion}));
         QCOMPARE(startAddresses(1), (QList<int>{0, 8, 16, 24, 32}));
-        QCOMPARE(dev(1, 0, 4).data().toString(), QStringLiteral("DEVICE2"));
+        QCOMPARE(dev(1, 0, 4).data().toString(), QString("DEVICE2"));
         select(conn(1));
         QVERIFY(button("pushButton_add_child")->isEnabled());
         click(button("pushButton_del"));
@@ -311,20 +309,20 @@ private slots:
         addConnection();
         addDevices(0, 14);
         // A name that would be markup if the question were rich text.
-        QVERIFY(m_model->setData(dev(0, 12, 4), QStringLiteral("<b>Freezer</b>")));
+        QVERIFY(m_model->setData(dev(0, 12, 4), "<b>Freezer</b>"));
         QStringList ids;
         for (int r = 0; r < 14; ++r)
             ids << dev(0, r, 3).data().toString();
         m_answer = yes ? QMessageBox::Yes : QMessageBox::No;
-        QVERIFY(m_model->setData(dev(0, 1, 2), QStringLiteral("50")));
+        QVERIFY(m_model->setData(dev(0, 1, 2), "50"));
         settle();
         QCOMPARE(m_questions.size(), 1);
         const QString question = m_questions.constFirst();
-        QVERIFY2(question.startsWith(QStringLiteral("Question|Start address 50 for \"DEVICE2\"")),
+        QVERIFY2(question.startsWith("Question|Start address 50 for \"DEVICE2\""),
                  qPrintable(question));
         for (int r = 0; r < 14; ++r)
             QCOMPARE(question.contains(ids.at(r)), r >= 9);
-        QVERIFY(question.contains(QStringLiteral("[13] <b>Freezer</b> (ID ")));
+        QVERIFY(question.contains("[13] <b>Freezer</b> (ID "));
         QCOMPARE(startAddresses(0), starts);
         QVERIFY(m_messages.isEmpty());
         QStringList kept;
@@ -337,7 +335,7 @@ private slots:
             QCOMPARE(dev(0, 8, 3).data().toString(), ids.at(12));
         }
         // A move that fits asks nothing.
-        QVERIFY(m_model->setData(dev(0, 1, 2), QStringLiteral("8")));
+        QVERIFY(m_model->setData(dev(0, 1, 2), "8"));
         settle();
         QCOMPARE(m_questions.size(), 1);
         QCOMPARE(startAddresses(0).mid(0, 3), (QList<int>{0, 8, 16}));
@@ -354,15 +352,15 @@ private slots:
             addConnection();
         QVERIFY(confirm().isEmpty());
         QCOMPARE(m_messages, QStringList{kNoDeviceMessage});
-        QVERIFY(m_model->setData(conn(0), QStringLiteral("10.0.0.5:1502")));
-        QVERIFY(m_model->setData(conn(0, 1), QStringLiteral("QB200")));
+        QVERIFY(m_model->setData(conn(0), "10.0.0.5:1502"));
+        QVERIFY(m_model->setData(conn(0, 1), "QB200"));
         addDevices(0, 2);
         addDevices(2, 1);
         QVERIFY(m_model->setData(dev(0, 1, 2), 40));
-        QVERIFY(m_model->setData(dev(0, 1, 5), QStringLiteral("Temp")));
+        QVERIFY(m_model->setData(dev(0, 1, 5), "Temp"));
         {
             QSignalBlocker blocker(m_model);
-            m_model->setData(conn(2), QStringLiteral("not-an-ip:502"));
+            m_model->setData(conn(2), "not-an-ip:502");
         }
         QVERIFY(confirm().isEmpty());
         QCOMPARE(m_messages.last(), kAddressMessage);
@@ -370,20 +368,18 @@ private slots:
 
         const auto devices = confirm();
         QCOMPARE(devices.size(), 2);
-        QCOMPARE(devices.at(0)->ipAddress() + devices.at(0)->model(),
-                 QStringLiteral("10.0.0.5QB200"));
+        QCOMPARE(devices.at(0)->ipAddress() + devices.at(0)->model(), QString("10.0.0.5QB200"));
         QCOMPARE(devices.at(0)->port(), quint16(1502));
         const NodeDevice *node = devices.at(0)->nodeList().at(1);
         QCOMPARE(node->startAddress, 40);
-        QCOMPARE(node->deviceName() + node->ch1Name() + node->ch2Name(),
-                 QStringLiteral("DEVICE2TempCH2"));
+        QCOMPARE(node->deviceName() + node->ch1Name() + node->ch2Name(), QString("DEVICE2TempCH2"));
         QCOMPARE(devices.at(1)->nodeList().at(0)->deviceNumber(), dev(2, 0, 3).data().toString());
         qDeleteAll(devices);
 
         // Without the test seam a message is the program's own non-blocking dialog.
         const ProjectManager::MessageHook saved =
             std::exchange(ProjectManager::messageHook, nullptr);
-        QVERIFY(m_model->setData(conn(0), QStringLiteral("10.0.0.5")));
+        QVERIFY(m_model->setData(conn(0), "10.0.0.5"));
         ProjectManager::messageHook = saved;
         const auto dialogs = m_editor->findChildren<MessageDialog *>();
         QVERIFY(dialogs.size() == 1 && dialogs.at(0)->isVisible());
@@ -398,13 +394,12 @@ private slots:
             devices << new ConfiguredDevice;
             devices.last()->setDeviceInfo(QStringLiteral("127.0.0.%1").arg(c + 1),
                                           quint16(1502 + c));
-            devices.last()->setModel(c ? QStringLiteral("QB200") : QStringLiteral("QA100"));
+            devices.last()->setModel(c ? "QB200" : "QA100");
             for (int n = 0; n < 7; ++n) {
                 auto *node =
                     new NodeDevice(QStringLiteral("SN%1-%2").arg(c).arg(n), devices.last());
                 node->startAddress = n * 16;
-                node->setNames(QStringLiteral("Room %1").arg(n), QStringLiteral("T"),
-                               QStringLiteral("H"));
+                node->setNames(QStringLiteral("Room %1").arg(n), "T", "H");
                 devices.last()->addNode(node);
             }
         }
@@ -412,7 +407,7 @@ private slots:
         QCOMPARE(m_model->rowCount(), 3);
         QCOMPARE(m_model->rowCount(conn(2)), 2);
         QCOMPARE(conn(1).data().toString() + conn(1, 1).data().toString(),
-                 QStringLiteral("127.0.0.2:1503QB200"));
+                 QString("127.0.0.2:1503QB200"));
         QCOMPARE(startAddresses(1), (QList<int>{0, 16, 32, 48, 64, 80, 96}));
         QCOMPARE(QStringList({dev(1, 2, 3).data().toString(), dev(1, 2, 4).data().toString(),
                               dev(1, 2, 5).data().toString(), dev(1, 2, 6).data().toString()}),
@@ -433,7 +428,7 @@ private slots:
         QVERIFY(menu->isVisible());
         actions.at(4)->trigger();
         QCOMPARE(dataIntervalMs, 300000);
-        QCOMPARE(label("label_interval"), QStringLiteral("5 min"));
+        QCOMPARE(label("label_interval"), QString("5 min"));
         QVERIFY(!actions.at(2)->isChecked() && actions.at(4)->isChecked());
         menu->hide();
         m_editor->setIntervalDisabled(true);
@@ -490,17 +485,17 @@ private slots:
         QVERIFY(model.insertRows(0, 1));
         const QModelIndex cell = model.index(0, 1);
         QSignalSpy spy(&model, &TreeModel::dataChanged);
-        QVERIFY(model.setData(cell, QStringLiteral("7")));
+        QVERIFY(model.setData(cell, "7"));
         QVERIFY(model.setData(cell, QString()));
         QCOMPARE(cell.data().toString(), QString());
         QCOMPARE(spy.count(), 1);
         QVERIFY(model.setData(cell, 0));
         QCOMPARE(spy.count(), 2);
         QCOMPARE(spy.at(1).at(0).toModelIndex(), cell);
-        QVERIFY(!model.setData(cell, QStringLiteral("new"), Qt::DisplayRole));
-        QVERIFY(!model.setData(QModelIndex(), QStringLiteral("x")));
-        QCOMPARE(cell.data().toString(), QStringLiteral("0"));
-        QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("b"));
+        QVERIFY(!model.setData(cell, "new", Qt::DisplayRole));
+        QVERIFY(!model.setData(QModelIndex(), "x"));
+        QCOMPARE(cell.data().toString(), QString("0"));
+        QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QString("b"));
     }
 };
 
