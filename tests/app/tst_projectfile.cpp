@@ -83,13 +83,13 @@ QString tst_ProjectFile::checkInvariants(const QList<ConfiguredDevice *> &device
 void tst_ProjectFile::roundTripBackupAndReadOnly()
 {
     // A new project holds its three keys only.
-    const QString file = path(QStringLiteral("Cold Store.qlk"));
-    QVERIFY(ProjectFile::create(file, QStringLiteral("Cold Store"), 60000));
+    const QString file = path("Cold Store.qlk");
+    QVERIFY(ProjectFile::create(file, "Cold Store", 60000));
     QVERIFY(ProjectFile::writeDataInterval(file, 1000));
     QCOMPARE(QSettings(file, QSettings::IniFormat).allKeys(),
              (QStringList{"DataInterval", "databaseName", "projectName"}));
     QCOMPARE(ProjectFile::dataInterval(file), 1000);
-    QCOMPARE(ProjectFile::databaseName(file), QStringLiteral("Cold Store.dat"));
+    QCOMPARE(ProjectFile::databaseName(file), QString("Cold Store.dat"));
     QList<ConfiguredDevice *> read;
 
     QList<ConfiguredDevice *> devices = sampleDevices();
@@ -118,7 +118,7 @@ void tst_ProjectFile::roundTripBackupAndReadOnly()
     QVERIFY(ProjectFile::write({}, file));
     QCOMPARE(stored(file, "Backup"), json);
     QVERIFY(stored(file, "DeviceList") != json);
-    QCOMPARE(ProjectFile::projectName(file), QStringLiteral("Cold Store"));
+    QCOMPARE(ProjectFile::projectName(file), QString("Cold Store"));
 
     // Made read-only (here immutable, so that it holds for root too): a write
     // fails and says why, the file stays byte for byte, and every later read
@@ -136,7 +136,7 @@ void tst_ProjectFile::roundTripBackupAndReadOnly()
     QList<ConfiguredDevice *> fewer{devices.takeFirst()};
     QString error;
     QVERIFY(!ProjectFile::write(fewer, file, &error));
-    QCOMPARE(error, QStringLiteral("The file is read-only."));
+    QCOMPARE(error, QString("The file is read-only."));
     QVERIFY(!ProjectFile::writeDataInterval(file, 5000, &error));
     QVERIFY(!ProjectFile::writeValue(file, "record_start_time", "2026-12-06 10:00:00", &error));
     QVERIFY(in.open(QIODevice::ReadOnly));
@@ -156,7 +156,7 @@ void tst_ProjectFile::roundTripBackupAndReadOnly()
              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     // Saving needs no room in the temporary folder, and leaves nothing beside the project.
     const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", path(QStringLiteral("no-such-temp")).toUtf8());
+    qputenv("TMPDIR", path("no-such-temp").toUtf8());
     const bool savedWithoutTemp = ProjectFile::writeDataInterval(file, 2000, &error);
     qputenv("TMPDIR", tmp);
     QVERIFY2(savedWithoutTemp, qPrintable(error));
@@ -166,9 +166,8 @@ void tst_ProjectFile::roundTripBackupAndReadOnly()
                  .filter(".quillark"),
              QStringList());
     // A folder that is gone is told as such.
-    QVERIFY(!ProjectFile::write(fewer, path(QStringLiteral("gone/p.qlk")), &error));
-    QCOMPARE(error,
-             QStringLiteral("The folder %1 does not exist.").arg(path(QStringLiteral("gone"))));
+    QVERIFY(!ProjectFile::write(fewer, path("gone/p.qlk"), &error));
+    QCOMPARE(error, QStringLiteral("The folder %1 does not exist.").arg(path(QString("gone"))));
     qDeleteAll(devices);
     qDeleteAll(fewer);
 }
@@ -188,7 +187,7 @@ void tst_ProjectFile::badInput_data()
         return "{\"devices\":[" + QByteArray(conn).replace("%1", nodes) + "]}";
     };
     const QByteArray none;
-    const QString notProject = QStringLiteral("It is not a project file.");
+    const QString notProject = "It is not a project file.";
     QTest::newRow("no DeviceList") << none << QByteArray("[General]\nprojectName=p\n") << -1 << 0
                                    << "The project has no device list: its devices were never "
                                       "confirmed in the project editor.";
@@ -272,11 +271,11 @@ void tst_ProjectFile::badInput()
     QFETCH(int, connections);
     QFETCH(int, nodes);
     QFETCH(QString, reason);
-    const QString name = path(QStringLiteral("bad.qlk"));
+    const QString name = path("bad.qlk");
     if (!json.isNull()) {
-        QSettings(name, QSettings::IniFormat).setValue(QStringLiteral("DeviceList"), json);
+        QSettings(name, QSettings::IniFormat).setValue("DeviceList", json);
     } else if (file == "<dir>") {
-        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("bad.qlk")));
+        QVERIFY(QDir(m_dir->path()).mkdir("bad.qlk"));
     } else if (!file.isNull()) {
         QFile out(name);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
@@ -306,10 +305,9 @@ void tst_ProjectFile::badInput()
 // read into a sane list, never a crash or a hang.
 void tst_ProjectFile::mutatedFiles()
 {
-    const QString seedFile = path(QStringLiteral("seed.qlk"));
+    const QString seedFile = path("seed.qlk");
     const QList<ConfiguredDevice *> devices = sampleDevices();
-    QVERIFY(ProjectFile::create(seedFile, QStringLiteral("seed"), 10000) &&
-            ProjectFile::write(devices, seedFile) &&
+    QVERIFY(ProjectFile::create(seedFile, "seed", 10000) && ProjectFile::write(devices, seedFile) &&
             ProjectFile::write(devices, seedFile)); // with "Backup"
     qDeleteAll(devices);
     const QByteArray seedJson = stored(seedFile, "DeviceList");
@@ -343,11 +341,11 @@ void tst_ProjectFile::mutatedFiles()
         return data;
     };
 
-    QLoggingCategory::setFilterRules(QStringLiteral("quillark.*.debug=false"));
+    QLoggingCategory::setFilterRules("quillark.*.debug=false");
     QElapsedTimer clock;
     clock.start();
     int inputs = 0, accepted = 0;
-    const QString file = path(QStringLiteral("mutated.qlk"));
+    const QString file = path("mutated.qlk");
     for (; clock.elapsed() < 2000; ++inputs) {
         QList<ConfiguredDevice *> read;
         bool ok = false;
