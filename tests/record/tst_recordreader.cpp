@@ -63,44 +63,41 @@ private slots:
 
     void errorsHaveAStatus_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("status");
-        QTest::newRow("missing") << "missing" << int(RecordReader::Status::NoFile);
-        QTest::newRow("folder") << "folder" << int(RecordReader::Status::NotRecordFile);
-        QTest::newRow("text file") << "text" << int(RecordReader::Status::NotRecordFile);
-        QTest::newRow("other database") << "other" << int(RecordReader::Status::NotRecordFile);
-        QTest::newRow("damaged") << "damaged" << int(RecordReader::Status::Damaged);
-        QTest::newRow("locked") << "locked" << int(RecordReader::Status::Locked);
+        QTest::addColumn<int>("status"); // the row's name says what lies at the path
+        QTest::newRow("missing") << int(RecordReader::Status::NoFile);
+        QTest::newRow("folder") << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("text file") << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("other database") << int(RecordReader::Status::NotRecordFile);
+        QTest::newRow("damaged") << int(RecordReader::Status::Damaged);
+        QTest::newRow("locked") << int(RecordReader::Status::Locked);
     }
     void errorsHaveAStatus()
     {
-        QFETCH(QString, kind);
         QFETCH(int, status);
+        const QString kind = QTest::currentDataTag();
         QTemporaryDir dir;
         QString path = dir.filePath(kind + ".dat");
         sqlite3 *holder = nullptr;
-        if (kind == QLatin1String("folder")) {
+        if (kind == "folder") {
             QDir().mkpath(path);
-        } else if (kind == QLatin1String("text")) {
+        } else if (kind == "text file") {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(8192, 'x'));
-        } else if (kind == QLatin1String("other")) {
+        } else if (kind == "other database") {
             TestSupport::sqlRows(path, "create table other (x integer)");
-        } else if (kind == QLatin1String("damaged")) {
-            QVector<Row> rows =
-                polls({"A"}, 0, 2000, 1, [](int, int, qint64 t) { return double(t); });
-            QVERIFY(appendRecordRows(path, rows));
+        } else if (kind == "damaged" || kind == "locked") {
+            QVERIFY(appendRecordRows(path, polls({"A"}, 0, kind == "damaged" ? 2000 : 10, 1,
+                                                 [](int, int, qint64 t) { return double(t); })));
+        }
+        if (kind == "damaged") {
             // Back to a rollback journal so that the file stands alone.
             TestSupport::sqlRows(path, "PRAGMA journal_mode = DELETE");
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             f.seek(100); // the schema page, past the header
             f.write(QByteArray(3900, '\x5a'));
-        } else if (kind == QLatin1String("locked")) {
-            QVector<Row> rows =
-                polls({"A"}, 0, 10, 1, [](int, int, qint64 t) { return double(t); });
-            QVERIFY(appendRecordRows(path, rows));
+        } else if (kind == "locked") {
             sqlite3_open(QFile::encodeName(path).constData(), &holder);
             sqlite3_exec(holder, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
             sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE", nullptr, nullptr, nullptr);
