@@ -12,68 +12,49 @@
 namespace
 {
 
-// Running the tools (cpack, validators) and the installed programs.
-struct Result {
-    bool finished = false;
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QString describe(const QString &what) const
-    {
-        return QStringLiteral("%1: %2 (exit %3)\n%4%5")
-            .arg(what, finished ? QStringLiteral("finished") : QStringLiteral("did not finish"))
-            .arg(exitCode)
-            .arg(out, err);
-    }
-    bool ok() const { return finished && exitCode == 0; }
-};
+using TestSupport::ProgramRun;
 
-Result run(const QString &program, const QStringList &arguments,
-           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-           int timeoutMs = 60000)
+// Runs a tool (cpack, a validator) or an installed program to its end.
+ProgramRun run(const QString &program, const QStringList &arguments,
+               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+               int timeoutMs = 60000)
 {
-    Result result;
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        result.err = program + QStringLiteral(" did not start: ") + process.errorString();
-        return result;
-    }
-    result.finished = process.waitForFinished(timeoutMs);
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    return TestSupport::runProgram(program, arguments, env, timeoutMs);
 }
+
+QString describe(const ProgramRun &run, const QString &what)
+{
+    return QString("%1: exit %2 (-1: did not finish)\n%3%4")
+        .arg(what)
+        .arg(run.code)
+        .arg(run.out, run.err);
+}
+// Fails with what the run wrote unless it ended with exit code 0.
+#define QVERIFY_RAN(run, what) QVERIFY2((run).code == 0, qPrintable(describe(run, what)))
 
 // Environment of an installed program run by a test: offscreen, with a
 // home, configuration and runtime folder of its own under scratch, UTC, and
 // nothing of the build tree to help it along.
 QProcessEnvironment isolatedEnvironment(const QString &scratch)
 {
-    const QString home = scratch + QStringLiteral("/home");
-    const QString runtime = scratch + QStringLiteral("/runtime");
+    const QString home = scratch + "/home";
+    const QString runtime = scratch + "/runtime";
     QDir().mkpath(home);
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("TMPDIR"), scratch);
-    env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    env.remove(QStringLiteral("LD_LIBRARY_PATH"));
-    env.remove(QStringLiteral("QT_PLUGIN_PATH"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_DATA_HOME", home + "/.local/share");
+    env.insert("XDG_CACHE_HOME", home + "/.cache");
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("TMPDIR", scratch);
+    env.insert("TZ", "UTC");
+    env.remove("LD_LIBRARY_PATH");
+    env.remove("QT_PLUGIN_PATH");
     return env;
 }
 
@@ -88,25 +69,25 @@ QString runProblem(const QString &binary, const QStringList &arguments, const QS
     program.setProcessChannelMode(QProcess::MergedChannels);
     program.start(binary, arguments);
     if (!program.waitForStarted(10000))
-        return QStringLiteral("does not start: ") + program.errorString();
+        return "does not start: " + program.errorString();
 
     const auto locked = [&] {
-        QFile lock(scratch + QStringLiteral("/runtime/Quillark Lite Modbus.lock"));
+        QFile lock(scratch + "/runtime/Quillark Lite Modbus.lock");
         return lock.open(QIODevice::ReadOnly) &&
                lock.readLine().trimmed().toLongLong() == program.processId();
     };
     QString problem;
-    if (binary.endsWith(QLatin1String("/quillark-lite-modbus")) && !QTest::qWaitFor(locked, 30000))
-        problem = QStringLiteral("never got ready");
+    if (binary.endsWith("/quillark-lite-modbus") && !QTest::qWaitFor(locked, 30000))
+        problem = "never got ready";
     if (problem.isEmpty()) {
         QTest::qWait(3500);
         if (program.state() != QProcess::Running)
-            problem = QStringLiteral("ended with exit code %1").arg(program.exitCode());
+            problem = QString("ended with exit code %1").arg(program.exitCode());
     }
     program.kill();
     program.waitForFinished(10000);
     const QString output = QString::fromLocal8Bit(program.readAll());
-    return problem.isEmpty() ? problem : problem + QStringLiteral("\n") + output;
+    return problem.isEmpty() ? problem : problem + "\n" + output;
 }
 
 } // namespace
@@ -137,66 +118,64 @@ private slots:
     void lintianFindsNoError();
 
 private:
-    QString recordedProject();
-
-    QString installed(const QString &relative) const
-    {
-        return m_prefix + QLatin1Char('/') + relative;
-    }
+    QString installed(const QString &relative) const { return m_prefix + '/' + relative; }
 
     QTemporaryDir m_workDir;
     QString m_deb;
     QString m_root; // the unpacked package
     QString m_prefix;
+    QString m_project;  // the demo project with a recording
     QProcess m_lintian; // runs while the other checks do
-    QTemporaryDir m_projectDir;
 };
 
 void tst_Install::initTestCase()
 {
     QVERIFY(m_workDir.isValid());
-    const Result cpack =
-        run(QStringLiteral(QK_CPACK_COMMAND),
-            {QStringLiteral("--config"),
-             TestSupport::binaryDir() + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-G"),
-             QStringLiteral("DEB"), QStringLiteral("-B"), m_workDir.path()},
-            QProcessEnvironment::systemEnvironment(), 120000);
-    QVERIFY2(cpack.ok(), qPrintable(cpack.describe(QStringLiteral("cpack"))));
-    const QStringList debs =
-        QDir(m_workDir.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    const ProgramRun cpack = run(QStringLiteral(QK_CPACK_COMMAND),
+                                 {"--config", TestSupport::binaryDir() + "/CPackConfig.cmake", "-G",
+                                  "DEB", "-B", m_workDir.path()},
+                                 QProcessEnvironment::systemEnvironment(), 120000);
+    QVERIFY_RAN(cpack, "cpack");
+    const QStringList debs = QDir(m_workDir.path()).entryList({"*.deb"}, QDir::Files);
     QCOMPARE(debs.size(), 1);
     m_deb = m_workDir.filePath(debs.first());
-    QVERIFY2(debs.first().startsWith(QLatin1String("quillark-lite-modbus_")),
-             qPrintable(debs.first()));
-    m_lintian.start(
-        QStringLiteral("lintian"),
-        {QStringLiteral("--no-cfg"), QStringLiteral("--fail-on"), QStringLiteral("error"), m_deb});
-    m_root = m_workDir.filePath(QStringLiteral("root"));
-    const Result unpack = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root});
-    QVERIFY2(unpack.ok(), qPrintable(unpack.describe(QStringLiteral("dpkg-deb -x"))));
-    m_prefix = m_root + QStringLiteral("/usr");
+    QVERIFY2(debs.first().startsWith("quillark-lite-modbus_"), qPrintable(debs.first()));
+    m_lintian.start("lintian", {"--no-cfg", "--fail-on", "error", m_deb});
+    m_root = m_workDir.filePath("root");
+    const ProgramRun unpack = run("dpkg-deb", {"-x", m_deb, m_root});
+    QVERIFY_RAN(unpack, "dpkg-deb -x");
+    m_prefix = m_root + "/usr";
+
+    // A copy of the installed demo project with 10 minutes of one device
+    // recorded at 1 s from 2026-01-01 12:00:00 UTC: channel 1 steps 20.0, 20.5
+    // ... 23.5 and again (mean 21.75), channel 2 stays 50.
+    m_project = m_workDir.filePath("demo.qlk");
+    QVERIFY(QFile::copy(installed("share/doc/quillark-lite-modbus/examples/demo.qlk"), m_project));
+    QVector<TestSupport::RecordRow> rows;
+    for (int i = 0; i < 600; ++i)
+        rows.append({"e2E3ZDlhYjEzLTQ3Yz", 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i});
+    QVERIFY(TestSupport::appendRecordRows(m_workDir.filePath("demo.dat"), rows, false));
 }
 
 void tst_Install::control()
 {
-    const Result fields = run(QStringLiteral("dpkg-deb"),
-                              {QStringLiteral("-W"),
-                               QStringLiteral("--showformat=${Package}\\t${Version}\\t${Section}\\t"
-                                              "${Maintainer}\\t${Depends}\\t${Description}"),
-                               m_deb});
-    QVERIFY2(fields.ok(), qPrintable(fields.describe(QStringLiteral("dpkg-deb -W"))));
-    const QStringList control = fields.out.split(QLatin1Char('\t'));
+    const ProgramRun fields =
+        run("dpkg-deb", {"-W",
+                         QStringLiteral("--showformat=${Package}\\t${Version}\\t${Section}\\t"
+                                        "${Maintainer}\\t${Depends}\\t${Description}"),
+                         m_deb});
+    QVERIFY_RAN(fields, "dpkg-deb -W");
+    const QStringList control = fields.out.split('\t');
     QCOMPARE(control.mid(0, 3), (QStringList{"quillark-lite-modbus", "1.03", "science"}));
-    QVERIFY(control.value(3).contains(QLatin1Char('@')));
-    QVERIFY2(control.value(5).count(QLatin1Char('\n')) >= 3, "no long description");
+    QVERIFY(control.value(3).contains('@'));
+    QVERIFY2(control.value(5).count('\n') >= 3, "no long description");
 
     // Worked out from the binaries by dpkg-shlibdeps, not written by hand.
-    const QStringList depends = control.value(4).split(QStringLiteral(", "));
+    const QStringList depends = control.value(4).split(", ");
     for (const char *package : {"libc6", "libqt5core5a", "libqt5widgets5", "libqt5serialbus5",
                                 "libqt5multimedia5", "libqt5network5", "libsqlite3-0"})
-        QVERIFY2(
-            !depends.filter(QRegularExpression(QStringLiteral("^%1( |$)").arg(package))).isEmpty(),
-            qPrintable(QStringLiteral("%1 missing in: %2").arg(package, control.value(4))));
+        QVERIFY2(!depends.filter(QRegularExpression(QString("^%1( |$)").arg(package))).isEmpty(),
+                 qPrintable(package + (" missing in: " + control.value(4))));
 }
 
 // The files every installation holds, relative to the prefix. A non-empty
@@ -217,7 +196,7 @@ void tst_Install::layout_data()
          {std::pair{withViewer, "RideZodazo"}, std::pair{withReport, "DavavoZurer"}}) {
         if (with) {
             programs << program;
-            ids << QStringLiteral("org.quillark.") + program;
+            ids << QString("org.quillark.") + program;
         }
     }
     for (const QString &program : programs) {
@@ -254,13 +233,13 @@ void tst_Install::layout()
     QVERIFY(info.permissions().testFlag(QFileDevice::ReadOther));
     if (source.isEmpty())
         return;
-    QFile original(TestSupport::sourceDir() + QLatin1Char('/') + source);
+    QFile original(TestSupport::sourceDir() + '/' + source);
     QVERIFY(original.open(QIODevice::ReadOnly));
     QByteArray content;
     if (gzipped) {
-        const Result gzip = run(QStringLiteral("gzip"), {QStringLiteral("-dc"), info.filePath()});
-        QVERIFY2(gzip.ok(), "not a gzip file");
-        content = gzip.out.toLocal8Bit(); // decoded and encoded alike
+        const ProgramRun gzip = run("gzip", {"-dc", info.filePath()});
+        QVERIFY2(gzip.code == 0, "not a gzip file");
+        content = gzip.out.toUtf8(); // decoded and encoded alike
     } else {
         QFile copy(info.filePath());
         QVERIFY(copy.open(QIODevice::ReadOnly));
@@ -279,59 +258,52 @@ void tst_Install::onlyProgramsAndData()
     while (it.hasNext()) {
         const QString path = it.next();
         const QString file = QDir(m_prefix).relativeFilePath(path);
-        QVERIFY2(file.startsWith(QLatin1String("bin/")) || file.startsWith(QLatin1String("share/")),
+        QVERIFY2(file.startsWith("bin/") || file.startsWith("share/"), qPrintable(file));
+        QVERIFY2(!file.contains("tst_") && !file.endsWith(".a") && !file.endsWith(".h") &&
+                     !file.endsWith(".cmake"),
                  qPrintable(file));
-        QVERIFY2(!file.contains(QLatin1String("tst_")) && !file.endsWith(QLatin1String(".a")) &&
-                     !file.endsWith(QLatin1String(".h")) && !file.endsWith(QLatin1String(".cmake")),
-                 qPrintable(file));
-        if (!file.startsWith(QLatin1String("bin/")))
+        if (!file.startsWith("bin/"))
             continue;
-        const Result dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), path});
-        QVERIFY2(dynamic.ok(), qPrintable(dynamic.describe(file)));
-        QVERIFY2(
-            !dynamic.out.contains(QLatin1String("RPATH")) &&
-                !dynamic.out.contains(QLatin1String("RUNPATH")),
-            qPrintable(file + QStringLiteral(" carries a library search path:\n") + dynamic.out));
+        const ProgramRun dynamic = run("readelf", {"-d", path});
+        QVERIFY_RAN(dynamic, file);
+        QVERIFY2(!dynamic.out.contains("RPATH") && !dynamic.out.contains("RUNPATH"),
+                 qPrintable(file + " carries a library search path:\n" + dynamic.out));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("LD_LIBRARY_PATH"));
-        const Result libraries = run(QStringLiteral("ldd"), {path}, env);
-        QVERIFY2(libraries.ok() && !libraries.out.contains(QLatin1String("not found")),
-                 qPrintable(libraries.describe(file)));
+        env.remove("LD_LIBRARY_PATH");
+        const ProgramRun libraries = run("ldd", {path}, env);
+        QVERIFY2(libraries.code == 0 && !libraries.out.contains("not found"),
+                 qPrintable(describe(libraries, file)));
     }
 }
 
 void tst_Install::desktopEntries_data()
 {
-    QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("program");
     QTest::addColumn<bool>("opensProjects");
-    QTest::newRow("recorder") << "org.quillark.LiteModbus"
-                              << "quillark-lite-modbus" << false;
+    QTest::newRow("recorder") << QString("quillark-lite-modbus") << false;
     if (QK_HAS_VIEWER)
-        QTest::newRow("viewer") << "org.quillark.RideZodazo"
-                                << "RideZodazo" << true;
+        QTest::newRow("viewer") << QString("RideZodazo") << true;
     if (QK_HAS_REPORT)
-        QTest::newRow("report") << "org.quillark.DavavoZurer"
-                                << "DavavoZurer" << false;
+        QTest::newRow("report") << QString("DavavoZurer") << false;
 }
 
 void tst_Install::desktopEntries()
 {
-    QFETCH(QString, id);
     QFETCH(QString, program);
     QFETCH(bool, opensProjects);
+    const QString id = "org.quillark." + (program.startsWith("quillark") ? "LiteModbus" : program);
 
-    const QString path = installed(QStringLiteral("share/applications/%1.desktop").arg(id));
-    const Result validate = run(QStringLiteral("desktop-file-validate"), {path});
-    QVERIFY2(validate.ok() && validate.out.trimmed().isEmpty() && validate.err.trimmed().isEmpty(),
-             qPrintable(validate.describe(QStringLiteral("desktop-file-validate"))));
+    const QString path = installed("share/applications/" + id + ".desktop");
+    const ProgramRun validate = run("desktop-file-validate", {path});
+    QVERIFY2(validate.code == 0 && (validate.out + validate.err).trimmed().isEmpty(),
+             qPrintable(describe(validate, "desktop-file-validate")));
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     // The first group is [Desktop Entry] (the validator holds to it).
     const QString text = QString::fromUtf8(file.readAll());
     const auto entry = [&text](const char *key) {
-        return QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QLatin1String(key)),
+        return QRegularExpression(QString("^%1=(.*)$").arg(key),
                                   QRegularExpression::MultilineOption)
             .match(text)
             .captured(1)
@@ -339,28 +311,26 @@ void tst_Install::desktopEntries()
     };
 
     // The menu starts the installed program by name (bin/ is on PATH).
-    const QStringList exec = entry("Exec").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList exec = entry("Exec").split(' ', Qt::SkipEmptyParts);
     QVERIFY(!exec.isEmpty());
     QCOMPARE(exec.first(), program);
-    QVERIFY(QFileInfo(installed(QStringLiteral("bin/") + program)).isExecutable());
+    QVERIFY(QFileInfo(installed("bin/" + program)).isExecutable());
 
     // Its icon is the theme's (installed as its source: see layout).
     QCOMPARE(entry("Icon"), id);
 
     // Only the viewer takes project files, and it is handed the file.
-    const QStringList types = entry("MimeType").split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    QCOMPARE(types.contains(QStringLiteral("application/x-quillark-project")), opensProjects);
+    const QStringList types = entry("MimeType").split(';', Qt::SkipEmptyParts);
+    QCOMPARE(types.contains("application/x-quillark-project"), opensProjects);
     if (opensProjects)
-        QVERIFY(exec.contains(QStringLiteral("%f")) || exec.contains(QStringLiteral("%F")));
+        QVERIFY(exec.contains("%f") || exec.contains("%F"));
 }
 
 void tst_Install::appstreamMetadata()
 {
-    const QString path =
-        installed(QStringLiteral("share/metainfo/org.quillark.LiteModbus.metainfo.xml"));
-    const Result validate = run(QStringLiteral("appstreamcli"),
-                                {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
-    QVERIFY2(validate.ok(), qPrintable(validate.describe(QStringLiteral("appstreamcli validate"))));
+    const QString path = installed("share/metainfo/org.quillark.LiteModbus.metainfo.xml");
+    const ProgramRun validate = run("appstreamcli", {"validate", "--no-net", path});
+    QVERIFY_RAN(validate, "appstreamcli validate");
 
     // The component names the installed desktop entry and programs.
     QFile file(path);
@@ -368,22 +338,21 @@ void tst_Install::appstreamMetadata()
     const QString xml = QString::fromUtf8(file.readAll());
     const auto elements = [&xml](const char *name) {
         QStringList texts;
-        auto it = QRegularExpression(QStringLiteral("<%1[ >][^<]*").arg(QLatin1String(name)))
-                      .globalMatch(xml);
+        auto it = QRegularExpression(QString("<%1[ >][^<]*").arg(name)).globalMatch(xml);
         while (it.hasNext())
-            texts << it.next().captured().section(QLatin1Char('>'), 1).trimmed();
+            texts << it.next().captured().section('>', 1).trimmed();
         return texts;
     };
     const QString launchable = elements("launchable").value(0);
-    QCOMPARE(launchable, elements("id").value(0) + QStringLiteral(".desktop"));
-    QVERIFY(QFileInfo::exists(installed(QStringLiteral("share/applications/") + launchable)));
+    QCOMPARE(launchable, elements("id").value(0) + ".desktop");
+    QVERIFY(QFileInfo::exists(installed("share/applications/" + launchable)));
     const QStringList binaries = elements("binary");
-    QVERIFY(binaries.contains(QStringLiteral("quillark-lite-modbus")));
+    QVERIFY(binaries.contains("quillark-lite-modbus"));
     for (const QString &binary : binaries) {
-        if ((binary == QLatin1String("RideZodazo") && !QK_HAS_VIEWER) ||
-            (binary == QLatin1String("DavavoZurer") && !QK_HAS_REPORT))
+        if ((binary == "RideZodazo" && !QK_HAS_VIEWER) ||
+            (binary == "DavavoZurer" && !QK_HAS_REPORT))
             continue;
-        QVERIFY2(QFileInfo::exists(installed(QStringLiteral("bin/") + binary)), qPrintable(binary));
+        QVERIFY2(QFileInfo::exists(installed("bin/" + binary)), qPrintable(binary));
     }
 }
 
@@ -391,60 +360,37 @@ void tst_Install::projectFilesOpenInTheViewer()
 {
     // Build the MIME cache of the prefix as the package's trigger does, and
     // let Qt's own MIME database (the desktop's rules) recognise a project.
-    const Result update =
-        run(QStringLiteral("update-mime-database"), {installed(QStringLiteral("share/mime"))});
-    QVERIFY2(update.ok(), qPrintable(update.describe(QStringLiteral("update-mime-database"))));
+    const ProgramRun update = run("update-mime-database", {installed("share/mime")});
+    QVERIFY_RAN(update, "update-mime-database");
     QTemporaryDir dataHome;
     QVERIFY(dataHome.isValid());
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
-    qputenv("XDG_DATA_DIRS",
-            (installed(QStringLiteral("share")) + QStringLiteral(":/usr/share")).toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", (installed("share") + ":/usr/share").toLocal8Bit());
 
     const QMimeType type = QMimeDatabase().mimeTypeForFile(
-        installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")));
-    QCOMPARE(type.name(), QStringLiteral("application/x-quillark-project"));
-    QVERIFY(type.inherits(QStringLiteral("text/plain")));
-    QCOMPARE(type.comment(), QStringLiteral("Quillark project"));
-    QVERIFY(QFileInfo::exists(installed(
-        QStringLiteral("share/icons/hicolor/scalable/mimetypes/%1.svg").arg(type.iconName()))));
-    const QMimeType upper = QMimeDatabase().mimeTypeForFile(
-        QStringLiteral("/nowhere/COLD ROOM.QLK"), QMimeDatabase::MatchExtension);
+        installed("share/doc/quillark-lite-modbus/examples/demo.qlk"));
+    QCOMPARE(type.name(), QString("application/x-quillark-project"));
+    QVERIFY(type.inherits("text/plain"));
+    QCOMPARE(type.comment(), QString("Quillark project"));
+    QVERIFY(QFileInfo::exists(
+        installed("share/icons/hicolor/scalable/mimetypes/" + type.iconName() + ".svg")));
+    const QMimeType upper =
+        QMimeDatabase().mimeTypeForFile("/nowhere/COLD ROOM.QLK", QMimeDatabase::MatchExtension);
     QCOMPARE(upper.name(), type.name());
 
     // The desktop's handler cache of the prefix sends the type to the viewer
     // and to nothing else.
     if (!QK_HAS_VIEWER)
         return;
-    const QString applications = installed(QStringLiteral("share/applications"));
-    const Result handlers = run(QStringLiteral("update-desktop-database"), {applications});
-    QVERIFY2(handlers.ok(),
-             qPrintable(handlers.describe(QStringLiteral("update-desktop-database"))));
-    QFile cache(applications + QStringLiteral("/mimeinfo.cache"));
+    const QString applications = installed("share/applications");
+    const ProgramRun handlers = run("update-desktop-database", {applications});
+    QVERIFY_RAN(handlers, "update-desktop-database");
+    QFile cache(applications + "/mimeinfo.cache");
     QVERIFY(cache.open(QIODevice::ReadOnly | QIODevice::Text));
     const QString content = QString::fromUtf8(cache.readAll());
-    QVERIFY2(content.contains(QStringLiteral(
-                 "\napplication/x-quillark-project=org.quillark.RideZodazo.desktop;\n")),
-             qPrintable(content));
-}
-
-// A copy of the installed demo project with 10 minutes of one device
-// recorded at 1 s from 2026-01-01 12:00:00 UTC: channel 1 steps 20.0, 20.5
-// ... 23.5 and again (mean 21.75), channel 2 stays 50.
-QString tst_Install::recordedProject()
-{
-    const QString project = m_projectDir.filePath(QStringLiteral("demo.qlk"));
-    if (QFileInfo::exists(project))
-        return project;
-    if (!QFile::copy(installed(QStringLiteral("share/doc/quillark-lite-modbus/examples/demo.qlk")),
-                     project))
-        return QString();
-    QVector<TestSupport::RecordRow> rows;
-    for (int i = 0; i < 600; ++i)
-        rows.append(
-            {QStringLiteral("e2E3ZDlhYjEzLTQ3Yz"), 20.0 + (i % 8) * 0.5, 50.0, 1767268800 + i});
-    const bool written = TestSupport::appendRecordRows(
-        m_projectDir.filePath(QStringLiteral("demo.dat")), rows, false);
-    return written ? project : QString();
+    QVERIFY2(
+        content.contains("\napplication/x-quillark-project=org.quillark.RideZodazo.desktop;\n"),
+        qPrintable(content));
 }
 
 void tst_Install::siblingsWorkFromThePrefix_data()
@@ -477,20 +423,15 @@ void tst_Install::siblingsWorkFromThePrefix()
     QFETCH(QString, output);
     QFETCH(QStringList, expected);
 
-    const QString project = recordedProject();
-    QVERIFY(!project.isEmpty());
-    const QString outputPath = m_projectDir.filePath(output);
-    QTemporaryDir scratch;
-    QVERIFY(scratch.isValid());
-    const Result batch = run(installed(QStringLiteral("bin/") + program),
-                             options << outputPath << project, isolatedEnvironment(scratch.path()));
-    QVERIFY2(batch.ok(), qPrintable(batch.describe(program)));
+    const QString outputPath = m_workDir.filePath(output);
+    const ProgramRun batch = run(installed("bin/" + program), options << outputPath << m_project,
+                                 isolatedEnvironment(m_workDir.filePath(QTest::currentDataTag())));
+    QVERIFY_RAN(batch, program);
     QFile file(outputPath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString content = QString::fromUtf8(file.readAll());
     for (const QString &text : expected)
-        QVERIFY2(content.contains(text),
-                 qPrintable(text + QStringLiteral("\nnot in:\n") + content.right(600)));
+        QVERIFY2(content.contains(text), qPrintable(text + "\nnot in:\n" + content.right(600)));
 }
 
 void tst_Install::windowsStartFromThePrefix_data()
@@ -502,54 +443,44 @@ void tst_Install::windowsStartFromThePrefix_data()
     QTest::addColumn<QString>("argument"); // %1: the project
     QTest::newRow("recorder") << "quillark-lite-modbus" << QString();
     if (QK_HAS_VIEWER) {
-        QTest::newRow("viewer from the recorder") << "RideZodazo"
-                                                  << "'%1'";
-        QTest::newRow("viewer from the file manager") << "RideZodazo"
-                                                      << "%1";
+        QTest::newRow("viewer from the recorder") << "RideZodazo" << QString("'%1'");
+        QTest::newRow("viewer from the file manager") << "RideZodazo" << QString("%1");
     }
     if (QK_HAS_REPORT)
-        QTest::newRow("report from the recorder") << "DavavoZurer"
-                                                  << "'%1'";
+        QTest::newRow("report from the recorder") << "DavavoZurer" << QString("'%1'");
 }
 
 void tst_Install::windowsStartFromThePrefix()
 {
     QFETCH(QString, program);
     QFETCH(QString, argument);
-    const QString project = recordedProject();
-    QVERIFY(!project.isEmpty());
-    QTemporaryDir scratch;
-    QVERIFY(scratch.isValid());
-    const QString problem = runProblem(
-        installed(QStringLiteral("bin/") + program),
-        argument.isEmpty() ? QStringList() : QStringList{argument.arg(project)}, scratch.path());
+    const QString problem =
+        runProblem(installed("bin/" + program),
+                   argument.isEmpty() ? QStringList() : QStringList{argument.arg(m_project)},
+                   m_workDir.filePath(QTest::currentDataTag()));
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 void tst_Install::iconsAreTheGeneratorsOutput()
 {
-    const Result check = run(QStringLiteral("bash"),
-                             {TestSupport::sourceDir() + QStringLiteral("/packaging/make_icons.sh"),
-                              QStringLiteral("--check")});
-    QVERIFY2(check.ok(), qPrintable(check.describe(QStringLiteral("make_icons.sh --check"))));
+    const ProgramRun check =
+        run("bash", {TestSupport::sourceDir() + "/packaging/make_icons.sh", "--check"});
+    QVERIFY_RAN(check, "make_icons.sh --check");
 }
 
 void tst_Install::lintianFindsNoError()
 {
-    Result lintian;
     // It may well have ended while the other checks ran.
-    lintian.finished = TestSupport::waitUntilFinished(m_lintian, 150000);
-    if (!lintian.finished)
+    const bool finished = TestSupport::waitUntilFinished(m_lintian, 150000);
+    if (!finished)
         m_lintian.kill();
-    lintian.exitCode = m_lintian.exitStatus() == QProcess::NormalExit ? m_lintian.exitCode() : -1;
-    lintian.out = QString::fromLocal8Bit(m_lintian.readAllStandardOutput());
-    lintian.err = QString::fromLocal8Bit(m_lintian.readAllStandardError());
-    QVERIFY2(lintian.finished, qPrintable(lintian.describe(QStringLiteral("lintian"))));
-    qInfo().noquote() << lintian.out; // warnings and notes are shown, not failed on
-    QVERIFY2(lintian.exitCode == 0 &&
-                 !lintian.out.contains(QRegularExpression(QStringLiteral("^E: "),
-                                                          QRegularExpression::MultilineOption)),
-             qPrintable(lintian.describe(QStringLiteral("lintian"))));
+    const QString out = QString::fromUtf8(m_lintian.readAllStandardOutput());
+    const QString told = "lintian:\n" + out + QString::fromUtf8(m_lintian.readAllStandardError());
+    QVERIFY2(finished, qPrintable(told));
+    qInfo().noquote() << out; // warnings and notes are shown, not failed on
+    QVERIFY2(m_lintian.exitStatus() == QProcess::NormalExit && m_lintian.exitCode() == 0 &&
+                 !out.contains(QRegularExpression("^E: ", QRegularExpression::MultilineOption)),
+             qPrintable(told));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)
