@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "record/insertserialdata.h"
+#include "record/rowdigest.h"
 #include "record/sha256.h"
 #include "record/sqlstatement.h"
 
@@ -147,62 +148,58 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
                             "where id between ?1 and ?2 order by id");
     select.bind(1, firstId);
     select.bind(2, lastId);
-    Sha256 hash;
-    // Rows are packed into a buffer of 64 KiB and hashed a buffer at a time.
-    constexpr int kBufferSize = 1 << 16;
-    std::vector<char> buffer(kBufferSize);
-    int used = 0;
-    auto put = [&buffer, &used](const void *data, int size) {
-        std::memcpy(buffer.data() + used, data, size_t(size));
-        used += size;
-    };
-    qint64 count = 0;
+    RowDigest hash;
     int rc;
     sqlite3_stmt *statement = select.handle();
     while ((rc = select.step()) == SQLITE_ROW) {
-        ++count;
         // Each column with its type: a value stored as an integer and one
         // stored as a real differ, as do NULL and an empty text.
         for (int i = 0; i < 5; ++i) {
-            const char type = char(sqlite3_column_type(statement, i));
-            qint64 value = 0;
-            const char *data = nullptr;
-            int size = 0;
-            if (type == SQLITE_INTEGER) {
-                value = sqlite3_column_int64(statement, i);
-            } else if (type == SQLITE_FLOAT) {
-                const double real = sqlite3_column_double(statement, i);
-                std::memcpy(&value, &real, 8);
-            } else if (type != SQLITE_NULL) {
-                data = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                size = sqlite3_column_bytes(statement, i);
-                value = size;
-            }
-            if (used + 9 + size > kBufferSize) {
-                hash.addData(buffer.data(), size_t(used));
-                used = 0;
-            }
-            put(&type, 1);
-            if (type != SQLITE_NULL)
-                put(&value, 8);
-            if (size > kBufferSize - 9) {
-                hash.addData(buffer.data(), size_t(used));
-                used = 0;
-                hash.addData(data, size_t(size));
-            } else if (size > 0) {
-                put(data, size);
-            }
+            const int type = sqlite3_column_type(statement, i);
+            if (type == SQLITE_INTEGER)
+                hash.addInteger(sqlite3_column_int64(statement, i));
+            else if (type == SQLITE_FLOAT)
+                hash.addStoredReal(sqlite3_column_double(statement, i));
+            else if (type == SQLITE_NULL)
+                hash.addNull();
+            else
+                hash.addBytes(char(type),
+                              static_cast<const char *>(sqlite3_column_blob(statement, i)),
+                              sqlite3_column_bytes(statement, i));
         }
+        hash.endRow();
     }
     if (rc != SQLITE_DONE) {
         if (error)
             *error = select.errorText();
         return false;
     }
-    hash.addData(buffer.data(), size_t(used));
-    *rows = count;
-    *digest = hash.result().toHex();
+    *rows = hash.rows();
+    *digest = hash.hexResult();
     return true;
+}
+
+void RecordJournal::follow(qint64 id, const SerialRecord &row,
+                           const QHash<QString, QByteArray> &serials)
+{
+    RowDigest &hash = *m_running;
+    hash.addInteger(id);
+    const auto serial = serials.constFind(row.serialNo);
+    if (serial != serials.constEnd()) {
+        hash.addBytes(SQLITE_TEXT, serial->constData(), serial->size());
+    } else {
+        const QByteArray utf8 = row.serialNo.toUtf8();
+        hash.addBytes(SQLITE_TEXT, utf8.constData(), utf8.size());
+    }
+    for (double value : {row.channel1, row.channel2}) {
+        if (value == NoValue)
+            hash.addNull();
+        else
+            hash.addReal(value);
+    }
+    hash.addInteger(qint64(row.pointDate));
+    hash.endRow();
+    m_runningNext = id + 1;
 }
 
 QByteArray RecordJournal::hourContent(qint64 firstId, qint64 lastId, qint64 rows,
@@ -248,6 +245,7 @@ void RecordJournal::load(sqlite3 *db)
 {
     m_usable = false;
     m_segmentHour = -1;
+    m_running.reset();
     SqlStatement marker(db, "select tbl, row_id, content from qk_journal where tbl in "
                             "('#start', '#hour') order by seq desc limit 1");
     if (marker.step() != SQLITE_ROW) {
@@ -276,6 +274,11 @@ void RecordJournal::load(sqlite3 *db)
     if (next.step() == SQLITE_ROW)
         m_segmentHour = hourOf(next.int64(0));
     next.finish();
+    // Rows already unsealed were not seen here: their hour is read back.
+    if (m_segmentHour < 0)
+        restartRunning(m_segmentFirst);
+    else
+        m_running.reset();
     m_usable = true;
 }
 
@@ -310,8 +313,13 @@ bool RecordJournal::seal(sqlite3 *db, qint64 lastId, QString *error)
         return true;
     qint64 rows = 0;
     QByteArray digest;
-    if (!hourDigest(db, m_segmentFirst, lastId, &rows, &digest, error))
+    if (m_running && m_runningNext == lastId + 1) {
+        rows = m_running->rows();
+        digest = m_running->hexResult();
+        m_running.reset();
+    } else if (!hourDigest(db, m_segmentFirst, lastId, &rows, &digest, error)) {
         return false;
+    }
     const QByteArray content = hourContent(m_segmentFirst, lastId, rows, digest);
     // The hour's rows are the row: its content is the seal itself.
     if (!appendLink(db, kHourEntry, m_segmentHour * 3600, content, error))
@@ -378,41 +386,52 @@ bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *err
 }
 
 bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
-                                const std::vector<RecordContextOp> *ops)
+                                const std::vector<RecordContextOp> *ops,
+                                const QHash<QString, QByteArray> &serials)
 {
     if (!m_usable)
         load(db);
     if (!m_usable)
         return false;
+    // The ids of one batch follow each other: the writer holds the file.
+    const qint64 firstId = lastId - qint64(rows.size()) + 1;
+    if (m_running && firstId != m_runningNext)
+        m_running.reset(); // rows of another program in between
     // Most batches neither end an hour nor carry alarm changes: nothing to
     // write, and no savepoint to pay for.
     if (!ops || ops->empty()) {
         bool sameHour = m_segmentHour >= 0;
         for (size_t i = 0; sameHour && i < rows.size(); ++i)
             sameHour = hourOf(qint64(rows[i].pointDate)) == m_segmentHour;
-        if (sameHour)
+        if (sameHour) {
+            for (size_t i = 0; m_running && i < rows.size(); ++i)
+                follow(firstId + qint64(i), rows[i], serials);
             return true;
+        }
     }
     QString error;
     if (!SqlStatement::exec(db, "SAVEPOINT journal", &error)) {
         qCWarning(lcRecord).noquote() << "RecordJournal : " << error;
+        m_running.reset();
         return false;
     }
     const qint64 segmentFirst = m_segmentFirst;
     const qint64 segmentHour = m_segmentHour;
     bool ok = true;
-    // The ids of one batch follow each other: the writer holds the file.
-    const qint64 firstId = lastId - qint64(rows.size()) + 1;
     for (size_t i = 0; ok && i < rows.size(); ++i) {
+        const qint64 id = firstId + qint64(i);
         const qint64 hour = hourOf(qint64(rows[i].pointDate));
         if (m_segmentHour < 0) {
             m_segmentHour = hour;
         } else if (hour != m_segmentHour) {
             // A row of another hour (later, or earlier after the clock went
             // back): the rows before it form a complete run.
-            ok = seal(db, firstId + qint64(i) - 1, &error);
+            ok = seal(db, id - 1, &error);
             m_segmentHour = hour;
+            restartRunning(id);
         }
+        if (ok && m_running)
+            follow(id, rows[i], serials);
     }
     if (ok && ops) {
         for (const RecordContextOp &op : *ops) {
@@ -429,6 +448,13 @@ bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &ro
         SqlStatement::exec(db, "RELEASE journal", nullptr);
         m_segmentFirst = segmentFirst;
         m_segmentHour = segmentHour;
+        m_running.reset();
     }
     return ok;
+}
+
+void RecordJournal::restartRunning(qint64 nextId)
+{
+    m_running = std::make_shared<RowDigest>();
+    m_runningNext = nextId;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
 struct SerialRecord;
+class RowDigest;
 
 // A change to the alarm tables of a record file, made on the window's thread
 // and written by the record writer's thread together with the next batch of
@@ -102,17 +105,28 @@ public:
     // Called inside the write transaction after `rows` went in, the last of
     // them with id `lastId`: seals completed hours and writes `ops`. Returns
     // whether the ops were written (on failure they are kept by the caller).
+    // `serials` holds the rows' device numbers in UTF-8 as they were bound.
     bool afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
-                     const std::vector<RecordContextOp> *ops);
+                     const std::vector<RecordContextOp> *ops,
+                     const QHash<QString, QByteArray> &serials);
     bool isUsable() const { return m_usable; }
 
 private:
     bool seal(sqlite3 *db, qint64 lastId, QString *error);
     bool applyOp(sqlite3 *db, const RecordContextOp &op, QString *error);
     bool closeStale(sqlite3 *db, QString *error);
+    // Hashes row `id` as it went in, for the seal of its hour.
+    void follow(qint64 id, const SerialRecord &row, const QHash<QString, QByteArray> &serials);
+    void restartRunning(qint64 nextId);
 
     bool m_usable = false;
     bool m_warned = false;     // an unreadable journal is logged once
     qint64 m_segmentFirst = 1; // first id not sealed
     qint64 m_segmentHour = -1; // hour of the unsealed rows; -1 none yet
+    // The unsealed rows hashed as they went in, so that an hour is sealed
+    // without reading it back; none when they are not all known here (the
+    // file was opened with unsealed rows, another program wrote between two
+    // batches, a write was undone): that hour is then read back.
+    std::shared_ptr<RowDigest> m_running;
+    qint64 m_runningNext = 0; // the id the next row must have to go on
 };

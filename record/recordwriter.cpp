@@ -685,7 +685,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
     // Hour seals and alarm changes go in with the rows, or not at all; a
     // journal that fails never holds back the samples.
     const bool journaled =
-        m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops);
+        m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops, m_utf8);
     // The settings and the time order go in with the rows too; a file whose
     // context tables are damaged keeps its samples (a missing table is an
     // SQL error, whereas a full disk or a lock fails the whole batch, which

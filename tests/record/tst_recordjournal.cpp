@@ -12,6 +12,8 @@
 
 #include <sqlite3.h>
 
+#include <limits>
+
 namespace
 {
 
@@ -63,6 +65,8 @@ private slots:
     void tampering();
     void oldFileGetsAJournal();
     void acknowledgementWhileLocked();
+    void sealsMatchTheFile_data();
+    void sealsMatchTheFile();
 
 private:
     QTemporaryDir m_dir;
@@ -251,6 +255,50 @@ void tst_RecordJournal::acknowledgementWhileLocked()
     QVERIFY(again.createConnection());
     QCOMPARE(eventsOf(path).value(0).end, kHour0 + 120);
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
+}
+
+
+// The writer hashes an hour's rows as they go in: its seals must match what
+// the file gives back, whatever the values, however the rows were batched,
+// and with rows of another program between two batches.
+void tst_RecordJournal::sealsMatchTheFile_data()
+{
+    QTest::addColumn<QVector<double>>("values");
+    QTest::addColumn<int>("batches");
+    QTest::addColumn<bool>("foreign");
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("stored as integers, nan, -0, inf")
+        << QVector<double>{20, -0.0, qQNaN(), inf, -inf, 1e300, 0.1} << 1 << false;
+    QTest::newRow("many batches") << QVector<double>{20.25, 21} << 7 << false;
+    QTest::newRow("another writer between") << QVector<double>{20.25} << 3 << true;
+}
+
+void tst_RecordJournal::sealsMatchTheFile()
+{
+    QFETCH(QVector<double>, values);
+    QFETCH(int, batches);
+    QFETCH(bool, foreign);
+    const QString path =
+        m_dir.filePath(QStringLiteral("seals-%1.dat").arg(QTest::currentDataTag()));
+    InsertSerialData db(path, QStringLiteral("seals"));
+    QVERIFY(db.createConnection());
+    // Three hours of a sample a minute and one of the fourth hour.
+    const int minutes = 181;
+    for (int m = 0; m < minutes; ++m) {
+        InsertSerialData::appendRecord({kDevice, values[m % values.size()],
+                                        values[(m + 1) % values.size()], quint32(kHour0 + 60 * m)});
+        if ((m + 1) % (minutes / batches + 1) != 0 && m + 1 < minutes)
+            continue;
+        QVERIFY(db.insertNow());
+        if (foreign && m < 90)
+            QVERIFY(TestSupport::sqliteCli(
+                path, QStringLiteral("insert into fennolink (serialno, channel1, channel2, "
+                                     "pointDate) values ('other', 1, 2, %1)")
+                          .arg(kHour0 + 60 * m)));
+    }
+    const RecordJournalVerdict verdict = verdictOf(path);
+    QVERIFY2(verdict.state == RecordJournalVerdict::State::Intact, qPrintable(verdict.text()));
+    QCOMPARE(verdict.hours, 3);
 }
 
 QTEST_MAIN(tst_RecordJournal)
