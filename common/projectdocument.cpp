@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QSet>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 
 #include <cmath>

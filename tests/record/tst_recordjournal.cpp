@@ -257,7 +257,6 @@ void tst_RecordJournal::acknowledgementWhileLocked()
     QCOMPARE(verdictOf(path).state, RecordJournalVerdict::State::Intact);
 }
 
-
 // The writer hashes an hour's rows as they go in: its seals must match what
 // the file gives back, whatever the values, however the rows were batched,
 // and with rows of another program between two batches.
