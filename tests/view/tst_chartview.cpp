@@ -44,27 +44,28 @@ int lastLightColumn(XYChart *chart)
     return -1;
 }
 
+// A shown view bound to a connected node (bound again after changes to the node).
 struct Shown {
     Project project;
     ConfiguredDevice *device = nullptr;
     NodeDevice *node = nullptr;
     ChartView view;
 
-    explicit Shown(bool named = true, const QString &model = QStringLiteral("QA100"))
+    explicit Shown(bool named = true, const QString &model = "QA100")
     {
-        device = project.addConnection(QStringLiteral("192.168.7.70"), 1, named);
+        device = project.addConnection("192.168.7.70", 1, named);
         device->setModel(model);
         node = device->nodeList().first();
         view.resize(810, 404);
         view.show();
+        bind();
     }
-    void bind(bool connect = true)
+    void bind()
     {
         view.clearView();
         view.setDevice(node);
         node->setChartView(&view);
-        if (connect)
-            device->deviceConnected();
+        device->deviceConnected();
     }
     ~Shown() { project.unlinkViews(); }
 };
@@ -93,7 +94,6 @@ private slots:
         QFETCH(bool, named);
         QFETCH(QString, model);
         Shown s(named, model);
-        s.bind();
         QCOMPARE(fullText(&s.view, "label_device"),
                  named ? QStringLiteral("Dev1") : QStringLiteral("192.168.7.70"));
         QCOMPARE(fullText(&s.view, "label_ch1_desc"),
@@ -102,8 +102,7 @@ private slots:
                  named ? QStringLiteral("Hum") : QStringLiteral("CH2"));
         QCOMPARE(fullText(&s.view, "label_serialnumber"),
                  QStringLiteral("ID : ") + s.node->deviceNumber());
-        feed(s.node, QStringLiteral("20.00"), QStringLiteral("30.00"), QDateTime::currentDateTime(),
-             QStringLiteral("-70"), QStringLiteral("88"));
+        feed(s.node, "20.00", "30.00", QDateTime::currentDateTime(), "-70", "88");
         const bool strip = model == QLatin1String("QA100");
         QCOMPARE(child<QFrame>(&s.view, "frame_lqibatt")->isVisible(), strip);
         QCOMPARE(label(&s.view, "label_lqi")->text(), strip ? QStringLiteral("-70") : QString());
@@ -123,10 +122,9 @@ private slots:
         QFETCH(int, interval);
         dataIntervalMs = interval;
         Shown s;
-        s.bind();
         const QDateTime start = QDateTime::currentDateTime().addMSecs(-10LL * interval);
         for (int i = 0; i < 10; ++i)
-            feed(s.node, QString::number(10 + i, 'f', 2), QStringLiteral("1.00"),
+            feed(s.node, QString::number(10 + i, 'f', 2), "1.00",
                  start.addMSecs(qint64(interval) * i));
         settle();
         const double newest = s.view.timeData()[239];
@@ -160,7 +158,7 @@ private slots:
         s.node->setUnits(1, 3);
         s.node->setAlarmRange(0, 10, 0, 10);
         s.bind();
-        feed(s.node, QString(), QStringLiteral("nan"));
+        feed(s.node, QString(), "nan");
         for (const char *name : {"label_ch1_number", "label_ch2_number"})
             QCOMPARE(label(&s.view, name)->text(), ValueStyle::kNoDataText);
         for (const char *name : {"label_ch1_unit", "label_ch2_unit"})
@@ -175,11 +173,11 @@ private slots:
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNoData);
 
         s.device->deviceConnected();
-        feed(s.node, QStringLiteral("5.00"), QString());
+        feed(s.node, "5.00", QString());
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNormal);
-        QCOMPARE(label(&s.view, "label_ch1_unit")->text(), QStringLiteral("\u00B0C"));
+        QCOMPARE(label(&s.view, "label_ch1_unit")->text(), "\u00B0C");
         QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kNoData);
-        feed(s.node, QStringLiteral("11.00"), QString());
+        feed(s.node, "11.00", QString());
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kAlarm);
         s.device->deviceDisconnected();
         QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kGrey);
@@ -189,19 +187,18 @@ private slots:
     void badValuesKeepLayout_data()
     {
         QTest::addColumn<QString>("value");
-        QTest::newRow("not a number") << QStringLiteral("--");
-        QTest::newRow("1e30") << QStringLiteral("1e30");
-        QTest::newRow("negative zero") << QStringLiteral("-0.00");
-        QTest::newRow("four digits") << QStringLiteral("9980.02");
+        QTest::newRow("not a number") << "--";
+        QTest::newRow("1e30") << "1e30";
+        QTest::newRow("negative zero") << "-0.00";
+        QTest::newRow("four digits") << "9980.02";
         QTest::newRow("very long") << QString(300, QLatin1Char('8'));
     }
     void badValuesKeepLayout()
     {
         QFETCH(QString, value);
         Shown s;
-        s.bind();
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        feed(s.node, QStringLiteral("1.00"), QStringLiteral("2.00"));
+        feed(s.node, "1.00", "2.00");
         settle();
         const QSize minimum = s.view.minimumSizeHint();
         const QRect panel = child<QFrame>(&s.view, "frame_channel1")->geometry();
@@ -217,7 +214,7 @@ private slots:
     // greyed; the node keeps no link to a view that is gone.
     void emptyViewLonelyNodeAndLifetime()
     {
-        NodeDevice lone(QStringLiteral("LONE-1"));
+        NodeDevice lone("LONE-1");
         {
             ChartView view;
             view.resize(810, 404);
@@ -230,13 +227,13 @@ private slots:
             view.setDevice(&lone);
             lone.setChartView(&view);
             QVERIFY(!child<QFrame>(&view, "frame_lqibatt")->isVisible());
-            feed(&lone, QStringLiteral("3.00"), QStringLiteral("4.00"));
-            QCOMPARE(label(&view, "label_ch1_number")->text(), QStringLiteral("3.00"));
+            feed(&lone, "3.00", "4.00");
+            QCOMPARE(label(&view, "label_ch1_number")->text(), "3.00");
             lone.deviceDisconnected();
             QCOMPARE(frameStyle(&view, "frame_ch1_value"), ValueStyle::kGrey);
         }
         QCOMPARE(lone.chartView(), nullptr);
-        feed(&lone, QStringLiteral("1.00"), QStringLiteral("2.00"));
+        feed(&lone, "1.00", "2.00");
     }
 };
 

@@ -13,8 +13,6 @@
 #include <QLayout>
 #include <QtTest>
 
-#include <memory>
-
 using namespace ViewFixture;
 
 namespace
@@ -77,7 +75,7 @@ private slots:
             QCOMPARE(b.node(k)->ch2Tile(), b.tile(2 * k + 1));
         }
         if (count == 5)
-            QCOMPARE(b.tile(8)->parentWidget()->objectName(), QStringLiteral("widget_03"));
+            QCOMPARE(b.tile(8)->parentWidget()->objectName(), "widget_03");
         else
             QCOMPARE(b.board.cell(0, 0)->layout()->itemAt(1)->widget(), b.tile(32));
         // Cells without a tile can be hidden.
@@ -97,10 +95,9 @@ private slots:
     {
         Board b(4, false);
         QVERIFY(QTest::qWaitForWindowExposed(&b.board));
-        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_device")),
-                 QStringLiteral("127.0.0.1"));
-        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_desc")), QStringLiteral("CH1"));
-        QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), QStringLiteral("CH2"));
+        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_device")), "127.0.0.1");
+        QCOMPARE(LabelElider::fullText(label(b.tile(0), "label_desc")), "CH1");
+        QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), "CH2");
         const QSize minimum = b.board.minimumSizeHint();
         const QString longName(300, QLatin1Char('W'));
         b.node(0)->setNames(longName, longName, QString());
@@ -109,7 +106,7 @@ private slots:
         QLabel *device = label(b.tile(0), "label_device");
         QCOMPARE(LabelElider::fullText(device), longName);
         QVERIFY(device->text().endsWith(QChar(0x2026)));
-        QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), QStringLiteral("CH2"));
+        QCOMPARE(LabelElider::fullText(label(b.tile(1), "label_desc")), "CH2");
         QVERIFY(b.tile(0)->width() <= b.tile(2)->width() + 1);
     }
 
@@ -122,12 +119,12 @@ private slots:
         QTest::addColumn<QString>("look");
         const QString noData = ValueStyle::kNoDataText;
         QTest::newRow("empty") << QString() << noData << ValueStyle::kNoData;
-        QTest::newRow("not a number") << QStringLiteral("abc") << noData << ValueStyle::kNoData;
-        QTest::newRow("nan") << QStringLiteral("nan") << noData << ValueStyle::kNoData;
-        QTest::newRow("1e30") << QStringLiteral("1e30") << QStringLiteral("1e30")
-                              << ValueStyle::kAlarm;
-        QTest::newRow("negative zero")
-            << QStringLiteral("-0.00") << QStringLiteral("-0.00") << ValueStyle::kAlarm;
+        QTest::newRow("not a number") << "abc" << noData << ValueStyle::kNoData;
+        QTest::newRow("nan") << "nan" << noData << ValueStyle::kNoData;
+        QTest::newRow("1e30") << "1e30"
+                              << "1e30" << ValueStyle::kAlarm;
+        QTest::newRow("negative zero") << "-0.00"
+                                       << "-0.00" << ValueStyle::kAlarm;
         QTest::newRow("beyond float")
             << QString(400, QLatin1Char('9')) << noData << ValueStyle::kNoData;
     }
@@ -140,7 +137,7 @@ private slots:
         b.node(0)->setAlarmRange(10, 30, 10, 30);
         QVERIFY(QTest::qWaitForWindowExposed(&b.board));
         b.project.devices.first()->deviceConnected();
-        feed(b.node(0), QStringLiteral("20.00"), QStringLiteral("25.00"));
+        feed(b.node(0), "20.00", "25.00");
         QCoreApplication::processEvents();
         const QSize minimum = b.board.minimumSizeHint();
         const QRect geometry = b.tile(0)->geometry();
@@ -162,14 +159,14 @@ private slots:
     void destroyingTilesUnlinksNode()
     {
         Project project;
-        project.addConnection(QStringLiteral("127.0.0.1"), 1);
+        project.addConnection("127.0.0.1", 1);
         {
             DashBoard board;
             board.setDeviceList(project.devices);
         }
         QVERIFY(!project.nodes().first()->ch1Tile());
         QVERIFY(!project.nodes().first()->ch2Tile());
-        feed(project.nodes().first(), QStringLiteral("1.00"), QStringLiteral("2.00"));
+        feed(project.nodes().first(), "1.00", "2.00");
     }
 
     // A real Modbus gateway on loopback moves a tile grey -> teal -> crimson
@@ -180,8 +177,8 @@ private slots:
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("unit");
-        QTest::newRow("1 celsius") << 1 << QStringLiteral("\u00B0C");
-        QTest::newRow("4 custom") << 4 << QStringLiteral("ppm");
+        QTest::newRow("1 celsius") << 1 << "\u00B0C";
+        QTest::newRow("4 custom") << 4 << "ppm";
         QTest::newRow("7 unknown") << 7 << QString();
     }
     void simulatorMovesTileGreyTealCrimson()
@@ -191,11 +188,10 @@ private slots:
         GatewaySimulator sim(TestSupport::frozenGateway(1));
         QVERIFY(sim.start());
         Project project;
-        ConfiguredDevice *device =
-            project.addConnection(QStringLiteral("127.0.0.1"), 1, true, sim.serverPort());
+        ConfiguredDevice *device = project.addConnection("127.0.0.1", 1, true, sim.serverPort());
         NodeDevice *node = device->nodeList().first();
         node->setUnits(code, 3);
-        node->setCustomUnits(QStringLiteral("ppm"), QStringLiteral("lux"));
+        node->setCustomUnits("ppm", "lux");
         node->setAlarmRange(10.0f, 30.0f, 0.0f, 0.0f);
         DashBoard board;
         board.setDeviceList(project.devices);
@@ -220,7 +216,7 @@ private slots:
             QCOMPARE(style(tile), step.look);
         }
         QCOMPARE(style(board.tiles().at(1)), ValueStyle::kNormal);
-        QCOMPARE(text(board.tiles().at(1), "label_unit"), QStringLiteral("%RH"));
+        QCOMPARE(text(board.tiles().at(1), "label_unit"), "%RH");
         sim.setSilent(true);
         for (int i = 0; i <= ConfiguredDevice::missedPollLimit() && device->isConnected(); ++i)
             device->poll();
@@ -256,22 +252,19 @@ private slots:
         QFETCH(bool, unit);
         QFETCH(QString, text);
         QFETCH(QSize, size);
-        std::unique_ptr<QLabel> label;
-        if (unit)
-            label = std::make_unique<ResizeLabelUnit>();
-        else
-            label = std::make_unique<ResizeLabel>();
-        label->setFont(QFont(QStringLiteral("Segoe UI"), 18));
-        label->setText(text);
-        label->resize(size);
-        for (int i = 0; i < 3; ++i) { // fitting again keeps within bounds
-            if (unit)
-                static_cast<ResizeLabelUnit *>(label.get())->fitFont();
-            else
-                static_cast<ResizeLabel *>(label.get())->fitFont();
-        }
-        const qreal points = label->font().pointSizeF();
-        const QSize measured = QFontMetrics(label->font()).size(0, text);
+        ResizeLabel valueLabel;
+        ResizeLabelUnit unitLabel;
+        auto fit = [&](auto &label) {
+            label.setFont(QFont("Segoe UI", 18));
+            label.setText(text);
+            label.resize(size);
+            for (int i = 0; i < 3; ++i) // fitting again keeps within bounds
+                label.fitFont();
+            return label.font();
+        };
+        const QFont font = unit ? fit(unitLabel) : fit(valueLabel);
+        const qreal points = font.pointSizeF();
+        const QSize measured = QFontMetrics(font).size(0, text);
         const QSize room = size - (unit ? QSize(0, 0) : QSize(10, 8));
         QVERIFY(points >= ResizeLabel::kMinPointSize && points <= ResizeLabel::kMaxPointSize);
         if (measured.width() == 0 || measured.height() == 0) {

@@ -26,11 +26,11 @@ namespace
 
 struct Open {
     Project project;
-    ProjectCenter center{QStringLiteral("/tmp/projects/Cold Store.qlk")};
+    ProjectCenter center{"/tmp/projects/Cold Store.qlk"};
 
     explicit Open(int devices = 3)
     {
-        project.addConnection(QStringLiteral("127.0.0.1"), devices, true, 5020);
+        project.addConnection("127.0.0.1", devices, true, 5020);
         center.setDeviceList(project.devices);
         center.resize(1010, 464);
         center.show();
@@ -63,10 +63,9 @@ private slots:
             QCOMPARE(size->styleSheet(), bytes < 3221225472LL ? ProjectCenter::kStyleIdle
                                                               : ProjectCenter::kStyleSizeLimit);
         }
-        open.center.setRecordTimes(QStringLiteral("2020-05-05 10:00:00"),
-                                   QStringLiteral("2020-05-05 11:00:00"));
+        open.center.setRecordTimes("2020-05-05 10:00:00", "2020-05-05 11:00:00");
         open.center.setRecordState(true);
-        QCOMPARE(open.center.recordStartTime(), QStringLiteral("2020-05-05 10:00:00"));
+        QCOMPARE(open.center.recordStartTime(), "2020-05-05 10:00:00");
     }
 
     // The list shows the nodes in project order, by name or else number, with
@@ -74,10 +73,10 @@ private slots:
     void listEntriesIconsAndLongNames()
     {
         Project project;
-        ConfiguredDevice *first = project.addConnection(QStringLiteral("127.0.0.1"), 2, false);
-        ConfiguredDevice *second = project.addConnection(QStringLiteral("127.0.0.2"), 1);
+        ConfiguredDevice *first = project.addConnection("127.0.0.1", 2, false);
+        ConfiguredDevice *second = project.addConnection("127.0.0.2", 1);
         const QString longName(500, QLatin1Char('M'));
-        project.nodes().at(2)->setNames(longName, QStringLiteral("a"), QStringLiteral("b"));
+        project.nodes().at(2)->setNames(longName, "a", "b");
         ProjectCenter center(QStringLiteral("/tmp/%1.qlk").arg(longName));
         auto *list = child<QListWidget>(&center, "list_project");
         QAbstractItemModelTester tester(list->model(),
@@ -114,7 +113,7 @@ private slots:
     {
         Open open;
         open.project.devices.first()->deviceConnected();
-        feed(open.node(0), QStringLiteral("1.00"), QStringLiteral("2.00"));
+        feed(open.node(0), "1.00", "2.00");
         QTest::mouseClick(open.tile(2), Qt::LeftButton);
         QVERIFY(open.center.chartView()->isVisible() && !open.center.dashBoard()->isVisible());
         QCOMPARE(open.node(1)->chartView(), open.center.chartView());
@@ -138,15 +137,14 @@ private slots:
         double times[240], ch1[240], ch2[240];
         open.node(0)->history(times, ch1, ch2);
         ch1[239] = 123.0;
-        open.center.chartView()->setDeviceData(times, ch1, ch2, QStringLiteral("123.00"),
-                                               QStringLiteral("2.00"));
+        open.center.chartView()->setDeviceData(times, ch1, ch2, "123.00", "2.00");
         open.center.slotDeviceClicked(open.node(0));
         QCOMPARE(open.center.chartView()->values1Data()[239], 123.0);
 
         open.center.slotDeviceClicked(open.node(2));
         QCOMPARE(open.node(0)->chartView(), nullptr);
         QCOMPARE(open.center.chartView()->values1Data()[239], NoValue);
-        feed(open.node(0), QStringLiteral("7.00"), QStringLiteral("2.00"));
+        feed(open.node(0), "7.00", "2.00");
         QCOMPARE(open.center.chartView()->values1Data()[239], NoValue); // not on show
         open.center.slotDeviceClicked(open.node(0));
         QCOMPARE(open.center.chartView()->values1Data()[239], 7.0);
@@ -163,13 +161,13 @@ private slots:
         QVERIFY(open.center.findChildren<QDialog *>().isEmpty());
 
         open.project.devices.first()->deviceConnected();
-        feed(open.node(1), QStringLiteral("50.00"), QStringLiteral("2.00"));
+        feed(open.node(1), "50.00", "2.00");
         open.center.slotDeviceClicked(open.node(1));
         open.click(open.center.chartView(), "btn_network");
         QPointer<NetworkSettingDialog> network = open.center.findChild<NetworkSettingDialog *>();
         QVERIFY(network && network->isVisible());
-        QCOMPARE(label(network, "label_ipaddr")->text(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(label(network, "label_port")->text(), QStringLiteral("5020"));
+        QCOMPARE(label(network, "label_ipaddr")->text(), "127.0.0.1");
+        QCOMPARE(label(network, "label_port")->text(), "5020");
         open.click(network, "pushButton_close");
         QTRY_VERIFY(network.isNull());
 
@@ -179,19 +177,18 @@ private slots:
         auto *dialog = open.center.findChild<SensingOptionDialog *>();
         QVERIFY(dialog);
         QCOMPARE(label(dialog, "label_serialnumber")->text(), open.node(1)->deviceNumber());
-        child<QLineEdit>(dialog, "lineEdit_devicename")->setText(QStringLiteral("Renamed"));
+        child<QLineEdit>(dialog, "lineEdit_devicename")->setText("Renamed");
         child<QDoubleSpinBox>(dialog, "doubleSpinBox_max_ch1")->setValue(40);
         open.click(dialog, "pushButton_confirm");
         QCOMPARE(update.count(), 1);
-        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(),
-                 QStringLiteral("Renamed"));
+        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(), "Renamed");
         open.center.slotDashboardClicked();
         QCOMPARE(child<QFrame>(open.tile(2), "frame_value")->styleSheet(), ValueStyle::kAlarm);
     }
 
     void emptyProjectWorks()
     {
-        ProjectCenter center(QStringLiteral("empty.qlk"));
+        ProjectCenter center("empty.qlk");
         center.setDeviceList({});
         center.show();
         center.setEmptyCellsVisible(false);
