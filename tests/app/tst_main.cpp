@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+static const QString kProgram = TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus");
+
 // The real program (offscreen) and its single-instance rule.
 class tst_Main : public QObject
 {
@@ -23,28 +25,26 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     TestSupport::isolateSettings();
     QTemporaryDir runtimeDir; // keeps the lock apart from a program the user runs
     QVERIFY(runtimeDir.isValid());
+    // Offscreen as this test (ctest's environment); the reason is a debug line, off by default.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    env.insert("QT_LOGGING_RULES", "quillark.app.debug=true");
     auto start = [&](QProcess &process) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-        // The reason is a debug line, off by default.
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillark.app.debug=true"));
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"),
-                      QStringList());
+        process.start(kProgram, QStringList());
         return process.waitForStarted(10000);
     };
     // Process id written in the instance lock; 0 while there is none.
     auto lockOwner = [&] {
-        QFile lock(runtimeDir.filePath(QStringLiteral("Quillark Lite Modbus.lock")));
+        QFile lock(runtimeDir.filePath("Quillark Lite Modbus.lock"));
         return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
     };
 
     QProcess first, second, next, third;
     QVERIFY(start(first));
     QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == first.processId(); }, 20000));
-    QVERIFY(start(second) && second.waitForFinished(20000));
+    QVERIFY(start(second) && TestSupport::waitUntilFinished(second, 20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     QVERIFY2(second.readAll().contains("another instance is running"), "ended for another reason");
@@ -53,7 +53,7 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     // SIGKILL leaves the lock behind; the next start takes it over and keeps running.
     const qint64 deadPid = first.processId();
     first.kill();
-    QVERIFY(first.waitForFinished(10000));
+    QVERIFY(TestSupport::waitUntilFinished(first, 10000));
     QCOMPARE(lockOwner(), deadPid);
     QVERIFY(start(next));
     QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == next.processId(); }, 20000));
@@ -61,11 +61,11 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     QCOMPARE(next.state(), QProcess::Running);
 
     // ...and it in turn keeps a further start out.
-    QVERIFY(start(third) && third.waitForFinished(20000));
+    QVERIFY(start(third) && TestSupport::waitUntilFinished(third, 20000));
     QCOMPARE(third.exitCode(), 0);
     QCOMPARE(next.state(), QProcess::Running);
     next.kill();
-    QVERIFY(next.waitForFinished(10000));
+    QVERIFY(TestSupport::waitUntilFinished(next, 10000));
 }
 
 // The benchmark hook: first paints of the window and of the project centre
@@ -76,33 +76,24 @@ void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const TestSupport::DeadPort dead; // the gateway stays unreachable
-    const QString project = dir.filePath(QStringLiteral("bench.qlk"));
+    const QString project = dir.filePath("bench.qlk");
     QVERIFY(TestSupport::writeProject(project, 1000, {dead.port()}));
     {
-        TestSupport::isolateSettingsIn(dir.filePath(QStringLiteral("config")));
+        TestSupport::isolateSettingsIn(dir.filePath("config"));
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,
                            kAppName);
-        settings.beginGroup(QStringLiteral("RecentProjects"));
-        settings.setValue(QStringLiteral("list"), QStringList{QStringLiteral("bench")});
-        settings.setValue(QStringLiteral("projects"),
-                          QVariantHash{{QStringLiteral("bench"), project}});
+        settings.beginGroup("RecentProjects");
+        settings.setValue("list", QStringList{"bench"});
+        settings.setValue("projects", QVariantHash{{"bench", project}});
     }
-    const QString probe = dir.filePath(QStringLiteral("probe"));
+    const QString probe = dir.filePath("probe");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("QUILLARK_BENCH_PROBE"), probe);
-    env.insert(QStringLiteral("QUILLARK_BENCH_OPEN_RECENT"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QUILLARK_BENCH_EXIT"), QStringLiteral("1"));
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus"),
-                  QStringList());
-    QVERIFY(program.waitForStarted(10000));
-    QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(60000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("QUILLARK_BENCH_PROBE", probe);
+    env.insert("QUILLARK_BENCH_OPEN_RECENT", "1");
+    env.insert("QUILLARK_BENCH_EXIT", "1");
+    QCOMPARE(TestSupport::runProgram(kProgram, {}, env).code, 0);
     QFile file(probe);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
