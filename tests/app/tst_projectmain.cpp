@@ -33,7 +33,7 @@ void tst_ProjectMain::createAndOpen_data()
 
     const QString tooLong = QStringLiteral("ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease "
                                            "retry.\nMax Length is 20 charactors.");
-    const QString cannot = QStringLiteral("ERROR|Unable to open the project file.");
+    const QString cannot = "ERROR|Unable to open the project file.";
     const QString none;
     QTest::newRow("create 16 letters")
         << true << "abcdefghijklmnop" << none << "abcdefghijklmnop.qlk" << none;

@@ -92,12 +92,12 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     QVERIFY(sim.start());
     sim.setHoldingRegisters(0, TestSupport::nodeBlock(20, 50, 1, 1));
     sim.setHoldingRegisters(8, TestSupport::nodeBlock(20, 50, 1, 1));
-    const QString path = m_dir.filePath(QStringLiteral("alarms.qlk"));
+    const QString path = m_dir.filePath("alarms.qlk");
     QVERIFY(TestSupport::writeProject(path, 1000, {sim.serverPort()}, 2, 10, 30));
     QuillarkMain w;
     emit w.m_projectMain->projectLoaded(path);
     const QList<NodeDevice *> nodes = w.m_deviceList.first()->nodeList();
-    QTRY_COMPARE_WITH_TIMEOUT(nodes[0]->ch1Text(), QStringLiteral("20.00"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(nodes[0]->ch1Text(), "20.00", 10000);
     w.slotStartRecord();
 
     // Out of range while recording: the sound and an open event.
@@ -106,29 +106,28 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     QTRY_COMPARE(AlarmTracker::openEvents().size(), 1);
     sim.setHoldingRegisters(0, TestSupport::nodeBlock(37.25f, 50, 1, 1));
 
-    w.menuAction(QStringLiteral("actionAlarms"))->trigger();
+    w.menuAction("actionAlarms")->trigger();
     AlarmsWindow *window = w.m_alarmsWindow;
     QVERIFY(window && window->isVisible());
-    auto *table = window->findChild<QTableWidget *>(QStringLiteral("tableEvents"));
+    auto *table = window->findChild<QTableWidget *>("tableEvents");
     QTRY_COMPARE(table->rowCount(), 1);
-    QCOMPARE(table->item(0, AlarmsWindow::ColStatus)->text(),
-             QStringLiteral("Active, unacknowledged"));
-    QCOMPARE(table->item(0, AlarmsWindow::ColEnd)->text(), QStringLiteral("open"));
+    QCOMPARE(table->item(0, AlarmsWindow::ColStatus)->text(), "Active, unacknowledged");
+    QCOMPARE(table->item(0, AlarmsWindow::ColEnd)->text(), "open");
 
     // Acknowledged: this event no longer sounds, though the value stays out.
     QStringList asked;
-    QString name = QStringLiteral("<i>Ann</i>");
+    QString name = "<i>Ann</i>";
     AlarmsWindow::askEntry = [&](QWidget *, const QString &title, const QString &, const QString &,
                                  const AlarmsWindow::Done &done) {
         asked << title;
-        done(name, QStringLiteral("Closed the <b>door</b>"));
+        done(name, "Closed the <b>door</b>");
     };
     window->verifySelected(); // nothing selected
     window->selectRow(0);
     window->verifySelected(); // not acknowledged yet
     QVERIFY(asked.isEmpty());
     window->acknowledgeSelected();
-    QCOMPARE(asked, QStringList{QStringLiteral("Acknowledge Alarm")});
+    QCOMPARE(asked, QStringList{"Acknowledge Alarm"});
     QTRY_VERIFY_WITH_TIMEOUT(!w.alarmPlaying, 3000);
     QVERIFY(nodes[0]->alarm1());
     const QString acknowledged = table->item(0, AlarmsWindow::ColAcknowledgement)->text();
@@ -150,9 +149,8 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
     window->selectRow(row);
     window->acknowledgeSelected(); // already acknowledged
     window->verifySelected();
-    QVERIFY(
-        TestSupport::shownMessages(window).join('\n').contains(QStringLiteral("second person")));
-    name = QStringLiteral("Bob");
+    QVERIFY(TestSupport::shownMessages(window).join('\n').contains("second person"));
+    name = "Bob";
     window->verifySelected();
     QVERIFY(table->item(row, AlarmsWindow::ColVerification)->text().startsWith("Bob, "));
 
@@ -169,9 +167,9 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
         QVERIFY(!event.isOpen());
     const RecordAlarmEvent first = window->events().at(row);
     QCOMPARE(first.worst, 37.25);
-    QCOMPARE(first.ackBy, QStringLiteral("<i>Ann</i>"));
-    QCOMPARE(first.verifiedBy, QStringLiteral("Bob"));
-    QCOMPARE(table->item(row, AlarmsWindow::ColStatus)->text(), QStringLiteral("Ended, verified"));
+    QCOMPARE(first.ackBy, "<i>Ann</i>");
+    QCOMPARE(first.verifiedBy, "Bob");
+    QCOMPARE(table->item(row, AlarmsWindow::ColStatus)->text(), "Ended, verified");
 
     // In the file's journal, and intact.
     const QString database = w.m_insertSerialData->databasePath();
@@ -197,8 +195,7 @@ void tst_QuillarkMain::alarmAcknowledgedVerifiedAndJournaled()
                                                             "where entry = 1")));
     window->checkJournal();
     QTRY_COMPARE_WITH_TIMEOUT(verdicts.size(), 2, 20000);
-    QCOMPARE(verdicts.last().text(),
-             QStringLiteral("record altered: qk_settings row 1 was changed"));
+    QCOMPARE(verdicts.last().text(), "record altered: qk_settings row 1 was changed");
 }
 
 // The dialog the window opens by default: OK only with a name and a text,
@@ -207,27 +204,25 @@ void tst_QuillarkMain::entryDialog()
 {
     QWidget parent;
     QStringList given;
-    m_defaultEntry(&parent, QStringLiteral("Acknowledge Alarm"), QStringLiteral("<b>event</b>"),
-                   QStringLiteral("Corrective action"),
+    m_defaultEntry(&parent, "Acknowledge Alarm", "<b>event</b>", "Corrective action",
                    [&given](const QString &name, const QString &text) { given << name << text; });
     auto *dialog = parent.findChild<AlarmEntryDialog *>();
     QVERIFY(dialog && dialog->isVisible());
-    QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("label_event"))->textFormat(),
-             Qt::PlainText);
+    QCOMPARE(dialog->findChild<QLabel *>("label_event")->textFormat(), Qt::PlainText);
     QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
     QVERIFY(!ok->isEnabled());
-    dialog->findChild<QLineEdit *>(QStringLiteral("editName"))->setText(QStringLiteral(" Ann "));
+    dialog->findChild<QLineEdit *>("editName")->setText(" Ann ");
     QVERIFY(!ok->isEnabled());
-    dialog->findChild<QPlainTextEdit *>()->setPlainText(QStringLiteral("Door shut\n"));
+    dialog->findChild<QPlainTextEdit *>()->setPlainText("Door shut\n");
     QVERIFY(ok->isEnabled());
     ok->click();
-    QCOMPARE(given, (QStringList{QStringLiteral("Ann"), QStringLiteral("Door shut")}));
+    QCOMPARE(given, (QStringList{"Ann", "Door shut"}));
 }
 
 // Where the sound cannot play the user is told once, in plain words, why.
 void tst_QuillarkMain::alarmLoopIsPaced()
 {
-    QuillarkMain::alarmSoundProblem = [] { return QStringLiteral("no sound server is running"); };
+    QuillarkMain::alarmSoundProblem = [] { return "no sound server is running"; };
     QuillarkMain w;
     const QString told = QStringLiteral("WARNING|The alarm sound is unavailable: no sound server "
                                         "is running. Alarms are still shown on the dashboard and "
@@ -268,7 +263,7 @@ void tst_QuillarkMain::alarmLoopIsPaced()
 // The splash stays through clicks until the main window shows.
 void tst_QuillarkMain::splashStaysUntilTheWindowShows()
 {
-    SplashScreen splash(QPixmap(QStringLiteral(":/img/LoadingLite.png")));
+    SplashScreen splash(QPixmap(":/img/LoadingLite.png"));
     QVERIFY(!splash.pixmap().isNull());
     splash.show();
     QVERIFY(QTest::qWaitForWindowExposed(&splash));
