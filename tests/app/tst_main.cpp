@@ -82,9 +82,8 @@ void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
         TestSupport::isolateSettingsIn(dir.filePath("config"));
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,
                            kAppName);
-        settings.beginGroup("RecentProjects");
-        settings.setValue("list", QStringList{"bench"});
-        settings.setValue("projects", QVariantHash{{"bench", project}});
+        settings.setValue("RecentProjects/list", QStringList{"bench"});
+        settings.setValue("RecentProjects/projects", QVariantHash{{"bench", project}});
     }
     const QString probe = dir.filePath("probe");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -69,10 +69,23 @@ bool makeProject(const QString &path, const QVariant &interval, const QByteArray
     settings.setValue("projectName", QFileInfo(path).completeBaseName());
     if (interval.isValid())
         settings.setValue("DataInterval", interval);
-    settings.setValue("databaseName", QFileInfo(path).completeBaseName() + ".dat");
     settings.setValue("DeviceList", json);
     settings.sync();
     return settings.status() == QSettings::NoError;
+}
+
+QStringList recentList()
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite",
+                "Quillark Lite Modbus");
+    return s.value("RecentProjects/list").toStringList();
+}
+
+void checkProjectEntries(QuillarkMain &w, bool enabled)
+{
+    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices",
+                             "actionDataViewer", "actionExpansionMode"})
+        QVERIFY2(w.menuAction(name)->isEnabled() == enabled, name);
 }
 
 // What a tool tip shows: rich text where Qt takes it for such.
@@ -102,13 +115,6 @@ private slots:
     void namesShownLiterally();
 
 private:
-    QString projectPath(const QString &name)
-    {
-        return m_dir->filePath(name + QStringLiteral(".qlk"));
-    }
-    static QStringList recentList();
-    static void checkProjectEntries(QuillarkMain &w, bool enabled);
-
     std::unique_ptr<QTemporaryDir> m_dir;
     QTemporaryDir m_settingsDir;
 };
@@ -133,20 +139,6 @@ void tst_QuillarkMainFlow::cleanup()
     dataIntervalMs = kDefaultDataIntervalMs;
 }
 
-QStringList tst_QuillarkMainFlow::recentList()
-{
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "QuillarkLite",
-                "Quillark Lite Modbus");
-    return s.value("RecentProjects/list").toStringList();
-}
-
-void tst_QuillarkMainFlow::checkProjectEntries(QuillarkMain &w, bool enabled)
-{
-    for (const char *name : {"actionAddDelete", "actionClose", "actionRefreshDevices",
-                             "actionDataViewer", "actionExpansionMode"})
-        QVERIFY2(w.menuAction(name)->isEnabled() == enabled, name);
-}
-
 void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
 {
     GatewaySimulator sim(TestSupport::frozenGateway(2));
@@ -154,7 +146,7 @@ void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
     const float ch[] = {21.5f, 48.25f, -3.75f, 61.5f}; // ch1, ch2 of each device
     sim.setDeviceValues(0, ch[0], ch[1], 170, 70);
     sim.setDeviceValues(1, ch[2], ch[3], 170, 70);
-    const QString path = projectPath("flow");
+    const QString path = m_dir->filePath("flow.qlk");
     const QString database = m_dir->filePath("flow.dat");
     QVERIFY(TestSupport::writeProject(path, 1000, {sim.serverPort()}, 2));
     QuillarkMain w;
@@ -243,7 +235,7 @@ void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
 void tst_QuillarkMainFlow::recentListAndNewProjects()
 {
     const TestSupport::DeadPort dead; // nobody listens: values stay empty
-    const QString first = projectPath("first"), second = projectPath("second");
+    const QString first = m_dir->filePath("first.qlk"), second = m_dir->filePath("second.qlk");
     QVERIFY(TestSupport::writeProject(first, 5000, {dead.port()}) &&
             TestSupport::writeProject(second, 60000, {dead.port()}));
     QuillarkMain w;
@@ -257,7 +249,7 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
 
     // A new project: start screen -> editor.
     auto create = [&](const QString &name) {
-        const QString path = projectPath(name);
+        const QString path = m_dir->filePath(name + ".qlk");
         QFile(path).open(QIODevice::WriteOnly);
         emit w.m_projectMain->projectCreated(path);
         return path;
