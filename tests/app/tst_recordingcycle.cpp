@@ -90,7 +90,6 @@ private:
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
     TestSupport::DeadPort m_dead;
-    QStringList m_questions;
 };
 
 void tst_RecordingCycle::initTestCase()
@@ -103,9 +102,7 @@ void tst_RecordingCycle::init()
 {
     dataIntervalMs = 10000;
     InsertSerialData::clearQueue();
-    m_questions.clear();
-    QuillarkMain::unwrittenRowsQuestion = [this](QWidget *, const QString &text) {
-        m_questions << text;
+    QuillarkMain::unwrittenRowsQuestion = [](QWidget *, const QString &) {
         return QuillarkMain::UnwrittenRowsChoice::Discard;
     };
     QuillarkMain::unwrittenRowsFile = [](QWidget *, const QString &) { return QString(); };
@@ -318,14 +315,14 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     // An acknowledgement typed meanwhile waits with them.
     AlarmTracker::acknowledge(7, "Ann", "Door shut", 1700000000);
 
-    int asked = 0;
+    QStringList questions;
     QuillarkMain::unwrittenRowsQuestion = [&](QWidget *, const QString &text) {
-        m_questions << text;
-        if (++asked == 1 && choice == "retry") {
+        questions << text;
+        if (questions.size() == 1 && choice == "retry") {
             refuseInserts(database, false); // the disk was freed meanwhile
             return QuillarkMain::UnwrittenRowsChoice::Retry;
         }
-        return choice == "save" || (choice == "save fails" && asked == 1)
+        return choice == "save" || (choice == "save fails" && questions.size() == 1)
                    ? QuillarkMain::UnwrittenRowsChoice::SaveToFile
                    : QuillarkMain::UnwrittenRowsChoice::Discard;
     };
@@ -338,16 +335,16 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     w.menuAction("actionClose")->trigger();
 
     // A failed save is told in the next question, not hidden behind it.
-    QCOMPARE(m_questions.size(), choice == "save fails" ? 2 : 1);
-    QVERIFY2(m_questions.at(0).startsWith(QString::number(rows) +
-                                          " recorded rows and 1 alarm entries (acknowledgements, "
-                                          "verifications, events) cannot be written"),
-             qPrintable(m_questions.at(0)));
+    QCOMPARE(questions.size(), choice == "save fails" ? 2 : 1);
+    QVERIFY2(questions.at(0).startsWith(QString::number(rows) +
+                                        " recorded rows and 1 alarm entries (acknowledgements, "
+                                        "verifications, events) cannot be written"),
+             qPrintable(questions.at(0)));
     if (choice == "save fails")
-        QVERIFY2(m_questions.at(1).startsWith("The rows could not be saved to\n" +
-                                              m_dir.filePath("no-folder/saved.dat")),
-                 qPrintable(m_questions.at(1)));
-    QVERIFY(m_questions.at(0).contains("refused by test"));
+        QVERIFY2(questions.at(1).startsWith("The rows could not be saved to\n" +
+                                            m_dir.filePath("no-folder/saved.dat")),
+                 qPrintable(questions.at(1)));
+    QVERIFY(questions.at(0).contains("refused by test"));
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
     QCOMPARE(int(InsertSerialData::pendingContextCount()), 0);
     QCOMPARE(rowCount(database), choice == "retry" ? rows : 0);
