@@ -109,9 +109,14 @@ private slots:
     // A tile or a list entry shows its node's chart, the project button the
     // dashboard. Clicking the node on show again keeps its chart; a node
     // bound again shows its whole history, also what came while another was on show.
-    void clicksSwitchViews()
+    // The two dialogs open for the device on show only; confirming the sensing
+    // options updates the list and the tiles and asks for the project file.
+    void clicksSwitchViewsAndOpenDialogs()
     {
         Open open;
+        open.center.slotPopupSensingOption(); // nothing on show yet
+        open.center.slotNetworkSetting();
+        QVERIFY(open.center.findChildren<QDialog *>().isEmpty());
         open.project.devices.first()->deviceConnected();
         feed(open.node(0), "1.00", "2.00");
         QTest::mouseClick(open.tile(2), Qt::LeftButton);
@@ -149,20 +154,8 @@ private slots:
         open.center.slotDeviceClicked(open.node(0));
         QCOMPARE(open.center.chartView()->values1Data()[239], 7.0);
         QCOMPARE(open.center.chartView()->values1Data()[238], 1.0);
-    }
 
-    // The two dialogs open for the device on show only; confirming the sensing
-    // options updates the list and the tiles and asks for the project file.
-    void dialogsForTheShownDevice()
-    {
-        Open open;
-        open.center.slotPopupSensingOption(); // nothing on show yet
-        open.center.slotNetworkSetting();
-        QVERIFY(open.center.findChildren<QDialog *>().isEmpty());
-
-        open.project.devices.first()->deviceConnected();
-        feed(open.node(1), "50.00", "2.00");
-        open.center.slotDeviceClicked(open.node(1));
+        feed(open.node(0), "50.00", "2.00");
         open.click(open.center.chartView(), "btn_network");
         QPointer<NetworkSettingDialog> network = open.center.findChild<NetworkSettingDialog *>();
         QVERIFY(network && network->isVisible());
@@ -171,19 +164,19 @@ private slots:
         open.click(network, "pushButton_close");
         QTRY_VERIFY(network.isNull());
 
-        QVERIFY(!open.node(1)->alarm1());
+        QVERIFY(!open.node(0)->alarm1());
         QSignalSpy update(&open.center, &ProjectCenter::updateProjectFile);
         open.click(open.center.chartView(), "btn_setting");
         auto *dialog = open.center.findChild<SensingOptionDialog *>();
         QVERIFY(dialog);
-        QCOMPARE(label(dialog, "label_serialnumber")->text(), open.node(1)->deviceNumber());
+        QCOMPARE(label(dialog, "label_serialnumber")->text(), open.node(0)->deviceNumber());
         child<QLineEdit>(dialog, "lineEdit_devicename")->setText("Renamed");
         child<QDoubleSpinBox>(dialog, "doubleSpinBox_max_ch1")->setValue(40);
         open.click(dialog, "pushButton_confirm");
         QCOMPARE(update.count(), 1);
-        QCOMPARE(child<QListWidget>(&open.center, "list_project")->item(1)->text(), "Renamed");
+        QCOMPARE(list->item(0)->text(), "Renamed");
         open.center.slotDashboardClicked();
-        QCOMPARE(child<QFrame>(open.tile(2), "frame_value")->styleSheet(), ValueStyle::kAlarm);
+        QCOMPARE(child<QFrame>(open.tile(0), "frame_value")->styleSheet(), ValueStyle::kAlarm);
     }
 
     void emptyProjectWorks()
