@@ -522,10 +522,8 @@ void tst_RecordingCycle::lockedDatabaseAtOpen_data()
 void tst_RecordingCycle::lockedDatabaseAtOpen()
 {
     QFETCH(bool, released);
-    const QString path = m_dir.filePath("locked.qlk");
-    const QString db = m_dir.filePath("locked.dat");
-    for (const char *suffix : {"", "-wal", "-shm"})
-        QFile::remove(db + QLatin1String(suffix));
+    const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".qlk")); // one per row
+    const QString db = TestSupport::databaseOf(path);
     QVERIFY(TestSupport::writeProject(path, 1000, {m_dead.port()}));
     QVERIFY(TestSupport::appendRecordRows(db, {{"X", 1, 1, 1000}}, false));
     sqlite3 *holder = nullptr;
