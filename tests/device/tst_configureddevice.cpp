@@ -12,7 +12,6 @@
 #include <QModbusReply>
 #include <QModbusTcpClient>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <limits>
@@ -22,6 +21,7 @@ namespace
 
 using TestSupport::addNode;
 using TestSupport::nodeBlock;
+using TestSupport::queuedRows;
 
 QByteArray bytesOf(const QVector<quint16> &registers)
 {
@@ -29,14 +29,6 @@ QByteArray bytesOf(const QVector<quint16> &registers)
     for (quint16 r : registers)
         out.append(char(r & 0xFF)).append(char(r >> 8));
     return out;
-}
-
-QStringList textsOf(const QList<NodeDevice *> &nodes)
-{
-    QStringList texts;
-    for (NodeDevice *node : nodes)
-        texts << node->ch1Text() << node->ch2Text() << node->lqiText() << node->batteryText();
-    return texts;
 }
 
 void sample(NodeDevice &node, const QString &ch1, const QString &ch2, const QDateTime &time,
@@ -108,7 +100,7 @@ private slots:
                 QCOMPARE(sim.requestCount(), 0);
             QTRY_COMPARE_WITH_TIMEOUT(connection.nodeList().at(0)->ch1Text(),
                                       QStringLiteral("25.00"), 10000);
-            QCOMPARE(textsOf(connection.nodeList()),
+            QCOMPARE(TestSupport::nodeTexts(connection.nodeList()),
                      (QStringList{"25.00", "-12.50", "-1", "3600", "-3.75", "33.00", "150", "80",
                                   "36.60", "12.00", "210", "70"}));
             QCOMPARE(client->isOpen(), interval == 1000);
@@ -167,20 +159,11 @@ private slots:
         QVERIFY(!connection.isRefreshPending());
         settle();
         QCOMPARE(sim.requestCount(), 3);
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(2));
 
-        QTemporaryDir dir;
-        InsertSerialData db(dir.filePath(QStringLiteral("refresh.dat")),
-                            QStringLiteral("tstrefresh"));
-        QVERIFY(db.createConnection());
-        QVERIFY(db.insertNow());
         const QString sample = QStringLiteral("30.25 60.5 %1");
-        QCOMPARE(
-            TestSupport::sqlTexts(
-                db.databasePath(),
-                QStringLiteral("select channel1, channel2, pointDate from fennolink order by id")),
-            (QStringList{sample.arg(pollTime.toSecsSinceEpoch()),
-                         sample.arg(connection.lastPollTime().toSecsSinceEpoch())}));
+        QCOMPARE(queuedRows(QStringLiteral("channel1, channel2, pointDate")),
+                 (QStringList{sample.arg(pollTime.toSecsSinceEpoch()),
+                              sample.arg(connection.lastPollTime().toSecsSinceEpoch())}));
         connection.close();
     }
 
@@ -309,19 +292,10 @@ private slots:
         node->insertNoValue();
         node->setRecord(false);
         node->insertNoValue();
-        QCOMPARE(InsertSerialData::pendingCount(), qsizetype(3));
 
-        QTemporaryDir dir;
         const QString end =
             QString::number(connection.lastPollTime().addMSecs(dataIntervalMs).toSecsSinceEpoch());
-        InsertSerialData db(dir.filePath(QStringLiteral("node.dat")), QStringLiteral("tstnode"));
-        QVERIFY(db.createConnection());
-        QVERIFY(db.insertNow());
-        const QStringList rows = TestSupport::sqlTexts(
-            db.databasePath(),
-            QStringLiteral(
-                "select serialno, channel1, channel2, pointDate from fennolink order by id"));
-        QCOMPARE(rows,
+        QCOMPARE(queuedRows(QStringLiteral("serialno, channel1, channel2, pointDate")),
                  (QStringList{"QL'001 21.5 NULL 1600000060", "QL'001 1234567.89 41.25 1600000120",
                               "QL'001 NULL NULL " + end}));
     }

@@ -9,13 +9,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 // The Modbus client against faulty gateways on 127.0.0.1 (reads that work are
 // checked through the poller in tst_configureddevice), and the gateway
@@ -50,8 +48,9 @@ class tst_ModbusDevice : public QObject
     }
 
     // Runs the program on a free port, polls its 14 devices once and returns the node texts.
-    static QStringList readAll(QProcess &process)
+    static QStringList readAll()
     {
+        QProcess process;
         process.start(program(), {"--port", "0", "--seed", "42", "--update-ms", "0"});
         if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000))
             return {};
@@ -62,14 +61,11 @@ class tst_ModbusDevice : public QObject
         for (int d = 0; d < 14; ++d)
             TestSupport::addNode(connection, 8 * d);
         connection.poll();
-        QStringList texts;
-        if (QTest::qWaitFor([&] { return connection.isConnected(); }, 5000)) {
-            for (NodeDevice *node : connection.nodeList())
-                texts << node->ch1Text() << node->ch2Text() << node->lqiText()
-                      << node->batteryText();
-        }
+        const QStringList texts = QTest::qWaitFor([&] { return connection.isConnected(); }, 5000)
+                                      ? TestSupport::nodeTexts(connection.nodeList())
+                                      : QStringList();
         process.kill();
-        process.waitForFinished();
+        TestSupport::waitUntilFinished(process, 5000);
         return texts;
     }
 
@@ -159,9 +155,8 @@ private slots:
         QSignalSpy data(&device, SIGNAL(readyRead(QByteArray)));
         QSignalSpy failed(&device, SIGNAL(readFailed(bool, QString)));
         device.write();
-        if (interval == 1000) { // the first write opens the connection and reads
+        if (interval == 1000) // the first write opens the connection and reads
             QTRY_COMPARE(m_sim->requestCount(), 1);
-        }
         QVERIFY(device.isBusy());
         device.write(); // nothing more while one is in flight
         QTRY_VERIFY_WITH_TIMEOUT(data.count() + failed.count() > 0, 8000);
@@ -178,16 +173,11 @@ private slots:
     // replaced, and later writes try again without piling up.
     void connectNeverCompletes()
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        QVERIFY(fd >= 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&addr), len), 0);
-        QCOMPARE(::listen(fd, 0), 0);
-        QCOMPARE(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-        const quint16 port = ntohs(addr.sin_port);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        listener.pauseAccepting(); // nothing is taken off the queue...
+        QCOMPARE(::listen(int(listener.socketDescriptor()), 0), 0); // ...which holds one
+        const quint16 port = listener.serverPort();
         std::vector<std::unique_ptr<QTcpSocket>> fillers;
         for (int i = 0; i < 3; ++i) {
             fillers.emplace_back(new QTcpSocket);
@@ -202,10 +192,8 @@ private slots:
         QSignalSpy spy(&device, SIGNAL(readyRead(QByteArray)));
         device.write();
         QTest::qWait(100);
-        if (stateOf(device) != QModbusDevice::ConnectingState) {
-            ::close(fd);
+        if (stateOf(device) != QModbusDevice::ConnectingState)
             QSKIP("this kernel completes connections beyond the accept queue");
-        }
         QTRY_COMPARE(stateOf(device), QModbusDevice::UnconnectedState);
         QVERIFY(device.replacedClients() >= 1);
         QVERIFY(!device.isOpen());
@@ -214,7 +202,6 @@ private slots:
             QTRY_COMPARE(stateOf(device), QModbusDevice::UnconnectedState);
         }
         QCOMPARE(spy.count(), 0);
-        ::close(fd);
     }
 
     // close() leaves the client unconnected when it returns, also while a
@@ -271,20 +258,18 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
-        QProcess process;
-        process.start(program(), arguments);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(TestSupport::runProgram(program(), arguments,
+                                         QProcessEnvironment::systemEnvironment(), 10000)
+                     .code,
+                 exitCode);
     }
 
     // The same seed gives the same values; the values are plausible.
     void seededValues()
     {
         dataIntervalMs = 10000;
-        QProcess first, second;
-        const QStringList a = readAll(first);
-        const QStringList b = readAll(second);
-        dataIntervalMs = kDefaultDataIntervalMs;
+        const QStringList a = readAll();
+        const QStringList b = readAll();
         QCOMPARE(a.size(), 14 * 4);
         QCOMPARE(a, b);
         const double low[] = {15, 30, 150, 1}, high[] = {30, 70, 230, 100};

@@ -6,7 +6,10 @@
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "gatewaysimulator.h"
+#include "projectfixture.h"
+#include "record/insertserialdata.h"
 
+#include <QTemporaryDir>
 #include <QVector>
 
 #include <cstring>
@@ -45,6 +48,27 @@ inline NodeDevice *addNode(ConfiguredDevice &connection, int start)
     node->startAddress = start;
     connection.addNode(node);
     return node;
+}
+
+// What the nodes show: channel 1, channel 2, LQI and battery of each, in order.
+inline QStringList nodeTexts(const QList<NodeDevice *> &nodes)
+{
+    QStringList texts;
+    for (NodeDevice *node : nodes)
+        texts << node->ch1Text() << node->ch2Text() << node->lqiText() << node->batteryText();
+    return texts;
+}
+
+// The rows queued for recording, written into a record file of their own and
+// read back as "select <columns> from fennolink order by id" gives them.
+inline QStringList queuedRows(const QString &columns)
+{
+    QTemporaryDir dir;
+    InsertSerialData db(dir.filePath(QStringLiteral("queued.dat")), QStringLiteral("queued"));
+    if (!db.createConnection() || !db.insertNow())
+        return {QStringLiteral("the queued rows could not be written")};
+    return sqlTexts(db.databasePath(),
+                    QStringLiteral("select %1 from fennolink order by id").arg(columns));
 }
 
 } // namespace TestSupport
