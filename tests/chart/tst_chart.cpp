@@ -32,17 +32,16 @@ bool columnHasRed(const QImage &img, int x)
     return false;
 }
 
-std::unique_ptr<XYChart> build(const QVector<double> &t, const QVector<double> &v)
+// Channel 1 in red, 200 high; at a width of 410 the plot area is x 45..394.
+std::unique_ptr<XYChart> build(const QVector<double> &t, const QVector<double> &v, int width = 810)
 {
     return std::unique_ptr<XYChart>(
-        ChartFixture::buildChart(810, 200, t, v, 0xFF0000, "CH1", kInterval));
+        ChartFixture::buildChart(width, 200, t, v, 0xFF0000, "CH1", kInterval));
 }
 
-// 400 x 200 chart, plot area x 45..394, y 25..169.
-XYChart *makeChart(double base = 20)
+std::unique_ptr<XYChart> smallChart(double base = 20)
 {
-    return ChartFixture::buildChart(410, 200, ChartFixture::times(1.7e9, 10000),
-                                    ChartFixture::sineValues(base, 2), 0xFF0000, "CH1", 10000);
+    return build(ChartFixture::times(1.7e9, kInterval), ChartFixture::sineValues(base, 2), 410);
 }
 
 void send(QWidget *w, QEvent::Type type, QPoint p, Qt::MouseButtons buttons = Qt::NoButton)
@@ -87,7 +86,7 @@ private slots:
     void init()
     {
         m_viewer.reset();
-        m_chart.reset(makeChart());
+        m_chart = smallChart();
         m_viewer.reset(new QChartViewer);
         m_viewer->setChart(m_chart.get());
         m_changed = m_clicked = 0;
@@ -119,7 +118,7 @@ private slots:
     // the picture; it is painted once after the slot.
     void requestAndRefreshFromTheSlot()
     {
-        std::unique_ptr<XYChart> other(makeChart(50));
+        const auto other = smallChart(50);
         qint64 keyBefore = 0;
         qint64 keyInside = -1;
         connect(m_viewer.get(), &QChartViewer::viewPortChanged, [&] {
@@ -187,14 +186,16 @@ private slots:
         QCOMPARE(parent.wheels, 1);
     }
 
-    void lineColourAndGap()
+    // A line in its colour through every sample, broken where values are
+    // missing; the track cursor says N/A there and draws no dot.
+    void lineGapsAndTrackCursor()
     {
         const auto t = ChartFixture::times(kEnd, kInterval);
         auto v = ChartFixture::sineValues(23.5, 2.2);
-        for (int i = 100; i < 103; ++i)
+        for (int i : {100, 101, 102, 122})
             v[i] = NoValue;
         auto c = build(t, v);
-        const QImage img = c->makeImage();
+        const QImage img = c->makeImage().copy();
         for (int i = 0; i < 240; i += 7) {
             if (v[i] == NoValue)
                 continue;
@@ -210,6 +211,20 @@ private slots:
         // 240 intervals end at the newest sample on the right edge.
         QCOMPARE(c->getXCoor(t[239]), c->getPlotArea()->getRightX());
         QCOMPARE(c->xAxis()->minValue(), kEnd - 2400);
+
+        const int x = c->getXCoor(t[122]);
+        const QString legend = ChartFixture::drawTrackCursor(c.get(), x + 1, kInterval);
+        QCOMPARE(ChartText(legend, "arialbd.ttf", 8).plainText(), QStringLiteral(" CH1:  N/A "));
+        const QImage cursor = c->makeImage();
+        for (int y = 25; y <= 169; ++y) // no dot on the line at the cursor
+            QVERIFY(isRed(img.pixel(x, y)) || !isRed(cursor.pixel(x, y)));
+
+        // On a sample: its value and a dot in the line's colour.
+        const QString onSample =
+            ChartFixture::drawTrackCursor(c.get(), c->getXCoor(t[60]), kInterval);
+        QCOMPARE(ChartText(onSample, "arialbd.ttf", 8).plainText(),
+                 QStringLiteral(" CH1:  %1 ").arg(v[60], 0, 'f', 2));
+        QCOMPARE(c->makeImage().pixel(c->getXCoor(t[60]), c->getYCoor(v[60])), qRgb(255, 0, 0));
     }
 
     void noDateScaleWhenTheNewestSlotIsEmpty()
@@ -227,29 +242,6 @@ private slots:
                 QCOMPARE(img.pixel(x, y), bg);
         for (int x = 50; x < 790; x += 3)
             QVERIFY(!columnHasRed(img, x));
-    }
-
-    void trackCursorShowsNotAvailableForAMissingValue()
-    {
-        const auto t = ChartFixture::times(kEnd, kInterval);
-        auto v = ChartFixture::sineValues(23.5, 2.2);
-        v[120] = NoValue;
-        auto c = build(t, v);
-        const QImage plain = c->makeImage().copy();
-        const int x = c->getXCoor(t[120]);
-
-        const QString legend = ChartFixture::drawTrackCursor(c.get(), x + 1, kInterval);
-        QCOMPARE(ChartText(legend, "arialbd.ttf", 8).plainText(), QStringLiteral(" CH1:  N/A "));
-        const QImage img = c->makeImage();
-        for (int y = 25; y <= 169; ++y) // no dot on the line at the cursor
-            QVERIFY(isRed(plain.pixel(x, y)) || !isRed(img.pixel(x, y)));
-
-        // On a sample: its value and a dot in the line's colour.
-        const QString onSample =
-            ChartFixture::drawTrackCursor(c.get(), c->getXCoor(t[60]), kInterval);
-        QCOMPARE(ChartText(onSample, "arialbd.ttf", 8).plainText(),
-                 QStringLiteral(" CH1:  %1 ").arg(v[60], 0, 'f', 2));
-        QCOMPARE(c->makeImage().pixel(c->getXCoor(t[60]), c->getYCoor(v[60])), qRgb(255, 0, 0));
     }
 
     // The first cursor is drawn into the chart's own picture, later ones start
