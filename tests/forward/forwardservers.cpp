@@ -105,6 +105,7 @@ QString makeCertificates(const QString &dir)
                      "for ca in ca other-ca; do openssl req -x509 -newkey rsa:2048 -nodes -days 30"
                      " -subj /CN=$ca -keyout $ca.key -out $ca.pem; done\n"
                      "printf 'subjectAltName=DNS:localhost\\n' > san.ext\n"
+                     "printf 'not a certificate\\n' > garbage.pem\n"
                      "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key"
                      " -out server.csr\n"
                      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
@@ -152,11 +153,6 @@ void ServerProcess::stop()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
-}
-
-QString InfluxServer::url() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
 }
 
 QString InfluxServer::start(bool auth)
@@ -343,11 +339,6 @@ bool FakeHttpServer::start()
         }
     });
     return m_server.listen(QHostAddress::LocalHost, 0);
-}
-
-QString FakeHttpServer::url() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
 }
 
 void FakeHttpServer::serve(QTcpSocket *socket)

@@ -60,7 +60,8 @@ private:
 QString rowKey(const QString &serial, qint64 time, double ch1, double ch2);
 
 // A CA, a second CA and a certificate for "localhost" signed by the first,
-// made with openssl in `dir`: ca.pem, other-ca.pem, server.pem, server.key.
+// made with openssl in `dir`: ca.pem, other-ca.pem, server.pem, server.key;
+// and garbage.pem, which holds no certificate.
 QString makeCertificates(const QString &dir);
 
 // A server program started with a configuration file of its own folder.
@@ -89,7 +90,7 @@ class InfluxServer : public ServerProcess
 {
 public:
     QString start(bool auth = false);
-    QString url() const;
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
     // Runs one InfluxQL statement through the HTTP API (as admin when auth is on).
     QJsonObject query(const QString &statement, const QString &database = QString());
     // The values of every series of a query, row by row (times in seconds).
@@ -147,7 +148,7 @@ public:
         QByteArray body;
     };
     bool start();
-    QString url() const;
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
     // Status of the next answers; 0 means never answer.
     void setStatus(int status, const QByteArray &body = QByteArray())
     {

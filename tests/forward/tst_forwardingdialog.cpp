@@ -126,8 +126,7 @@ void tst_ForwardingDialog::testsThenSavesAndKeepsTheFilePrivate()
         QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     QCOMPARE(permissions() & others, QFile::Permissions());
     QVERIFY(text(&dialog, "label_secret_note").contains(QLatin1String("owner only (mode 600)")));
-    QVERIFY(forwarder.isEnabled(Forwarder::Influx));
-    QVERIFY(forwarder.isEnabled(Forwarder::Mqtt));
+    QVERIFY(forwarder.isEnabled(Forwarder::Influx) && forwarder.isEnabled(Forwarder::Mqtt));
     QTRY_VERIFY_WITH_TIMEOUT(influxState->toPlainText().contains(QLatin1String("Last error")),
                              20000);
 
