@@ -54,6 +54,12 @@ double weekValue(int d, int c, qint64 t)
            ((t / 60 + d) % 1440 == 0 ? 9 : 0);
 }
 
+// The probe of the seconds project: it crosses its limits in mid-minute.
+double probeValue(qint64 t)
+{
+    return 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
+}
+
 // A left-button drag in steps (QTest::mouseMove carries no buttons).
 void drag(QWidget *widget, QPoint from, QPoint to)
 {
@@ -138,7 +144,7 @@ private slots:
         QVERIFY(writeDeviceProject(m_seconds, 1000,
                                    {projectDevice(probe, QStringLiteral("Probe"), 16, 24)}));
         QVector<Row> seconds = polls({probe}, kStart, 3 * 86400, 1, [](int, int c, qint64 t) {
-            return c == 2 ? 50.0 : 20 + 4.5 * std::sin(double(t) / 97.0) + double(t % 7) / 100;
+            return c == 2 ? 50.0 : probeValue(t);
         });
         for (qint64 t = kStart + 2 * 86400; t < kStart + 2 * 86400 + 1800; ++t)
             seconds.append({probe, 99, 50, t});
@@ -249,7 +255,6 @@ private slots:
         QSignalSpy finished(&window, &ViewerWindow::exportFinished);
         m_answer = m_dir.filePath(QStringLiteral("hour.csv"));
         window.exportCsv();
-        QVERIFY(window.exportRunning() || finished.count() == 1);
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(finished.at(0).at(0).toBool(), true);
         QFile csv(m_answer);
@@ -341,9 +346,8 @@ private slots:
             const QString reason = QFileInfo(resolve(first)).completeBaseName();
             QVERIFY2(status->text().contains(reason), qPrintable(status->text()));
             QCOMPARE(TestSupport::shownMessages(&window).size(), 1);
-        }
-        if (!first.isEmpty())
             window.findChild<QToolButton *>(QStringLiteral("btn_open"))->click();
+        }
         QVERIFY(window.isLoaded());
         QTRY_VERIFY_WITH_TIMEOUT(window.summaryReady(), 30000);
         // The error of the failed open is still there to be read.
@@ -381,17 +385,9 @@ private slots:
         window.applyPreset(ViewerWindow::Everything);
         // The whole recording, though its last rows are older than others.
         QCOMPARE(window.visibleTo(), kStart + 3 * 86400 - 1);
-        const QString db = databaseOf(m_seconds);
         for (const qint64 t : {kStart + 3600 + 17, kStart + 86400 + 7 * 3600 + 44 * 60 + 35}) {
-            const QVariantList nearest =
-                TestSupport::sqlRows(
-                    db, QStringLiteral("select pointDate, channel1 from fennolink where "
-                                       "pointDate = %1")
-                            .arg(t))
-                    .value(0);
-            QCOMPARE(nearest.size(), 2);
             const QString expected =
-                QString::number(nearest.at(1).toDouble(), 'g', 6) + QStringLiteral(" °C at ") +
+                QString::number(probeValue(t), 'g', 6) + QStringLiteral(" °C at ") +
                 QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("hh:mm:ss"));
             QVERIFY2(window.cursorText(t).contains(expected),
                      qPrintable(window.cursorText(t) + " / " + expected));
@@ -412,12 +408,9 @@ private slots:
         // The time outside the limits over days, exact although most minutes
         // lie partly outside and the clock once went back.
         window.applyPreset(ViewerWindow::Everything);
-        const qint64 outside =
-            TestSupport::sqlRows(db, QStringLiteral("select count(*) from fennolink where channel1 "
-                                                    "< 16 or channel1 > 24"))
-                .value(0)
-                .value(0)
-                .toLongLong();
+        qint64 outside = 1800; // the samples at 99 °C
+        for (qint64 t = kStart; t < kStart + 3 * 86400; ++t)
+            outside += probeValue(t) < 16 || probeValue(t) > 24;
         QVERIFY(outside > 1800);
         const SeriesStatistics &s = window.seriesViews().at(0).stats;
         QVERIFY(s.outsideExact());
@@ -469,10 +462,7 @@ private slots:
         };
         QVERIFY(record(start, 60));
         ViewerWindow window;
-        window.resize(1000, 700);
-        window.show();
-        QVERIFY(window.openProject(project));
-        QTRY_VERIFY(window.summaryReady());
+        QVERIFY(openWindow(window, project));
         window.setFollow(true);
         for (int s = 60; s < 1500; s += 20) {
             QVERIFY(record(start + s, 20));
@@ -484,7 +474,7 @@ private slots:
             }
             QCoreApplication::processEvents();
         }
-        QCOMPARE(window.seriesViews().at(0).stats.samples() > 0, true);
+        QVERIFY(window.seriesViews().at(0).stats.samples() > 0);
     }
 };
 
