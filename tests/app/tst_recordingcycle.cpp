@@ -132,20 +132,17 @@ QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bo
 void tst_RecordingCycle::projectFileValues_data()
 {
     QTest::addColumn<int>("interval");          // "DataInterval" stored
+    QTest::addColumn<QString>("label");         // shown for it
     QTest::addColumn<QVariant>("databaseName"); // "databaseName" stored; invalid: none
     QTest::addColumn<int>("folderLength");      // of the project's absolute folder
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("database"); // beside the project; empty: cannot be opened
+    QTest::addColumn<QString>("database");      // beside the project; empty: cannot be opened
 
-    QTest::newRow("10 min") << 600000 << QVariant("a.dat") << 60 << "10 min"
-                            << "a.dat";
+    QTest::newRow("10 min") << 600000 << "10 min" << QVariant("a.dat") << 60 << "a.dat";
     // The database stays beside the project whatever the file says.
-    QTest::newRow("database ../") << 1000 << QVariant("../escape.dat") << 40 << "1 sec"
+    QTest::newRow("database ../") << 1000 << "1 sec" << QVariant("../escape.dat") << 40
                                   << "escape.dat";
-    QTest::newRow("no database name") << 1000 << QVariant() << 40 << "1 sec"
-                                      << "place.dat";
-    QTest::newRow("database is a folder") << 1000 << QVariant("folder.dat") << 40 << "1 sec"
-                                          << "";
+    QTest::newRow("no database name") << 1000 << "1 sec" << QVariant() << 40 << "place.dat";
+    QTest::newRow("database is a folder") << 1000 << "1 sec" << QVariant("folder.dat") << 40 << "";
 }
 
 void tst_RecordingCycle::projectFileValues()
