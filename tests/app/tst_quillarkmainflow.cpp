@@ -136,7 +136,6 @@ void tst_QuillarkMainFlow::cleanup()
     // A test that failed half way may have left a file locked.
     if (geteuid() == 0)
         QProcess::execute("chattr", {"-R", "-i", m_dir->path()});
-    dataIntervalMs = kDefaultDataIntervalMs;
 }
 
 void tst_QuillarkMainFlow::loadRecordStopAgainstSimulator()
