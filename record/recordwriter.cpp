@@ -127,7 +127,10 @@ bool RecordWriter::openFile(QString *error)
     QString ignored;
     if (!error)
         error = &ignored;
-    if (sqlite3_open_v2(m_pathUtf8.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    // The connection is used under m_connection only: SQLite's own lock
+    // around every call on it would be taken for nothing.
+    if (sqlite3_open_v2(m_pathUtf8.constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         *error = sqliteError(m_db);
         closeFile();
