@@ -52,11 +52,7 @@ bool RecordedProject::record(int samples)
     for (int s = 0; s < samples; ++s) {
         for (const QString &serial : qAsConst(m_serials)) {
             ++m_rows;
-            SerialRecord r;
-            r.serialNo = serial;
-            r.channel1 = m_rows / 4.0;
-            r.channel2 = -double(m_rows);
-            r.pointDate = quint32(m_time);
+            const SerialRecord r{serial, m_rows / 4.0, -double(m_rows), quint32(m_time)};
             InsertSerialData::appendRecord(r);
             m_expected.insert(rowKey(serial, m_time, r.channel1, r.channel2));
         }

@@ -52,13 +52,7 @@ ProjectDocument tst_ForwardFormat::project(const QString &name, const QString &d
 
 RecordRow tst_ForwardFormat::row(const char *serial, double ch1, double ch2, qint64 time)
 {
-    RecordRow r;
-    r.id = 1;
-    r.serialNo = serial;
-    r.channel1 = ch1;
-    r.channel2 = ch2;
-    r.pointDate = time;
-    return r;
+    return RecordRow{1, serial, ch1, ch2, time};
 }
 
 void tst_ForwardFormat::influxLine_data()

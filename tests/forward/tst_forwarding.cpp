@@ -322,11 +322,9 @@ void tst_Forwarding::refusalsAreToldWithoutSecrets()
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
     QVERIFY(!logLines.isEmpty());
-    for (const QString &line : qAsConst(logLines)) {
-        for (const char *secret :
-             {"not-the-password", InfluxServer::kAdminPassword, "wrong-one", "right-one"})
-            QVERIFY2(!line.contains(QLatin1String(secret)), qPrintable(line));
-    }
+    for (const char *secret :
+         {"not-the-password", InfluxServer::kAdminPassword, "wrong-one", "right-one"})
+        QCOMPARE(logLines.filter(QLatin1String(secret)), QStringList());
     QCOMPARE(influx.stored(QStringLiteral("guarded")), project.expected());
 }
 
