@@ -24,7 +24,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <sqlite3.h>
 
 using namespace TestSupport;
 
@@ -151,12 +150,7 @@ private slots:
         QVERIFY(appendRecordRows(databaseOf(m_seconds), seconds));
         // Two excursions the recorder's alarm saw: one acknowledged with its
         // corrective action, one still open.
-        sqlite3 *db = nullptr;
-        QVERIFY(sqlite3_open(QFile::encodeName(databaseOf(m_seconds)).constData(), &db) ==
-                SQLITE_OK);
-        QString error;
-        QVERIFY2(RecordJournal::createTables(db, &error), qPrintable(error));
-        const QByteArray events =
+        const QString events =
             QStringLiteral(
                 "insert into qk_alarm_events (token, serialno, channel, high, limit_value, "
                 "start_time, end_time, worst) values (1, '%1', 1, 1, 24, %2, %3, 24.5), "
@@ -166,10 +160,8 @@ private slots:
                 .arg(probe)
                 .arg(kStart + 3600)
                 .arg(kStart + 3 * 3600)
-                .arg(kStart + 20 * 3600)
-                .toUtf8();
-        QCOMPARE(sqlite3_exec(db, events.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
+                .arg(kStart + 20 * 3600);
+        QVERIFY(sqliteCli(databaseOf(m_seconds), RecordJournal::kTablesSql + events));
     }
 
     // Presets, wheel zoom, a drawn rectangle, drag pan and Back, with the
