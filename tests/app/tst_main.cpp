@@ -57,8 +57,6 @@ void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
     QCOMPARE(lockOwner(), deadPid);
     QVERIFY(start(next));
     QVERIFY(QTest::qWaitFor([&]() { return lockOwner() == next.processId(); }, 20000));
-    QTest::qWait(500);
-    QCOMPARE(next.state(), QProcess::Running);
 
     // ...and it in turn keeps a further start out.
     QVERIFY(start(third) && TestSupport::waitUntilFinished(third, 20000));
