@@ -439,7 +439,6 @@ void tst_RecordingCycle::databaseDeletedWhileRecording()
 void tst_RecordingCycle::recordTimesWhereClockWentBack()
 {
     const QString database = m_dir.filePath("clock.dat");
-    QFile::remove(database);
     {
         InsertSerialData db(database, "prepare");
         QVERIFY(db.createConnection());
