@@ -68,31 +68,9 @@ double textContrast(const QImage &image, const QRect &rect, QRgb *background = n
     return best;
 }
 
-} // namespace
-
-class tst_DialogLook : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase() { TestSupport::isolateSettings(); }
-    void startScreenAndTitleBar();
-    void dialogsFromDarkPages();
-    void messagesCloseByHandOrByThemselves();
-
-private:
-    // Renders `top` and checks the text of `widget` (within `local`, its
-    // whole rectangle by default).
-    void checkText(QWidget *top, QWidget *widget, const QString &what, QRect local = QRect());
-    // Moves the pointer over `widget` as a user would.
-    static void hover(QWidget *widget)
-    {
-        QTest::mouseMove(widget, widget->rect().center());
-        QTRY_VERIFY(widget->underMouse());
-    }
-};
-
-void tst_DialogLook::checkText(QWidget *top, QWidget *widget, const QString &what, QRect local)
+// Renders `top` and checks the text of `widget` (within `local`, its whole
+// rectangle by default).
+void checkText(QWidget *top, QWidget *widget, const QString &what, QRect local = QRect())
 {
     QVERIFY2(widget && widget->isVisible(), qPrintable(what));
     if (local.isNull())
@@ -107,6 +85,26 @@ void tst_DialogLook::checkText(QWidget *top, QWidget *widget, const QString &wha
                                           .arg(ratio, 0, 'f', 2)
                                           .arg(background & 0xffffff, 6, 16, QLatin1Char('0'))));
 }
+
+// Moves the pointer over `widget` as a user would.
+void hover(QWidget *widget)
+{
+    QTest::mouseMove(widget, widget->rect().center());
+    QTRY_VERIFY(widget->underMouse());
+}
+
+} // namespace
+
+class tst_DialogLook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::isolateSettings(); }
+    void startScreenAndTitleBar();
+    void dialogsFromDarkPages();
+    void messagesCloseByHandOrByThemselves();
+};
 
 // The start screen on the window's dark page, its buttons also hovered, the
 // version and menu buttons of the title bar, then the project button of the
