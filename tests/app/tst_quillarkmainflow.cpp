@@ -295,7 +295,7 @@ void tst_QuillarkMainFlow::recentListAndNewProjects()
 void tst_QuillarkMainFlow::leftOutAndIntervalTold_data()
 {
     QTest::addColumn<QVariant>("interval");
-    QTest::addColumn<int>("devices"); // in the file, at 0, 8, ...; a 17th is over the limit
+    QTest::addColumn<int>("devices"); // |devices| at 0, 8, ...; -1 adds a bad address, -2 a twin
     QTest::addColumn<QString>("message");
     const QString none = "The project file gives no data interval; the project runs at 10 sec.";
     QTest::newRow("all fine") << QVariant(1000) << 3 << QString();
