@@ -160,8 +160,10 @@ void AlarmsWindow::refresh()
 
     const int unacknowledged = int(std::count_if(
         m_events.cbegin(), m_events.cend(), [](const auto &e) { return !e.isAcknowledged(); }));
-    status +=
-        QStringLiteral("%1 events, %2 unacknowledged.").arg(m_events.size()).arg(unacknowledged);
+    status += QStringLiteral("%1 %2, %3 unacknowledged.")
+                  .arg(m_events.size())
+                  .arg(m_events.size() == 1 ? QStringLiteral("event") : QStringLiteral("events"))
+                  .arg(unacknowledged);
     if (const qsizetype waiting = InsertSerialData::pendingContextCount())
         status += QStringLiteral(" %1 entries wait to be written to the record file.").arg(waiting);
     ui->label_status->setText(status);

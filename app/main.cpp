@@ -15,6 +15,20 @@ namespace
 
 constexpr int kSplashMs = 2500;
 
+QtMessageHandler g_defaultHandler = nullptr;
+
+// The audio library's own lines when no sound server runs. The window says
+// it once, in words, with what it means for the alarms; these lines would
+// only repeat it in the library's terms.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg &&
+        (text.startsWith(QLatin1String("PulseAudioService: pa_context_connect()")) ||
+         text == QLatin1String("Warning: \"Failed to connect: Connection refused\"")))
+        return;
+    g_defaultHandler(type, context, text);
+}
+
 // One lock per user, named after the program. The runtime folder is private
 // to the user; the temporary folder serves where there is none.
 QString instanceLockPath()
@@ -36,6 +50,7 @@ int main(int argc, char *argv[])
     // nothing. A value set from outside is kept.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    g_defaultHandler = qInstallMessageHandler(messageHandler);
     QApplication app(argc, argv);
     BenchProbe::installIfAsked(&app);
 
