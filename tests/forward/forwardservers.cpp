@@ -1,6 +1,8 @@
 #include "forwardservers.h"
 
+#include "app/projectfile.h"
 #include "common/projectdocument.h"
+#include "device/configureddevice.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "record/insertserialdata.h"
@@ -9,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUuid>
@@ -61,25 +62,20 @@ bool RecordedProject::record(int samples)
     return m_db->insertNow();
 }
 
-bool RecordedProject::editDevices(const QList<QJsonObject> &changes)
+bool RecordedProject::rename(const QList<QStringList> &names)
 {
-    QSettings settings(m_path, QSettings::IniFormat);
-    QJsonObject root = QJsonDocument::fromJson(settings.value("DeviceList").toByteArray()).object();
-    QJsonArray connections = root.value(QStringLiteral("devices")).toArray();
-    QJsonObject connection = connections.at(0).toObject();
-    QJsonArray nodes = connection.value(QStringLiteral("nodes")).toArray();
-    for (int n = 0; n < changes.size() && n < nodes.size(); ++n) {
-        QJsonObject node = nodes[n].toObject();
-        for (auto it = changes[n].begin(); it != changes[n].end(); ++it)
-            node.insert(it.key(), it.value());
-        nodes[n] = node;
+    ProjectDocument doc;
+    if (!doc.load(m_path) || names.size() > doc.connections.at(0).nodes.size())
+        return false;
+    for (int n = 0; n < names.size(); ++n) {
+        ProjectDocument::Node &node = doc.connections[0].nodes[n];
+        node.deviceName = names[n].at(0);
+        node.ch1Name = names[n].value(1, node.ch1Name);
     }
-    connection.insert(QStringLiteral("nodes"), nodes);
-    connections[0] = connection;
-    root.insert(QStringLiteral("devices"), connections);
-    settings.setValue("DeviceList", QJsonDocument(root).toJson(QJsonDocument::Compact));
-    settings.sync();
-    return changes.size() <= nodes.size() && settings.status() == QSettings::NoError;
+    const QList<ConfiguredDevice *> devices = ProjectFile::build(doc.connections);
+    const bool written = ProjectFile::write(devices, m_path);
+    qDeleteAll(devices);
+    return written;
 }
 
 QString rowKey(const QString &serial, qint64 time, double ch1, double ch2)

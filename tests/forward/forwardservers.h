@@ -38,8 +38,9 @@ public:
     // Appends `samples` samples of every device, written in one go; true
     // when the database took them.
     bool record(int samples);
-    // Sets keys of the first gateway's devices (e.g. "DeviceName", "Ch1Name"), in order.
-    bool editDevices(const QList<QJsonObject> &changes);
+    // Renames the first gateway's devices, in order: a device name, and
+    // channel 1's when a second name is given.
+    bool rename(const QList<QStringList> &names);
     // rowKey() of every recorded row.
     QSet<QString> expected() const { return m_expected; }
     qint64 rowCount() const { return m_rows; }

@@ -129,10 +129,7 @@ void tst_Forwarding::refusedLinesAreCountedAndSkipped()
     QVERIFY(project.isValid());
     // Names line protocol cannot carry as they are, and a device whose field
     // holds text in the database, so that InfluxDB refuses every line of it.
-    QVERIFY(project.editDevices({{{"DeviceName", "back\\slash"}},
-                                 {{"DeviceName", "ends\\"}},
-                                 {{"DeviceName", "a,b=c d\\,"}},
-                                 {{"DeviceName", "conflict"}, {"Ch1Name", "Level"}}}));
+    QVERIFY(project.rename({{"back\\slash"}, {"ends\\"}, {"a,b=c d\\,"}, {"conflict", "Level"}}));
     const ForwardSettings settings = settingsFor(Forwarder::Influx, QStringLiteral("poison"));
     QCOMPARE(m_influx.write(QStringLiteral("poison"),
                             "quillark Level=\"text\" " +
