@@ -94,16 +94,12 @@ private slots:
         QFETCH(bool, named);
         QFETCH(QString, model);
         Shown s(named, model);
-        QCOMPARE(fullText(&s.view, "label_device"),
-                 named ? QStringLiteral("Dev1") : QStringLiteral("192.168.7.70"));
-        QCOMPARE(fullText(&s.view, "label_ch1_desc"),
-                 named ? QStringLiteral("Temp") : QStringLiteral("CH1"));
-        QCOMPARE(fullText(&s.view, "label_ch2_desc"),
-                 named ? QStringLiteral("Hum") : QStringLiteral("CH2"));
-        QCOMPARE(fullText(&s.view, "label_serialnumber"),
-                 QStringLiteral("ID : ") + s.node->deviceNumber());
+        QCOMPARE(fullText(&s.view, "label_device"), named ? "Dev1" : "192.168.7.70");
+        QCOMPARE(fullText(&s.view, "label_ch1_desc"), named ? "Temp" : "CH1");
+        QCOMPARE(fullText(&s.view, "label_ch2_desc"), named ? "Hum" : "CH2");
+        QCOMPARE(fullText(&s.view, "label_serialnumber"), "ID : " + s.node->deviceNumber());
         feed(s.node, "20.00", "30.00", QDateTime::currentDateTime(), "-70", "88");
-        const bool strip = model == QLatin1String("QA100");
+        const bool strip = model == "QA100";
         QCOMPARE(child<QFrame>(&s.view, "frame_lqibatt")->isVisible(), strip);
         QCOMPARE(label(&s.view, "label_lqi")->text(), strip ? QStringLiteral("-70") : QString());
         QCOMPARE(label(&s.view, "label_batt")->text(), strip ? QStringLiteral("88") : QString());

@@ -58,8 +58,7 @@ private slots:
         QLabel *size = label(&open.center, "label_record_bytes");
         for (const qint64 bytes : {5242880LL, 3221225471LL, 3221225472LL}) {
             open.center.setDatabaseSize(bytes);
-            QCOMPARE(size->text(), bytes == 5242880 ? QStringLiteral("Database 5.00MB")
-                                                    : QStringLiteral("Database 3072.00MB"));
+            QCOMPARE(size->text(), bytes == 5242880 ? "Database 5.00MB" : "Database 3072.00MB");
             QCOMPARE(size->styleSheet(), bytes < 3221225472LL ? ProjectCenter::kStyleIdle
                                                               : ProjectCenter::kStyleSizeLimit);
         }
