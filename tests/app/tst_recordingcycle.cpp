@@ -48,10 +48,9 @@ int rowCount(const QString &database, const char *where = "1")
 // Makes every insert fail until dropped again.
 void refuseInserts(const QString &database, bool refuse)
 {
-    sqlRows(database, refuse
-                          ? QStringLiteral("create trigger refuse before insert on fennolink begin "
-                                           "select raise(abort, 'refused by test'); end")
-                          : QStringLiteral("drop trigger refuse"));
+    sqlRows(database, refuse ? "create trigger refuse before insert on fennolink begin "
+                               "select raise(abort, 'refused by test'); end"
+                             : "drop trigger refuse");
 }
 
 } // namespace
@@ -118,8 +117,8 @@ void tst_RecordingCycle::cleanup()
 QString tst_RecordingCycle::loadProject(QuillarkMain &w, const QString &name, bool keepDatabase,
                                         int connections)
 {
-    const QString path = m_dir.filePath(name + QStringLiteral(".qlk"));
-    const QString database = m_dir.filePath(name + QStringLiteral(".dat"));
+    const QString path = m_dir.filePath(name + ".qlk");
+    const QString database = m_dir.filePath(name + ".dat");
     QFile::remove(path);
     if (!keepDatabase)
         QFile::remove(database);
@@ -156,7 +155,7 @@ void tst_RecordingCycle::projectFileValues()
     QTemporaryDir outer;
     const QString folder =
         outer.path() + '/' + QString(folderLength - outer.path().size() - 1, 'x');
-    const QString path = folder + QStringLiteral("/place.qlk");
+    const QString path = folder + "/place.qlk";
     QVERIFY(QDir().mkpath(folder) && TestSupport::writeProject(path, 1000, {m_dead.port()}));
     {
         QSettings s(path, QSettings::IniFormat);
@@ -187,7 +186,7 @@ void tst_RecordingCycle::projectFileValues()
     QCOMPARE(w.m_deviceTimer->interval(), interval);
     QCOMPARE(w.findChild<QLabel *>("label_interval")->text(), "Interval : " + label);
     QCOMPARE(w.findChild<QLabel *>("label_projectname")->text(),
-             folderLength <= 40 ? path : folder.left(40) + QStringLiteral(".../place.qlk"));
+             folderLength <= 40 ? path : folder.left(40) + ".../place.qlk");
     QCOMPARE(w.m_insertSerialData->databasePath(), folder + '/' + database);
     QVERIFY(QFileInfo::exists(folder + '/' + database) &&
             !QFileInfo::exists(outer.filePath("escape.dat")));
