@@ -149,13 +149,14 @@ void HaccpSections::paint(ReportLayout &layout)
         } else {
             layout.text(QStringLiteral("Breaches: %1").arg(rows.size()), 24, true,
                         ReportLayout::kWarning, 30);
+            constexpr auto wrap = ReportLayout::Column::Fit::Wrap;
             layout.table({{QStringLiteral("Start"), 330},
                           {QStringLiteral("End"), 330},
                           {QStringLiteral("Duration"), 150},
                           {QStringLiteral("Worst"), 110},
-                          {QStringLiteral("Corrective action"), 400},
-                          {QStringLiteral("Acknowledged"), 240},
-                          {QStringLiteral("Verified"), 240}},
+                          {QStringLiteral("Corrective action"), 400, wrap},
+                          {QStringLiteral("Acknowledged"), 240, wrap},
+                          {QStringLiteral("Verified"), 240, wrap}},
                          rows, [&marks](int r) { return marks.at(r); });
         }
         for (const PeriodStatistics::Gap &gap : channel.gaps)

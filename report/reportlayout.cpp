@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cmath>
 
 #include "report/periodreport.h"
@@ -132,19 +133,96 @@ void ReportLayout::tableHeader(const QVector<Column> &columns, int height)
     m_y += height;
 }
 
-void ReportLayout::table(const QVector<Column> &columns, const QVector<QStringList> &rows,
+QVector<ReportLayout::Column> ReportLayout::fitted(const QVector<Column> &columns,
+                                                   const QVector<QStringList> &rows,
+                                                   const QFontMetricsF &metrics)
+{
+    QVector<Column> out = columns;
+    int cutWidth = 0;
+    for (const Column &column : columns)
+        cutWidth += column.fit == Column::Fit::Cut ? column.width : 0;
+    if (cutWidth == 0)
+        return out;
+    // Whole columns as wide as their widest line and their title's longest
+    // word; the cut columns share what is left in their given proportions.
+    const QFontMetricsF bold(font(kCellSize, true));
+    int free = kWidth;
+    for (int c = 0; c < out.size(); ++c) {
+        if (out[c].fit != Column::Fit::Whole) {
+            if (out[c].fit == Column::Fit::Wrap)
+                free -= out[c].width;
+            continue;
+        }
+        qreal need = 0;
+        for (const QString &word : out[c].title.split(QLatin1Char(' ')))
+            need = std::max(need, bold.horizontalAdvance(word));
+        for (const QStringList &cells : rows) {
+            if (c < cells.size()) {
+                for (const QString &line : cells.at(c).split(QLatin1Char('\n')))
+                    need = std::max(need, metrics.horizontalAdvance(line));
+            }
+        }
+        out[c].width = int(std::ceil(need)) + 20;
+        free -= out[c].width;
+    }
+    if (free < cutWidth / 3) // the figures would leave the names no room: as given
+        return columns;
+    for (Column &column : out) {
+        if (column.fit == Column::Fit::Cut)
+            column.width = column.width * free / cutWidth;
+    }
+    return out;
+}
+
+QString ReportLayout::wrapped(const QString &cell, const QFontMetricsF &metrics, qreal width)
+{
+    QStringList out;
+    for (const QString &line : cell.split(QLatin1Char('\n'))) {
+        if (metrics.horizontalAdvance(line) <= width) {
+            out << line;
+            continue;
+        }
+        QString current;
+        for (const QString &word : line.split(QLatin1Char(' '))) {
+            const QString longer = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+            if (metrics.horizontalAdvance(longer) <= width) {
+                current = longer;
+                continue;
+            }
+            if (!current.isEmpty())
+                out << current;
+            current = word;
+            // A word wider than the column goes on in pieces.
+            while (metrics.horizontalAdvance(current) > width && current.size() > 1) {
+                int n = current.size() - 1;
+                while (n > 1 && metrics.horizontalAdvance(current.left(n)) > width)
+                    --n;
+                out << current.left(n);
+                current = current.mid(n);
+            }
+        }
+        out << current;
+    }
+    return out.join(QLatin1Char('\n'));
+}
+
+void ReportLayout::table(const QVector<Column> &given, const QVector<QStringList> &rows,
                          const std::function<bool(int)> &marked)
 {
     const int line = lineHeight(kCellSize);
     const int headerHeight = 2 * line;
     need(headerHeight + line);
-    tableHeader(columns, headerHeight);
     const QFontMetricsF metrics(font(kCellSize));
+    const QVector<Column> columns = fitted(given, rows, metrics);
+    tableHeader(columns, headerHeight);
     for (int r = 0; r < rows.size(); ++r) {
-        const QStringList &cells = rows.at(r);
+        QStringList cells = rows.at(r);
         int lines = 1;
-        for (const QString &cell : cells)
-            lines = std::max(lines, int(cell.count(QLatin1Char('\n'))) + 1);
+        for (int c = 0; c < cells.size(); ++c) {
+            if (c < columns.size() && columns.at(c).fit == Column::Fit::Wrap)
+                cells[c] = wrapped(cells.at(c), metrics, columns.at(c).width - 12);
+            lines = std::max(lines, int(cells.at(c).count(QLatin1Char('\n'))) + 1);
+        }
         const int height = lines * line + 4;
         if (m_y + height > kBottom) {
             m_newPage();

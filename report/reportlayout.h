@@ -29,8 +29,14 @@ public:
     static constexpr int kBottom = 2820;
 
     struct Column {
+        // How a line wider than its column shows: cut with an ellipsis
+        // (names), whole, the column sized to its widest line at the cost of
+        // the columns that may be cut (figures and times), or wrapped onto
+        // more lines (free texts such as corrective actions).
+        enum class Fit { Cut, Whole, Wrap };
         QString title;
         int width;
+        Fit fit = Fit::Cut;
     };
 
     ReportLayout(const PeriodReport &report, std::function<QPainter *()> painter,
@@ -51,8 +57,8 @@ public:
     void paragraph(const QString &text, int size, int indent = 0);
     void space(int height) { m_y += height; }
     // A table with its header repeated on every page. Each cell holds lines
-    // separated by '\n', each cut with an ellipsis to its column; rows for
-    // which `marked` is true are shaded.
+    // separated by '\n', each shown as its column's fit says; rows for which
+    // `marked` is true are shaded.
     void table(const QVector<Column> &columns, const QVector<QStringList> &rows,
                const std::function<bool(int)> &marked = {});
     // A framed box of short paragraphs.
@@ -68,6 +74,9 @@ private:
     static void cellLines(QPainter *p, const QFontMetricsF &metrics, const QRect &cell,
                           const QStringList &lines);
     int wrappedHeight(const QString &text, int size, int width) const;
+    static QVector<Column> fitted(const QVector<Column> &columns, const QVector<QStringList> &rows,
+                                  const QFontMetricsF &metrics);
+    static QString wrapped(const QString &cell, const QFontMetricsF &metrics, qreal width);
 
     const PeriodReport &m_report;
     std::function<QPainter *()> m_painterOf;

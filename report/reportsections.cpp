@@ -114,19 +114,16 @@ void ReportSections::summary(ReportLayout &layout)
     const PeriodReport &report = layout.report();
     const PeriodStatistics &statistics = report.statistics();
     const bool period = statistics.dayCount() > 1;
-    QVector<ReportLayout::Column> columns = {
-        {QStringLiteral("Device"), 270},  {QStringLiteral("Channel"), 190},
-        {QStringLiteral("Minimum"), 195}, {QStringLiteral("Maximum"), 195},
-        {QStringLiteral("Mean"), 115},    {QStringLiteral("Complete"), 150},
-        {QStringLiteral("Unmon."), 150},  {QStringLiteral("Limits"), 145},
-        {QStringLiteral("Exc."), 75},     {QStringLiteral("Outside"), 155},
-        {QStringLiteral("MKT"), 150}};
-    if (period) {
-        // Times carry their date: wider, at the cost of the names.
-        const int widths[] = {290, 160, 290, 290, 95, 130, 135, 130, 60, 120, 100};
-        for (int i = 0; i < columns.size(); ++i)
-            columns[i].width = widths[i];
-    }
+    // Figures and times are never cut: their columns take the width they
+    // need from the names'.
+    constexpr auto whole = ReportLayout::Column::Fit::Whole;
+    const QVector<ReportLayout::Column> columns = {
+        {QStringLiteral("Device"), 270},         {QStringLiteral("Channel"), 190},
+        {QStringLiteral("Minimum"), 195, whole}, {QStringLiteral("Maximum"), 195, whole},
+        {QStringLiteral("Mean"), 115, whole},    {QStringLiteral("Complete"), 150, whole},
+        {QStringLiteral("Unmon."), 150, whole},  {QStringLiteral("Limits"), 145, whole},
+        {QStringLiteral("Exc."), 75, whole},     {QStringLiteral("Outside"), 155, whole},
+        {QStringLiteral("MKT"), 150, whole}};
     QVector<QStringList> rows;
     QVector<bool> marks;
     for (const PeriodStatistics::Device &device : statistics.devices()) {
@@ -232,7 +229,7 @@ void ReportSections::excursions(ReportLayout &layout, const PeriodStatistics::De
                   {QStringLiteral("End"), 420},
                   {QStringLiteral("Duration"), 200},
                   {QStringLiteral("Worst / limit"), 260},
-                  {QStringLiteral("Acknowledged"), 540}},
+                  {QStringLiteral("Acknowledged"), 540, ReportLayout::Column::Fit::Wrap}},
                  excursionRows(layout.report(), device, channel, false));
 }
 

@@ -293,8 +293,9 @@ private slots:
         QVERIFY(db.insertNow());
         PeriodReport first = compute(QDate(2026, 11, 3), kLater, 1, Kind::Haccp, project);
         QCOMPARE(first.alarmEvents().size(), 2);
-        AlarmTracker::acknowledge(first.alarmEvents().at(0).token, "Ann", "Door closed",
-                                  start + 45 * 60);
+        const QString action = "Door closed, compressor restarted, the product moved to cold "
+                               "room 2 and its temperature taken again after an hour: 4.1 C";
+        AlarmTracker::acknowledge(first.alarmEvents().at(0).token, "Ann", action, start + 45 * 60);
         AlarmTracker::verify(first.alarmEvents().at(0).token, "Bob", "Checked", start + 50 * 60);
         QVERIFY(db.insertNow());
 
@@ -305,11 +306,37 @@ private slots:
         const QString pdf = m_dir.path() + "/haccp.pdf";
         QVERIFY2(ReportPainter(report).writePdf(pdf, &error), qPrintable(error));
         const QString text = TestSupport::pdfPages(pdf).join('\n');
-        for (const char *expected : {"Findings: 3", "Journal verification: record intact",
-                                     "Door closed", "Ann", "Bob", "FINDING: no corrective action",
+        for (const QString &word : action.split(' ')) // wrapped in its cell, never cut
+            QVERIFY2(text.contains(word), qPrintable(word));
+        QVERIFY(!text.contains(QChar(0x2026)));
+        for (const char *expected : {"Findings: 3", "Journal verification: record intact", "Ann",
+                                     "Bob", "FINDING: no corrective action",
                                      "FINDING: not monitored from 02:29:00 to 03:00:00 (0:31:00)",
                                      "FINDING: not monitored from 03:59:00 to 24:00:00"})
             QVERIFY2(text.contains(expected), expected);
+    }
+
+    // Figures of a long period are never cut in the summary: a month out of
+    // range every other ten minutes is 2160 excursions and almost 360 hours
+    // outside.
+    void longFiguresWhole()
+    {
+        const QString serial = "QKTEST000000000010";
+        const QString project = m_dir.path() + "/long.qlk";
+        QVERIFY(writeProjectOf(project, {TestSupport::projectDevice(serial, "Room", 10, 30, 0, 0)},
+                               "2026-12-01 00:00:00", 600000));
+        QVector<TestSupport::RecordRow> rows;
+        for (qint64 t = at(QDate(2026, 11, 1), 0, 0); t < at(QDate(2026, 12, 1), 0, 0); t += 600)
+            rows.append({serial, (t / 600) % 2 ? 35.0 : 20.0, 50, t});
+        QVERIFY(TestSupport::appendRecordRows(m_dir.path() + "/long.dat", rows));
+        const PeriodReport report = compute(QDate(2026, 11, 1), kLater, 30, Kind::Monthly, project);
+        QString error;
+        const QString pdf = m_dir.path() + "/long.pdf";
+        QVERIFY2(ReportPainter(report).writePdf(pdf, &error), qPrintable(error));
+        const QString summary = TestSupport::pdfPages(pdf).first();
+        QVERIFY(summary.contains("2160"));
+        QVERIFY(summary.contains("359:50:00")); // the last one open at the end
+        QVERIFY(!summary.contains(QRegularExpression("\\d\u2026")));
     }
 
     // Settings as the record keeps them: limits 2..8 at 10 min until the

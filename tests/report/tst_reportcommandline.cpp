@@ -198,7 +198,7 @@ private slots:
         const QString day = TestSupport::pdfPages(out.path() + "/d.pdf").join('\n');
         QVERIFY(day.contains("How the figures are counted"));
         QVERIFY(day.contains("open, data missing"));
-        QVERIFY(day.contains(QChar(0x2026))); // the long name cut in its cell
+        QVERIFY(day.contains(name.mid(1))); // whole in its cell: the figures leave it room
 
         QCOMPARE(run({"--month", "2026-03", "--pdf", out.path() + "/m.pdf", project}).code, 0);
         const QString month = TestSupport::pdfPages(out.path() + "/m.pdf").join('\n');
