@@ -42,6 +42,8 @@ private:
     bool tableExists(const char *name);
     void checkRows(Finding *finding, RecordJournalVerdict *verdict);
     void checkHours(Finding *finding, RecordJournalVerdict *verdict);
+    void checkHourRange(sqlite3 *db, int from, int to, Finding *finding,
+                        RecordJournalVerdict *verdict) const;
 
     bool cancelled() const { return m_cancel && m_cancel->load(); }
 

@@ -67,6 +67,8 @@ private slots:
     void acknowledgementWhileLocked();
     void sealsMatchTheFile_data();
     void sealsMatchTheFile();
+    void manyHoursCheckedInHalves_data();
+    void manyHoursCheckedInHalves();
 
 private:
     QTemporaryDir m_dir;
@@ -307,6 +309,43 @@ void tst_RecordJournal::sealsMatchTheFile()
              qPrintable(verdict.text()));
     if (intact)
         QCOMPARE(verdict.hours, 3);
+}
+
+// Fifty sealed hours are read in two halves at once: the first place is the
+// one a pass in order finds, wherever the halves meet.
+void tst_RecordJournal::manyHoursCheckedInHalves_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("where");
+    QTest::newRow("intact") << QString() << QString();
+    QTest::newRow("later half") << "update fennolink set channel1 = 1 where id = 241"
+                                << "hour 2023-11-16 14:00 UTC (rows 241 to 246): rows changed";
+    QTest::newRow("both halves") << "update fennolink set channel1 = 1 where id in (31, 241)"
+                                 << "hour 2023-11-15 03:00 UTC (rows 31 to 36): rows changed";
+}
+
+void tst_RecordJournal::manyHoursCheckedInHalves()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, where);
+    static QString recording;
+    if (recording.isEmpty()) {
+        recording = m_dir.filePath(QStringLiteral("fifty.dat"));
+        InsertSerialData db(recording, QStringLiteral("fifty"));
+        QVERIFY(db.createConnection());
+        for (int m = 0; m <= 50 * 60; m += 10)
+            sample(kHour0 + 60 * m, 20.25);
+        QVERIFY(db.insertNow());
+    }
+    const QString path =
+        m_dir.filePath(QStringLiteral("fifty-%1.dat").arg(QTest::currentDataTag()));
+    QVERIFY(QFile::copy(recording, path));
+    if (!sql.isEmpty())
+        QVERIFY(TestSupport::sqliteCli(path, sql));
+    const RecordJournalVerdict verdict = verdictOf(path);
+    QCOMPARE(verdict.where, where);
+    if (where.isEmpty())
+        QCOMPARE(verdict.hours, 50);
 }
 
 QTEST_MAIN(tst_RecordJournal)
