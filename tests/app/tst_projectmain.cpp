@@ -24,41 +24,34 @@ private slots:
 
 void tst_ProjectMain::createAndOpen_data()
 {
-    QTest::addColumn<bool>("create"); // "btn_create", else "btn_open"
-    QTest::addColumn<QString>(
-        "typed"); // answer of the file dialog, in a temporary folder; empty: cancelled
+    QTest::addColumn<QString>("typed");   // dialog's answer (temporary folder); empty: cancelled
+    QTest::addColumn<bool>("create");     // "btn_create", else "btn_open"
     QTest::addColumn<QString>("exists");  // file there beforehand (10 bytes); empty: none
-    QTest::addColumn<QString>("emitted"); // file named by the signal; empty: none
     QTest::addColumn<QString>("message"); // "title|text" shown; empty: none
+    QTest::addColumn<QString>("emitted"); // file named by the signal; empty: none
 
-    const QString tooLong = QStringLiteral("ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease "
-                                           "retry.\nMax Length is 20 charactors.");
+    const QString tooLong =
+        "ERROR|\"abcdefghijklmnopq.qlk\" is too long.\nPlease retry.\nMax Length is 20 charactors.";
     const QString cannot = "ERROR|Unable to open the project file.";
     const QString none;
     QTest::newRow("create 16 letters")
-        << true << "abcdefghijklmnop" << none << "abcdefghijklmnop.qlk" << none;
-    QTest::newRow("create 17 letters") << true << "abcdefghijklmnopq" << none << none << tooLong;
-    QTest::newRow("create other suffix") << true << "plant.ini" << none << "plant.ini" << none;
+        << "abcdefghijklmnop" << true << none << none << "abcdefghijklmnop.qlk";
+    QTest::newRow("create 17 letters") << "abcdefghijklmnopq" << true << none << tooLong << none;
+    QTest::newRow("create other suffix") << "plant.ini" << true << none << none << "plant.ini";
     // The name is checked with its suffix: "demo" is "demo.qlk"; replacing is asked
     // (below), an other file is not.
-    QTest::newRow("demo over demo, no question") << true << "demo"
-                                                 << "demo"
-                                                 << "demo.qlk" << none;
-    QTest::newRow("create, no folder") << true << "no-such-folder/p1" << none << none << cannot;
-    QTest::newRow("create cancelled") << true << none << none << none << none;
-    QTest::newRow("open 20 characters") << false << "abcdefghijklmnop.qlk"
-                                        << "abcdefghijklmnop.qlk"
-                                        << "abcdefghijklmnop.qlk" << none;
-    QTest::newRow("open 21 characters") << false << "abcdefghijklmnopq.qlk"
-                                        << "abcdefghijklmnopq.qlk" << none << tooLong;
-    QTest::newRow("open missing") << false << "gone.qlk" << none << none << cannot;
-    QTest::newRow("open cancelled") << false << none << none << none << none;
+    QTest::newRow("demo over demo, no question") << "demo" << true << "demo" << none << "demo.qlk";
+    QTest::newRow("create, no folder") << "no-such-folder/p1" << true << none << cannot << none;
+    QTest::newRow("create cancelled") << none << true << none << none << none;
+    const QString open20 = "abcdefghijklmnop.qlk", open21 = "abcdefghijklmnopq.qlk";
+    QTest::newRow("open 20 characters") << open20 << false << open20 << none << open20;
+    QTest::newRow("open 21 characters") << open21 << false << open21 << tooLong << none;
+    QTest::newRow("open missing") << "gone.qlk" << false << none << cannot << none;
+    QTest::newRow("open cancelled") << none << false << none << none << none;
     // A named pipe ("|" below) would hold the window: refused, create or open.
     const QString pipe = "ERROR|\"pipe.qlk\" is not a regular file: a project is kept in one.";
-    QTest::newRow("open a pipe") << false << "pipe.qlk"
-                                 << "|pipe.qlk" << none << pipe;
-    QTest::newRow("create over a pipe") << true << "pipe.qlk"
-                                        << "|pipe.qlk" << none << pipe;
+    QTest::newRow("open a pipe") << "pipe.qlk" << false << "|pipe.qlk" << pipe << none;
+    QTest::newRow("create over a pipe") << "pipe.qlk" << true << "|pipe.qlk" << pipe << none;
 }
 
 void tst_ProjectMain::createAndOpen()
