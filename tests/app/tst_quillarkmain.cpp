@@ -223,9 +223,8 @@ void tst_QuillarkMain::alarmLoopIsPaced()
 {
     QuillarkMain::alarmSoundProblem = [] { return "no sound server is running"; };
     QuillarkMain w;
-    const QString told = QStringLiteral("WARNING|The alarm sound is unavailable: no sound server "
-                                        "is running. Alarms are still shown on the dashboard and "
-                                        "recorded.");
+    const QString told = "WARNING|The alarm sound is unavailable: no sound server is running. "
+                         "Alarms are still shown on the dashboard and recorded.";
     QTRY_COMPARE(TestSupport::shownMessages(&w), QStringList{told});
     QCOMPARE(w.m_player->media().request().url(), QUrl("qrc:///critical.mp3"));
     w.slotAlarmAudioPlay();
