@@ -114,18 +114,15 @@ private slots:
         // A text without a number reads "no data" in its own look, never as a
         // value in range; the unit goes with the number.
         QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("look");
+        QTest::addColumn<QString>("shown");
         const QString noData = ValueStyle::kNoDataText;
-        QTest::newRow("empty") << QString() << noData << ValueStyle::kNoData;
-        QTest::newRow("not a number") << "abc" << noData << ValueStyle::kNoData;
-        QTest::newRow("nan") << "nan" << noData << ValueStyle::kNoData;
-        QTest::newRow("1e30") << "1e30"
-                              << "1e30" << ValueStyle::kAlarm;
-        QTest::newRow("negative zero") << "-0.00"
-                                       << "-0.00" << ValueStyle::kAlarm;
-        QTest::newRow("beyond float")
-            << QString(400, QLatin1Char('9')) << noData << ValueStyle::kNoData;
+        QTest::newRow("empty") << QString() << ValueStyle::kNoData << noData;
+        QTest::newRow("not a number") << "abc" << ValueStyle::kNoData << noData;
+        QTest::newRow("nan") << "nan" << ValueStyle::kNoData << noData;
+        QTest::newRow("1e30") << "1e30" << ValueStyle::kAlarm << "1e30";
+        QTest::newRow("negative zero") << "-0.00" << ValueStyle::kAlarm << "-0.00";
+        QTest::newRow("beyond float") << QString(400, '9') << ValueStyle::kNoData << noData;
     }
     void badValuesKeepLayout()
     {
