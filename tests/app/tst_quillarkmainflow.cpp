@@ -298,23 +298,22 @@ void tst_QuillarkMainFlow::leftOutAndIntervalTold_data()
     QTest::addColumn<int>("devices"); // |devices| at 0, 8, ...; -1 adds a bad address, -2 a twin
     QTest::addColumn<QString>("message");
     const QString none = "The project file gives no data interval; the project runs at 10 sec.";
+    const QString left = "WARNING|Some entries of the project file were left out:\n- Device ";
     QTest::newRow("all fine") << QVariant(1000) << 3 << QString();
     QTest::newRow("no interval") << QVariant() << 3 << "INFORMATION|" + none;
-    QTest::newRow("interval abc")
-        << QVariant("abc") << 3
-        << "INFORMATION|The data interval \"abc\" of the project file is not one the "
-           "program offers; the project runs at 10 sec.";
+    QTest::newRow("interval abc") << QVariant("abc") << 3
+                                  << "INFORMATION|The data interval \"abc\" of the project file "
+                                     "is not one the program offers; the project runs at 10 sec.";
     QTest::newRow("bad address, no interval")
         << QVariant() << -1
-        << "WARNING|Some entries of the project file were left out:\n- Device \"Odd\" (ID 0x10) "
-           "under 127.0.0.1:9: "
-           "its \"StartAddress\" \"0x10\" is not a whole number from 0 to 106.\n\n" +
+        << left +
+               "\"Odd\" (ID 0x10) under 127.0.0.1:9: its \"StartAddress\" \"0x10\" is not a "
+               "whole number from 0 to 106.\n\n" +
                none;
     QTest::newRow("two devices, one ID")
         << QVariant(1000) << -2
-        << "WARNING|Some entries of the project file were left out:\n- Device \"Twin\" (ID ID1) "
-           "under 127.0.0.1:9: its \"DeviceNumber\" \"ID1\" is already used by another device "
-           "of the project.";
+        << left + "\"Twin\" (ID ID1) under 127.0.0.1:9: its \"DeviceNumber\" \"ID1\" is already "
+                  "used by another device of the project.";
 }
 
 void tst_QuillarkMainFlow::leftOutAndIntervalTold()
