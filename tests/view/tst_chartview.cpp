@@ -163,12 +163,10 @@ private slots:
         QCOMPARE(frameStyle(&s.view, "frame_ch2_value"), ValueStyle::kNoData);
         QVERIFY(!s.node->alarm1() && !s.node->alarm2());
 
-        s.view.clearView();
-        s.view.setDevice(s.node);
+        s.bind();
         QCOMPARE(label(&s.view, "label_ch1_number")->text(), ValueStyle::kNoDataText);
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNoData);
 
-        s.device->deviceConnected();
         feed(s.node, "5.00", QString());
         QCOMPARE(frameStyle(&s.view, "frame_ch1_value"), ValueStyle::kNormal);
         QCOMPARE(label(&s.view, "label_ch1_unit")->text(), "\u00B0C");
