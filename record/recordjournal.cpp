@@ -277,8 +277,6 @@ void RecordJournal::load(sqlite3 *db)
     // Rows already unsealed were not seen here: their hour is read back.
     if (m_segmentHour < 0)
         restartRunning(m_segmentFirst);
-    else
-        m_running.reset();
     m_usable = true;
 }
 
