@@ -179,18 +179,11 @@ bool RecordJournal::hourDigest(sqlite3 *db, qint64 firstId, qint64 lastId, qint6
     return true;
 }
 
-void RecordJournal::follow(qint64 id, const SerialRecord &row,
-                           const QHash<QString, QByteArray> &serials)
+void RecordJournal::follow(qint64 id, const SerialRecord &row, const QByteArray &serial)
 {
     RowDigest &hash = *m_running;
     hash.addInteger(id);
-    const auto serial = serials.constFind(row.serialNo);
-    if (serial != serials.constEnd()) {
-        hash.addBytes(SQLITE_TEXT, serial->constData(), serial->size());
-    } else {
-        const QByteArray utf8 = row.serialNo.toUtf8();
-        hash.addBytes(SQLITE_TEXT, utf8.constData(), utf8.size());
-    }
+    hash.addBytes(SQLITE_TEXT, serial.constData(), serial.size());
     for (double value : {row.channel1, row.channel2}) {
         if (value == NoValue)
             hash.addNull();
@@ -385,7 +378,7 @@ bool RecordJournal::applyOp(sqlite3 *db, const RecordContextOp &op, QString *err
 
 bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
                                 const std::vector<RecordContextOp> *ops,
-                                const QHash<QString, QByteArray> &serials)
+                                const std::vector<const QByteArray *> &serials)
 {
     if (!m_usable)
         load(db);
@@ -403,7 +396,7 @@ bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &ro
             sameHour = hourOf(qint64(rows[i].pointDate)) == m_segmentHour;
         if (sameHour) {
             for (size_t i = 0; m_running && i < rows.size(); ++i)
-                follow(firstId + qint64(i), rows[i], serials);
+                follow(firstId + qint64(i), rows[i], *serials[i]);
             return true;
         }
     }
@@ -429,7 +422,7 @@ bool RecordJournal::afterInsert(sqlite3 *db, const std::vector<SerialRecord> &ro
             restartRunning(id);
         }
         if (ok && m_running)
-            follow(id, rows[i], serials);
+            follow(id, rows[i], *serials[i]);
     }
     if (ok && ops) {
         for (const RecordContextOp &op : *ops) {

@@ -105,10 +105,10 @@ public:
     // Called inside the write transaction after `rows` went in, the last of
     // them with id `lastId`: seals completed hours and writes `ops`. Returns
     // whether the ops were written (on failure they are kept by the caller).
-    // `serials` holds the rows' device numbers in UTF-8 as they were bound.
+    // `serials` holds each row's device number in UTF-8 as it was bound.
     bool afterInsert(sqlite3 *db, const std::vector<SerialRecord> &rows, qint64 lastId,
                      const std::vector<RecordContextOp> *ops,
-                     const QHash<QString, QByteArray> &serials);
+                     const std::vector<const QByteArray *> &serials);
     bool isUsable() const { return m_usable; }
 
 private:
@@ -116,7 +116,7 @@ private:
     bool applyOp(sqlite3 *db, const RecordContextOp &op, QString *error);
     bool closeStale(sqlite3 *db, QString *error);
     // Hashes row `id` as it went in, for the seal of its hour.
-    void follow(qint64 id, const SerialRecord &row, const QHash<QString, QByteArray> &serials);
+    void follow(qint64 id, const SerialRecord &row, const QByteArray &serial);
     void restartRunning(qint64 nextId);
 
     bool m_usable = false;

@@ -606,6 +606,23 @@ void RecordWriter::keepUntilCheckpoint(std::vector<SerialRecord> &&rows)
         m_sinceCheckpoint.pop_front();
 }
 
+const QByteArray *RecordWriter::serialText(const QString &serial)
+{
+    size_t at = m_serialGuess;
+    if (at >= m_serialTexts.size() || m_serialTexts[at].serial != serial) {
+        const auto found = m_serialIndex.constFind(serial);
+        if (found != m_serialIndex.constEnd()) {
+            at = size_t(found.value());
+        } else {
+            at = m_serialTexts.size();
+            m_serialTexts.push_back({serial, serial.toUtf8()});
+            m_serialIndex.insert(serial, int(at));
+        }
+    }
+    m_serialGuess = at + 1 < m_serialTexts.size() ? at + 1 : 0;
+    return &m_serialTexts[at].utf8;
+}
+
 sqlite3_stmt *RecordWriter::insertStatement(int rows)
 {
     for (const auto &entry : m_statements) {
@@ -647,9 +664,12 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         m_newSteps.clear();
     };
     // Bound texts stay put until the statement has run: clear only here.
-    if (m_utf8.size() > 1000)
-        m_utf8.clear();
+    if (m_serialTexts.size() > 1000) {
+        m_serialTexts.clear();
+        m_serialIndex.clear();
+    }
     const int total = int(batchRows.size());
+    m_rowSerials.resize(batchRows.size());
     for (int done = 0; done < total;) {
         const int rows = qMin(kRowsPerStatement, total - done);
         sqlite3_stmt *statement = insertStatement(rows);
@@ -663,9 +683,8 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
             const SerialRecord &row = batchRows[size_t(done + i)];
             // serialno is "not null": a row without a device number must not
             // hold back every row queued after it.
-            auto serial = m_utf8.constFind(row.serialNo);
-            if (serial == m_utf8.constEnd())
-                serial = m_utf8.insert(row.serialNo, row.serialNo.toUtf8());
+            const QByteArray *serial = serialText(row.serialNo);
+            m_rowSerials[size_t(done + i)] = serial;
             sqlite3_bind_text(statement, index++, serial->constData(), serial->size(),
                               SQLITE_STATIC);
             bindChannel(statement, index++, row.channel1);
@@ -688,7 +707,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
     // Hour seals and alarm changes go in with the rows, or not at all; a
     // journal that fails never holds back the samples.
     const bool journaled =
-        m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops, m_utf8);
+        m_journal.afterInsert(m_db, batchRows, sqlite3_last_insert_rowid(m_db), ops, m_rowSerials);
     // The settings and the time order go in with the rows too; a file whose
     // context tables are damaged keeps its samples (a missing table is an
     // SQL error, whereas a full disk or a lock fails the whole batch, which

@@ -154,8 +154,19 @@ private:
     int m_openErrorCode = 0;
     // The journal of the open file: hour seals and alarm changes.
     RecordJournal m_journal;
-    // Device numbers in UTF-8, as SQLite stores them (a few dozen at most).
-    QHash<QString, QByteArray> m_utf8;
+    // Device numbers in UTF-8, as SQLite stores them (a few dozen at most),
+    // in the order first seen: the devices take turns, so the one after the
+    // last is looked at first. A deque, so that texts stay put as it grows.
+    struct SerialText {
+        QString serial;
+        QByteArray utf8;
+    };
+    std::deque<SerialText> m_serialTexts;
+    QHash<QString, int> m_serialIndex;
+    size_t m_serialGuess = 0;
+    // The UTF-8 device number of each row of the batch being written.
+    std::vector<const QByteArray *> m_rowSerials;
+    const QByteArray *serialText(const QString &serial);
     // Rows committed since the last complete checkpoint: they live only in
     // the log, which goes with the file when the file is deleted or moved
     // away; a new file gets them again. Writer thread only.
