@@ -6,9 +6,12 @@
 // same settings, both on files in /tmp. The two alternate block by block
 // within each run; rows per CPU-second of the whole process (every thread)
 // and per wall second, the ratio taken per run, the median of the per-run
-// ratios reported.
+// ratios reported. A fourth side hands the C API's statement to a thread of
+// its own and waits for it, as the first side waits for our writer: the floor
+// of any write path that keeps the disk off the caller's thread.
 //
-//   bench_recording [batches] [runs] [--log] [--only-ours|--only-here|--only-ceiling] [--one-hour]
+//   bench_recording [batches] [runs] [--log] [--only-ours|--only-here|--only-ceiling|--only-floor]
+//                   [--one-hour]
 //   bench_recording --open FILE   what the recorder reads when it opens FILE
 #include "record/insertserialdata.h"
 #include "record/recordschema.h"
@@ -25,8 +28,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace
@@ -181,6 +187,75 @@ private:
     bool m_ok = false;
 };
 
+// The C API's statement on a thread of its own: each batch handed over under a
+// mutex, the thread woken by a condition, the caller waiting on another until
+// the batch is committed, as with our writer thread.
+class CApiThreadWriter
+{
+public:
+    explicit CApiThreadWriter(const QString &path) : m_writer(path)
+    {
+        if (m_writer.ok())
+            m_thread = std::thread([this] { run(); });
+    }
+    ~CApiThreadWriter()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_quit = true;
+            }
+            m_wake.notify_one();
+            m_thread.join();
+        }
+    }
+    bool ok() const { return m_writer.ok(); }
+    bool write(const SerialRecord *rows, const QByteArray *serials, size_t count)
+    {
+        bool ok = true;
+        for (size_t i = 0; ok && i < count; i += kBatch) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_rows = rows + i;
+            m_serials = serials + i;
+            m_pending = true;
+            // Both sides are woken with the lock free, as our writer does.
+            lock.unlock();
+            m_wake.notify_one();
+            lock.lock();
+            m_done.wait(lock, [this] { return !m_pending; });
+            ok = m_ok;
+        }
+        return ok;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_pending || m_quit; });
+            if (m_quit)
+                return;
+            lock.unlock();
+            const bool ok = m_writer.write(m_rows, m_serials, kBatch);
+            lock.lock();
+            m_ok = ok;
+            m_pending = false;
+            lock.unlock();
+            m_done.notify_one();
+            lock.lock();
+        }
+    }
+
+    CApiWriter m_writer;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_done;
+    const SerialRecord *m_rows = nullptr;
+    const QByteArray *m_serials = nullptr;
+    bool m_pending = false, m_quit = false, m_ok = true;
+};
+
 double cpuNow()
 {
     timespec t;
@@ -263,7 +338,8 @@ int main(int argc, char **argv)
     const bool onlyOurs = args.removeAll(QStringLiteral("--only-ours")) > 0;
     const bool onlyHere = args.removeAll(QStringLiteral("--only-here")) > 0;
     const bool onlyCeiling = args.removeAll(QStringLiteral("--only-ceiling")) > 0;
-    const bool only = onlyOurs || onlyHere || onlyCeiling;
+    const bool onlyFloor = args.removeAll(QStringLiteral("--only-floor")) > 0;
+    const bool only = onlyOurs || onlyHere || onlyCeiling || onlyFloor;
     g_oneHour = args.removeAll(QStringLiteral("--one-hour")) > 0;
     const int batches = args.value(0, QStringLiteral("20000")).toInt();
     const int runs = args.value(1, QStringLiteral("5")).toInt();
@@ -274,35 +350,42 @@ int main(int argc, char **argv)
     for (const SerialRecord &r : rows)
         serials.push_back(r.serialNo.toUtf8());
 
-    // Three sides, taking the same rows block by block in a rotating order:
+    // Four sides, taking the same rows block by block in a rotating order:
     // 0 the window's path (writer thread), 1 the same code on the caller's
-    // thread, 2 the C API.
-    const char *names[3] = {"writer path", "same code, no hand-over", "C API"};
-    const bool active[3] = {!only || onlyOurs, !only || onlyHere, !only || onlyCeiling};
+    // thread, 2 the C API, 3 the C API handed to a thread of its own.
+    constexpr int kSides = 4;
+    const char *names[kSides] = {"writer path", "same code, no hand-over", "C API",
+                                 "C API, same hand-over"};
+    const bool active[kSides] = {!only || onlyOurs, !only || onlyHere, !only || onlyCeiling,
+                                 !only || onlyFloor};
     constexpr size_t kBlock = 256 * kBatch;
-    std::vector<double> cpuRatio[2], wallRatio[2];
+    // Ratios per run: each of the first two sides and the fourth against the
+    // C API, and the writer path against the fourth.
+    std::vector<double> cpuRatio[kSides], wallRatio[kSides];
     for (int run = 0; run < runs; ++run) {
         OursWriter thread(dir.filePath(QStringLiteral("ours%1.dat").arg(run)), true);
         OursWriter here(dir.filePath(QStringLiteral("here%1.dat").arg(run)), false);
         CApiWriter capi(dir.filePath(QStringLiteral("capi%1.dat").arg(run)));
-        if (!thread.ok() || !here.ok() || !capi.ok()) {
+        CApiThreadWriter floor(dir.filePath(QStringLiteral("floor%1.dat").arg(run)));
+        if (!thread.ok() || !here.ok() || !capi.ok() || !floor.ok()) {
             std::fprintf(stderr, "cannot open the databases\n");
             return 1;
         }
-        qint64 ns[3] = {0, 0, 0};
-        double cpu[3] = {0, 0, 0};
+        qint64 ns[kSides] = {0, 0, 0, 0};
+        double cpu[kSides] = {0, 0, 0, 0};
         QElapsedTimer timer;
         for (size_t i = 0; i < rows.size(); i += kBlock) {
             const size_t n = std::min(kBlock, rows.size() - i);
-            for (int k = 0; k < 3; ++k) {
-                const int side = int((i / kBlock + size_t(k)) % 3);
+            for (int k = 0; k < kSides; ++k) {
+                const int side = int((i / kBlock + size_t(k)) % kSides);
                 if (!active[side])
                     continue;
                 timer.start();
                 const double cpu0 = cpuNow();
                 const bool ok = side == 0   ? thread.write(&rows[i], n)
                                 : side == 1 ? here.write(&rows[i], n)
-                                            : capi.write(&rows[i], &serials[i], n);
+                                : side == 2 ? capi.write(&rows[i], &serials[i], n)
+                                            : floor.write(&rows[i], &serials[i], n);
                 if (!ok)
                     return 1;
                 ns[side] += timer.nsecsElapsed();
@@ -310,15 +393,17 @@ int main(int argc, char **argv)
             }
         }
         std::printf("run %d, rows per CPU-second (per wall second):", run + 1);
-        for (int side = 0; side < 3; ++side)
+        for (int side = 0; side < kSides; ++side)
             std::printf(" %s %.0f (%.0f);", names[side],
                         double(rows.size()) / std::max(cpu[side], 1e-9),
                         double(rows.size()) / std::max(double(ns[side]) / 1e9, 1e-9));
         std::printf("\n");
-        for (int side = 0; side < 2; ++side) {
+        for (int side : {0, 1, 3}) {
             cpuRatio[side].push_back(cpu[2] / std::max(cpu[side], 1e-9));
             wallRatio[side].push_back(double(ns[2]) / std::max(double(ns[side]), 1.0));
         }
+        cpuRatio[2].push_back(cpu[3] / std::max(cpu[0], 1e-9));
+        wallRatio[2].push_back(double(ns[3]) / std::max(double(ns[0]), 1.0));
     }
     std::printf("batches of %d, %d batches, median of %d runs, debug log %s\n", kBatch, batches,
                 runs, log ? "on" : "off");
@@ -334,14 +419,17 @@ int main(int argc, char **argv)
             list << QString::number(x, 'f', 3);
         return list.join(QLatin1Char(' '));
     };
-    for (int side = 0; side < 2 && !only; ++side) {
-        std::printf("%s against the C API's same 16-row statement: per CPU-second %s; per wall "
-                    "second %s\n",
-                    names[side], qPrintable(spread(cpuRatio[side])),
-                    qPrintable(spread(wallRatio[side])));
-        std::printf("QKROW\trecording, %s, rows per CPU-second\tC API, same 16-row "
-                    "statement\tx\t%s\n",
-                    names[side], qPrintable(values(cpuRatio[side])));
+    const auto report = [&](const char *side, const char *anchor, int index) {
+        std::printf("%s against %s: per CPU-second %s; per wall second %s\n", side, anchor,
+                    qPrintable(spread(cpuRatio[index])), qPrintable(spread(wallRatio[index])));
+        std::printf("QKROW\trecording, %s, rows per CPU-second\t%s\tx\t%s\n", side, anchor,
+                    qPrintable(values(cpuRatio[index])));
+    };
+    if (!only) {
+        report(names[0], "C API, same 16-row statement", 0);
+        report(names[1], "C API, same 16-row statement", 1);
+        report(names[3], "C API, same 16-row statement", 3);
+        report(names[0], "C API, same statement, same hand-over", 2);
     }
 
     // A full queue (a day of rows at the fastest rate) written at once, as
