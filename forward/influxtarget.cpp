@@ -17,6 +17,24 @@ namespace
 std::atomic<int> g_timeoutMs{InfluxTarget::kDefaultTimeoutMs};
 // An answer that is no JSON (a proxy's page) is shown up to this length.
 constexpr int kMaxErrorText = 2000;
+// Set on a reply aborted for its silence.
+constexpr char kTimedOut[] = "quillarkTimedOut";
+
+// Aborts a silent reply as a timeout once the events already on their way to
+// it are handled: an answer that arrived meanwhile would otherwise make Qt
+// report a second error of the reply. A reply finished by then keeps its end.
+void abortSilent(QNetworkReply *reply)
+{
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            if (reply->isFinished())
+                return;
+            reply->setProperty(kTimedOut, true);
+            reply->abort();
+        },
+        Qt::QueuedConnection);
+}
 } // namespace
 
 InfluxTarget::InfluxTarget(const ProjectDocument &project, const ForwardSettings &settings,
@@ -44,16 +62,15 @@ InfluxTarget::~InfluxTarget()
 
 void InfluxTarget::abortInFlight()
 {
-    // Taken out first: an abort finishes its reply at once.
-    std::deque<InFlight> flight;
-    flight.swap(m_flight);
-    for (InFlight &f : flight) {
+    // Deleted, not aborted: a reply whose answer is already on its way to it
+    // would report a second error to Qt. Its request ends with it.
+    for (InFlight &f : m_flight) {
         if (f.reply) {
             f.reply->disconnect(this);
-            f.reply->abort();
             f.reply->deleteLater();
         }
     }
+    m_flight.clear();
 }
 
 void InfluxTarget::setTimeoutMs(int ms)
@@ -155,7 +172,6 @@ QNetworkReply *InfluxTarget::post(const QByteArray &body, bool closeAfter)
                       QByteArrayLiteral("text/plain; charset=utf-8"));
     if (!m_authorization.isEmpty())
         request.setRawHeader(QByteArrayLiteral("Authorization"), m_authorization);
-    request.setTransferTimeout(g_timeoutMs);
     // Qt's HTTP connection does not turn Nagle's algorithm off: on a kept
     // connection the last piece of a large body waits for the server's
     // delayed acknowledgement, about 40 ms a batch. A full batch (a backlog
@@ -164,7 +180,18 @@ QNetworkReply *InfluxTarget::post(const QByteArray &body, bool closeAfter)
     if (closeAfter)
         request.setRawHeader(QByteArrayLiteral("Connection"), QByteArrayLiteral("close"));
     QNetworkReply *reply = m_network->post(request, body);
+    // A reply that moves no byte for the timeout is aborted and ends as a
+    // timeout. (Qt's own transfer timeout reports its error twice.)
+    auto *silence = new QTimer(reply);
+    silence->setSingleShot(true);
+    silence->setInterval(g_timeoutMs);
+    const auto restart = [silence] { silence->start(); };
+    connect(reply, &QNetworkReply::uploadProgress, silence, restart);
+    connect(reply, &QNetworkReply::downloadProgress, silence, restart);
+    connect(reply, &QNetworkReply::finished, silence, &QTimer::stop);
+    connect(silence, &QTimer::timeout, reply, [reply] { abortSilent(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
+    silence->start();
     return reply;
 }
 
@@ -250,7 +277,9 @@ void InfluxTarget::finished(QNetworkReply *reply)
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (!m_testOnly)
         qCDebug(lcForward).noquote() << "InfluxTarget::finished : HTTP" << status;
-    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    const int error =
+        reply->property(kTimedOut).toBool() ? QNetworkReply::TimeoutError : reply->error();
+    const bool ok = error == QNetworkReply::NoError && status >= 200 && status < 300;
     if (m_testOnly) {
         if (reply != m_reply)
             return;
@@ -258,7 +287,7 @@ void InfluxTarget::finished(QNetworkReply *reply)
         const QString text =
             ok ? QStringLiteral("InfluxDB at %1 accepts writes.")
                      .arg(m_settings.influxUrl.trimmed())
-               : describeFailure(m_settings, reply->error(), status, body, reply->errorString());
+               : describeFailure(m_settings, error, status, body, reply->errorString());
         emit testFinished(ok, text);
         return;
     }
@@ -287,8 +316,8 @@ void InfluxTarget::finished(QNetworkReply *reply)
         // take): halves are sent until each refused line stands alone; it is
         // counted and left out, and the rest goes on.
         m_state.connected = true;
-        splitRefused(*found, describeFailure(m_settings, reply->error(), status, body,
-                                             reply->errorString()));
+        splitRefused(*found,
+                     describeFailure(m_settings, error, status, body, reply->errorString()));
         return;
     }
     // The position stays at the last batch delivered in order; what was on
@@ -297,8 +326,7 @@ void InfluxTarget::finished(QNetworkReply *reply)
     abortInFlight();
     if (status == 413 && m_batchRows > 100)
         m_batchRows /= 2;
-    failed(describeFailure(m_settings, reply->error(), status, body, reply->errorString()),
-           status != 0);
+    failed(describeFailure(m_settings, error, status, body, reply->errorString()), status != 0);
 }
 
 void InfluxTarget::splitRefused(InFlight &flight, const QString &reason)
