@@ -131,11 +131,7 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
         } else if (a == QLatin1String("--separator")) {
             QString separator;
             value(&separator);
-            if (separator == QLatin1String(",") || separator == QLatin1String(";"))
-                options.format.separator = separator.at(0).toLatin1();
-            else if (separator == QLatin1String("tab") || separator == QLatin1String("\t"))
-                options.format.separator = '\t';
-            else if (options.error.isEmpty())
+            if (!options.format.setSeparatorName(separator) && options.error.isEmpty())
                 options.error = QStringLiteral("--separator takes , or ; or tab.");
             separatorGiven = true;
         } else if (a == QLatin1String("--decimal-comma")) {
@@ -152,9 +148,8 @@ BatchExport::Options BatchExport::parse(const QStringList &arguments)
         if (!options.error.isEmpty())
             return options;
     }
-    if (options.format.decimalComma && options.format.separator == ',' && separatorGiven &&
-        options.error.isEmpty())
-        options.error = QStringLiteral("--decimal-comma needs another separator than a comma.");
+    if (separatorGiven && options.error.isEmpty())
+        options.error = options.format.conflict();
     if (positional.size() > 1)
         options.error = QStringLiteral("Only one project file may be given.");
     else if (!positional.isEmpty())

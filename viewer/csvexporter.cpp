@@ -39,6 +39,30 @@ CsvFormat CsvFormat::forLocale()
     return format;
 }
 
+bool CsvFormat::setSeparatorName(const QString &name)
+{
+    if (name == QLatin1String(",") || name == QLatin1String(";"))
+        separator = name.at(0).toLatin1();
+    else if (name == QLatin1String("tab") || name == QLatin1String("\t"))
+        separator = '\t';
+    else
+        return false;
+    return true;
+}
+
+QString CsvFormat::separatorName() const
+{
+    return separator == '\t' ? QStringLiteral("tab") : QString(QLatin1Char(separator));
+}
+
+QString CsvFormat::conflict() const
+{
+    if (decimalComma && separator == ',')
+        return QStringLiteral("A decimal comma needs another field separator than a comma: a "
+                              "semicolon or a tab.");
+    return QString();
+}
+
 CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series, qint64 from,
                          qint64 to, const QString &path, const Format &format)
     : m_reader(reader), m_series(series), m_from(from), m_to(to), m_path(path), m_format(format)

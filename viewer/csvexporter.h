@@ -22,6 +22,13 @@ struct CsvFormat {
     bool fullPrecision = false; // every digit stored instead of two decimals
     // The usual choice where the system's locale writes decimal commas.
     static CsvFormat forLocale();
+    // The separator by the name the command line and the settings give it:
+    // "," or ";" or "tab"; false (and no change) for anything else.
+    bool setSeparatorName(const QString &name);
+    QString separatorName() const;
+    // Why the choices cannot go together (a decimal comma with a comma as
+    // separator), else empty.
+    QString conflict() const;
 };
 
 // Writes the rows of a time range to a CSV file (RFC 4180, CRLF line ends)

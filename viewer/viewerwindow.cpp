@@ -1,5 +1,6 @@
-// The data viewer's window: opening a project, ranges, history, summary,
-// Follow and exports. The chart itself is drawn in viewerwindow_chart.cpp.
+// The data viewer's window: opening a project, ranges, history, summary and
+// Follow. The chart itself is drawn in viewerwindow_chart.cpp, the exports
+// are written in viewerwindow_export.cpp.
 #include "viewer/viewerwindow.h"
 #include "ui_viewerwindow.h"
 
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QSaveFile>
 #include <QThread>
 #include <QtConcurrent>
 
@@ -29,7 +29,6 @@ namespace
 
 // How often the window looks at the summary being built.
 constexpr int kSummaryPollMs = 50;
-constexpr qint64 kExportSliceRows = 200000;
 constexpr int kFollowMs = 2000;
 constexpr qint64 kMinSpanSeconds = 60;
 
@@ -59,6 +58,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     ui->combo_preset->setCurrentIndex(Everything);
     setupStatsTable();
     setupEventsTable();
+    setupCsvChoice();
     m_recentMenu = new QMenu(this);
     ui->btn_open->setMenu(m_recentMenu);
     ui->btn_open->setPopupMode(QToolButton::MenuButtonPopup);
@@ -474,89 +474,6 @@ void ViewerWindow::endWork(const QString &text)
     ui->label_status->setText(text);
     ui->progress_work->setVisible(m_summaryTimer.isActive() || m_exporter);
     ui->btn_cancel->setVisible(m_exporter != nullptr);
-}
-
-void ViewerWindow::exportCsv()
-{
-    if (!m_loaded || m_exporter)
-        return;
-    const QVector<SeriesInfo> series = shownSeries();
-    if (series.isEmpty()) {
-        showMessage(this, QStringLiteral("WARNING"), tr("Choose at least one channel to export."));
-        return;
-    }
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
-                              m_project.projectName + QStringLiteral(".csv");
-    const QString path = askSavePath(this, tr("Export CSV"), suggested, tr("CSV files (*.csv)"));
-    if (path.isEmpty())
-        return;
-    if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_reader->path()).absoluteFilePath()) {
-        showError(tr("The CSV file would replace the record database."));
-        return;
-    }
-    // As the spreadsheets of this system's locale read it; the byte order
-    // mark makes them read the units' characters right.
-    CsvExporter::Format format = CsvExporter::Format::forLocale();
-    format.bom = true;
-    m_exporter = std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo,
-                                               path, format);
-    if (!m_exporter->start()) {
-        showError(m_exporter->errorText());
-        m_exporter.reset();
-        emit exportFinished(false);
-        return;
-    }
-    showWork(tr("Exporting to %1...").arg(QFileInfo(path).fileName()));
-    m_exportTimer.start();
-}
-
-void ViewerWindow::exportStep()
-{
-    if (!m_exporter)
-        return;
-    const CsvExporter::State state = m_exporter->step(kExportSliceRows);
-    ui->progress_work->setValue(int(1000 * m_exporter->progress()));
-    if (state == CsvExporter::State::Running)
-        return;
-    m_exportTimer.stop();
-    const bool ok = state == CsvExporter::State::Done;
-    const QString text =
-        ok ? tr("Exported %1 lines.").arg(m_exporter->linesWritten()) : m_exporter->errorText();
-    m_exporter.reset();
-    endWork(text);
-    if (!ok)
-        showError(text);
-    emit exportFinished(ok);
-}
-
-void ViewerWindow::cancelWork()
-{
-    if (!m_exporter)
-        return;
-    m_exportTimer.stop();
-    m_exporter->cancel();
-    m_exporter.reset();
-    endWork(tr("Export cancelled; no file was written."));
-    emit exportFinished(false);
-}
-
-void ViewerWindow::exportPng()
-{
-    if (!m_loaded)
-        return;
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
-                              m_project.projectName + QStringLiteral(".png");
-    const QString path = askSavePath(this, tr("Export PNG"), suggested, tr("PNG images (*.png)"));
-    if (path.isEmpty())
-        return;
-    const QImage image = exportImage();
-    QSaveFile file(path);
-    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
-        !file.commit()) {
-        showError(tr("The picture could not be written to %1.").arg(path));
-        return;
-    }
-    ui->label_status->setText(tr("Picture written to %1.").arg(QFileInfo(path).fileName()));
 }
 
 void ViewerWindow::closeEvent(QCloseEvent *event)

@@ -2,6 +2,7 @@
 
 #include "common/projectdocument.h"
 #include "record/recordcontext.h"
+#include "viewer/csvexporter.h"
 #include "viewer/rangeloader.h"
 #include "viewer/seriescatalog.h"
 
@@ -20,7 +21,6 @@ namespace Ui
 class ViewerWindow;
 }
 
-class CsvExporter;
 class QMenu;
 class RecordReader;
 class SummaryCache;
@@ -126,6 +126,9 @@ private:
     void startSummary();
     void summaryStep();
     void stopSummaryBuild();
+    void setupCsvChoice();
+    // The CSV format chosen beside the export button.
+    CsvFormat csvFormat() const;
     void exportStep();
     void showWork(const QString &text);
     void endWork(const QString &text);

@@ -13,6 +13,7 @@
 #include "testsupport.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -248,6 +249,27 @@ private slots:
         QFile csv(m_answer);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 61);
+        // Tab and decimal comma, kept for the next window; a comma for both is refused.
+        auto *separator = window.findChild<QComboBox *>(QStringLiteral("combo_separator"));
+        auto *decimal = window.findChild<QComboBox *>(QStringLiteral("combo_decimal"));
+        separator->setCurrentIndex(separator->findText(QStringLiteral("Tab")));
+        decimal->setCurrentIndex(decimal->findText(QStringLiteral("Decimal comma")));
+        window.exportCsv();
+        QTRY_COMPARE(finished.count(), 2);
+        QFile tabbed(m_answer);
+        QVERIFY(tabbed.open(QIODevice::ReadOnly));
+        const QList<QByteArray> cells = tabbed.readAll().split('\n').at(1).split('\t');
+        QCOMPARE(cells.size(), 3 + window.shownSeries().size());
+        QVERIFY2(cells.at(3).contains(',') && !cells.at(3).contains('.'), cells.at(3).constData());
+        const ViewerWindow next;
+        for (const QComboBox *box : {separator, decimal})
+            QCOMPARE(next.findChild<QComboBox *>(box->objectName())->currentIndex(),
+                     box->currentIndex());
+        separator->setCurrentIndex(separator->findText(QStringLiteral("Comma")));
+        window.exportCsv();
+        QVERIFY(!window.exportRunning());
+        QVERIFY(!shownMessages(&window).filter(QStringLiteral("decimal comma")).isEmpty());
+        decimal->setCurrentIndex(decimal->findText(QStringLiteral("Decimal point")));
 
         // Cancel: the export of the whole week stops and leaves no file.
         window.applyPreset(ViewerWindow::Everything);
