@@ -44,12 +44,6 @@ public:
     // Runs the export; messages go to `err`.
     static int run(const Options &options, QTextStream &err);
 
-    // "yyyy-MM-dd hh:mm:ss" in local time to Unix seconds; false when
-    // invalid or when the clocks skipped that time (*note says so). A time
-    // the clocks showed twice (summer time ending) is taken at its first
-    // showing, or its last with `latest`, and *note says which.
-    static bool parseLocalTime(const QString &text, qint64 *seconds, bool latest = false,
-                               QString *note = nullptr);
     // A SQLite file not named as a project: a record file opened on its own.
     static bool isRecordFile(const QString &path);
     // The recorder hands the path over in single quotes.

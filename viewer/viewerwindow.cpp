@@ -8,8 +8,8 @@
 #include "common/common.h"
 #include "common/messagedialog.h"
 #include "record/recordreader.h"
-#include "viewer/batchexport.h"
 #include "viewer/csvexporter.h"
+#include "viewer/localtime.h"
 #include "viewer/summarycache.h"
 
 #include <QCloseEvent>
@@ -56,6 +56,8 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     ui->combo_preset->addItems({tr("Last hour"), tr("Last 24 hours"), tr("Last 7 days"),
                                 tr("Recording period"), tr("Everything"), tr("Chosen range")});
     ui->combo_preset->setCurrentIndex(Everything);
+    for (QDateTimeEdit *edit : {ui->edit_from, ui->edit_to})
+        edit->setTimeSpec(Qt::UTC);
     setupStatsTable();
     setupEventsTable();
     setupCsvChoice();
@@ -98,17 +100,7 @@ ViewerWindow::ViewerWindow(QWidget *parent) : QWidget(parent), ui(new Ui::Viewer
     connect(ui->btn_cancel, &QPushButton::clicked, this, &ViewerWindow::cancelWork);
     connect(ui->combo_preset, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { applyPreset(Preset(index)); });
-    connect(ui->btn_apply, &QPushButton::clicked, this, [this] {
-        const qint64 from = ui->edit_from->dateTime().toSecsSinceEpoch();
-        const qint64 to = ui->edit_to->dateTime().toSecsSinceEpoch();
-        if (to <= from) {
-            showMessage(this, QStringLiteral("WARNING"),
-                        tr("The end of the range must lie after its start."));
-            return;
-        }
-        pushHistory();
-        showRange(from, to);
-    });
+    connect(ui->btn_apply, &QPushButton::clicked, this, &ViewerWindow::applyRangeEdits);
     connect(ui->tree_series, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *, int) {
         m_reload = true;
         ui->chart_viewer->requestViewPortUpdate(true, false);
@@ -250,8 +242,8 @@ void ViewerWindow::applyPreset(Preset preset)
     case RecordingPeriod: {
         qint64 start = 0;
         qint64 stop = 0;
-        const bool hasStart = BatchExport::parseLocalTime(m_project.recordStartTime, &start);
-        const bool hasStop = BatchExport::parseLocalTime(m_project.recordStopTime, &stop);
+        const bool hasStart = LocalTime::parse(m_project.recordStartTime, &start);
+        const bool hasStop = LocalTime::parse(m_project.recordStopTime, &stop, true);
         if (!hasStart) {
             showMessage(this, QStringLiteral("INFORMATION"),
                         tr("The project file names no recording period; everything is shown."));
@@ -339,10 +331,45 @@ void ViewerWindow::updateModeButtons()
     ui->btn_zoom->setChecked(mode == QChartViewer::MouseUsageZoomIn);
 }
 
+// The range fields hold the clock as read on the wall (kept as UTC, where no
+// hour is skipped or repeated); LocalTime reads it as the command line does.
 void ViewerWindow::updateRangeEdits()
 {
-    ui->edit_from->setDateTime(QDateTime::fromSecsSinceEpoch(m_visibleFrom));
-    ui->edit_to->setDateTime(QDateTime::fromSecsSinceEpoch(m_visibleTo));
+    for (const auto &[edit, time] :
+         {std::pair{ui->edit_from, m_visibleFrom}, std::pair{ui->edit_to, m_visibleTo}}) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(time);
+        edit->setDateTime(QDateTime(local.date(), local.time(), Qt::UTC));
+    }
+}
+
+void ViewerWindow::applyRangeEdits()
+{
+    qint64 from = 0;
+    qint64 to = 0;
+    QString fromNote;
+    QString toNote;
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const bool fromOk =
+        LocalTime::parse(ui->edit_from->dateTime().toString(format), &from, false, &fromNote);
+    const bool toOk =
+        LocalTime::parse(ui->edit_to->dateTime().toString(format), &to, true, &toNote);
+    QStringList notes;
+    for (const QString &note : {fromNote, toNote}) {
+        if (!note.isEmpty())
+            notes << note + QLatin1Char('.');
+    }
+    if (fromOk && toOk && to <= from) {
+        showMessage(this, QStringLiteral("WARNING"),
+                    tr("The end of the range must lie after its start."));
+        return;
+    }
+    if (fromOk && toOk) {
+        pushHistory();
+        showRange(from, to);
+    }
+    // Said after the range is drawn, which shows its own line.
+    if (!notes.isEmpty())
+        ui->label_status->setText(notes.join(QLatin1Char(' ')));
 }
 
 void ViewerWindow::startSummary()

@@ -133,6 +133,9 @@ private:
     void showWork(const QString &text);
     void endWork(const QString &text);
     void updateRangeEdits();
+    // Shows the range the fields name, explaining a time a change of summer
+    // time skipped or showed twice.
+    void applyRangeEdits();
     void updateModeButtons();
     void onWheel(QWheelEvent *event);
 

@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -234,6 +235,33 @@ private slots:
                      .contains(QString::number(weekValue(0, 1, kGapFrom - 600), 'g', 6)),
                  qPrintable(window.cursorText(kGapFrom - 600)));
         QTest::mouseMove(viewer, centre);
+
+        // Times that summer time skipped or showed twice, typed as on the
+        // wall, explained in the status line as on the command line.
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        auto *from = window.findChild<QDateTimeEdit *>(QStringLiteral("edit_from"));
+        auto *to = window.findChild<QDateTimeEdit *>(QStringLiteral("edit_to"));
+        auto *status = window.findChild<QLabel *>(QStringLiteral("label_status"));
+        const qint64 shown = window.visibleFrom();
+        from->setDateTime(QDateTime(QDate(2026, 3, 29), QTime(2, 30), Qt::UTC));
+        window.findChild<QPushButton *>(QStringLiteral("btn_apply"))->click();
+        QVERIFY2(status->text().contains(QStringLiteral("2026-03-29 02:30:00 does not exist")),
+                 qPrintable(status->text()));
+        QCOMPARE(window.visibleFrom(), shown);
+        from->setDateTime(QDateTime(QDate(2026, 10, 25), QTime(2, 30), Qt::UTC));
+        to->setDateTime(QDateTime(QDate(2026, 10, 25), QTime(2, 45), Qt::UTC));
+        window.findChild<QPushButton *>(QStringLiteral("btn_apply"))->click();
+        QVERIFY2(
+            status->text().contains(QStringLiteral("earlier one, 2026-10-25T02:30:00+02:00")) &&
+                status->text().contains(QStringLiteral("later one, 2026-10-25T02:45:00+01:00")),
+            qPrintable(status->text()));
+        QCOMPARE(window.visibleTo() - window.visibleFrom(), qint64(4500));
+        qputenv("TZ", zone);
+        if (zone.isEmpty())
+            qunsetenv("TZ");
+        tzset();
     }
 
     void exportsCsvAndPng()
