@@ -192,10 +192,14 @@ bool InsertSerialData::isWriting()
 
 void InsertSerialData::finishWrites()
 {
-    if (!m_inFlight)
-        return;
-    m_writer->wait(m_inFlight);
+    waitForWriter();
     collect();
+}
+
+void InsertSerialData::waitForWriter()
+{
+    if (m_inFlight)
+        m_writer->wait(m_inFlight);
 }
 
 bool InsertSerialData::insertNow(qsizetype maxRows)

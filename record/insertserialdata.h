@@ -73,6 +73,9 @@ public:
     bool insertNow(qsizetype maxRows = -1);
     // Waits for the batch with the writer, if any, and takes its outcome.
     void finishWrites();
+    // Waits for the batch with the writer, if any, without taking it (the
+    // next look does).
+    void waitForWriter();
     // True while a batch is with the writer thread; a batch the writer has
     // finished is taken here (its signals, if any, are emitted from here).
     bool isWriting();
