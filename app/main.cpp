@@ -1,6 +1,7 @@
 #include "app/benchprobe.h"
 #include "app/quillarkmain.h"
 #include "app/splashscreen.h"
+#include "app/terminationsignals.h"
 #include "common/common.h"
 
 #include <QApplication>
@@ -77,6 +78,9 @@ int main(int argc, char *argv[])
                        Qt::AlignHCenter | Qt::AlignBottom, Qt::darkGray);
 
     QuillarkMain window;
+    if (TerminationSignals *signalWatch = TerminationSignals::install(&app))
+        QObject::connect(signalWatch, &TerminationSignals::requested, &window,
+                         &QuillarkMain::endOnSignal);
     app.processEvents();
 
     // The splash stays on for its full time while the event loop already runs.

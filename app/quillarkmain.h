@@ -106,6 +106,12 @@ public:
     // back end reports.
     static constexpr int kAlarmRestartMinMs = 500;
 
+public slots:
+    // The system or the terminal asks the program to end (SIGTERM, SIGINT,
+    // SIGHUP): a running recording is stopped and its rows written, as Stop
+    // and Close would, then the event loop ends.
+    void endOnSignal(int signalNumber);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -257,6 +263,7 @@ private:
     QString m_projectFilePath;
     QList<ConfiguredDevice *> m_deviceList;
     bool m_bIsRecordStart = false;
+    bool m_ending = false; // endOnSignal() is at work
     // The loaded file's "DataInterval" was missing or not allowed: it is not
     // rewritten until the user picks an interval.
     bool m_keepFileInterval = false;

@@ -420,6 +420,21 @@ void QuillarkMain::deleteInsertSerialData()
     m_insertSerialData = nullptr;
 }
 
+void QuillarkMain::endOnSignal(int signalNumber)
+{
+    // A second request while the last rows are written (or while the user
+    // is asked about rows that cannot be) changes nothing.
+    if (m_ending)
+        return;
+    m_ending = true;
+    qCWarning(lcApp).noquote() << "QuillarkMain : ending on signal" << signalNumber
+                               << (m_bIsRecordStart ? "; recording stopped, its rows written" : "");
+    clearProjectState();
+    for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer})
+        timer->stop();
+    QCoreApplication::quit();
+}
+
 void QuillarkMain::clearProjectState()
 {
     alarmPlaying = false;

@@ -1,16 +1,19 @@
 #include "common/common.h"
+#include "gatewayfixture.h"
 #include "loopbackpeers.h"
 #include "projectfixture.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QSettings>
+
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sqlite3.h>
 
 static const QString kProgram = TestSupport::binaryDir() + QStringLiteral("/quillark-lite-modbus");
 
-// The real program (offscreen) and its single-instance rule.
+// The real program (offscreen, and on an X display) and its single-instance rule.
 class tst_Main : public QObject
 {
     Q_OBJECT
@@ -18,7 +21,34 @@ class tst_Main : public QObject
 private slots:
     void secondStartEndsAtOnceAndKilledInstanceDoesNotBlock();
     void benchmarkHookOpensTheRecentProjectAndQuits();
+    void recordsOnAnXDisplay();
 };
+
+namespace
+{
+
+// A project at `project` that the start screen lists first, and the
+// environment of a program run that opens it through the benchmark hook
+// (which notes first paints in `probe`).
+QProcessEnvironment openingRecent(const QTemporaryDir &dir, const QString &project,
+                                  const QString &probe)
+{
+    TestSupport::isolateSettingsIn(dir.filePath("config"));
+    {
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,
+                           kAppName);
+        settings.setValue("RecentProjects/list", QStringList{"bench"});
+        settings.setValue("RecentProjects/projects", QVariantHash{{"bench", project}});
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("QUILLARK_BENCH_PROBE", probe);
+    env.insert("QUILLARK_BENCH_OPEN_RECENT", "1");
+    return env;
+}
+
+} // namespace
 
 void tst_Main::secondStartEndsAtOnceAndKilledInstanceDoesNotBlock()
 {
@@ -76,19 +106,8 @@ void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
     const TestSupport::DeadPort dead; // the gateway stays unreachable
     const QString project = dir.filePath("bench.qlk");
     QVERIFY(TestSupport::writeProject(project, 1000, {dead.port()}));
-    {
-        TestSupport::isolateSettingsIn(dir.filePath("config"));
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation,
-                           kAppName);
-        settings.setValue("RecentProjects/list", QStringList{"bench"});
-        settings.setValue("RecentProjects/projects", QVariantHash{{"bench", project}});
-    }
     const QString probe = dir.filePath("probe");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", dir.path());
-    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-    env.insert("QUILLARK_BENCH_PROBE", probe);
-    env.insert("QUILLARK_BENCH_OPEN_RECENT", "1");
+    QProcessEnvironment env = openingRecent(dir, project, probe);
     env.insert("QUILLARK_BENCH_EXIT", "1");
     QCOMPARE(TestSupport::runProgram(kProgram, {}, env).code, 0);
     QFile file(probe);
@@ -97,6 +116,58 @@ void tst_Main::benchmarkHookOpensTheRecentProjectAndQuits()
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines[0].startsWith("window ") && lines[1].startsWith("project "));
     QVERIFY(lines[0].mid(7).toLongLong() <= lines[1].mid(8).toLongLong());
+}
+
+void tst_Main::recordsOnAnXDisplay()
+{
+    // The program on an X server (Xvfb, which picks a free display), polling
+    // a gateway on loopback, starts recording as a user's click would; on
+    // SIGTERM it stops the recording as Stop would (each device's closing
+    // row without values goes in) and ends cleanly.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    GatewaySimulator gateway(TestSupport::frozenGateway(2));
+    QVERIFY(gateway.start());
+    const QString project = dir.filePath("bench.qlk");
+    QVERIFY(TestSupport::writeProject(project, 1000, {gateway.serverPort()}, 2));
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+    QVERIFY2(xvfb.waitForStarted(), "Xvfb is not installed");
+    QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() != QProcess::Running, 30000);
+    const QByteArray display = xvfb.readLine().trimmed();
+    QVERIFY2(!display.isEmpty(), "Xvfb did not start");
+    QProcessEnvironment env = openingRecent(dir, project, dir.filePath("probe"));
+    env.insert("DISPLAY", ":" + display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QUILLARK_BENCH_USE", "1");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(kProgram, QStringList());
+    QVERIFY(program.waitForStarted());
+    const auto devicesRecorded = [&dir](const QByteArray &where = QByteArray()) {
+        sqlite3 *db = nullptr;
+        sqlite3_stmt *query = nullptr;
+        int devices = 0;
+        if (sqlite3_open_v2(dir.filePath("bench.dat").toUtf8(), &db, SQLITE_OPEN_READONLY,
+                            nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, "select count(distinct serialno) from fennolink " + where, -1,
+                               &query, nullptr) == SQLITE_OK &&
+            sqlite3_step(query) == SQLITE_ROW)
+            devices = sqlite3_column_int(query, 0);
+        sqlite3_finalize(query);
+        sqlite3_close(db);
+        return devices;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(devicesRecorded() == 2 || program.state() != QProcess::Running, 60000);
+    QCOMPARE(program.state(), QProcess::Running);
+    program.terminate();
+    QVERIFY(TestSupport::waitUntilFinished(program, 30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    xvfb.terminate();
+    QVERIFY(TestSupport::waitUntilFinished(xvfb, 30000));
+    QCOMPARE(devicesRecorded("where channel1 is null and channel2 is null"), 2);
 }
 
 QTEST_MAIN(tst_Main)
