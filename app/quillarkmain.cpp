@@ -142,6 +142,8 @@ void QuillarkMain::tellSoundUnavailable(const QString &why)
 
 QuillarkMain::~QuillarkMain()
 {
+    if (s_endAtExit == this)
+        s_endAtExit = nullptr;
     // Pages sit in the page layout and so die with the window as well; they
     // are deleted here first so that they go before the form. The nodes'
     // links to the views go first, then the views, then the pollers.

@@ -111,6 +111,9 @@ public slots:
     // SIGHUP): a running recording is stopped and its rows written, as Stop
     // and Close would, then the event loop ends.
     void endOnSignal(int signalNumber);
+    // The same with nobody left to ask (the display went away): rows that
+    // cannot be written go into a file beside the database by themselves.
+    void endUnattended(const QString &why);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -171,6 +174,7 @@ private:
     void setProjectEntriesEnabled(bool enabled);
     void showProjectPath();
     void clearProjectState();
+    void endProgram(const QString &why, bool unattended);
     // Copies units and alarm limits from the nodes of `from` to the nodes of
     // `to` with the same device number.
     static void keepNodeSettings(const QList<ConfiguredDevice *> &from,
@@ -263,7 +267,12 @@ private:
     QString m_projectFilePath;
     QList<ConfiguredDevice *> m_deviceList;
     bool m_bIsRecordStart = false;
-    bool m_ending = false; // endOnSignal() is at work
+    bool m_ending = false;     // endOnSignal() is at work
+    bool m_unattended = false; // no questions: nobody can answer them
+    // The window whose recording is ended when the program is made to exit
+    // from inside the event loop (see slotStartRecord()).
+    static QuillarkMain *s_endAtExit;
+    static void endAtExit();
     // The loaded file's "DataInterval" was missing or not allowed: it is not
     // rewritten until the user picks an interval.
     bool m_keepFileInterval = false;

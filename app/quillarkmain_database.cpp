@@ -162,6 +162,17 @@ QString unwrittenText(qsizetype rows, qsizetype entries)
     return rows == 0 ? entryText : rowText + QStringLiteral(" and ") + entryText;
 }
 
+// A file beside the database (or in a folder with room) for rows that cannot
+// be written into it.
+QString unwrittenRowsPath(const QString &databasePath, qsizetype rows)
+{
+    const QFileInfo info(databasePath);
+    return folderWithRoom(info.absolutePath(), qint64(rows) * kBytesPerRow) + QLatin1Char('/') +
+           info.completeBaseName() + QStringLiteral("-unwritten-") +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+           QStringLiteral(".dat");
+}
+
 } // namespace
 
 void QuillarkMain::resolveUnwrittenRows()
@@ -181,6 +192,16 @@ void QuillarkMain::resolveUnwrittenRows()
         qCWarning(lcApp).noquote() << "QuillarkMain :" << count << "recorded rows and" << entries
                                    << "alarm entries cannot be written to" << path << ":"
                                    << m_insertSerialData->lastWriteError();
+        if (m_unattended) {
+            // Nobody to ask: kept in a file of their own rather than lost.
+            const QString target = unwrittenRowsPath(path, count);
+            QString error;
+            const bool saved = InsertSerialData::saveQueueTo(target, &error);
+            qCWarning(lcApp).noquote()
+                << "QuillarkMain :" << unwrittenText(count, entries)
+                << (saved ? "saved to" : "could not be saved to") << target << error;
+            return;
+        }
         const QString text =
             saveFailure +
             QStringLiteral(
@@ -194,13 +215,7 @@ void QuillarkMain::resolveUnwrittenRows()
         switch (unwrittenRowsQuestion(this, text)) {
         case UnwrittenRowsChoice::Retry: break;
         case UnwrittenRowsChoice::SaveToFile: {
-            const QFileInfo info(path);
-            const QString suggested =
-                folderWithRoom(info.absolutePath(), qint64(count) * kBytesPerRow) +
-                QLatin1Char('/') + info.completeBaseName() + QStringLiteral("-unwritten-") +
-                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                QStringLiteral(".dat");
-            const QString target = unwrittenRowsFile(this, suggested);
+            const QString target = unwrittenRowsFile(this, unwrittenRowsPath(path, count));
             if (target.isEmpty())
                 break;
             QString error;

@@ -422,12 +422,23 @@ void QuillarkMain::deleteInsertSerialData()
 
 void QuillarkMain::endOnSignal(int signalNumber)
 {
+    endProgram(QStringLiteral("on signal %1").arg(signalNumber), false);
+}
+
+void QuillarkMain::endUnattended(const QString &why)
+{
+    endProgram(why, true);
+}
+
+void QuillarkMain::endProgram(const QString &why, bool unattended)
+{
     // A second request while the last rows are written (or while the user
     // is asked about rows that cannot be) changes nothing.
     if (m_ending)
         return;
     m_ending = true;
-    qCWarning(lcApp).noquote() << "QuillarkMain : ending on signal" << signalNumber
+    m_unattended = unattended;
+    qCWarning(lcApp).noquote() << "QuillarkMain : ending" << why
                                << (m_bIsRecordStart ? "; recording stopped, its rows written" : "");
     clearProjectState();
     for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer})

@@ -12,11 +12,15 @@
 #include "view/projectcenter.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
 #include <QSettings>
 #include <QTimer>
+
+#include <cstdlib>
+#include <utility>
 
 namespace
 {
@@ -118,6 +122,19 @@ void QuillarkMain::writeRecordTime(const QString &key, const QString &value)
     projectFileSaved(ProjectFile::writeValue(m_projectFilePath, key, value, &error), error);
 }
 
+QuillarkMain *QuillarkMain::s_endAtExit = nullptr;
+
+void QuillarkMain::endAtExit()
+{
+    // Only while the application lives: after main() returned there is
+    // nothing left to end.
+    if (QuillarkMain *window = std::exchange(s_endAtExit, nullptr)) {
+        if (QCoreApplication::instance())
+            window->endUnattended(QStringLiteral("as the program is made to exit (the display "
+                                                 "it was shown on went away)"));
+    }
+}
+
 void QuillarkMain::slotStartRecord()
 {
     qCDebug(lcApp).noquote() << "QuillarkMain::slotStartRecord";
@@ -129,6 +146,17 @@ void QuillarkMain::slotStartRecord()
         return;
     }
     toggleRecordState(true);
+    // Qt ends the program with exit() when the connection to the display
+    // breaks (the desktop session ended under a running recording): the
+    // recording is then stopped and its rows written on the way out. The
+    // hook is set once recording has started, after everything the way out
+    // uses was made, so that it runs before their destructors (the row
+    // queues are made on first use: here at the latest).
+    InsertSerialData::pendingCount();
+    InsertSerialData::pendingContextCount();
+    static const bool hooked = std::atexit(&QuillarkMain::endAtExit) == 0;
+    if (hooked)
+        s_endAtExit = this;
 
     if (m_dbTimer->isActive())
         m_dbTimer->stop();
