@@ -60,6 +60,8 @@ void PeriodStatistics::start(const QDate &first, int days, const QTimeZone &zone
     m_mktEnergy = mktEnergy > 0 ? mktEnergy : kDefaultMktEnergy;
     m_mktFactor = m_mktEnergy * 1000.0 / kGasConstant;
     m_columns = int(std::clamp<qint64>(periodSeconds() / m_interval / 2, 1, kMaxEnvelopeColumns));
+    m_column = 0;
+    m_columnFrom = m_columnTo = 0;
     m_totalRows = 0;
     m_foreignRows = 0;
     m_devices.clear();
@@ -250,6 +252,11 @@ int PeriodStatistics::sideOf(const Channel &channel, double value)
 {
     if (!channel.limitsOn)
         return 0;
+    // Clear of both limits by more than a hundredth: inside, however it
+    // rounds (most readings; spares the rounding).
+    const double scaled = value * 100.0;
+    if (scaled > double(channel.lowCents + 1) && scaled < double(channel.highCents - 1))
+        return 0;
     const qint64 shown = cents(value);
     return shown > channel.highCents ? 1 : (shown < channel.lowCents ? -1 : 0);
 }
@@ -363,7 +370,7 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
         if (time < m_dayBounds.at(m_day) || time >= m_dayBounds.at(m_day + 1))
             m_day = dayIndex(time);
         channel.days[m_day].add(value, time);
-        const int column = int((time - m_periodStart) * m_columns / periodSeconds());
+        const int column = columnOf(time);
         double &low = channel.envelopeLow[column];
         double &high = channel.envelopeHigh[column];
         if (low == NoValue || value < low)
@@ -497,6 +504,19 @@ int PeriodStatistics::spacingOf(const QVector<QPair<QByteArray, qint64>> &times)
         return 0;
     std::nth_element(distances.begin(), distances.begin() + distances.size() / 2, distances.end());
     return int(distances.at(distances.size() / 2));
+}
+
+int PeriodStatistics::columnOf(qint64 time)
+{
+    // Rows come in time order: the column of the last one is the likely one.
+    if (time < m_columnFrom || time >= m_columnTo) {
+        const qint64 seconds = periodSeconds();
+        m_column = int((time - m_periodStart) * m_columns / seconds);
+        // The times whose column this is: from ceil(c * s / n) on.
+        m_columnFrom = m_periodStart + (qint64(m_column) * seconds + m_columns - 1) / m_columns;
+        m_columnTo = m_periodStart + (qint64(m_column + 1) * seconds + m_columns - 1) / m_columns;
+    }
+    return m_column;
 }
 
 qint64 PeriodStatistics::columnTime(int column) const

@@ -210,6 +210,8 @@ private:
     void applySettings(Device &device, const Settings &settings);
     void spread(Channel &channel, qint64 from, qint64 to, qint64 Figures::*field);
     int deviceIndex(const QByteArray &serial);
+    // The envelope column of a time inside the period.
+    int columnOf(qint64 time);
 
     QDate m_first;
     int m_dayCount = 1;
@@ -223,6 +225,10 @@ private:
     double m_mktEnergy = kDefaultMktEnergy;
     double m_mktFactor = 0; // dH / R
     int m_columns = 1;
+    // The column of the last reading and the times it spans, [from, to).
+    int m_column = 0;
+    qint64 m_columnFrom = 0;
+    qint64 m_columnTo = 0;
     qint64 m_totalRows = 0;
     qint64 m_foreignRows = 0;
     QVector<Device> m_devices;
