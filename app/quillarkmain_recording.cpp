@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QSettings>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdlib>
@@ -126,10 +127,11 @@ QuillarkMain *QuillarkMain::s_endAtExit = nullptr;
 
 void QuillarkMain::endAtExit()
 {
-    // Only while the application lives: after main() returned there is
-    // nothing left to end.
+    // Only while the application lives (after main() returned there is
+    // nothing left to end), and only from the window's own thread.
     if (QuillarkMain *window = std::exchange(s_endAtExit, nullptr)) {
-        if (QCoreApplication::instance())
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
             window->endUnattended(QStringLiteral("as the program is made to exit (the display "
                                                  "it was shown on went away)"));
     }
