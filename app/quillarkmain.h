@@ -269,6 +269,7 @@ private:
     bool m_bIsRecordStart = false;
     bool m_ending = false;     // endOnSignal() is at work
     bool m_unattended = false; // no questions: nobody can answer them
+    bool m_resolving = false;  // rows that cannot be written are being dealt with
     // The window whose recording is ended when the program is made to exit
     // from inside the event loop (see slotStartRecord()).
     static QuillarkMain *s_endAtExit;

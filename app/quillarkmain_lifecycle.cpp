@@ -415,7 +415,9 @@ void QuillarkMain::deleteInsertSerialData()
     if (!m_insertSerialData)
         return;
     qCDebug(lcApp).noquote() << "QuillarkMain::deleteInsertSerialData()";
+    m_resolving = true;
     resolveUnwrittenRows();
+    m_resolving = false;
     delete m_insertSerialData;
     m_insertSerialData = nullptr;
 }
@@ -432,8 +434,13 @@ void QuillarkMain::endUnattended(const QString &why)
 
 void QuillarkMain::endProgram(const QString &why, bool unattended)
 {
-    // A second request while the last rows are written (or while the user
-    // is asked about rows that cannot be) changes nothing.
+    // Asked to end while the user is asked about rows that cannot be
+    // written: that question is answered first.
+    if (m_resolving) {
+        QTimer::singleShot(200, this, [this, why, unattended] { endProgram(why, unattended); });
+        return;
+    }
+    // A second request while the last rows are written changes nothing.
     if (m_ending)
         return;
     m_ending = true;

@@ -289,6 +289,10 @@ void tst_RecordingCycle::unwrittenRowsAtClose_data()
     QTest::newRow("save to another file") << "save";
     QTest::newRow("discard") << "discard";
     QTest::newRow("save fails, then discard") << "save fails";
+    // Told to end (SIGTERM) while the question is open: it is answered first.
+    QTest::newRow("told to end meanwhile, retry") << "end meanwhile";
+    // The display went away: nobody to ask, the rows go into a file beside.
+    QTest::newRow("nobody left to ask") << "unattended";
 }
 
 // Rows the file will not take when the project closes are never dropped
@@ -313,7 +317,9 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     QStringList questions;
     QuillarkMain::unwrittenRowsQuestion = [&](QWidget *, const QString &text) {
         questions << text;
-        if (questions.size() == 1 && choice == "retry") {
+        if (questions.size() == 1 && choice == "end meanwhile")
+            w.endOnSignal(15);
+        if (questions.size() == 1 && (choice == "retry" || choice == "end meanwhile")) {
             refuseInserts(database, false); // the disk was freed meanwhile
             return QuillarkMain::UnwrittenRowsChoice::Retry;
         }
@@ -327,7 +333,23 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
         return choice == "save fails" ? m_dir.filePath("no-folder/saved.dat") : saved;
     };
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written to"));
+    if (choice == "unattended") {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^QuillarkMain : ending"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("saved to .*closing-unwritten-"));
+        w.endUnattended("as the display went away");
+        QVERIFY(questions.isEmpty());
+        const QStringList beside =
+            QDir(m_dir.path()).entryList({"closing-unwritten-*.dat"}, QDir::Files);
+        QCOMPARE(beside.size(), 1);
+        QCOMPARE(rowCount(m_dir.filePath(beside.at(0))), rows);
+        QCOMPARE(rowCount(database), 0);
+        return;
+    }
+    if (choice == "end meanwhile")
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^QuillarkMain : ending"));
     w.menuAction("actionClose")->trigger();
+    if (choice == "end meanwhile")
+        QTRY_VERIFY(w.m_ending); // once the question was answered
 
     // A failed save is told in the next question, not hidden behind it.
     QCOMPARE(questions.size(), choice == "save fails" ? 2 : 1);
@@ -342,7 +364,7 @@ void tst_RecordingCycle::unwrittenRowsAtClose()
     QVERIFY(questions.at(0).contains("refused by test"));
     QCOMPARE(int(InsertSerialData::pendingCount()), 0);
     QCOMPARE(int(InsertSerialData::pendingContextCount()), 0);
-    QCOMPARE(rowCount(database), choice == "retry" ? rows : 0);
+    QCOMPARE(rowCount(database), choice == "retry" || choice == "end meanwhile" ? rows : 0);
     const QString kept = choice == "save" ? saved : database;
     QCOMPARE(sqlRows(kept, "select ack_by from qk_alarm_acks").size(),
              choice == "discard" || choice == "save fails" ? 0 : 1);
