@@ -300,6 +300,13 @@ void QuillarkMain::slotViewFull(bool checked)
         showNormal();
 }
 
+void QuillarkMain::closeDown()
+{
+    clearProjectState();
+    for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer})
+        timer->stop();
+}
+
 void QuillarkMain::closeEvent(QCloseEvent *event)
 {
     if (m_bIsRecordStart) {
@@ -307,10 +314,6 @@ void QuillarkMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    clearProjectState();
-    for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer}) {
-        if (timer->isActive())
-            timer->stop();
-    }
+    closeDown();
     event->accept();
 }

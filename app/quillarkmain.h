@@ -175,6 +175,9 @@ private:
     void showProjectPath();
     void clearProjectState();
     void endProgram(const QString &why, bool unattended);
+    // What Close does once the window may go: the project closed (a running
+    // recording stopped, its rows written) and the timers stopped.
+    void closeDown();
     // Copies units and alarm limits from the nodes of `from` to the nodes of
     // `to` with the same device number.
     static void keepNodeSettings(const QList<ConfiguredDevice *> &from,
@@ -267,7 +270,7 @@ private:
     QString m_projectFilePath;
     QList<ConfiguredDevice *> m_deviceList;
     bool m_bIsRecordStart = false;
-    bool m_ending = false;     // endOnSignal() is at work
+    bool m_ending = false;     // endProgram() is at work
     bool m_unattended = false; // no questions: nobody can answer them
     bool m_resolving = false;  // rows that cannot be written are being dealt with
     // The window whose recording is ended when the program is made to exit

@@ -447,9 +447,7 @@ void QuillarkMain::endProgram(const QString &why, bool unattended)
     m_unattended = unattended;
     qCWarning(lcApp).noquote() << "QuillarkMain : ending" << why
                                << (m_bIsRecordStart ? "; recording stopped, its rows written" : "");
-    clearProjectState();
-    for (QTimer *timer : {m_deviceTimer, m_stdTimer, m_dbTimer})
-        timer->stop();
+    closeDown();
     QCoreApplication::quit();
 }
 

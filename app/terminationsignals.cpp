@@ -20,6 +20,16 @@ void onSignal(int signalNumber)
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[0], &byte, 1);
 }
 
+void handle(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+}
+
 } // namespace
 
 TerminationSignals *TerminationSignals::install(QObject *parent)
@@ -31,29 +41,20 @@ TerminationSignals *TerminationSignals::install(QObject *parent)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     auto *watcher = new TerminationSignals(parent);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(number, &action, nullptr);
+    handle(onSignal);
     return watcher;
 }
 
-TerminationSignals::TerminationSignals(QObject *parent)
-    : QObject(parent), m_notifier(new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this))
+TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
+    auto *notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
 }
 
 TerminationSignals::~TerminationSignals()
 {
     // A signal from now on ends the process as it would have without us.
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(number, &action, nullptr);
+    handle(SIG_DFL);
 }
 
 void TerminationSignals::readSignal()

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 // SIGTERM, SIGINT and SIGHUP (a shutdown, Ctrl+C in a terminal, a closed
 // terminal) turned into a signal on the event loop, so that the program ends
 // as a user's Close would: a running recording is stopped and every waiting
@@ -15,7 +13,7 @@ class TerminationSignals : public QObject
     Q_OBJECT
 
 public:
-    // Installs the handlers (once per process); false when they cannot be.
+    // Installs the handlers (once per process); null when they cannot be.
     static TerminationSignals *install(QObject *parent);
     ~TerminationSignals() override;
 
@@ -25,6 +23,4 @@ signals:
 private:
     explicit TerminationSignals(QObject *parent);
     void readSignal();
-
-    QSocketNotifier *m_notifier = nullptr;
 };

@@ -129,6 +129,8 @@ private:
     void setupCsvChoice();
     // The CSV format chosen beside the export button.
     CsvFormat csvFormat() const;
+    // A file named after the project, in its folder, for an export.
+    QString besideProject(const char *extension) const;
     void exportStep();
     void showWork(const QString &text);
     void endWork(const QString &text);

@@ -61,6 +61,12 @@ CsvFormat ViewerWindow::csvFormat() const
     return format;
 }
 
+QString ViewerWindow::besideProject(const char *extension) const
+{
+    return QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') + m_project.projectName +
+           QLatin1String(extension);
+}
+
 void ViewerWindow::exportCsv()
 {
     if (!m_loaded || m_exporter)
@@ -70,21 +76,20 @@ void ViewerWindow::exportCsv()
         showMessage(this, QStringLiteral("WARNING"), tr("Choose at least one channel to export."));
         return;
     }
-    const QString conflict = csvFormat().conflict();
+    const CsvFormat format = csvFormat();
+    const QString conflict = format.conflict();
     if (!conflict.isEmpty()) {
         showMessage(this, QStringLiteral("WARNING"), conflict);
         return;
     }
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
-                              m_project.projectName + QStringLiteral(".csv");
-    const QString path = askSavePath(this, tr("Export CSV"), suggested, tr("CSV files (*.csv)"));
+    const QString path =
+        askSavePath(this, tr("Export CSV"), besideProject(".csv"), tr("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_reader->path()).absoluteFilePath()) {
         showError(tr("The CSV file would replace the record database."));
         return;
     }
-    const CsvFormat format = csvFormat();
     m_exporter = std::make_unique<CsvExporter>(m_reader.get(), series, m_visibleFrom, m_visibleTo,
                                                path, format);
     if (!m_exporter->start()) {
@@ -131,9 +136,8 @@ void ViewerWindow::exportPng()
 {
     if (!m_loaded)
         return;
-    const QString suggested = QFileInfo(m_project.path).absolutePath() + QLatin1Char('/') +
-                              m_project.projectName + QStringLiteral(".png");
-    const QString path = askSavePath(this, tr("Export PNG"), suggested, tr("PNG images (*.png)"));
+    const QString path =
+        askSavePath(this, tr("Export PNG"), besideProject(".png"), tr("PNG images (*.png)"));
     if (path.isEmpty())
         return;
     const QImage image = exportImage();
