@@ -12,6 +12,7 @@
 
 #include "common/common.h"
 #include "common/projectkeys.h"
+#include "common/projectsettings.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 
@@ -124,21 +125,21 @@ QString ProjectFile::projectName(const QString &path)
 {
     if (!ProjectDocument::readableFile(path))
         return QString();
-    return QSettings(path, QSettings::IniFormat).value(kProjectName).toString();
+    return ProjectSettings(path).settings().value(kProjectName).toString();
 }
 
 int ProjectFile::dataInterval(const QString &path)
 {
     if (!ProjectDocument::readableFile(path))
         return 0;
-    return QSettings(path, QSettings::IniFormat).value(kDataInterval).toInt();
+    return ProjectSettings(path).settings().value(kDataInterval).toInt();
 }
 
 QString ProjectFile::databaseName(const QString &path)
 {
     if (!ProjectDocument::readableFile(path))
         return QString();
-    return QSettings(path, QSettings::IniFormat).value(kDatabaseName).toString();
+    return ProjectSettings(path).settings().value(kDatabaseName).toString();
 }
 
 QByteArray ProjectFile::toJson(const QList<ConfiguredDevice *> &devices)

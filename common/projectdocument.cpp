@@ -13,6 +13,7 @@
 
 #include "common/common.h"
 #include "common/projectkeys.h"
+#include "common/projectsettings.h"
 
 using namespace ProjectKeys;
 
@@ -126,7 +127,8 @@ bool ProjectDocument::load(const QString &filePath, QString *error)
     dataIntervalText.clear();
     reason = fileProblem(filePath);
     if (reason.isEmpty()) {
-        QSettings settings(filePath, QSettings::IniFormat);
+        ProjectSettings fresh(filePath);
+        QSettings &settings = fresh.settings();
         projectName = settings.value(kProjectName).toString();
         dataIntervalText = settings.value(kDataInterval).toString();
         dataInterval = settings.value(kDataInterval).toInt();

@@ -1,5 +1,7 @@
 #include "forward/forwardsettings.h"
 
+#include "common/projectsettings.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -107,7 +109,8 @@ QString ForwardSettings::mqttIdentity() const
 ForwardSettings ForwardSettings::load(const QString &projectPath)
 {
     ForwardSettings s;
-    QSettings file(projectPath, QSettings::IniFormat);
+    ProjectSettings fresh(projectPath);
+    QSettings &file = fresh.settings();
     file.beginGroup(kGroup);
     s.influxUrl = file.value(kInfluxUrl).toString();
     s.influxDatabase = file.value(kInfluxDatabase).toString();

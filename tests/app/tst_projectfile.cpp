@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "app/projectfile.h"
+#include "common/projectsettings.h"
 #include "device/configureddevice.h"
 #include "device/nodedevice.h"
 #include "testsupport.h"
@@ -25,7 +26,7 @@ private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QByteArray stored(const QString &file, const char *key) const
     {
-        return QSettings(file, QSettings::IniFormat).value(key).toByteArray();
+        return ProjectSettings(file).settings().value(key).toByteArray();
     }
     static QList<ConfiguredDevice *> sampleDevices();
     // Empty when the list respects the reader's limits ("gone" names a node that
