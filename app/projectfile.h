@@ -31,12 +31,10 @@ public:
     static constexpr int kRegisterCount = ProjectDocument::kRegisterCount;
     static constexpr qint64 kMaxFileSize = ProjectDocument::kMaxFileSize;
 
-    // Every write below goes through update(): the change is made with
-    // QSettings on a private copy of the file, and the project file is
-    // replaced by that copy only when all of it was written. A failed write
-    // therefore leaves the file as it was and leaves nothing behind in
-    // QSettings' own cache, so the next read sees the file as it is on disk.
-    // False on failure, with `error` (if given) saying why in words for the user.
+    // Every write below goes through update(), which is ProjectSettings::update():
+    // the change is made on a private copy that then replaces the file, so a
+    // failed write leaves the file as it was. False on failure, with `error`
+    // (if given) saying why in words for the user.
     static bool update(const QString &path, const std::function<void(QSettings &)> &change,
                        QString *error = nullptr);
 
