@@ -133,36 +133,36 @@ ForwardSettings ForwardSettings::load(const QString &projectPath)
 
 bool ForwardSettings::save(const QString &projectPath, QString *error) const
 {
-    // Restrict the file before a secret goes into it; the settings writer
-    // replaces the file but keeps its permissions.
+    // Restrict the file before a secret goes into it; the file is replaced
+    // by a copy that keeps its permissions.
     if (holdsSecret() && !protectFile(projectPath)) {
         if (error)
             *error = QStringLiteral("The project file cannot be made private to its owner.");
         return false;
     }
-    QSettings file(projectPath, QSettings::IniFormat);
-    file.beginGroup(kGroup);
-    file.setValue(kInfluxUrl, influxUrl.trimmed());
-    file.setValue(kInfluxDatabase, influxDatabase.trimmed());
-    file.setValue(kInfluxUser, influxUser);
-    file.setValue(kInfluxPassword, influxPassword);
-    file.setValue(kInfluxOrg, influxOrg.trimmed());
-    file.setValue(kInfluxBucket, influxBucket.trimmed());
-    file.setValue(kInfluxToken, influxToken);
-    file.setValue(kMqttHost, mqttHost.trimmed());
-    file.setValue(kMqttPort, mqttPort);
-    file.setValue(kMqttUser, mqttUser);
-    file.setValue(kMqttPassword, mqttPassword);
-    file.setValue(kMqttPrefix, mqttPrefix);
-    file.setValue(kMqttCaFile, mqttCaFile);
-    file.setValue(kMqttPayload, mqttFlat ? kFlat : QStringLiteral("channels"));
-    file.endGroup();
-    file.sync();
-    if (file.status() != QSettings::NoError) {
-        if (error)
-            *error = QStringLiteral("The project file cannot be written.");
+    const bool written = ProjectSettings::update(
+        projectPath,
+        [this](QSettings &file) {
+            file.beginGroup(kGroup);
+            file.setValue(kInfluxUrl, influxUrl.trimmed());
+            file.setValue(kInfluxDatabase, influxDatabase.trimmed());
+            file.setValue(kInfluxUser, influxUser);
+            file.setValue(kInfluxPassword, influxPassword);
+            file.setValue(kInfluxOrg, influxOrg.trimmed());
+            file.setValue(kInfluxBucket, influxBucket.trimmed());
+            file.setValue(kInfluxToken, influxToken);
+            file.setValue(kMqttHost, mqttHost.trimmed());
+            file.setValue(kMqttPort, mqttPort);
+            file.setValue(kMqttUser, mqttUser);
+            file.setValue(kMqttPassword, mqttPassword);
+            file.setValue(kMqttPrefix, mqttPrefix);
+            file.setValue(kMqttCaFile, mqttCaFile);
+            file.setValue(kMqttPayload, mqttFlat ? kFlat : QStringLiteral("channels"));
+            file.endGroup();
+        },
+        error);
+    if (!written)
         return false;
-    }
     if (holdsSecret())
         protectFile(projectPath);
     return true;

@@ -138,6 +138,18 @@ void tst_ForwardingDialog::testsThenSavesAndKeepsTheFilePrivate()
     }
     QCOMPARE(ForwardSettings::load(project.path()).influxPassword, QStringLiteral("pa ss=word"));
     QCOMPARE(permissions() & others, QFile::Permissions());
+    // Then rewritten elsewhere to the same size within the same millisecond:
+    // saving again keeps that change.
+    const QDateTime stamp = QFileInfo(project.path()).lastModified();
+    QFile file(project.path());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray changed = file.readAll().replace("2026-01-01", "2026-01-02");
+    QVERIFY(file.seek(0) && file.write(changed) == changed.size() && file.flush());
+    QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(dialog.save());
+    QVERIFY(doc.load(project.path()));
+    QCOMPARE(doc.recordStartTime, QStringLiteral("2026-01-02 00:00:00"));
 
     // The project closes while a test still waits for an answer: no harm.
     FakeHttpServer silent;
@@ -177,6 +189,9 @@ void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage_data()
     QTest::newRow("missing CA file") << "lineEdit_mqtt_cafile"
                                      << "/nonexistent/ca.pem"
                                      << "The CA file \"/nonexistent/ca.pem\" cannot be read.";
+    QTest::newRow("read-only project") << ""
+                                       << ""
+                                       << "The file is read-only.";
 }
 
 void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage()
@@ -193,14 +208,21 @@ void tst_ForwardingDialog::badSettingsAreRefusedWithAMessage()
     type(dialog, "lineEdit_influx_url", QStringLiteral("http://127.0.0.1:8086"));
     type(dialog, "lineEdit_influx_database", QStringLiteral("plant"));
     type(dialog, "lineEdit_mqtt_host", QStringLiteral("127.0.0.1"));
-    type(dialog, qPrintable(field), value);
-    QVERIFY(!dialog->save());
+    const QByteArray before = TestSupport::fileDigest(project.path());
+    if (!field.isEmpty())
+        type(dialog, qPrintable(field), value);
+    else if (!TestSupport::setWritable(project.path(), false))
+        QSKIP("no way to make a file read-only here");
+    const bool saved = dialog->save();
+    QVERIFY(TestSupport::setWritable(project.path(), true) && !saved);
     const QStringList shown = TestSupport::shownMessages(dialog);
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown.first().startsWith(QStringLiteral("WARNING|")), qPrintable(shown.first()));
-    QVERIFY2(shown.first().mid(8).split(QLatin1Char('\n')).contains(message),
+    QVERIFY2(shown.first().startsWith(field.isEmpty() ? "ERROR|" : "WARNING|"),
+             qPrintable(shown.first()));
+    QVERIFY2(shown.first().section('|', 1).split(QLatin1Char('\n')).contains(message),
              qPrintable(shown.first()));
     // Nothing was stored.
+    QCOMPARE(TestSupport::fileDigest(project.path()), before);
     QVERIFY(!ForwardSettings::load(project.path()).influxEnabled());
     QVERIFY(!forwarder.isEnabled(Forwarder::Influx));
 }
