@@ -2,6 +2,7 @@
 
 #include "common/common.h"
 #include "record/recordjournal.h"
+#include "record/recordstretches.h"
 #include "record/sqlstatement.h"
 
 #include <sqlite3.h>
@@ -41,6 +42,8 @@ const SchemaStep kSteps[] = {
     // Alarm events, their acknowledgements and verifications, and the
     // journal chained over every context row and every complete hour.
     {RecordJournal::kSchemaVersion, RecordJournal::kTablesSql},
+    // What each device's rows add up to per quarter of an hour.
+    {RecordStretches::kSchemaVersion, RecordStretches::kTableSql},
 };
 
 const char kFennolink[] =

@@ -200,6 +200,7 @@ bool RecordWriter::openFile(QString *error)
     m_orderPending = m_context && m_order.checkedId < lastId;
     m_orderStoredAt = steadyMs();
     m_journal.attach(m_db);
+    m_stretches.reset();
     return true;
 }
 
@@ -662,6 +663,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         m_order = orderBefore;
         m_orderPending = pendingBefore;
         m_newSteps.clear();
+        m_stretches.undo();
     };
     // Bound texts stay put until the statement has run: clear only here.
     if (m_serialTexts.size() > 1000) {
@@ -702,6 +704,9 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         // One statement takes consecutive ids.
         const qint64 lastId = sqlite3_last_insert_rowid(m_db);
         followOrder(&batchRows[size_t(done)], lastId - rows + 1, lastId);
+        if (m_context)
+            m_stretches.follow(&batchRows[size_t(done)], rows, lastId - rows + 1,
+                               &m_rowSerials[size_t(done)]);
         done += rows;
     }
     // Hour seals and alarm changes go in with the rows, or not at all; a
@@ -722,11 +727,14 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         contextFailed(what);
         return true;
     };
+    QString stretchError;
     if (!settings.empty() && !m_context)
         qCWarning(lcRecord).noquote()
             << "InsertSerialData :" << settings.size() << "settings entries not kept: samples only";
     if (!(m_context ? contextOk(storeSettings(settings), "settings in force") : true) ||
         !(m_context ? contextOk(storeOrder(false), "time order") : true) ||
+        !(m_context ? contextOk(m_stretches.store(m_db, &stretchError), "stretch figures")
+                    : true) ||
         !stepCached(&m_commit, "COMMIT", error)) {
         rollback();
         m_journal.load(m_db);

@@ -2,6 +2,7 @@
 
 #include "record/recordcontext.h"
 #include "record/recordjournal.h"
+#include "record/recordstretches.h"
 #include "record/recordtimeorder.h"
 
 #include <QByteArray>
@@ -154,6 +155,8 @@ private:
     int m_openErrorCode = 0;
     // The journal of the open file: hour seals and alarm changes.
     RecordJournal m_journal;
+    // What each device's rows add up to per stretch, kept as they go in.
+    RecordStretches m_stretches;
     // Device numbers in UTF-8, as SQLite stores them (a few dozen at most),
     // in the order first seen: the devices take turns, so the one after the
     // last is looked at first. A deque, so that texts stay put as it grows.

@@ -52,6 +52,11 @@ bool SqlStatement::run(QString *error)
     return false;
 }
 
+void SqlStatement::reset()
+{
+    sqlite3_reset(m_statement);
+}
+
 qint64 SqlStatement::int64(int column) const
 {
     return sqlite3_column_int64(m_statement, column);

@@ -29,6 +29,8 @@ public:
     int step();
     // Steps once and expects SQLITE_DONE; false with *error set otherwise.
     bool run(QString *error);
+    // Ready to be bound and run again.
+    void reset();
 
     qint64 int64(int column) const;
     double real(int column) const;

@@ -12,6 +12,7 @@
 #include "common/common.h"
 #include "record/recordreader.h"
 #include "report/samplequeue.h"
+#include "report/stretchreading.h"
 
 const QString PeriodReport::kNoDataFile = QStringLiteral("There is no data file.");
 
@@ -269,6 +270,13 @@ bool PeriodReport::readRows(RecordReader &reader, QString *error)
         return true;
     };
     const auto visit = [&sum](QVector<RecordSample> &block) { return sum(block); };
+    if (m_timeOrdered && m_useStretches) {
+        switch (StretchReading::read(reader, m_statistics, error)) {
+        case StretchReading::Outcome::Done: return true;
+        case StretchReading::Outcome::Failed: return false;
+        case StretchReading::Outcome::NotUsed: break;
+        }
+    }
     qint64 firstId = 0;
     qint64 lastId = 0;
     if (m_timeOrdered && reader.idRangeForTime(from, to, &firstId, &lastId) &&

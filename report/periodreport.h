@@ -80,6 +80,9 @@ public:
     // at once (on a file whose rows are in time order).
     static constexpr qint64 kRowsToSplit = 500000;
     void setRowsToSplit(qint64 rows) { m_rowsToSplit = rows; }
+    // Whether the stretch figures the recorder keeps stand for the rows
+    // where they can (on by default).
+    void setUseStretches(bool use) { m_useStretches = use; }
 
 private:
     void readContext(RecordContext &context);
@@ -95,6 +98,7 @@ private:
     bool m_computed = false;
     bool m_timeOrdered = true;
     qint64 m_rowsToSplit = kRowsToSplit;
+    bool m_useStretches = true;
     bool m_settingsFromRecord = false;
     QStringList m_notes;
     QVector<RecordDeviceSettings> m_settingsChanges;

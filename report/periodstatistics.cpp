@@ -60,10 +60,23 @@ void PeriodStatistics::start(const QDate &first, int days, const QTimeZone &zone
     m_mktEnergy = mktEnergy > 0 ? mktEnergy : kDefaultMktEnergy;
     m_mktFactor = m_mktEnergy * 1000.0 / kGasConstant;
     m_columns = int(std::clamp<qint64>(periodSeconds() / m_interval / 2, 1, kMaxEnvelopeColumns));
+    // Columns of whole stretches where that costs the chart little: the
+    // stretch figures the recorder keeps then fill them without the rows.
+    const qint64 stretch = RecordStretches::kSeconds;
+    if (m_periodStart % stretch == 0 && periodSeconds() % stretch == 0) {
+        const qint64 stretches = periodSeconds() / stretch;
+        for (int columns = m_columns; columns * 2 > m_columns; --columns) {
+            if (stretches % columns == 0) {
+                m_columns = columns;
+                break;
+            }
+        }
+    }
     m_column = 0;
     m_columnFrom = m_columnTo = 0;
     m_totalRows = 0;
     m_foreignRows = 0;
+    m_stretchesTaken = 0;
     m_devices.clear();
     m_lastIndex = -1;
     m_day = 0;
@@ -248,17 +261,17 @@ void PeriodStatistics::take(Device &device, Channel &channel, double value, qint
     addValue(device, channel, value, time);
 }
 
-int PeriodStatistics::sideOf(const Channel &channel, double value)
+int PeriodStatistics::sideOf(bool limitsOn, qint64 lowCents, qint64 highCents, double value)
 {
-    if (!channel.limitsOn)
+    if (!limitsOn)
         return 0;
     // Clear of both limits by more than a hundredth: inside, however it
     // rounds (most readings; spares the rounding).
     const double scaled = value * 100.0;
-    if (scaled > double(channel.lowCents + 1) && scaled < double(channel.highCents - 1))
+    if (scaled > double(lowCents + 1) && scaled < double(highCents - 1))
         return 0;
     const qint64 shown = cents(value);
-    return shown > channel.highCents ? 1 : (shown < channel.lowCents ? -1 : 0);
+    return shown > highCents ? 1 : (shown < lowCents ? -1 : 0);
 }
 
 void PeriodStatistics::startLater()
@@ -350,7 +363,7 @@ void PeriodStatistics::append(const PeriodStatistics &later)
     }
 }
 
-void PeriodStatistics::addValue(Device &device, Channel &channel, double value, qint64 time)
+void PeriodStatistics::beforeReading(const Device &device, Channel &channel, qint64 time)
 {
     const int limit = device.gapLimit;
     if (channel.hasLast && time - channel.lastTime > limit) {
@@ -362,6 +375,11 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
     }
     channel.hasLast = true;
     channel.lastTime = time;
+}
+
+void PeriodStatistics::addValue(Device &device, Channel &channel, double value, qint64 time)
+{
+    beforeReading(device, channel, time);
 
     const bool inPeriod = time >= m_periodStart && time < m_periodEnd;
     if (inPeriod) {
@@ -378,15 +396,14 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
         if (high == NoValue || value > high)
             high = value;
         if (channel.isTemperature()) {
-            const double kelvin =
-                channel.unitCode == 2 ? (value - 32.0) * 5.0 / 9.0 + 273.15 : value + 273.15;
-            // Readings repeat: the term of the last one is kept.
-            if (kelvin > 0 && value != channel.mktValue) {
+            // Readings repeat: the term of the last one is kept (0 at or
+            // below absolute zero).
+            if (value != channel.mktValue) {
                 channel.mktValue = value;
-                channel.mktTerm = std::exp(-m_mktFactor / kelvin);
+                channel.mktTerm =
+                    RecordStretches::mktTerm(value, channel.unitCode == 2, m_mktFactor);
             }
-            if (kelvin > 0)
-                channel.mktSum += channel.mktTerm;
+            channel.mktSum += channel.mktTerm;
         }
     }
 
@@ -544,4 +561,93 @@ QString PeriodStatistics::durationText(qint64 seconds)
         .arg(seconds / 3600)
         .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+int PeriodStatistics::settingsAt(const Device &device, qint64 time) const
+{
+    int index = 0;
+    while (index + 1 < device.settings.size() && time >= device.settings.at(index + 1).from)
+        ++index;
+    return index;
+}
+
+int PeriodStatistics::columnIndex(qint64 time) const
+{
+    return int((time - m_periodStart) * m_columns / periodSeconds());
+}
+
+bool PeriodStatistics::stretchUsable(int index, const RecordStretch &stretch) const
+{
+    const Device &device = m_devices.at(index);
+    const qint64 last = stretch.start + RecordStretches::kSeconds - 1;
+    if (stretch.start < m_periodStart || last >= m_periodEnd ||
+        dayIndex(stretch.start) != dayIndex(last) ||
+        columnIndex(stretch.start) != columnIndex(last))
+        return false;
+    const int in = settingsAt(device, stretch.start);
+    if (settingsAt(device, last) != in)
+        return false;
+    const Settings &settings = device.settings.at(in);
+    for (int c = 0; c < 2; ++c) {
+        const RecordStretch::Channel &figures = stretch.channel[c];
+        if (figures.count == 0)
+            continue;
+        // A gap inside the stretch, or a reading outside the limits, needs
+        // the rows.
+        if (figures.longestGap > settings.intervalSeconds * 5 / 2)
+            return false;
+        const bool on = hasAlarmLimits(settings.low[c], settings.high[c]);
+        const qint64 low = cents(settings.low[c]);
+        const qint64 high = cents(settings.high[c]);
+        if (sideOf(on, low, high, figures.minimum) != 0 ||
+            sideOf(on, low, high, figures.maximum) != 0)
+            return false;
+        if (device.channel[c].isTemperature() && m_mktEnergy != kDefaultMktEnergy)
+            return false;
+    }
+    return true;
+}
+
+void PeriodStatistics::addStretch(int index, const RecordStretch &stretch)
+{
+    Device &device = m_devices[index];
+    ++m_stretchesTaken;
+    m_totalRows += stretch.rows;
+    device.rows += stretch.rows;
+    device.nullRows += stretch.nullRows;
+    advanceSettings(device, stretch.start);
+    const int day = dayIndex(stretch.start);
+    const int column = columnIndex(stretch.start);
+    for (int c = 0; c < 2; ++c) {
+        Channel &channel = device.channel[c];
+        const RecordStretch::Channel &figures = stretch.channel[c];
+        // The stretch's rows one by one: a row without this reading ends a
+        // run outside, as its end is unknown; the first reading (inside)
+        // ends it otherwise.
+        if (channel.outside && figures.leadingNull)
+            endRun(channel, channel.lastOutsideTime, true);
+        if (figures.count == 0)
+            continue;
+        beforeReading(device, channel, figures.firstTime);
+        if (channel.outside)
+            endRun(channel, figures.firstTime, false);
+        channel.lastTime = figures.lastTime;
+        Figures taken;
+        taken.samples = figures.count;
+        taken.sum = figures.sum;
+        taken.minimum = figures.minimum;
+        taken.minimumTime = figures.minimumTime;
+        taken.maximum = figures.maximum;
+        taken.maximumTime = figures.maximumTime;
+        channel.total.merge(taken);
+        channel.days[day].merge(taken);
+        double &low = channel.envelopeLow[column];
+        double &high = channel.envelopeHigh[column];
+        if (low == NoValue || figures.minimum < low)
+            low = figures.minimum;
+        if (high == NoValue || figures.maximum > high)
+            high = figures.maximum;
+        if (channel.isTemperature())
+            channel.mktSum += figures.mkt[channel.unitCode == 2 ? 1 : 0];
+    }
 }

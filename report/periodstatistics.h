@@ -9,6 +9,8 @@
 
 #include <cmath>
 
+#include "record/recordstretches.h"
+
 struct RecordRow;
 
 // The figures of a run of whole local days of a recording (one day, a week,
@@ -160,8 +162,20 @@ public:
     void append(const PeriodStatistics &later);
     void finish();
 
-    static constexpr double kDefaultMktEnergy = 83.144; // kJ/mol
-    static constexpr double kGasConstant = 8.3144598;   // J/(mol K)
+    static constexpr double kDefaultMktEnergy = RecordStretches::kMktEnergy; // kJ/mol
+    static constexpr double kGasConstant = RecordStretches::kGasConstant;    // J/(mol K)
+
+    // Whether the figures of a stretch (of the device at `index`) can stand
+    // for its rows: it lies within a day and a chart column of the period,
+    // under one set of settings, and none of its readings is outside the
+    // limits or follows a gap. Then addStretch() takes it as add() would
+    // take its rows, whatever came before.
+    bool stretchUsable(int index, const RecordStretch &stretch) const;
+    void addStretch(int index, const RecordStretch &stretch);
+    // Rows in the period of serials that belong to no device.
+    void addForeignRows(qint64 rows) { m_foreignRows += rows; }
+    // Stretches taken whole since start().
+    int stretchesTaken() const { return m_stretchesTaken; }
 
     QDate firstDay() const { return m_first; }
     QDate lastDay() const { return m_first.addDays(m_dayCount - 1); }
@@ -204,7 +218,16 @@ private:
     void addValue(Device &device, Channel &channel, double value, qint64 time);
     void take(Device &device, Channel &channel, double value, qint64 time);
     void advanceSettings(Device &device, qint64 time);
-    static int sideOf(const Channel &channel, double value);
+    static int sideOf(const Channel &channel, double value)
+    {
+        return sideOf(channel.limitsOn, channel.lowCents, channel.highCents, value);
+    }
+    static int sideOf(bool limitsOn, qint64 lowCents, qint64 highCents, double value);
+    // What a reading at `time` does before it is taken: the gap since the
+    // last one (which ends a run outside), the time of the last reading.
+    void beforeReading(const Device &device, Channel &channel, qint64 time);
+    int settingsAt(const Device &device, qint64 time) const;
+    int columnIndex(qint64 time) const;
     void endRun(Channel &channel, qint64 realEnd, bool dataMissing);
     void addGap(Channel &channel, qint64 from, qint64 to);
     void applySettings(Device &device, const Settings &settings);
@@ -231,6 +254,7 @@ private:
     qint64 m_columnTo = 0;
     qint64 m_totalRows = 0;
     qint64 m_foreignRows = 0;
+    int m_stretchesTaken = 0;
     QVector<Device> m_devices;
     int m_lastIndex = -1;
     int m_day = 0; // the day of the last reading in the period

@@ -1,7 +1,8 @@
 // Writes a record database of realistic size for the benchmarks: the
 // recorder's own table, 16 devices sampled every second (by default), rows in
 // time order as the recorder writes them, with a NULL/NULL row per device at
-// every simulated stop.
+// every simulated stop, and the stretch figures the recorder keeps beside
+// them (worked out from the rows once, as for a file written without them).
 //
 //   qk-gendb --days N --out FILE [--devices 16] [--interval 1] [--start UNIX]
 //
@@ -11,6 +12,10 @@
 #include <sqlite3.h>
 
 #include "record/recordschema.h"
+#include "record/recordstretches.h"
+
+#include <QString>
+
 #include <cmath>
 #include <cstdio>
 
@@ -38,6 +43,21 @@ long long countRows(sqlite3 *db)
         rows = sqlite3_column_int64(statement, 0);
     sqlite3_finalize(statement);
     return rows;
+}
+
+// The stretch figures, unless the file has them already.
+bool keepStretches(sqlite3 *db, const char *out)
+{
+    if (RecordSchema::hasTable(db, "qk_stretches"))
+        return true;
+    QString error;
+    if (!RecordStretches::derive(db, &error)) {
+        std::fprintf(stderr, "%s: stretch figures not kept: %s\n", out,
+                     error.toLocal8Bit().constData());
+        return false;
+    }
+    std::printf("%s: stretch figures kept\n", out);
+    return true;
 }
 
 } // namespace
@@ -89,8 +109,9 @@ int main(int argc, char **argv)
     const long long existing = countRows(db);
     if (existing == expected) {
         std::printf("%s: %lld rows (reused)\n", out, expected);
+        const bool ok = keepStretches(db, out);
         sqlite3_close(db);
-        return 0;
+        return ok ? 0 : 1;
     }
     if (existing != 0 && !force) {
         std::fprintf(stderr,
@@ -148,6 +169,10 @@ int main(int argc, char **argv)
     }
     sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
     sqlite3_finalize(insert);
+    if (!keepStretches(db, out)) {
+        sqlite3_close(db);
+        return 1;
+    }
     // The recorder's files are in write-ahead-log mode.
     sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
     sqlite3_close(db);

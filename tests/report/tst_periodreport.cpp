@@ -21,39 +21,6 @@ namespace
 const QDateTime kLater(QDate(2027, 1, 1), QTime(12, 0), Qt::UTC);
 using Kind = PeriodReport::Kind;
 
-// The values as texts joined by spaces.
-template <typename... T> QString line(const T &...values)
-{
-    return QStringList{QVariant(values).toString()...}.join(' ');
-}
-
-// Every figure of every channel as text, sums to nine digits.
-QStringList dump(const PeriodStatistics &s)
-{
-    QStringList out{line("rows", s.totalRows(), "foreign", s.foreignRows())};
-    const auto figures = [](const PeriodStatistics::Figures &f) {
-        return line(f.samples, QString::number(f.sum, 'g', 9), f.minimum, f.minimumTime, f.maximum,
-                    f.maximumTime, f.excursions, f.secondsOutside, f.secondsUnmonitored,
-                    f.expected);
-    };
-    for (const PeriodStatistics::Device &d : s.devices()) {
-        out << line("device", d.rows, d.nullRows);
-        for (const PeriodStatistics::Channel &c : d.channel) {
-            out << figures(c.total) << line("mkt", QString::number(c.mktSum, 'g', 9), c.worst);
-            for (const PeriodStatistics::Figures &f : c.days)
-                out << figures(f);
-            for (const PeriodStatistics::Gap &g : c.gaps)
-                out << line("gap", g.from, g.to);
-            for (const PeriodStatistics::Excursion &e : c.excursions)
-                out << line("excursion", e.start, e.end, e.worst, e.limit, e.high, e.fromBefore,
-                            e.intoAfter, e.dataMissing);
-            for (int k = 0; k < c.envelopeLow.size(); ++k)
-                out << line(c.envelopeLow.at(k), c.envelopeHigh.at(k), c.envelopeBreak.at(k));
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 class tst_PeriodReport : public QObject

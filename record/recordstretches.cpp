@@ -1,0 +1,262 @@
+#include "record/recordstretches.h"
+
+#include "common/common.h"
+#include "record/insertserialdata.h"
+#include "record/recordschema.h"
+#include "record/sqlstatement.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+
+namespace
+{
+
+bool isNone(double value)
+{
+    return value == NoValue || std::isnan(value);
+}
+
+double columnValue(sqlite3_stmt *statement, int column)
+{
+    return sqlite3_column_type(statement, column) == SQLITE_NULL
+               ? NoValue
+               : sqlite3_column_double(statement, column);
+}
+
+constexpr int kRowsPerStoreChunk = 4096;
+
+} // namespace
+
+double RecordStretches::mktTerm(double value, bool fahrenheit, double factor)
+{
+    const double kelvin = fahrenheit ? (value - 32.0) * 5.0 / 9.0 + 273.15 : value + 273.15;
+    return kelvin > 0 ? std::exp(-factor / kelvin) : 0.0;
+}
+
+qint64 RecordStretches::stretchOf(qint64 time)
+{
+    return (time >= 0 ? time / kSeconds : (time - kSeconds + 1) / kSeconds) * kSeconds;
+}
+
+void RecordStretches::reset()
+{
+    m_running.clear();
+    m_done.clear();
+    m_guess = 0;
+    m_nextId = 0;
+}
+
+void RecordStretches::invalidate()
+{
+    for (Running &running : m_running)
+        running.kept = false;
+}
+
+void RecordStretches::undo()
+{
+    invalidate();
+    m_done.clear();
+    m_nextId = 0;
+}
+
+RecordStretches::Running &RecordStretches::runningFor(const QByteArray &serial)
+{
+    // The devices take turns: the one after the last is the likely one.
+    if (m_guess < m_running.size() && m_running[m_guess].serial == serial)
+        return m_running[m_guess++];
+    for (size_t i = 0; i < m_running.size(); ++i) {
+        if (m_running[i].serial == serial) {
+            m_guess = i + 1;
+            return m_running[i];
+        }
+    }
+    Running running;
+    running.serial = serial;
+    running.stretch.serial = serial;
+    running.stretch.start = -1;
+    for (int c = 0; c < 2; ++c) {
+        running.lastValue[c] = NoValue;
+        running.lastTerm[c][0] = running.lastTerm[c][1] = 0;
+    }
+    m_running.push_back(running);
+    m_guess = m_running.size();
+    return m_running.back();
+}
+
+void RecordStretches::take(Running &running, qint64 id, qint64 time, double channel1,
+                           double channel2)
+{
+    if (m_nextId != 0 && id != m_nextId)
+        invalidate(); // rows of another program in between
+    m_nextId = id + 1;
+    RecordStretch &stretch = running.stretch;
+    const qint64 start = stretchOf(time);
+    if (start != stretch.start) {
+        // A later stretch: the one before is complete. An earlier one (the
+        // clock went back) mixes with rows already summed: not kept.
+        const bool later = stretch.start >= 0 && start > stretch.start;
+        if (running.kept && later && stretch.rows > 0)
+            m_done.push_back(stretch);
+        running.kept = later || (stretch.start < 0 && m_trustFirst);
+        stretch = RecordStretch();
+        stretch.serial = running.serial;
+        stretch.start = start;
+    }
+    ++stretch.rows;
+    const double values[2] = {channel1, channel2};
+    if (isNone(channel1) && isNone(channel2))
+        ++stretch.nullRows;
+    for (int c = 0; c < 2; ++c) {
+        RecordStretch::Channel &figures = stretch.channel[c];
+        const double value = values[c];
+        if (isNone(value)) {
+            if (figures.count == 0)
+                figures.leadingNull = true;
+            continue;
+        }
+        if (figures.count == 0) {
+            figures.minimum = figures.maximum = value;
+            figures.minimumTime = figures.maximumTime = figures.firstTime = time;
+        } else {
+            figures.longestGap = std::max(figures.longestGap, time - figures.lastTime);
+            if (value < figures.minimum) {
+                figures.minimum = value;
+                figures.minimumTime = time;
+            }
+            if (value > figures.maximum) {
+                figures.maximum = value;
+                figures.maximumTime = time;
+            }
+        }
+        figures.lastTime = time;
+        ++figures.count;
+        figures.sum += value;
+        // Readings repeat: the terms of the last one are kept.
+        if (value != running.lastValue[c]) {
+            running.lastValue[c] = value;
+            running.lastTerm[c][0] = mktTerm(value, false, m_factor);
+            running.lastTerm[c][1] = mktTerm(value, true, m_factor);
+        }
+        figures.mkt[0] += running.lastTerm[c][0];
+        figures.mkt[1] += running.lastTerm[c][1];
+    }
+}
+
+void RecordStretches::follow(const SerialRecord *rows, int count, qint64 firstId,
+                             const QByteArray *const *serials)
+{
+    for (int i = 0; i < count; ++i) {
+        const SerialRecord &row = rows[i];
+        take(runningFor(*serials[i]), firstId + i, qint64(row.pointDate), row.channel1,
+             row.channel2);
+    }
+}
+
+bool RecordStretches::store(sqlite3 *db, QString *error)
+{
+    if (m_done.empty())
+        return true;
+    SqlStatement insert(db, "insert or replace into qk_stretches values (?1, ?2, ?3, ?4, ?5, ?6, "
+                            "?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
+                            "?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28)");
+    for (const RecordStretch &stretch : m_done) {
+        insert.bind(1, stretch.start);
+        insert.bind(2, stretch.serial);
+        insert.bind(3, stretch.rows);
+        insert.bind(4, stretch.nullRows);
+        int index = 5;
+        for (const RecordStretch::Channel &figures : stretch.channel) {
+            insert.bind(index++, figures.count);
+            insert.bind(index++, figures.sum);
+            insert.bind(index++, figures.minimum);
+            insert.bind(index++, figures.minimumTime);
+            insert.bind(index++, figures.maximum);
+            insert.bind(index++, figures.maximumTime);
+            insert.bind(index++, figures.firstTime);
+            insert.bind(index++, figures.lastTime);
+            insert.bind(index++, figures.longestGap);
+            insert.bind(index++, qint64(figures.leadingNull));
+            insert.bind(index++, figures.mkt[0]);
+            insert.bind(index++, figures.mkt[1]);
+        }
+        if (!insert.run(error))
+            return false;
+        insert.reset();
+    }
+    m_done.clear();
+    return true;
+}
+
+bool RecordStretches::load(sqlite3 *db, qint64 from, qint64 to, QVector<RecordStretch> *stretches,
+                           QString *error)
+{
+    stretches->clear();
+    if (!RecordSchema::hasTable(db, "qk_stretches"))
+        return true;
+    SqlStatement select(db, "select * from qk_stretches where start >= ?1 and start < ?2 "
+                            "order by start");
+    select.bind(1, from);
+    select.bind(2, to);
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        RecordStretch stretch;
+        stretch.start = select.int64(0);
+        stretch.serial = select.bytes(1);
+        stretch.rows = select.int64(2);
+        stretch.nullRows = select.int64(3);
+        int column = 4;
+        for (RecordStretch::Channel &figures : stretch.channel) {
+            figures.count = select.int64(column++);
+            figures.sum = select.real(column++);
+            figures.minimum = select.real(column++);
+            figures.minimumTime = select.int64(column++);
+            figures.maximum = select.real(column++);
+            figures.maximumTime = select.int64(column++);
+            figures.firstTime = select.int64(column++);
+            figures.lastTime = select.int64(column++);
+            figures.longestGap = select.int64(column++);
+            figures.leadingNull = select.int64(column++) != 0;
+            figures.mkt[0] = select.real(column++);
+            figures.mkt[1] = select.real(column++);
+        }
+        stretches->append(stretch);
+    }
+    if (rc != SQLITE_DONE) {
+        *error = select.errorText();
+        stretches->clear();
+        return false;
+    }
+    return true;
+}
+
+bool RecordStretches::derive(sqlite3 *db, QString *error)
+{
+    if (!SqlStatement::exec(db, "BEGIN IMMEDIATE", error))
+        return false;
+    bool ok = SqlStatement::exec(db, kTableSql, error) &&
+              SqlStatement::exec(db, "delete from qk_stretches", error);
+    RecordStretches stretches;
+    stretches.m_trustFirst = true;
+    SqlStatement select(db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "order by id");
+    int rc = SQLITE_ROW;
+    while (ok && (rc = select.step()) == SQLITE_ROW) {
+        sqlite3_stmt *row = select.handle();
+        const QByteArray serial(reinterpret_cast<const char *>(sqlite3_column_text(row, 1)),
+                                sqlite3_column_bytes(row, 1));
+        stretches.take(stretches.runningFor(serial), sqlite3_column_int64(row, 0),
+                       sqlite3_column_int64(row, 4), columnValue(row, 2), columnValue(row, 3));
+        if (stretches.m_done.size() >= size_t(kRowsPerStoreChunk))
+            ok = stretches.store(db, error);
+    }
+    if (ok && rc != SQLITE_DONE) {
+        *error = select.errorText();
+        ok = false;
+    }
+    select.finish();
+    ok = ok && stretches.store(db, error) && SqlStatement::exec(db, "COMMIT", error);
+    if (!ok)
+        SqlStatement::exec(db, "ROLLBACK", nullptr);
+    return ok;
+}

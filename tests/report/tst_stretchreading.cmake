@@ -1,0 +1,1 @@
+target_link_libraries(${QK_TEST} PRIVATE quillark_report)
