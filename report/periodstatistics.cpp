@@ -410,8 +410,14 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
     const int side = sideOf(channel, value);
     if (channel.outside && (side == 0 || (side > 0) != channel.current.high))
         endRun(channel, time, false);
-    if (side == 0)
-        return;
+    if (side != 0)
+        stayOutside(channel, side, value, time, time);
+}
+
+void PeriodStatistics::stayOutside(Channel &channel, int side, double value, qint64 time,
+                                   qint64 lastTime)
+{
+    const bool inPeriod = time >= m_periodStart && time < m_periodEnd;
     if (!channel.outside) {
         channel.outside = true;
         channel.currentRealStart = time;
@@ -428,7 +434,7 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
             channel.current.worst = value;
         channel.runInPeriod = channel.runInPeriod || inPeriod;
     }
-    channel.lastOutsideTime = time;
+    channel.lastOutsideTime = lastTime;
 }
 
 void PeriodStatistics::endRun(Channel &channel, qint64 realEnd, bool dataMissing)
@@ -592,15 +598,17 @@ bool PeriodStatistics::stretchUsable(int index, const RecordStretch &stretch) co
         const RecordStretch::Channel &figures = stretch.channel[c];
         if (figures.count == 0)
             continue;
-        // A gap inside the stretch, or a reading outside the limits, needs
-        // the rows.
+        // A gap inside the stretch needs the rows, and so do readings on
+        // both sides of a limit, or outside with a row without a reading
+        // among them (which ends the run there).
         if (figures.longestGap > settings.intervalSeconds * 5 / 2)
             return false;
         const bool on = hasAlarmLimits(settings.low[c], settings.high[c]);
         const qint64 low = cents(settings.low[c]);
         const qint64 high = cents(settings.high[c]);
-        if (sideOf(on, low, high, figures.minimum) != 0 ||
-            sideOf(on, low, high, figures.maximum) != 0)
+        const int side = sideOf(on, low, high, figures.minimum);
+        if (side != sideOf(on, low, high, figures.maximum) ||
+            (side != 0 && figures.count != stretch.rows))
             return false;
         if (device.channel[c].isTemperature() && m_mktEnergy != kDefaultMktEnergy)
             return false;
@@ -622,15 +630,19 @@ void PeriodStatistics::addStretch(int index, const RecordStretch &stretch)
         Channel &channel = device.channel[c];
         const RecordStretch::Channel &figures = stretch.channel[c];
         // The stretch's rows one by one: a row without this reading ends a
-        // run outside, as its end is unknown; the first reading (inside)
-        // ends it otherwise.
+        // run outside, as its end is unknown; the first reading ends it
+        // otherwise when it is inside or beyond the other limit.
         if (channel.outside && figures.leadingNull)
             endRun(channel, channel.lastOutsideTime, true);
         if (figures.count == 0)
             continue;
         beforeReading(device, channel, figures.firstTime);
-        if (channel.outside)
+        const int side = sideOf(channel, figures.minimum);
+        if (channel.outside && (side == 0 || (side > 0) != channel.current.high))
             endRun(channel, figures.firstTime, false);
+        if (side != 0)
+            stayOutside(channel, side, side > 0 ? figures.maximum : figures.minimum,
+                        figures.firstTime, figures.lastTime);
         channel.lastTime = figures.lastTime;
         Figures taken;
         taken.samples = figures.count;

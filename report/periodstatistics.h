@@ -226,6 +226,9 @@ private:
     // What a reading at `time` does before it is taken: the gap since the
     // last one (which ends a run outside), the time of the last reading.
     void beforeReading(const Device &device, Channel &channel, qint64 time);
+    // Readings outside from `time` to `lastTime`, the one furthest out
+    // `value`: a run starts or goes on.
+    void stayOutside(Channel &channel, int side, double value, qint64 time, qint64 lastTime);
     int settingsAt(const Device &device, qint64 time) const;
     int columnIndex(qint64 time) const;
     void endRun(Channel &channel, qint64 realEnd, bool dataMissing);

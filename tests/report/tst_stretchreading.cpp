@@ -62,7 +62,8 @@ private slots:
               "NULL row at a stretch's start while outside", "gap over a stretch's bound",
               "gap inside a stretch", "freezer polled from Thursday on",
               "figures of a stretch lost", "limits change inside a stretch",
-              "writer opened again on Wednesday"})
+              "writer opened again on Wednesday", "hours outside, below then above",
+              "hours outside, a NULL row among them"})
             QTest::newRow(feature) << QString(feature);
     }
     void sameFiguresAsEveryRow()
@@ -94,9 +95,13 @@ private slots:
             double fridge = 5.0 + 0.1 * double((t / 60) % 7);
             if (feature.startsWith("excursion") || feature.startsWith("NULL"))
                 fridge = t >= s - 600 && t < s ? 9.0 + 0.1 * double((t / 60) % 3) : fridge;
+            if (feature.startsWith("hours") && t >= s && t < s + 3600)
+                fridge = t < s + 1800 ? 1.0 + 0.1 * double((t / 60) % 3) : fridge + 4;
             const bool gap = (feature.startsWith("gap over") && t >= s - 300 && t < s + 240) ||
-                             (feature.startsWith("gap inside") && t >= s + 120 && t < s + 420);
-            if (feature.startsWith("NULL") && t == s)
+                             (feature.startsWith("gap inside") && t >= s + 120 && t < s + 420) ||
+                             (feature.endsWith("then above") && t >= s + 3600 && t < s + 4200);
+            if ((feature.startsWith("NULL") && t == s) ||
+                (feature.endsWith("among them") && t == s + 2400))
                 batch.rows.push_back({QString(kFridge), NoValue, NoValue, quint32(t)});
             else if (!gap)
                 batch.rows.push_back({QString(kFridge), fridge, 50.0, quint32(t)});
