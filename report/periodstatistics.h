@@ -165,13 +165,6 @@ public:
     static constexpr double kDefaultMktEnergy = RecordStretches::kMktEnergy; // kJ/mol
     static constexpr double kGasConstant = RecordStretches::kGasConstant;    // J/(mol K)
 
-    // Whether the figures of a stretch (of the device at `index`) can stand
-    // for its rows: it lies within a day and a chart column of the period,
-    // under one set of settings, and none of its readings is outside the
-    // limits or follows a gap. Then addStretch() takes it as add() would
-    // take its rows, whatever came before.
-    bool stretchUsable(int index, const RecordStretch &stretch) const;
-    void addStretch(int index, const RecordStretch &stretch);
     // Rows in the period of serials that belong to no device.
     void addForeignRows(qint64 rows) { m_foreignRows += rows; }
     // Stretches taken whole since start().
@@ -215,6 +208,9 @@ public:
     static qint64 cents(double value);
 
 private:
+    // Takes stretch figures in place of their rows.
+    friend class StretchReading;
+
     void addValue(Device &device, Channel &channel, double value, qint64 time);
     void take(Device &device, Channel &channel, double value, qint64 time);
     void advanceSettings(Device &device, qint64 time);

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "common/alarmlimits.h"
 #include "common/common.h"
 #include "record/recordreader.h"
 #include "record/recordstretches.h"
@@ -43,7 +44,7 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
         const int index = indexOf.value(stretch.serial, -1);
         deviceOf[i] = index;
         rowsBefore[slot + 1] += stretch.rows;
-        if (index >= 0 && !statistics.stretchUsable(index, stretch))
+        if (index >= 0 && !StretchReading::usable(statistics, index, stretch))
             state[slot] = 2;
         else if (state.at(slot) == 0)
             state[slot] = 1;
@@ -77,7 +78,7 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
         while (next < stretches.size() && stretches.at(next).start < toTime) {
             const int index = deviceOf.at(next);
             if (index >= 0)
-                statistics.addStretch(index, stretches.at(next));
+                StretchReading::take(statistics, index, stretches.at(next));
             else
                 statistics.addForeignRows(stretches.at(next).rows);
             ++next;
@@ -128,4 +129,88 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
     qCDebug(lcReport).noquote() << "StretchReading :" << usable << "of" << count
                                 << "stretches taken from their figures";
     return Outcome::Done;
+}
+
+bool StretchReading::usable(const PeriodStatistics &stats, int index, const RecordStretch &stretch)
+{
+    using Settings = PeriodStatistics::Settings;
+    const PeriodStatistics::Device &device = stats.m_devices.at(index);
+    const qint64 last = stretch.start + RecordStretches::kSeconds - 1;
+    if (stretch.start < stats.m_periodStart || last >= stats.m_periodEnd ||
+        stats.dayIndex(stretch.start) != stats.dayIndex(last) ||
+        stats.columnIndex(stretch.start) != stats.columnIndex(last))
+        return false;
+    const int in = stats.settingsAt(device, stretch.start);
+    if (stats.settingsAt(device, last) != in)
+        return false;
+    const Settings &settings = device.settings.at(in);
+    for (int c = 0; c < 2; ++c) {
+        const RecordStretch::Channel &figures = stretch.channel[c];
+        if (figures.count == 0)
+            continue;
+        // A gap inside the stretch needs the rows, and so do readings on
+        // both sides of a limit, or outside with a row without a reading
+        // among them (which ends the run there).
+        if (figures.longestGap > settings.intervalSeconds * 5 / 2)
+            return false;
+        const bool on = hasAlarmLimits(settings.low[c], settings.high[c]);
+        const qint64 low = PeriodStatistics::cents(settings.low[c]);
+        const qint64 high = PeriodStatistics::cents(settings.high[c]);
+        const int side = PeriodStatistics::sideOf(on, low, high, figures.minimum);
+        if (side != PeriodStatistics::sideOf(on, low, high, figures.maximum) ||
+            (side != 0 && figures.count != stretch.rows))
+            return false;
+        if (device.channel[c].isTemperature() &&
+            stats.m_mktEnergy != PeriodStatistics::kDefaultMktEnergy)
+            return false;
+    }
+    return true;
+}
+
+void StretchReading::take(PeriodStatistics &stats, int index, const RecordStretch &stretch)
+{
+    PeriodStatistics::Device &device = stats.m_devices[index];
+    ++stats.m_stretchesTaken;
+    stats.m_totalRows += stretch.rows;
+    device.rows += stretch.rows;
+    device.nullRows += stretch.nullRows;
+    stats.advanceSettings(device, stretch.start);
+    const int day = stats.dayIndex(stretch.start);
+    const int column = stats.columnIndex(stretch.start);
+    for (int c = 0; c < 2; ++c) {
+        PeriodStatistics::Channel &channel = device.channel[c];
+        const RecordStretch::Channel &figures = stretch.channel[c];
+        // The stretch's rows one by one: a row without this reading ends a
+        // run outside, as its end is unknown; the first reading ends it
+        // otherwise when it is inside or beyond the other limit.
+        if (channel.outside && figures.leadingNull)
+            stats.endRun(channel, channel.lastOutsideTime, true);
+        if (figures.count == 0)
+            continue;
+        stats.beforeReading(device, channel, figures.firstTime);
+        const int side = PeriodStatistics::sideOf(channel, figures.minimum);
+        if (channel.outside && (side == 0 || (side > 0) != channel.current.high))
+            stats.endRun(channel, figures.firstTime, false);
+        if (side != 0)
+            stats.stayOutside(channel, side, side > 0 ? figures.maximum : figures.minimum,
+                              figures.firstTime, figures.lastTime);
+        channel.lastTime = figures.lastTime;
+        PeriodStatistics::Figures taken;
+        taken.samples = figures.count;
+        taken.sum = figures.sum;
+        taken.minimum = figures.minimum;
+        taken.minimumTime = figures.minimumTime;
+        taken.maximum = figures.maximum;
+        taken.maximumTime = figures.maximumTime;
+        channel.total.merge(taken);
+        channel.days[day].merge(taken);
+        double &low = channel.envelopeLow[column];
+        double &high = channel.envelopeHigh[column];
+        if (low == NoValue || figures.minimum < low)
+            low = figures.minimum;
+        if (high == NoValue || figures.maximum > high)
+            high = figures.maximum;
+        if (channel.isTemperature())
+            channel.mktSum += figures.mkt[channel.unitCode == 2 ? 1 : 0];
+    }
 }
