@@ -23,6 +23,8 @@ QString ReportCommandLine::helpText()
         "  --kind KIND         the window opens on daily, weekly, monthly or haccp\n"
         "  --mkt-energy KJMOL  activation energy of the mean kinetic temperature\n"
         "                      (default 83.144 kJ/mol)\n"
+        "  --every-row         read every row of the period, not the figures the recorder\n"
+        "                      keeps per quarter hour (slower; the same figures)\n"
         "  --pdf FILE          write the report as an A4 PDF file and exit\n"
         "  --csv FILE          write the summary table as CSV and exit; the excursions go to\n"
         "                      FILE-excursions.csv and, for a week or month, the days to\n"
@@ -98,6 +100,8 @@ bool ReportCommandLine::parse(const QStringList &arguments, QString *error)
             }
             m_kind = week ? PeriodReport::Kind::Weekly : PeriodReport::Kind::Monthly;
             m_days = week ? 7 : m_date.daysInMonth();
+        } else if (argument == QLatin1String("--every-row")) {
+            m_everyRow = true;
         } else if (argument == QLatin1String("--kind")) {
             if (!value(&kindText))
                 return false;
@@ -171,6 +175,7 @@ int ReportCommandLine::runBatch(const QTimeZone &zone, QString *error) const
             m_kind, PeriodReport::defaultDay(report.project(), zone, now.date()), &days);
     else if (days <= 0)
         days = 1;
+    report.setUseStretches(!m_everyRow);
     const PeriodReport::Outcome outcome =
         report.compute(m_kind, first, days, zone, now, error, m_mktEnergy);
     if (outcome == PeriodReport::Outcome::Failed)

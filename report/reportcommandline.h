@@ -58,6 +58,7 @@ private:
     QDate m_to;
     int m_days = 0;
     double m_mktEnergy = PeriodStatistics::kDefaultMktEnergy;
+    bool m_everyRow = false;
     QString m_pdf;
     QString m_csv;
 };

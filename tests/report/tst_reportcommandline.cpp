@@ -89,8 +89,8 @@ private slots:
         QTest::newRow("day") << QStringList{"--date", "2026-03-10", "--pdf", "%O/d.pdf",
                                             "--csv",  "%O/d.csv",   "%P"}
                              << 0 << QStringList{"d-excursions.csv", "d.csv", "d.pdf"} << "";
-        QTest::newRow("week") << QStringList{"--week", "2026-W13", "--pdf", "%O/w.pdf",
-                                             "--csv",  "%O/w.csv", "%P"}
+        QTest::newRow("week") << QStringList{"--week",   "2026-W13", "--every-row", "--pdf",
+                                             "%O/w.pdf", "--csv",    "%O/w.csv",    "%P"}
                               << 0
                               << QStringList{"w-days.csv", "w-excursions.csv", "w.csv", "w.pdf"}
                               << "";
