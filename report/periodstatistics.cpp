@@ -328,14 +328,7 @@ void PeriodStatistics::append(const PeriodStatistics &later)
                 channel.days[d].merge(part.days.at(d));
             channel.gaps += part.gaps;
             for (int k = 0; k < channel.envelopeLow.size() && k < part.envelopeLow.size(); ++k) {
-                const double low = part.envelopeLow.at(k);
-                const double high = part.envelopeHigh.at(k);
-                if (low != NoValue &&
-                    (channel.envelopeLow.at(k) == NoValue || low < channel.envelopeLow.at(k)))
-                    channel.envelopeLow[k] = low;
-                if (high != NoValue &&
-                    (channel.envelopeHigh.at(k) == NoValue || high > channel.envelopeHigh.at(k)))
-                    channel.envelopeHigh[k] = high;
+                channel.widen(k, part.envelopeLow.at(k), part.envelopeHigh.at(k));
                 if (part.envelopeBreak.at(k))
                     channel.envelopeBreak[k] = true;
             }
@@ -388,13 +381,7 @@ void PeriodStatistics::addValue(Device &device, Channel &channel, double value, 
         if (time < m_dayBounds.at(m_day) || time >= m_dayBounds.at(m_day + 1))
             m_day = dayIndex(time);
         channel.days[m_day].add(value, time);
-        const int column = columnOf(time);
-        double &low = channel.envelopeLow[column];
-        double &high = channel.envelopeHigh[column];
-        if (low == NoValue || value < low)
-            low = value;
-        if (high == NoValue || value > high)
-            high = value;
+        channel.widen(columnOf(time), value, value);
         if (channel.isTemperature()) {
             // Readings repeat: the term of the last one is kept (0 at or
             // below absolute zero).

@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "common/common.h"
 #include "record/recordstretches.h"
 
 struct RecordRow;
@@ -99,6 +100,16 @@ public:
         QVector<double> envelopeLow;
         QVector<double> envelopeHigh;
         QVector<bool> envelopeBreak; // a gap began inside the column
+        // Widens a column's envelope to hold [low, high] (NoValue: nothing).
+        void widen(int column, double low, double high)
+        {
+            double &least = envelopeLow[column];
+            double &most = envelopeHigh[column];
+            if (low != NoValue && (least == NoValue || low < least))
+                least = low;
+            if (high != NoValue && (most == NoValue || high > most))
+                most = high;
+        }
 
         // Running state of the pass.
         qint64 lastTime = 0;

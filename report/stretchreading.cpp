@@ -30,7 +30,8 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
     const QVector<QByteArray> serials = statistics.serials();
     QHash<QByteArray, int> indexOf;
     for (int i = 0; i < serials.size(); ++i)
-        indexOf.insert(serials.at(i), i);
+        if (!indexOf.contains(serials.at(i)))
+            indexOf.insert(serials.at(i), i);
 
     // Per stretch of the period: 0 no figures, 1 every figure usable, 2 rows
     // needed; and the rows the figures count, all devices together.
@@ -204,12 +205,7 @@ void StretchReading::take(PeriodStatistics &stats, int index, const RecordStretc
         taken.maximumTime = figures.maximumTime;
         channel.total.merge(taken);
         channel.days[day].merge(taken);
-        double &low = channel.envelopeLow[column];
-        double &high = channel.envelopeHigh[column];
-        if (low == NoValue || figures.minimum < low)
-            low = figures.minimum;
-        if (high == NoValue || figures.maximum > high)
-            high = figures.maximum;
+        channel.widen(column, figures.minimum, figures.maximum);
         if (channel.isTemperature())
             channel.mktSum += figures.mkt[channel.unitCode == 2 ? 1 : 0];
     }
