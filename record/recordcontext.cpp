@@ -1,5 +1,7 @@
 #include "record/recordcontext.h"
 
+#include "common/common.h"
+#include "record/recordjournal.h"
 #include "record/recordreader.h"
 #include "record/recordschema.h"
 
@@ -134,6 +136,56 @@ QVector<RecordDeviceSettings> RecordContext::settingsBetween(qint64 from, qint64
     sqlite3_bind_int64(statement, 2, to);
     entries += settingsRows(statement);
     return entries;
+}
+
+bool RecordContext::storeSettings(sqlite3 *db, const std::vector<RecordDeviceSettings> &settings,
+                                  bool journal)
+{
+    if (settings.empty())
+        return true;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "insert into qk_settings (valid_from, interval_ms, serialno, "
+                           "device_name, start_address, ch1_name, ch2_name, ch1_unit, ch2_unit, "
+                           "ch1_custom, ch2_custom, ch1_low, ch1_high, ch2_low, ch2_high) values "
+                           "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+                           -1, &statement, nullptr) != SQLITE_OK)
+        return false;
+    bool ok = true;
+    for (const RecordDeviceSettings &entry : settings) {
+        const auto text = [statement](int index, const QString &value) {
+            const QByteArray utf8 = value.toUtf8();
+            sqlite3_bind_text(statement, index, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+        };
+        sqlite3_bind_int64(statement, 1, entry.validFrom);
+        sqlite3_bind_int(statement, 2, entry.intervalMs);
+        text(3, entry.serialNo);
+        text(4, entry.deviceName);
+        sqlite3_bind_int(statement, 5, entry.startAddress);
+        text(6, entry.ch1Name);
+        text(7, entry.ch2Name);
+        sqlite3_bind_int(statement, 8, entry.ch1Unit);
+        sqlite3_bind_int(statement, 9, entry.ch2Unit);
+        text(10, entry.ch1Custom);
+        text(11, entry.ch2Custom);
+        sqlite3_bind_double(statement, 12, entry.ch1Low);
+        sqlite3_bind_double(statement, 13, entry.ch1High);
+        sqlite3_bind_double(statement, 14, entry.ch2Low);
+        sqlite3_bind_double(statement, 15, entry.ch2High);
+        ok = sqlite3_step(statement) == SQLITE_DONE;
+        sqlite3_reset(statement);
+        if (!ok)
+            break;
+        // Each settings row enters the journal's chain; a journal that
+        // cannot be written never holds back the settings.
+        QString journalError;
+        if (journal && !RecordJournal::appendRow(db, "qk_settings", sqlite3_last_insert_rowid(db),
+                                                 &journalError))
+            qCWarning(lcRecord).noquote()
+                << "InsertSerialData : settings not in the journal :" << journalError;
+    }
+    sqlite3_finalize(statement);
+    return ok;
 }
 
 // alarmEvents() and verifyJournal() are in recordcontextalarms.cpp.

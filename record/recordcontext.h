@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <vector>
+
 struct sqlite3;
 class RecordReader;
 
@@ -88,11 +90,19 @@ struct RecordJournalVerdict {
 };
 
 // Reads the context tables of a record file opened by a RecordReader
-// (read-only: nothing is ever added to the file here).
+// (read-only: nothing is ever added to the file through it). The writer's
+// settings rows go in through storeSettings().
 class RecordContext
 {
 public:
     explicit RecordContext(RecordReader &reader);
+
+    // Adds the settings in force to qk_settings, inside the writer's
+    // transaction on `db`, each entry into the journal's chain too when
+    // `journal` (a journal that cannot be written only warns). False on an
+    // SQL error.
+    static bool storeSettings(sqlite3 *db, const std::vector<RecordDeviceSettings> &settings,
+                              bool journal);
 
     // The file's schema version (0: samples only, as written by old recorders).
     int schemaVersion();

@@ -133,7 +133,6 @@ private:
     // Time order of the rows just inserted, ids [firstId, lastId].
     void followOrder(const SerialRecord *rows, qint64 firstId, qint64 lastId);
     bool storeOrder(bool force);
-    bool storeSettings(const std::vector<RecordDeviceSettings> &settings);
     // One step of reading old rows for their time order; false when done.
     bool deriveOrderStep();
     void contextFailed(const char *what);
