@@ -42,15 +42,8 @@ qint64 steadyMs()
         .count();
 }
 
-// The mark saying how far the time order is known is moved at most this
-// often (and at once when time went back): a writer that dies leaves the
-// rows after it to be read again, a few seconds' worth.
-constexpr qint64 kOrderMarkMs = 10000;
 // The file is looked at this often between writes: deleted or replaced?
 constexpr qint64 kIdentityCheckMs = 1000;
-// A gap of other writers' rows read at once in a write; a larger one is
-// read in the writer's idle time.
-constexpr qint64 kGapRowsAtOnce = 50000;
 
 } // namespace
 
@@ -182,23 +175,13 @@ bool RecordWriter::openFile(QString *error)
     // The context tables: made on a file opened for writing; a file where
     // that fails is still recorded into, samples only.
     QString contextError;
-    m_order = RecordTimeOrderState();
-    m_newSteps.clear();
-    m_context = RecordSchema::upgrade(m_db, &contextError) &&
-                RecordTimeOrder::loadKept(m_db, &m_order, nullptr);
+    m_orderKeeper.clear();
+    m_context = RecordSchema::upgrade(m_db, &contextError) && m_orderKeeper.loadKept(m_db);
     if (!m_context)
         qCWarning(lcRecord).noquote()
             << "InsertSerialData::createConnection : the file keeps its samples only:"
             << (contextError.isEmpty() ? QStringLiteral("context tables damaged") : contextError);
-    qint64 lastId = 0;
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(m_db, "select max(id) from fennolink", -1, &statement, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW)
-        lastId = sqlite3_column_int64(statement, 0);
-    sqlite3_finalize(statement);
-    m_orderPending = m_context && m_order.checkedId < lastId;
-    m_orderStoredAt = steadyMs();
+    m_orderKeeper.start(m_db, m_context);
     m_journal.attach(m_db);
     m_stretches.reset();
     return true;
@@ -209,87 +192,9 @@ void RecordWriter::contextFailed(const char *what)
     if (!m_context)
         return;
     m_context = false;
-    m_orderPending = false;
+    m_orderKeeper.stop();
     qCWarning(lcRecord).noquote() << "InsertSerialData :" << what << ":" << sqliteError(m_db)
                                   << "; the file goes on keeping its samples only";
-}
-
-void RecordWriter::followOrder(const SerialRecord *rows, qint64 firstId, qint64 lastId)
-{
-    if (!m_context || m_orderPending)
-        return;
-    if (firstId - 1 > m_order.checkedId) {
-        // Rows of another writer since the last batch: read them now when
-        // few, else in the idle time (the rows of this batch with them).
-        if (firstId - 1 - m_order.checkedId > kGapRowsAtOnce) {
-            m_orderPending = true;
-            return;
-        }
-        QString error;
-        if (!RecordTimeOrder::derive(m_db, m_order, &m_newSteps, firstId - 1, 0, &error)) {
-            contextFailed("time order");
-            return;
-        }
-    }
-    RecordTimeStep step;
-    for (qint64 id = firstId; id <= lastId; ++id) {
-        if (RecordTimeOrder::feed(m_order, id, qint64(rows[id - firstId].pointDate), &step))
-            m_newSteps.append(step);
-    }
-}
-
-bool RecordWriter::storeOrder(bool force)
-{
-    if (!m_context)
-        return true;
-    const qint64 now = steadyMs();
-    if (!force && m_newSteps.isEmpty() && now - m_orderStoredAt < kOrderMarkMs)
-        return true;
-    QString error;
-    if (!RecordTimeOrder::storeKept(m_db, m_order, m_newSteps, &error))
-        return false;
-    m_orderStoredAt = now;
-    return true;
-}
-
-bool RecordWriter::deriveOrderStep()
-{
-    if (!m_db || !m_orderPending)
-        return true;
-    QString error;
-    QVector<RecordTimeStep> steps;
-    RecordTimeOrderState order = m_order;
-    bool ok = exec("BEGIN IMMEDIATE", &error);
-    qint64 lastId = 0;
-    if (ok) {
-        sqlite3_stmt *statement = nullptr;
-        ok = sqlite3_prepare_v2(m_db, "select max(id) from fennolink", -1, &statement, nullptr) ==
-                 SQLITE_OK &&
-             sqlite3_step(statement) == SQLITE_ROW;
-        lastId = ok ? sqlite3_column_int64(statement, 0) : 0;
-        sqlite3_finalize(statement);
-        ok = ok &&
-             RecordTimeOrder::derive(m_db, order, &steps, lastId, RecordTimeOrder::kChunkRows,
-                                     &error) &&
-             RecordTimeOrder::storeKept(m_db, order, steps, &error) && exec("COMMIT", &error);
-    }
-    if (!ok) {
-        exec("ROLLBACK", nullptr);
-        // A lock held by another program: tried again at the next idle time.
-        const int code = sqlite3_errcode(m_db) & 0xff;
-        if (code != SQLITE_BUSY && code != SQLITE_LOCKED)
-            contextFailed("time order of the rows written before");
-        return false;
-    }
-    m_order = order;
-    m_orderStoredAt = steadyMs();
-    if (m_order.checkedId < lastId)
-        return true;
-    m_orderPending = false;
-    qCDebug(lcRecord).noquote() << "InsertSerialData : time order known up to id" << lastId;
-    if (m_orderNotify)
-        m_orderNotify();
-    return true;
 }
 
 void RecordWriter::closeFile()
@@ -307,7 +212,7 @@ void RecordWriter::closeFile()
     m_device = 0;
     m_inode = 0;
     m_context = false;
-    m_orderPending = false;
+    m_orderKeeper.stop();
 }
 
 void RecordWriter::rememberIdentity()
@@ -379,26 +284,29 @@ void RecordWriter::run()
                 break;
             // Idle: rows written before the file kept its time order are
             // read for it, a step at a time, between batches.
-            if (m_orderPending && Clock::now() >= orderRetryAt) {
+            if (m_orderKeeper.isPending() && Clock::now() >= orderRetryAt) {
                 lock.unlock();
                 bool progressed;
                 {
                     std::lock_guard<std::mutex> connection(m_connection);
-                    progressed = deriveOrderStep();
+                    const auto step = m_orderKeeper.deriveStep(m_db);
+                    if (step == RecordOrderKeeper::Step::Failed)
+                        contextFailed("time order of the rows written before");
+                    progressed = step == RecordOrderKeeper::Step::Progressed;
                 }
                 lock.lock();
-                if (!progressed && m_orderPending) // locked by another program
+                if (!progressed && m_orderKeeper.isPending()) // locked by another program
                     orderRetryAt = Clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
                 continue;
             }
-            if (!checkpointDue && !m_orderPending) {
+            if (!checkpointDue && !m_orderKeeper.isPending()) {
                 m_wake.wait(lock);
                 continue;
             }
             const Clock::time_point until =
-                !checkpointDue
-                    ? orderRetryAt
-                    : (m_orderPending ? std::min(checkpointAt, orderRetryAt) : checkpointAt);
+                !checkpointDue ? orderRetryAt
+                               : (m_orderKeeper.isPending() ? std::min(checkpointAt, orderRetryAt)
+                                                            : checkpointAt);
             if (m_wake.wait_until(lock, until) == std::cv_status::timeout && m_jobs.empty() &&
                 checkpointDue && Clock::now() >= checkpointAt) {
                 checkpointDue = false;
@@ -436,12 +344,8 @@ void RecordWriter::run()
     lock.unlock();
     // The mark of the time order as far as written.
     std::lock_guard<std::mutex> connection(m_connection);
-    if (m_db && m_context && fileIsCurrent() && exec("BEGIN IMMEDIATE", nullptr)) {
-        if (storeOrder(true) && exec("COMMIT", nullptr))
-            m_newSteps.clear();
-        else
-            exec("ROLLBACK", nullptr);
-    }
+    if (m_db && m_context && fileIsCurrent())
+        m_orderKeeper.storeMark(m_db);
 }
 
 void RecordWriter::checkpoint()
@@ -532,19 +436,10 @@ bool RecordWriter::switchFileIfGone(RecordBatch &batch)
     if (!m_carry.empty()) {
         if (!insertRows(m_carry, {}, &batch.error))
             return false;
-        keepUntilCheckpoint(m_carry);
+        keepUntilCheckpoint(std::move(m_carry));
         m_carry.clear();
     }
     return true;
-}
-
-void RecordWriter::keepUntilCheckpoint(const std::vector<SerialRecord> &rows)
-{
-    if (!m_wal)
-        return;
-    m_sinceCheckpoint.insert(m_sinceCheckpoint.end(), rows.begin(), rows.end());
-    while (m_sinceCheckpoint.size() > kKeptRowsLimit)
-        m_sinceCheckpoint.pop_front();
 }
 
 void RecordWriter::keepUntilCheckpoint(std::vector<SerialRecord> &&rows)
@@ -606,13 +501,10 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
         return true;
     if (!stepCached(&m_begin, "BEGIN IMMEDIATE", error))
         return false;
-    const RecordTimeOrderState orderBefore = m_order;
-    const bool pendingBefore = m_orderPending;
+    const RecordOrderKeeper::Mark orderBefore = m_orderKeeper.mark();
     const auto rollback = [&] {
         exec("ROLLBACK", nullptr);
-        m_order = orderBefore;
-        m_orderPending = pendingBefore;
-        m_newSteps.clear();
+        m_orderKeeper.rollBack(orderBefore);
         m_stretches.undo();
     };
     // Bound texts stay put until the statement has run: clear only here.
@@ -652,11 +544,12 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
             return false;
         }
         // One statement takes consecutive ids.
-        const qint64 lastId = sqlite3_last_insert_rowid(m_db);
-        followOrder(&batchRows[size_t(done)], lastId - rows + 1, lastId);
+        const qint64 firstId = sqlite3_last_insert_rowid(m_db) - rows + 1;
+        const SerialRecord *inserted = &batchRows[size_t(done)];
+        if (m_context && !m_orderKeeper.follow(m_db, inserted, rows, firstId))
+            contextFailed("time order");
         if (m_context)
-            m_stretches.follow(&batchRows[size_t(done)], rows, lastId - rows + 1,
-                               &m_rowSerials[size_t(done)]);
+            m_stretches.follow(inserted, rows, firstId, &m_rowSerials[size_t(done)]);
         done += rows;
     }
     // Hour seals and alarm changes go in with the rows, or not at all; a
@@ -684,7 +577,7 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
     if (!(m_context ? contextOk(RecordContext::storeSettings(m_db, settings, m_journal.isUsable()),
                                 "settings in force")
                     : true) ||
-        !(m_context ? contextOk(storeOrder(false), "time order") : true) ||
+        !(m_context ? contextOk(m_orderKeeper.store(m_db, false), "time order") : true) ||
         !(m_context ? contextOk(m_stretches.store(m_db, &stretchError), "stretch figures")
                     : true) ||
         !stepCached(&m_commit, "COMMIT", error)) {
@@ -694,6 +587,6 @@ bool RecordWriter::insertRows(const std::vector<SerialRecord> &batchRows,
     }
     if (opsWritten)
         *opsWritten = journaled;
-    m_newSteps.clear();
+    m_orderKeeper.committed();
     return true;
 }

@@ -2,8 +2,8 @@
 
 #include "record/recordcontext.h"
 #include "record/recordjournal.h"
+#include "record/recordorderkeeper.h"
 #include "record/recordstretches.h"
-#include "record/recordtimeorder.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -109,9 +109,9 @@ public:
 
     // True while rows written before the file kept its time order are
     // still being read for it (in the writer's idle time).
-    bool orderPending() const { return m_orderPending.load(); }
+    bool orderPending() const { return m_orderKeeper.isPending(); }
     // Called on the writer thread when that reading is done.
-    void setOrderNotify(Notify notify) { m_orderNotify = std::move(notify); }
+    void setOrderNotify(Notify notify) { m_orderKeeper.setNotify(std::move(notify)); }
 
     // Whether the file keeps its context tables (false for a file whose
     // context tables could not be made or were damaged: samples only).
@@ -130,13 +130,7 @@ private:
     bool insertRows(const std::vector<SerialRecord> &rows,
                     const std::vector<RecordDeviceSettings> &settings, QString *error,
                     const std::vector<RecordContextOp> *ops = nullptr, bool *opsWritten = nullptr);
-    // Time order of the rows just inserted, ids [firstId, lastId].
-    void followOrder(const SerialRecord *rows, qint64 firstId, qint64 lastId);
-    bool storeOrder(bool force);
-    // One step of reading old rows for their time order; false when done.
-    bool deriveOrderStep();
     void contextFailed(const char *what);
-    void keepUntilCheckpoint(const std::vector<SerialRecord> &rows);
     void keepUntilCheckpoint(std::vector<SerialRecord> &&rows);
     sqlite3_stmt *insertStatement(int rows);
     bool exec(const char *sql, QString *error);
@@ -180,14 +174,10 @@ private:
     std::atomic<quint64> m_inode{0};
 
     Notify m_notify;
-    Notify m_orderNotify;
-    // Time order: known up to m_order.checkedId; steps found in the current
-    // batch wait in m_newSteps until its commit. Writer thread only.
-    RecordTimeOrderState m_order;
-    QVector<RecordTimeStep> m_newSteps;
-    qint64 m_orderStoredAt = 0; // steady ms of the last mark written
+    // Where time goes back among the rows, and the reading of rows written
+    // before the file kept it.
+    RecordOrderKeeper m_orderKeeper;
     qint64 m_identityCheckedAt = 0;
-    std::atomic<bool> m_orderPending{false};
     std::atomic<bool> m_context{false};
     std::thread m_thread;
     std::mutex m_mutex;
