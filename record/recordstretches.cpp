@@ -41,6 +41,7 @@ qint64 RecordStretches::stretchOf(qint64 time)
 
 void RecordStretches::reset()
 {
+    m_old.reset();
     m_running.clear();
     m_done.clear();
     m_guess = 0;
@@ -185,7 +186,83 @@ bool RecordStretches::store(sqlite3 *db, QString *error)
         insert.reset();
     }
     m_done.clear();
-    return true;
+    // The rows before are all summed up (or left without figures): the
+    // mark moves on, unless rows of the file from before still wait.
+    return derivePending() || storeMark(db, m_nextId - 1, error);
+}
+
+bool RecordStretches::storeMark(sqlite3 *db, qint64 id, QString *error)
+{
+    SqlStatement update(db, "update qk_stretch_mark set summed_to = max(summed_to, ?1)");
+    update.bind(1, id);
+    return update.run(error);
+}
+
+void RecordStretches::attach(sqlite3 *db)
+{
+    m_old.reset();
+    SqlStatement last(db, "select coalesce(max(id), 0) from fennolink");
+    const qint64 lastId = last.step() == SQLITE_ROW ? last.int64(0) : 0;
+    SqlStatement mark(db, "select summed_to from qk_stretch_mark");
+    if (mark.step() != SQLITE_ROW || mark.int64(0) >= lastId)
+        return;
+    m_old = std::make_shared<RecordStretches>();
+    m_old->m_trustFirst = mark.int64(0) == 0;
+    m_oldNext = mark.int64(0) + 1;
+    m_oldTo = lastId;
+}
+
+RecordStretches::Step RecordStretches::deriveStep(sqlite3 *db, qint64 maxRows)
+{
+    if (!derivePending())
+        return Step::Progressed;
+    QString text;
+    QString *error = &text;
+    const auto failed = [db, &text] {
+        const int code = sqlite3_errcode(db) & 0xff;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            return Step::Locked;
+        qCWarning(lcRecord).noquote()
+            << "InsertSerialData : stretch figures of the rows written before :" << text;
+        return Step::Failed;
+    };
+    if (!SqlStatement::exec(db, "BEGIN IMMEDIATE", error))
+        return failed();
+    const RecordStretches before = *m_old;
+    SqlStatement select(db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "where id >= ?1 and id <= ?2 order by id limit ?3");
+    select.bind(1, m_oldNext);
+    select.bind(2, m_oldTo);
+    select.bind(3, maxRows);
+    qint64 last = m_oldTo; // no row left: the range is done
+    qint64 read = 0;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        sqlite3_stmt *row = select.handle();
+        const QByteArray serial(reinterpret_cast<const char *>(sqlite3_column_text(row, 1)),
+                                sqlite3_column_bytes(row, 1));
+        m_old->take(m_old->runningFor(serial), sqlite3_column_int64(row, 0),
+                    sqlite3_column_int64(row, 4), columnValue(row, 2), columnValue(row, 3));
+        ++read;
+    }
+    if (read == maxRows)
+        last = m_old->m_nextId - 1;
+    bool ok = rc == SQLITE_DONE;
+    if (!ok)
+        *error = select.errorText();
+    select.finish();
+    ok = ok && m_old->store(db, error) && storeMark(db, last, error) &&
+         SqlStatement::exec(db, "COMMIT", error);
+    if (!ok) {
+        const Step step = failed();
+        SqlStatement::exec(db, "ROLLBACK", nullptr);
+        *m_old = before;
+        return step;
+    }
+    m_oldNext = last + 1;
+    if (!derivePending())
+        m_old.reset();
+    return Step::Progressed;
 }
 
 bool RecordStretches::load(sqlite3 *db, qint64 from, qint64 to, QVector<RecordStretch> *stretches,
@@ -235,7 +312,10 @@ bool RecordStretches::derive(sqlite3 *db, QString *error)
     if (!SqlStatement::exec(db, "BEGIN IMMEDIATE", error))
         return false;
     bool ok = SqlStatement::exec(db, kTableSql, error) &&
-              SqlStatement::exec(db, "delete from qk_stretches", error);
+              SqlStatement::exec(db,
+                                 "delete from qk_stretches; update qk_stretch_mark set "
+                                 "summed_to = 0",
+                                 error);
     RecordStretches stretches;
     stretches.m_trustFirst = true;
     SqlStatement select(db, "select id, serialno, channel1, channel2, pointDate from fennolink "

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
 #include <vector>
 
 struct sqlite3;
@@ -61,7 +62,13 @@ public:
         "c2_count integer not null, c2_sum real, c2_min real, c2_min_time integer, c2_max real, "
         "c2_max_time integer, c2_first integer, c2_last integer, c2_gap integer, "
         "c2_lead_null integer, c2_mkt_c real, c2_mkt_f real, "
-        "primary key (start, serialno)) without rowid;";
+        "primary key (start, serialno)) without rowid;"
+        // How far the rows are summed up (stretches kept or left without
+        // figures on purpose): rows with a higher id are worked out by the
+        // writer in its idle time.
+        "create table if not exists qk_stretch_mark (one integer primary key check (one = 1), "
+        "summed_to integer not null);"
+        "insert or ignore into qk_stretch_mark values (1, 0);";
 
     // exp(-dH / (R T)) of a reading, T from degrees Celsius or Fahrenheit,
     // with dH / R = `factor`; 0 at or below absolute zero.
@@ -89,6 +96,16 @@ public:
     // without them); false with *error on failure.
     static bool derive(sqlite3 *db, QString *error);
 
+    // The rows a file holds when the writer opens it and that no writer
+    // summed up yet are worked out a step at a time (deriveStep()).
+    void attach(sqlite3 *db);
+    bool derivePending() const { return m_old && m_oldNext <= m_oldTo; }
+    // One step over some 200,000 of them, in a transaction of its own;
+    // nothing of a step that did not go through is kept (Locked: another
+    // program holds the file, try later; Failed: logged, given up).
+    enum class Step { Progressed, Locked, Failed };
+    Step deriveStep(sqlite3 *db, qint64 maxRows = 200000);
+
 private:
     struct Running {
         QByteArray serial;
@@ -101,10 +118,16 @@ private:
     void take(Running &running, qint64 id, qint64 time, double channel1, double channel2);
     void invalidate();
 
+    bool storeMark(sqlite3 *db, qint64 id, QString *error);
+
     std::vector<Running> m_running;
     size_t m_guess = 0;
     std::vector<RecordStretch> m_done;
     qint64 m_nextId = 0;
     bool m_trustFirst = false; // every row of the file is seen (derive())
     double m_factor = defaultMktFactor();
+    // The rows of the file from before: what is summed of them so far.
+    std::shared_ptr<RecordStretches> m_old;
+    qint64 m_oldNext = 0; // the next id to read
+    qint64 m_oldTo = 0;   // the last id to read
 };

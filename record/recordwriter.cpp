@@ -184,6 +184,9 @@ bool RecordWriter::openFile(QString *error)
     m_orderKeeper.start(m_db, m_context);
     m_journal.attach(m_db);
     m_stretches.reset();
+    if (m_context)
+        m_stretches.attach(m_db);
+    m_stretchPending = m_context && m_stretches.derivePending();
     return true;
 }
 
@@ -282,31 +285,39 @@ void RecordWriter::run()
         if (m_jobs.empty()) {
             if (m_stop)
                 break;
-            // Idle: rows written before the file kept its time order are
-            // read for it, a step at a time, between batches.
-            if (m_orderKeeper.isPending() && Clock::now() >= orderRetryAt) {
+            // Idle: rows written before the file kept its time order and
+            // its stretch figures are read for them, a step at a time,
+            // between batches.
+            if (idleWork() && Clock::now() >= orderRetryAt) {
                 lock.unlock();
                 bool progressed;
                 {
                     std::lock_guard<std::mutex> connection(m_connection);
-                    const auto step = m_orderKeeper.deriveStep(m_db);
-                    if (step == RecordOrderKeeper::Step::Failed)
-                        contextFailed("time order of the rows written before");
-                    progressed = step == RecordOrderKeeper::Step::Progressed;
+                    if (m_orderKeeper.isPending()) {
+                        const auto step = m_orderKeeper.deriveStep(m_db);
+                        if (step == RecordOrderKeeper::Step::Failed)
+                            contextFailed("time order of the rows written before");
+                        progressed = step == RecordOrderKeeper::Step::Progressed;
+                    } else {
+                        const auto step = m_context ? m_stretches.deriveStep(m_db)
+                                                    : RecordStretches::Step::Failed;
+                        m_stretchPending =
+                            step != RecordStretches::Step::Failed && m_stretches.derivePending();
+                        progressed = step == RecordStretches::Step::Progressed;
+                    }
                 }
                 lock.lock();
-                if (!progressed && m_orderKeeper.isPending()) // locked by another program
+                if (!progressed && idleWork()) // locked by another program
                     orderRetryAt = Clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
                 continue;
             }
-            if (!checkpointDue && !m_orderKeeper.isPending()) {
+            if (!checkpointDue && !idleWork()) {
                 m_wake.wait(lock);
                 continue;
             }
             const Clock::time_point until =
                 !checkpointDue ? orderRetryAt
-                               : (m_orderKeeper.isPending() ? std::min(checkpointAt, orderRetryAt)
-                                                            : checkpointAt);
+                               : (idleWork() ? std::min(checkpointAt, orderRetryAt) : checkpointAt);
             if (m_wake.wait_until(lock, until) == std::cv_status::timeout && m_jobs.empty() &&
                 checkpointDue && Clock::now() >= checkpointAt) {
                 checkpointDue = false;

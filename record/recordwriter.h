@@ -150,6 +150,9 @@ private:
     RecordJournal m_journal;
     // What each device's rows add up to per stretch, kept as they go in.
     RecordStretches m_stretches;
+    // Rows the file held when opened still to be summed up (idle time).
+    std::atomic<bool> m_stretchPending{false};
+    bool idleWork() const { return m_orderKeeper.isPending() || m_stretchPending.load(); }
     // Device numbers in UTF-8, as SQLite stores them (a few dozen at most),
     // in the order first seen: the devices take turns, so the one after the
     // last is looked at first. A deque, so that texts stay put as it grows.

@@ -63,7 +63,7 @@ private slots:
               "gap inside a stretch", "freezer polled from Thursday on",
               "figures of a stretch lost", "limits change inside a stretch",
               "writer opened again on Wednesday", "hours outside, below then above",
-              "hours outside, a NULL row among them"})
+              "hours outside, a NULL row among them", "first days by an older recorder"})
             QTest::newRow(feature) << QString(feature);
     }
     void sameFiguresAsEveryRow()
@@ -87,8 +87,11 @@ private slots:
         if (feature.startsWith("limits"))
             batch.settings = {fridgeSettings(from, 8), fridgeSettings(s + 300, 5.5),
                               fridgeSettings(s + 2000, 8)};
+        // Rows written without stretch figures, summed up by the writer
+        // that opens the file after them in its idle time.
+        const qint64 older = feature.startsWith("first") ? at(kMonday.addDays(2), 0, 0) : from;
         for (qint64 t = from; t < to; t += 60) {
-            if (!writer || (t >= reopen && t - 60 < reopen)) {
+            if (t >= older && (!writer || (t >= reopen && t - 60 < reopen))) {
                 writer.reset(new RecordWriter(base + ".dat"));
                 QVERIFY2(writer->open(&error), qPrintable(error));
             }
@@ -109,13 +112,27 @@ private slots:
                 batch.rows.push_back({QString(kFreezer), 0.5 * double((t / 60) % 5),
                                       40.0 + (t / 60) % 3, quint32(t)});
             batch.rows.push_back({kOther, 1.0, 1.0, quint32(t)});
-            if (batch.rows.size() >= 30 || t + 60 >= to) {
+            if (t < older && t + 60 >= older) {
+                QVector<TestSupport::RecordRow> rows;
+                for (const SerialRecord &row : batch.rows)
+                    rows.append({row.serialNo, row.channel1, row.channel2, row.pointDate});
+                QVERIFY(TestSupport::appendRecordRows(base + ".dat", rows));
+                batch.rows.clear();
+            }
+            if (t >= older && (batch.rows.size() >= 30 || t + 60 >= to)) {
                 writer->writeHere(batch);
                 QVERIFY2(batch.ok, qPrintable(batch.error));
                 batch.rows.clear();
                 batch.settings.clear();
             }
         }
+        const auto mark = [&] {
+            return TestSupport::sqlRows(base + ".dat", "select summed_to from qk_stretch_mark")
+                .value(0)
+                .value(0)
+                .toLongLong();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(mark() >= qint64((older - from) / 60 * 3), 60000);
         writer.reset();
         if (feature.startsWith("figures"))
             TestSupport::sqlRows(base + ".dat", QString("delete from qk_stretches where start = %1 "
@@ -136,10 +153,11 @@ private slots:
         // each opening is never kept, the margins are read).
         QVERIFY(taken.statistics().stretchesTaken() > 600);
         QCOMPARE(dump(taken.statistics()), dump(every.statistics()));
-        if (feature == "quiet") {
+        if (feature == "quiet" || older > from) {
             QCOMPARE(every.statistics().foreignRows(), qint64(7 * 1440 - 60));
             // Worked out again from every row, a file has the same figures,
-            // and those of the first stretch too.
+            // and those of the stretches no writer could keep whole: the
+            // first, and the one before the writer after the older one.
             const QString all = "select * from qk_stretches order by start, serialno";
             const QList<QVariantList> kept = TestSupport::sqlRows(base + ".dat", all);
             sqlite3 *db = nullptr;
@@ -147,8 +165,9 @@ private slots:
             QVERIFY(RecordStretches::derive(db, &error));
             sqlite3_close(db);
             const QList<QVariantList> derived = TestSupport::sqlRows(base + ".dat", all);
-            QCOMPARE(derived.size(), kept.size() + 3);
-            QCOMPARE(derived.mid(3), kept);
+            for (const QVariantList &row : kept)
+                QVERIFY(derived.contains(row));
+            QCOMPARE(derived.size(), kept.size() + (older > from ? 6 : 3));
         }
     }
 };
