@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace
 {
@@ -37,6 +38,22 @@ double RecordStretches::mktTerm(double value, bool fahrenheit, double factor)
 qint64 RecordStretches::stretchOf(qint64 time)
 {
     return (time >= 0 ? time / kSeconds : (time - kSeconds + 1) / kSeconds) * kSeconds;
+}
+
+const double *RecordStretches::termsOf(double value)
+{
+    if (!m_terms)
+        m_terms =
+            std::make_shared<std::vector<Terms>>(size_t(1) << kTermBits, Terms{NoValue, {0, 0}});
+    quint64 bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    Terms &entry = (*m_terms)[size_t((bits * 0x9E3779B97F4A7C15ull) >> (64 - kTermBits))];
+    if (entry.value != value) {
+        entry.value = value;
+        entry.term[0] = mktTerm(value, false, m_factor);
+        entry.term[1] = mktTerm(value, true, m_factor);
+    }
+    return entry.term;
 }
 
 void RecordStretches::reset()
@@ -76,10 +93,6 @@ RecordStretches::Running &RecordStretches::runningFor(const QByteArray &serial)
     running.serial = serial;
     running.stretch.serial = serial;
     running.stretch.start = -1;
-    for (int c = 0; c < 2; ++c) {
-        running.lastValue[c] = NoValue;
-        running.lastTerm[c][0] = running.lastTerm[c][1] = 0;
-    }
     m_running.push_back(running);
     m_guess = m_running.size();
     return m_running.back();
@@ -133,14 +146,9 @@ void RecordStretches::take(Running &running, qint64 id, qint64 time, double chan
         figures.lastTime = time;
         ++figures.count;
         figures.sum += value;
-        // Readings repeat: the terms of the last one are kept.
-        if (value != running.lastValue[c]) {
-            running.lastValue[c] = value;
-            running.lastTerm[c][0] = mktTerm(value, false, m_factor);
-            running.lastTerm[c][1] = mktTerm(value, true, m_factor);
-        }
-        figures.mkt[0] += running.lastTerm[c][0];
-        figures.mkt[1] += running.lastTerm[c][1];
+        const double *terms = termsOf(value);
+        figures.mkt[0] += terms[0];
+        figures.mkt[1] += terms[1];
     }
 }
 

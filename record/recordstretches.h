@@ -110,10 +110,15 @@ private:
     struct Running {
         QByteArray serial;
         RecordStretch stretch;
-        bool kept = false;     // every row of the stretch was seen here
-        double lastValue[2];   // the reading of the last term worked out
-        double lastTerm[2][2]; // and its terms
+        bool kept = false; // every row of the stretch was seen here
     };
+    // The terms of recent readings, by the reading's bits: readings come
+    // back again and again, an exponential is dear.
+    struct Terms {
+        double value;
+        double term[2];
+    };
+    const double *termsOf(double value);
     Running &runningFor(const QByteArray &serial);
     void take(Running &running, qint64 id, qint64 time, double channel1, double channel2);
     void invalidate();
@@ -126,6 +131,8 @@ private:
     qint64 m_nextId = 0;
     bool m_trustFirst = false; // every row of the file is seen (derive())
     double m_factor = defaultMktFactor();
+    static constexpr int kTermBits = 10;
+    std::shared_ptr<std::vector<Terms>> m_terms;
     // The rows of the file from before: what is summed of them so far.
     std::shared_ptr<RecordStretches> m_old;
     qint64 m_oldNext = 0; // the next id to read
