@@ -2,13 +2,12 @@
 
 #include "common/common.h"
 #include "record/recordreader.h"
+#include "record/recordrowcursor.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-
-#include <sqlite3.h>
 
 #include <cerrno>
 #include <charconv>
@@ -85,7 +84,6 @@ CsvExporter::CsvExporter(RecordReader *reader, const QVector<SeriesInfo> &series
 
 CsvExporter::~CsvExporter()
 {
-    sqlite3_finalize(m_statement);
     if (m_file && m_state == State::Running)
         m_file->cancelWriting();
 }
@@ -127,8 +125,7 @@ bool CsvExporter::fail(const QString &text)
     m_errorText = text;
     m_state = State::Failed;
     qCWarning(lcViewer).noquote() << "CsvExporter :" << text;
-    sqlite3_finalize(m_statement);
-    m_statement = nullptr;
+    m_cursor.reset();
     if (m_file)
         m_file->cancelWriting();
     m_file.reset();
@@ -166,11 +163,10 @@ bool CsvExporter::start()
         m_lastId = m_reader->maxId();
     }
     m_nextId = m_firstId;
-    if (sqlite3_prepare_v2(m_reader->handle(),
-                           "select serialno, channel1, channel2, pointDate from fennolink "
-                           "where id between ?1 and ?2 and pointDate between ?3 and ?4 order by id",
-                           -1, &m_statement, nullptr) != SQLITE_OK)
-        return fail(QString::fromUtf8(sqlite3_errmsg(m_reader->handle())));
+    m_cursor = std::make_unique<RecordRowCursor>(*m_reader);
+    // Made ready here, so that a file the rows cannot be read from fails at once.
+    if (!m_cursor->selectIdsInTime(m_nextId, m_lastId, m_from, m_to))
+        return fail(m_cursor->errorText());
     m_buffer.reserve(kBufferBytes + 4096);
     m_buffer = (m_format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + headerLine() + "\r\n";
     return true;
@@ -277,16 +273,12 @@ CsvExporter::State CsvExporter::step(qint64 maxRows)
         return m_state;
     }
     const qint64 sliceEnd = std::min(m_lastId, m_nextId + std::max<qint64>(1, maxRows) - 1);
-    sqlite3_reset(m_statement);
-    sqlite3_bind_int64(m_statement, 1, m_nextId);
-    sqlite3_bind_int64(m_statement, 2, sliceEnd);
-    sqlite3_bind_int64(m_statement, 3, m_from);
-    sqlite3_bind_int64(m_statement, 4, m_to);
-    int rc;
-    while ((rc = sqlite3_step(m_statement)) == SQLITE_ROW) {
+    RecordRowCursor &rows = *m_cursor;
+    rows.selectIdsInTime(m_nextId, sliceEnd, m_from, m_to); // made ready by start()
+    while (rows.next()) {
         ++m_rowsRead;
-        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, 0));
-        const int length = sqlite3_column_bytes(m_statement, 0);
+        const char *serial = rows.serial();
+        const int length = rows.serialLength();
         int d = -1;
         const int n = m_devices.size();
         for (int k = 0; k < n; ++k) {
@@ -300,7 +292,7 @@ CsvExporter::State CsvExporter::step(qint64 maxRows)
         }
         if (d < 0)
             continue;
-        const qint64 time = sqlite3_column_int64(m_statement, 3);
+        const qint64 time = rows.pointDate();
         // A new time, or a device already on this line (the clock went
         // back), starts a new line.
         if (m_lineOpen && (time != m_lineTime || m_seenDevice.at(d) == m_lines))
@@ -311,20 +303,19 @@ CsvExporter::State CsvExporter::step(qint64 maxRows)
         }
         m_seenDevice[d] = m_lines;
         const Device &device = m_devices.at(d);
-        if (device.column1 >= 0 && sqlite3_column_type(m_statement, 1) != SQLITE_NULL) {
-            m_values[device.column1] = sqlite3_column_double(m_statement, 1);
+        if (device.column1 >= 0 && !rows.channelIsNull(1)) {
+            m_values[device.column1] = rows.channel(1);
             m_hasValue[device.column1] = true;
         }
-        if (device.column2 >= 0 && sqlite3_column_type(m_statement, 2) != SQLITE_NULL) {
-            m_values[device.column2] = sqlite3_column_double(m_statement, 2);
+        if (device.column2 >= 0 && !rows.channelIsNull(2)) {
+            m_values[device.column2] = rows.channel(2);
             m_hasValue[device.column2] = true;
         }
         if (m_buffer.size() >= kBufferBytes && !flushBuffer())
             return m_state;
     }
-    if (rc != SQLITE_DONE) {
-        fail(QStringLiteral("Reading %1 failed: %2")
-                 .arg(m_reader->path(), QString::fromUtf8(sqlite3_errmsg(m_reader->handle()))));
+    if (rows.failed()) {
+        fail(QStringLiteral("Reading %1 failed: %2").arg(m_reader->path(), rows.errorText()));
         return m_state;
     }
     m_nextId = sliceEnd + 1;
@@ -339,8 +330,7 @@ void CsvExporter::finish()
         writeLine();
     if (!flushBuffer())
         return;
-    sqlite3_finalize(m_statement);
-    m_statement = nullptr;
+    m_cursor.reset();
     errno = 0;
     if (!m_file->commit()) {
         m_errorText = QStringLiteral("Writing %1 failed (%2); nothing was kept.")
@@ -367,8 +357,7 @@ void CsvExporter::cancel()
 {
     if (m_state != State::Running)
         return;
-    sqlite3_finalize(m_statement);
-    m_statement = nullptr;
+    m_cursor.reset();
     if (m_file)
         m_file->cancelWriting();
     m_file.reset();

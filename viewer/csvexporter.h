@@ -12,7 +12,7 @@
 
 class QFileDevice;
 class RecordReader;
-struct sqlite3_stmt;
+class RecordRowCursor;
 
 // How a CSV file is written (see CsvExporter).
 struct CsvFormat {
@@ -108,7 +108,7 @@ private:
     qint64 m_firstId = 0;
     qint64 m_nextId = 0;
     qint64 m_lastId = -1;
-    sqlite3_stmt *m_statement = nullptr;
+    std::unique_ptr<RecordRowCursor> m_cursor;
 
     struct Device {
         QByteArray serial;

@@ -1,6 +1,7 @@
 #include "viewer/summarycache.h"
 
 #include "common/common.h"
+#include "record/recordrowcursor.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -9,8 +10,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstring>
@@ -189,36 +188,28 @@ qint64 SummaryCache::update(RecordReader &reader, qint64 maxRows)
 qint64 SummaryCache::scan(RecordReader &reader, qint64 afterId, qint64 upToId, qint64 maxRows,
                           std::atomic<qint64> *progress, const std::atomic<bool> *cancel)
 {
-    sqlite3 *db = reader.handle();
-    if (!db || (cancel && cancel->load()))
+    if (!reader.isOpen() || (cancel && cancel->load()))
         return -1;
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "select id, serialno, channel1, channel2, pointDate from fennolink "
-                           "where id > ?1 and id <= ?2 order by id limit ?3",
-                           -1, &statement, nullptr) != SQLITE_OK) {
-        qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
+    RecordRowCursor rows(reader);
+    if (!rows.selectIds(afterId, upToId, maxRows)) {
+        qCWarning(lcViewer) << "SummaryCache::update :" << qPrintable(rows.errorText());
         return -1;
     }
-    sqlite3_bind_int64(statement, 1, afterId);
-    sqlite3_bind_int64(statement, 2, upToId);
-    sqlite3_bind_int64(statement, 3, maxRows > 0 ? maxRows : -1);
     constexpr qint64 kProgressRows = 65536;
     qint64 added = 0;
     qint64 previous = m_rows > 0 || m_lastId > 0 ? m_lastTime : std::numeric_limits<qint64>::min();
     qint64 previousId = m_lastId;
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const qint64 id = sqlite3_column_int64(statement, 0);
-        const char *serial = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
-        const int length = sqlite3_column_bytes(statement, 1);
-        const qint64 time = sqlite3_column_int64(statement, 4);
+    bool cancelled = false;
+    while (rows.next()) {
+        const qint64 id = rows.id();
+        const char *serial = rows.serial();
+        const int length = rows.serialLength();
+        const qint64 time = rows.pointDate();
         const int pair = seriesIndex(serial, length);
         for (int channel = 1; channel <= 2; ++channel) {
-            const int column = channel + 1;
-            const bool isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
+            const bool isNull = rows.channelIsNull(channel);
             addValue(*m_series[size_t(pair + channel - 1)], time,
-                     isNull ? 0 : sqlite3_column_double(statement, column), isNull);
+                     isNull ? 0 : rows.channel(channel), isNull);
         }
         if (added == 0 && m_rows == 0)
             m_firstTime = time;
@@ -235,13 +226,13 @@ qint64 SummaryCache::scan(RecordReader &reader, qint64 afterId, qint64 upToId, q
         ++added;
         m_lastId = id;
         m_lastTime = time;
-        if (sqlite3_column_type(statement, 1) != SQLITE_NULL)
+        if (!rows.serialIsNull())
             m_lastSerial = QByteArray(serial, length);
         if (added % kProgressRows == 0) {
             if (progress)
                 progress->fetch_add(kProgressRows, std::memory_order_relaxed);
             if (cancel && cancel->load(std::memory_order_relaxed)) {
-                rc = SQLITE_INTERRUPT;
+                cancelled = true;
                 break;
             }
         }
@@ -249,13 +240,11 @@ qint64 SummaryCache::scan(RecordReader &reader, qint64 afterId, qint64 upToId, q
     finishAllHours();
     if (progress)
         progress->fetch_add(added % kProgressRows, std::memory_order_relaxed);
-    if (rc != SQLITE_DONE) {
-        if (rc != SQLITE_INTERRUPT)
-            qCWarning(lcViewer) << "SummaryCache::update :" << sqlite3_errmsg(db);
-        sqlite3_finalize(statement);
+    if (cancelled || rows.failed()) {
+        if (!cancelled)
+            qCWarning(lcViewer) << "SummaryCache::update :" << qPrintable(rows.errorText());
         return -1;
     }
-    sqlite3_finalize(statement);
     m_order.checkedId = m_lastId;
     m_order.lastTime = m_lastTime;
     m_rows += added;
@@ -522,20 +511,11 @@ bool SummaryCache::load(RecordReader &reader)
     // The database must still hold the last row the summary saw, unchanged;
     // a file recorded anew at the same path gets a fresh summary.
     bool fits = m_lastId == 0;
-    if (m_lastId > 0 && reader.handle()) {
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(reader.handle(),
-                               "select serialno, pointDate from fennolink where id = ?1", -1,
-                               &statement, nullptr) == SQLITE_OK) {
-            sqlite3_bind_int64(statement, 1, m_lastId);
-            if (sqlite3_step(statement) == SQLITE_ROW) {
-                const QByteArray serial(
-                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
-                    sqlite3_column_bytes(statement, 0));
-                fits = serial == m_lastSerial && sqlite3_column_int64(statement, 1) == m_lastTime;
-            }
-        }
-        sqlite3_finalize(statement);
+    if (m_lastId > 0 && reader.isOpen()) {
+        RecordRowCursor row(reader);
+        if (row.selectIds(m_lastId - 1, m_lastId, 1) && row.next())
+            fits = QByteArray(row.serial(), row.serialLength()) == m_lastSerial &&
+                   row.pointDate() == m_lastTime;
     }
     if (!fits) {
         qCDebug(lcViewer) << "SummaryCache::load : cache does not fit" << m_databasePath;
