@@ -50,12 +50,18 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
         else if (state.at(slot) == 0)
             state[slot] = 1;
     }
+    qint64 rowsTaken = 0;
     for (int slot = 0; slot < count; ++slot) {
         usable += state.at(slot) == 1 ? 1 : 0;
+        rowsTaken += state.at(slot) == 1 ? rowsBefore.at(slot + 1) : 0;
         rowsBefore[slot + 1] += rowsBefore.at(slot);
     }
     // Mostly rows to read: one pass over them all, on two cores, is faster.
-    if (usable * 2 < count)
+    qint64 firstId = 0;
+    qint64 lastId = 0;
+    if (!reader.idRangeForTime(statistics.windowStart(), statistics.windowEnd() - 1, &firstId,
+                               &lastId) ||
+        rowsTaken * 2 < lastId - firstId + 1)
         return Outcome::NotUsed;
 
     const auto feed = [&statistics](QVector<RecordSample> &block) {
@@ -96,8 +102,6 @@ StretchReading::Outcome StretchReading::read(RecordReader &reader, PeriodStatist
     std::function<bool(int, int)> run = [&](int from, int to) {
         const qint64 fromTime = first + from * span;
         const qint64 toTime = first + to * span;
-        qint64 firstId = 0;
-        qint64 lastId = 0;
         const qint64 inFile = reader.idRangeForTime(fromTime, toTime - 1, &firstId, &lastId)
                                   ? lastId - firstId + 1
                                   : 0;
