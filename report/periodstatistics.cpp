@@ -77,6 +77,7 @@ void PeriodStatistics::start(const QDate &first, int days, const QTimeZone &zone
     m_totalRows = 0;
     m_foreignRows = 0;
     m_stretchesTaken = 0;
+    m_rowsFromStretches = 0;
     m_devices.clear();
     m_lastIndex = -1;
     m_day = 0;

@@ -178,8 +178,10 @@ public:
 
     // Rows in the period of serials that belong to no device.
     void addForeignRows(qint64 rows) { m_foreignRows += rows; }
-    // Stretches taken whole since start().
+    // Stretches taken whole since start(), and the rows in the period they
+    // stand for.
     int stretchesTaken() const { return m_stretchesTaken; }
+    qint64 rowsFromStretches() const { return m_rowsFromStretches; }
 
     QDate firstDay() const { return m_first; }
     QDate lastDay() const { return m_first.addDays(m_dayCount - 1); }
@@ -265,6 +267,7 @@ private:
     qint64 m_totalRows = 0;
     qint64 m_foreignRows = 0;
     int m_stretchesTaken = 0;
+    qint64 m_rowsFromStretches = 0;
     QVector<Device> m_devices;
     int m_lastIndex = -1;
     int m_day = 0; // the day of the last reading in the period

@@ -63,11 +63,20 @@ void ReportSections::introduction(ReportLayout &layout, const QString &heading)
     layout.text(QStringLiteral("Database: %1").arg(QFileInfo(project.databasePath()).fileName()),
                 28);
     const QString interval = intervalText(statistics.intervalSeconds() * 1000);
-    layout.text(QStringLiteral("Data interval: %1   Rows read: %2")
+    // Rows summed up by the recorder per quarter hour are not read again:
+    // the page says how many were.
+    const qint64 summed = statistics.rowsFromStretches();
+    layout.text(QStringLiteral("Data interval: %1   Rows: %2%3")
                     .arg(interval.isEmpty()
                              ? QStringLiteral("%1 s").arg(statistics.intervalSeconds())
                              : interval)
-                    .arg(statistics.totalRows()),
+                    .arg(statistics.totalRows())
+                    .arg(summed == 0 ? QStringLiteral(" (all read)")
+                         : summed < statistics.totalRows()
+                             ? QStringLiteral(" (%1 read, the others from the recorder's "
+                                              "quarter-hour figures)")
+                                   .arg(statistics.totalRows() - summed)
+                             : QStringLiteral(" (all from the recorder's quarter-hour figures)")),
                 28);
     if (!project.recordStartTime.isEmpty() || !project.recordStopTime.isEmpty())
         layout.text(QStringLiteral("Recording period: %1 to %2")

@@ -176,6 +176,7 @@ void StretchReading::take(PeriodStatistics &stats, int index, const RecordStretc
 {
     PeriodStatistics::Device &device = stats.m_devices[index];
     ++stats.m_stretchesTaken;
+    stats.m_rowsFromStretches += stretch.rows;
     stats.m_totalRows += stretch.rows;
     device.rows += stretch.rows;
     device.nullRows += stretch.nullRows;
