@@ -10,30 +10,12 @@
 #include <limits>
 
 #include "common/common.h"
+#include "record/sqlstatement.h"
 
 namespace
 {
 
 constexpr int kBusyTimeoutMs = 1000;
-
-// A statement that finalises itself.
-class Statement
-{
-public:
-    Statement(sqlite3 *db, const char *sql)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
-            m_statement = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(m_statement); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    sqlite3_stmt *get() const { return m_statement; }
-    explicit operator bool() const { return m_statement != nullptr; }
-
-private:
-    sqlite3_stmt *m_statement = nullptr;
-};
 
 } // namespace
 
@@ -114,15 +96,15 @@ bool RecordReader::open(const QString &path)
     sqlite3_exec(m_db, "PRAGMA cache_size = -8192; PRAGMA query_only = 1", nullptr, nullptr,
                  nullptr);
 
-    Statement check(
+    SqlStatement check(
         m_db, "select count(*) from sqlite_master where type = 'table' and name = 'fennolink'");
-    rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(m_db);
+    rc = check.isValid() ? sqlite3_step(check.handle()) : sqlite3_errcode(m_db);
     if (rc != SQLITE_ROW) {
         const QString what = QString::fromUtf8(sqlite3_errmsg(m_db));
         close();
         return fail(rc, what);
     }
-    if (sqlite3_column_int(check.get(), 0) == 0) {
+    if (sqlite3_column_int(check.handle(), 0) == 0) {
         close();
         m_status = Status::NotRecordFile;
         m_errorText = QStringLiteral("%1 holds no recording (no table \"fennolink\").").arg(path);
@@ -147,18 +129,18 @@ qint64 RecordReader::singleValue(const char *sql, qint64 bind, bool hasBind, boo
         *ok = false;
     if (!m_db)
         return 0;
-    Statement statement(m_db, sql);
-    if (!statement) {
+    SqlStatement statement(m_db, sql);
+    if (!statement.isValid()) {
         fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
         return 0;
     }
     if (hasBind)
-        sqlite3_bind_int64(statement.get(), 1, bind);
-    const int rc = sqlite3_step(statement.get());
+        sqlite3_bind_int64(statement.handle(), 1, bind);
+    const int rc = sqlite3_step(statement.handle());
     if (rc == SQLITE_ROW) {
         if (ok)
-            *ok = sqlite3_column_type(statement.get(), 0) != SQLITE_NULL;
-        return sqlite3_column_int64(statement.get(), 0);
+            *ok = sqlite3_column_type(statement.handle(), 0) != SQLITE_NULL;
+        return sqlite3_column_int64(statement.handle(), 0);
     }
     if (rc != SQLITE_DONE)
         fail(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
@@ -181,11 +163,11 @@ bool RecordReader::newestRow(qint64 *id, qint64 *time)
     *time = 0;
     if (!m_db)
         return false;
-    Statement statement(m_db, "select id, pointDate from fennolink order by id desc limit 1");
-    const int rc = statement ? sqlite3_step(statement.get()) : sqlite3_errcode(m_db);
+    SqlStatement statement(m_db, "select id, pointDate from fennolink order by id desc limit 1");
+    const int rc = statement.isValid() ? sqlite3_step(statement.handle()) : sqlite3_errcode(m_db);
     if (rc == SQLITE_ROW) {
-        *id = sqlite3_column_int64(statement.get(), 0);
-        *time = sqlite3_column_int64(statement.get(), 1);
+        *id = sqlite3_column_int64(statement.handle(), 0);
+        *time = sqlite3_column_int64(statement.handle(), 1);
         return true;
     }
     if (rc == SQLITE_DONE)
@@ -203,13 +185,14 @@ qint64 RecordReader::countIds(qint64 firstId, qint64 lastId)
 {
     if (!m_db || lastId < firstId)
         return 0;
-    Statement statement(m_db, "select count(*) from fennolink where id between ?1 and ?2");
-    if (!statement)
+    SqlStatement statement(m_db, "select count(*) from fennolink where id between ?1 and ?2");
+    if (!statement.isValid())
         return 0;
-    sqlite3_bind_int64(statement.get(), 1, firstId);
-    sqlite3_bind_int64(statement.get(), 2, lastId);
-    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0)
-                                                       : 0;
+    sqlite3_bind_int64(statement.handle(), 1, firstId);
+    sqlite3_bind_int64(statement.handle(), 2, lastId);
+    return sqlite3_step(statement.handle()) == SQLITE_ROW
+               ? sqlite3_column_int64(statement.handle(), 0)
+               : 0;
 }
 
 bool RecordReader::timeAtOrAfter(qint64 id, qint64 *rowId, qint64 *time)
@@ -500,13 +483,13 @@ bool RecordReader::forEachSampleInIds(qint64 firstId, qint64 lastId,
 {
     if (!m_db)
         return false;
-    Statement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                         "where id between ?1 and ?2 order by id");
-    if (!byId)
+    SqlStatement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "where id between ?1 and ?2 order by id");
+    if (!byId.isValid())
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-    sqlite3_bind_int64(byId.get(), 1, firstId);
-    sqlite3_bind_int64(byId.get(), 2, lastId);
-    return scanSamples(byId.get(), serials, visit, std::max(1, blockSize));
+    sqlite3_bind_int64(byId.handle(), 1, firstId);
+    sqlite3_bind_int64(byId.handle(), 2, lastId);
+    return scanSamples(byId.handle(), serials, visit, std::max(1, blockSize));
 }
 
 bool RecordReader::scanInTime(qint64 from, qint64 to,
@@ -531,9 +514,9 @@ bool RecordReader::scanInTime(qint64 from, qint64 to,
         }
         stretches.append({begin, highest});
     }
-    Statement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                         "where id between ?1 and ?2 order by id");
-    if (!byId)
+    SqlStatement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
+                            "where id between ?1 and ?2 order by id");
+    if (!byId.isValid())
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
     // A clock that went back and forth very often: one pass over the rows
     // costs less than a search per stretch.
@@ -546,21 +529,22 @@ bool RecordReader::scanInTime(qint64 from, qint64 to,
                     return false;
                 continue;
             }
-            sqlite3_reset(byId.get());
-            sqlite3_bind_int64(byId.get(), 1, first);
-            sqlite3_bind_int64(byId.get(), 2, last);
-            if (!scanOne(byId.get()))
+            sqlite3_reset(byId.handle());
+            sqlite3_bind_int64(byId.handle(), 1, first);
+            sqlite3_bind_int64(byId.handle(), 2, last);
+            if (!scanOne(byId.handle()))
                 return false;
         }
         return true;
     }
-    Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                              "where pointDate between ?1 and ?2 order by id");
-    if (!statement)
+    SqlStatement statement(m_db,
+                           "select id, serialno, channel1, channel2, pointDate from fennolink "
+                           "where pointDate between ?1 and ?2 order by id");
+    if (!statement.isValid())
         return fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-    sqlite3_bind_int64(statement.get(), 1, from);
-    sqlite3_bind_int64(statement.get(), 2, to);
-    return scanOne(statement.get());
+    sqlite3_bind_int64(statement.handle(), 1, from);
+    sqlite3_bind_int64(statement.handle(), 2, to);
+    return scanOne(statement.handle());
 }
 
 bool RecordReader::scanSamples(sqlite3_stmt *statement, const QVector<QByteArray> &serials,
@@ -618,16 +602,17 @@ qint64 RecordReader::forEachRowAfterId(qint64 afterId, qint64 limit,
 {
     if (!m_db)
         return -1;
-    Statement statement(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                              "where id > ?1 order by id limit ?2");
-    if (!statement) {
+    SqlStatement statement(m_db,
+                           "select id, serialno, channel1, channel2, pointDate from fennolink "
+                           "where id > ?1 order by id limit ?2");
+    if (!statement.isValid()) {
         fail(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
         return -1;
     }
-    sqlite3_bind_int64(statement.get(), 1, afterId);
-    sqlite3_bind_int64(statement.get(), 2, limit > 0 ? limit : -1);
+    sqlite3_bind_int64(statement.handle(), 1, afterId);
+    sqlite3_bind_int64(statement.handle(), 2, limit > 0 ? limit : -1);
     qint64 visited = 0;
-    if (!scan(statement.get(), {}, visit, &visited) && m_status != Status::Ok)
+    if (!scan(statement.handle(), {}, visit, &visited) && m_status != Status::Ok)
         return -1;
     return visited;
 }
@@ -639,14 +624,14 @@ QStringList RecordReader::serialNumbersAtEnds(int rows)
         return numbers;
     for (const char *sql : {"select serialno from fennolink order by id limit ?1",
                             "select serialno from fennolink order by id desc limit ?1"}) {
-        Statement statement(m_db, sql);
-        if (!statement)
+        SqlStatement statement(m_db, sql);
+        if (!statement.isValid())
             return numbers;
-        sqlite3_bind_int(statement.get(), 1, rows);
-        while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+        sqlite3_bind_int(statement.handle(), 1, rows);
+        while (sqlite3_step(statement.handle()) == SQLITE_ROW) {
             const QString number = QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(statement.get(), 0)),
-                sqlite3_column_bytes(statement.get(), 0));
+                reinterpret_cast<const char *>(sqlite3_column_text(statement.handle(), 0)),
+                sqlite3_column_bytes(statement.handle(), 0));
             if (!numbers.contains(number))
                 numbers.append(number);
         }
