@@ -62,11 +62,7 @@ bool RecordReader::open(const QString &path)
     m_path = path;
     m_status = Status::Ok;
     m_errorText.clear();
-    m_timeOrdered = -1;
-    m_orderLoaded = false;
-    m_keepsSteps = false;
-    m_known = RecordTimeOrderState();
-    m_steps.clear();
+    m_order.clear();
 
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -224,39 +220,20 @@ bool RecordReader::ensureOrder(bool deriveMissing)
     const qint64 lastId = singleValue("select max(id) from fennolink", 0, false, &ok);
     if (!ok)
         return m_status == Status::Ok; // an empty table is in order
-    if (!m_orderLoaded) {
-        m_keepsSteps = RecordTimeOrder::loadKept(m_db, &m_known, &m_steps);
-        if (!m_keepsSteps) {
-            m_known = RecordTimeOrderState();
-            m_steps.clear();
-        }
-        m_orderLoaded = true;
-    }
-    if (m_known.checkedId >= lastId)
-        return true;
-    // Past what the file keeps: what an earlier reader of the same rows
-    // found, then the rows themselves, once.
-    RecordTimeOrder::loadCached(m_db, &m_known, &m_steps);
-    if (m_known.checkedId >= lastId || !deriveMissing)
-        return m_known.checkedId >= lastId;
-    const qint64 before = m_known.checkedId;
     QString error;
-    RecordTimeOrderState known = m_known;
-    QVector<RecordTimeStep> steps = m_steps;
-    if (!RecordTimeOrder::derive(m_db, known, &steps, lastId, 0, &error))
-        return fail(sqlite3_errcode(m_db), error);
-    m_known = known;
-    m_steps = std::move(steps);
-    if (m_known.checkedId - before >= 1000)
-        RecordTimeOrder::storeCached(m_db, m_known, m_steps);
-    return true;
+    switch (m_order.ensure(m_db, lastId, deriveMissing, &error)) {
+    case RecordReaderOrder::Outcome::Known: return true;
+    case RecordReaderOrder::Outcome::Partial: return false;
+    case RecordReaderOrder::Outcome::Failed: break;
+    }
+    return fail(sqlite3_errcode(m_db), error);
 }
 
 bool RecordReader::timeOrdered()
 {
-    if (m_timeOrdered >= 0)
-        return m_timeOrdered == 1;
-    return ensureOrder(true) && m_steps.isEmpty();
+    if (m_order.forced() >= 0)
+        return m_order.forced() == 1;
+    return ensureOrder(true) && m_order.steps().isEmpty();
 }
 
 bool RecordReader::timeSteps(QVector<RecordTimeStep> *steps, bool deriveMissing, bool *complete)
@@ -264,50 +241,34 @@ bool RecordReader::timeSteps(QVector<RecordTimeStep> *steps, bool deriveMissing,
     const bool known = ensureOrder(deriveMissing);
     if (complete)
         *complete = known;
-    *steps = m_steps;
+    *steps = m_order.steps();
     return known || !deriveMissing;
 }
 
 bool RecordReader::keepsTimeSteps()
 {
-    if (!m_orderLoaded)
+    if (!m_order.isLoaded())
         ensureOrder(false);
-    return m_keepsSteps;
+    return m_order.keepsSteps();
 }
 
 RecordReader::TimeOrderState RecordReader::timeOrderState() const
 {
-    TimeOrderState state;
-    state.checkedId = m_known.checkedId;
-    state.lastTime = m_known.lastTime;
-    state.broken = !m_steps.isEmpty();
-    state.orderedUpTo = state.broken ? m_steps.first().id - 1 : m_known.checkedId;
-    return state;
+    return m_order.state();
 }
 
 void RecordReader::setTimeOrdered(bool ordered)
 {
-    m_timeOrdered = ordered ? 1 : 0;
+    m_order.force(ordered ? 1 : 0);
 }
 
 void RecordReader::resumeTimeOrder(const TimeOrderState &state)
 {
-    m_timeOrdered = -1;
+    m_order.force(-1);
     if (state.checkedId <= 0)
         return;
-    // What the caller checked itself counts where the file and the cache
-    // know less: rows in order up to its checked id; where it saw time go
-    // back it does not know every step, so the rows are looked at one by one.
     ensureOrder(false);
-    if (m_known.checkedId >= state.checkedId || !m_steps.isEmpty())
-        return;
-    if (state.broken) {
-        m_timeOrdered = 0;
-        return;
-    }
-    m_known.checkedId = state.checkedId;
-    m_known.lastTime = state.lastTime;
-    m_known.newest = state.lastTime;
+    m_order.resume(state);
 }
 
 bool RecordReader::timeBounds(qint64 *first, qint64 *last)
@@ -323,14 +284,14 @@ bool RecordReader::timeBounds(qint64 *first, qint64 *last)
         singleValue("select pointDate from fennolink order by id desc limit 1", 0, false, &ok);
     if (!ok)
         return false;
-    if (m_timeOrdered == 1) {
+    if (m_order.forced() == 1) {
         *first = low;
         *last = high;
         return true;
     }
     if (!ensureOrder(true))
         return false;
-    RecordTimeOrder::bounds(low, high, m_steps, first, last);
+    RecordTimeOrder::bounds(low, high, m_order.steps(), first, last);
     return true;
 }
 
@@ -497,23 +458,9 @@ bool RecordReader::scanInTime(qint64 from, qint64 to,
 {
     if (!m_db)
         return false;
-    // Stretches of rows in time order, each searched by id.
-    QVector<std::pair<qint64, qint64>> stretches;
-    const qint64 highest = std::numeric_limits<qint64>::max();
-    if (m_timeOrdered == 1) {
-        stretches.append({0, highest});
-    } else if (m_timeOrdered == 0) {
-        stretches.clear(); // said to be out of order: every row is looked at
-    } else {
-        if (!ensureOrder(true))
-            return false;
-        qint64 begin = 0;
-        for (const RecordTimeStep &step : qAsConst(m_steps)) {
-            stretches.append({begin, step.id - 1});
-            begin = step.id;
-        }
-        stretches.append({begin, highest});
-    }
+    if (m_order.forced() < 0 && !ensureOrder(true))
+        return false;
+    const QVector<std::pair<qint64, qint64>> stretches = m_order.stretches();
     SqlStatement byId(m_db, "select id, serialno, channel1, channel2, pointDate from fennolink "
                             "where id between ?1 and ?2 order by id");
     if (!byId.isValid())

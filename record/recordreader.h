@@ -1,6 +1,6 @@
 #pragma once
 
-#include "record/recordtimeorder.h"
+#include "record/recordreaderorder.h"
 
 #include <QByteArray>
 #include <QString>
@@ -107,12 +107,7 @@ public:
 
     // How far the time order is known (kept for callers that used to keep it
     // themselves; the reader now finds it in the file or the cache).
-    struct TimeOrderState {
-        qint64 checkedId = 0;   // rows with id <= checkedId were checked
-        qint64 lastTime = 0;    // pointDate of the row at checkedId (when checkedId > 0)
-        qint64 orderedUpTo = 0; // rows with id <= orderedUpTo are in time order
-        bool broken = false;    // a row after orderedUpTo went back in time
-    };
+    using TimeOrderState = RecordReaderOrder::State;
     TimeOrderState timeOrderState() const;
     void resumeTimeOrder(const TimeOrderState &state);
 
@@ -186,9 +181,5 @@ private:
     QString m_errorText;
     bool ensureOrder(bool deriveMissing);
 
-    int m_timeOrdered = -1; // -1 from the steps, 0 no, 1 yes (set by the caller)
-    bool m_orderLoaded = false;
-    bool m_keepsSteps = false;
-    RecordTimeOrderState m_known;
-    QVector<RecordTimeStep> m_steps;
+    RecordReaderOrder m_order;
 };
