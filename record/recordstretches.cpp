@@ -25,8 +25,6 @@ double columnValue(sqlite3_stmt *statement, int column)
                : sqlite3_column_double(statement, column);
 }
 
-constexpr int kRowsPerStoreChunk = 4096;
-
 } // namespace
 
 double RecordStretches::mktTerm(double value, bool fahrenheit, double factor)
@@ -317,34 +315,18 @@ bool RecordStretches::load(sqlite3 *db, qint64 from, qint64 to, QVector<RecordSt
 
 bool RecordStretches::derive(sqlite3 *db, QString *error)
 {
-    if (!SqlStatement::exec(db, "BEGIN IMMEDIATE", error))
+    // From the first row on, as the writer does for the rows of an old file.
+    if (!SqlStatement::exec(db, kTableSql, error) ||
+        !SqlStatement::exec(
+            db, "delete from qk_stretches; update qk_stretch_mark set summed_to = 0", error))
         return false;
-    bool ok = SqlStatement::exec(db, kTableSql, error) &&
-              SqlStatement::exec(db,
-                                 "delete from qk_stretches; update qk_stretch_mark set "
-                                 "summed_to = 0",
-                                 error);
     RecordStretches stretches;
-    stretches.m_trustFirst = true;
-    SqlStatement select(db, "select id, serialno, channel1, channel2, pointDate from fennolink "
-                            "order by id");
-    int rc = SQLITE_ROW;
-    while (ok && (rc = select.step()) == SQLITE_ROW) {
-        sqlite3_stmt *row = select.handle();
-        const QByteArray serial(reinterpret_cast<const char *>(sqlite3_column_text(row, 1)),
-                                sqlite3_column_bytes(row, 1));
-        stretches.take(stretches.runningFor(serial), sqlite3_column_int64(row, 0),
-                       sqlite3_column_int64(row, 4), columnValue(row, 2), columnValue(row, 3));
-        if (stretches.m_done.size() >= size_t(kRowsPerStoreChunk))
-            ok = stretches.store(db, error);
+    stretches.attach(db);
+    while (stretches.derivePending()) {
+        if (stretches.deriveStep(db, 1000000) != Step::Progressed) {
+            *error = QString::fromUtf8(sqlite3_errmsg(db));
+            return false;
+        }
     }
-    if (ok && rc != SQLITE_DONE) {
-        *error = select.errorText();
-        ok = false;
-    }
-    select.finish();
-    ok = ok && stretches.store(db, error) && SqlStatement::exec(db, "COMMIT", error);
-    if (!ok)
-        SqlStatement::exec(db, "ROLLBACK", nullptr);
-    return ok;
+    return true;
 }
